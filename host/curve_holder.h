@@ -1,0 +1,65 @@
+#pragma once
+/// @file
+/// User-edited response curves.
+
+#include <string>
+#include <vector>
+
+/// A set of response curves, each mapping a real to a real.
+///
+/// Form 1 holds one grey curve, read with `EvalGrey`; form 3 holds red, green and blue curves, read
+/// with `EvalRed`, `EvalGreen` and `EvalBlue` (on a form-1 object every read uses the grey curve). A
+/// curve passes through its control points, whose x strictly increase, by monotone cubic interpolation:
+/// it never overshoots between two points, and it is constant beyond the end points. A new curve is the
+/// straight line from (low, 0) to (high, 1) over the input range, 0 to 1 unless `SetInputRange` says
+/// otherwise. Evaluation allocates nothing and is safe from any number of threads at once.
+class CurveHolder {
+public:
+    struct Point {
+        double x = 0.0;
+        double y = 0.0;
+    };
+
+    /// `form` is 1 (grey) or 3 (red, green, blue); any other value is taken as 1.
+    CurveHolder(int form, std::string name);
+    ~CurveHolder();
+    CurveHolder(const CurveHolder&) = delete;
+    CurveHolder& operator=(const CurveHolder&) = delete;
+
+    /// Sets the input range and makes every curve the straight line from (low, 0) to (high, 1).
+    void SetInputRange(double low, double high);
+
+    double EvalGrey(double x) const;
+    double EvalRed(double x) const;
+    double EvalGreen(double x) const;
+    double EvalBlue(double x) const;
+
+    int Form() const { return static_cast<int>(curves.size()); }
+    const std::string& Name() const { return name; }
+    double InputLow() const { return inputLow; }
+    double InputHigh() const { return inputHigh; }
+
+    /// The control points of curve `channel` (0 for grey or red, 1 green, 2 blue).
+    const std::vector<Point>& Points(int channel) const;
+    /// Replaces the control points of curve `channel`. Throws std::invalid_argument, and changes
+    /// nothing, unless there is at least one point, every coordinate is finite and x strictly increases.
+    void SetPoints(int channel, const std::vector<Point>& points);
+
+private:
+    /// One curve: its control points and, per segment between two points, the cubic
+    /// y = y0 + dx * (c1 + dx * (c2 + dx * c3)) with dx = x - x0.
+    struct Curve {
+        struct Segment {
+            double x0, y0, c1, c2, c3;
+        };
+        std::vector<Point> points;
+        std::vector<Segment> segments;
+        double Eval(double x) const;
+    };
+    static Curve MakeCurve(const std::vector<Point>& points);
+
+    std::string name;
+    double inputLow = 0.0;
+    double inputHigh = 1.0;
+    std::vector<Curve> curves;
+};

@@ -1,0 +1,114 @@
+#pragma once
+/// @file
+/// Node parameters: a value the user edits, or a link that makes another node (or the sample position)
+/// supply it per sample.
+
+#include <array>
+#include <string>
+
+#include "host/fun_context.h"
+#include "host/function.h"
+#include "host/values.h"
+
+/// One parameter of a node, owned by the node that created it.
+///
+/// A parameter holds a constant of its own type, or a link. A linked parameter read as type U asks its
+/// source node's `Eval` for U, so the source's own output conversions apply; a parameter linked to the
+/// sample position reads the context's position. A constant read as another type follows one rule:
+/// leading components are kept, missing ones are 0 (alpha 1), a scalar fills every component, and a
+/// real becomes an int by truncation toward zero with saturation (not-a-number gives 0).
+///
+/// Reads are safe from any number of threads at once; changing the parameter is not.
+class Param {
+public:
+    /// A parameter's components in storage order; unused trailing ones are 0.
+    using Components = std::array<double, 4>;
+
+    /// Where the value comes from.
+    enum class Source { Constant, Position, Node };
+
+    /// A real parameter holding 0, with the extremes of double as its range.
+    explicit Param(ParamObj* owner);
+    virtual ~Param();
+    Param(const Param&) = delete;
+    Param& operator=(const Param&) = delete;
+
+    int ParamFlag = 0;   ///< an integer property the host keeps for the node
+    int ParamStyle = 0;  ///< how the host shows an integer parameter
+
+    const std::string& Name() const { return name; }
+    void SetName(const std::string& newName) { name = newName; }
+    ParamObj* Owner() const { return owner; }
+    PTYPE Type() const { return type; }
+    /// How many components the type has (1 for int and double).
+    int ComponentCount() const;
+
+    /// The value for one sample, read as the named type.
+    int GetInt(FunContext* context) const;
+    double GetDouble(FunContext* context) const;
+    Vec2d GetVec2d(FunContext* context) const;
+    Vec3d GetVec3d(FunContext* context) const;
+    Vec4d GetVec4d(FunContext* context) const;
+    Color GetColor(FunContext* context) const;
+
+    Source Kind() const { return source; }
+    /// The node a `Source::Node` parameter reads, else null.
+    Function* LinkedNode() const { return node; }
+    /// Makes `source` supply the value. The caller keeps `source` alive while the link stands.
+    void LinkTo(Function* sourceNode);
+    /// Makes the sample position supply the value.
+    void LinkToPosition();
+
+    /// The constant (kept while a link stands, and used again once the parameter holds a constant).
+    const Components& Constant() const { return constant; }
+    /// Sets the constant and drops any link. Components beyond the type's count are ignored; an int
+    /// parameter keeps the truncated value.
+    void SetConstant(const Components& value);
+    const Components& Minimum() const { return minimum; }
+    const Components& Maximum() const { return maximum; }
+    /// Whether every component of `value` lies within the range.
+    bool InRange(const Components& value) const;
+
+protected:
+    void SetType(PTYPE newType);
+    void SetRangeComponents(const Components& low, const Components& high);
+
+private:
+    ParamObj* owner;
+    std::string name;
+    PTYPE type = PTYPE::Double;
+    Source source = Source::Constant;
+    Function* node = nullptr;
+    Components constant{};
+    Components minimum{};
+    Components maximum{};
+
+    // The constant read as each type, computed whenever it changes so that a constant read is a copy.
+    int constantInt = 0;
+    double constantDouble = 0.0;
+    Vec2d constantVec2d;
+    Vec3d constantVec3d;
+    Vec4d constantVec4d;
+    Color constantColor;
+};
+
+/// A parameter of value type T (int, double, Vec3d, Vec4d or Color).
+template <class T>
+class SParam : public Param {
+public:
+    /// A parameter holding `value`, with the extremes of T (ExtremeHelper::GetExtremes) as its range.
+    SParam(ParamObj* owner, const T& value);
+
+    /// Narrows (or widens) the range to `low` .. `high`.
+    void SetRange(const T& low, const T& high);
+    /// The constant, as T.
+    T Value() const;
+    /// Sets the constant and drops any link.
+    void SetValue(const T& value);
+};
+
+extern template class SParam<int>;
+extern template class SParam<double>;
+extern template class SParam<Vec3d>;
+extern template class SParam<Vec4d>;
+extern template class SParam<Color>;

@@ -1,0 +1,67 @@
+#pragma once
+/// @file
+/// Loads a module through its three exports and keeps its node-type descriptors.
+
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "host/function.h"
+#include "host/plugin.h"
+
+namespace quib {
+
+/// A module that cannot be loaded; what() names the file and what is wrong.
+class ModuleError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+/// One node type of a loaded module.
+struct NodeType {
+    int index = 0;             ///< the index the module's `Plugin` export was called with
+    unsigned int classId = 0;  ///< the descriptor's `ClassID`
+    std::string typeName;      ///< the descriptor's `TypeName`
+    Plugin* descriptor = nullptr;
+
+    /// A new node of this type, or null when the module could not create one (or created
+    /// something that is not a function node). The caller owns it.
+    std::unique_ptr<Function> Create() const;
+};
+
+/// A loaded module: the library, its version and its node types. While it lives, the host's
+/// `Function::Clone` finds the descriptors of its node types by class id. Destroying it releases the
+/// descriptors and unloads the library; every node it created must be destroyed first.
+class Module {
+public:
+    /// Loads the module at `path`. Throws ModuleError when the file is not a loadable library, lacks
+    /// one of the exports `NumPlugs`, `Plugin` and `Version`, or returns null for an index below the
+    /// count it gives.
+    explicit Module(const std::string& path);
+    ~Module();
+    Module(const Module&) = delete;
+    Module& operator=(const Module&) = delete;
+
+    const std::string& Path() const { return path; }
+    float Version() const { return version; }
+    const std::vector<NodeType>& Types() const { return types; }
+    /// The node type whose descriptor answers this type name or class id; null when there is none.
+    const NodeType* Find(const std::string& typeName) const;
+    const NodeType* Find(unsigned int classId) const;
+
+private:
+    std::string path;
+    void* library = nullptr;
+    float version = 0.0f;
+    std::vector<NodeType> types;
+};
+
+/// Releases a descriptor's storage. A descriptor has no destructor and owns nothing, so releasing the
+/// bare object is sound.
+void ReleaseDescriptor(Plugin* descriptor);
+
+/// The descriptor for a class id among the modules loaded now, or null. Used by `Function::Clone`.
+Plugin* FindDescriptor(unsigned int classId);
+
+}  // namespace quib
