@@ -1,0 +1,43 @@
+#pragma once
+/// @file
+/// The "Hexagonal lattice 3D(1)" node.
+
+#include "shell/node_frame.h"
+#include "shell/node_plug.h"
+
+/// Finds the lattice triangle around "Position" on the plane (mode 2) or on the icosahedron around the
+/// origin (mode 3), and weighs its three corners, nearest first, with the curves "W1", "W2" and "W3".
+/// The double output is the sum of the weights, the Vec3d output the corners blended by their weights,
+/// and the Vec2d output the blend on the plane lattice in every mode.
+///
+/// "Subdivision", "Rescale result?" and the mode are read only by `Update`, which caches them; every
+/// evaluation until the next `Update` uses the cached values.
+class FHexLattice final : public VectorResultNode {
+public:
+    static constexpr unsigned int classId = firstClassId + 0;
+    static constexpr const char* plugName = "Hexagonal lattice 3D(1)";
+
+    FHexLattice();
+
+    unsigned int ClassID() override { return classId; }
+    /// The node's own name has a blank before "(1)", unlike its descriptor's.
+    std::string TypeName() override { return "Hexagonal lattice 3D (1)"; }
+    int ParamObjTest(int /*a*/, int /*b*/) override { return 0; }
+    int ParamObjCode(int /*a*/) override { return -1; }
+    int ParamObjMap(int /*a*/, int /*b*/) override { return -1; }
+
+    Plugged* Clone(int a, int b) override;
+    void Update(int a, FunContext* context) override;
+
+    using VectorResultNode::Eval;
+    void Eval(Vec3d* out, FunContext* context) override;
+    void Eval(Vec2d* out, FunContext* context) override;
+    void Eval(double* out, FunContext* context) override;
+
+private:
+    int subdivision = 10;  ///< lattice steps along an icosahedron edge (sphere mode)
+    int rescale = 1;       ///< 1: vector results are weighted averages; else weighted sums
+    int mode = 3;          ///< 2: plane, 3: sphere; any other value writes nothing
+};
+
+using FHexLatticePlug = NodePlug<FHexLattice>;
