@@ -1,1 +1,76 @@
-// Written by its helper.
+#include "generators/leapfrog_fractal.h"
+
+#include <array>
+#include <cmath>
+
+namespace {
+
+enum ParamIndex { paramA, paramB, paramC, paramRadius, paramIterations, paramCount };
+
+double Dot(const Vec3d& p, const Vec3d& q) {
+    return p.x * q.x + p.y * q.y + p.z * q.z;
+}
+
+/// The vector scaled by the reciprocal of its length.
+Vec3d UnitVector(Vec3d v) {
+    v *= 1.0 / v.Length();
+    return v;
+}
+
+/// The mirror image of `x` in the plane through the origin perpendicular to `n`, where f = |n|^2.
+Vec3d Mirror(const Vec3d& x, const Vec3d& n, double f) {
+    const double s = Dot(x, n) * (2.0 / f);
+    return x - n * s;
+}
+
+}  // namespace
+
+double LeapFrogValue(Vec3d a, Vec3d b, Vec3d c, double radius, int iterations) {
+    // No round runs, so no squared length is ever tested: answer 0 rather than an undefined value.
+    if (iterations < 1) return 0.0;
+
+    std::array<Vec3d, 3> unit = {UnitVector(a), UnitVector(b), UnitVector(c)};
+    const double r2 = radius * radius;
+    double f = 0.0;  // the squared length tested last
+    for (int i = 0; i < iterations; ++i) {
+        // Every vector is mirrored in the plane perpendicular to the sum of the other two; all three
+        // mirrors read the vectors of the previous round.
+        const std::array<Vec3d, 3> sums = {unit[1] + unit[2], unit[0] + unit[2], unit[0] + unit[1]};
+        std::array<Vec3d, 3> next;
+        for (int k = 0; k < 3; ++k) {
+            f = Dot(sums[k], sums[k]);
+            if (f < r2) return f / r2;
+            next[k] = Mirror(unit[k], sums[k], f);
+        }
+        for (Vec3d& v : next) {
+            f = Dot(v, v);
+            if (f < r2) return f / r2;
+            v *= 1.0 / std::sqrt(f);
+        }
+        // Scaling by a rounded reciprocal square root leaves the length a little off 1, and the error
+        // would grow from round to round.
+        for (Vec3d& v : next)
+            v.Normalize();
+        unit = next;
+    }
+    return f / r2;
+}
+
+FLeapFrogFractal::FLeapFrogFractal() {
+    name = TypeName();
+    params.resize(paramCount);
+    AddParam(paramA, Vec3d(1, 0, 0), 1, "A");
+    AddParam(paramB, Vec3d(0, 1, 0), 1, "B");
+    AddParam(paramC, Vec3d(0, 0, 1), 1, "C");
+    AddParam(paramRadius, 0.1, 1, "Radius");
+    AddParam(paramIterations, 100, 1, "Iterations");
+}
+
+void FLeapFrogFractal::Eval(double* out, FunContext* context) {
+    const Vec3d a = params[paramA]->GetVec3d(context);
+    const Vec3d b = params[paramB]->GetVec3d(context);
+    const Vec3d c = params[paramC]->GetVec3d(context);
+    const double radius = params[paramRadius]->GetDouble(context);
+    const int iterations = params[paramIterations]->GetInt(context);
+    *out = LeapFrogValue(a, b, c, radius, iterations);
+}
