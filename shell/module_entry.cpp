@@ -1,1 +1,67 @@
-// Written by its helper.
+/// @file
+/// The module's face to the host: three exports by plain name, and the table of node types behind them.
+
+#include <iterator>
+#include <new>
+
+#include "generators/hex_lattice.h"
+#include "generators/leapfrog_fractal.h"
+#include "mappers/curve3.h"
+#include "mappers/vector_to_color.h"
+#include "mappers/w_distortion.h"
+
+#ifdef _WIN32
+#include <windows.h>
+#define VANTREL_EXPORT extern "C" __declspec(dllexport)
+#else
+#define VANTREL_EXPORT extern "C" __attribute__((visibility("default")))
+#endif
+
+namespace {
+
+/// A new descriptor for node class `Node`, or null when its memory could not be had.
+template <class Node>
+Plugin* MakePlug() {
+    return new (std::nothrow) NodePlug<Node>();
+}
+
+/// The registry, in index order; a type's class id is firstClassId + its index.
+constexpr Plugin* (*registry[])() = {
+    MakePlug<FHexLattice>,       // 0  "Hexagonal lattice 3D(1)"
+    MakePlug<FVectorToColor>,    // 1  "Vector to color"
+    MakePlug<FCurve3>,           // 2  "Curve3"
+    MakePlug<FWDistortion>,      // 3  "W Distortion"
+    MakePlug<FLeapFrogFractal>,  // 4  "Leapfrog fractal"
+};
+constexpr unsigned int plugCount = std::size(registry);
+
+}  // namespace
+
+/// The number of node types: 5, on every call.
+VANTREL_EXPORT int NumPlugs() {
+    return plugCount;
+}
+
+/// A new descriptor for node type `index` (0 to NumPlugs() - 1), owned by the caller, who releases its
+/// bare storage (it has no destructor). Null for any other index, and when no memory could be had.
+VANTREL_EXPORT class Plugin* Plugin(int index) {
+    // As unsigned, every negative index is out of range too.
+    if (static_cast<unsigned int>(index) >= plugCount) return nullptr;
+    try {
+        return registry[index]();
+    } catch (...) {
+        return nullptr;  // nothing may unwind into the host
+    }
+}
+
+/// The module's version, 3.0.
+VANTREL_EXPORT float Version() {
+    return 3.0f;
+}
+
+#ifdef _WIN32
+/// The library entry point has nothing to set up or tear down; it succeeds for every notification.
+BOOL WINAPI DllMain(HINSTANCE /*instance*/, DWORD /*reason*/, LPVOID /*reserved*/) {
+    return TRUE;
+}
+#endif
