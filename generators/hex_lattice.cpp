@@ -1,1 +1,103 @@
-// Written by its helper.
+#include "generators/hex_lattice.h"
+
+#include <cmath>
+
+#include "generators/hex_lattice_geometry.h"
+#include "host/curve_holder.h"
+
+namespace {
+
+// Parameter indices, in creation order.
+constexpr int positionParam = 0;
+constexpr int subdivisionParam = 1;
+constexpr int rescaleParam = 2;
+constexpr int modeParam = 3;
+constexpr int paramCount = 4;
+
+constexpr int curveCount = 3;
+
+// Values of the mode parameter.
+constexpr int planeMode = 2;
+constexpr int sphereMode = 3;
+
+/// The curves "W1", "W2" and "W3" of a lattice node, in that order.
+hexlattice::WeightCurves Weights(const Function& node) {
+    const std::vector<CurveHolder*>& curves = node.Curves();
+    return {curves[0], curves[1], curves[2]};
+}
+
+}  // namespace
+
+FHexLattice::FHexLattice() {
+    name = TypeName();
+
+    params.resize(paramCount);
+    AddParam(positionParam, Vec3d(), 1, "Position");
+    AddParam(subdivisionParam, subdivision, 1, "Subdivision");
+    AddParam(rescaleParam, rescale, 0, "Rescale result?")->ParamStyle = 3;
+    SParam<int>* modeChoice = AddParam(modeParam, mode, 0, "(2=plane, 3=sphere)(how to make list box]");
+    modeChoice->ParamStyle = 0;
+    modeChoice->SetRange(planeMode, sphereMode);
+
+    // Each curve's input range is the range its sorted distance takes inside a triangle of side 1: the
+    // nearest corner lies within 1/sqrt(3) (the circumradius), the middle one from 1/2 to 1, the farthest
+    // from 1/sqrt(3) to 1.
+    const double inverseSqrt3 = 1 / std::sqrt(3.0);
+    const struct {
+        const char* name;
+        double low, high;
+    } curveRanges[curveCount] = {{"W1", 0.0, inverseSqrt3}, {"W2", 0.5, 1.0}, {"W3", inverseSqrt3, 1.0}};
+    curves.resize(curveCount);
+    for (int index = 0; index < curveCount; ++index) {
+        curves[index] = new CurveHolder(1, curveRanges[index].name);
+        curves[index]->SetInputRange(curveRanges[index].low, curveRanges[index].high);
+    }
+
+    FunctionProperty = 12;
+}
+
+Plugged* FHexLattice::Clone(int a, int b) {
+    Plugged* copy = Function::Clone(a, b);
+    // The host copies parameters and curves; the settings cached by the last Update come along here.
+    if (auto* lattice = dynamic_cast<FHexLattice*>(copy)) {
+        lattice->subdivision = subdivision;
+        lattice->rescale = rescale;
+        lattice->mode = mode;
+    }
+    return copy;
+}
+
+void FHexLattice::Update(int a, FunContext* context) {
+    subdivision = params[subdivisionParam]->GetInt(context);
+    rescale = params[rescaleParam]->GetInt(context);
+    mode = params[modeParam]->GetInt(context);
+    Function::Update(a, context);
+}
+
+Vec3d FHexLattice::Position(FunContext* context) const {
+    return params[positionParam]->GetVec3d(context);
+}
+
+void FHexLattice::Eval(Vec3d* out, FunContext* context) {
+    if (mode == planeMode) {
+        const Vec3d p = Position(context);
+        const Vec2d q = hexlattice::PlanePoint(p.x, p.y, Weights(*this), rescale);
+        *out = Vec3d(q.x, q.y, 0.0);
+    } else if (mode == sphereMode) {
+        *out = hexlattice::SpherePoint(Position(context), Weights(*this), subdivision, rescale);
+    }
+}
+
+void FHexLattice::Eval(Vec2d* out, FunContext* context) {
+    const Vec3d p = Position(context);
+    *out = hexlattice::PlanePoint(p.x, p.y, Weights(*this), rescale);
+}
+
+void FHexLattice::Eval(double* out, FunContext* context) {
+    if (mode == planeMode) {
+        const Vec3d p = Position(context);
+        *out = hexlattice::PlaneValue(p.x, p.y, Weights(*this));
+    } else if (mode == sphereMode) {
+        *out = hexlattice::SphereValue(Position(context), Weights(*this), subdivision);
+    }
+}

@@ -35,6 +35,9 @@ public:
     void Eval(double* out, FunContext* context) override;
 
 private:
+    /// "Position" for this sample.
+    Vec3d Position(FunContext* context) const;
+
     int subdivision = 10;  ///< lattice steps along an icosahedron edge (sphere mode)
     int rescale = 1;       ///< 1: vector results are weighted averages; else weighted sums
     int mode = 3;          ///< 2: plane, 3: sphere; any other value writes nothing
