@@ -26,7 +26,8 @@ public:
     CurveHolder(const CurveHolder&) = delete;
     CurveHolder& operator=(const CurveHolder&) = delete;
 
-    /// Sets the input range and makes every curve the straight line from (low, 0) to (high, 1).
+    /// Sets the input range and makes every curve the straight line from (low, 0) to (high, 1). Throws
+    /// std::invalid_argument, and changes nothing, unless both are finite and low < high.
     void SetInputRange(double low, double high);
 
     double EvalGrey(double x) const;
@@ -47,16 +48,19 @@ public:
 
 private:
     /// One curve: its control points and, per segment between two points, the cubic
-    /// y = y0 + dx * (c1 + dx * (c2 + dx * c3)) with dx = x - x0.
+    /// y = y0 + dx * (c1 + dx * (c2 + dx * c3)) with dx = x - x0, kept between the segment's end values
+    /// `low` and `high` (the exact cubic is, its rounded value could step an ulp past them).
     struct Curve {
         struct Segment {
-            double x0, y0, c1, c2, c3;
+            double x0, y0, c1, c2, c3, low, high;
         };
         std::vector<Point> points;
         std::vector<Segment> segments;
         double Eval(double x) const;
     };
     static Curve MakeCurve(const std::vector<Point>& points);
+    /// The curve an `EvalRed`, `EvalGreen` or `EvalBlue` read uses: `channel`, or grey on form 1.
+    const Curve& Channel(int channel) const;
 
     std::string name;
     double inputLow = 0.0;

@@ -74,6 +74,13 @@ protected:
     void SetRangeComponents(const Components& low, const Components& high);
 
 private:
+    friend class Function;  // Function::Clone copies every setting, the range included
+
+    /// Stores the constant, reduced to the type's components, and caches it as every read type.
+    void StoreConstant(const Components& value);
+    /// Takes every setting of `other` (a parameter of the same type), but not its owner or name.
+    void CopyFrom(const Param& other);
+
     ParamObj* owner;
     std::string name;
     PTYPE type = PTYPE::Double;

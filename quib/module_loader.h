@@ -51,6 +51,9 @@ public:
     const NodeType* Find(unsigned int classId) const;
 
 private:
+    /// Unregisters and releases the descriptors and unloads the library: whatever is held so far.
+    void Unload();
+
     std::string path;
     void* library = nullptr;
     float version = 0.0f;

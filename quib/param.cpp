@@ -1,1 +1,248 @@
-// Written by its helper.
+// Parameters: constants cached as every read type, and links read through the source's Eval.
+
+#include "host/param.h"
+
+#include <type_traits>
+
+#include "host/converter.h"
+#include "quib/components.h"
+
+namespace quib {
+
+Components ToComponents(int value) {
+    return {static_cast<double>(value), 0.0, 0.0, 0.0};
+}
+Components ToComponents(double value) {
+    return {value, 0.0, 0.0, 0.0};
+}
+Components ToComponents(const Vec3d& value) {
+    return {value.x, value.y, value.z, 0.0};
+}
+Components ToComponents(const Vec4d& value) {
+    return {value.x, value.y, value.z, value.w};
+}
+Components ToComponents(const Color& value) {
+    return {value.red, value.green, value.blue, 0.0};
+}
+
+namespace {
+
+/// The first `count` components widened to four: a scalar fills all four, missing ones are 0.
+Components Widen(const Components& value, int count) {
+    if (count == 1) return {value[0], value[0], value[0], value[0]};
+    Components wide{};
+    for (int i = 0; i < count; ++i)
+        wide[i] = value[i];
+    return wide;
+}
+
+}  // namespace
+
+void ConvertComponents(const Components& value, int /*count*/, int* out) {
+    *out = TruncateToInt(value[0]);
+}
+void ConvertComponents(const Components& value, int /*count*/, double* out) {
+    *out = value[0];
+}
+
+void ConvertComponents(const Components& value, int count, Vec2d* out) {
+    const Components c = Widen(value, count);
+    *out = {c[0], c[1]};
+}
+
+void ConvertComponents(const Components& value, int count, Vec3d* out) {
+    const Components c = Widen(value, count);
+    *out = {c[0], c[1], c[2]};
+}
+
+void ConvertComponents(const Components& value, int count, Vec4d* out) {
+    const Components c = Widen(value, count);
+    *out = {c[0], c[1], c[2], c[3]};
+}
+
+void ConvertComponents(const Components& value, int count, Color* out) {
+    const Components c = Widen(value, count);
+    *out = {c[0], c[1], c[2]};
+}
+
+void ConvertComponents(const Components& value, int count, ColorA* out) {
+    const Components c = Widen(value, count);
+    *out = {c[0], c[1], c[2], count == 4 ? c[3] : 1.0};
+}
+
+void ConvertComponents(const Components& value, int count, Quaternion* out) {
+    const Components c = Widen(value, count);
+    *out = {c[0], c[1], c[2], c[3]};
+}
+
+}  // namespace quib
+
+namespace {
+
+/// The value of a parameter for one sample, as T. Constants were converted when they were set.
+template <class T>
+T Read(Param::Source source, Function* node, const T& constant, FunContext* context) {
+    switch (source) {
+        case Param::Source::Constant:
+            break;
+        case Param::Source::Position: {
+            T value;
+            quib::ConvertComponents(quib::ToComponents(context->position), 3, &value);
+            return value;
+        }
+        case Param::Source::Node: {
+            T value{};
+            node->Eval(&value, context);
+            return value;
+        }
+    }
+    return constant;
+}
+
+}  // namespace
+
+Param::Param(ParamObj* owner) : owner(owner) {
+    double lowest, highest;
+    ExtremeHelper::GetExtremes(lowest, highest);
+    SetRangeComponents(quib::ToComponents(lowest), quib::ToComponents(highest));
+    StoreConstant({});
+}
+
+Param::~Param() = default;
+
+int Param::ComponentCount() const {
+    switch (type) {
+        case PTYPE::Int:
+        case PTYPE::Double:
+            return 1;
+        case PTYPE::Vec3d:
+        case PTYPE::Color:
+            return 3;
+        case PTYPE::Vec4d:
+            return 4;
+    }
+    return 1;
+}
+
+int Param::GetInt(FunContext* context) const {
+    return Read(source, node, constantInt, context);
+}
+double Param::GetDouble(FunContext* context) const {
+    return Read(source, node, constantDouble, context);
+}
+Vec2d Param::GetVec2d(FunContext* context) const {
+    return Read(source, node, constantVec2d, context);
+}
+Vec3d Param::GetVec3d(FunContext* context) const {
+    return Read(source, node, constantVec3d, context);
+}
+Vec4d Param::GetVec4d(FunContext* context) const {
+    return Read(source, node, constantVec4d, context);
+}
+Color Param::GetColor(FunContext* context) const {
+    return Read(source, node, constantColor, context);
+}
+
+void Param::LinkTo(Function* sourceNode) {
+    node = sourceNode;
+    source = Source::Node;
+}
+
+void Param::LinkToPosition() {
+    node = nullptr;
+    source = Source::Position;
+}
+
+void Param::SetConstant(const Components& value) {
+    StoreConstant(value);
+    node = nullptr;
+    source = Source::Constant;
+}
+
+bool Param::InRange(const Components& value) const {
+    for (int i = 0; i < ComponentCount(); ++i) {
+        if (!(minimum[i] <= value[i] && value[i] <= maximum[i])) return false;
+    }
+    return true;
+}
+
+void Param::SetType(PTYPE newType) {
+    type = newType;
+    StoreConstant(constant);
+}
+
+void Param::SetRangeComponents(const Components& low, const Components& high) {
+    minimum = low;
+    maximum = high;
+}
+
+void Param::StoreConstant(const Components& value) {
+    const int count = ComponentCount();
+    constant = {};
+    for (int i = 0; i < count; ++i)
+        constant[i] = value[i];
+    if (type == PTYPE::Int) constant[0] = TruncateToInt(constant[0]);
+
+    quib::ConvertComponents(constant, count, &constantInt);
+    quib::ConvertComponents(constant, count, &constantDouble);
+    quib::ConvertComponents(constant, count, &constantVec2d);
+    quib::ConvertComponents(constant, count, &constantVec3d);
+    quib::ConvertComponents(constant, count, &constantVec4d);
+    quib::ConvertComponents(constant, count, &constantColor);
+}
+
+void Param::CopyFrom(const Param& other) {
+    ParamFlag = other.ParamFlag;
+    ParamStyle = other.ParamStyle;
+    type = other.type;
+    minimum = other.minimum;
+    maximum = other.maximum;
+    StoreConstant(other.constant);
+    source = other.source;
+    node = other.node;
+}
+
+namespace {
+
+template <class T>
+constexpr PTYPE TypeOf() {
+    if constexpr (std::is_same_v<T, int>) return PTYPE::Int;
+    if constexpr (std::is_same_v<T, double>) return PTYPE::Double;
+    if constexpr (std::is_same_v<T, Vec3d>) return PTYPE::Vec3d;
+    if constexpr (std::is_same_v<T, Vec4d>) return PTYPE::Vec4d;
+    if constexpr (std::is_same_v<T, Color>) return PTYPE::Color;
+}
+
+}  // namespace
+
+template <class T>
+SParam<T>::SParam(ParamObj* owner, const T& value) : Param(owner) {
+    SetType(TypeOf<T>());
+    T lowest, highest;
+    ExtremeHelper::GetExtremes(lowest, highest);
+    SetRange(lowest, highest);
+    SetValue(value);
+}
+
+template <class T>
+void SParam<T>::SetRange(const T& low, const T& high) {
+    SetRangeComponents(quib::ToComponents(low), quib::ToComponents(high));
+}
+
+template <class T>
+T SParam<T>::Value() const {
+    T value;
+    quib::ConvertComponents(Constant(), ComponentCount(), &value);
+    return value;
+}
+
+template <class T>
+void SParam<T>::SetValue(const T& value) {
+    SetConstant(quib::ToComponents(value));
+}
+
+template class SParam<int>;
+template class SParam<double>;
+template class SParam<Vec3d>;
+template class SParam<Vec4d>;
+template class SParam<Color>;
