@@ -54,7 +54,8 @@ public:
     Source Kind() const { return source; }
     /// The node a `Source::Node` parameter reads, else null.
     Function* LinkedNode() const { return node; }
-    /// Makes `source` supply the value. The caller keeps `source` alive while the link stands.
+    /// Makes `sourceNode` supply the value (null drops the link). The caller keeps it alive while the
+    /// link stands.
     void LinkTo(Function* sourceNode);
     /// Makes the sample position supply the value.
     void LinkToPosition();
@@ -66,7 +67,9 @@ public:
     void SetConstant(const Components& value);
     const Components& Minimum() const { return minimum; }
     const Components& Maximum() const { return maximum; }
-    /// Whether every component of `value` lies within the range.
+    /// Whether every component of `value` lies within the range. A bound at the extreme finite real
+    /// leaves its side open, so a real with its type's extremes as range takes any value, the
+    /// infinities and not-a-number included.
     bool InRange(const Components& value) const;
 
 protected:

@@ -2,6 +2,7 @@
 
 #include "host/param.h"
 
+#include <limits>
 #include <type_traits>
 
 #include "host/converter.h"
@@ -145,7 +146,7 @@ Color Param::GetColor(FunContext* context) const {
 
 void Param::LinkTo(Function* sourceNode) {
     node = sourceNode;
-    source = Source::Node;
+    source = sourceNode ? Source::Node : Source::Constant;
 }
 
 void Param::LinkToPosition() {
@@ -160,8 +161,12 @@ void Param::SetConstant(const Components& value) {
 }
 
 bool Param::InRange(const Components& value) const {
+    constexpr double lowest = std::numeric_limits<double>::lowest();
+    constexpr double highest = std::numeric_limits<double>::max();
     for (int i = 0; i < ComponentCount(); ++i) {
-        if (!(minimum[i] <= value[i] && value[i] <= maximum[i])) return false;
+        const bool aboveMinimum = minimum[i] == lowest || minimum[i] <= value[i];
+        const bool belowMaximum = maximum[i] == highest || value[i] <= maximum[i];
+        if (!(aboveMinimum && belowMaximum)) return false;
     }
     return true;
 }
