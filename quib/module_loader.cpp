@@ -8,6 +8,13 @@
 #include <mutex>
 #include <new>
 
+int Plugin::ObjectTypeFamily() {
+    return 0;
+}
+bool Plugin::Hidden() {
+    return false;
+}
+
 namespace quib {
 
 namespace {
