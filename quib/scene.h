@@ -1,0 +1,103 @@
+#pragma once
+/// @file
+/// Scenes: a small graph of a module's nodes read from a scene file, brought up to date and ready to be
+/// evaluated, with the domain its samples are taken from.
+///
+///     { "format": "vantrel-scene/1",
+///       "nodes": [ { "id": "lattice", "type": "Hexagonal lattice 3D(1)",
+///                    "params": { "Position": { "link": "@position" } } },
+///                  { "id": "paint", "type": "Vector to color",
+///                    "params": { "In": { "link": "lattice" } } } ],
+///       "output": "paint",
+///       "domain": { "kind": "sphere" } }
+///
+/// Each node is its stored form (quib/stored_form.h) plus an `id` and a `type`: the descriptor's type
+/// name or its class id as a hexadecimal string ("0x92512342"). The full format is in
+/// docs/scene-format.md.
+
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "host/function.h"
+#include "host/values.h"
+#include "quib/module_loader.h"
+
+namespace quib {
+
+/// The format tag every scene file carries.
+inline constexpr const char* sceneFormat = "vantrel-scene/1";
+
+/// A scene that cannot be used. what() reads "file: where: what was expected", where `where` is a JSON
+/// path such as `nodes[2].params.Subdivision`, or "line 3, column 14" for malformed JSON.
+class SceneError : public std::runtime_error {
+public:
+    SceneError(const std::string& file, const std::string& where, const std::string& expected);
+};
+
+/// The set of sample positions an image covers.
+struct SampleDomain {
+    enum class Kind {
+        Plane,  ///< the rectangle `min` .. `max` of the xy-plane, at z = 0
+        Sphere  ///< unit directions, as an equirectangular map
+    };
+
+    Kind kind = Kind::Plane;
+    Vec2d min{0.0, 0.0};
+    Vec2d max{1.0, 1.0};
+
+    /// The sample position at the image point (u, v), where u runs from 0 at the left edge to 1 at the
+    /// right and v from 0 at the top to 1 at the bottom.
+    /// Plane: x = min.x + u (max.x - min.x), y = max.y - v (max.y - min.y), z = 0.
+    /// Sphere: longitude lambda = (2u - 1) pi, from -180 degrees at the left to +180 at the right (the x
+    /// axis in the middle); latitude phi = (1/2 - v) pi, from the north pole (+z) at the top to the south
+    /// pole at the bottom; the position is (cos phi cos lambda, cos phi sin lambda, sin phi).
+    Vec3d Position(double u, double v) const;
+
+    /// The height of an image `width` pixels wide whose pixels cover squares of the domain (twice as
+    /// wide as high for the sphere), at least 1.
+    int HeightFor(int width) const;
+};
+
+/// A graph of nodes created through a module's descriptors and filled from their stored forms.
+///
+/// Loading checks the whole scene before it creates a node: the format tag, unique ids, known types, an
+/// output naming a node, links naming a node (or "@position") and no cycle of links. Then it creates
+/// every node, loads its stored form (`Function::Load`, which checks parameters, curves and gradients)
+/// and calls `Update` on every node, sources before the nodes that read them.
+///
+/// The scene owns its nodes and destroys them with itself; the module must outlive it. Evaluating the
+/// output node is safe from any number of threads at once.
+class Scene {
+public:
+    /// Reads the scene file at `path`. Throws SceneError naming `path` when the file cannot be read or
+    /// the scene is bad.
+    static Scene FromFile(const std::string& path, const Module& module);
+    /// Reads a scene from `text`; errors name `fileName`.
+    static Scene FromText(const std::string& text, const std::string& fileName, const Module& module);
+
+    Scene(Scene&&) noexcept;
+    Scene& operator=(Scene&&) noexcept;
+    ~Scene();
+
+    /// The node named by the scene's `output`.
+    Function& Output() const { return *output; }
+    const SampleDomain& Domain() const { return domain; }
+    /// The node with this id, or null.
+    Function* Node(const std::string& id) const;
+
+private:
+    struct SceneNode {
+        std::string id;
+        std::unique_ptr<Function> function;
+    };
+
+    Scene() = default;
+
+    std::vector<SceneNode> nodes;  ///< in the order of the file
+    Function* output = nullptr;
+    SampleDomain domain;
+};
+
+}  // namespace quib

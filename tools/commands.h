@@ -1,0 +1,54 @@
+#pragma once
+/// @file
+/// The commands of `vantrel`, each run once the command line has been read.
+
+#include <iosfwd>
+#include <stdexcept>
+#include <string>
+
+#include "quib/module_loader.h"
+#include "tools/output_type.h"
+
+namespace vantrel {
+
+/// Exit statuses.
+enum ExitStatus {
+    exitSuccess = 0,
+    exitFailure = 1,   ///< a failure while working: an image that could not be written
+    exitBadInput = 2,  ///< bad usage or bad input: options, module, scene, sample lines
+};
+
+/// Bad usage or bad input (exit status 2). what() names the file or option and what was expected.
+class InputError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+/// Prints the module's version and node types, as text or as JSON.
+void RunList(const quib::Module& module, bool json, std::ostream& out);
+
+struct EvalOptions {
+    std::string scene;
+    OutputType type = OutputType::Color;
+};
+
+/// Evaluates the scene's output node at each sample position read from `in` ("x y z" a line), writing
+/// one line a sample to `out`. Throws InputError at the first bad line.
+void RunEval(const quib::Module& module, const EvalOptions& options, std::istream& in, std::ostream& out);
+
+struct RenderOptions {
+    std::string scene;
+    std::string output;  ///< empty: the scene's name with ".png", in the current folder
+    int width = 512;
+    int height = 0;  ///< 0: from the width and the domain's shape
+    OutputType type = OutputType::Color;
+    int threads = 0;  ///< 0: one for each core
+    int depth = 8;    ///< PNG bits per channel, 8 or 16
+};
+
+/// Renders the scene into an image file and reports the time taken on `out`. Throws InputError for bad
+/// input and std::runtime_error for a failure while working. When SIGINT or SIGTERM arrives it stops,
+/// removes what it had written and ends the program by that signal.
+void RunRender(const quib::Module& module, const RenderOptions& options, std::ostream& out);
+
+}  // namespace vantrel

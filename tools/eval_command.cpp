@@ -1,0 +1,82 @@
+// `vantrel eval`: the scene's output node at sample positions read from standard input.
+
+#include <charconv>
+#include <istream>
+#include <ostream>
+#include <string>
+#include <string_view>
+
+#include "quib/scene.h"
+#include "quib/text.h"
+#include "tools/commands.h"
+
+namespace vantrel {
+namespace {
+
+/// Reads "x y z" (numbers separated by blanks or tabs) into `position`. False when the line holds
+/// anything else.
+bool ReadPosition(std::string_view line, Vec3d& position) {
+    double* targets[] = {&position.x, &position.y, &position.z};
+    const char* cursor = line.data();
+    const char* end = line.data() + line.size();
+    auto skipBlanks = [&] {
+        while (cursor != end && (*cursor == ' ' || *cursor == '\t' || *cursor == '\r'))
+            ++cursor;
+    };
+    for (double* target : targets) {
+        skipBlanks();
+        const auto [stop, error] = std::from_chars(cursor, end, *target);
+        // A number must end at a blank or at the end of the line: "1x" is not a number.
+        if (error != std::errc() || (stop != end && *stop != ' ' && *stop != '\t' && *stop != '\r')) {
+            return false;
+        }
+        cursor = stop;
+    }
+    skipBlanks();
+    return cursor == end;
+}
+
+/// Writes a value as its components separated by single blanks: reals as the shortest decimal that
+/// reads back to the same double, ints as integers, the string as it is.
+template <class T>
+void WriteValue(const T& value, std::ostream& out) {
+    if constexpr (std::is_same_v<T, std::string>) {
+        out << value;
+    } else if constexpr (std::is_same_v<T, int>) {
+        out << value;
+    } else {
+        std::string text;
+        for (double component : Components(value)) {
+            if (!text.empty()) text += ' ';
+            quib::AppendReal(text, component);
+        }
+        out << text;
+    }
+    out << '\n';
+}
+
+}  // namespace
+
+void RunEval(const quib::Module& module, const EvalOptions& options, std::istream& in, std::ostream& out) {
+    const quib::Scene scene = quib::Scene::FromFile(options.scene, module);
+    VisitOutputType(options.type, [&]<class T>(std::type_identity<T>) {
+        std::string line;
+        for (long lineNumber = 1; std::getline(in, line); ++lineNumber) {
+            const std::string_view sample = std::string_view(line).substr(0, line.find('#'));
+            if (sample.find_first_not_of(" \t\r") == std::string_view::npos) continue;
+            FunContext context;
+            if (!ReadPosition(sample, context.position)) {
+                throw InputError("standard input: line " + std::to_string(lineNumber) +
+                                 ": expected three numbers \"x y z\", not \"" + line + "\"");
+            }
+            T value{};
+            scene.Output().Eval(&value, &context);
+            WriteValue(value, out);
+            // Flush before waiting for more input, so that a program feeding lines one by one gets
+            // each answer at once.
+            if (in.rdbuf()->in_avail() <= 0) out.flush();
+        }
+    });
+}
+
+}  // namespace vantrel

@@ -1,0 +1,86 @@
+#pragma once
+/// @file
+/// The nine output types a node answers, as the command line names them, and the components of each.
+
+#include <array>
+#include <map>
+#include <string>
+#include <type_traits>
+
+#include "host/values.h"
+
+namespace vantrel {
+
+/// The output types in the host's order.
+enum class OutputType { String, ColorA, Color, Quaternion, Vec4, Vec3, Vec2, Double, Int };
+
+/// The command line's name of each type.
+inline const std::map<std::string, OutputType>& OutputTypeNames() {
+    static const std::map<std::string, OutputType> names = {
+        {"string", OutputType::String}, {"colora", OutputType::ColorA},
+        {"color", OutputType::Color},   {"quaternion", OutputType::Quaternion},
+        {"vec4", OutputType::Vec4},     {"vec3", OutputType::Vec3},
+        {"vec2", OutputType::Vec2},     {"double", OutputType::Double},
+        {"int", OutputType::Int}};
+    return names;
+}
+
+/// Calls `visit(std::type_identity<T>())` with T the value type of `type` (std::string, ColorA, Color,
+/// Quaternion, Vec4d, Vec3d, Vec2d, double or int), so that a loop over samples is compiled once per type
+/// and chooses no type inside.
+template <class Visitor>
+decltype(auto) VisitOutputType(OutputType type, Visitor&& visit) {
+    switch (type) {
+        case OutputType::String:
+            return visit(std::type_identity<std::string>());
+        case OutputType::ColorA:
+            return visit(std::type_identity<ColorA>());
+        case OutputType::Color:
+            return visit(std::type_identity<Color>());
+        case OutputType::Quaternion:
+            return visit(std::type_identity<Quaternion>());
+        case OutputType::Vec4:
+            return visit(std::type_identity<Vec4d>());
+        case OutputType::Vec3:
+            return visit(std::type_identity<Vec3d>());
+        case OutputType::Vec2:
+            return visit(std::type_identity<Vec2d>());
+        case OutputType::Double:
+            return visit(std::type_identity<double>());
+        case OutputType::Int:
+            break;
+    }
+    return visit(std::type_identity<int>());
+}
+
+/// A value's components in storage order.
+inline std::array<double, 4> Components(const ColorA& v) {
+    return {v.red, v.green, v.blue, v.alpha};
+}
+inline std::array<double, 3> Components(const Color& v) {
+    return {v.red, v.green, v.blue};
+}
+inline std::array<double, 4> Components(const Quaternion& v) {
+    return {v.x, v.y, v.z, v.w};
+}
+inline std::array<double, 4> Components(const Vec4d& v) {
+    return {v.x, v.y, v.z, v.w};
+}
+inline std::array<double, 3> Components(const Vec3d& v) {
+    return {v.x, v.y, v.z};
+}
+inline std::array<double, 2> Components(const Vec2d& v) {
+    return {v.x, v.y};
+}
+inline std::array<double, 1> Components(double v) {
+    return {v};
+}
+inline std::array<double, 1> Components(int v) {
+    return {static_cast<double>(v)};
+}
+
+/// How many components a value of type T has.
+template <class T>
+inline constexpr int componentCount = static_cast<int>(decltype(Components(std::declval<T>()))().size());
+
+}  // namespace vantrel

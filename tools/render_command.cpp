@@ -1,0 +1,205 @@
+// `vantrel render`: one sample per pixel centre over the scene's domain, written to a PNG or OpenEXR file.
+
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <csignal>
+#include <cstdio>
+#include <exception>
+#include <filesystem>
+#include <mutex>
+#include <ostream>
+#include <thread>
+#include <vector>
+
+#include "quib/scene.h"
+#include "tools/commands.h"
+#include "tools/image_file.h"
+
+namespace vantrel {
+namespace {
+
+/// The signal that asked the program to stop, or 0. Written by the handler, so a lock-free atomic.
+std::atomic<int> stopSignal{0};
+static_assert(std::atomic<int>::is_always_lock_free);
+
+void OnStopSignal(int signal) {
+    stopSignal.store(signal);
+}
+
+/// While it lives, SIGINT and SIGTERM set `stopSignal` instead of ending the program, so that a render
+/// can stop and remove its pending file first.
+class StopSignals {
+public:
+    StopSignals() {
+        struct sigaction action = {};
+        action.sa_handler = OnStopSignal;
+        sigemptyset(&action.sa_mask);
+        for (int i = 0; i < 2; ++i)
+            sigaction(signals[i], &action, &previous[i]);
+    }
+    ~StopSignals() {
+        for (int i = 0; i < 2; ++i)
+            sigaction(signals[i], &previous[i], nullptr);
+    }
+    StopSignals(const StopSignals&) = delete;
+    StopSignals& operator=(const StopSignals&) = delete;
+
+private:
+    static constexpr int signals[2] = {SIGINT, SIGTERM};
+    struct sigaction previous[2];
+};
+
+/// The caught stop signal, raised again once the render has cleaned up.
+struct Stopped {
+    int signal;
+};
+
+void ThrowIfStopped() {
+    if (const int signal = stopSignal.load()) throw Stopped{signal};
+}
+
+/// Image channels for a value of `components` reals: grey, RGB (a pair as red and green) or RGBA.
+int ChannelsFor(int components) {
+    return components == 1 ? 1 : components == 4 ? 4 : 3;
+}
+
+/// What the render threads share.
+struct RenderJob {
+    RenderJob(Function& node, const quib::SampleDomain& domain, Image& image)
+        : node(node), domain(domain), image(image) {}
+
+    Function& node;
+    const quib::SampleDomain& domain;
+    Image& image;
+    std::atomic<int> nextRow{0};
+    std::atomic<int> rowsDone{0};
+
+    // Completion, for the progress display to wait on.
+    std::mutex mutex;
+    std::condition_variable finished;
+    int threadsRunning = 0;
+    std::exception_ptr failure;
+};
+
+/// Renders rows pulled from the shared counter until none is left: the samples of a row are the pixel
+/// centres, evaluated by one `SIMDEval` call. Each row depends only on its index, so the image is the
+/// same for any number of threads.
+template <class T>
+void RenderRows(RenderJob& job) {
+    const int width = job.image.Width();
+    const int height = job.image.Height();
+    const int channels = job.image.Channels();
+    std::vector<FunContext> contexts(width);
+    std::vector<T> values(width);
+    std::vector<double> row(static_cast<std::size_t>(width) * channels, 0.0);
+    for (int y = job.nextRow++; y < height && stopSignal.load() == 0; y = job.nextRow++) {
+        for (int x = 0; x < width; ++x) {
+            contexts[x].position = job.domain.Position((x + 0.5) / width, (y + 0.5) / height);
+            values[x] = T{};
+        }
+        job.node.SIMDEval(values.data(), contexts.data(), 0, width);
+        for (int x = 0; x < width; ++x) {
+            const auto components = Components(values[x]);
+            std::copy(components.begin(), components.end(),
+                      row.begin() + static_cast<std::ptrdiff_t>(x) * channels);
+        }
+        job.image.SetRow(y, row.data());
+        ++job.rowsDone;
+    }
+}
+
+/// Runs `threads` render threads and waits for them, showing progress on standard error when it is a
+/// terminal.
+template <class T>
+void RenderImage(RenderJob& job, int threads) {
+    std::vector<std::thread> workers;
+    job.threadsRunning = threads;
+    for (int i = 0; i < threads; ++i) {
+        workers.emplace_back([&job] {
+            try {
+                RenderRows<T>(job);
+            } catch (...) {
+                std::lock_guard lock(job.mutex);
+                if (!job.failure) job.failure = std::current_exception();
+            }
+            std::lock_guard lock(job.mutex);
+            --job.threadsRunning;
+            job.finished.notify_all();
+        });
+    }
+    if (::isatty(STDERR_FILENO)) {
+        std::unique_lock lock(job.mutex);
+        while (!job.finished.wait_for(lock, std::chrono::milliseconds(200),
+                                      [&] { return job.threadsRunning == 0; })) {
+            std::fprintf(stderr, "\rrendering %3d%%", 100 * job.rowsDone.load() / job.image.Height());
+        }
+        std::fprintf(stderr, "\r              \r");
+    }
+    for (std::thread& worker : workers)
+        worker.join();
+    if (job.failure) std::rethrow_exception(job.failure);
+}
+
+/// Checks the options against the scene and each other; returns the output path.
+std::filesystem::path OutputPath(const RenderOptions& options) {
+    const std::filesystem::path scene = options.scene;
+    std::filesystem::path output = options.output;
+    if (output.empty()) output = scene.stem().string() + ".png";
+    if (!FormatFor(output)) {
+        throw InputError(output.string() + ": expected an output file name ending in .png or .exr");
+    }
+    std::error_code error;
+    if (std::filesystem::equivalent(output, scene, error)) {
+        throw InputError(output.string() + ": expected an output file other than the scene file");
+    }
+    return output;
+}
+
+void Render(const quib::Module& module, const RenderOptions& options, std::ostream& out) {
+    if (options.type == OutputType::String)
+        throw InputError("--type: render needs a numeric output type, not string");
+    const std::filesystem::path output = OutputPath(options);
+    const quib::Scene scene = quib::Scene::FromFile(options.scene, module);
+    const int width = options.width;
+    const int height = options.height > 0 ? options.height : scene.Domain().HeightFor(width);
+    const int threads =
+        options.threads > 0 ? options.threads : std::max(1u, std::thread::hardware_concurrency());
+
+    PendingFile file(output);  // before the work, so that an unwritable folder fails at once
+    const auto start = std::chrono::steady_clock::now();
+    VisitOutputType(options.type, [&]<class T>(std::type_identity<T>) {
+        if constexpr (!std::is_same_v<T, std::string>) {
+            Image image(width, height, ChannelsFor(componentCount<T>), *FormatFor(output), options.depth);
+            RenderJob job(scene.Output(), scene.Domain(), image);
+            RenderImage<T>(job, threads);
+            ThrowIfStopped();
+            image.Write(file.Path());
+        }
+    });
+    ThrowIfStopped();
+    file.Commit();
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    const double samples = static_cast<double>(width) * height;
+    char report[160];
+    std::snprintf(report, sizeof report, "%dx%d, %.0f samples in %.3f s, %.0f samples/s on %d thread%s\n",
+                  width, height, samples, seconds, samples / seconds, threads, threads == 1 ? "" : "s");
+    out << output.string() << ": " << report;
+}
+
+}  // namespace
+
+void RunRender(const quib::Module& module, const RenderOptions& options, std::ostream& out) {
+    StopSignals stopSignals;
+    try {
+        Render(module, options, out);
+    } catch (const Stopped& stopped) {
+        // The pending file is gone; end the way the signal would have ended the program.
+        std::signal(stopped.signal, SIG_DFL);
+        std::raise(stopped.signal);
+    }
+}
+
+}  // namespace vantrel
