@@ -1,0 +1,430 @@
+// The host runtime's values: parameter reads and the conversion rule, curves, gradients and text.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <bit>
+#include <cmath>
+#include <cstdint>
+#include <cstdlib>
+#include <limits>
+#include <random>
+#include <vector>
+
+#include "host/converter.h"
+#include "host/curve_holder.h"
+#include "host/gradient.h"
+#include "host/param.h"
+#include "quib/components.h"
+#include "quib/text.h"
+#include "tests/fixtures/quib_test_node.h"
+
+namespace {
+
+constexpr double nan = std::numeric_limits<double>::quiet_NaN();
+constexpr double inf = std::numeric_limits<double>::infinity();
+
+using Components = Param::Components;
+
+/// Every read of a parameter, as components, so that one table row checks them all.
+struct Reads {
+    int asInt;
+    double asDouble;
+    Components asVec2d, asVec3d, asVec4d, asColor;
+};
+
+Reads ReadAll(const Param& param, FunContext* context) {
+    const Vec2d v2 = param.GetVec2d(context);
+    const Vec3d v3 = param.GetVec3d(context);
+    const Vec4d v4 = param.GetVec4d(context);
+    const Color c = param.GetColor(context);
+    return {param.GetInt(context), param.GetDouble(context), {v2.x, v2.y, 0, 0},
+            {v3.x, v3.y, v3.z, 0}, {v4.x, v4.y, v4.z, v4.w}, {c.red, c.green, c.blue, 0}};
+}
+
+void ExpectReads(const Reads& actual, const Reads& expected) {
+    EXPECT_EQ(actual.asInt, expected.asInt);
+    EXPECT_EQ(actual.asDouble, expected.asDouble);
+    EXPECT_EQ(actual.asVec2d, expected.asVec2d);
+    EXPECT_EQ(actual.asVec3d, expected.asVec3d);
+    EXPECT_EQ(actual.asVec4d, expected.asVec4d);
+    EXPECT_EQ(actual.asColor, expected.asColor);
+}
+
+struct ConversionRow {
+    const char* what;
+    PTYPE type;
+    Components constant;
+    Reads expected;
+};
+
+const ConversionRow conversionTable[] = {
+    {"int fills", PTYPE::Int, {7, 0, 0, 0}, {7, 7, {7, 7}, {7, 7, 7}, {7, 7, 7, 7}, {7, 7, 7}}},
+    {"int truncated on set",
+     PTYPE::Int,
+     {-3.9, 0, 0, 0},
+     {-3, -3, {-3, -3}, {-3, -3, -3}, {-3, -3, -3, -3}, {-3, -3, -3}}},
+    {"double fills",
+     PTYPE::Double,
+     {-2.75, 0, 0, 0},
+     {-2, -2.75, {-2.75, -2.75}, {-2.75, -2.75, -2.75}, {-2.75, -2.75, -2.75, -2.75}, {-2.75, -2.75, -2.75}}},
+    {"double saturates",
+     PTYPE::Double,
+     {1e300, 0, 0, 0},
+     {INT_MAX,
+      1e300,
+      {1e300, 1e300},
+      {1e300, 1e300, 1e300},
+      {1e300, 1e300, 1e300, 1e300},
+      {1e300, 1e300, 1e300}}},
+    {"double below int",
+     PTYPE::Double,
+     {-inf, 0, 0, 0},
+     {INT_MIN, -inf, {-inf, -inf}, {-inf, -inf, -inf}, {-inf, -inf, -inf, -inf}, {-inf, -inf, -inf}}},
+    {"vec3 keeps leading",
+     PTYPE::Vec3d,
+     {1.5, -2, 3, 9},
+     {1, 1.5, {1.5, -2}, {1.5, -2, 3}, {1.5, -2, 3, 0}, {1.5, -2, 3}}},
+    {"vec4 drops trailing", PTYPE::Vec4d, {1, 2, 3, 4}, {1, 1, {1, 2}, {1, 2, 3}, {1, 2, 3, 4}, {1, 2, 3}}},
+    {"colour pads with 0",
+     PTYPE::Color,
+     {0.25, 0.5, 0.75, 9},
+     {0, 0.25, {0.25, 0.5}, {0.25, 0.5, 0.75}, {0.25, 0.5, 0.75, 0}, {0.25, 0.5, 0.75}}},
+};
+
+/// A parameter of the given type, owned by `owner`.
+Param* MakeParam(ParamObj* owner, PTYPE type) {
+    switch (type) {
+        case PTYPE::Int:
+            return new SParam<int>(owner, 0);
+        case PTYPE::Double:
+            return new SParam<double>(owner, 0.0);
+        case PTYPE::Vec3d:
+            return new SParam<Vec3d>(owner, Vec3d());
+        case PTYPE::Vec4d:
+            return new SParam<Vec4d>(owner, Vec4d());
+        case PTYPE::Color:
+            return new SParam<Color>(owner, Color());
+    }
+    return nullptr;
+}
+
+/// A source node whose every output is distinct, to show which one a linked read asked for.
+class Source : public QuibTestNode {
+public:
+    void Eval(int* out, FunContext*) override { *out = 11; }
+    void Eval(double* out, FunContext*) override { *out = 2.5; }
+    void Eval(Vec2d* out, FunContext*) override { *out = {1, 2}; }
+    void Eval(Vec3d* out, FunContext*) override { *out = {3, 4, 5}; }
+    void Eval(Vec4d* out, FunContext*) override { *out = {6, 7, 8, 9}; }
+    void Eval(Color* out, FunContext*) override { *out = {0.1, 0.2, 0.3}; }
+};
+
+TEST(Param, ConstantsFollowTheConversionRule) {
+    QuibTestNode owner;
+    FunContext context{{100, 200, 300}};
+    for (const ConversionRow& row : conversionTable) {
+        SCOPED_TRACE(row.what);
+        const std::unique_ptr<Param> param(MakeParam(&owner, row.type));
+        param->SetConstant(row.constant);
+        ExpectReads(ReadAll(*param, &context), row.expected);
+    }
+}
+
+TEST(Param, NotANumberBecomesIntZero) {
+    QuibTestNode owner;
+    SParam<double> param(&owner, nan);
+    EXPECT_EQ(param.GetInt(nullptr), 0);
+    EXPECT_TRUE(std::isnan(param.GetVec4d(nullptr).w));
+}
+
+TEST(Param, PositionIsReadAsAConstantVec3d) {
+    QuibTestNode owner;
+    FunContext context{{1.5, -2, 3}};
+    for (PTYPE type : {PTYPE::Int, PTYPE::Double, PTYPE::Vec3d, PTYPE::Vec4d, PTYPE::Color}) {
+        const std::unique_ptr<Param> param(MakeParam(&owner, type));
+        param->SetConstant({42, 42, 42, 42});
+        param->LinkToPosition();
+        ExpectReads(ReadAll(*param, &context), conversionTable[5].expected);
+        EXPECT_EQ(param->Constant()[0], 42) << "the constant is kept while the link stands";
+    }
+}
+
+TEST(Param, LinkedReadAsksTheSourceForTheSameType) {
+    QuibTestNode owner;
+    Source source;
+    SParam<double> param(&owner, 1.0);
+    param.LinkTo(&source);
+    EXPECT_EQ(param.LinkedNode(), &source);
+    ExpectReads(ReadAll(param, nullptr), {11, 2.5, {1, 2}, {3, 4, 5}, {6, 7, 8, 9}, {0.1, 0.2, 0.3}});
+    param.SetConstant({4, 0, 0, 0});
+    EXPECT_EQ(param.Kind(), Param::Source::Constant);
+    EXPECT_EQ(param.GetDouble(nullptr), 4);
+    param.LinkTo(nullptr);
+    EXPECT_EQ(param.Kind(), Param::Source::Constant);
+}
+
+TEST(Param, NewParameterHoldsItsValueAndTheExtremesOfItsType) {
+    QuibTestNode owner;
+    SParam<Vec4d> vector(&owner, Vec4d(1, 2, 3, 4));
+    EXPECT_EQ(vector.Constant(), (Components{1, 2, 3, 4}));
+    EXPECT_EQ(vector.Minimum()[3], std::numeric_limits<double>::lowest());
+    EXPECT_EQ(vector.Maximum()[3], std::numeric_limits<double>::max());
+    SParam<int> whole(&owner, -5);
+    EXPECT_EQ(whole.Value(), -5);
+    EXPECT_EQ(whole.Minimum()[0], INT_MIN);
+    EXPECT_EQ(whole.Maximum()[0], INT_MAX);
+    EXPECT_EQ(whole.ComponentCount(), 1);
+    EXPECT_EQ(SParam<Color>(&owner, Color()).ComponentCount(), 3);
+}
+
+TEST(Param, RangeComparesTheTypesComponents) {
+    QuibTestNode owner;
+    SParam<Color> colour(&owner, Color());
+    colour.SetRange(Color(0, 0, 0), Color(1, 1, 1));
+    EXPECT_TRUE(colour.InRange({0, 1, 0.5, 99}));  // the fourth component is not the type's
+    EXPECT_FALSE(colour.InRange({0, 1.5, 0.5, 0}));
+    EXPECT_FALSE(colour.InRange({nan, 0, 0, 0}));
+    // The extremes of a real leave the range open: every real, infinite or not a number, is in it.
+    SParam<double> real(&owner, 0.0);
+    for (double v : {-inf, inf, nan, 1e308})
+        EXPECT_TRUE(real.InRange({v, 0, 0, 0})) << v;
+    real.SetRange(-1.0, 1.0);
+    for (double v : {-inf, inf, nan, 1.5})
+        EXPECT_FALSE(real.InRange({v, 0, 0, 0})) << v;
+}
+
+TEST(Components, AlphaIsOneUnlessGivenAndScalarsFillQuaternions) {
+    ColorA colour;
+    quib::ConvertComponents({0.5, 0, 0, 0}, 1, &colour);
+    EXPECT_EQ(colour.alpha, 1);
+    EXPECT_EQ(colour.blue, 0.5);
+    quib::ConvertComponents({1, 2, 3, 0}, 3, &colour);
+    EXPECT_EQ(colour.alpha, 1);
+    quib::ConvertComponents({1, 2, 3, 0.25}, 4, &colour);
+    EXPECT_EQ(colour.alpha, 0.25);
+    Quaternion q;
+    quib::ConvertComponents({2, 0, 0, 0}, 1, &q);
+    EXPECT_EQ(q.w, 2);
+    quib::ConvertComponents({1, 2, 3, 0}, 3, &q);
+    EXPECT_EQ(q.w, 0);
+}
+
+// ---- Curves
+
+TEST(Curve, DefaultLineMapsEveryInputToItself) {
+    CurveHolder curve(1, "c");
+    std::mt19937_64 random(1);
+    std::uniform_real_distribution<double> unit(0.0, 1.0);
+    for (int i = 0; i < 10000; ++i) {
+        const double x = unit(random);
+        ASSERT_EQ(curve.EvalGrey(x), x);
+    }
+    EXPECT_EQ(curve.EvalGrey(-3), 0);
+    EXPECT_EQ(curve.EvalGrey(7), 1);
+    EXPECT_TRUE(std::isnan(curve.EvalGrey(nan)));
+}
+
+TEST(Curve, InputRangeResetsEveryCurveToTheLine) {
+    CurveHolder curve(3, "c");
+    curve.SetPoints(1, {{0, 1}, {1, 0}});
+    curve.SetInputRange(2, 6);
+    for (int channel = 0; channel < 3; ++channel) {
+        EXPECT_EQ(curve.Points(channel).size(), 2u);
+        EXPECT_EQ(curve.Points(channel)[0].x, 2);
+        EXPECT_EQ(curve.Points(channel)[1].x, 6);
+    }
+    EXPECT_EQ(curve.EvalGreen(4), 0.5);
+    EXPECT_EQ(curve.EvalBlue(1), 0);
+    EXPECT_EQ(curve.EvalRed(9), 1);
+    EXPECT_THROW(curve.SetInputRange(1, 1), std::invalid_argument);
+    EXPECT_THROW(curve.SetInputRange(0, inf), std::invalid_argument);
+    EXPECT_EQ(curve.InputLow(), 2);
+}
+
+TEST(Curve, FormsSelectTheirChannels) {
+    CurveHolder grey(1, "g");
+    grey.SetPoints(0, {{0, 0.25}});
+    EXPECT_EQ(grey.Form(), 1);
+    for (double v : {grey.EvalRed(5), grey.EvalGreen(5), grey.EvalBlue(5)})
+        EXPECT_EQ(v, 0.25);
+    CurveHolder rgb(3, "rgb");
+    rgb.SetPoints(0, {{0, 1}});
+    rgb.SetPoints(1, {{0, 2}});
+    rgb.SetPoints(2, {{0, 3}});
+    EXPECT_EQ(rgb.EvalRed(0.5), 1);
+    EXPECT_EQ(rgb.EvalGreen(0.5), 2);
+    EXPECT_EQ(rgb.EvalBlue(0.5), 3);
+    EXPECT_EQ(CurveHolder(2, "x").Form(), 1);
+}
+
+TEST(Curve, BadPointsAreRefusedAndChangeNothing) {
+    CurveHolder curve(1, "c");
+    const std::vector<std::vector<CurveHolder::Point>> bad = {
+        {}, {{0, 0}, {0, 1}}, {{1, 0}, {0, 1}}, {{0, nan}}, {{inf, 0}}};
+    for (const auto& points : bad)
+        EXPECT_THROW(curve.SetPoints(0, points), std::invalid_argument);
+    EXPECT_EQ(curve.EvalGrey(0.3), 0.3);
+    EXPECT_THROW(curve.SetPoints(1, {{0, 0}}), std::out_of_range);
+}
+
+/// Random control points whose y never decreases (or never increases), with flat runs.
+std::vector<CurveHolder::Point> RandomMonotonePoints(std::mt19937_64& random, bool decreasing) {
+    std::uniform_int_distribution<int> count(2, 9);
+    std::uniform_real_distribution<double> step(0.001, 3.0);
+    std::uniform_int_distribution<int> flat(0, 3);
+    std::vector<CurveHolder::Point> points;
+    double x = step(random) - 1.5;
+    double y = step(random);
+    for (int i = count(random); i > 0; --i) {
+        points.push_back({x, y});
+        x += step(random);
+        const double rise = flat(random) == 0 ? 0.0 : step(random) * step(random);
+        y += decreasing ? -rise : rise;
+    }
+    return points;
+}
+
+TEST(Curve, MonotonePointsGiveAMonotoneCurveThatNeverOvershoots) {
+    std::mt19937_64 random(7);
+    for (int set = 0; set < 2000; ++set) {
+        const bool decreasing = set % 2 == 1;
+        const auto points = RandomMonotonePoints(random, decreasing);
+        CurveHolder curve(1, "c");
+        curve.SetPoints(0, points);
+        double previous = curve.EvalGrey(points.front().x);
+        for (std::size_t k = 0; k + 1 < points.size(); ++k) {
+            const CurveHolder::Point& p0 = points[k];
+            const CurveHolder::Point& p1 = points[k + 1];
+            ASSERT_EQ(curve.EvalGrey(p0.x), p0.y) << "exact at its control points";
+            constexpr int samples = 64;
+            for (int s = 1; s <= samples; ++s) {
+                const double y = curve.EvalGrey(p0.x + (p1.x - p0.x) * s / samples);
+                ASSERT_GE(y, std::min(p0.y, p1.y)) << "set " << set << " segment " << k;
+                ASSERT_LE(y, std::max(p0.y, p1.y)) << "set " << set << " segment " << k;
+                if (p0.y == p1.y) {
+                    ASSERT_EQ(y, p0.y) << "a flat run stays flat";
+                }
+                // Monotone up to the rounding of one evaluation.
+                const double slack = 1e-12 * (std::abs(y) + 1.0);
+                ASSERT_TRUE(decreasing ? y <= previous + slack : y >= previous - slack) << "set " << set;
+                previous = y;
+            }
+        }
+        EXPECT_EQ(curve.EvalGrey(points.front().x - 1), points.front().y);
+        EXPECT_EQ(curve.EvalGrey(points.back().x + 1), points.back().y);
+    }
+}
+
+TEST(Curve, StraightPointsGiveTheirLine) {
+    CurveHolder curve(1, "c");
+    curve.SetPoints(0, {{0, 0}, {1, 2}, {2, 4}, {4, 8}});
+    for (double x : {0.125, 0.5, 1.5, 3.0, 3.75})
+        EXPECT_EQ(curve.EvalGrey(x), 2 * x);
+}
+
+TEST(Curve, SteepNeighboursKeepTheCurveRising) {
+    // The mean tangents beside the steep middle segment are far too long for the gentle outer ones:
+    // unlimited, their cubics would swing past the end values (and be cut off flat there).
+    CurveHolder curve(1, "c");
+    curve.SetPoints(0, {{0, 0}, {1, 0.001}, {1.01, 0.999}, {2, 1}});
+    double previous = 0.0;
+    for (int s = 1; s < 1000; ++s) {
+        const double y = curve.EvalGrey(s * 0.002);
+        ASSERT_GT(y, previous) << s * 0.002;
+        previous = y;
+    }
+}
+
+TEST(Curve, SinglePointIsConstant) {
+    CurveHolder curve(1, "c");
+    curve.SetPoints(0, {{0.5, 0.7}});
+    for (double x : {-1e300, 0.0, 0.5, 3.0})
+        EXPECT_EQ(curve.EvalGrey(x), 0.7);
+    EXPECT_TRUE(std::isnan(curve.EvalGrey(nan)));
+}
+
+// ---- Gradients
+
+void ExpectColour(const Gradient& gradient, double position, const Color& expected) {
+    Color colour(-1, -1, -1);
+    gradient.GetColour(position, colour);
+    EXPECT_EQ(colour.red, expected.red) << position;
+    EXPECT_EQ(colour.green, expected.green) << position;
+    EXPECT_EQ(colour.blue, expected.blue) << position;
+}
+
+TEST(Gradient, DefaultRunsFromBlackToWhite) {
+    Gradient gradient("g");
+    ExpectColour(gradient, 0.25, {0.25, 0.25, 0.25});
+    ExpectColour(gradient, -4, {0, 0, 0});
+    ExpectColour(gradient, 4, {1, 1, 1});
+}
+
+TEST(Gradient, LinearBetweenStopsConstantBeyond) {
+    Gradient gradient("g");
+    gradient.SetStops({{-1, {1, 0, 0}}, {1, {0, 1, 0}}, {3, {0, 1, 1}}});
+    ExpectColour(gradient, -1, {1, 0, 0});
+    ExpectColour(gradient, 0, {0.5, 0.5, 0});
+    ExpectColour(gradient, 1, {0, 1, 0});
+    ExpectColour(gradient, 2.5, {0, 1, 0.75});
+    ExpectColour(gradient, 3, {0, 1, 1});
+    ExpectColour(gradient, 1e300, {0, 1, 1});
+    ExpectColour(gradient, -inf, {1, 0, 0});
+    Color colour;
+    gradient.GetColour(nan, colour);
+    EXPECT_TRUE(std::isnan(colour.red) && std::isnan(colour.green) && std::isnan(colour.blue));
+}
+
+TEST(Gradient, BadStopsAreRefusedAndChangeNothing) {
+    Gradient gradient("g");
+    const std::vector<std::vector<Gradient::Stop>> bad = {
+        {}, {{0, {}}, {0, {}}}, {{1, {}}, {0, {}}}, {{nan, {}}}, {{0, {0, inf, 0}}}};
+    for (const auto& stops : bad)
+        EXPECT_THROW(gradient.SetStops(stops), std::invalid_argument);
+    EXPECT_EQ(gradient.Stops().size(), 2u);
+    ExpectColour(gradient, 0.5, {0.5, 0.5, 0.5});
+}
+
+// ---- Text
+
+TEST(Text, ShortestDecimalsAndNonFiniteWords) {
+    const std::pair<double, const char*> table[] = {
+        {0.1, "0.1"},           {1.0, "1"},   {-0.0, "-0"},  {1e300, "1e+300"}, {5e-324, "5e-324"},
+        {123456.5, "123456.5"}, {nan, "nan"}, {-nan, "nan"}, {inf, "inf"},      {-inf, "-inf"},
+    };
+    for (const auto& [value, text] : table)
+        EXPECT_EQ(quib::FormatReal(value), text);
+    std::string text = "old";
+    Converter::convert(0.5, text);
+    EXPECT_EQ(text, "0.5");
+    Converter::convert(Color(1, 0.5, -2), text);
+    EXPECT_EQ(text, "(1, 0.5, -2)");
+    Converter::convert(Vec3d(nan, inf, 0.25), text);
+    EXPECT_EQ(text, "(nan, inf, 0.25)");
+}
+
+TEST(Text, EveryFiniteRealReadsBackExactly) {
+    std::mt19937_64 random(3);
+    for (int i = 0; i < 100000; ++i) {
+        const double value = std::bit_cast<double>(random());
+        if (!std::isfinite(value)) continue;
+        const std::string text = quib::FormatReal(value);
+        ASSERT_EQ(std::bit_cast<std::uint64_t>(std::strtod(text.c_str(), nullptr)),
+                  std::bit_cast<std::uint64_t>(value))
+            << text;
+    }
+}
+
+TEST(Extremes, LowestAndHighestFiniteValues) {
+    int lowInt, highInt;
+    ExtremeHelper::GetExtremes(lowInt, highInt);
+    EXPECT_EQ(lowInt, INT_MIN);
+    EXPECT_EQ(highInt, INT_MAX);
+    Vec4d low, high;
+    ExtremeHelper::GetExtremes(low, high);
+    EXPECT_EQ(low.w, -std::numeric_limits<double>::max());
+    EXPECT_EQ(high.x, std::numeric_limits<double>::max());
+}
+
+}  // namespace
