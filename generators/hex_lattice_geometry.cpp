@@ -60,11 +60,12 @@ Matrix2 Inverse(const Matrix2& m) {
     return {{Vec2d(k * d, k * -b), Vec2d(k * -c, k * a)}};
 }
 
-/// The matrix with columns c0, c1, c2, and its inverse, whose rows are the cross products of the other
-/// two columns over the determinant c0.(c1 x c2).
+/// The matrix with columns c0, c1, c2.
 Matrix3 FromColumns(const Vec3d& c0, const Vec3d& c1, const Vec3d& c2) {
     return {{Vec3d(c0.x, c1.x, c2.x), Vec3d(c0.y, c1.y, c2.y), Vec3d(c0.z, c1.z, c2.z)}};
 }
+/// The inverse of the matrix with columns c0, c1, c2: its rows are the cross products of the other two
+/// columns over the determinant c0.(c1 x c2).
 Matrix3 InverseOfColumns(const Vec3d& c0, const Vec3d& c1, const Vec3d& c2) {
     const Vec3d row0 = Cross(c1, c2);
     const double k = 1.0 / Dot(c0, row0);
