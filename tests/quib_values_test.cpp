@@ -26,98 +26,54 @@ constexpr double inf = std::numeric_limits<double>::infinity();
 
 using Components = Param::Components;
 
-/// Every read of a parameter, as components, so that one table row checks them all.
-struct Reads {
-    int asInt;
-    double asDouble;
-    Components asVec2d, asVec3d, asVec4d, asColor;
-};
-
-Reads ReadAll(const Param& param, FunContext* context) {
+/// Checks every read of `param`: the int as given, and each other read the leading components of
+/// `wide`, the value widened to four components.
+void ExpectReads(const Param& param, FunContext* context, int asInt, const Components& wide) {
+    EXPECT_EQ(param.GetInt(context), asInt);
+    EXPECT_EQ(param.GetDouble(context), wide[0]);
     const Vec2d v2 = param.GetVec2d(context);
     const Vec3d v3 = param.GetVec3d(context);
     const Vec4d v4 = param.GetVec4d(context);
     const Color c = param.GetColor(context);
-    return {param.GetInt(context), param.GetDouble(context), {v2.x, v2.y, 0, 0},
-            {v3.x, v3.y, v3.z, 0}, {v4.x, v4.y, v4.z, v4.w}, {c.red, c.green, c.blue, 0}};
+    EXPECT_EQ((Components{v2.x, v2.y, wide[2], wide[3]}), wide);
+    EXPECT_EQ((Components{v3.x, v3.y, v3.z, wide[3]}), wide);
+    EXPECT_EQ((Components{c.red, c.green, c.blue, wide[3]}), wide);
+    EXPECT_EQ((Components{v4.x, v4.y, v4.z, v4.w}), wide);
 }
 
-void ExpectReads(const Reads& actual, const Reads& expected) {
-    EXPECT_EQ(actual.asInt, expected.asInt);
-    EXPECT_EQ(actual.asDouble, expected.asDouble);
-    EXPECT_EQ(actual.asVec2d, expected.asVec2d);
-    EXPECT_EQ(actual.asVec3d, expected.asVec3d);
-    EXPECT_EQ(actual.asVec4d, expected.asVec4d);
-    EXPECT_EQ(actual.asColor, expected.asColor);
+template <class T>
+Param* Make(ParamObj* owner) {
+    return new SParam<T>(owner, T{});
 }
 
 struct ConversionRow {
     const char* what;
-    PTYPE type;
+    Param* (*make)(ParamObj*);
     Components constant;
-    Reads expected;
+    int asInt;
+    Components wide;
 };
 
 const ConversionRow conversionTable[] = {
-    {"int fills", PTYPE::Int, {7, 0, 0, 0}, {7, 7, {7, 7}, {7, 7, 7}, {7, 7, 7, 7}, {7, 7, 7}}},
-    {"int truncated on set",
-     PTYPE::Int,
-     {-3.9, 0, 0, 0},
-     {-3, -3, {-3, -3}, {-3, -3, -3}, {-3, -3, -3, -3}, {-3, -3, -3}}},
-    {"double fills",
-     PTYPE::Double,
-     {-2.75, 0, 0, 0},
-     {-2, -2.75, {-2.75, -2.75}, {-2.75, -2.75, -2.75}, {-2.75, -2.75, -2.75, -2.75}, {-2.75, -2.75, -2.75}}},
-    {"double saturates",
-     PTYPE::Double,
-     {1e300, 0, 0, 0},
-     {INT_MAX,
-      1e300,
-      {1e300, 1e300},
-      {1e300, 1e300, 1e300},
-      {1e300, 1e300, 1e300, 1e300},
-      {1e300, 1e300, 1e300}}},
-    {"double below int",
-     PTYPE::Double,
-     {-inf, 0, 0, 0},
-     {INT_MIN, -inf, {-inf, -inf}, {-inf, -inf, -inf}, {-inf, -inf, -inf, -inf}, {-inf, -inf, -inf}}},
-    {"vec3 keeps leading",
-     PTYPE::Vec3d,
-     {1.5, -2, 3, 9},
-     {1, 1.5, {1.5, -2}, {1.5, -2, 3}, {1.5, -2, 3, 0}, {1.5, -2, 3}}},
-    {"vec4 drops trailing", PTYPE::Vec4d, {1, 2, 3, 4}, {1, 1, {1, 2}, {1, 2, 3}, {1, 2, 3, 4}, {1, 2, 3}}},
-    {"colour pads with 0",
-     PTYPE::Color,
-     {0.25, 0.5, 0.75, 9},
-     {0, 0.25, {0.25, 0.5}, {0.25, 0.5, 0.75}, {0.25, 0.5, 0.75, 0}, {0.25, 0.5, 0.75}}},
+    {"int fills", Make<int>, {7, 0, 0, 0}, 7, {7, 7, 7, 7}},
+    {"int truncated when set", Make<int>, {-3.9, 0, 0, 0}, -3, {-3, -3, -3, -3}},
+    {"double fills", Make<double>, {-2.75, 0, 0, 0}, -2, {-2.75, -2.75, -2.75, -2.75}},
+    {"double saturates", Make<double>, {1e300, 0, 0, 0}, INT_MAX, {1e300, 1e300, 1e300, 1e300}},
+    {"double below int", Make<double>, {-inf, 0, 0, 0}, INT_MIN, {-inf, -inf, -inf, -inf}},
+    {"vec3 keeps leading", Make<Vec3d>, {1.5, -2, 3, 9}, 1, {1.5, -2, 3, 0}},
+    {"vec4 keeps all", Make<Vec4d>, {1, 2, 3, 4}, 1, {1, 2, 3, 4}},
+    {"colour pads with 0", Make<Color>, {0.25, 0.5, 0.75, 9}, 0, {0.25, 0.5, 0.75, 0}},
 };
-
-/// A parameter of the given type, owned by `owner`.
-Param* MakeParam(ParamObj* owner, PTYPE type) {
-    switch (type) {
-        case PTYPE::Int:
-            return new SParam<int>(owner, 0);
-        case PTYPE::Double:
-            return new SParam<double>(owner, 0.0);
-        case PTYPE::Vec3d:
-            return new SParam<Vec3d>(owner, Vec3d());
-        case PTYPE::Vec4d:
-            return new SParam<Vec4d>(owner, Vec4d());
-        case PTYPE::Color:
-            return new SParam<Color>(owner, Color());
-    }
-    return nullptr;
-}
 
 /// A source node whose every output is distinct, to show which one a linked read asked for.
 class Source : public QuibTestNode {
 public:
     void Eval(int* out, FunContext*) override { *out = 11; }
-    void Eval(double* out, FunContext*) override { *out = 2.5; }
-    void Eval(Vec2d* out, FunContext*) override { *out = {1, 2}; }
-    void Eval(Vec3d* out, FunContext*) override { *out = {3, 4, 5}; }
-    void Eval(Vec4d* out, FunContext*) override { *out = {6, 7, 8, 9}; }
-    void Eval(Color* out, FunContext*) override { *out = {0.1, 0.2, 0.3}; }
+    void Eval(double* out, FunContext*) override { *out = 2; }
+    void Eval(Vec2d* out, FunContext*) override { *out = {2, 3}; }
+    void Eval(Vec3d* out, FunContext*) override { *out = {2, 3, 4}; }
+    void Eval(Vec4d* out, FunContext*) override { *out = {2, 3, 4, 5}; }
+    void Eval(Color* out, FunContext*) override { *out = {2, 3, 4}; }
 };
 
 TEST(Param, ConstantsFollowTheConversionRule) {
@@ -125,43 +81,29 @@ TEST(Param, ConstantsFollowTheConversionRule) {
     FunContext context{{100, 200, 300}};
     for (const ConversionRow& row : conversionTable) {
         SCOPED_TRACE(row.what);
-        const std::unique_ptr<Param> param(MakeParam(&owner, row.type));
+        const std::unique_ptr<Param> param(row.make(&owner));
         param->SetConstant(row.constant);
-        ExpectReads(ReadAll(*param, &context), row.expected);
+        ExpectReads(*param, &context, row.asInt, row.wide);
     }
 }
 
-TEST(Param, NotANumberBecomesIntZero) {
-    QuibTestNode owner;
-    SParam<double> param(&owner, nan);
-    EXPECT_EQ(param.GetInt(nullptr), 0);
-    EXPECT_TRUE(std::isnan(param.GetVec4d(nullptr).w));
-}
-
-TEST(Param, PositionIsReadAsAConstantVec3d) {
-    QuibTestNode owner;
-    FunContext context{{1.5, -2, 3}};
-    for (PTYPE type : {PTYPE::Int, PTYPE::Double, PTYPE::Vec3d, PTYPE::Vec4d, PTYPE::Color}) {
-        const std::unique_ptr<Param> param(MakeParam(&owner, type));
-        param->SetConstant({42, 42, 42, 42});
-        param->LinkToPosition();
-        ExpectReads(ReadAll(*param, &context), conversionTable[5].expected);
-        EXPECT_EQ(param->Constant()[0], 42) << "the constant is kept while the link stands";
-    }
-}
-
-TEST(Param, LinkedReadAsksTheSourceForTheSameType) {
+TEST(Param, PositionIsReadAsAConstantVec3dAndLinksAskTheirSource) {
     QuibTestNode owner;
     Source source;
-    SParam<double> param(&owner, 1.0);
-    param.LinkTo(&source);
-    EXPECT_EQ(param.LinkedNode(), &source);
-    ExpectReads(ReadAll(param, nullptr), {11, 2.5, {1, 2}, {3, 4, 5}, {6, 7, 8, 9}, {0.1, 0.2, 0.3}});
-    param.SetConstant({4, 0, 0, 0});
-    EXPECT_EQ(param.Kind(), Param::Source::Constant);
-    EXPECT_EQ(param.GetDouble(nullptr), 4);
-    param.LinkTo(nullptr);
-    EXPECT_EQ(param.Kind(), Param::Source::Constant);
+    FunContext context{{1.5, -2, 3}};
+    for (const ConversionRow& row : conversionTable) {
+        const std::unique_ptr<Param> param(row.make(&owner));
+        param->SetConstant({42, 42, 42, 42});
+        param->LinkToPosition();
+        ExpectReads(*param, &context, 1, {1.5, -2, 3, 0});
+        param->LinkTo(&source);
+        EXPECT_EQ(param->LinkedNode(), &source);
+        ExpectReads(*param, &context, 11, {2, 3, 4, 5});
+        EXPECT_EQ(param->Constant()[0], 42) << "the constant is kept while a link stands";
+        param->LinkTo(nullptr);
+        EXPECT_EQ(param->Kind(), Param::Source::Constant);
+        EXPECT_EQ(param->GetDouble(&context), 42);
+    }
 }
 
 TEST(Param, NewParameterHoldsItsValueAndTheExtremesOfItsType) {
@@ -176,6 +118,7 @@ TEST(Param, NewParameterHoldsItsValueAndTheExtremesOfItsType) {
     EXPECT_EQ(whole.Maximum()[0], INT_MAX);
     EXPECT_EQ(whole.ComponentCount(), 1);
     EXPECT_EQ(SParam<Color>(&owner, Color()).ComponentCount(), 3);
+    EXPECT_EQ(SParam<double>(&owner, nan).GetInt(nullptr), 0);
 }
 
 TEST(Param, RangeComparesTheTypesComponents) {
@@ -354,13 +297,6 @@ void ExpectColour(const Gradient& gradient, double position, const Color& expect
     EXPECT_EQ(colour.blue, expected.blue) << position;
 }
 
-TEST(Gradient, DefaultRunsFromBlackToWhite) {
-    Gradient gradient("g");
-    ExpectColour(gradient, 0.25, {0.25, 0.25, 0.25});
-    ExpectColour(gradient, -4, {0, 0, 0});
-    ExpectColour(gradient, 4, {1, 1, 1});
-}
-
 TEST(Gradient, LinearBetweenStopsConstantBeyond) {
     Gradient gradient("g");
     gradient.SetStops({{-1, {1, 0, 0}}, {1, {0, 1, 0}}, {3, {0, 1, 1}}});
@@ -382,8 +318,11 @@ TEST(Gradient, BadStopsAreRefusedAndChangeNothing) {
         {}, {{0, {}}, {0, {}}}, {{1, {}}, {0, {}}}, {{nan, {}}}, {{0, {0, inf, 0}}}};
     for (const auto& stops : bad)
         EXPECT_THROW(gradient.SetStops(stops), std::invalid_argument);
+    // Still the default, black at 0 to white at 1.
     EXPECT_EQ(gradient.Stops().size(), 2u);
-    ExpectColour(gradient, 0.5, {0.5, 0.5, 0.5});
+    ExpectColour(gradient, -4, {0, 0, 0});
+    ExpectColour(gradient, 0.25, {0.25, 0.25, 0.25});
+    ExpectColour(gradient, 4, {1, 1, 1});
 }
 
 // ---- Text
@@ -414,17 +353,6 @@ TEST(Text, EveryFiniteRealReadsBackExactly) {
                   std::bit_cast<std::uint64_t>(value))
             << text;
     }
-}
-
-TEST(Extremes, LowestAndHighestFiniteValues) {
-    int lowInt, highInt;
-    ExtremeHelper::GetExtremes(lowInt, highInt);
-    EXPECT_EQ(lowInt, INT_MIN);
-    EXPECT_EQ(highInt, INT_MAX);
-    Vec4d low, high;
-    ExtremeHelper::GetExtremes(low, high);
-    EXPECT_EQ(low.w, -std::numeric_limits<double>::max());
-    EXPECT_EQ(high.x, std::numeric_limits<double>::max());
 }
 
 }  // namespace
