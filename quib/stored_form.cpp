@@ -163,7 +163,8 @@ std::optional<int> ReadInt(const json& value) {
 }
 
 double ReadFinite(const json& value, const std::string& path) {
-    if (!value.is_number()) throw StoredFormError(path, "a finite number");
+    if (!value.is_number() || !std::isfinite(value.get<double>()))
+        throw StoredFormError(path, "a finite number");
     return value.get<double>();
 }
 
