@@ -16,24 +16,9 @@
 #include "generators/hex_lattice_geometry.h"
 #include "host/curve_holder.h"
 #include "quib/module_loader.h"
+#include "tests/allocation_counter.h"
 #include "tests/node_values.h"
 
-// Every allocation in this program is counted, so that a test can show an evaluation allocates nothing.
-namespace {
-std::atomic<long> allocations{0};
-}
-
-void* operator new(std::size_t size) {
-    ++allocations;
-    if (void* p = std::malloc(size == 0 ? 1 : size)) return p;
-    throw std::bad_alloc();
-}
-void operator delete(void* p) noexcept {
-    std::free(p);
-}
-void operator delete(void* p, std::size_t) noexcept {
-    std::free(p);
-}
 
 namespace {
 
@@ -270,13 +255,13 @@ TEST(HexLatticeNode, EvaluationAllocatesNothing) {
         Vec2d planePoint;
         int whole;
         Color colour;
-        const long before = allocations;
+        const long before = vantrel::test::AllocationCount();
         node.Eval(&value, &context);
         node.Eval(&point, &context);
         node.Eval(&planePoint, &context);
         node.Eval(&whole, &context);
         node.Eval(&colour, &context);
-        EXPECT_EQ(allocations - before, 0) << "mode " << mode;
+        EXPECT_EQ(vantrel::test::AllocationCount() - before, 0) << "mode " << mode;
     }
 }
 

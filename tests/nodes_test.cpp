@@ -20,27 +20,9 @@
 #include "mappers/curve3.h"
 #include "mappers/vector_to_color.h"
 #include "mappers/w_distortion.h"
+#include "tests/allocation_counter.h"
 #include "tests/node_values.h"
 
-// Every allocation in this program is counted, so that a test can show an evaluation allocates nothing.
-// The replacement operator new takes its memory from malloc, so free is the matching release; GCC
-// cannot see that where it inlines the pair.
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-namespace {
-std::atomic<long> allocations{0};
-}
-
-void* operator new(std::size_t size) {
-    ++allocations;
-    if (void* p = std::malloc(size == 0 ? 1 : size)) return p;
-    throw std::bad_alloc();
-}
-void operator delete(void* p) noexcept {
-    std::free(p);
-}
-void operator delete(void* p, std::size_t) noexcept {
-    std::free(p);
-}
 
 namespace {
 
@@ -431,9 +413,9 @@ template <class T>
 long AllocationsFor(Function& node) {
     T out{};
     FunContext context;
-    const long before = allocations;
+    const long before = vantrel::test::AllocationCount();
     node.Eval(&out, &context);
-    return allocations - before;
+    return vantrel::test::AllocationCount() - before;
 }
 
 TEST(Evaluation, AllocatesNothingButText) {

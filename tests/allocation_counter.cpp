@@ -1,0 +1,64 @@
+#include "tests/allocation_counter.h"
+
+#include <atomic>
+#include <cstdlib>
+#include <new>
+
+// The replacement takes its memory from malloc, so free is the matching release; GCC cannot see that
+// where it inlines the pair.
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
+
+namespace {
+
+std::atomic<long> allocations{0};
+std::atomic<long> failIn{-1};
+
+void* Allocate(std::size_t size) noexcept {
+    ++allocations;
+    if (failIn.load() >= 0 && failIn.fetch_sub(1) == 0) return nullptr;
+    return std::malloc(size == 0 ? 1 : size);
+}
+
+void* AllocateOrThrow(std::size_t size) {
+    if (void* p = Allocate(size)) return p;
+    throw std::bad_alloc();
+}
+
+}  // namespace
+
+namespace vantrel::test {
+
+long AllocationCount() {
+    return allocations.load();
+}
+
+void FailAllocationIn(long countdown) {
+    failIn.store(countdown);
+}
+
+}  // namespace vantrel::test
+
+void* operator new(std::size_t size) {
+    return AllocateOrThrow(size);
+}
+void* operator new[](std::size_t size) {
+    return AllocateOrThrow(size);
+}
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
+    return Allocate(size);
+}
+void* operator new[](std::size_t size, const std::nothrow_t&) noexcept {
+    return Allocate(size);
+}
+void operator delete(void* p) noexcept {
+    std::free(p);
+}
+void operator delete[](void* p) noexcept {
+    std::free(p);
+}
+void operator delete(void* p, std::size_t) noexcept {
+    std::free(p);
+}
+void operator delete[](void* p, std::size_t) noexcept {
+    std::free(p);
+}
