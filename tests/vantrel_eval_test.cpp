@@ -1,0 +1,553 @@
+// `vantrel list` and `vantrel eval` run as a user runs them: eval's numbers against the module's own
+// nodes built and evaluated directly, and every kind of bad scene, input line and command line.
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "host/curve_holder.h"
+#include "host/gradient.h"
+#include "host/param.h"
+#include "quib/module_loader.h"
+#include "tests/node_values.h"
+#include "tests/vantrel_run.h"
+
+namespace vantrel::test {
+namespace {
+
+using nlohmann::json;
+
+const quib::Module& TheModule() {
+    static const quib::Module module(VANTREL_MODULE_PATH);
+    return module;
+}
+
+/// A scene's graph built straight through the host API, without the scene loader or the stored form:
+/// nodes made by their descriptors, parameters set or linked, curves and gradients given their points,
+/// then `Update` in the order of the file (the scenes here list sources first).
+class DirectGraph {
+public:
+    explicit DirectGraph(const std::string& sceneText) {
+        const json scene = json::parse(sceneText);
+        for (const json& node : scene["nodes"]) {
+            nodes[node["id"]] = TheModule().Find(node["type"].get<std::string>())->Create();
+        }
+        for (const json& node : scene["nodes"]) {
+            Function& function = *nodes[node["id"]];
+            const json params = node.value("params", json::object());
+            const json curves = node.value("curves", json::object());
+            const json gradients = node.value("gradients", json::object());
+            for (const auto& [name, value] : params.items()) {
+                Param* param = function.FindParam(name);
+                if (value.is_object() && value["link"] == "@position") {
+                    param->LinkToPosition();
+                } else if (value.is_object()) {
+                    param->LinkTo(nodes.at(value["link"]).get());
+                } else {
+                    Param::Components constant{};
+                    const json list = value.is_array() ? value : json::array({value});
+                    for (std::size_t i = 0; i < list.size(); ++i)
+                        constant[i] = list[i].get<double>();
+                    param->SetConstant(constant);
+                }
+            }
+            for (const auto& [name, value] : curves.items()) {
+                for (CurveHolder* curve : function.Curves()) {
+                    if (curve->Name() != name) continue;
+                    if (value.is_array()) curve->SetPoints(0, Points(value));
+                    const char* channels[] = {"red", "green", "blue"};
+                    for (int c = 0; c < 3; ++c) {
+                        if (value.is_object() && value.contains(channels[c])) {
+                            curve->SetPoints(c, Points(value[channels[c]]));
+                        }
+                    }
+                }
+            }
+            for (const auto& [label, value] : gradients.items()) {
+                for (Gradient* gradient : function.Gradients()) {
+                    if (gradient->Label() != label) continue;
+                    std::vector<Gradient::Stop> stops;
+                    for (const json& stop : value)
+                        stops.push_back({stop[0], {stop[1][0], stop[1][1], stop[1][2]}});
+                    gradient->SetStops(stops);
+                }
+            }
+        }
+        FunContext context;
+        for (const json& node : scene["nodes"])
+            nodes[node["id"]]->Update(0, &context);
+        output = nodes.at(scene["output"]).get();
+    }
+
+    Function& Output() const { return *output; }
+
+private:
+    static std::vector<CurveHolder::Point> Points(const json& list) {
+        std::vector<CurveHolder::Point> points;
+        for (const json& point : list)
+            points.push_back({point[0], point[1]});
+        return points;
+    }
+
+    std::map<std::string, std::unique_ptr<Function>> nodes;
+    Function* output = nullptr;
+};
+
+/// Graphs that use every node type, with constant and linked parameters.
+struct EvalCase {
+    const char* name;
+    const char* scene;
+};
+
+const EvalCase evalCases[] = {
+    {"curve3-constant", R"~({ "format": "vantrel-scene/1", "output": "c",
+        "nodes": [ { "id": "c", "type": "Curve3", "params": { "In": [0.2, 0.7, 1.4] },
+                     "curves": { "Curve": { "red": [[0, 1], [1, 0]], "green": [[0, 0], [0.5, 0.9], [1, 1]],
+                                            "blue": [[0, 0.5], [2, 0.25]] } } } ] })~"},
+    {"curve3-position", R"~({ "format": "vantrel-scene/1", "output": "c",
+        "nodes": [ { "id": "c", "type": "Curve3", "params": { "In": { "link": "@position" } },
+                     "curves": { "Curve": { "red": [[-1, 0], [0, 1], [1, 0]] } } } ] })~"},
+    {"lattice-plane", R"~({ "format": "vantrel-scene/1", "output": "h",
+        "nodes": [ { "id": "h", "type": "Hexagonal lattice 3D(1)",
+                     "params": { "Position": { "link": "@position" }, "Rescale result?": 0,
+                                 "(2=plane, 3=sphere)(how to make list box]": 2 },
+                     "curves": { "W1": [[0, 1], [0.3, 0.6], [0.5773502691896258, 0]], "W2": [[0.5, 0.4], [1, 0]],
+                                 "W3": [[0.6, 0.1], [1, 0.2]] } } ] })~"},
+    {"lattice-sphere", R"~({ "format": "vantrel-scene/1", "output": "h",
+        "nodes": [ { "id": "h", "type": "Hexagonal lattice 3D(1)",
+                     "params": { "Position": { "link": "@position" }, "Subdivision": 4 },
+                     "curves": { "W1": [[0, 1], [0.5773502691896258, 0.2]] } } ] })~"},
+    {"vector-to-color", R"~({ "format": "vantrel-scene/1", "output": "v",
+        "nodes": [ { "id": "h", "type": "Hexagonal lattice 3D(1)",
+                     "params": { "Position": { "link": "@position" }, "Subdivision": 3 } },
+                   { "id": "v", "type": "Vector to color",
+                     "params": { "In": { "link": "h" }, "Weights": [1, 2, 0.5, 0.25] },
+                     "gradients": { "X color": [[-1, [1, 0, 0]], [1, [0, 0, 1]]],
+                                    "Y color": [[-1, [0, 1, 0]], [0, [1, 1, 0]], [1, [0, 0, 0]]],
+                                    "Z color": [[0, [0.5, 0.5, 0.5]]] } } ] })~"},
+    {"leapfrog", R"~({ "format": "vantrel-scene/1", "output": "f",
+        "nodes": [ { "id": "f", "type": "Leapfrog fractal",
+                     "params": { "A": { "link": "@position" }, "B": [0.2, 1, 0.3], "C": [-1, 0.5, 0.7],
+                                 "Radius": 0.05, "Iterations": 30 } } ] })~"},
+    {"w-distortion-of-leapfrog", R"~({ "format": "vantrel-scene/1", "output": "w",
+        "nodes": [ { "id": "f", "type": "Leapfrog fractal",
+                     "params": { "A": { "link": "@position" }, "Radius": 0.5, "Iterations": 8 } },
+                   { "id": "w", "type": "W Distortion",
+                     "params": { "Position": { "link": "@position" }, "Distortion": { "link": "f" } } } ] })~"},
+    {"lattice-of-w-distortion", R"~({ "format": "vantrel-scene/1", "output": "h",
+        "nodes": [ { "id": "w", "type": "W Distortion",
+                     "params": { "Position": { "link": "@position" }, "Distortion": 0.3 } },
+                   { "id": "h", "type": "Hexagonal lattice 3D(1)",
+                     "params": { "Position": { "link": "w" }, "Subdivision": 5 } } ] })~"},
+    {"defaults", R"~({ "format": "vantrel-scene/1", "output": "v",
+        "nodes": [ { "id": "v", "type": "Vector to color" } ] })~"},
+};
+
+/// Sample positions: the origin, lattice points and edges, negative, large and tiny coordinates.
+const char* const samples[] = {
+    "0 0 0",       "0.25 -0.5 0.75", "1 2 3",  "-3.5 1.25 0.5", "0.5773502691896258 0 0",
+    "100 -200 50", "1e-300 0 1",     "0 0 -1", "2 2 0",         "-0.1 0.9 -0.4",
+};
+
+Vec3d ReadSample(const char* text) {
+    Vec3d p;
+    std::istringstream(text) >> p.x >> p.y >> p.z;
+    return p;
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream stream(text);
+    for (std::string line; std::getline(stream, line);)
+        lines.push_back(line);
+    return lines;
+}
+
+/// The value's expected line parts: each component as the double it must read back to.
+template <class T>
+void ExpectLineHolds(const std::string& line, const T& value) {
+    if constexpr (std::is_same_v<T, std::string>) {
+        EXPECT_EQ(line, value);
+    } else if constexpr (std::is_same_v<T, int>) {
+        EXPECT_EQ(line, std::to_string(value));
+    } else {
+        std::vector<double> expected;
+        if constexpr (std::is_same_v<T, double>) {
+            expected = {value};
+        } else {
+            expected = Components(value);
+        }
+        std::istringstream tokens(line);
+        std::vector<std::string> words;
+        for (std::string word; tokens >> word;)
+            words.push_back(word);
+        ASSERT_EQ(words.size(), expected.size()) << line;
+        EXPECT_EQ(line.find("  "), std::string::npos) << "one blank between components: " << line;
+        for (std::size_t i = 0; i < words.size(); ++i) {
+            const double read = std::strtod(words[i].c_str(), nullptr);
+            if (std::isnan(expected[i])) {
+                EXPECT_EQ(words[i], "nan");
+            } else {
+                EXPECT_EQ(std::memcmp(&read, &expected[i], sizeof read), 0)
+                    << words[i] << " should read back to " << expected[i];
+            }
+        }
+    }
+}
+
+class EvalAgainstNodes : public VantrelTest, public ::testing::WithParamInterface<EvalCase> {
+protected:
+    template <class T>
+    void Check(const char* typeName) {
+        SCOPED_TRACE(typeName);
+        std::string input;
+        for (const char* sample : samples)
+            input += std::string(sample) + "\n";
+        const RunResult run = Vantrel({"eval", "scene.json", "--type", typeName}, input);
+        ASSERT_EQ(run.status, 0) << run.err;
+        const std::vector<std::string> lines = Lines(run.out);
+        ASSERT_EQ(lines.size(), std::size(samples));
+        DirectGraph graph(GetParam().scene);
+        for (std::size_t i = 0; i < lines.size(); ++i) {
+            SCOPED_TRACE(samples[i]);
+            FunContext context{ReadSample(samples[i])};
+            T value{};  // as vantrel starts every result
+            graph.Output().Eval(&value, &context);
+            ExpectLineHolds(lines[i], value);
+        }
+    }
+};
+
+TEST_P(EvalAgainstNodes, EveryOutputTypeMatchesTheNodesCalledDirectly) {
+    Write("scene.json", GetParam().scene);
+    Check<std::string>("string");
+    Check<ColorA>("colora");
+    Check<Color>("color");
+    Check<Quaternion>("quaternion");
+    Check<Vec4d>("vec4");
+    Check<Vec3d>("vec3");
+    Check<Vec2d>("vec2");
+    Check<double>("double");
+    Check<int>("int");
+}
+
+INSTANTIATE_TEST_SUITE_P(Graphs, EvalAgainstNodes, ::testing::ValuesIn(evalCases), [](const auto& info) {
+    std::string name = info.param.name;
+    std::replace(name.begin(), name.end(), '-', '_');
+    return name;
+});
+
+using Eval = VantrelTest;
+
+const char* const curveScene = R"~({ "format": "vantrel-scene/1", "output": "c",
+    "nodes": [ { "id": "c", "type": "Curve3", "params": { "In": { "link": "@position" } } } ] })~";
+
+TEST_F(Eval, SkipsBlankLinesAndCommentsAndDefaultsToColor) {
+    Write("scene.json", curveScene);
+    const RunResult run =
+        Vantrel({"eval", "scene.json"}, "# header\n\n  0.25\t0.5 0.75  # a sample\n   \n1 0 0\n");
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.out, "0.25 0.5 0.75\n1 0 0\n");
+}
+
+TEST_F(Eval, WritesNonFiniteValuesAsWords) {
+    // Vector to color with weights summing to zero: every channel is not-a-number.
+    Write("scene.json", R"~({ "format": "vantrel-scene/1", "output": "v",
+        "nodes": [ { "id": "v", "type": "Vector to color", "params": { "Weights": [0, 0, 0, 0] } } ] })~");
+    RunResult run = Vantrel({"eval", "scene.json"}, "0 0 0\n");
+    EXPECT_EQ(run.out, "nan nan nan\n");
+    Write("scene.json", curveScene);
+    run = Vantrel({"eval", "scene.json", "--type", "vec3"}, "inf -inf 1e308\n");
+    EXPECT_EQ(run.out, "1 0 1\n");  // the default curve is held constant beyond its ends
+    Write("scene.json", R"~({ "format": "vantrel-scene/1", "output": "f",
+        "nodes": [ { "id": "f", "type": "Leapfrog fractal", "params": { "Radius": 0 } } ] })~");
+    run = Vantrel({"eval", "scene.json", "--type", "double"}, "0 0 0\n");
+    EXPECT_EQ(run.out, "inf\n");
+}
+
+struct BadLine {
+    const char* input;
+    const char* where;
+};
+
+TEST_F(Eval, BadLineStopsWithItsNumber) {
+    Write("scene.json", curveScene);
+    const BadLine cases[] = {
+        {"0 0 0\n1 2\n", "line 2"}, {"1 2 3 4\n", "line 1"}, {"# x\n\na b c\n", "line 3"},
+        {"1,2,3\n", "line 1"},      {"1 2 3x\n", "line 1"},  {"0 0 0\n0 0 0\n+1 2 3\n", "line 3"},
+        {"1 2 0x10\n", "line 1"},
+    };
+    for (const BadLine& bad : cases) {
+        SCOPED_TRACE(bad.input);
+        const RunResult run = Vantrel({"eval", "scene.json"}, bad.input);
+        EXPECT_EQ(run.status, 2);
+        EXPECT_NE(run.err.find(std::string("standard input: ") + bad.where + ": expected three numbers"),
+                  std::string::npos)
+            << run.err;
+    }
+}
+
+/// A bad scene, and what its message must contain after "vantrel: bad.json: ".
+struct BadScene {
+    const char* scene;
+    const char* message;
+};
+
+#define SCENE(nodes) R"~({ "format": "vantrel-scene/1", "output": "a", "nodes": )~" nodes " }"
+
+const BadScene badScenes[] = {
+    // Malformed JSON: the line and column where the parser stopped.
+    {R"~({ "format": )~", "line 1, column 13: malformed JSON"},
+    {"{\n  \"format\": \"vantrel-scene/1\",\n  \"nodes\": [ { \"id\": \"a\", } ]\n}",
+     "line 3, column 27: malformed JSON"},
+    {"", "line 1, column 1: malformed JSON"},
+    // The scene as a whole.
+    {"[1, 2]", "(top level): expected an object"},
+    {R"~({ "format": "vantrel-scene/2", "nodes": [], "output": "a" })~",
+     "format: expected \"vantrel-scene/1\""},
+    {R"~({ "nodes": [], "output": "a" })~", "format: expected \"vantrel-scene/1\""},
+    {R"~({ "format": "vantrel-scene/1", "nodes": [], "output": "a" })~",
+     "nodes: expected a list of at least one node"},
+    {R"~({ "format": "vantrel-scene/1", "nodes": {}, "output": "a" })~", "nodes: expected a list"},
+    {R"~({ "format": "vantrel-scene/1", "nodes": [ { "id": "a", "type": "Curve3" } ], "outptu": "a" })~",
+     "outptu: unknown key; expected one of"},
+    {R"~({ "format": "vantrel-scene/1", "nodes": [ { "id": "a", "type": "Curve3" } ] })~",
+     "output: expected the id of the node to evaluate; the ids are \"a\""},
+    {R"~({ "format": "vantrel-scene/1", "nodes": [ { "id": "a", "type": "Curve3" } ], "output": "b" })~",
+     "output: expected the id of the node to evaluate"},
+    {R"~({ "format": "vantrel-scene/1", "nodes": [ { "id": "a", "type": "Curve3" } ], "output": 1 })~",
+     "output: expected the id of the node to evaluate"},
+    // Ids and types.
+    {SCENE(R"~([ 5 ])~"), "nodes[0]: expected an object"},
+    {SCENE(R"~([ { "type": "Curve3" } ])~"), "nodes[0].id: expected a non-empty string"},
+    {SCENE(R"~([ { "id": "@a", "type": "Curve3" } ])~"),
+     "nodes[0].id: expected a non-empty string not starting with '@'"},
+    {SCENE(R"~([ { "id": "a", "type": "Curve3" }, { "id": "a", "type": "Curve3" } ])~"),
+     "nodes[1].id: expected an id of its own; \"a\" is also the id of nodes[0]"},
+    {SCENE(R"~([ { "id": "a" } ])~"), "nodes[0].type: expected a node type of the module"},
+    {SCENE(R"~([ { "id": "a", "type": "Curve4" } ])~"),
+     "nodes[0].type: expected a node type of the module, by name or class id: \"Hexagonal lattice 3D(1)\" "
+     "(0x92512342), \"Vector to color\" (0x92512343), \"Curve3\" (0x92512344)"},
+    {SCENE(R"~([ { "id": "a", "type": "0x12345678" } ])~"), "nodes[0].type: expected a node type"},
+    {SCENE(R"~([ { "id": "a", "type": "0x" } ])~"), "nodes[0].type: expected a node type"},
+    {SCENE(R"~([ { "id": "a", "type": 3 } ])~"), "nodes[0].type: expected a node type"},
+    {SCENE(R"~([ { "id": "a", "type": "Curve3", "colour": 1 } ])~"),
+     "nodes[0].colour: expected one of the keys"},
+    // Parameters, curves and gradients, checked by the stored form.
+    {SCENE(R"~([ { "id": "a", "type": "Curve3", "params": { "Out": 1 } } ])~"),
+     "nodes[0].params.Out: expected one of the parameters \"In\""},
+    {SCENE(R"~([ { "id": "a", "type": "Curve3", "params": [] } ])~"), "nodes[0].params: expected an object"},
+    {SCENE(R"~([ { "id": "a", "type": "Curve3", "params": { "In": [1, 2] } } ])~"),
+     "nodes[0].params.In: expected a list of 3 numbers"},
+    {SCENE(R"~([ { "id": "a", "type": "Curve3", "params": { "In": [1, 2, "x"] } } ])~"),
+     "nodes[0].params.In[2]: expected"},
+    {SCENE(R"~([ { "id": "a", "type": "Hexagonal lattice 3D(1)", "params": { "Subdivision": "many" } } ])~"),
+     "nodes[0].params.Subdivision: expected a whole number"},
+    {SCENE(R"~([ { "id": "a", "type": "Hexagonal lattice 3D(1)", "params": { "Subdivision": 2.5 } } ])~"),
+     "nodes[0].params.Subdivision: expected a whole number"},
+    {SCENE(R"~([ { "id": "a", "type": "Hexagonal lattice 3D(1)",
+                  "params": { "(2=plane, 3=sphere)(how to make list box]": 4 } } ])~"),
+     "nodes[0].params.(2=plane, 3=sphere)(how to make list box]: expected a value within 2 .. 3"},
+    {SCENE(R"~([ { "id": "a", "type": "Leapfrog fractal", "params": { "Radius": [1] } } ])~"),
+     "nodes[0].params.Radius: expected a number"},
+    {SCENE(R"~([ { "id": "a", "type": "Curve3", "curves": { "Curv": [] } } ])~"),
+     "nodes[0].curves.Curv: expected one of the curves \"Curve\""},
+    {SCENE(R"~([ { "id": "a", "type": "Curve3", "curves": { "Curve": { "alpha": [[0, 0]] } } } ])~"),
+     "nodes[0].curves.Curve.alpha: expected one of the channels"},
+    {SCENE(R"~([ { "id": "a", "type": "Curve3", "curves": { "Curve": { "red": [[0, 0], [0, 1]] } } } ])~"),
+     "nodes[0].curves.Curve.red[1][0]: expected an x above the previous point's"},
+    {SCENE(
+         R"~([ { "id": "a", "type": "Hexagonal lattice 3D(1)", "curves": { "W2": [[0.5, 0], [0.2, 1]] } } ])~"),
+     "nodes[0].curves.W2[1][0]: expected an x above the previous point's"},
+    {SCENE(R"~([ { "id": "a", "type": "Hexagonal lattice 3D(1)", "curves": { "W2": [[0.5, 0, 1]] } } ])~"),
+     "nodes[0].curves.W2[0]: expected an [x, y] point"},
+    {SCENE(R"~([ { "id": "a", "type": "Hexagonal lattice 3D(1)", "curves": { "W2": [] } } ])~"),
+     "nodes[0].curves.W2: expected a list of at least one"},
+    {SCENE(R"~([ { "id": "a", "type": "Vector to color", "gradients": { "V color": [] } } ])~"),
+     "nodes[0].gradients.V color: expected one of the gradients \"X color\", \"Y color\", \"Z color\", \"W "
+     "color\""},
+    {SCENE(R"~([ { "id": "a", "type": "Vector to color", "gradients": { "X color": [[0, [1, 1]]] } } ])~"),
+     "nodes[0].gradients.X color[0][1]: expected an [r, g, b] colour"},
+    {SCENE(
+         R"~([ { "id": "a", "type": "Vector to color", "gradients": { "X color": [[1, [1, 1, 1]], [0, [0, 0, 0]]] } } ])~"),
+     "nodes[0].gradients.X color[1][0]: expected a position above the previous stop's"},
+    // Links.
+    {SCENE(R"~([ { "id": "a", "type": "Curve3", "params": { "In": { "link": "b" } } } ])~"),
+     "nodes[0].params.In.link: expected \"@position\" or the id of a node; the ids are \"a\""},
+    {SCENE(R"~([ { "id": "a", "type": "Curve3", "params": { "In": { "link": "@where" } } } ])~"),
+     "nodes[0].params.In.link: expected \"@position\" or the id of a node"},
+    {SCENE(R"~([ { "id": "a", "type": "Curve3", "params": { "In": { "link": 7 } } } ])~"),
+     "nodes[0].params.In.link: expected \"@position\" or the id of a node"},
+    {SCENE(
+         R"~([ { "id": "a", "type": "Curve3", "params": { "In": { "link": "@position", "scale": 2 } } } ])~"),
+     "nodes[0].params.In: expected a value, or a link"},
+    {SCENE(R"~([ { "id": "a", "type": "Curve3", "params": { "In": { "link": "a" } } } ])~"),
+     "nodes[0].params.In.link: expected links without a cycle; these nodes read each other: \"a\" -> \"a\""},
+    {SCENE(R"~([ { "id": "a", "type": "Curve3", "params": { "In": { "link": "b" } } },
+                { "id": "b", "type": "Curve3", "params": { "In": { "link": "a" } } } ])~"),
+     "nodes[0].params.In.link: expected links without a cycle; these nodes read each other: \"a\" -> \"b\" "
+     "-> \"a\""},
+    {SCENE(R"~([ { "id": "a", "type": "Vector to color", "params": { "In": { "link": "b" } } },
+                { "id": "b", "type": "W Distortion", "params": { "Position": { "link": "c" } } },
+                { "id": "c", "type": "Leapfrog fractal", "params": { "C": { "link": "b" } } } ])~"),
+     "nodes[1].params.Position.link: expected links without a cycle; these nodes read each other: \"b\" -> "
+     "\"c\" -> \"b\""},
+    // The domain.
+    {R"~({ "format": "vantrel-scene/1", "nodes": [ { "id": "a", "type": "Curve3" } ], "output": "a",
+          "domain": { "kind": "torus" } })~",
+     "domain.kind: expected \"plane\" or \"sphere\""},
+    {R"~({ "format": "vantrel-scene/1", "nodes": [ { "id": "a", "type": "Curve3" } ], "output": "a",
+          "domain": { "kind": "plane", "min": [1, 0], "max": [0, 1] } })~",
+     "domain.max: expected a point above and to the right of domain.min"},
+    {R"~({ "format": "vantrel-scene/1", "nodes": [ { "id": "a", "type": "Curve3" } ], "output": "a",
+          "domain": { "kind": "plane", "min": [0, 0, 0] } })~",
+     "domain.min: expected a point [x, y]"},
+    {R"~({ "format": "vantrel-scene/1", "nodes": [ { "id": "a", "type": "Curve3" } ], "output": "a",
+          "domain": { "kind": "sphere", "min": [0, 0] } })~",
+     "domain.min: unknown key"},
+    {R"~({ "format": "vantrel-scene/1", "nodes": [ { "id": "a", "type": "Curve3" } ], "output": "a",
+          "domain": "sphere" })~",
+     "domain: expected an object"},
+};
+
+TEST_F(Eval, EveryKindOfBadSceneIsRefusedWithItsPath) {
+    for (const BadScene& bad : badScenes) {
+        SCOPED_TRACE(bad.scene);
+        Write("bad.json", bad.scene);
+        const RunResult run = Vantrel({"eval", "bad.json"}, "0 0 0\n");
+        EXPECT_EQ(run.status, 2);
+        EXPECT_EQ(run.out, "") << "nothing is evaluated";
+        const std::string prefix = std::string("vantrel: bad.json: ") + bad.message;
+        EXPECT_EQ(run.err.rfind(prefix, 0), 0u) << run.err;
+        EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << "one message: " << run.err;
+    }
+}
+
+TEST_F(Eval, MissingSceneFileIsBadInput) {
+    const RunResult run = Vantrel({"eval", "missing.json"});
+    EXPECT_EQ(run.status, 2);
+    EXPECT_EQ(run.err, "vantrel: missing.json: cannot read the file: No such file or directory\n");
+}
+
+using List = VantrelTest;
+
+TEST_F(List, JsonDescribesEveryTypeOfTheModule) {
+    const RunResult run = Vantrel({"list", "--json"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    const json listing = json::parse(run.out);
+    EXPECT_EQ(listing["version"], 3.0);
+    const auto& types = TheModule().Types();
+    ASSERT_EQ(listing["types"].size(), types.size());
+    for (std::size_t i = 0; i < types.size(); ++i) {
+        const json& entry = listing["types"][i];
+        SCOPED_TRACE(types[i].typeName);
+        std::unique_ptr<Function> node = types[i].Create();
+        EXPECT_EQ(entry["index"], types[i].index);
+        EXPECT_EQ(
+            entry["classId"], "0x" + [&] {
+                std::ostringstream hex;
+                hex << std::hex << types[i].classId;
+                return hex.str();
+            }());
+        EXPECT_EQ(entry["name"], types[i].typeName);
+        EXPECT_EQ(entry["nodeName"], node->TypeName());
+        EXPECT_EQ(entry["category"], "Nodes-Vantrel");
+        ASSERT_EQ(entry["params"].size(), node->Params().size());
+        for (std::size_t p = 0; p < node->Params().size(); ++p) {
+            EXPECT_EQ(entry["params"][p]["name"], node->Params()[p]->Name());
+        }
+        ASSERT_EQ(entry["curves"].size(), node->Curves().size());
+        for (std::size_t c = 0; c < node->Curves().size(); ++c) {
+            EXPECT_EQ(entry["curves"][c]["name"], node->Curves()[c]->Name());
+            EXPECT_EQ(entry["curves"][c]["inputRange"][1], node->Curves()[c]->InputHigh());
+        }
+        ASSERT_EQ(entry["gradients"].size(), node->Gradients().size());
+    }
+    // A few defaults, as a scene would write them.
+    EXPECT_EQ(listing["types"][0]["params"][1]["default"], 10);
+    EXPECT_EQ(listing["types"][1]["params"][1]["default"], json::array({1.0, 1.0, 1.0, 1.0}));
+    EXPECT_EQ(listing["types"][4]["params"][3]["default"], 0.1);
+    EXPECT_EQ(listing["types"][2]["curves"][0]["form"], "rgb");
+}
+
+TEST_F(List, TextNamesTypesParametersCurvesAndGradients) {
+    const RunResult run = Vantrel({"list"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    for (const char* expected : {", version 3\n", "[0] 0x92512342 \"Hexagonal lattice 3D(1)\"",
+                                 "node name \"Hexagonal lattice 3D (1)\"",
+                                 "param \"(2=plane, 3=sphere)(how to make list box]\": int = 3",
+                                 "curve \"W1\": grey, input 0 to 0.5773502691896258",
+                                 "[4] 0x92512346 \"Leapfrog fractal\"", "param \"Radius\": double = 0.1",
+                                 "gradient \"W color\"", "param \"In\": Color = [0.5, 0.5, 0.5]"}) {
+        EXPECT_NE(run.out.find(expected), std::string::npos) << expected;
+    }
+}
+
+TEST_F(List, ModuleComesFromOptionThenEnvironment) {
+    RunResult run = Vantrel({"list", "--module", "/nonexistent/module.so"});
+    EXPECT_EQ(run.status, 2);
+    EXPECT_NE(run.err.find("/nonexistent/module.so"), std::string::npos) << run.err;
+    run = Vantrel({"list"}, "", {"VANTREL_MODULE=/nonexistent/env.so"});
+    EXPECT_EQ(run.status, 2);
+    EXPECT_NE(run.err.find("/nonexistent/env.so"), std::string::npos) << run.err;
+    // The option wins over the environment.
+    run = Vantrel({"--module", VANTREL_MODULE_PATH, "list"}, "", {"VANTREL_MODULE=/nonexistent/env.so"});
+    EXPECT_EQ(run.status, 0) << run.err;
+    Write("not-a-module.so", "text");
+    run = Vantrel({"list", "--module", "not-a-module.so"});
+    EXPECT_EQ(run.status, 2);
+}
+
+using CommandLine = VantrelTest;
+
+TEST_F(CommandLine, VersionAndHelp) {
+    RunResult run = Vantrel({"--version"});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.out, "vantrel 3.0\n");
+    for (const char* command : {"list", "eval", "render"}) {
+        run = Vantrel({command, "--help"});
+        EXPECT_EQ(run.status, 0) << command;
+        EXPECT_NE(run.out.find(std::string("Usage: vantrel ") + command), std::string::npos) << run.out;
+    }
+    run = Vantrel({"--help"});
+    EXPECT_EQ(run.status, 0);
+}
+
+TEST_F(CommandLine, BadUsageIsStatusTwo) {
+    Write("scene.json", curveScene);
+    const std::vector<std::vector<std::string>> cases = {
+        {},
+        {"draw"},
+        {"eval"},
+        {"eval", "scene.json", "--type", "colour"},
+        {"list", "--verbose"},
+        {"render", "scene.json", "--size", "100"},
+        {"render", "scene.json", "--size", "0x10"},
+        {"render", "scene.json", "--size", "10x10x"},
+        {"render", "scene.json", "--size", "40000x10"},
+        {"render", "scene.json", "--depth", "12"},
+        {"render", "scene.json", "--threads", "0"},
+        {"render", "scene.json", "--type", "string"},
+        {"render", "scene.json", "-o", "picture.jpg"},
+        {"render", "scene.json", "-o", "scene.json"},
+    };
+    for (const auto& arguments : cases) {
+        SCOPED_TRACE(::testing::PrintToString(arguments));
+        const RunResult run = Vantrel(arguments);
+        EXPECT_EQ(run.status, 2) << run.err;
+        EXPECT_FALSE(run.err.empty());
+    }
+    EXPECT_EQ(ReadFile(work / "scene.json"), curveScene) << "the scene is never overwritten";
+}
+
+}  // namespace
+}  // namespace vantrel::test

@@ -1,0 +1,359 @@
+// `vantrel render` run as a user runs it: the files decode with libpng and OpenEXR, pixels hold what
+// `eval` gives at their centres, thread counts change nothing, and failures leave old files alone.
+
+#include <gtest/gtest.h>
+#include <png.h>
+
+#include <csetjmp>
+#include <csignal>
+#include <cstdio>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <ImfChannelList.h>
+#include <ImfFrameBuffer.h>
+#include <ImfHeader.h>
+#include <ImfInputFile.h>
+
+#include "quib/module_loader.h"
+#include "quib/scene.h"
+#include "tests/vantrel_run.h"
+
+namespace vantrel::test {
+namespace {
+
+/// A decoded image: samples row by row from the top, channels interleaved. PNG samples are the stored
+/// integer levels; OpenEXR samples the stored floats.
+struct Decoded {
+    int width = 0;
+    int height = 0;
+    int channels = 0;
+    int depth = 0;  ///< PNG bits a channel; 32 for OpenEXR floats
+    std::vector<double> samples;
+
+    double At(int x, int y, int channel) const {
+        return samples[(static_cast<std::size_t>(y) * width + x) * channels + channel];
+    }
+};
+
+/// Reads a PNG with libpng as stored (no transformations). libpng reports errors by a long jump into
+/// this function, so it holds no object with a destructor.
+bool ReadPngRows(const char* path, png_uint_32* width, png_uint_32* height, int* channels, int* depth,
+                 std::vector<unsigned char>* bytes) {
+    std::FILE* file = std::fopen(path, "rb");
+    if (file == nullptr) return false;
+    png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+    png_infop info = png_create_info_struct(png);
+    if (setjmp(png_jmpbuf(png))) {
+        png_destroy_read_struct(&png, &info, nullptr);
+        std::fclose(file);
+        return false;
+    }
+    png_init_io(png, file);
+    png_read_png(png, info, PNG_TRANSFORM_IDENTITY, nullptr);
+    *width = png_get_image_width(png, info);
+    *height = png_get_image_height(png, info);
+    *channels = png_get_channels(png, info);
+    *depth = png_get_bit_depth(png, info);
+    const png_bytepp rows = png_get_rows(png, info);
+    const std::size_t rowBytes = png_get_rowbytes(png, info);
+    for (png_uint_32 y = 0; y < *height; ++y)
+        bytes->insert(bytes->end(), rows[y], rows[y] + rowBytes);
+    png_destroy_read_struct(&png, &info, nullptr);
+    std::fclose(file);
+    return true;
+}
+
+Decoded ReadPng(const std::filesystem::path& path) {
+    png_uint_32 width = 0, height = 0;
+    Decoded image;
+    std::vector<unsigned char> bytes;
+    EXPECT_TRUE(ReadPngRows(path.c_str(), &width, &height, &image.channels, &image.depth, &bytes)) << path;
+    image.width = static_cast<int>(width);
+    image.height = static_cast<int>(height);
+    const int sampleBytes = image.depth / 8;
+    for (std::size_t i = 0; i + sampleBytes <= bytes.size(); i += sampleBytes) {
+        image.samples.push_back(sampleBytes == 2 ? bytes[i] * 256 + bytes[i + 1] : bytes[i]);
+    }
+    return image;
+}
+
+Decoded ReadExr(const std::filesystem::path& path) {
+    Imf::InputFile file(path.c_str());
+    const Imath::Box2i window = file.header().dataWindow();
+    Decoded image;
+    image.width = window.max.x - window.min.x + 1;
+    image.height = window.max.y - window.min.y + 1;
+    image.depth = 32;
+    std::vector<const char*> names;
+    for (const char* name : {"Y", "R", "G", "B", "A"}) {
+        if (file.header().channels().findChannel(name) != nullptr) names.push_back(name);
+    }
+    image.channels = static_cast<int>(names.size());
+    std::vector<float> pixels(static_cast<std::size_t>(image.width) * image.height * image.channels);
+    Imf::FrameBuffer frame;
+    const std::size_t pixelBytes = sizeof(float) * image.channels;
+    for (int c = 0; c < image.channels; ++c) {
+        char* base = reinterpret_cast<char*>(pixels.data() + c) -
+                     (window.min.x + static_cast<std::ptrdiff_t>(window.min.y) * image.width) * pixelBytes;
+        frame.insert(names[c], Imf::Slice(Imf::FLOAT, base, pixelBytes, pixelBytes * image.width));
+    }
+    file.setFrameBuffer(frame);
+    file.readPixels(window.min.y, window.max.y);
+    image.samples.assign(pixels.begin(), pixels.end());
+    return image;
+}
+
+/// A real as the level PNG stores: clamped to 0..1 and rounded to the nearest of 2^depth levels.
+double Level(double value, int depth) {
+    const double steps = depth == 16 ? 65535.0 : 255.0;
+    const double clamped = value >= 0.0 ? std::min(value, 1.0) : 0.0;
+    return std::floor(clamped * steps + 0.5);
+}
+
+const quib::Module& TheModule() {
+    static const quib::Module module(VANTREL_MODULE_PATH);
+    return module;
+}
+
+// A hexagonal lattice on the plane coloured by vector to color: flat cells of varied colours.
+const char* const cellsScene = R"~({ "format": "vantrel-scene/1", "output": "paint",
+    "nodes": [ { "id": "lattice", "type": "Hexagonal lattice 3D(1)",
+                 "params": { "Position": { "link": "@position" }, "(2=plane, 3=sphere)(how to make list box]": 2 },
+                 "curves": { "W1": [[0, 1]], "W2": [[0, 0]], "W3": [[0, 0]] } },
+               { "id": "paint", "type": "Vector to color",
+                 "params": { "In": { "link": "lattice" }, "Weights": [1, 1, 0, 0] },
+                 "gradients": { "X color": [[-3, [0, 0, 1]], [3, [1, 0.5, 0]]],
+                                "Y color": [[-2, [0, 1, 0]], [2, [1, 0, 1]]] } } ],
+    "domain": { "kind": "plane", "min": [-3, -1.5], "max": [3, 1.5] } })~";
+
+// W distortion of the position: colour (x, y, D) and colour with alpha (x, y, z, D), unclamped.
+const char* const rampScene = R"~({ "format": "vantrel-scene/1", "output": "w",
+    "nodes": [ { "id": "w", "type": "W Distortion",
+                 "params": { "Position": { "link": "@position" }, "Distortion": 0.25 } } ],
+    "domain": { "kind": "plane", "min": [-0.5, -1], "max": [1.5, 2] } })~";
+
+// The hexagonal lattice on the sphere, as its corners' blend.
+const char* const globeScene = R"~({ "format": "vantrel-scene/1", "output": "lattice",
+    "nodes": [ { "id": "lattice", "type": "Hexagonal lattice 3D(1)",
+                 "params": { "Position": { "link": "@position" }, "Subdivision": 3 } } ],
+    "domain": { "kind": "sphere" } })~";
+
+class Render : public VantrelTest {
+protected:
+    /// The components `eval --type` gives at every pixel centre of a width x height image of the scene.
+    std::vector<std::vector<double>> EvalAtCentres(const std::string& scene, int width, int height,
+                                                   const std::string& type) {
+        const quib::SampleDomain domain =
+            quib::Scene::FromFile((work / scene).string(), TheModule()).Domain();
+        std::string input;
+        for (int y = 0; y < height; ++y) {
+            for (int x = 0; x < width; ++x) {
+                const Vec3d p = domain.Position((x + 0.5) / width, (y + 0.5) / height);
+                char line[100];
+                std::snprintf(line, sizeof line, "%.17g %.17g %.17g\n", p.x, p.y, p.z);
+                input += line;
+            }
+        }
+        const RunResult run = Vantrel({"eval", scene, "--type", type}, input);
+        EXPECT_EQ(run.status, 0) << run.err;
+        std::vector<std::vector<double>> values;
+        std::istringstream lines(run.out);
+        for (std::string line; std::getline(lines, line);) {
+            std::istringstream words(line);
+            std::vector<double> components;
+            for (std::string word; words >> word;)
+                components.push_back(std::strtod(word.c_str(), nullptr));
+            values.push_back(components);
+        }
+        EXPECT_EQ(values.size(), static_cast<std::size_t>(width) * height);
+        return values;
+    }
+
+    RunResult RenderTo(const std::string& scene, const std::string& output,
+                       std::vector<std::string> options = {}) {
+        std::vector<std::string> arguments = {"render", scene, "-o", output};
+        arguments.insert(arguments.end(), options.begin(), options.end());
+        return Vantrel(arguments);
+    }
+};
+
+TEST_F(Render, PngPixelsHoldWhatEvalGivesAtTheirCentres) {
+    Write("cells.json", cellsScene);
+    const auto values = EvalAtCentres("cells.json", 12, 6, "color");
+    for (int depth : {8, 16}) {
+        SCOPED_TRACE(depth);
+        const RunResult run =
+            RenderTo("cells.json", "cells.png", {"--size", "12x6", "--depth", std::to_string(depth)});
+        ASSERT_EQ(run.status, 0) << run.err;
+        const Decoded image = ReadPng(work / "cells.png");
+        ASSERT_EQ(image.width, 12);
+        ASSERT_EQ(image.height, 6);
+        ASSERT_EQ(image.channels, 3);
+        ASSERT_EQ(image.depth, depth);
+        for (int y = 0; y < 6; ++y) {
+            for (int x = 0; x < 12; ++x) {
+                for (int c = 0; c < 3; ++c) {
+                    EXPECT_EQ(image.At(x, y, c), Level(values[y * 12 + x][c], depth))
+                        << x << "," << y << "," << c;
+                }
+            }
+        }
+    }
+}
+
+TEST_F(Render, ExrHoldsUnclampedFloats) {
+    Write("ramp.json", rampScene);
+    Write("globe.json", globeScene);
+    struct Case {
+        const char* scene;
+        const char* type;
+        int channels;
+    };
+    for (const Case& each : {Case{"ramp.json", "color", 3}, Case{"ramp.json", "colora", 4},
+                             Case{"globe.json", "vec3", 3}, Case{"globe.json", "double", 1}}) {
+        SCOPED_TRACE(std::string(each.scene) + " " + each.type);
+        const auto values = EvalAtCentres(each.scene, 10, 6, each.type);
+        const RunResult run = RenderTo(each.scene, "out.exr", {"--size", "10x6", "--type", each.type});
+        ASSERT_EQ(run.status, 0) << run.err;
+        const Decoded image = ReadExr(work / "out.exr");
+        ASSERT_EQ(image.width, 10);
+        ASSERT_EQ(image.height, 6);
+        ASSERT_EQ(image.channels, each.channels);
+        bool outside = false;  // some value outside 0..1 shows that nothing was clamped
+        for (int y = 0; y < 6; ++y) {
+            for (int x = 0; x < 10; ++x) {
+                for (int c = 0; c < each.channels; ++c) {
+                    const double value = values[y * 10 + x][c];
+                    outside |= value < 0.0 || value > 1.0;
+                    EXPECT_EQ(image.At(x, y, c), static_cast<float>(value)) << x << "," << y << "," << c;
+                }
+            }
+        }
+        EXPECT_TRUE(outside);
+    }
+}
+
+TEST_F(Render, OutputTypeChoosesThePngChannels) {
+    Write("ramp.json", rampScene);
+    struct Case {
+        const char* type;
+        int channels;
+    };
+    for (const Case& each : {Case{"double", 1}, Case{"int", 1}, Case{"vec2", 3}, Case{"vec3", 3},
+                             Case{"colora", 4}, Case{"vec4", 4}, Case{"quaternion", 4}}) {
+        SCOPED_TRACE(each.type);
+        const auto values = EvalAtCentres("ramp.json", 4, 6, each.type);
+        const RunResult run = RenderTo("ramp.json", "ramp.png", {"--size", "4x6", "--type", each.type});
+        ASSERT_EQ(run.status, 0) << run.err;
+        const Decoded image = ReadPng(work / "ramp.png");
+        ASSERT_EQ(image.channels, each.channels);
+        for (int y = 0; y < 6; ++y) {
+            for (int x = 0; x < 4; ++x) {
+                const std::vector<double>& value = values[y * 4 + x];
+                for (int c = 0; c < each.channels; ++c) {
+                    // A pair is red and green, with blue 0.
+                    const double expected = c < static_cast<int>(value.size()) ? value[c] : 0.0;
+                    EXPECT_EQ(image.At(x, y, c), Level(expected, 8)) << x << "," << y << "," << c;
+                }
+            }
+        }
+    }
+}
+
+TEST_F(Render, ThreadCountChangesNoByte) {
+    Write("globe.json", globeScene);
+    for (const char* name : {"globe.png", "globe.exr"}) {
+        SCOPED_TRACE(name);
+        std::string first;
+        for (const char* threads : {"1", "2", "3"}) {
+            const RunResult run = RenderTo("globe.json", name, {"--size", "96x40", "--threads", threads});
+            ASSERT_EQ(run.status, 0) << run.err;
+            EXPECT_NE(run.out.find(std::string("on ") + threads + " thread"), std::string::npos) << run.out;
+            const std::string bytes = ReadFile(work / name);
+            if (first.empty()) first = bytes;
+            EXPECT_TRUE(bytes == first) << threads << " threads gave other bytes";
+        }
+    }
+}
+
+TEST_F(Render, DefaultsToThePngOfTheSceneNameSizedByTheDomain) {
+    Write("globe.json", globeScene);
+    Write("cells.json", cellsScene);
+    for (const char* scene : {"globe", "cells"}) {
+        const RunResult run = Vantrel({"render", std::string(scene) + ".json"});
+        ASSERT_EQ(run.status, 0) << run.err;
+        EXPECT_NE(run.out.find("512x256, 131072 samples in "), std::string::npos) << run.out;
+        EXPECT_NE(run.out.find(" samples/s on "), std::string::npos) << run.out;
+        const Decoded image = ReadPng(work / (std::string(scene) + ".png"));
+        EXPECT_EQ(image.width, 512);
+        EXPECT_EQ(image.height, 256);  // the sphere and the 6 x 3 rectangle are both twice as wide as high
+    }
+}
+
+TEST_F(Render, UnwritableTargetFailsWithStatusOneAndKeepsTheOldFile) {
+    Write("globe.json", globeScene);
+    Write("old.png", "the old picture");
+    std::filesystem::create_directory(work / "folder.png");
+
+    RunResult run = RenderTo("globe.json", "missing/globe.png", {"--size", "8x4"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.err.find("missing/globe.png"), std::string::npos) << run.err;
+
+    run = RenderTo("globe.json", "folder.png", {"--size", "8x4"});  // a folder is in the way
+    EXPECT_EQ(run.status, 1);
+    EXPECT_TRUE(std::filesystem::is_directory(work / "folder.png"));
+
+    // A file size limit makes writing fail part way, as a full disk would.
+    for (const char* target : {"old.png", "old.exr"}) {
+        SCOPED_TRACE(target);
+        if (std::string(target) == "old.exr") Write("old.exr", "the old picture");
+        Process limited({"/bin/sh", "-c", "ulimit -f 1 && trap '' XFSZ && exec \"$0\" \"$@\"", VANTREL_PATH,
+                         "render", "globe.json", "-o", target, "--size", "256x128"},
+                        work, root / "streams", "");
+        run = limited.Wait();
+        EXPECT_EQ(run.status, 1) << run.err;
+        EXPECT_NE(run.err.find(target), std::string::npos) << run.err;
+        EXPECT_EQ(ReadFile(work / target), "the old picture");
+    }
+    // Only the files from before: no pending file is left behind.
+    EXPECT_EQ(WorkFiles(), (std::vector<std::string>{"folder.png", "globe.json", "old.exr", "old.png"}));
+}
+
+TEST_F(Render, RefusesToWriteOverTheSceneItself) {
+    Write("scene.png", globeScene);
+    for (const char* output : {"scene.png", "./scene.png", "../work/scene.png"}) {
+        const RunResult run = RenderTo("scene.png", output, {"--size", "8x4"});
+        EXPECT_EQ(run.status, 2) << output;
+        EXPECT_NE(run.err.find("expected an output file other than the scene file"), std::string::npos)
+            << run.err;
+    }
+    EXPECT_EQ(ReadFile(work / "scene.png"), globeScene);
+}
+
+/// A render stopped by a signal removes its pending file, leaves the old image and ends by the signal.
+TEST_F(Render, SignalRemovesThePendingFileAndKeepsTheOldOne) {
+    Write("globe.json", globeScene);
+    for (int signal : {SIGTERM, SIGINT}) {
+        SCOPED_TRACE(signal);
+        Write("globe.png", "the old picture");
+        Process render = Start({"render", "globe.json", "-o", "globe.png", "--size", "8192x4096"});
+        // The pending file appears before any sample is taken; stop the render once it is there.
+        bool pending = false;
+        for (int wait = 0; wait < 3000 && !pending; ++wait) {
+            pending = WorkFiles().size() > 2;
+            if (!pending) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        ASSERT_TRUE(pending);
+        kill(render.Pid(), signal);
+        const RunResult run = render.Wait();
+        EXPECT_EQ(run.status, 128 + signal) << run.err;
+        EXPECT_EQ(ReadFile(work / "globe.png"), "the old picture");
+        EXPECT_EQ(WorkFiles(), (std::vector<std::string>{"globe.json", "globe.png"}));
+    }
+}
+
+}  // namespace
+}  // namespace vantrel::test
