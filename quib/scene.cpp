@@ -1,10 +1,10 @@
 #include "quib/scene.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <charconv>
 #include <cmath>
-#include <fstream>
-#include <iterator>
+#include <cstdio>
 #include <map>
 #include <numbers>
 #include <optional>
@@ -373,12 +373,17 @@ Scene Scene::FromText(const std::string& text, const std::string& fileName, cons
 }
 
 Scene Scene::FromFile(const std::string& path, const Module& module) {
-    std::ifstream file(path, std::ios::binary);
-    const std::string text(std::istreambuf_iterator<char>(file), {});
-    if (!file || file.bad()) {
+    auto fail = [&] {
         throw SceneError(path, "cannot read the file",
                          std::error_code(errno, std::generic_category()).message());
-    }
+    };
+    std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "rb"), std::fclose);
+    if (!file) fail();
+    std::string text;
+    char buffer[1 << 16];
+    while (const std::size_t count = std::fread(buffer, 1, sizeof buffer, file.get()))
+        text.append(buffer, count);
+    if (std::ferror(file.get())) fail();
     return FromText(text, path, module);
 }
 
