@@ -1,0 +1,61 @@
+#include "bench/bench_support.h"
+
+#include <algorithm>
+#include <random>
+#include <stdexcept>
+
+#include "quib/scene.h"
+
+namespace vantrel::bench {
+
+const quib::Module& LoadedModule() {
+    static const quib::Module module(VANTREL_MODULE_PATH);
+    return module;
+}
+
+std::unique_ptr<Function> MakeNode(const std::string& typeName, const char* linked) {
+    const quib::NodeType* type = LoadedModule().Find(typeName);
+    if (!type) throw std::runtime_error("the module has no node type " + typeName);
+    std::unique_ptr<Function> node = type->Create();
+    if (linked) ParamOf(*node, linked).LinkToPosition();
+    FunContext context;
+    node->Update(0, &context);
+    return node;
+}
+
+Param& ParamOf(const Function& node, const std::string& paramName) {
+    Param* param = node.FindParam(paramName);
+    if (!param) throw std::runtime_error("the node has no parameter " + paramName);
+    return *param;
+}
+
+namespace {
+
+constexpr int side = 512;  // samples along each side of the raster; side * side is a power of two
+
+std::vector<FunContext> MakeSamples(Domain domain, Order order) {
+    quib::SampleDomain where;
+    where.kind = domain == Domain::Plane ? quib::SampleDomain::Kind::Plane : quib::SampleDomain::Kind::Sphere;
+    where.min = {0.0, 0.0};
+    where.max = {64.0, 64.0};
+    std::vector<FunContext> samples;
+    samples.reserve(side * side);
+    for (int y = 0; y < side; ++y) {
+        for (int x = 0; x < side; ++x)
+            samples.push_back({where.Position((x + 0.5) / side, (y + 0.5) / side)});
+    }
+    if (order == Order::Random) std::shuffle(samples.begin(), samples.end(), std::mt19937_64(2024));
+    return samples;
+}
+
+}  // namespace
+
+const std::vector<FunContext>& Samples(Domain domain, Order order) {
+    static const std::vector<FunContext> sets[2][2] = {
+        {MakeSamples(Domain::Plane, Order::Raster), MakeSamples(Domain::Plane, Order::Random)},
+        {MakeSamples(Domain::Sphere, Order::Raster), MakeSamples(Domain::Sphere, Order::Random)},
+    };
+    return sets[static_cast<int>(domain)][static_cast<int>(order)];
+}
+
+}  // namespace vantrel::bench

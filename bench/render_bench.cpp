@@ -1,0 +1,145 @@
+// A full render of a 1024 x 512 sphere scene (the lattice in sphere mode painted by Vector to color), at
+// one and at two threads, in samples per second (items per second, against wall-clock time).
+//
+// Two ways: "Render/scene" loads the scene through the host runtime's scene API and runs the render
+// loop of `vantrel render` in this process (rows pulled from a shared counter, each row one `SIMDEval`
+// over the pixel centres, its colours copied into an image buffer), so it counts evaluation alone. The
+// loop is written out here because vantrel keeps its own private to the program. "Render/vantrel" runs
+// the built `vantrel render` as a user does, so it also counts starting the program, loading the module
+// and the scene, and encoding and writing the PNG.
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "bench/bench_support.h"
+#include "quib/scene.h"
+
+extern char** environ;
+
+namespace vantrel::bench {
+namespace {
+
+constexpr int width = 1024;
+constexpr int height = 512;
+
+const char* const sceneText = R"json({
+  "format": "vantrel-scene/1",
+  "nodes": [
+    { "id": "lattice", "type": "Hexagonal lattice 3D(1)",
+      "params": { "Position": { "link": "@position" }, "Subdivision": 6 },
+      "curves": { "W1": [[0, 1], [0.5773502691896258, 0]] } },
+    { "id": "paint", "type": "Vector to color",
+      "params": { "In": { "link": "lattice" }, "Weights": [1, 0, 0, 0] },
+      "gradients": { "X color": [[-1, [0.05, 0.05, 0.1]], [0, [0.2, 0.5, 0.6]], [1, [1, 0.8, 0.3]]] } }
+  ],
+  "output": "paint",
+  "domain": { "kind": "sphere" }
+})json";
+
+/// Renders rows from the shared counter until none is left, as vantrel's render threads do.
+void RenderRows(const quib::Scene& scene, std::atomic<int>& nextRow, std::vector<double>& image) {
+    std::vector<FunContext> contexts(width);
+    std::vector<Color> values(width);
+    for (int y = nextRow++; y < height; y = nextRow++) {
+        for (int x = 0; x < width; ++x) {
+            contexts[x].position = scene.Domain().Position((x + 0.5) / width, (y + 0.5) / height);
+            values[x] = Color();
+        }
+        scene.Output().SIMDEval(values.data(), contexts.data(), 0, width);
+        double* row = image.data() + static_cast<std::ptrdiff_t>(y) * width * 3;
+        for (int x = 0; x < width; ++x) {
+            row[3 * x] = values[x].red;
+            row[3 * x + 1] = values[x].green;
+            row[3 * x + 2] = values[x].blue;
+        }
+    }
+}
+
+void RenderScene(benchmark::State& state) {
+    const quib::Scene scene = quib::Scene::FromText(sceneText, "bench-sphere.json", LoadedModule());
+    const int threads = static_cast<int>(state.range(0));
+    std::vector<double> image(static_cast<std::size_t>(width) * height * 3);
+    for (auto _ : state) {
+        std::atomic<int> nextRow{0};
+        std::vector<std::thread> workers;
+        for (int i = 0; i < threads; ++i)
+            workers.emplace_back([&] { RenderRows(scene, nextRow, image); });
+        for (std::thread& worker : workers)
+            worker.join();
+        benchmark::DoNotOptimize(image.data());
+    }
+    state.SetItemsProcessed(state.iterations() * width * height);
+}
+BENCHMARK(RenderScene)
+    ->Name("Render/scene")
+    ->ArgName("threads")
+    ->Arg(1)
+    ->Arg(2)
+    ->UseRealTime()
+    ->Unit(benchmark::kMillisecond);
+
+/// Runs `argv` with standard output and error discarded; throws unless it exits with status 0.
+void Run(const std::vector<std::string>& argv) {
+    std::vector<char*> args;
+    for (const std::string& arg : argv)
+        args.push_back(const_cast<char*>(arg.c_str()));
+    args.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+    pid_t child = 0;
+    const int error = posix_spawn(&child, args[0], &actions, nullptr, args.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    int status = 0;
+    if (error != 0 || waitpid(child, &status, 0) != child || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
+        throw std::runtime_error("failed: " + argv[0] + " " + argv[1]);
+}
+
+void RenderVantrel(benchmark::State& state) {
+    const std::filesystem::path folder =
+        std::filesystem::temp_directory_path() / ("vantrel-bench-" + std::to_string(::getpid()));
+    std::filesystem::create_directories(folder);
+    const std::string scene = (folder / "sphere.json").string();
+    std::ofstream(scene) << sceneText;
+    const std::vector<std::string> command = {VANTREL_PATH,
+                                              "render",
+                                              scene,
+                                              "-o",
+                                              (folder / "sphere.png").string(),
+                                              "--size",
+                                              std::to_string(width) + "x" + std::to_string(height),
+                                              "--threads",
+                                              std::to_string(state.range(0)),
+                                              "--module",
+                                              VANTREL_MODULE_PATH};
+    try {
+        for (auto _ : state)
+            Run(command);
+    } catch (const std::exception& error) {
+        state.SkipWithError(error.what());
+    }
+    std::filesystem::remove_all(folder);
+    state.SetItemsProcessed(state.iterations() * width * height);
+}
+BENCHMARK(RenderVantrel)
+    ->Name("Render/vantrel")
+    ->ArgName("threads")
+    ->Arg(1)
+    ->Arg(2)
+    ->UseRealTime()
+    ->Unit(benchmark::kMillisecond);
+
+}  // namespace
+}  // namespace vantrel::bench

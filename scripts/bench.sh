@@ -1,0 +1,77 @@
+#!/usr/bin/env bash
+# Builds the benchmarks (optimised, -DVANTREL_BENCH=ON) and runs them with repetitions; prints the median
+# of every benchmark and the target ratios, both as Markdown tables.
+#
+#   scripts/bench.sh [REPETITIONS] [BENCHMARK OPTIONS...]     e.g. scripts/bench.sh 5 --benchmark_filter=Peer
+#
+# Per-sample benchmarks are timed in CPU time (ns a sample); the renders in wall-clock time (samples a
+# second). Other work on the machine skews both: run it on an idle machine.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+repetitions=${1:-9}
+shift || true
+build=build/bench-release
+
+cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DVANTREL_BENCH=ON >/dev/null
+cmake --build "$build" --target vantrel_bench >/dev/null
+
+read -r load _ </proc/loadavg
+echo "$(nproc) cores, load average $load before the run"
+csv=$(mktemp)
+trap 'rm -f "$csv"' EXIT
+"$build/bin/vantrel_bench" --benchmark_repetitions="$repetitions" --benchmark_report_aggregates_only=true \
+    --benchmark_format=csv "$@" 2>/dev/null >"$csv"
+
+awk -F, '
+    # The CSV columns: name, iterations, real_time, cpu_time, time_unit, bytes_per_second, items_per_second.
+    $1 ~ /_median"?$/ {
+        name = $1
+        gsub(/"/, "", name)
+        sub(/_median$/, "", name)
+        sub(/\/real_time$/, "", name)
+        order[++count] = name
+        ns[name] = $4
+        rate[name] = $7
+    }
+    function ratio(label, over, under, limit, atMost,    value, met) {
+        if (!(over in ns) || !(under in ns)) return
+        value = over ~ /^Render/ ? rate[over] / rate[under] : ns[over] / ns[under]
+        met = atMost ? value <= limit : value >= limit
+        printf "| %s | %.2f | %s %.2f | %s |\n", label, value, atMost ? "<=" : ">=", limit, met ? "yes" : "no"
+    }
+    END {
+        print "| benchmark | median ns a sample | median samples/s |"
+        print "| --- | ---: | ---: |"
+        for (i = 1; i <= count; ++i) {
+            name = order[i]
+            printf "| %s | %s | %.3g |\n", name, name ~ /^Render/ ? "" : sprintf("%.2f", ns[name]), rate[name]
+        }
+        print ""
+        print "| target | ratio | limit | met |"
+        print "| --- | ---: | ---: | --- |"
+        split("raster random", orders, " ")
+        for (o = 1; o <= 2; ++o) {
+            s = "/" orders[o]
+            ratio("lattice plane double, host / libnoise Perlin" s, "Host/lattice-plane/double" s,
+                  "Peer/libnoise-perlin" s, 0.75, 1)
+            ratio("lattice sphere double, host / S2CellId" s, "Host/lattice-sphere/double" s,
+                  "Peer/s2-cell-id" s, 1.25, 1)
+        }
+        for (i = 1; i <= count; ++i) {
+            name = order[i]
+            if (name !~ /^Direct\//) continue
+            host = name
+            sub(/^Direct\//, "Host/", host)
+            label = name
+            sub(/^Direct\//, "", label)
+            ratio(label ", host / direct", host, name, 1.5, 1)
+        }
+        ratio("render, scene API, 2 threads / 1 thread", "Render/scene/threads:2", "Render/scene/threads:1", 1.8, 0)
+        ratio("render, vantrel program, 2 threads / 1 thread", "Render/vantrel/threads:2",
+              "Render/vantrel/threads:1", 1.8, 0)
+    }
+' "$csv"
+read -r load _ </proc/loadavg
+echo
+echo "load average $load after the run"
