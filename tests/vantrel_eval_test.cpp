@@ -108,6 +108,10 @@ struct EvalCase {
     const char* scene;
 };
 
+void PrintTo(const EvalCase& evalCase, std::ostream* out) {
+    *out << evalCase.name;
+}
+
 const EvalCase evalCases[] = {
     {"curve3-constant", R"~({ "format": "vantrel-scene/1", "output": "c",
         "nodes": [ { "id": "c", "type": "Curve3", "params": { "In": [0.2, 0.7, 1.4] },
