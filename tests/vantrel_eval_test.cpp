@@ -528,6 +528,9 @@ TEST_F(CommandLine, VersionAndHelp) {
 
 TEST_F(CommandLine, BadUsageIsStatusTwo) {
     Write("scene.json", curveScene);
+    Write("tall.json",
+          R"~({ "format": "vantrel-scene/1", "output": "c", "nodes": [ { "id": "c", "type": "Curve3" } ],
+                             "domain": { "kind": "plane", "min": [0, 0], "max": [1, 1000] } })~");
     const std::vector<std::vector<std::string>> cases = {
         {},
         {"draw"},
@@ -543,6 +546,7 @@ TEST_F(CommandLine, BadUsageIsStatusTwo) {
         {"render", "scene.json", "--type", "string"},
         {"render", "scene.json", "-o", "picture.jpg"},
         {"render", "scene.json", "-o", "scene.json"},
+        {"render", "tall.json"},  // the domain's shape asks for more rows than an image may have
     };
     for (const auto& arguments : cases) {
         SCOPED_TRACE(::testing::PrintToString(arguments));

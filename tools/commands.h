@@ -18,6 +18,10 @@ enum ExitStatus {
     exitBadInput = 2,  ///< bad usage or bad input: options, module, scene, sample lines
 };
 
+/// The longest side of a rendered image: 2^15 pixels, so that an image of the largest size, as float RGBA,
+/// takes 16 GiB.
+inline constexpr int largestSide = 32768;
+
 /// Bad usage or bad input (exit status 2). what() names the file or option and what was expected.
 class InputError : public std::runtime_error {
 public:

@@ -30,15 +30,14 @@ std::string ModulePath(const std::string& option) {
 
 /// Reads "WxH" into the options.
 void ReadSize(const std::string& text, RenderOptions& options) {
-    constexpr int largest = 32768;  // a side of 2^15 pixels: an image of up to 16 GiB as float RGBA
     int width = 0;
     int height = 0;
     char separator = 0;
     std::size_t used = 0;
     if (std::sscanf(text.c_str(), "%d%c%d%zn", &width, &separator, &height, &used) != 3 ||
-        used != text.size() || separator != 'x' || width < 1 || height < 1 || width > largest ||
-        height > largest) {
-        throw InputError("--size: expected WIDTHxHEIGHT, each from 1 to " + std::to_string(largest) +
+        used != text.size() || separator != 'x' || width < 1 || height < 1 || width > largestSide ||
+        height > largestSide) {
+        throw InputError("--size: expected WIDTHxHEIGHT, each from 1 to " + std::to_string(largestSide) +
                          ", not \"" + text + "\"");
     }
     options.width = width;

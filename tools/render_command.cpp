@@ -10,6 +10,8 @@
 #include <exception>
 #include <filesystem>
 #include <mutex>
+#include <new>
+#include <optional>
 #include <ostream>
 #include <thread>
 #include <vector>
@@ -165,6 +167,11 @@ void Render(const quib::Module& module, const RenderOptions& options, std::ostre
     const quib::Scene scene = quib::Scene::FromFile(options.scene, module);
     const int width = options.width;
     const int height = options.height > 0 ? options.height : scene.Domain().HeightFor(width);
+    if (height > largestSide) {
+        throw InputError(options.scene + ": domain: at a width of " + std::to_string(width) +
+                         " the image would be " + std::to_string(height) + " pixels high; expected at most " +
+                         std::to_string(largestSide) + " (or give --size)");
+    }
     const int threads =
         options.threads > 0 ? options.threads : std::max(1u, std::thread::hardware_concurrency());
 
@@ -172,11 +179,18 @@ void Render(const quib::Module& module, const RenderOptions& options, std::ostre
     const auto start = std::chrono::steady_clock::now();
     VisitOutputType(options.type, [&]<class T>(std::type_identity<T>) {
         if constexpr (!std::is_same_v<T, std::string>) {
-            Image image(width, height, ChannelsFor(componentCount<T>), *FormatFor(output), options.depth);
-            RenderJob job(scene.Output(), scene.Domain(), image);
+            std::optional<Image> image;
+            try {
+                image.emplace(width, height, ChannelsFor(componentCount<T>), *FormatFor(output),
+                              options.depth);
+            } catch (const std::bad_alloc&) {
+                throw std::runtime_error(output.string() + ": not enough memory for a " +
+                                         std::to_string(width) + "x" + std::to_string(height) + " image");
+            }
+            RenderJob job(scene.Output(), scene.Domain(), *image);
             RenderImage<T>(job, threads);
             ThrowIfStopped();
-            image.Write(file.Path());
+            image->Write(file.Path());
         }
     });
     ThrowIfStopped();
