@@ -117,7 +117,7 @@ void Image::WritePng(const std::filesystem::path& path) const {
         rows[y] = const_cast<png_bytep>(bytes.data() + y * rowBytes);
 
     std::FILE* file = std::fopen(path.c_str(), "wb");
-    if (file == nullptr) throw std::runtime_error(path.string() + ": cannot open: " + ErrnoText());
+    if (file == nullptr) throw std::runtime_error("cannot open the file: " + ErrnoText());
     char message[pngMessageSize] = "";
     const bool written = WritePngRows(file, width, height, colorType, depth, rows.data(), message);
     // Make the bytes durable before the file may replace another.
@@ -125,8 +125,7 @@ void Image::WritePng(const std::filesystem::path& path) const {
     const std::string reason = written ? ErrnoText() : message;
     const bool closed = std::fclose(file) == 0;
     if (!written || !flushed || !closed) {
-        throw std::runtime_error(path.string() +
-                                 ": cannot write the PNG: " + (closed ? reason : ErrnoText()));
+        throw std::runtime_error("cannot write the PNG: " + (closed ? reason : ErrnoText()));
     }
 }
 
@@ -146,7 +145,7 @@ void Image::WriteExr(const std::filesystem::path& path) const {
         file.setFrameBuffer(frame);
         file.writePixels(height);
     } catch (const std::exception& error) {
-        throw std::runtime_error(path.string() + ": cannot write the OpenEXR image: " + error.what());
+        throw std::runtime_error(std::string("cannot write the OpenEXR image: ") + error.what());
     }
 }
 

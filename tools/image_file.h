@@ -4,7 +4,6 @@
 /// float, unclamped), written to a temporary file beside the target and renamed into place.
 
 #include <cstdint>
-#include <cstdio>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -32,8 +31,8 @@ public:
     /// Rows may be stored from several threads at once, each row by one.
     void SetRow(int y, const double* values);
 
-    /// Writes the image file at `path`, replacing what is there. Throws std::runtime_error naming the
-    /// file and the reason.
+    /// Writes the image file at `path`, replacing what is there. Throws std::runtime_error saying why
+    /// it could not.
     void Write(const std::filesystem::path& path) const;
 
 private:

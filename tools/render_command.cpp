@@ -190,7 +190,12 @@ void Render(const quib::Module& module, const RenderOptions& options, std::ostre
             RenderJob job(scene.Output(), scene.Domain(), *image);
             RenderImage<T>(job, threads);
             ThrowIfStopped();
-            image->Write(file.Path());
+            try {
+                image->Write(file.Path());
+            } catch (const std::runtime_error& error) {
+                throw std::runtime_error(output.string() + ": " +
+                                         error.what());  // the target, not the pending file
+            }
         }
     });
     ThrowIfStopped();
