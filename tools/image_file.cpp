@@ -105,6 +105,13 @@ void Image::Write(const std::filesystem::path& path) const {
     } else {
         WriteExr(path);
     }
+    // Make the bytes durable before the file may replace another: a crash after the rename must not
+    // leave a target that is empty.
+    const int descriptor = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    const bool synced = descriptor >= 0 && ::fsync(descriptor) == 0;
+    const std::string reason = ErrnoText();
+    if (descriptor >= 0) ::close(descriptor);
+    if (!synced) throw std::runtime_error("cannot write the file: " + reason);
 }
 
 void Image::WritePng(const std::filesystem::path& path) const {
@@ -120,13 +127,9 @@ void Image::WritePng(const std::filesystem::path& path) const {
     if (file == nullptr) throw std::runtime_error("cannot open the file: " + ErrnoText());
     char message[pngMessageSize] = "";
     const bool written = WritePngRows(file, width, height, colorType, depth, rows.data(), message);
-    // Make the bytes durable before the file may replace another.
-    const bool flushed = written && std::fflush(file) == 0 && ::fsync(fileno(file)) == 0;
-    const std::string reason = written ? ErrnoText() : message;
-    const bool closed = std::fclose(file) == 0;
-    if (!written || !flushed || !closed) {
-        throw std::runtime_error("cannot write the PNG: " + (closed ? reason : ErrnoText()));
-    }
+    const bool closed = std::fclose(file) == 0;  // flushes what libpng left in the buffer
+    if (!written) throw std::runtime_error(std::string("cannot write the PNG: ") + message);
+    if (!closed) throw std::runtime_error("cannot write the PNG: " + ErrnoText());
 }
 
 void Image::WriteExr(const std::filesystem::path& path) const {
