@@ -8,25 +8,31 @@
 #include "host/converter.h"
 #include "quib/components.h"
 
-namespace quib {
+namespace {
 
-Components ToComponents(int value) {
+using quib::Components;
+
+// The conversion rule, defined here with internal linkage so that a parameter read inlines it with its
+// count known, which folds the copies away. The quib:: functions below wrap it for the rest of the
+// runtime; calls to them could not be inlined, as an exported function may be replaced when the library
+// is loaded. Inlined, a read of the sample position is a plain copy, where two such calls and the
+// stalls of rereading their results made it several times dearer (bench: HostPart/param-linked-position).
+
+Components Of(int value) {
     return {static_cast<double>(value), 0.0, 0.0, 0.0};
 }
-Components ToComponents(double value) {
+Components Of(double value) {
     return {value, 0.0, 0.0, 0.0};
 }
-Components ToComponents(const Vec3d& value) {
+Components Of(const Vec3d& value) {
     return {value.x, value.y, value.z, 0.0};
 }
-Components ToComponents(const Vec4d& value) {
+Components Of(const Vec4d& value) {
     return {value.x, value.y, value.z, value.w};
 }
-Components ToComponents(const Color& value) {
+Components Of(const Color& value) {
     return {value.red, value.green, value.blue, 0.0};
 }
-
-namespace {
 
 /// The first `count` components widened to four: a scalar fills all four, missing ones are 0.
 Components Widen(const Components& value, int count) {
@@ -37,67 +43,104 @@ Components Widen(const Components& value, int count) {
     return wide;
 }
 
-}  // namespace
-
-void ConvertComponents(const Components& value, int /*count*/, int* out) {
+void Convert(const Components& value, int /*count*/, int* out) {
     *out = TruncateToInt(value[0]);
 }
-void ConvertComponents(const Components& value, int /*count*/, double* out) {
+void Convert(const Components& value, int /*count*/, double* out) {
     *out = value[0];
 }
-
-void ConvertComponents(const Components& value, int count, Vec2d* out) {
+void Convert(const Components& value, int count, Vec2d* out) {
     const Components c = Widen(value, count);
     *out = {c[0], c[1]};
 }
-
-void ConvertComponents(const Components& value, int count, Vec3d* out) {
+void Convert(const Components& value, int count, Vec3d* out) {
     const Components c = Widen(value, count);
     *out = {c[0], c[1], c[2]};
 }
-
-void ConvertComponents(const Components& value, int count, Vec4d* out) {
+void Convert(const Components& value, int count, Vec4d* out) {
     const Components c = Widen(value, count);
     *out = {c[0], c[1], c[2], c[3]};
 }
-
-void ConvertComponents(const Components& value, int count, Color* out) {
+void Convert(const Components& value, int count, Color* out) {
     const Components c = Widen(value, count);
     *out = {c[0], c[1], c[2]};
 }
-
-void ConvertComponents(const Components& value, int count, ColorA* out) {
+void Convert(const Components& value, int count, ColorA* out) {
     const Components c = Widen(value, count);
     *out = {c[0], c[1], c[2], count == 4 ? c[3] : 1.0};
 }
-
-void ConvertComponents(const Components& value, int count, Quaternion* out) {
+void Convert(const Components& value, int count, Quaternion* out) {
     const Components c = Widen(value, count);
     *out = {c[0], c[1], c[2], c[3]};
+}
+
+}  // namespace
+
+namespace quib {
+
+Components ToComponents(int value) {
+    return Of(value);
+}
+Components ToComponents(double value) {
+    return Of(value);
+}
+Components ToComponents(const Vec3d& value) {
+    return Of(value);
+}
+Components ToComponents(const Vec4d& value) {
+    return Of(value);
+}
+Components ToComponents(const Color& value) {
+    return Of(value);
+}
+
+void ConvertComponents(const Components& value, int count, int* out) {
+    Convert(value, count, out);
+}
+void ConvertComponents(const Components& value, int count, double* out) {
+    Convert(value, count, out);
+}
+void ConvertComponents(const Components& value, int count, Vec2d* out) {
+    Convert(value, count, out);
+}
+void ConvertComponents(const Components& value, int count, Vec3d* out) {
+    Convert(value, count, out);
+}
+void ConvertComponents(const Components& value, int count, Vec4d* out) {
+    Convert(value, count, out);
+}
+void ConvertComponents(const Components& value, int count, Color* out) {
+    Convert(value, count, out);
+}
+void ConvertComponents(const Components& value, int count, ColorA* out) {
+    Convert(value, count, out);
+}
+void ConvertComponents(const Components& value, int count, Quaternion* out) {
+    Convert(value, count, out);
 }
 
 }  // namespace quib
 
 namespace {
 
-/// The value of a parameter for one sample, as T. Constants were converted when they were set.
+/// The value of a parameter for one sample, as T. Constants were converted when they were set. One
+/// named result, so that it is built in the caller's return slot and a linked node's `Eval` writes
+/// straight into it (bench: HostPart/param-linked-node).
 template <class T>
 T Read(Param::Source source, Function* node, const T& constant, FunContext* context) {
+    T value{};  // what a linked node that writes nothing gives
     switch (source) {
         case Param::Source::Constant:
+            value = constant;
             break;
-        case Param::Source::Position: {
-            T value;
-            quib::ConvertComponents(quib::ToComponents(context->position), 3, &value);
-            return value;
-        }
-        case Param::Source::Node: {
-            T value{};
+        case Param::Source::Position:
+            Convert(Of(context->position), 3, &value);
+            break;
+        case Param::Source::Node:
             node->Eval(&value, context);
-            return value;
-        }
+            break;
     }
-    return constant;
+    return value;
 }
 
 }  // namespace
@@ -105,7 +148,7 @@ T Read(Param::Source source, Function* node, const T& constant, FunContext* cont
 Param::Param(ParamObj* owner) : owner(owner) {
     double lowest, highest;
     ExtremeHelper::GetExtremes(lowest, highest);
-    SetRangeComponents(quib::ToComponents(lowest), quib::ToComponents(highest));
+    SetRangeComponents(Of(lowest), Of(highest));
     StoreConstant({});
 }
 
@@ -188,12 +231,12 @@ void Param::StoreConstant(const Components& value) {
         constant[i] = value[i];
     if (type == PTYPE::Int) constant[0] = TruncateToInt(constant[0]);
 
-    quib::ConvertComponents(constant, count, &constantInt);
-    quib::ConvertComponents(constant, count, &constantDouble);
-    quib::ConvertComponents(constant, count, &constantVec2d);
-    quib::ConvertComponents(constant, count, &constantVec3d);
-    quib::ConvertComponents(constant, count, &constantVec4d);
-    quib::ConvertComponents(constant, count, &constantColor);
+    Convert(constant, count, &constantInt);
+    Convert(constant, count, &constantDouble);
+    Convert(constant, count, &constantVec2d);
+    Convert(constant, count, &constantVec3d);
+    Convert(constant, count, &constantVec4d);
+    Convert(constant, count, &constantColor);
 }
 
 void Param::CopyFrom(const Param& other) {
@@ -231,19 +274,19 @@ SParam<T>::SParam(ParamObj* owner, const T& value) : Param(owner) {
 
 template <class T>
 void SParam<T>::SetRange(const T& low, const T& high) {
-    SetRangeComponents(quib::ToComponents(low), quib::ToComponents(high));
+    SetRangeComponents(Of(low), Of(high));
 }
 
 template <class T>
 T SParam<T>::Value() const {
     T value;
-    quib::ConvertComponents(Constant(), ComponentCount(), &value);
+    Convert(Constant(), ComponentCount(), &value);
     return value;
 }
 
 template <class T>
 void SParam<T>::SetValue(const T& value) {
-    SetConstant(quib::ToComponents(value));
+    SetConstant(Of(value));
 }
 
 template class SParam<int>;
