@@ -56,7 +56,10 @@ private:
         };
         std::vector<Point> points;
         std::vector<Segment> segments;
-        double Eval(double x) const;
+        /// Inline, and defined in curve_holder.cpp (the one file that calls it), so that the public
+        /// reads inline it: a call to an exported function, even from inside the library, goes
+        /// through the dynamic linker's table.
+        inline double Eval(double x) const;
     };
     static Curve MakeCurve(const std::vector<Point>& points);
     /// The curve an `EvalRed`, `EvalGreen` or `EvalBlue` read uses: `channel`, or grey on form 1.
