@@ -168,24 +168,6 @@ TEST(Scene, UpdatesSourcesBeforeTheNodesThatReadThem) {
     EXPECT_GT(differences, 0) << "the two subdivisions should give different lattices";
 }
 
-TEST(Scene, ErrorNamesFilePathAndExpectation) {
-    try {
-        Scene::FromText(R"~({ "format": "vantrel-scene/1",
-                              "nodes": [ { "id": "a", "type": "Hexagonal lattice 3D(1)",
-                                           "params": { "Subdivision": "many" } } ],
-                              "output": "a" })~",
-                        "lattice.json", TheModule());
-        FAIL() << "the scene should be refused";
-    } catch (const quib::SceneError& error) {
-        const std::string message = error.what();
-        EXPECT_EQ(message.rfind("lattice.json: nodes[0].params.Subdivision: expected ", 0), 0u) << message;
-    }
-}
-
-TEST(Scene, MissingFileIsASceneError) {
-    EXPECT_THROW(Scene::FromFile("/nonexistent/scene.json", TheModule()), quib::SceneError);
-}
-
 /// Every example of the project loads, and its output answers at the domain's centre.
 TEST(Scene, EveryExampleLoads) {
     int examples = 0;

@@ -242,8 +242,8 @@ TEST_F(Render, OutputTypeChoosesThePngChannels) {
         const char* type;
         int channels;
     };
-    for (const Case& each : {Case{"double", 1}, Case{"int", 1}, Case{"vec2", 3}, Case{"vec3", 3},
-                             Case{"colora", 4}, Case{"vec4", 4}, Case{"quaternion", 4}}) {
+    for (const Case& each :
+         {Case{"double", 1}, Case{"int", 1}, Case{"vec2", 3}, Case{"colora", 4}, Case{"quaternion", 4}}) {
         SCOPED_TRACE(each.type);
         const auto values = EvalAtCentres("ramp.json", 4, 6, each.type);
         const RunResult run = RenderTo("ramp.json", "ramp.png", {"--size", "4x6", "--type", each.type});
