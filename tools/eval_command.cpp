@@ -1,5 +1,6 @@
 // `vantrel eval`: the scene's output node at sample positions read from standard input.
 
+#include <algorithm>
 #include <charconv>
 #include <istream>
 #include <ostream>
@@ -13,6 +14,11 @@
 namespace vantrel {
 namespace {
 
+/// Blanks between numbers; a carriage return too, so that files with CRLF line ends read alike.
+bool IsBlank(char c) {
+    return c == ' ' || c == '\t' || c == '\r';
+}
+
 /// Reads "x y z" (numbers separated by blanks or tabs) into `position`. False when the line holds
 /// anything else.
 bool ReadPosition(std::string_view line, Vec3d& position) {
@@ -20,16 +26,14 @@ bool ReadPosition(std::string_view line, Vec3d& position) {
     const char* cursor = line.data();
     const char* end = line.data() + line.size();
     auto skipBlanks = [&] {
-        while (cursor != end && (*cursor == ' ' || *cursor == '\t' || *cursor == '\r'))
+        while (cursor != end && IsBlank(*cursor))
             ++cursor;
     };
     for (double* target : targets) {
         skipBlanks();
         const auto [stop, error] = std::from_chars(cursor, end, *target);
         // A number must end at a blank or at the end of the line: "1x" is not a number.
-        if (error != std::errc() || (stop != end && *stop != ' ' && *stop != '\t' && *stop != '\r')) {
-            return false;
-        }
+        if (error != std::errc() || (stop != end && !IsBlank(*stop))) return false;
         cursor = stop;
     }
     skipBlanks();
@@ -63,7 +67,7 @@ void RunEval(const quib::Module& module, const EvalOptions& options, std::istrea
         std::string line;
         for (long lineNumber = 1; std::getline(in, line); ++lineNumber) {
             const std::string_view sample = std::string_view(line).substr(0, line.find('#'));
-            if (sample.find_first_not_of(" \t\r") == std::string_view::npos) continue;
+            if (std::all_of(sample.begin(), sample.end(), IsBlank)) continue;
             FunContext context;
             if (!ReadPosition(sample, context.position)) {
                 throw InputError("standard input: line " + std::to_string(lineNumber) +

@@ -6,6 +6,7 @@
 #include <map>
 #include <string>
 #include <type_traits>
+#include <utility>
 
 #include "host/values.h"
 
