@@ -8,3 +8,5 @@ scripts/install-deps.sh
 cmake --preset release >/dev/null
 cmake --build --preset release
 build/release/bin/vantrel list
+tools/render-gallery.sh --out out
+echo "The gallery is in out/."
