@@ -1,0 +1,40 @@
+#!/usr/bin/env bash
+# Builds the fuzz targets (fuzz/) with clang and runs each in turn, sharing a time budget:
+#
+#   scripts/fuzz.sh [SECONDS]    the whole budget, default 60 (CI); 1200 gives each target ten minutes
+#
+# Seeds: the nodes' own stored forms and scenes made of them (written by fuzz_seeds), and every scene in
+# examples/. What a run learns stays in build/fuzz/corpus/ for the next run. A crash, a sanitizer report
+# or a broken promise stops the script with the input saved as build/fuzz/findings/TARGET-crash-...;
+# replay it with build/fuzz/bin/TARGET FILE.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+budget=${1:-60}
+targets=(fuzz_scene fuzz_node_load)
+build=build/fuzz
+
+cmake -S fuzz -B "$build" -G Ninja -DCMAKE_CXX_COMPILER=clang++ >/dev/null
+cmake --build "$build"
+
+seeds=$build/seeds
+rm -rf "$seeds"
+mkdir -p "$seeds/fuzz_node_load" "$seeds/fuzz_scene" "$build/findings"
+"$build/bin/fuzz_seeds" "$seeds/fuzz_node_load" "$seeds/fuzz_scene"
+cp examples/*.json "$seeds/fuzz_scene/"
+
+each=$((budget / ${#targets[@]}))
+for target in "${targets[@]}"; do
+    corpus=$build/corpus/$target
+    mkdir -p "$corpus"
+    echo "== $target for $each s"
+    # New inputs go to the first folder, the corpus; the seeds are only read.
+    log=$build/$target.log
+    if ! "$build/bin/$target" "$corpus" "$seeds/$target" -dict=fuzz/json.dict -max_total_time="$each" \
+        -timeout=10 -print_final_stats=1 -artifact_prefix="$build/findings/$target-" >"$log" 2>&1; then
+        tail -n 60 "$log"
+        echo "$target found a fault; the input is in $build/findings/" >&2
+        exit 1
+    fi
+    grep -E '^(Done|stat::number_of_executed_units|stat::new_units_added)' "$log"
+done
