@@ -11,12 +11,20 @@
 namespace {
 
 std::atomic<long> allocations{0};
+std::atomic<long> live{0};
 std::atomic<long> failIn{-1};
 
 void* Allocate(std::size_t size) noexcept {
     ++allocations;
     if (failIn.load() >= 0 && failIn.fetch_sub(1) == 0) return nullptr;
-    return std::malloc(size == 0 ? 1 : size);
+    void* p = std::malloc(size == 0 ? 1 : size);
+    if (p) ++live;
+    return p;
+}
+
+void Release(void* p) noexcept {
+    if (p) --live;
+    std::free(p);
 }
 
 void* AllocateOrThrow(std::size_t size) {
@@ -30,6 +38,10 @@ namespace vantrel::test {
 
 long AllocationCount() {
     return allocations.load();
+}
+
+long LiveAllocations() {
+    return live.load();
 }
 
 void FailAllocationIn(long countdown) {
@@ -51,21 +63,21 @@ void* operator new[](std::size_t size, const std::nothrow_t&) noexcept {
     return Allocate(size);
 }
 void operator delete(void* p) noexcept {
-    std::free(p);
+    Release(p);
 }
 void operator delete[](void* p) noexcept {
-    std::free(p);
+    Release(p);
 }
 void operator delete(void* p, std::size_t) noexcept {
-    std::free(p);
+    Release(p);
 }
 void operator delete[](void* p, std::size_t) noexcept {
-    std::free(p);
+    Release(p);
 }
 // A constructor that throws after a non-throwing new releases the memory through these.
 void operator delete(void* p, const std::nothrow_t&) noexcept {
-    std::free(p);
+    Release(p);
 }
 void operator delete[](void* p, const std::nothrow_t&) noexcept {
-    std::free(p);
+    Release(p);
 }
