@@ -40,6 +40,17 @@ void OnPngError(png_structp png, png_const_charp text) {
 
 void OnPngWarning(png_structp, png_const_charp) {}
 
+/// libpng's output, through stdio. Its own writer reports only "Write Error"; this one gives the
+/// system's reason ("No space left on device").
+void WritePngData(png_structp png, png_bytep data, png_size_t length) {
+    if (std::fwrite(data, 1, length, static_cast<std::FILE*>(png_get_io_ptr(png))) != length)
+        png_error(png, std::strerror(errno));
+}
+
+void FlushPngData(png_structp png) {
+    if (std::fflush(static_cast<std::FILE*>(png_get_io_ptr(png))) != 0) png_error(png, std::strerror(errno));
+}
+
 /// Writes a PNG of the given rows to `file`; false, with libpng's reason in `message`, when it fails.
 /// libpng reports errors by a long jump back into this function, so it holds no object with a
 /// destructor.
@@ -52,7 +63,7 @@ bool WritePngRows(std::FILE* file, int width, int height, int colorType, int dep
         png_destroy_write_struct(&png, &info);
         return false;
     }
-    png_init_io(png, file);
+    png_set_write_fn(png, file, WritePngData, FlushPngData);
     png_set_IHDR(png, info, width, height, depth, colorType, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
                  PNG_FILTER_TYPE_DEFAULT);
     png_write_info(png, info);
