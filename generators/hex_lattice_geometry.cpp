@@ -127,16 +127,32 @@ double Distance(const Vec3d& a, const Vec3d& b) {
 /// Sorts three corners by distance with three compare-exchanges, in the order (0, 1), (1, 2), (0, 1).
 /// A pair is exchanged only when the earlier distance is strictly greater, so ties keep their order.
 template <class Corner>
-void SortByDistance(SortedCorners<Corner>& sorted) {
+void SortByDistance(SortedCorners<Corner>& corners) {
     const auto compareExchange = [&](int a, int b) {
-        if (sorted.distance[a] > sorted.distance[b]) {
-            std::swap(sorted.distance[a], sorted.distance[b]);
-            std::swap(sorted.corner[a], sorted.corner[b]);
+        if (corners.distance[a] > corners.distance[b]) {
+            std::swap(corners.distance[a], corners.distance[b]);
+            std::swap(corners.corner[a], corners.corner[b]);
         }
     };
     compareExchange(0, 1);
     compareExchange(1, 2);
     compareExchange(0, 1);
+}
+
+/// The distances alone, sorted by the same compare-exchanges, for the value routines, which need no
+/// corners. Each exchange keeps the earlier distance unless it is strictly greater, written so that it
+/// compiles to minsd and maxsd rather than a branch: at samples in random order an exchange is a coin
+/// toss that a branch would mispredict half the time (bench: Direct/lattice-*/double/random).
+std::array<double, 3> SortDistances(std::array<double, 3> d) {
+    const auto compareExchange = [&](int a, int b) {
+        const double nearer = d[b] < d[a] ? d[b] : d[a];
+        d[b] = d[a] > d[b] ? d[a] : d[b];
+        d[a] = nearer;
+    };
+    compareExchange(0, 1);
+    compareExchange(1, 2);
+    compareExchange(0, 1);
+    return d;
 }
 
 struct Weights {
@@ -191,21 +207,44 @@ std::array<Vec2d, 3> LatticeTriangle(double u, double v) {
     return {first, Vec2d(i, j + 1), Vec2d(i + 1, j)};
 }
 
-SortedCorners<Vec2d> PlaneCorners(double x, double y) {
+namespace {
+
+/// The plane lattice triangle around (x, y): its corners in the plane with their distances from it, in
+/// the order of `LatticeTriangle` until `SortByDistance` sorts them. Inline, as GCC would otherwise keep
+/// it a call for its two callers; inlined into `PlaneValue`, the corners it does not need are never
+/// stored (bench: Direct/lattice-plane/double).
+inline SortedCorners<Vec2d> PlaneTriangle(double x, double y) {
     const Tables& tables = GetTables();
     const Vec2d point(x, y);
     const Vec2d lattice = Apply(tables.planeBasisInverse, point);
     const std::array<Vec2d, 3> triangle = LatticeTriangle(lattice.x, lattice.y);
-    SortedCorners<Vec2d> sorted;
+    SortedCorners<Vec2d> found;
     for (int c = 0; c < 3; ++c) {
-        sorted.corner[c] = Apply(tables.planeBasis, triangle[c]);
-        sorted.distance[c] = Distance(sorted.corner[c], point);
+        found.corner[c] = Apply(tables.planeBasis, triangle[c]);
+        found.distance[c] = Distance(found.corner[c], point);
     }
-    SortByDistance(sorted);
-    return sorted;
+    return found;
 }
 
-std::optional<SphereCorners> FindSphereCorners(const Vec3d& p, double n, FaceScale scale) {
+/// How `FindSphereTriangle` scales a face lattice coordinate by N / best, best being n.p of the face:
+/// with the sign of best (the corners of `SpherePoint`), or with its absolute value (`SphereValue`).
+enum class FaceScale { Signed, Unsigned };
+
+/// The sphere lattice triangle around the direction of p: its corners on the plane n.x = N of the
+/// chosen face record with their distances from p projected onto that plane, in the order of
+/// `LatticeTriangle` until `SortByDistance` sorts them, and what it takes to turn them back to p's own
+/// side of the icosahedron.
+struct SphereTriangle {
+    SortedCorners<Vec3d> corners;
+    bool flipZ;     ///< p had z < 0: x and z were negated
+    bool flipY;     ///< p had y < 0 (after the z fold): y was negated
+    bool opposite;  ///< the folded point points away from the face (n.p < 0)
+};
+
+/// The sphere lattice triangle around the direction of p, N lattice steps along each icosahedron
+/// edge; nothing when p is within 1e-10 (squared length) of the origin or no face record has
+/// |n.p| > 1e-15 (p not a number, say).
+std::optional<SphereTriangle> FindSphereTriangle(const Vec3d& p, double n, FaceScale scale) {
     if (p.x * p.x + p.y * p.y + p.z * p.z < nearOrigin) return std::nullopt;
 
     // A half-turn about the y axis ((x, z) to (-x, -z)) and the mirror y to -y map the icosahedron onto
@@ -244,17 +283,24 @@ std::optional<SphereCorners> FindSphereCorners(const Vec3d& p, double n, FaceSca
     const Matrix3& frame = tables.faceFrame[face];
     const Vec3d projected = Apply(frame, Vec3d(u, v, n));
     const std::array<Vec2d, 3> triangle = LatticeTriangle(u, v);
-    SphereCorners found{{}, face, flipZ, flipY, best < 0};
+    SphereTriangle found{{}, flipZ, flipY, best < 0};
     for (int c = 0; c < 3; ++c) {
-        found.sorted.corner[c] = Apply(frame, Vec3d(triangle[c].x, triangle[c].y, n));
-        found.sorted.distance[c] = Distance(found.sorted.corner[c], projected);
+        found.corners.corner[c] = Apply(frame, Vec3d(triangle[c].x, triangle[c].y, n));
+        found.corners.distance[c] = Distance(found.corners.corner[c], projected);
     }
-    SortByDistance(found.sorted);
     return found;
 }
 
+}  // namespace
+
+SortedCorners<Vec2d> PlaneCorners(double x, double y) {
+    SortedCorners<Vec2d> corners = PlaneTriangle(x, y);
+    SortByDistance(corners);
+    return corners;
+}
+
 double PlaneValue(double x, double y, const WeightCurves& curves) {
-    return WeightSum(Weigh(PlaneCorners(x, y).distance, curves));
+    return WeightSum(Weigh(SortDistances(PlaneTriangle(x, y).distance), curves));
 }
 
 Vec2d PlanePoint(double x, double y, const WeightCurves& curves, int rescale) {
@@ -263,15 +309,17 @@ Vec2d PlanePoint(double x, double y, const WeightCurves& curves, int rescale) {
 }
 
 double SphereValue(const Vec3d& p, const WeightCurves& curves, int subdivision) {
-    const std::optional<SphereCorners> found = FindSphereCorners(p, subdivision, FaceScale::Unsigned);
+    const std::optional<SphereTriangle> found = FindSphereTriangle(p, subdivision, FaceScale::Unsigned);
     if (!found) return 0.0;
-    return WeightSum(Weigh(found->sorted.distance, curves));
+    return WeightSum(Weigh(SortDistances(found->corners.distance), curves));
 }
 
 Vec3d SpherePoint(const Vec3d& p, const WeightCurves& curves, int subdivision, int rescale) {
-    const std::optional<SphereCorners> found = FindSphereCorners(p, subdivision, FaceScale::Signed);
+    std::optional<SphereTriangle> found = FindSphereTriangle(p, subdivision, FaceScale::Signed);
     if (!found) return Vec3d();
-    std::array<Vec3d, 3> unit = found->sorted.corner;
+    SortedCorners<Vec3d>& sorted = found->corners;
+    SortByDistance(sorted);
+    std::array<Vec3d, 3> unit = sorted.corner;
     for (Vec3d& k : unit) {
         // Undo the folds, and turn the opposite face's corners over to p's side.
         if (found->flipZ) {
@@ -285,7 +333,7 @@ Vec3d SpherePoint(const Vec3d& p, const WeightCurves& curves, int subdivision, i
         const double length = k.Length();
         if (length != 0.0) k *= 1.0 / length;
     }
-    return Blend(unit, Weigh(found->sorted.distance, curves), rescale);
+    return Blend(unit, Weigh(sorted.distance, curves), rescale);
 }
 
 }  // namespace hexlattice

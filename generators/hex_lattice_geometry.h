@@ -61,35 +61,17 @@ std::array<Vec2d, 3> LatticeTriangle(double u, double v);
 /// The plane lattice triangle around (x, y): its corners in the plane, sorted by distance.
 SortedCorners<Vec2d> PlaneCorners(double x, double y);
 
-/// How `FindSphereCorners` scales a face lattice coordinate by N / best, best being n.p of the face:
-/// with the sign of best (the corners of `SpherePoint`), or with its absolute value (`SphereValue`).
-enum class FaceScale { Signed, Unsigned };
-
-/// The sphere lattice triangle around the direction of p: the sorted corners on the plane n.x = N of
-/// the chosen face record, and what it takes to turn them back to p's own side of the icosahedron.
-struct SphereCorners {
-    SortedCorners<Vec3d> sorted;
-    int face;       ///< the face record the folded point points at (or away from)
-    bool flipZ;     ///< p had z < 0: x and z were negated
-    bool flipY;     ///< p had y < 0 (after the z fold): y was negated
-    bool opposite;  ///< the folded point points away from the face (n.p < 0)
-};
-
-/// The sphere lattice triangle around the direction of p, N lattice steps along each icosahedron
-/// edge; nothing when p is within 1e-10 (squared length) of the origin or no face record has
-/// |n.p| > 1e-15 (p not a number, say).
-std::optional<SphereCorners> FindSphereCorners(const Vec3d& p, double n, FaceScale scale);
-
 /// The sum of the plane corners' weights, (w3 + w2) + w1.
 double PlaneValue(double x, double y, const WeightCurves& curves);
 /// The plane corners blended by their weights: the weighted average when `rescale` is 1 (the nearest
 /// corner when the weights add up to within 1e-15 of 0), else the weighted sum.
 Vec2d PlanePoint(double x, double y, const WeightCurves& curves, int rescale);
 /// The sum of the sphere corners' weights for the direction of p, with `subdivision` lattice steps along
-/// each icosahedron edge; 0 where `FindSphereCorners` finds nothing.
+/// each icosahedron edge; 0 where there is no triangle: p within 1e-10 (squared length) of the origin,
+/// or no face record with |n.p| > 1e-15 (p not a number, say).
 double SphereValue(const Vec3d& p, const WeightCurves& curves, int subdivision);
 /// The sphere corners turned back to p's side, scaled to unit length and blended by their weights as in
-/// `PlanePoint`; (0, 0, 0) where `FindSphereCorners` finds nothing. A negative `subdivision` puts the
+/// `PlanePoint`; (0, 0, 0) where there is no triangle. A negative `subdivision` puts the
 /// lattice on the far side, so the corners point away from p.
 Vec3d SpherePoint(const Vec3d& p, const WeightCurves& curves, int subdivision, int rescale);
 
