@@ -244,8 +244,12 @@ struct SphereTriangle {
 /// The sphere lattice triangle around the direction of p, N lattice steps along each icosahedron
 /// edge; nothing when p is within 1e-10 (squared length) of the origin or no face record has
 /// |n.p| > 1e-15 (p not a number, say).
-std::optional<SphereTriangle> FindSphereTriangle(const Vec3d& p, double n, FaceScale scale) {
-    if (p.x * p.x + p.y * p.y + p.z * p.z < nearOrigin) return std::nullopt;
+inline std::optional<SphereTriangle> FindSphereTriangle(const Vec3d& p, double n, FaceScale scale) {
+    // Every path returns this one object, so that it is built in the caller's result: a copy of it
+    // would reread corners just written, a part at a time. Inline, so that `SphereValue` does not store
+    // the corners it never reads (bench: Direct/lattice-sphere/double/raster).
+    std::optional<SphereTriangle> found;
+    if (p.x * p.x + p.y * p.y + p.z * p.z < nearOrigin) return found;
 
     // A half-turn about the y axis ((x, z) to (-x, -z)) and the mirror y to -y map the icosahedron onto
     // itself, so folding p into z >= 0, y >= 0 leaves the faces it can point at to the eight records
@@ -272,7 +276,7 @@ std::optional<SphereTriangle> FindSphereTriangle(const Vec3d& p, double n, FaceS
             face = h;
         }
     }
-    if (face < 0) return std::nullopt;
+    if (face < 0) return found;
 
     // Face lattice coordinates of the folded point projected onto the plane n.x = N.
     const Matrix3& dual = tables.faceDual[face];
@@ -283,10 +287,10 @@ std::optional<SphereTriangle> FindSphereTriangle(const Vec3d& p, double n, FaceS
     const Matrix3& frame = tables.faceFrame[face];
     const Vec3d projected = Apply(frame, Vec3d(u, v, n));
     const std::array<Vec2d, 3> triangle = LatticeTriangle(u, v);
-    SphereTriangle found{{}, flipZ, flipY, best < 0};
+    found.emplace(SphereTriangle{{}, flipZ, flipY, best < 0});
     for (int c = 0; c < 3; ++c) {
-        found.corners.corner[c] = Apply(frame, Vec3d(triangle[c].x, triangle[c].y, n));
-        found.corners.distance[c] = Distance(found.corners.corner[c], projected);
+        found->corners.corner[c] = Apply(frame, Vec3d(triangle[c].x, triangle[c].y, n));
+        found->corners.distance[c] = Distance(found->corners.corner[c], projected);
     }
     return found;
 }
