@@ -9,6 +9,7 @@ enum ParamIndex { paramIn, paramWeights, paramCount };
 /// One gradient per component of "In", in component order.
 constexpr const char* gradientLabels[] = {"X color", "Y color", "Z color", "W color"};
 constexpr int componentCount = 4;
+constexpr double Vec4d::*components[componentCount] = {&Vec4d::x, &Vec4d::y, &Vec4d::z, &Vec4d::w};
 
 }  // namespace
 
@@ -28,16 +29,17 @@ void FVectorToColor::Eval(Color* out, FunContext* context) {
 
     // One division per sample; each weight is multiplied by the reciprocal of the sum.
     const double k = 1.0 / (weights.w + weights.z + weights.y + weights.x);
-    const double positions[componentCount] = {in.x, in.y, in.z, in.w};
-    const double shares[componentCount] = {weights.x * k, weights.y * k, weights.z * k, weights.w * k};
 
-    // One lookup buffer serves all four gradients: a lookup writes all three channels.
+    // One lookup buffer serves all four gradients: a lookup writes all three channels. The components
+    // are read one at a time where they are used: copied into arrays first, two of them moved as a
+    // pair that straddles the halves in which the host wrote the vector, and the processor stalls to
+    // reassemble it (bench: Host/vector-to-color/Color/raster).
     Color lookup;
-    gradients[0]->GetColour(positions[0], lookup);
-    Color mix = lookup * shares[0];
+    gradients[0]->GetColour(in.x, lookup);
+    Color mix = lookup * (weights.x * k);
     for (int i = 1; i < componentCount; ++i) {
-        gradients[i]->GetColour(positions[i], lookup);
-        mix = mix + lookup * shares[i];
+        gradients[i]->GetColour(in.*components[i], lookup);
+        mix = mix + lookup * (weights.*components[i] * k);
     }
     *out = mix;
 }
