@@ -28,9 +28,10 @@ Param& ParamOf(const Function& node, const std::string& paramName);
 enum class Domain { Plane, Sphere };
 enum class Order { Raster, Random };
 
-/// 2^18 sample points: a 512 x 512 raster over the plane rectangle 0..64 x 0..64 (eight samples per
-/// lattice step), or over the unit sphere as an equirectangular map, in row order or shuffled. Enough
-/// points that the array (6 MB) does not sit in the cache, as an image's samples would not.
+/// 2^18 sample points, as many as a 512 x 512 image has: a raster over the plane rectangle 0..64 x 0..64
+/// (eight samples per lattice step), or over the unit sphere as an equirectangular map, in row order or
+/// shuffled. Row order is how a renderer visits them; random order defeats the branch predictor, as
+/// positions that come out of other nodes can.
 const std::vector<FunContext>& Samples(Domain domain, Order order);
 
 /// Calls `eval(context, out)` once per benchmark iteration, on the samples in turn, and reports one
