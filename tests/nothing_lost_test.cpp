@@ -63,7 +63,8 @@ TEST_F(NothingLost, ReadOnlyFolderKeepsTheOldFile) {
     std::optional<std::vector<std::string>> bound;
     for (const std::vector<std::string>& wrapper :
          {std::vector<std::string>{}, {"/usr/bin/setpriv", "--bounding-set=-all", "--inh-caps=-all", "--"}}) {
-        if (Run(Joined(wrapper, {"/bin/sh", "-c", ": > locked/probe"})).status > 0) {
+        // Status 3 only when the shell ran and could not create the file.
+        if (Run(Joined(wrapper, {"/bin/sh", "-c", "true > locked/probe || exit 3"})).status == 3) {
             bound = wrapper;
             break;
         }
@@ -136,7 +137,8 @@ TEST_F(NothingLost, ImageTooLargeForMemoryKeepsTheOldFile) {
     for (const char* name : {"old.png", "old.exr"}) {
         SCOPED_TRACE(name);
         Write(name, oldPicture);
-        // 32768 x 16384 pixels of four 32-bit floats is 8 GiB, beyond an address space of 2 GB.
+        // 32768 x 16384 pixels of four channels: 8 GiB of floats, 4 GiB of 16-bit levels; the address
+        // space allowed is 2 GB.
         const RunResult run =
             Run({"/bin/sh", "-c", "ulimit -v 2000000 && exec \"$0\" \"$@\"", VANTREL_PATH, "render",
                  "globe.json", "-o", name, "--size", "32768x16384", "--type", "colora", "--depth", "16"});
