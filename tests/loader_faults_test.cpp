@@ -31,17 +31,11 @@ constexpr int typeCount = 5;
 const std::string category = "Nodes-Vantrel";
 
 /// Whether the library at `path` is in the process now. dlopen with RTLD_NOLOAD finds it without
-/// loading it, and takes a reference that is given back at once. When it is not there, the message
-/// dlopen leaves holds memory until dlerror has given it out and been called once more.
+/// loading it, and takes a reference that is given back at once.
 bool IsLoaded(const std::string& path) {
     void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_NOLOAD);
-    if (handle) {
-        dlclose(handle);
-        return true;
-    }
-    dlerror();
-    dlerror();
-    return false;
+    if (handle) dlclose(handle);
+    return handle != nullptr;
 }
 
 struct DescriptorRelease {
