@@ -10,11 +10,11 @@
 # failures: impossible overlaps when it inlines std::string assignment (-Wrestrict, <bits/char_traits.h>)
 # and a "maybe uninitialized" member of nlohmann::json temporaries (-Wmaybe-uninitialized). Both are
 # silenced for that compiler only; the sanitizer builds check the real thing.
-if(CMAKE_SYSTEM_PROCESSOR MATCHES "^(x86_64|AMD64|amd64)$")
-    set(instructionSet -march=x86-64-v2)
-endif()
-set(gcc12 "$<AND:$<CXX_COMPILER_ID:GNU>,$<VERSION_LESS:$<CXX_COMPILER_VERSION>,13>>")
 function(vantrel_target_flags target)
+    if(CMAKE_SYSTEM_PROCESSOR MATCHES "^(x86_64|AMD64|amd64)$")
+        set(instructionSet -march=x86-64-v2)
+    endif()
+    set(gcc12 "$<AND:$<CXX_COMPILER_ID:GNU>,$<VERSION_LESS:$<CXX_COMPILER_VERSION>,13>>")
     target_compile_options(${target} PRIVATE -Wall -Wextra -Werror -ffp-contract=off
         ${instructionSet} $<${gcc12}:-Wno-restrict -Wno-maybe-uninitialized>)
 endfunction()

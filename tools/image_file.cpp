@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <png.h>
+#include <zlib.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -64,6 +65,9 @@ bool WritePngRows(std::FILE* file, int width, int height, int colorType, int dep
         return false;
     }
     png_set_write_fn(png, file, WritePngData, FlushPngData);
+    // Run-length matching compresses a rendered texture about six times faster than zlib's default
+    // strategy, for a file about 5% larger; encoding is the serial part of a render (docs/performance.md).
+    png_set_compression_strategy(png, Z_RLE);
     png_set_IHDR(png, info, width, height, depth, colorType, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
                  PNG_FILTER_TYPE_DEFAULT);
     png_write_info(png, info);
