@@ -22,9 +22,25 @@ using nlohmann::json;
 SceneError::SceneError(const std::string& file, const std::string& where, const std::string& expected)
     : std::runtime_error(file + ": " + where + ": " + expected) {}
 
+namespace {
+
+/// Whether an extent of the plane, max - min, overflows: the largest doubles are 1.8e308 from 0.
+bool Overflows(const Vec2d& min, const Vec2d& max) {
+    return std::isinf(max.x - min.x) || std::isinf(max.y - min.y);
+}
+
+/// The point the fraction t of the way from a to b. Where b - a overflows, the same from a / 2 to b / 2,
+/// doubled: halving is exact for numbers that large, and half of any extent fits in a double.
+double Along(double a, double b, double t, bool overflows) {
+    return overflows ? 2.0 * (a / 2.0 + t * (b / 2.0 - a / 2.0)) : a + t * (b - a);
+}
+
+}  // namespace
+
 Vec3d SampleDomain::Position(double u, double v) const {
     if (kind == Kind::Plane) {
-        return {min.x + u * (max.x - min.x), max.y - v * (max.y - min.y), 0.0};
+        const bool overflows = Overflows(min, max);
+        return {Along(min.x, max.x, u, overflows), Along(max.y, min.y, v, overflows), 0.0};
     }
     const double longitude = (2.0 * u - 1.0) * std::numbers::pi;
     const double latitude = (0.5 - v) * std::numbers::pi;
@@ -33,9 +49,13 @@ Vec3d SampleDomain::Position(double u, double v) const {
 }
 
 int SampleDomain::HeightFor(int width) const {
-    const double aspect = kind == Kind::Sphere ? 0.5 : (max.y - min.y) / (max.x - min.x);
+    // Halving both extents where one overflows keeps their ratio.
+    const double scale = Overflows(min, max) ? 0.5 : 1.0;
+    const double aspect =
+        kind == Kind::Sphere ? 0.5 : (max.y * scale - min.y * scale) / (max.x * scale - min.x * scale);
     const double height = std::round(width * aspect);
-    return height < 1.0 ? 1 : height > 1e9 ? 1000000000 : static_cast<int>(height);
+    // Not-a-number, from a plane without extent (which loading refuses), becomes 1 too.
+    return !(height >= 1.0) ? 1 : height > 1e9 ? 1000000000 : static_cast<int>(height);
 }
 
 namespace {

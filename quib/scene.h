@@ -15,6 +15,8 @@
 /// name or its class id as a hexadecimal string ("0x92512342"). The full format is in
 /// docs/scene-format.md.
 
+#include <cstddef>
+#include <map>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -28,6 +30,12 @@ namespace quib {
 
 /// The format tag every scene file carries.
 inline constexpr const char* sceneFormat = "vantrel-scene/1";
+
+/// The most links a chain from a node to its farthest source may follow. Evaluation follows links by
+/// recursion, a few stack frames a link, so a deeper chain could overflow the stack of whichever thread
+/// evaluates it; a thousand links take a few hundred kilobytes even under AddressSanitizer, within the
+/// smallest stacks (1 MB) a host thread is likely to have.
+inline constexpr std::size_t maxLinkDepth = 1000;
 
 /// A scene that cannot be used. what() reads "file: where: what was expected", where `where` is a JSON
 /// path such as `nodes[2].params.Subdivision`, or "line 3, column 14" for malformed JSON.
@@ -56,14 +64,15 @@ struct SampleDomain {
     Vec3d Position(double u, double v) const;
 
     /// The height of an image `width` pixels wide whose pixels cover squares of the domain (twice as
-    /// wide as high for the sphere), at least 1.
+    /// wide as high for the sphere), from 1 to 10^9.
     int HeightFor(int width) const;
 };
 
 /// A graph of nodes created through a module's descriptors and filled from their stored forms.
 ///
 /// Loading checks the whole scene before it creates a node: the format tag, unique ids, known types, an
-/// output naming a node, links naming a node (or "@position") and no cycle of links. Then it creates
+/// output naming a node, links naming a node (or "@position"), no cycle of links and no chain of more
+/// than `maxLinkDepth` links, and a plane domain with min below and left of max. Then it creates
 /// every node, loads its stored form (`Function::Load`, which checks parameters, curves and gradients)
 /// and calls `Update` on every node, sources before the nodes that read them.
 ///
@@ -88,14 +97,10 @@ public:
     Function* Node(const std::string& id) const;
 
 private:
-    struct SceneNode {
-        std::string id;
-        std::unique_ptr<Function> function;
-    };
-
     Scene() = default;
 
-    std::vector<SceneNode> nodes;  ///< in the order of the file
+    std::vector<std::unique_ptr<Function>> nodes;  ///< in the order of the file
+    std::map<std::string, std::size_t> indexOf;    ///< node id to its index in `nodes`
     Function* output = nullptr;
     SampleDomain domain;
 };

@@ -2,8 +2,8 @@
 
 #include <fcntl.h>
 #include <png.h>
-#include <zlib.h>
 #include <unistd.h>
+#include <zlib.h>
 
 #include <algorithm>
 #include <cctype>
