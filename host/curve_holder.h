@@ -48,11 +48,15 @@ public:
 
 private:
     /// One curve: its control points and, per segment between two points, the cubic
-    /// y = y0 + dx * (c1 + dx * (c2 + dx * c3)) with dx = x - x0, kept between the segment's end values
-    /// `low` and `high` (the exact cubic is, its rounded value could step an ulp past them).
+    /// y = y0 + u * (c1 + u * (c2 + u * c3)) in the half offset u = x / 2 - x0 / 2, kept between the
+    /// segment's end values `low` and `high` (the exact cubic is, its rounded value could step an ulp
+    /// past them). Halves cannot overflow where x - x0 can, and scaling by 2 rounds exactly, so the
+    /// ordinary curves are the same to the bit. A segment too steep or too wide for finite
+    /// coefficients is `straight`: the line from y0 to `y1` over its half width `width`.
     struct Curve {
         struct Segment {
-            double x0, y0, c1, c2, c3, low, high;
+            double x0, y0, c1, c2, c3, low, high, y1, width;
+            bool straight;
         };
         std::vector<Point> points;
         std::vector<Segment> segments;

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <stdexcept>
 #include <utility>
 
@@ -45,8 +46,9 @@ inline double CurveHolder::Curve::Eval(double x) const {
         s = s[half].x0 <= x ? s + half : s;
         n -= half;
     }
-    const double dx = x - s->x0;
-    return std::clamp(s->y0 + dx * (s->c1 + dx * (s->c2 + dx * s->c3)), s->low, s->high);
+    const double u = x / 2 - s->x0 / 2;
+    if (s->straight) return std::lerp(s->y0, s->y1, u / s->width);
+    return std::clamp(s->y0 + u * (s->c1 + u * (s->c2 + u * s->c3)), s->low, s->high);
 }
 
 double CurveHolder::EvalGrey(double x) const {
@@ -89,25 +91,32 @@ CurveHolder::Curve CurveHolder::MakeCurve(const std::vector<Point>& points) {
     const std::size_t n = points.size();
     if (n < 2) return curve;
 
-    // Secant slopes of the segments; the tangent at a point is the mean of its neighbouring secants,
-    // 0 at a local extremum or beside a flat segment, and the secant itself at an end point.
+    // Half widths, and secant slopes over them (twice the slopes in x): neither overflows for any
+    // finite x, though a slope still can for steep y. Halving rounds subnormal x, so a segment one
+    // subnormal step wide can come out 0 wide; it holds no x but its start, and the least width keeps
+    // it from dividing 0 by 0 there.
+    std::vector<double> width(n - 1);
     std::vector<double> secant(n - 1);
     for (std::size_t k = 0; k + 1 < n; ++k) {
-        secant[k] = (points[k + 1].y - points[k].y) / (points[k + 1].x - points[k].x);
+        width[k] = std::max(points[k + 1].x / 2 - points[k].x / 2, std::numeric_limits<double>::denorm_min());
+        secant[k] = (points[k + 1].y - points[k].y) / width[k];
     }
+    // The tangent at a point is the mean of its neighbouring secants, 0 at a local extremum, and the
+    // secant itself at an end point.
     std::vector<double> tangent(n);
     tangent.front() = secant.front();
     tangent.back() = secant.back();
     for (std::size_t k = 1; k + 1 < n; ++k) {
         const bool sameSign = secant[k - 1] * secant[k] > 0.0;
-        tangent[k] = sameSign ? (secant[k - 1] + secant[k]) / 2.0 : 0.0;
+        tangent[k] = sameSign ? secant[k - 1] / 2 + secant[k] / 2 : 0.0;
     }
 
     // Fritsch–Carlson: with a = m0 / d and b = m1 / d, the cubic is monotone when a^2 + b^2 <= 9, so
     // longer tangent pairs are scaled back onto that circle. Scaling a tangent down keeps the
-    // neighbouring segment inside its circle too.
+    // neighbouring segment inside its circle too. Beside a flat segment the tangents are 0, and beside
+    // one whose slope overflows too, as that segment is drawn straight.
     for (std::size_t k = 0; k + 1 < n; ++k) {
-        if (secant[k] == 0.0) {
+        if (secant[k] == 0.0 || std::isinf(secant[k])) {
             tangent[k] = 0.0;
             tangent[k + 1] = 0.0;
             continue;
@@ -122,18 +131,20 @@ CurveHolder::Curve CurveHolder::MakeCurve(const std::vector<Point>& points) {
         }
     }
 
-    // Hermite coefficients in dx. c2 = (3d - 2m0 - m1) / h and c3 = (m0 + m1 - 2d) / h^2, written as
+    // Hermite coefficients in u. c2 = (3d - 2m0 - m1) / h and c3 = (m0 + m1 - 2d) / h^2, written as
     // sums of differences so that a straight segment (m0 = m1 = d) gets exactly c2 = c3 = 0.
     for (std::size_t k = 0; k + 1 < n; ++k) {
         const Point& p0 = points[k];
         const Point& p1 = points[k + 1];
-        const double h = p1.x - p0.x;
+        const double h = width[k];
         const double d = secant[k];
         const double m0 = tangent[k];
         const double m1 = tangent[k + 1];
-        curve.segments.push_back({p0.x, p0.y, m0, ((d - m0) + (d - m0) + (d - m1)) / h,
-                                  ((m0 - d) + (m1 - d)) / (h * h), std::min(p0.y, p1.y),
-                                  std::max(p0.y, p1.y)});
+        const double c2 = ((d - m0) + (d - m0) + (d - m1)) / h;
+        const double c3 = ((m0 - d) + (m1 - d)) / (h * h);
+        const bool straight = !(std::isfinite(m0) && std::isfinite(c2) && std::isfinite(c3));
+        curve.segments.push_back(
+            {p0.x, p0.y, m0, c2, c3, std::min(p0.y, p1.y), std::max(p0.y, p1.y), p1.y, h, straight});
     }
     return curve;
 }
