@@ -7,6 +7,17 @@
 #include <limits>
 #include <stdexcept>
 
+namespace {
+
+/// The value a fraction t (0 to 1) of the way from a to b: a at 0, never outside a to b. Weighting
+/// the ends rather than adding t times b - a cannot overflow when a and b are far apart; the clamp
+/// takes back the last ulp of rounding, without branching on the ends' signs.
+double Mix(double a, double b, double t) {
+    return std::min(std::max(a * (1 - t) + b * t, std::min(a, b)), std::max(a, b));
+}
+
+}  // namespace
+
 Gradient::Gradient(const std::string& label)
     : label(label), stops{{0.0, {0.0, 0.0, 0.0}}, {1.0, {1.0, 1.0, 1.0}}} {}
 
@@ -37,11 +48,14 @@ void Gradient::GetColour(double position, Color& colour) const {
     }
     const Stop& s0 = before[0];
     const Stop& s1 = before[1];
-    const double t = (position - s0.position) / (s1.position - s0.position);
+    // Halves, as positions a whole double's range apart differ by more than a double holds. Halving
+    // rounds subnormal positions, so stops one subnormal step apart can come out 0 apart; the least
+    // gap keeps the position at the first of them from dividing 0 by 0.
+    const double gap = std::max(s1.position / 2 - s0.position / 2, std::numeric_limits<double>::denorm_min());
+    const double t = (position / 2 - s0.position / 2) / gap;
     const Color& c0 = s0.colour;
     const Color& c1 = s1.colour;
-    colour = {c0.red + (c1.red - c0.red) * t, c0.green + (c1.green - c0.green) * t,
-              c0.blue + (c1.blue - c0.blue) * t};
+    colour = {Mix(c0.red, c1.red, t), Mix(c0.green, c1.green, t), Mix(c0.blue, c1.blue, t)};
 }
 
 void Gradient::SetStops(const std::vector<Stop>& newStops) {
