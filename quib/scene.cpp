@@ -10,6 +10,7 @@
 #include <optional>
 #include <sstream>
 #include <system_error>
+#include <type_traits>
 
 #include <nlohmann/json.hpp>
 
@@ -101,22 +102,42 @@ std::string LineAndColumn(const std::string& text, std::size_t offset) {
     return "line " + std::to_string(lines + 1) + ", column " + std::to_string(offset - lineStart + 1);
 }
 
-/// The reason in a parser message, without the library's prefix and its own position.
-std::string ParseReason(const json::parse_error& error) {
+/// The reason in a parser message, without the library's prefix ("[json.exception.parse_error.101]")
+/// and its own position ("parse error at line 1, column 5: ").
+std::string ParseReason(const json::exception& error) {
     const std::string message = error.what();
     const std::size_t column = message.find(", column ");
-    const std::size_t colon = column == std::string::npos ? column : message.find(": ", column);
-    return colon == std::string::npos ? message : message.substr(colon + 2);
+    const std::size_t start = column == std::string::npos ? message.find("] ") : message.find(": ", column);
+    return start == std::string::npos ? message : message.substr(start + 2);
 }
 
+/// The library's builder of a JSON value, which also notes where the parser stopped. Its exceptions
+/// carry no position when a number is beyond the range of a double.
+class JsonBuilder : public nlohmann::detail::json_sax_dom_parser<json> {
+public:
+    using json_sax_dom_parser::json_sax_dom_parser;
+
+    template <class Exception>
+    bool parse_error(std::size_t byte, const std::string& token, const Exception& error) {
+        // `byte` counts the characters read: for a number, to its end; otherwise to where the parser
+        // stopped, the last character read.
+        offset = std::is_same_v<Exception, json::out_of_range> ? byte - std::min(byte, token.size())
+                 : byte == 0                                   ? 0
+                                                               : byte - 1;
+        return json_sax_dom_parser::parse_error(byte, token, error);
+    }
+
+    std::size_t offset = 0;  ///< where in the text the parser stopped
+};
+
 /// A scene that is sound as a graph: every node has a unique id and a known type, every link and the
-/// output name a node, and no links form a cycle.
+/// output name a node, no links form a cycle and no chain of links is too deep to evaluate.
 struct CheckedScene {
     json root;
-    std::vector<std::string> ids;          ///< node ids, in the order of the file
-    std::vector<const NodeType*> types;    ///< each node's type
-    std::vector<std::size_t> updateOrder;  ///< node indices, each after the nodes it reads
-    std::size_t output = 0;                ///< the index of the output node
+    std::map<std::string, std::size_t> indexOf;  ///< node id to its index
+    std::vector<const NodeType*> types;          ///< each node's type, in the order of the file
+    std::vector<std::size_t> updateOrder;        ///< node indices, each after the nodes it reads
+    std::size_t output = 0;                      ///< the index of the output node
     SampleDomain domain;
 };
 
@@ -128,9 +149,8 @@ public:
     CheckedScene Check(const std::string& text);
 
 private:
-    /// One link between nodes: node `reader` has a parameter that reads node `source`.
+    /// One link of a node, which has a parameter that reads node `source`.
     struct Link {
-        std::size_t reader = 0;
         std::size_t source = 0;
         std::string path;  ///< the JSON path of the link's id
     };
@@ -146,6 +166,7 @@ private:
     std::size_t ReadId(const json& id, const std::string& path, const std::string& expected) const;
     void ReadLinks(const json& node, std::size_t reader, const std::string& path);
     std::vector<std::size_t> UpdateOrder() const;
+    void CheckLinkDepth(const std::vector<std::size_t>& updateOrder) const;
     /// A node on the stack of the search for the update order.
     struct Step {
         std::size_t node = 0;
@@ -161,17 +182,21 @@ private:
     std::vector<std::string> ids;                ///< node ids, in the order of the file
     std::map<std::string, std::size_t> indexOf;  ///< node id to its index
     std::vector<const NodeType*> types;          ///< each node's type
-    std::vector<Link> links;
+    std::vector<std::vector<Link>> reads;        ///< each node's links to its sources
 };
 
 json SceneChecker::Parse(const std::string& text) const {
+    json root;
+    JsonBuilder builder(root);
     try {
-        return json::parse(text);
-    } catch (const json::parse_error& error) {
-        // The parser counts the characters it has read; the last one read is where it stopped.
-        const std::size_t offset = error.byte == 0 ? 0 : error.byte - 1;
-        Fail(LineAndColumn(text, offset), "malformed JSON: " + ParseReason(error));
+        json::sax_parse(text, &builder);
+    } catch (const json::out_of_range& error) {
+        Fail(LineAndColumn(text, builder.offset),
+             "expected a number of at most 1.8e308 in size: " + ParseReason(error));
+    } catch (const json::exception& error) {
+        Fail(LineAndColumn(text, builder.offset), "malformed JSON: " + ParseReason(error));
     }
+    return root;
 }
 
 void SceneChecker::CheckRoot(const json& root) const {
@@ -224,6 +249,7 @@ std::size_t SceneChecker::ReadId(const json& id, const std::string& path, const 
 
 void SceneChecker::ReadNodes(const json& nodes) {
     if (!nodes.is_array() || nodes.empty()) Fail("nodes", "expected a list of at least one node");
+    reads.resize(nodes.size());
     // Ids first, so that links may name nodes later in the list.
     for (std::size_t i = 0; i < nodes.size(); ++i) {
         const std::string path = Index("nodes", i);
@@ -256,7 +282,7 @@ void SceneChecker::ReadLinks(const json& node, std::size_t reader, const std::st
         if (link == value.end() || *link == "@position") continue;
         const std::string linkPath = Key(Key(Key(path, "params"), name), "link");
         const std::size_t source = ReadId(*link, linkPath, "expected \"@position\" or the id of a node");
-        links.push_back({reader, source, linkPath});
+        reads[reader].push_back({source, linkPath});
     }
 }
 
@@ -264,10 +290,6 @@ void SceneChecker::ReadLinks(const json& node, std::size_t reader, const std::st
 /// error naming a cycle of links. The search keeps its own stack, so a long chain cannot exhaust the
 /// program's.
 std::vector<std::size_t> SceneChecker::UpdateOrder() const {
-    std::vector<std::vector<const Link*>> reads(ids.size());  // each node's links to its sources
-    for (const Link& link : links)
-        reads[link.reader].push_back(&link);
-
     enum class Mark { New, Open, Done };
     std::vector<Mark> marks(ids.size(), Mark::New);
     std::vector<std::size_t> order;
@@ -283,7 +305,7 @@ std::vector<std::size_t> SceneChecker::UpdateOrder() const {
                 stack.pop_back();
                 continue;
             }
-            const Link& link = *reads[top.node][top.nextLink++];
+            const Link& link = reads[top.node][top.nextLink++];
             if (marks[link.source] == Mark::Open) FailCycle(stack, link);
             if (marks[link.source] == Mark::New) {
                 marks[link.source] = Mark::Open;
@@ -292,6 +314,21 @@ std::vector<std::size_t> SceneChecker::UpdateOrder() const {
         }
     }
     return order;
+}
+
+/// Refuses a chain of more than `maxLinkDepth` links, which evaluation, following links by recursion,
+/// could not surely follow. The chains are measured in `updateOrder`, sources first.
+void SceneChecker::CheckLinkDepth(const std::vector<std::size_t>& updateOrder) const {
+    std::vector<std::size_t> depth(reads.size(), 0);  // the links of the longest chain from each node
+    for (const std::size_t node : updateOrder) {
+        for (const Link& link : reads[node]) {
+            depth[node] = std::max(depth[node], depth[link.source] + 1);
+            if (depth[node] > maxLinkDepth) {
+                Fail(link.path, "expected chains of at most " + std::to_string(maxLinkDepth) +
+                                    " links; this link starts one of " + std::to_string(depth[node]));
+            }
+        }
+    }
 }
 
 /// `link` closes a cycle: it reads a node that is open on the search stack. The cycle runs from that
@@ -353,7 +390,8 @@ CheckedScene SceneChecker::Check(const std::string& text) {
     const auto domain = root.find("domain");
     if (domain != root.end()) scene.domain = ReadDomain(*domain);
     scene.updateOrder = UpdateOrder();
-    scene.ids = std::move(ids);
+    CheckLinkDepth(scene.updateOrder);
+    scene.indexOf = std::move(indexOf);
     scene.types = std::move(types);
     return scene;
 }
@@ -361,18 +399,20 @@ CheckedScene SceneChecker::Check(const std::string& text) {
 }  // namespace
 
 Scene Scene::FromText(const std::string& text, const std::string& fileName, const Module& module) {
-    const CheckedScene checked = SceneChecker(fileName, module).Check(text);
+    CheckedScene checked = SceneChecker(fileName, module).Check(text);
     const json& nodes = checked.root["nodes"];
     Scene scene;
     scene.domain = checked.domain;
+    scene.indexOf = std::move(checked.indexOf);
     // Every node is created before any is loaded, so that a link may name a node later in the file.
-    for (std::size_t i = 0; i < checked.ids.size(); ++i) {
-        std::unique_ptr<Function> function = checked.types[i]->Create();
+    for (const NodeType* type : checked.types) {
+        std::unique_ptr<Function> function = type->Create();
         if (!function) {
-            throw SceneError(fileName, Key(Index("nodes", i), "type"),
-                             "expected a type whose descriptor creates a function node");
+            throw SceneError(fileName, Key(Index("nodes", scene.nodes.size()), "type"),
+                             "expected a type whose descriptor creates a function node; the descriptor of " +
+                                 Quoted(type->typeName) + " in " + module.Path() + " created none");
         }
-        scene.nodes.push_back({checked.ids[i], std::move(function)});
+        scene.nodes.push_back(std::move(function));
     }
     for (std::size_t i = 0; i < nodes.size(); ++i) {
         QuibInputStream in(nodes[i]);  // Load checks the type too: it is this node's
@@ -380,15 +420,15 @@ Scene Scene::FromText(const std::string& text, const std::string& fileName, cons
         in.ignoredKeys = {"id"};
         in.resolveLink = [&scene](const std::string& id) { return scene.Node(id); };
         try {
-            scene.nodes[i].function->Load(in);
+            scene.nodes[i]->Load(in);
         } catch (const StoredFormError& error) {
             throw SceneError(fileName, error.Path(), "expected " + error.Expected());
         }
     }
     FunContext context;
     for (std::size_t i : checked.updateOrder)
-        scene.nodes[i].function->Update(0, &context);
-    scene.output = scene.nodes[checked.output].function.get();
+        scene.nodes[i]->Update(0, &context);
+    scene.output = scene.nodes[checked.output].get();
     return scene;
 }
 
@@ -412,10 +452,8 @@ Scene& Scene::operator=(Scene&&) noexcept = default;
 Scene::~Scene() = default;
 
 Function* Scene::Node(const std::string& id) const {
-    for (const SceneNode& node : nodes) {
-        if (node.id == id) return node.function.get();
-    }
-    return nullptr;
+    const auto found = indexOf.find(id);
+    return found == indexOf.end() ? nullptr : nodes[found->second].get();
 }
 
 }  // namespace quib

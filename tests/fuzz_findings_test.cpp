@@ -24,8 +24,9 @@ const quib::Module& TheModule() {
 
 // ---- Scenes (fuzz_scene) ----------------------------------------------------------------------------
 
-// A number beyond the range of a double is bad input like any other: a SceneError naming the file, not
-// the JSON parser's own exception (which vantrel reported as a failure while working, exit status 1).
+// A number beyond the range of a double is bad input like any other: a SceneError naming the file and
+// where the number starts, not the JSON parser's own exception (which vantrel reported as a failure
+// while working, exit status 1).
 TEST(SceneFindings, NumberBeyondTheRangeOfADoubleIsASceneError) {
     const std::string text = R"json({"format": "vantrel-scene/1", "output": "n",
         "nodes": [{"id": "n", "type": "W Distortion", "params": {"Position": [0, 0, -1e3080]}}]})json";
@@ -33,14 +34,17 @@ TEST(SceneFindings, NumberBeyondTheRangeOfADoubleIsASceneError) {
         quib::Scene::FromText(text, "huge.json", TheModule());
         ADD_FAILURE() << "the scene loaded";
     } catch (const quib::SceneError& error) {
-        EXPECT_EQ(std::string(error.what()).rfind("huge.json: ", 0), 0u) << error.what();
+        EXPECT_STREQ(error.what(),
+                     "huge.json: line 2, column 85: expected a number of at most 1.8e308 in "
+                     "size: number overflow parsing '-1e3080'");
     } catch (const std::exception& error) {
         ADD_FAILURE() << "not a SceneError: " << error.what();
     }
 }
 
-// Extents that overflow to infinity on both axes make the aspect inf / inf, not-a-number; the height of
-// an image must still be a whole number of at least 1 (a not-a-number converted to int is undefined).
+// Extents that overflow to infinity on both axes made the aspect inf / inf, not-a-number; the height of
+// an image must still be a whole number of at least 1 (a not-a-number converted to int is undefined),
+// here the width of the square, and the samples the finite points of the domain.
 TEST(SceneFindings, ImageHeightOfADomainWhoseExtentsOverflow) {
     const std::string text = R"json({"format": "vantrel-scene/1", "output": "n",
         "nodes": [{"id": "n", "type": "W Distortion"}],
@@ -50,26 +54,57 @@ TEST(SceneFindings, ImageHeightOfADomainWhoseExtentsOverflow) {
         const int height = scene.Domain().HeightFor(width);
         EXPECT_GE(height, 1) << width;
         EXPECT_LE(height, 1000000000) << width;
+        EXPECT_EQ(height, width);
     }
+    const struct {
+        double u, v, x, y;
+    } samples[] = {{0.0, 0.0, -1e308, 1e308}, {1.0, 1.0, 1e308, -1e308}, {0.5, 0.5, 0.0, 0.0}};
+    for (const auto& sample : samples) {
+        const Vec3d position = scene.Domain().Position(sample.u, sample.v);
+        EXPECT_EQ(position.x, sample.x) << sample.u;
+        EXPECT_EQ(position.y, sample.y) << sample.v;
+    }
+}
+
+/// A scene whose output reads a chain of `links` links: node i reads node i - 1 through its "Distortion".
+std::string Chain(int links) {
+    std::string nodes = R"({"id": "n0", "type": "W Distortion"})";
+    for (int i = 1; i <= links; ++i) {
+        nodes += R"(, {"id": "n)" + std::to_string(i) + R"(", "type": "W Distortion", "params": )";
+        nodes += R"({"Distortion": {"link": "n)" + std::to_string(i - 1) + R"("}}})";
+    }
+    return R"({"format": "vantrel-scene/1", "nodes": [)" + nodes + R"(], "output": "n)" +
+           std::to_string(links) + R"("})";
 }
 
 // Evaluation follows links by recursion, a few stack frames a link, so a long enough chain of links
 // overflows the stack of the thread that evaluates it: vantrel eval crashed on a chain of 200,000 nodes
 // in the optimised build, 50,000 in the debug one and 40,000 under AddressSanitizer (8 MB stacks). The
 // loader finds its update order without recursion; it must also refuse a chain deeper than evaluation
-// can surely follow (a limit of 10,000 links leaves room in every build), with an error naming the
-// scene, rather than load a scene that crashes whoever evaluates it.
+// can surely follow (quib::maxLinkDepth, which leaves room in every build and on smaller stacks), with an
+// error naming the scene, rather than load a scene that crashes whoever evaluates it.
 TEST(SceneFindings, ChainOfLinksTooDeepToEvaluateIsRefused) {
-    constexpr int chainLength = 20000;
-    // Node i reads node i - 1 through its "Distortion".
-    std::string nodes = R"({"id": "n0", "type": "W Distortion"})";
-    for (int i = 1; i < chainLength; ++i) {
-        nodes += R"(, {"id": "n)" + std::to_string(i) + R"(", "type": "W Distortion", "params": )";
-        nodes += R"({"Distortion": {"link": "n)" + std::to_string(i - 1) + R"("}}})";
+    EXPECT_THROW(quib::Scene::FromText(Chain(19999), "chain.json", TheModule()), quib::SceneError);
+}
+
+// The limit itself: a chain of quib::maxLinkDepth links loads and evaluates, one link more is refused at
+// the link that starts the chain too long.
+TEST(SceneFindings, ChainOfLinksAtTheLimitLoadsAndOneMoreIsRefused) {
+    constexpr int limit = static_cast<int>(quib::maxLinkDepth);
+    const quib::Scene scene = quib::Scene::FromText(Chain(limit), "chain.json", TheModule());
+    FunContext context{{0.25, 0.5, 0.75}};
+    double value = 0.0;
+    scene.Output().Eval(&value, &context);
+    try {
+        quib::Scene::FromText(Chain(limit + 1), "chain.json", TheModule());
+        ADD_FAILURE() << "a chain of " << limit + 1 << " links loaded";
+    } catch (const quib::SceneError& error) {
+        const std::string expected = "chain.json: nodes[" + std::to_string(limit + 1) +
+                                     "].params.Distortion.link: expected chains of at most " +
+                                     std::to_string(limit) + " links; this link starts one of " +
+                                     std::to_string(limit + 1);
+        EXPECT_EQ(error.what(), expected);
     }
-    const std::string text = R"({"format": "vantrel-scene/1", "nodes": [)" + nodes + R"(], "output": "n)" +
-                             std::to_string(chainLength - 1) + R"("})";
-    EXPECT_THROW(quib::Scene::FromText(text, "chain.json", TheModule()), quib::SceneError);
 }
 
 // ---- Curves and gradients (fuzz_node_load) ------------------------------------------------------------

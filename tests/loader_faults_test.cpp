@@ -104,8 +104,10 @@ TEST(NullCreate, TheHostLoaderLoadsItAndTheSceneNamesTheNode) {
                               "null.json", module);
         ADD_FAILURE() << "a scene of a node that cannot be created";
     } catch (const quib::SceneError& error) {
-        EXPECT_STREQ(error.what(),
-                     "null.json: nodes[0].type: expected a type whose descriptor creates a function node");
+        EXPECT_EQ(error.what(),
+                  "null.json: nodes[0].type: expected a type whose descriptor creates a function "
+                  "node; the descriptor of \"Uncreatable node\" in " +
+                      nullCreateModule + " created none");
     }
 }
 
@@ -126,7 +128,8 @@ TEST_F(NullCreateProgram, ListsTheTypeAsUncreatableAndRefusesItsScene) {
         EXPECT_EQ(run.status, 2) << command;
         EXPECT_EQ(run.err,
                   "vantrel: scene.json: nodes[0].type: expected a type whose descriptor creates a function "
-                  "node\n");
+                  "node; the descriptor of \"Uncreatable node\" in " +
+                      nullCreateModule + " created none\n");
     }
     EXPECT_EQ(WorkFiles(), std::vector<std::string>{"scene.json"}) << "no image of a failed render";
 }

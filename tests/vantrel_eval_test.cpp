@@ -314,6 +314,9 @@ const BadScene badScenes[] = {
     {"{\n  \"format\": \"vantrel-scene/1\",\n  \"nodes\": [ { \"id\": \"a\", } ]\n}",
      "line 3, column 27: malformed JSON"},
     {"", "line 1, column 1: malformed JSON"},
+    // A number no double holds: where it starts.
+    {SCENE(R"~([ { "id": "a", "type": "Curve3", "params": { "In": [0, 1e400, 0] } } ])~"),
+     "line 1, column 111: expected a number of at most 1.8e308 in size: number overflow parsing '1e400'"},
     // The scene as a whole.
     {"[1, 2]", "(top level): expected an object"},
     {R"~({ "format": "vantrel-scene/2", "nodes": [], "output": "a" })~",
