@@ -3,6 +3,10 @@
 /// The one rule by which the host reads a value as another type: leading components are kept, missing
 /// ones are 0 (alpha 1), a scalar fills every component (alpha 1), and a real becomes an int by
 /// TruncateToInt. Parameter constants, the sample position and `@position` all follow it.
+///
+/// Inline, so that a parameter read inlines the rule with its count known, which folds the copies away:
+/// a read of the sample position is then a plain copy, where calls into the library and rereading their
+/// results made it several times dearer (bench: HostPart/param-linked-position).
 
 #include "host/param.h"
 #include "host/values.h"
@@ -12,20 +16,61 @@ namespace quib {
 using Components = Param::Components;
 
 /// A value's components in storage order; unused trailing ones are 0.
-Components ToComponents(int value);
-Components ToComponents(double value);
-Components ToComponents(const Vec3d& value);
-Components ToComponents(const Vec4d& value);
-Components ToComponents(const Color& value);
+inline Components Of(int value) {
+    return {static_cast<double>(value), 0.0, 0.0, 0.0};
+}
+inline Components Of(double value) {
+    return {value, 0.0, 0.0, 0.0};
+}
+inline Components Of(const Vec3d& value) {
+    return {value.x, value.y, value.z, 0.0};
+}
+inline Components Of(const Vec4d& value) {
+    return {value.x, value.y, value.z, value.w};
+}
+inline Components Of(const Color& value) {
+    return {value.red, value.green, value.blue, 0.0};
+}
+
+/// The first `count` components widened to four: a scalar fills all four, missing ones are 0.
+inline Components Widen(const Components& value, int count) {
+    if (count == 1) return {value[0], value[0], value[0], value[0]};
+    Components wide{};
+    for (int i = 0; i < count; ++i)
+        wide[i] = value[i];
+    return wide;
+}
 
 /// Writes the value made of the first `count` (1 to 4) of `value`'s components as the type of `out`.
-void ConvertComponents(const Components& value, int count, int* out);
-void ConvertComponents(const Components& value, int count, double* out);
-void ConvertComponents(const Components& value, int count, Vec2d* out);
-void ConvertComponents(const Components& value, int count, Vec3d* out);
-void ConvertComponents(const Components& value, int count, Vec4d* out);
-void ConvertComponents(const Components& value, int count, Color* out);
-void ConvertComponents(const Components& value, int count, ColorA* out);
-void ConvertComponents(const Components& value, int count, Quaternion* out);
+inline void Convert(const Components& value, int /*count*/, int* out) {
+    *out = TruncateToInt(value[0]);
+}
+inline void Convert(const Components& value, int /*count*/, double* out) {
+    *out = value[0];
+}
+inline void Convert(const Components& value, int count, Vec2d* out) {
+    const Components c = Widen(value, count);
+    *out = {c[0], c[1]};
+}
+inline void Convert(const Components& value, int count, Vec3d* out) {
+    const Components c = Widen(value, count);
+    *out = {c[0], c[1], c[2]};
+}
+inline void Convert(const Components& value, int count, Vec4d* out) {
+    const Components c = Widen(value, count);
+    *out = {c[0], c[1], c[2], c[3]};
+}
+inline void Convert(const Components& value, int count, Color* out) {
+    const Components c = Widen(value, count);
+    *out = {c[0], c[1], c[2]};
+}
+inline void Convert(const Components& value, int count, ColorA* out) {
+    const Components c = Widen(value, count);
+    *out = {c[0], c[1], c[2], count == 4 ? c[3] : 1.0};
+}
+inline void Convert(const Components& value, int count, Quaternion* out) {
+    const Components c = Widen(value, count);
+    *out = {c[0], c[1], c[2], c[3]};
+}
 
 }  // namespace quib

@@ -139,17 +139,17 @@ TEST(Param, RangeComparesTheTypesComponents) {
 
 TEST(Components, AlphaIsOneUnlessGivenAndScalarsFillQuaternions) {
     ColorA colour;
-    quib::ConvertComponents({0.5, 0, 0, 0}, 1, &colour);
+    quib::Convert({0.5, 0, 0, 0}, 1, &colour);
     EXPECT_EQ(colour.alpha, 1);
     EXPECT_EQ(colour.blue, 0.5);
-    quib::ConvertComponents({1, 2, 3, 0}, 3, &colour);
+    quib::Convert({1, 2, 3, 0}, 3, &colour);
     EXPECT_EQ(colour.alpha, 1);
-    quib::ConvertComponents({1, 2, 3, 0.25}, 4, &colour);
+    quib::Convert({1, 2, 3, 0.25}, 4, &colour);
     EXPECT_EQ(colour.alpha, 0.25);
     Quaternion q;
-    quib::ConvertComponents({2, 0, 0, 0}, 1, &q);
+    quib::Convert({2, 0, 0, 0}, 1, &q);
     EXPECT_EQ(q.w, 2);
-    quib::ConvertComponents({1, 2, 3, 0}, 3, &q);
+    quib::Convert({1, 2, 3, 0}, 3, &q);
     EXPECT_EQ(q.w, 0);
 }
 
