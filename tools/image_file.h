@@ -3,6 +3,7 @@
 /// Images as `render` writes them: PNG (8 or 16 bits a channel, clamped to 0..1) or OpenEXR (32-bit
 /// float, unclamped), written to a temporary file beside the target and renamed into place.
 
+#include <algorithm>
 #include <cstdint>
 #include <filesystem>
 #include <optional>
@@ -17,19 +18,32 @@ enum class ImageFormat { Png, Exr };
 std::optional<ImageFormat> FormatFor(const std::filesystem::path& path);
 
 /// An image held as the bytes its file will store: rows from the top, channels interleaved.
+///
+/// Rows are filled in bands of `bandRows`, and a PNG compresses each band as soon as it is finished, on
+/// the thread that finished it: the encoding then runs in parallel with the render instead of after it
+/// on one thread (bench: Render/vantrel).
 class Image {
 public:
+    static constexpr int bandRows = 8;
+
     /// `channels` is 1 (grey), 3 (RGB) or 4 (RGBA); `depth` the bits a PNG channel takes (8 or 16).
     Image(int width, int height, int channels, ImageFormat format, int depth);
 
     int Width() const { return width; }
     int Height() const { return height; }
     int Channels() const { return channels; }
+    /// How many bands of rows the image has.
+    int Bands() const { return (height + bandRows - 1) / bandRows; }
+    /// The first row of `band`, and the row after its last.
+    int FirstRow(int band) const { return band * bandRows; }
+    int EndRow(int band) const { return std::min(height, (band + 1) * bandRows); }
 
     /// Stores row `y` (0 at the top) from width * channels reals. For PNG each is clamped to 0..1 and
     /// rounded to the nearest step (not-a-number gives 0); for OpenEXR it becomes the nearest float.
-    /// Rows may be stored from several threads at once, each row by one.
     void SetRow(int y, const double* values);
+    /// Says that every row of `band` is stored: a PNG compresses the band now. Bands may be filled and
+    /// finished from several threads at once, each band by one.
+    void FinishBand(int band);
 
     /// Writes the image file at `path`, replacing what is there. Throws std::runtime_error saying why
     /// it could not.
@@ -46,6 +60,15 @@ private:
     int depth;
     int bytesPerSample;
     std::vector<std::uint8_t> bytes;  ///< PNG: big-endian integers; OpenEXR: floats
+
+    /// A finished PNG band: its rows filtered and deflated, and the Adler-32 checksum of the filtered
+    /// bytes, which the zlib stream of the whole image combines.
+    struct DeflatedBand {
+        std::vector<std::uint8_t> data;
+        unsigned long checksum = 0;
+        std::size_t filteredSize = 0;
+    };
+    std::vector<DeflatedBand> deflated;
 };
 
 /// A file that replaces its target only when it is complete: created empty, with a name of its own, in

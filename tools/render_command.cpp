@@ -76,7 +76,7 @@ struct RenderJob {
     Function& node;
     const quib::SampleDomain& domain;
     Image& image;
-    std::atomic<int> nextRow{0};
+    std::atomic<int> nextBand{0};
     std::atomic<int> rowsDone{0};
 
     // Completion, for the progress display to wait on.
@@ -86,18 +86,20 @@ struct RenderJob {
     std::exception_ptr failure;
 };
 
-/// Renders rows pulled from the shared counter until none is left: the samples of a row are the pixel
-/// centres, evaluated by one `SIMDEval` call. Each row depends only on its index, so the image is the
-/// same for any number of threads.
+/// Renders bands of rows pulled from the shared counter until none is left, and finishes each (a PNG
+/// compresses it) on the same thread. The samples of a row are the pixel centres, evaluated by one
+/// `SIMDEval` call. Each row depends only on its index, and each band only on its rows, so the file is
+/// the same for any number of threads.
 template <class T>
 void RenderRows(RenderJob& job) {
-    const int width = job.image.Width();
-    const int height = job.image.Height();
-    const int channels = job.image.Channels();
+    Image& image = job.image;
+    const int width = image.Width();
+    const int height = image.Height();
+    const int channels = image.Channels();
     std::vector<FunContext> contexts(width);
     std::vector<T> values(width);
     std::vector<double> row(static_cast<std::size_t>(width) * channels, 0.0);
-    for (int y = job.nextRow++; y < height && stopSignal.load() == 0; y = job.nextRow++) {
+    const auto renderRow = [&](int y) {
         for (int x = 0; x < width; ++x) {
             contexts[x].position = job.domain.Position((x + 0.5) / width, (y + 0.5) / height);
             values[x] = T{};
@@ -108,8 +110,13 @@ void RenderRows(RenderJob& job) {
             std::copy(components.begin(), components.end(),
                       row.begin() + static_cast<std::ptrdiff_t>(x) * channels);
         }
-        job.image.SetRow(y, row.data());
+        image.SetRow(y, row.data());
         ++job.rowsDone;
+    };
+    for (int band = job.nextBand++; band < image.Bands() && stopSignal.load() == 0; band = job.nextBand++) {
+        for (int y = image.FirstRow(band); y < image.EndRow(band); ++y)
+            renderRow(y);
+        image.FinishBand(band);
     }
 }
 
