@@ -43,13 +43,15 @@ public:
     /// How many components the type has (1 for int and double).
     int ComponentCount() const;
 
-    /// The value for one sample, read as the named type.
-    int GetInt(FunContext* context) const;
-    double GetDouble(FunContext* context) const;
-    Vec2d GetVec2d(FunContext* context) const;
-    Vec3d GetVec3d(FunContext* context) const;
-    Vec4d GetVec4d(FunContext* context) const;
-    Color GetColor(FunContext* context) const;
+    /// The value for one sample, read as the named type. A constant is read inline, from its copy in
+    /// that type: a call into the library for each read cost as much as a small node's own work
+    /// (bench: HostPart/param-constant, Host/w-distortion). A linked value is read by `ReadLink`.
+    int GetInt(FunContext* context) const { return Get(constantInt, context); }
+    double GetDouble(FunContext* context) const { return Get(constantDouble, context); }
+    Vec2d GetVec2d(FunContext* context) const { return Get(constantVec2d, context); }
+    Vec3d GetVec3d(FunContext* context) const { return Get(constantVec3d, context); }
+    Vec4d GetVec4d(FunContext* context) const { return Get(constantVec4d, context); }
+    Color GetColor(FunContext* context) const { return Get(constantColor, context); }
 
     Source Kind() const { return source; }
     /// The node a `Source::Node` parameter reads, else null.
@@ -79,6 +81,14 @@ protected:
 private:
     friend class Function;  // Function::Clone copies every setting, the range included
 
+    template <class T>
+    T Get(const T& constantAsT, FunContext* context) const {
+        return source == Source::Constant ? constantAsT : ReadLink<T>(context);
+    }
+    /// The value of a linked parameter: the sample position or the linked node's output, as T.
+    template <class T>
+    T ReadLink(FunContext* context) const;
+
     /// Stores the constant, reduced to the type's components, and caches it as every read type.
     void StoreConstant(const Components& value);
     /// Takes every setting of `other` (a parameter of the same type), but not its owner or name.
@@ -101,6 +111,13 @@ private:
     Vec4d constantVec4d;
     Color constantColor;
 };
+
+extern template int Param::ReadLink<int>(FunContext*) const;
+extern template double Param::ReadLink<double>(FunContext*) const;
+extern template Vec2d Param::ReadLink<Vec2d>(FunContext*) const;
+extern template Vec3d Param::ReadLink<Vec3d>(FunContext*) const;
+extern template Vec4d Param::ReadLink<Vec4d>(FunContext*) const;
+extern template Color Param::ReadLink<Color>(FunContext*) const;
 
 /// A parameter of value type T (int, double, Vec3d, Vec4d or Color).
 template <class T>

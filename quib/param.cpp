@@ -12,30 +12,6 @@ using quib::Components;
 using quib::Convert;
 using quib::Of;
 
-namespace {
-
-/// The value of a parameter for one sample, as T. Constants were converted when they were set. One
-/// named result, so that it is built in the caller's return slot and a linked node's `Eval` writes
-/// straight into it (bench: HostPart/param-linked-node).
-template <class T>
-T Read(Param::Source source, Function* node, const T& constant, FunContext* context) {
-    T value{};  // what a linked node that writes nothing gives
-    switch (source) {
-        case Param::Source::Constant:
-            value = constant;
-            break;
-        case Param::Source::Position:
-            Convert(Of(context->position), 3, &value);
-            break;
-        case Param::Source::Node:
-            node->Eval(&value, context);
-            break;
-    }
-    return value;
-}
-
-}  // namespace
-
 Param::Param(ParamObj* owner) : owner(owner) {
     double lowest, highest;
     ExtremeHelper::GetExtremes(lowest, highest);
@@ -59,24 +35,25 @@ int Param::ComponentCount() const {
     return 1;
 }
 
-int Param::GetInt(FunContext* context) const {
-    return Read(source, node, constantInt, context);
+/// One named result, so that it is built in the caller's return slot and a linked node's `Eval` writes
+/// straight into it (bench: HostPart/param-linked-node).
+template <class T>
+T Param::ReadLink(FunContext* context) const {
+    T value{};  // what a linked node that writes nothing gives
+    if (source == Source::Position) {
+        Convert(Of(context->position), 3, &value);
+    } else {
+        node->Eval(&value, context);
+    }
+    return value;
 }
-double Param::GetDouble(FunContext* context) const {
-    return Read(source, node, constantDouble, context);
-}
-Vec2d Param::GetVec2d(FunContext* context) const {
-    return Read(source, node, constantVec2d, context);
-}
-Vec3d Param::GetVec3d(FunContext* context) const {
-    return Read(source, node, constantVec3d, context);
-}
-Vec4d Param::GetVec4d(FunContext* context) const {
-    return Read(source, node, constantVec4d, context);
-}
-Color Param::GetColor(FunContext* context) const {
-    return Read(source, node, constantColor, context);
-}
+
+template int Param::ReadLink<int>(FunContext*) const;
+template double Param::ReadLink<double>(FunContext*) const;
+template Vec2d Param::ReadLink<Vec2d>(FunContext*) const;
+template Vec3d Param::ReadLink<Vec3d>(FunContext*) const;
+template Vec4d Param::ReadLink<Vec4d>(FunContext*) const;
+template Color Param::ReadLink<Color>(FunContext*) const;
 
 void Param::LinkTo(Function* sourceNode) {
     node = sourceNode;
