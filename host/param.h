@@ -6,6 +6,7 @@
 #include <array>
 #include <string>
 
+#include "host/components.h"
 #include "host/fun_context.h"
 #include "host/function.h"
 #include "host/values.h"
@@ -21,8 +22,7 @@
 /// Reads are safe from any number of threads at once; changing the parameter is not.
 class Param {
 public:
-    /// A parameter's components in storage order; unused trailing ones are 0.
-    using Components = std::array<double, 4>;
+    using Components = quib::Components;
 
     /// Where the value comes from.
     enum class Source { Constant, Position, Node };
@@ -43,9 +43,9 @@ public:
     /// How many components the type has (1 for int and double).
     int ComponentCount() const;
 
-    /// The value for one sample, read as the named type. A constant is read inline, from its copy in
-    /// that type: a call into the library for each read cost as much as a small node's own work
-    /// (bench: HostPart/param-constant, Host/w-distortion). A linked value is read by `ReadLink`.
+    /// The value for one sample, read as the named type. Inline, because nodes read their parameters
+    /// on every sample and a call into the library for each read cost as much as a small node's own
+    /// work (bench: HostPart/param-*, Host/w-distortion).
     int GetInt(FunContext* context) const { return Get(constantInt, context); }
     double GetDouble(FunContext* context) const { return Get(constantDouble, context); }
     Vec2d GetVec2d(FunContext* context) const { return Get(constantVec2d, context); }
@@ -81,13 +81,25 @@ protected:
 private:
     friend class Function;  // Function::Clone copies every setting, the range included
 
+    /// The value of the parameter for one sample, as T; `constantAsT` is the constant converted to T
+    /// when it was set. One named result, so that it is built in the caller's return slot and a linked
+    /// node's `Eval` writes straight into it (bench: HostPart/param-linked-node).
     template <class T>
     T Get(const T& constantAsT, FunContext* context) const {
-        return source == Source::Constant ? constantAsT : ReadLink<T>(context);
+        T value{};  // what a linked node that writes nothing gives
+        switch (source) {
+            case Source::Constant:
+                value = constantAsT;
+                break;
+            case Source::Position:
+                quib::Convert(quib::Of(context->position), 3, &value);
+                break;
+            case Source::Node:
+                node->Eval(&value, context);
+                break;
+        }
+        return value;
     }
-    /// The value of a linked parameter: the sample position or the linked node's output, as T.
-    template <class T>
-    T ReadLink(FunContext* context) const;
 
     /// Stores the constant, reduced to the type's components, and caches it as every read type.
     void StoreConstant(const Components& value);
@@ -111,13 +123,6 @@ private:
     Vec4d constantVec4d;
     Color constantColor;
 };
-
-extern template int Param::ReadLink<int>(FunContext*) const;
-extern template double Param::ReadLink<double>(FunContext*) const;
-extern template Vec2d Param::ReadLink<Vec2d>(FunContext*) const;
-extern template Vec3d Param::ReadLink<Vec3d>(FunContext*) const;
-extern template Vec4d Param::ReadLink<Vec4d>(FunContext*) const;
-extern template Color Param::ReadLink<Color>(FunContext*) const;
 
 /// A parameter of value type T (int, double, Vec3d, Vec4d or Color).
 template <class T>

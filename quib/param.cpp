@@ -5,8 +5,8 @@
 #include <limits>
 #include <type_traits>
 
+#include "host/components.h"
 #include "host/converter.h"
-#include "quib/components.h"
 
 using quib::Components;
 using quib::Convert;
@@ -34,26 +34,6 @@ int Param::ComponentCount() const {
     }
     return 1;
 }
-
-/// One named result, so that it is built in the caller's return slot and a linked node's `Eval` writes
-/// straight into it (bench: HostPart/param-linked-node).
-template <class T>
-T Param::ReadLink(FunContext* context) const {
-    T value{};  // what a linked node that writes nothing gives
-    if (source == Source::Position) {
-        Convert(Of(context->position), 3, &value);
-    } else {
-        node->Eval(&value, context);
-    }
-    return value;
-}
-
-template int Param::ReadLink<int>(FunContext*) const;
-template double Param::ReadLink<double>(FunContext*) const;
-template Vec2d Param::ReadLink<Vec2d>(FunContext*) const;
-template Vec3d Param::ReadLink<Vec3d>(FunContext*) const;
-template Vec4d Param::ReadLink<Vec4d>(FunContext*) const;
-template Color Param::ReadLink<Color>(FunContext*) const;
 
 void Param::LinkTo(Function* sourceNode) {
     node = sourceNode;

@@ -11,11 +11,11 @@
 #include <random>
 #include <vector>
 
+#include "host/components.h"
 #include "host/converter.h"
 #include "host/curve_holder.h"
 #include "host/gradient.h"
 #include "host/param.h"
-#include "quib/components.h"
 #include "quib/text.h"
 #include "tests/fixtures/quib_test_node.h"
 

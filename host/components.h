@@ -8,14 +8,16 @@
 /// a read of the sample position is then a plain copy, where calls into the library and rereading their
 /// results made it several times dearer (bench: HostPart/param-linked-position).
 
-#include "host/param.h"
+#include <array>
+
 #include "host/values.h"
 
 namespace quib {
 
-using Components = Param::Components;
-
 /// A value's components in storage order; unused trailing ones are 0.
+using Components = std::array<double, 4>;
+
+/// `value`'s components.
 inline Components Of(int value) {
     return {static_cast<double>(value), 0.0, 0.0, 0.0};
 }
