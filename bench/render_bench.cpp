@@ -1,8 +1,8 @@
 // A full render of a 1024 x 512 sphere scene (the lattice in sphere mode painted by Vector to color), at
 // one and at two threads, in samples per second (items per second, against wall-clock time).
 //
-// Two ways: "Render/scene" loads the scene through the host runtime's scene API and runs the render
-// loop of `vantrel render` in this process (rows pulled from a shared counter, each row one `SIMDEval`
+// Two ways: "Render/scene" loads the scene through the host runtime's scene API and evaluates it as
+// `vantrel render` does, in this process (rows pulled from a shared counter, each row one `SIMDEval`
 // over the pixel centres, its colours copied into an image buffer), so it counts evaluation alone. The
 // loop is written out here because vantrel keeps its own private to the program. "Render/vantrel" runs
 // the built `vantrel render` as a user does, so it also counts starting the program, loading the module
