@@ -31,6 +31,26 @@ Param& ParamOf(const Function& node, const std::string& paramName) {
 
 namespace {
 
+class WComposer final : public Composer {
+public:
+    explicit WComposer(double distortion) : distortion(distortion) {}
+    void Compose(Vec4d* out, const FunContext* context) const override {
+        const Vec3d& p = context->position;
+        *out = Vec4d(p.x, p.y, p.z, distortion);
+    }
+
+private:
+    double distortion;
+};
+
+}  // namespace
+
+std::unique_ptr<Composer> MakeWComposer(double distortion) {
+    return std::make_unique<WComposer>(distortion);
+}
+
+namespace {
+
 constexpr int side = 512;  // samples along each side of the raster; side * side is a power of two
 
 std::vector<FunContext> MakeSamples(Domain domain, Order order) {

@@ -24,6 +24,16 @@ std::unique_ptr<Function> MakeNode(const std::string& typeName, const char* link
 /// The parameter `paramName` of `node`; the benchmark stops with an error when there is none.
 Param& ParamOf(const Function& node, const std::string& paramName);
 
+/// The least that reaching a node through a virtual call can cost: a body that composes W Distortion's
+/// four numbers from the position and a constant, with no parameter read, called through a base the
+/// caller cannot see past. It bounds what any host path can reach against the direct loop.
+class Composer {
+public:
+    virtual ~Composer() = default;
+    virtual void Compose(Vec4d* out, const FunContext* context) const = 0;
+};
+std::unique_ptr<Composer> MakeWComposer(double distortion);
+
 /// Where the sample points lie, and in which order they are visited.
 enum class Domain { Plane, Sphere };
 enum class Order { Raster, Random };

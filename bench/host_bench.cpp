@@ -1,4 +1,5 @@
-// The host runtime's parts on their own: parameter reads, curve evaluation, gradient lookup.
+// The host runtime's parts on their own: parameter reads, curve evaluation, gradient lookup; and the
+// cost of the virtual call through which a host reaches a node.
 
 #include <random>
 #include <vector>
@@ -36,6 +37,15 @@ void ParamConstant(benchmark::State& state) {
                       [&](FunContext* context, Vec3d* out) { *out = param.GetVec3d(context); });
 }
 BENCHMARK(ParamConstant)->Name("HostPart/param-constant");
+
+/// One virtual call a sample into a body that composes W Distortion's four numbers (bench_support.cpp,
+/// out of this file's sight, as a node's body is out of a host's).
+void VirtualCall(benchmark::State& state) {
+    const std::unique_ptr<Composer> composer = MakeWComposer(0.25);
+    RunSamples<Vec4d>(state, Samples(Domain::Sphere, Order::Raster),
+                      [&](FunContext* context, Vec4d* out) { composer->Compose(out, context); });
+}
+BENCHMARK(VirtualCall)->Name("HostPart/virtual-call");
 
 /// 2^16 uniform reals in -0.1 .. 1.1: mostly inside a curve's or gradient's 0 .. 1, some beyond.
 const std::vector<double>& Inputs() {

@@ -70,6 +70,15 @@ awk -F, '
         ratio("render, scene API, 2 threads / 1 thread", "Render/scene/threads:2", "Render/scene/threads:1", 1.8, 0)
         ratio("render, vantrel program, 2 threads / 1 thread", "Render/vantrel/threads:2",
               "Render/vantrel/threads:1", 1.8, 0)
+        floor = "HostPart/virtual-call"
+        direct = "Direct/w-distortion/Vec4d/raster"
+        if ((floor in ns) && (direct in ns)) {
+            print ""
+            print "| bound, not a target | ratio |"
+            print "| --- | ---: |"
+            printf "| one virtual call a sample, composing W Distortion'"'"'s numbers / w-distortion direct | %.2f |\n",
+                   ns[floor] / ns[direct]
+        }
     }
 ' "$csv"
 read -r load _ </proc/loadavg
