@@ -11,6 +11,10 @@ cd "$(dirname "$0")/.."
 
 repetitions=${1:-9}
 shift || true
+if ! [[ "$repetitions" =~ ^[0-9]+$ ]] || ((repetitions < 2)); then
+    echo "bench.sh: expected a count of at least 2 repetitions (medians need several), not '$repetitions'" >&2
+    exit 2
+fi
 build=build/bench-release
 
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DVANTREL_BENCH=ON >/dev/null
