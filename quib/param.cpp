@@ -1,4 +1,5 @@
-// Parameters: constants cached as every read type, and links read through the source's Eval.
+// Parameters: links, ranges, and constants converted to every read type when they are set (the reads
+// themselves are inline in host/param.h).
 
 #include "host/param.h"
 

@@ -79,22 +79,23 @@ std::vector<std::uint8_t> FilterBand(const std::uint8_t* rows, int count, std::s
                                                     FilterRow<filterUp>, FilterRow<filterAverage>,
                                                     FilterRow<filterPaeth>};
     std::vector<std::uint8_t> filtered(count * (rowBytes + 1));
-    std::vector<std::uint8_t> trial(rowBytes);
+    std::vector<std::uint8_t> trial(rowBytes), best(rowBytes);  // the best so far is kept, not redone
     for (int r = 0; r < count; ++r) {
         const std::uint8_t* row = rows + r * rowBytes;
         const std::uint8_t* above = r > 0 ? row - rowBytes : nullptr;
-        int best = filterNone;
+        int bestFilter = filterNone;
         unsigned long bestCost = ULONG_MAX;
         for (int f = 0; f < (above ? filterCount : filterUp); ++f) {
             const unsigned long cost = filters[f](row, above, rowBytes, pixelBytes, trial.data());
             if (cost < bestCost) {
-                best = f;
+                bestFilter = f;
                 bestCost = cost;
+                trial.swap(best);
             }
         }
         std::uint8_t* out = filtered.data() + r * (rowBytes + 1);
-        out[0] = static_cast<std::uint8_t>(best);
-        filters[best](row, above, rowBytes, pixelBytes, out + 1);
+        out[0] = static_cast<std::uint8_t>(bestFilter);
+        std::copy(best.begin(), best.end(), out + 1);
     }
     return filtered;
 }
