@@ -1,37 +1,61 @@
 #pragma once
 /// @file
-/// The one rule by which the host reads a value as another type: leading components are kept, missing
-/// ones are 0 (alpha 1), a scalar fills every component (alpha 1), and a real becomes an int by
-/// TruncateToInt. Parameter constants, the sample position and `@position` all follow it.
+/// A value's components, and the one rule by which the host reads a value as another type: leading components
+/// are kept, missing ones are 0 (alpha 1), a scalar fills every component (alpha 1), and a real becomes an
+/// int by TruncateToInt. Parameter constants, the sample position and `@position` all follow it.
 ///
 /// Inline, so that a parameter read inlines the rule with its count known, which folds the copies away:
 /// a read of the sample position is then a plain copy, where calls into the library and rereading their
 /// results made it several times dearer (bench: HostPart/param-linked-position).
 
+#include <algorithm>
 #include <array>
+#include <utility>
 
 #include "host/values.h"
 
 namespace quib {
 
-/// A value's components in storage order; unused trailing ones are 0.
-using Components = std::array<double, 4>;
-
-/// `value`'s components.
-inline Components Of(int value) {
-    return {static_cast<double>(value), 0.0, 0.0, 0.0};
+/// A value's components in storage order, as many as its type has.
+inline std::array<double, 1> ComponentsOf(int value) {
+    return {static_cast<double>(value)};
 }
-inline Components Of(double value) {
-    return {value, 0.0, 0.0, 0.0};
+inline std::array<double, 1> ComponentsOf(double value) {
+    return {value};
 }
-inline Components Of(const Vec3d& value) {
-    return {value.x, value.y, value.z, 0.0};
+inline std::array<double, 2> ComponentsOf(const Vec2d& value) {
+    return {value.x, value.y};
 }
-inline Components Of(const Vec4d& value) {
+inline std::array<double, 3> ComponentsOf(const Vec3d& value) {
+    return {value.x, value.y, value.z};
+}
+inline std::array<double, 4> ComponentsOf(const Vec4d& value) {
     return {value.x, value.y, value.z, value.w};
 }
-inline Components Of(const Color& value) {
-    return {value.red, value.green, value.blue, 0.0};
+inline std::array<double, 3> ComponentsOf(const Color& value) {
+    return {value.red, value.green, value.blue};
+}
+inline std::array<double, 4> ComponentsOf(const ColorA& value) {
+    return {value.red, value.green, value.blue, value.alpha};
+}
+inline std::array<double, 4> ComponentsOf(const Quaternion& value) {
+    return {value.x, value.y, value.z, value.w};
+}
+
+/// How many components a value of type T has.
+template <class T>
+inline constexpr int componentCount = static_cast<int>(decltype(ComponentsOf(std::declval<T>()))().size());
+
+/// A value's components in storage order, as a parameter stores them; unused trailing ones are 0.
+using Components = std::array<double, 4>;
+
+/// `value`'s components, padded to four.
+template <class T>
+Components Of(const T& value) {
+    const auto components = ComponentsOf(value);
+    Components padded{};
+    std::copy(components.begin(), components.end(), padded.begin());
+    return padded;
 }
 
 /// The first `count` components widened to four: a scalar fills all four, missing ones are 0.

@@ -4,29 +4,17 @@
 #include <string>
 #include <vector>
 
+#include "host/components.h"
 #include "host/function.h"
 #include "host/values.h"
 
 namespace vantrel::test {
 
-/// The components of a value in storage order.
-inline std::vector<double> Components(const Vec2d& v) {
-    return {v.x, v.y};
-}
-inline std::vector<double> Components(const Vec3d& v) {
-    return {v.x, v.y, v.z};
-}
-inline std::vector<double> Components(const Vec4d& v) {
-    return {v.x, v.y, v.z, v.w};
-}
-inline std::vector<double> Components(const Quaternion& v) {
-    return {v.x, v.y, v.z, v.w};
-}
-inline std::vector<double> Components(const Color& c) {
-    return {c.red, c.green, c.blue};
-}
-inline std::vector<double> Components(const ColorA& c) {
-    return {c.red, c.green, c.blue, c.alpha};
+/// The components of a value in storage order, as a vector that tests compare and print whole.
+template <class T>
+std::vector<double> Components(const T& value) {
+    const auto components = quib::ComponentsOf(value);
+    return {components.begin(), components.end()};
 }
 
 /// A value of T filled with garbage, so that a component an evaluation leaves unwritten shows.

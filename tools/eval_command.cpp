@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 
+#include "host/components.h"
 #include "quib/scene.h"
 #include "quib/text.h"
 #include "tools/commands.h"
@@ -50,7 +51,7 @@ void WriteValue(const T& value, std::ostream& out) {
         out << value;
     } else {
         std::string text;
-        for (double component : Components(value)) {
+        for (double component : quib::ComponentsOf(value)) {
             if (!text.empty()) text += ' ';
             quib::AppendReal(text, component);
         }

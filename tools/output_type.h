@@ -1,12 +1,10 @@
 #pragma once
 /// @file
-/// The nine output types a node answers, as the command line names them, and the components of each.
+/// The nine output types a node answers, as the command line names them.
 
-#include <array>
 #include <map>
 #include <string>
 #include <type_traits>
-#include <utility>
 
 #include "host/values.h"
 
@@ -53,35 +51,5 @@ decltype(auto) VisitOutputType(OutputType type, Visitor&& visit) {
     }
     return visit(std::type_identity<int>());
 }
-
-/// A value's components in storage order.
-inline std::array<double, 4> Components(const ColorA& v) {
-    return {v.red, v.green, v.blue, v.alpha};
-}
-inline std::array<double, 3> Components(const Color& v) {
-    return {v.red, v.green, v.blue};
-}
-inline std::array<double, 4> Components(const Quaternion& v) {
-    return {v.x, v.y, v.z, v.w};
-}
-inline std::array<double, 4> Components(const Vec4d& v) {
-    return {v.x, v.y, v.z, v.w};
-}
-inline std::array<double, 3> Components(const Vec3d& v) {
-    return {v.x, v.y, v.z};
-}
-inline std::array<double, 2> Components(const Vec2d& v) {
-    return {v.x, v.y};
-}
-inline std::array<double, 1> Components(double v) {
-    return {v};
-}
-inline std::array<double, 1> Components(int v) {
-    return {static_cast<double>(v)};
-}
-
-/// How many components a value of type T has.
-template <class T>
-inline constexpr int componentCount = static_cast<int>(decltype(Components(std::declval<T>()))().size());
 
 }  // namespace vantrel

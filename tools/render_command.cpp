@@ -16,6 +16,7 @@
 #include <thread>
 #include <vector>
 
+#include "host/components.h"
 #include "quib/scene.h"
 #include "tools/commands.h"
 #include "tools/image_file.h"
@@ -106,7 +107,7 @@ void RenderRows(RenderJob& job) {
         }
         job.node.SIMDEval(values.data(), contexts.data(), 0, width);
         for (int x = 0; x < width; ++x) {
-            const auto components = Components(values[x]);
+            const auto components = quib::ComponentsOf(values[x]);
             std::copy(components.begin(), components.end(),
                       row.begin() + static_cast<std::ptrdiff_t>(x) * channels);
         }
@@ -188,7 +189,7 @@ void Render(const quib::Module& module, const RenderOptions& options, std::ostre
         if constexpr (!std::is_same_v<T, std::string>) {
             std::optional<Image> image;
             try {
-                image.emplace(width, height, ChannelsFor(componentCount<T>), *FormatFor(output),
+                image.emplace(width, height, ChannelsFor(quib::componentCount<T>), *FormatFor(output),
                               options.depth);
             } catch (const std::bad_alloc&) {
                 throw std::runtime_error(output.string() + ": not enough memory for a " +
