@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 #include <map>
 #include <memory>
 #include <sstream>
@@ -446,7 +447,16 @@ TEST_F(List, JsonDescribesEveryTypeOfTheModule) {
         EXPECT_EQ(entry["category"], "Nodes-Vantrel");
         ASSERT_EQ(entry["params"].size(), node->Params().size());
         for (std::size_t p = 0; p < node->Params().size(); ++p) {
-            EXPECT_EQ(entry["params"][p]["name"], node->Params()[p]->Name());
+            const Param& param = *node->Params()[p];
+            EXPECT_EQ(entry["params"][p]["name"], param.Name());
+            const json& range = entry["params"][p]["range"];
+            ASSERT_EQ(range.size(), 2u) << param.Name();
+            for (int c = 0; c < param.ComponentCount(); ++c) {
+                const json low = range[0].is_array() ? range[0][c] : range[0];
+                const json high = range[1].is_array() ? range[1][c] : range[1];
+                EXPECT_EQ(low.get<double>(), param.Minimum()[c]) << param.Name();
+                EXPECT_EQ(high.get<double>(), param.Maximum()[c]) << param.Name();
+            }
         }
         ASSERT_EQ(entry["curves"].size(), node->Curves().size());
         for (std::size_t c = 0; c < node->Curves().size(); ++c) {
@@ -460,17 +470,32 @@ TEST_F(List, JsonDescribesEveryTypeOfTheModule) {
     EXPECT_EQ(listing["types"][1]["params"][1]["default"], json::array({1.0, 1.0, 1.0, 1.0}));
     EXPECT_EQ(listing["types"][4]["params"][3]["default"], 0.1);
     EXPECT_EQ(listing["types"][2]["curves"][0]["form"], "rgb");
+    // Ranges: the lattice mode's narrow one, the full int and double ones, a colour's per channel.
+    EXPECT_EQ(listing["types"][0]["params"][3]["range"], json::array({2, 3}));
+    EXPECT_EQ(listing["types"][0]["params"][1]["range"],
+              json::array({std::numeric_limits<int>::min(), std::numeric_limits<int>::max()}));
+    const double most = std::numeric_limits<double>::max();
+    EXPECT_EQ(listing["types"][4]["params"][3]["range"], json::array({-most, most}));
+    EXPECT_EQ(listing["types"][2]["params"][0]["range"],
+              json::array({json::array({-most, -most, -most}), json::array({most, most, most})}));
+    EXPECT_EQ(listing["guide"], "docs/nodes.md");
 }
 
 TEST_F(List, TextNamesTypesParametersCurvesAndGradients) {
     const RunResult run = Vantrel({"list"});
     ASSERT_EQ(run.status, 0) << run.err;
-    for (const char* expected : {", version 3\n", "[0] 0x92512342 \"Hexagonal lattice 3D(1)\"",
-                                 "node name \"Hexagonal lattice 3D (1)\"",
-                                 "param \"(2=plane, 3=sphere)(how to make list box]\": int = 3",
-                                 "curve \"W1\": grey, input 0 to 0.5773502691896258",
-                                 "[4] 0x92512346 \"Leapfrog fractal\"", "param \"Radius\": double = 0.1",
-                                 "gradient \"W color\"", "param \"In\": Color = [0.5, 0.5, 0.5]"}) {
+    for (const char* expected :
+         {", version 3\n", "[0] 0x92512342 \"Hexagonal lattice 3D(1)\"",
+          "node name \"Hexagonal lattice 3D (1)\"",
+          "\nWhat each node makes and what its parameters do: docs/nodes.md\n",
+          "param \"(2=plane, 3=sphere)(how to make list box]\": int = 3, range 2 to 3\n",
+          "param \"Subdivision\": int = 10, range -2147483648 to 2147483647\n",
+          "param \"Radius\": double = 0.1, range -1.7976931348623157e+308 to "
+          "1.7976931348623157e+308\n",
+          "curve \"W1\": grey, input 0 to 0.5773502691896258", "[4] 0x92512346 \"Leapfrog fractal\"",
+          "gradient \"W color\"",
+          "param \"In\": Color = [0.5, 0.5, 0.5], range -1.7976931348623157e+308 to "
+          "1.7976931348623157e+308 in each component\n"}) {
         EXPECT_NE(run.out.find(expected), std::string::npos) << expected;
     }
 }

@@ -1,5 +1,6 @@
 // `vantrel list`: what a module offers, read from the nodes its descriptors create.
 
+#include <algorithm>
 #include <iomanip>
 #include <ostream>
 #include <sstream>
@@ -18,6 +19,9 @@ namespace {
 // Keys in the order they are written, so that the JSON reads like the text.
 using json = nlohmann::ordered_json;
 
+/// Where a user reads what the listed names mean, in the module's source tree.
+constexpr const char* guide = "docs/nodes.md";
+
 const char* TypeName(PTYPE type) {
     switch (type) {
         case PTYPE::Int:
@@ -34,9 +38,9 @@ const char* TypeName(PTYPE type) {
     return "?";
 }
 
-/// A parameter's default as a scene writes it: a number, or a list of components.
-json DefaultValue(const Param& param) {
-    const Param::Components& value = param.Constant();
+/// One of a parameter's values (its default or a bound of its range) as a scene writes it: a number,
+/// or a list of components.
+json SceneValue(const Param& param, const Param::Components& value) {
     if (param.Type() == PTYPE::Int) return static_cast<int>(value[0]);
     if (param.ComponentCount() == 1) return value[0];
     return json(std::vector<double>(value.begin(), value.begin() + param.ComponentCount()));
@@ -61,7 +65,10 @@ json Describe(const quib::NodeType& type) {
     entry["params"] = json::array();
     for (const Param* param : node->Params()) {
         entry["params"].push_back(
-            {{"name", param->Name()}, {"type", TypeName(param->Type())}, {"default", DefaultValue(*param)}});
+            {{"name", param->Name()},
+             {"type", TypeName(param->Type())},
+             {"default", SceneValue(*param, param->Constant())},
+             {"range", {SceneValue(*param, param->Minimum()), SceneValue(*param, param->Maximum())}}});
     }
     entry["curves"] = json::array();
     for (const CurveHolder* curve : node->Curves()) {
@@ -85,8 +92,21 @@ std::string ValueText(const json& value) {
     return text + "]";
 }
 
+/// A parameter's range as the text listing writes it; a vector whose bounds are the same in every
+/// component (all the module's are) gives each bound once.
+std::string RangeText(const json& range) {
+    const auto uniform = [](const json& bound) {
+        return bound.is_array() &&
+               std::all_of(bound.begin(), bound.end(), [&](const json& c) { return c == bound[0]; });
+    };
+    if (uniform(range[0]) && uniform(range[1]))
+        return ValueText(range[0][0]) + " to " + ValueText(range[1][0]) + " in each component";
+    return ValueText(range[0]) + " to " + ValueText(range[1]);
+}
+
 void PrintText(const json& listing, std::ostream& out) {
     out << listing["module"].get<std::string>() << ", version " << ValueText(listing["version"]) << "\n";
+    out << "What each node makes and what its parameters do: " << listing["guide"].get<std::string>() << "\n";
     for (const json& type : listing["types"]) {
         out << "\n[" << type["index"] << "] " << type["classId"].get<std::string>() << " " << type["name"]
             << "\n";
@@ -97,7 +117,7 @@ void PrintText(const json& listing, std::ostream& out) {
         out << "    node name " << type["nodeName"] << ", category " << type["category"] << "\n";
         for (const json& param : type["params"]) {
             out << "    param " << param["name"] << ": " << param["type"].get<std::string>() << " = "
-                << ValueText(param["default"]) << "\n";
+                << ValueText(param["default"]) << ", range " << RangeText(param["range"]) << "\n";
         }
         for (const json& curve : type["curves"]) {
             out << "    curve " << curve["name"] << ": " << curve["form"].get<std::string>() << ", input "
@@ -111,7 +131,8 @@ void PrintText(const json& listing, std::ostream& out) {
 }  // namespace
 
 void RunList(const quib::Module& module, bool asJson, std::ostream& out) {
-    json listing = {{"module", module.Path()}, {"version", module.Version()}, {"types", json::array()}};
+    json listing = {
+        {"module", module.Path()}, {"version", module.Version()}, {"guide", guide}, {"types", json::array()}};
     for (const quib::NodeType& type : module.Types())
         listing["types"].push_back(Describe(type));
     if (asJson) {
