@@ -29,6 +29,14 @@ std::string FormatReal(double value) {
     return text;
 }
 
+std::string Excerpt(std::string_view text) {
+    if (text.size() <= excerptLength) return std::string(text);
+    std::size_t end = excerptLength;
+    while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xc0) == 0x80)  // a continuation byte
+        --end;
+    return std::string(text.substr(0, end)) + "... (" + std::to_string(text.size()) + " bytes)";
+}
+
 }  // namespace quib
 
 namespace {

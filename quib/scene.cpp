@@ -15,6 +15,7 @@
 #include <nlohmann/json.hpp>
 
 #include "quib/stored_form.h"
+#include "quib/text.h"
 
 namespace quib {
 
@@ -73,13 +74,19 @@ std::string Quoted(const std::string& text) {
     return json(text).dump();
 }
 
-/// "a", "b" and "c": a list of names for a message.
+/// The most names a message lists.
+constexpr std::size_t listedNames = 12;
+
+/// "a", "b" and "c": a list of names for a message, each cut to a readable length; past `listedNames`,
+/// the first ones and how many more there are.
 std::string NameList(const std::vector<std::string>& names) {
+    const std::size_t shown = names.size() > listedNames ? listedNames - 1 : names.size();
     std::string list;
-    for (std::size_t i = 0; i < names.size(); ++i) {
+    for (std::size_t i = 0; i < shown; ++i) {
         if (i > 0) list += i + 1 == names.size() ? " and " : ", ";
-        list += names[i];
+        list += Excerpt(names[i]);
     }
+    if (shown < names.size()) list += " and " + std::to_string(names.size() - shown) + " more";
     return list;
 }
 

@@ -47,7 +47,7 @@ struct RenderOptions {
     int height = 0;  ///< 0: from the width and the domain's shape
     OutputType type = OutputType::Color;
     int threads = 0;  ///< 0: one for each core
-    int depth = 8;    ///< PNG bits per channel, 8 or 16
+    int depth = 0;    ///< PNG bits per channel, 8 or 16; 0 when not given, which is 8
 };
 
 /// Renders the scene into an image file and reports the time taken on `out`. Throws InputError for bad

@@ -72,7 +72,7 @@ void RunEval(const quib::Module& module, const EvalOptions& options, std::istrea
             FunContext context;
             if (!ReadPosition(sample, context.position)) {
                 throw InputError("standard input: line " + std::to_string(lineNumber) +
-                                 ": expected three numbers \"x y z\", not \"" + line + "\"");
+                                 ": expected three numbers \"x y z\", not \"" + quib::Excerpt(line) + "\"");
             }
             T value{};
             scene.Output().Eval(&value, &context);

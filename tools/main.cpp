@@ -1,14 +1,18 @@
 // vantrel: a command-line host for the module's nodes. Reads the command line, finds and loads the
 // module, runs one command, and turns errors into messages and exit statuses.
 
+#include <charconv>
 #include <cstdlib>
 #include <filesystem>
 #include <iostream>
+#include <optional>
 #include <string>
+#include <string_view>
 
 #include <CLI/CLI.hpp>
 
 #include "quib/scene.h"
+#include "quib/text.h"
 #include "tools/commands.h"
 
 namespace vantrel {
@@ -28,20 +32,48 @@ std::string ModulePath(const std::string& option) {
         .string();
 }
 
+/// The names --type accepts, separated by `separator`.
+std::string TypeNames(const char* separator) {
+    std::string names;
+    for (const auto& [name, type] : outputTypeNames)
+        names += (names.empty() ? "" : separator) + std::string(name);
+    return names;
+}
+
+/// The type --type names; nothing given is `color`.
+OutputType ReadType(const std::string& text) {
+    if (text.empty()) return OutputType::Color;
+    const std::optional<OutputType> type = OutputTypeNamed(text);
+    if (!type) {
+        throw InputError("--type: expected one of " + TypeNames(", ") + "; not \"" + quib::Excerpt(text) +
+                         "\"");
+    }
+    return *type;
+}
+
+/// One side of --size: a whole number from 1 to `largestSide`, or nothing.
+std::optional<int> ReadSide(std::string_view text) {
+    int side = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), side);
+    // from_chars reports a number beyond int instead of wrapping it.
+    if (error != std::errc() || end != text.data() + text.size() || side < 1 || side > largestSide)
+        return std::nullopt;
+    return side;
+}
+
 /// Reads "WxH" into the options.
 void ReadSize(const std::string& text, RenderOptions& options) {
-    int width = 0;
-    int height = 0;
-    char separator = 0;
-    std::size_t used = 0;
-    if (std::sscanf(text.c_str(), "%d%c%d%zn", &width, &separator, &height, &used) != 3 ||
-        used != text.size() || separator != 'x' || width < 1 || height < 1 || width > largestSide ||
-        height > largestSide) {
+    const std::size_t separator = text.find('x');
+    const std::optional<int> width = ReadSide(std::string_view(text).substr(0, separator));
+    const std::optional<int> height = separator == std::string::npos
+                                          ? std::nullopt
+                                          : ReadSide(std::string_view(text).substr(separator + 1));
+    if (!width || !height) {
         throw InputError("--size: expected WIDTHxHEIGHT, each from 1 to " + std::to_string(largestSide) +
-                         ", not \"" + text + "\"");
+                         ", not \"" + quib::Excerpt(text) + "\"");
     }
-    options.width = width;
-    options.height = height;
+    options.width = *width;
+    options.height = *height;
 }
 
 int Run(int argc, char** argv) {
@@ -60,30 +92,27 @@ int Run(int argc, char** argv) {
     bool json = false;
     list->add_flag("--json", json, "Print JSON instead of text");
 
-    const auto typeNames = CLI::CheckedTransformer(OutputTypeNames()).description("");
     const std::string typeHelp =
-        "The output type to ask the output node for: string colora color quaternion vec4 vec3 vec2 double "
-        "int "
-        "(default color)";
+        "The output type to ask the output node for: " + TypeNames(" ") + " (default color)";
     CLI::App* eval = app.add_subcommand(
         "eval", "Evaluate a scene at the positions read from standard input, one \"x y z\" a line");
     EvalOptions evalOptions;
     eval->add_option("scene", evalOptions.scene, "The scene file")->required()->type_name("SCENE");
-    eval->add_option("--type", evalOptions.type, typeHelp)->transform(typeNames)->type_name("TYPE");
+    std::string evalType;
+    eval->add_option("--type", evalType, typeHelp)->type_name("TYPE");
 
     CLI::App* render = app.add_subcommand("render", "Render a scene into a PNG or OpenEXR image");
     RenderOptions renderOptions;
     std::string size;
+    std::string renderType;
     render->add_option("scene", renderOptions.scene, "The scene file")->required()->type_name("SCENE");
     render->add_option("-o,--output", renderOptions.output,
                        "The image file, .png or .exr (default: the scene's name with .png, here)");
     render->add_option("--size", size, "WIDTHxHEIGHT (default: 512 wide, the height from the domain)");
-    render->add_option("--type", renderOptions.type, typeHelp + "; not string")
-        ->transform(typeNames)
-        ->type_name("TYPE");
+    render->add_option("--type", renderType, typeHelp + "; not string")->type_name("TYPE");
     render->add_option("--threads", renderOptions.threads, "Render threads (default: one a core)")
         ->check(CLI::Range(1, 1024));
-    render->add_option("--depth", renderOptions.depth, "PNG bits a channel, 8 or 16 (default 8)")
+    render->add_option("--depth", renderOptions.depth, "PNG bits a channel, 8 or 16 (default 8); PNG only")
         ->check(CLI::IsMember({8, 16}));
 
     try {
@@ -94,6 +123,8 @@ int Run(int argc, char** argv) {
 
     try {
         if (!size.empty()) ReadSize(size, renderOptions);
+        evalOptions.type = ReadType(evalType);
+        renderOptions.type = ReadType(renderType);
         const quib::Module module(ModulePath(moduleOption));
         if (*list) RunList(module, json, std::cout);
         if (*eval) RunEval(module, evalOptions, std::cin, std::cout);

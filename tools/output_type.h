@@ -2,9 +2,11 @@
 /// @file
 /// The nine output types a node answers, as the command line names them.
 
-#include <map>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <type_traits>
+#include <utility>
 
 #include "host/values.h"
 
@@ -13,15 +15,20 @@ namespace vantrel {
 /// The output types in the host's order.
 enum class OutputType { String, ColorA, Color, Quaternion, Vec4, Vec3, Vec2, Double, Int };
 
-/// The command line's name of each type.
-inline const std::map<std::string, OutputType>& OutputTypeNames() {
-    static const std::map<std::string, OutputType> names = {
-        {"string", OutputType::String}, {"colora", OutputType::ColorA},
-        {"color", OutputType::Color},   {"quaternion", OutputType::Quaternion},
-        {"vec4", OutputType::Vec4},     {"vec3", OutputType::Vec3},
-        {"vec2", OutputType::Vec2},     {"double", OutputType::Double},
-        {"int", OutputType::Int}};
-    return names;
+/// The command line's name of each type, in the host's order.
+inline constexpr std::pair<std::string_view, OutputType> outputTypeNames[] = {
+    {"string", OutputType::String}, {"colora", OutputType::ColorA},
+    {"color", OutputType::Color},   {"quaternion", OutputType::Quaternion},
+    {"vec4", OutputType::Vec4},     {"vec3", OutputType::Vec3},
+    {"vec2", OutputType::Vec2},     {"double", OutputType::Double},
+    {"int", OutputType::Int}};
+
+/// The type the command line names `name`, or nothing.
+inline std::optional<OutputType> OutputTypeNamed(std::string_view name) {
+    for (const auto& [each, type] : outputTypeNames) {
+        if (each == name) return type;
+    }
+    return std::nullopt;
 }
 
 /// Calls `visit(std::type_identity<T>())` with T the value type of `type` (std::string, ColorA, Color,

@@ -158,8 +158,13 @@ std::filesystem::path OutputPath(const RenderOptions& options) {
     const std::filesystem::path scene = options.scene;
     std::filesystem::path output = options.output;
     if (output.empty()) output = scene.stem().string() + ".png";
-    if (!FormatFor(output)) {
+    const std::optional<ImageFormat> format = FormatFor(output);
+    if (!format) {
         throw InputError(output.string() + ": expected an output file name ending in .png or .exr");
+    }
+    if (*format == ImageFormat::Exr && options.depth != 0) {
+        throw InputError("--depth: an OpenEXR image always holds 32-bit floats; --depth is for PNG, not " +
+                         output.string());
     }
     std::error_code error;
     if (std::filesystem::equivalent(output, scene, error)) {
@@ -190,7 +195,7 @@ void Render(const quib::Module& module, const RenderOptions& options, std::ostre
             std::optional<Image> image;
             try {
                 image.emplace(width, height, ChannelsFor(quib::componentCount<T>), *FormatFor(output),
-                              options.depth);
+                              options.depth != 0 ? options.depth : 8);
             } catch (const std::bad_alloc&) {
                 throw std::runtime_error(output.string() + ": not enough memory for a " +
                                          std::to_string(width) + "x" + std::to_string(height) + " image");
