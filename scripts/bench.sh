@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Builds the benchmarks (optimised, -DVANTREL_BENCH=ON) and runs them with repetitions; prints the median
+# Builds the benchmarks (the bench preset: optimised, -DVANTREL_BENCH=ON) and runs them with repetitions; prints the median
 # of every benchmark and the target ratios, both as Markdown tables.
 #
 #   scripts/bench.sh [REPETITIONS] [BENCHMARK OPTIONS...]     e.g. scripts/bench.sh 5 --benchmark_filter=Peer
@@ -15,10 +15,10 @@ if ! [[ "$repetitions" =~ ^[0-9]+$ ]] || ((repetitions < 2)); then
     echo "bench.sh: expected a count of at least 2 repetitions (medians need several), not '$repetitions'" >&2
     exit 2
 fi
-build=build/bench-release
+build=build/bench
 
-cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DVANTREL_BENCH=ON >/dev/null
-cmake --build "$build" --target vantrel_bench >/dev/null
+cmake --preset bench >/dev/null
+cmake --build --preset bench --target vantrel_bench >/dev/null
 
 read -r load _ </proc/loadavg
 echo "$(nproc) cores, load average $load before the run"

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Builds the fuzz targets (fuzz/) with clang and runs each in turn, sharing a time budget:
+# Builds the fuzz targets (fuzz/, the fuzz preset: clang) and runs each in turn, sharing a time budget:
 #
 #   scripts/fuzz.sh [SECONDS]    the whole budget, default 60 (CI); 1200 gives each target ten minutes
 #
@@ -14,8 +14,8 @@ budget=${1:-60}
 targets=(fuzz_scene fuzz_node_load)
 build=build/fuzz
 
-cmake -S fuzz -B "$build" -G Ninja -DCMAKE_CXX_COMPILER=clang++ >/dev/null
-cmake --build "$build"
+cmake --preset fuzz >/dev/null
+cmake --build --preset fuzz
 
 seeds=$build/seeds
 rm -rf "$seeds"

@@ -1,0 +1,3 @@
+#pragma once
+#include "host/values.h"
+#include "../quib/scene.h"

@@ -1,0 +1,4 @@
+#pragma once
+#include "host/param.h"
+#include "quib/text.h"
+#include "text.h"
