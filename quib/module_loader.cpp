@@ -5,8 +5,19 @@
 #include <dlfcn.h>
 
 #include <algorithm>
+#include <exception>
 #include <mutex>
 #include <new>
+
+#if defined(__ELF__)
+#include <elf.h>
+#include <fcntl.h>
+#include <link.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#endif
 
 int Plugin::ObjectTypeFamily() {
     return 0;
@@ -31,6 +42,123 @@ Registry& TheRegistry() {
     return registry;
 }
 
+#if defined(__ELF__)
+
+/// The ELF machine this host runs on: a module must be built for it.
+#if defined(__x86_64__)
+constexpr int hostMachine = EM_X86_64;
+#elif defined(__aarch64__)
+constexpr int hostMachine = EM_AARCH64;
+#elif defined(__i386__)
+constexpr int hostMachine = EM_386;
+#elif defined(__arm__)
+constexpr int hostMachine = EM_ARM;
+#elif defined(__riscv)
+constexpr int hostMachine = EM_RISCV;
+#elif defined(__powerpc64__)
+constexpr int hostMachine = EM_PPC64;
+#elif defined(__s390x__)
+constexpr int hostMachine = EM_S390;
+#else
+#error "the ELF machine number of this processor is not listed"
+#endif
+
+/// The ELF class and byte order of this host.
+constexpr unsigned char hostClass = sizeof(void*) == 8 ? ELFCLASS64 : ELFCLASS32;
+constexpr unsigned char hostByteOrder = __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__ ? ELFDATA2LSB : ELFDATA2MSB;
+
+/// An open file, closed when it goes.
+struct OpenFile {
+    int descriptor;
+    ~OpenFile() {
+        if (descriptor >= 0) ::close(descriptor);
+    }
+};
+
+/// Reads `size` bytes at `offset`; false when the file ends first.
+bool ReadAt(int descriptor, void* target, std::size_t size, off_t offset) {
+    auto* bytes = static_cast<char*>(target);
+    while (size > 0) {
+        const ssize_t got = ::pread(descriptor, bytes, size, offset);
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0) return false;
+        bytes += got;
+        size -= static_cast<std::size_t>(got);
+        offset += got;
+    }
+    return true;
+}
+
+/// Refuses, before the system loader maps it, a file that is not a shared library of this host's kind,
+/// or that ends before the bytes its segments map: the loader reads those from the mapped file, and a
+/// page beyond the end ends the process with SIGBUS, where no error can be given.
+void CheckLibraryFile(const std::string& path, const std::string& file) {
+    const OpenFile open{::open(file.c_str(), O_RDONLY | O_CLOEXEC)};
+    if (open.descriptor < 0) throw ModuleError(path + ": cannot open the file: " + std::strerror(errno));
+    const std::string refused = path + ": not a loadable library: ";
+    const off_t end = ::lseek(open.descriptor, 0, SEEK_END);
+    ElfW(Ehdr) header;
+    if (end < 0 || !ReadAt(open.descriptor, &header, sizeof header, 0) ||
+        std::memcmp(header.e_ident, ELFMAG, SELFMAG) != 0) {
+        throw ModuleError(refused + "expected an ELF file");
+    }
+    if (header.e_ident[EI_CLASS] != hostClass || header.e_ident[EI_DATA] != hostByteOrder) {
+        throw ModuleError(refused + "an ELF file of another word size or byte order than this host's");
+    }
+    if (header.e_type != ET_DYN) {
+        throw ModuleError(refused + "an ELF file of type " + std::to_string(header.e_type) +
+                          ", expected a shared library (" + std::to_string(ET_DYN) + ")");
+    }
+    if (header.e_machine != hostMachine) {
+        throw ModuleError(refused + "an ELF file for machine " + std::to_string(header.e_machine) +
+                          ", expected this host's (" + std::to_string(hostMachine) + ")");
+    }
+    const auto size = static_cast<unsigned long long>(end);
+    const std::string truncated =
+        refused + "the file is cut short: it has " + std::to_string(size) + " bytes, ";
+    if (header.e_phentsize != sizeof(ElfW(Phdr)) || header.e_phnum == 0 || header.e_phnum == PN_XNUM) {
+        throw ModuleError(refused + "expected a table of program headers");
+    }
+    const unsigned long long tableEnd =
+        static_cast<unsigned long long>(header.e_phnum) * sizeof(ElfW(Phdr)) + header.e_phoff;
+    if (header.e_phoff > size || tableEnd > size) {
+        throw ModuleError(truncated + "its program headers end at " + std::to_string(tableEnd));
+    }
+    for (int i = 0; i < header.e_phnum; ++i) {
+        ElfW(Phdr) segment;
+        if (!ReadAt(open.descriptor, &segment, sizeof segment,
+                    static_cast<off_t>(header.e_phoff + i * sizeof segment))) {
+            throw ModuleError(truncated + "its program headers end at " + std::to_string(tableEnd));
+        }
+        // Both figures are at most 2^64 - 1: compare without adding them.
+        if (segment.p_offset > size || segment.p_filesz > size - segment.p_offset) {
+            throw ModuleError(
+                truncated + "segment " + std::to_string(i) + " needs " +
+                std::to_string(static_cast<unsigned long long>(segment.p_offset) + segment.p_filesz));
+        }
+    }
+}
+
+#endif
+
+/// The most node types a module may have: more than any host lists, few enough to hold.
+constexpr int maxNodeTypes = 65536;
+
+/// Calls one of the module's functions; an exception it lets out, other than running out of memory,
+/// makes the module unusable.
+template <class Call>
+decltype(auto) CallModule(const std::string& path, const char* what, Call call) {
+    try {
+        return call();
+    } catch (const std::bad_alloc&) {
+        throw;
+    } catch (const std::exception& error) {
+        throw ModuleError(path + ": " + what + " threw: " + error.what());
+    } catch (...) {
+        throw ModuleError(path + ": " + what + " threw something that is not a std::exception");
+    }
+}
+
 /// The text of the last dynamic-linking error, or a stand-in when there is none.
 std::string LastDlError() {
     const char* text = dlerror();
@@ -47,7 +175,12 @@ std::unique_ptr<Function> NodeType::Create() const {
 }
 
 Module::Module(const std::string& path) : path(path) {
-    library = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    // A name without a folder is a file here, as it is for the check, not one dlopen searches for.
+    const std::string file = path.find('/') == std::string::npos ? "./" + path : path;
+#if defined(__ELF__)
+    CheckLibraryFile(path, file);
+#endif
+    library = dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (!library) throw ModuleError(path + ": not a loadable library: " + LastDlError());
     try {
         // Exports are looked up by plain name, so a module's symbol is an object pointer to convert.
@@ -61,21 +194,25 @@ Module::Module(const std::string& path) : path(path) {
         auto* plugin = reinterpret_cast<PluginFunction*>(exported("Plugin"));
         auto* versionOf = reinterpret_cast<VersionFunction*>(exported("Version"));
 
-        version = versionOf();
-        const int count = numPlugs();
-        if (count < 0) {
-            throw ModuleError(path + ": NumPlugs gave " + std::to_string(count) + ", expected 0 or more");
+        version = CallModule(path, "Version", versionOf);
+        const int count = CallModule(path, "NumPlugs", numPlugs);
+        if (count < 0 || count > maxNodeTypes) {
+            throw ModuleError(path + ": NumPlugs gave " + std::to_string(count) + ", expected 0 to " +
+                              std::to_string(maxNodeTypes));
         }
         types.reserve(count);
         for (int index = 0; index < count; ++index) {
-            Plugin* descriptor = plugin(index);
+            const std::string call = "Plugin(" + std::to_string(index) + ")";
+            Plugin* descriptor = CallModule(path, call.c_str(), [&] { return plugin(index); });
             if (!descriptor) {
-                throw ModuleError(path + ": Plugin(" + std::to_string(index) +
-                                  ") gave null, though NumPlugs gave " + std::to_string(count));
+                throw ModuleError(path + ": " + call + " gave null, though NumPlugs gave " +
+                                  std::to_string(count));
             }
             types.push_back({index, 0, {}, descriptor});
-            types.back().classId = descriptor->ClassID();
-            types.back().typeName = descriptor->TypeName();
+            types.back().classId =
+                CallModule(path, (call + "->ClassID").c_str(), [&] { return descriptor->ClassID(); });
+            types.back().typeName =
+                CallModule(path, (call + "->TypeName").c_str(), [&] { return descriptor->TypeName(); });
         }
 
         Registry& registry = TheRegistry();

@@ -35,9 +35,12 @@ struct NodeType {
 /// descriptors and unloads the library; every node it created must be destroyed first.
 class Module {
 public:
-    /// Loads the module at `path`. Throws ModuleError when the file is not a loadable library, lacks
-    /// one of the exports `NumPlugs`, `Plugin` and `Version`, or returns null for an index below the
-    /// count it gives.
+    /// Loads the module in the file `path` (a name without a folder is a file in the current one).
+    /// Throws ModuleError when the file is not a loadable library (on ELF systems: not a shared library
+    /// of this host's kind, or shorter than its segments need, found before the system loader maps it),
+    /// lacks one of the exports `NumPlugs`, `Plugin` and `Version`, gives a count outside 0 to 65536,
+    /// returns null for an index below the count it gives, or lets an exception out of one of its
+    /// functions (std::bad_alloc passes as it is).
     explicit Module(const std::string& path);
     ~Module();
     Module(const Module&) = delete;

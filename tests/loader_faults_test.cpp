@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 #include <new>
 #include <string>
@@ -65,23 +66,57 @@ private:
 
 using BrokenModule = VantrelTest;
 
+/// The real module's bytes, cut to `length` or with `bytes` written at `offset`.
+std::string ModuleBytes(std::size_t length = std::string::npos, std::size_t offset = 0,
+                        std::string bytes = "") {
+    std::string module = ReadFile(modulePath).substr(0, length);
+    return module.replace(offset, bytes.size(), bytes);
+}
+
 TEST_F(BrokenModule, VantrelRefusesItNamingTheFile) {
-    const std::string textFile = Write("module.so", "not a library\n");
+    const std::size_t moduleSize = ModuleBytes().size();
     struct Row {
         std::string path;
         std::string says;
     };
+    // Files in the folder vantrel runs in, named as a folder's files, which dlopen does not search for.
+    // ELF header fields: the class at byte 4, the file type at 16, the machine at 18 (little-endian).
     const Row rows[] = {
-        {textFile, "not a loadable library"},
+        {"./" + Write("module.so", "not a library\n"), "not a loadable library: expected an ELF file"},
+        {"./" + Write("empty.so", ""), "not a loadable library: expected an ELF file"},
+        // Cut short, as a copy that did not finish: the system loader would map pages past the end.
+        {"./" + Write("cut-4096.so", ModuleBytes(4096)),
+         "not a loadable library: the file is cut short: it has 4096 "
+         "bytes, segment "},
+        {"./" + Write("cut-half.so", ModuleBytes(moduleSize / 2)),
+         "not a loadable library: the file is cut short: it has " + std::to_string(moduleSize / 2) +
+             " bytes, segment "},
+        {"./" + Write("cut-header.so", ModuleBytes(64)),
+         "not a loadable library: the file is cut short: it has 64 bytes, its program headers end at "},
+        {"./" + Write("class32.so", ModuleBytes(std::string::npos, 4, "\x01")),
+         "not a loadable library: an ELF file of another word size or byte order than this host's"},
+        {"./" + Write("object.so", ModuleBytes(std::string::npos, 16, std::string("\x01\x00", 2))),
+         "not a loadable library: an ELF file of type 1, expected a shared library (3)"},
+        {"./" + Write("arm.so", ModuleBytes(std::string::npos, 18, std::string("\xb7\x00", 2))),
+         "not a loadable library: an ELF file for machine 183, expected this host's"},
         {QUIB_FIXTURE_NO_EXPORTS, "no export NumPlugs"},
         {QUIB_FIXTURE_NULL_PLUGIN, "Plugin(1) gave null, though NumPlugs gave 2"},
+        {QUIB_FIXTURE_ALL_INTS, "NumPlugs gave 2147483647, expected 0 to 65536"},
+        {QUIB_FIXTURE_COUNT_THROWS, "NumPlugs threw: no count today"},
     };
     for (const Row& row : rows) {
-        const RunResult run = Vantrel({"list", "--module", row.path});
-        EXPECT_EQ(run.status, 2) << row.path;
-        EXPECT_EQ(run.err.rfind("vantrel: " + row.path + ": ", 0), 0u) << run.err;
-        EXPECT_NE(run.err.find(row.says), std::string::npos) << run.err;
-        EXPECT_EQ(run.out, "");
+        SCOPED_TRACE(row.path);
+        // The module is loaded before the scene is read: eval needs no scene file to refuse it.
+        for (const std::vector<std::string>& command :
+             {std::vector<std::string>{"list"}, {"eval", "scene.json"}}) {
+            std::vector<std::string> arguments = {"--module", row.path};
+            arguments.insert(arguments.end(), command.begin(), command.end());
+            const RunResult run = Vantrel(arguments, "0 0 0\n");
+            EXPECT_EQ(run.status, 2) << command[0];
+            EXPECT_EQ(run.err.rfind("vantrel: " + row.path + ": " + row.says, 0), 0u) << run.err;
+            EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
+            EXPECT_EQ(run.out, "");
+        }
     }
 }
 
