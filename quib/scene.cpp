@@ -1,19 +1,22 @@
 #include "quib/scene.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cerrno>
-#include <charconv>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
+#include <iterator>
 #include <map>
+#include <new>
 #include <numbers>
 #include <optional>
-#include <sstream>
 #include <system_error>
-#include <type_traits>
 
 #include <nlohmann/json.hpp>
 
+#include "quib/json_path.h"
 #include "quib/stored_form.h"
 #include "quib/text.h"
 
@@ -62,14 +65,6 @@ int SampleDomain::HeightFor(int width) const {
 
 namespace {
 
-std::string Key(const std::string& path, const std::string& key) {
-    return path.empty() ? key : path + "." + key;
-}
-
-std::string Index(const std::string& path, std::size_t index) {
-    return path + "[" + std::to_string(index) + "]";
-}
-
 std::string Quoted(const std::string& text) {
     return json(text).dump();
 }
@@ -90,57 +85,28 @@ std::string NameList(const std::vector<std::string>& names) {
     return list;
 }
 
-/// The class id written as "0x92512342", or nothing when `text` is not one.
-std::optional<unsigned int> ParseClassId(const std::string& text) {
-    if (text.size() <= 2 || text[0] != '0' || (text[1] != 'x' && text[1] != 'X')) return std::nullopt;
-    unsigned int classId = 0;
-    const char* end = text.data() + text.size();
-    const auto [stop, error] = std::from_chars(text.data() + 2, end, classId, 16);
-    if (stop != end || error != std::errc()) return std::nullopt;
-    return classId;
+/// The keys of a scene's top level.
+constexpr const char* sceneKeys[] = {"format", "description", "nodes", "output", "domain"};
+
+/// The most lists and objects a scene holds one inside the other: its nodes' stored forms, in the list
+/// "nodes", in the top level.
+constexpr std::size_t sceneNesting = storedFormNesting + 2;
+
+/// A value that is not there, for keys a scene leaves out.
+const json& Missing() {
+    static const json missing;
+    return missing;
 }
 
-/// Line and column (both from 1) of the character at `offset` in `text`.
-std::string LineAndColumn(const std::string& text, std::size_t offset) {
-    offset = std::min(offset, text.size());
-    const auto begin = text.begin();
-    const auto lines = std::count(begin, begin + static_cast<std::ptrdiff_t>(offset), '\n');
-    const std::size_t lineStart = offset == 0 ? 0 : text.rfind('\n', offset - 1) + 1;  // npos + 1 == 0
-    return "line " + std::to_string(lines + 1) + ", column " + std::to_string(offset - lineStart + 1);
+/// The member `key` of `object`, or Missing().
+const json& Get(const json& object, const char* key) {
+    const auto found = object.find(key);
+    return found == object.end() ? Missing() : *found;
 }
-
-/// The reason in a parser message, without the library's prefix ("[json.exception.parse_error.101]")
-/// and its own position ("parse error at line 1, column 5: ").
-std::string ParseReason(const json::exception& error) {
-    const std::string message = error.what();
-    const std::size_t column = message.find(", column ");
-    const std::size_t start = column == std::string::npos ? message.find("] ") : message.find(": ", column);
-    return start == std::string::npos ? message : message.substr(start + 2);
-}
-
-/// The library's builder of a JSON value, which also notes where the parser stopped. Its exceptions
-/// carry no position when a number is beyond the range of a double.
-class JsonBuilder : public nlohmann::detail::json_sax_dom_parser<json> {
-public:
-    using json_sax_dom_parser::json_sax_dom_parser;
-
-    template <class Exception>
-    bool parse_error(std::size_t byte, const std::string& token, const Exception& error) {
-        // `byte` counts the characters read: for a number, to its end; otherwise to where the parser
-        // stopped, the last character read.
-        offset = std::is_same_v<Exception, json::out_of_range> ? byte - std::min(byte, token.size())
-                 : byte == 0                                   ? 0
-                                                               : byte - 1;
-        return json_sax_dom_parser::parse_error(byte, token, error);
-    }
-
-    std::size_t offset = 0;  ///< where in the text the parser stopped
-};
 
 /// A scene that is sound as a graph: every node has a unique id and a known type, every link and the
 /// output name a node, no links form a cycle and no chain of links is too deep to evaluate.
 struct CheckedScene {
-    json root;
     std::map<std::string, std::size_t> indexOf;  ///< node id to its index
     std::vector<const NodeType*> types;          ///< each node's type, in the order of the file
     std::vector<std::size_t> updateOrder;        ///< node indices, each after the nodes it reads
@@ -153,7 +119,7 @@ class SceneChecker {
 public:
     SceneChecker(const std::string& fileName, const Module& module) : fileName(fileName), module(module) {}
 
-    CheckedScene Check(const std::string& text);
+    CheckedScene Check(const json& root);
 
 private:
     /// One link of a node, which has a parameter that reads node `source`.
@@ -166,14 +132,13 @@ private:
         throw SceneError(fileName, where, expected);
     }
 
-    json Parse(const std::string& text) const;
     void CheckRoot(const json& root) const;
     void ReadNodes(const json& nodes);
     const NodeType* ReadType(const json& type, const std::string& path) const;
     std::size_t ReadId(const json& id, const std::string& path, const std::string& expected) const;
     void ReadLinks(const json& node, std::size_t reader, const std::string& path);
     std::vector<std::size_t> UpdateOrder() const;
-    void CheckLinkDepth(const std::vector<std::size_t>& updateOrder) const;
+    void CheckCost(const std::vector<std::size_t>& updateOrder) const;
     /// A node on the stack of the search for the update order.
     struct Step {
         std::size_t node = 0;
@@ -192,28 +157,13 @@ private:
     std::vector<std::vector<Link>> reads;        ///< each node's links to its sources
 };
 
-json SceneChecker::Parse(const std::string& text) const {
-    json root;
-    JsonBuilder builder(root);
-    try {
-        json::sax_parse(text, &builder);
-    } catch (const json::out_of_range& error) {
-        Fail(LineAndColumn(text, builder.offset),
-             "expected a number of at most 1.8e308 in size: " + ParseReason(error));
-    } catch (const json::exception& error) {
-        Fail(LineAndColumn(text, builder.offset), "malformed JSON: " + ParseReason(error));
-    }
-    return root;
-}
-
 void SceneChecker::CheckRoot(const json& root) const {
-    static const std::vector<std::string> keys = {"format", "description", "nodes", "output", "domain"};
     if (!root.is_object())
         Fail("(top level)", "expected an object with \"format\", \"nodes\" and \"output\"");
     for (const auto& [key, value] : root.items()) {
-        if (std::find(keys.begin(), keys.end(), key) == keys.end()) {
+        if (std::find(std::begin(sceneKeys), std::end(sceneKeys), key) == std::end(sceneKeys)) {
             Fail(key, "unknown key; expected one of " +
-                          NameList({"format", "description", "nodes", "output", "domain"}));
+                          NameList(std::vector<std::string>(std::begin(sceneKeys), std::end(sceneKeys))));
         }
     }
     const auto format = root.find("format");
@@ -233,11 +183,8 @@ const NodeType* SceneChecker::ReadType(const json& type, const std::string& path
     }
     if (found == nullptr) {
         std::vector<std::string> known;
-        for (const NodeType& each : module.Types()) {
-            std::ostringstream text;
-            text << Quoted(each.typeName) << " (0x" << std::hex << each.classId << ")";
-            known.push_back(text.str());
-        }
+        for (const NodeType& each : module.Types())
+            known.push_back(Quoted(each.typeName) + " (" + ClassIdText(each.classId) + ")");
         Fail(path, "expected a node type of the module, by name or class id: " + NameList(known));
     }
     return found;
@@ -249,7 +196,8 @@ std::size_t SceneChecker::ReadId(const json& id, const std::string& path, const 
         std::vector<std::string> known;
         for (const std::string& each : ids)
             known.push_back(Quoted(each));
-        Fail(path, expected + "; the ids are " + NameList(known));
+        Fail(path,
+             expected + (&id == &Missing() ? "" : ", not " + id.dump()) + "; the ids are " + NameList(known));
     }
     return found->second;
 }
@@ -259,25 +207,24 @@ void SceneChecker::ReadNodes(const json& nodes) {
     reads.resize(nodes.size());
     // Ids first, so that links may name nodes later in the list.
     for (std::size_t i = 0; i < nodes.size(); ++i) {
-        const std::string path = Index("nodes", i);
+        const std::string path = ElementPath("nodes", i);
         const json& node = nodes[i];
         if (!node.is_object()) Fail(path, "expected an object with \"id\" and \"type\"");
         const auto id = node.find("id");
         if (id == node.end() || !id->is_string() || id->get_ref<const std::string&>().empty() ||
             id->get_ref<const std::string&>()[0] == '@') {
-            Fail(Key(path, "id"), "expected a non-empty string not starting with '@'");
+            Fail(MemberPath(path, "id"), "expected a non-empty string not starting with '@'");
         }
         const auto [where, added] = indexOf.emplace(id->get<std::string>(), i);
         if (!added) {
-            Fail(Key(path, "id"), "expected an id of its own; " + id->dump() + " is also the id of " +
-                                      Index("nodes", where->second));
+            Fail(MemberPath(path, "id"), "expected an id of its own; " + id->dump() + " is also the id of " +
+                                             ElementPath("nodes", where->second));
         }
         ids.push_back(where->first);
-        const auto type = node.find("type");
-        types.push_back(ReadType(type == node.end() ? json() : *type, Key(path, "type")));
+        types.push_back(ReadType(Get(node, "type"), MemberPath(path, "type")));
     }
     for (std::size_t i = 0; i < nodes.size(); ++i)
-        ReadLinks(nodes[i], i, Index("nodes", i));
+        ReadLinks(nodes[i], i, ElementPath("nodes", i));
 }
 
 void SceneChecker::ReadLinks(const json& node, std::size_t reader, const std::string& path) {
@@ -286,9 +233,10 @@ void SceneChecker::ReadLinks(const json& node, std::size_t reader, const std::st
     for (const auto& [name, value] : params->items()) {
         if (!value.is_object()) continue;
         const auto link = value.find("link");
-        if (link == value.end() || *link == "@position") continue;
-        const std::string linkPath = Key(Key(Key(path, "params"), name), "link");
-        const std::size_t source = ReadId(*link, linkPath, "expected \"@position\" or the id of a node");
+        if (link == value.end() || *link == positionLink) continue;
+        const std::string linkPath = MemberPath(MemberPath(MemberPath(path, "params"), name), "link");
+        const std::size_t source =
+            ReadId(*link, linkPath, "expected " + Quoted(positionLink) + " or the id of a node");
         reads[reader].push_back({source, linkPath});
     }
 }
@@ -323,10 +271,17 @@ std::vector<std::size_t> SceneChecker::UpdateOrder() const {
     return order;
 }
 
-/// Refuses a chain of more than `maxLinkDepth` links, which evaluation, following links by recursion,
-/// could not surely follow. The chains are measured in `updateOrder`, sources first.
-void SceneChecker::CheckLinkDepth(const std::vector<std::size_t>& updateOrder) const {
+/// Refuses a scene that evaluation could not surely follow or afford: a chain of more than
+/// `maxLinkDepth` links, which evaluation follows by recursion, or a node whose sample takes more than
+/// `maxSampleEvaluations` node evaluations. A node reached along two chains of links is evaluated once
+/// for each, so the count can double with every node of a graph far smaller than its cost. Both are
+/// measured in `updateOrder`, sources first, so each node's sources are counted before it.
+void SceneChecker::CheckCost(const std::vector<std::size_t>& updateOrder) const {
     std::vector<std::size_t> depth(reads.size(), 0);  // the links of the longest chain from each node
+    // The evaluations of a sample of each node: itself and, for each link, a sample of its source. A
+    // node's count is checked before a node that reads it adds it, so none exceeds the bound, and their
+    // sum over a node's links, fewer than the keys of the file, cannot overflow.
+    std::vector<std::uint64_t> evaluations(reads.size(), 1);
     for (const std::size_t node : updateOrder) {
         for (const Link& link : reads[node]) {
             depth[node] = std::max(depth[node], depth[link.source] + 1);
@@ -334,6 +289,12 @@ void SceneChecker::CheckLinkDepth(const std::vector<std::size_t>& updateOrder) c
                 Fail(link.path, "expected chains of at most " + std::to_string(maxLinkDepth) +
                                     " links; this link starts one of " + std::to_string(depth[node]));
             }
+            evaluations[node] += evaluations[link.source];
+        }
+        if (evaluations[node] > maxSampleEvaluations) {
+            Fail(ElementPath("nodes", node),
+                 "expected a sample to take at most " + std::to_string(maxSampleEvaluations) +
+                     " node evaluations; this node's takes " + std::to_string(evaluations[node]));
         }
     }
 }
@@ -373,10 +334,10 @@ SampleDomain SceneChecker::ReadDomain(const json& domain) const {
     for (const auto& [key, value] : domain.items()) {
         if (key == "kind") continue;
         if (!plane || (key != "min" && key != "max")) {
-            Fail(Key("domain", key), plane ? "unknown key; expected \"kind\", \"min\" or \"max\""
-                                           : "unknown key; a sphere domain has only \"kind\"");
+            Fail(MemberPath("domain", key), plane ? "unknown key; expected \"kind\", \"min\" or \"max\""
+                                                  : "unknown key; a sphere domain has only \"kind\"");
         }
-        (key == "min" ? result.min : result.max) = ReadPoint(value, Key("domain", key));
+        (key == "min" ? result.min : result.max) = ReadPoint(value, MemberPath("domain", key));
     }
     if (!(result.min.x < result.max.x && result.min.y < result.max.y)) {
         Fail("domain.max", "expected a point above and to the right of domain.min");
@@ -384,30 +345,64 @@ SampleDomain SceneChecker::ReadDomain(const json& domain) const {
     return result;
 }
 
-CheckedScene SceneChecker::Check(const std::string& text) {
+CheckedScene SceneChecker::Check(const json& root) {
     CheckedScene scene;
-    scene.root = Parse(text);
-    const json& root = scene.root;
     CheckRoot(root);
-    const auto nodes = root.find("nodes");
-    ReadNodes(nodes == root.end() ? json() : *nodes);
-    const auto output = root.find("output");
-    scene.output =
-        ReadId(output == root.end() ? json() : *output, "output", "expected the id of the node to evaluate");
-    const auto domain = root.find("domain");
-    if (domain != root.end()) scene.domain = ReadDomain(*domain);
+    ReadNodes(Get(root, "nodes"));
+    scene.output = ReadId(Get(root, "output"), "output", "expected the id of the node to evaluate");
+    if (const json& domain = Get(root, "domain"); &domain != &Missing()) scene.domain = ReadDomain(domain);
     scene.updateOrder = UpdateOrder();
-    CheckLinkDepth(scene.updateOrder);
+    CheckCost(scene.updateOrder);
     scene.indexOf = std::move(indexOf);
     scene.types = std::move(types);
     return scene;
 }
 
+/// The scene's JSON; errors name the file.
+ParsedJson ParseScene(const std::string& text, const std::string& fileName) {
+    try {
+        return ParseJson(text, sceneNesting);
+    } catch (const JsonError& error) {
+        throw SceneError(fileName, error.Where(), error.Expected());
+    }
+}
+
+/// What `read` returns; where memory runs out, the program is told in words, as a failure of the
+/// program rather than of the scene.
+template <class Read>
+Scene Reading(const std::string& fileName, Read read) {
+    try {
+        return read();
+    } catch (const std::bad_alloc&) {
+        throw std::runtime_error("not enough memory to read " + fileName);
+    }
+}
+
+/// The text of the file at `path`.
+std::string ReadFile(const std::string& path) {
+    auto fail = [&] {
+        throw SceneError(path, "cannot read the file",
+                         std::error_code(errno, std::generic_category()).message());
+    };
+    std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "rb"), std::fclose);
+    if (!file) fail();
+    std::string text;
+    // Room for the whole file at once: growing by doubling would need half as much again.
+    struct stat status {};
+    if (::fstat(::fileno(file.get()), &status) == 0 && S_ISREG(status.st_mode))
+        text.reserve(static_cast<std::size_t>(status.st_size));
+    char buffer[1 << 16];
+    while (const std::size_t count = std::fread(buffer, 1, sizeof buffer, file.get()))
+        text.append(buffer, count);
+    if (std::ferror(file.get())) fail();
+    return text;
+}
+
 }  // namespace
 
-Scene Scene::FromText(const std::string& text, const std::string& fileName, const Module& module) {
-    CheckedScene checked = SceneChecker(fileName, module).Check(text);
-    const json& nodes = checked.root["nodes"];
+Scene Scene::FromJson(const nlohmann::json& root, const std::string& fileName, const Module& module) {
+    CheckedScene checked = SceneChecker(fileName, module).Check(root);
+    const json& nodes = root["nodes"];
     Scene scene;
     scene.domain = checked.domain;
     scene.indexOf = std::move(checked.indexOf);
@@ -415,7 +410,7 @@ Scene Scene::FromText(const std::string& text, const std::string& fileName, cons
     for (const NodeType* type : checked.types) {
         std::unique_ptr<Function> function = type->Create();
         if (!function) {
-            throw SceneError(fileName, Key(Index("nodes", scene.nodes.size()), "type"),
+            throw SceneError(fileName, MemberPath(ElementPath("nodes", scene.nodes.size()), "type"),
                              "expected a type whose descriptor creates a function node; the descriptor of " +
                                  Quoted(type->typeName) + " in " + module.Path() + " created none");
         }
@@ -423,7 +418,7 @@ Scene Scene::FromText(const std::string& text, const std::string& fileName, cons
     }
     for (std::size_t i = 0; i < nodes.size(); ++i) {
         QuibInputStream in(nodes[i]);  // Load checks the type too: it is this node's
-        in.path = Index("nodes", i);
+        in.path = ElementPath("nodes", i);
         in.ignoredKeys = {"id"};
         in.resolveLink = [&scene](const std::string& id) { return scene.Node(id); };
         try {
@@ -439,19 +434,16 @@ Scene Scene::FromText(const std::string& text, const std::string& fileName, cons
     return scene;
 }
 
+Scene Scene::FromText(const std::string& text, const std::string& fileName, const Module& module) {
+    return Reading(fileName, [&] { return FromJson(ParseScene(text, fileName).Value(), fileName, module); });
+}
+
 Scene Scene::FromFile(const std::string& path, const Module& module) {
-    auto fail = [&] {
-        throw SceneError(path, "cannot read the file",
-                         std::error_code(errno, std::generic_category()).message());
-    };
-    std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "rb"), std::fclose);
-    if (!file) fail();
-    std::string text;
-    char buffer[1 << 16];
-    while (const std::size_t count = std::fread(buffer, 1, sizeof buffer, file.get()))
-        text.append(buffer, count);
-    if (std::ferror(file.get())) fail();
-    return FromText(text, path, module);
+    return Reading(path, [&] {
+        // The text goes before the nodes are made: only its parsed value is needed from here on.
+        const ParsedJson root = ParseScene(ReadFile(path), path);
+        return FromJson(root.Value(), path, module);
+    });
 }
 
 Scene::Scene(Scene&&) noexcept = default;

@@ -22,6 +22,8 @@
 #include <string>
 #include <vector>
 
+#include <nlohmann/json_fwd.hpp>
+
 #include "host/function.h"
 #include "host/values.h"
 #include "quib/module_loader.h"
@@ -36,6 +38,13 @@ inline constexpr const char* sceneFormat = "vantrel-scene/1";
 /// evaluates it; a thousand links take a few hundred kilobytes even under AddressSanitizer, within the
 /// smallest stacks (1 MB) a host thread is likely to have.
 inline constexpr std::size_t maxLinkDepth = 1000;
+
+/// The most node evaluations one sample of a node may take: itself and, for each of its links, a sample
+/// of the node it reads, counted once for every chain of links that reaches it. Links that fan out and
+/// meet again double the count with each step: forty nodes that each read the one before through two
+/// parameters would take 2^41 evaluations, hours, a sample. A hundred thousand take a few milliseconds.
+/// What a node does in its own evaluation ("Iterations" of the leapfrog fractal) is not counted.
+inline constexpr std::size_t maxSampleEvaluations = 100000;
 
 /// A scene that cannot be used. what() reads "file: where: what was expected", where `where` is a JSON
 /// path such as `nodes[2].params.Subdivision`, or "line 3, column 14" for malformed JSON.
@@ -70,9 +79,11 @@ struct SampleDomain {
 
 /// A graph of nodes created through a module's descriptors and filled from their stored forms.
 ///
-/// Loading checks the whole scene before it creates a node: the format tag, unique ids, known types, an
-/// output naming a node, links naming a node (or "@position"), no cycle of links and no chain of more
-/// than `maxLinkDepth` links, and a plane domain with min below and left of max. Then it creates
+/// Loading checks the whole scene before it creates a node: well-formed JSON with each key once in its
+/// object and nesting no deeper than a scene uses, the format tag, unique ids, known types, an output
+/// naming a node, links naming a node (or "@position"), no cycle of links, no chain of more than
+/// `maxLinkDepth` links, no sample of more than `maxSampleEvaluations` node evaluations, and a plane
+/// domain with min below and left of max. Then it creates
 /// every node, loads its stored form (`Function::Load`, which checks parameters, curves and gradients)
 /// and calls `Update` on every node, sources before the nodes that read them.
 ///
@@ -81,7 +92,7 @@ struct SampleDomain {
 class Scene {
 public:
     /// Reads the scene file at `path`. Throws SceneError naming `path` when the file cannot be read or
-    /// the scene is bad.
+    /// the scene is bad, and std::runtime_error "not enough memory to read PATH" when memory runs out.
     static Scene FromFile(const std::string& path, const Module& module);
     /// Reads a scene from `text`; errors name `fileName`.
     static Scene FromText(const std::string& text, const std::string& fileName, const Module& module);
@@ -98,6 +109,8 @@ public:
 
 private:
     Scene() = default;
+    /// The scene of the parsed `root`, which is read once and not kept.
+    static Scene FromJson(const nlohmann::json& root, const std::string& fileName, const Module& module);
 
     std::vector<std::unique_ptr<Function>> nodes;  ///< in the order of the file
     std::map<std::string, std::size_t> indexOf;    ///< node id to its index in `nodes`

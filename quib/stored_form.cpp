@@ -15,10 +15,25 @@
 #include "host/curve_holder.h"
 #include "host/gradient.h"
 #include "host/param.h"
+#include "quib/json_path.h"
 #include "quib/module_loader.h"
 #include "quib/text.h"
 
 namespace quib {
+
+std::string ClassIdText(unsigned int classId) {
+    char hex[16];
+    return "0x" + std::string(hex, std::to_chars(hex, hex + sizeof hex, classId, 16).ptr);
+}
+
+std::optional<unsigned int> ParseClassId(const std::string& text) {
+    if (text.size() <= 2 || text[0] != '0' || (text[1] != 'x' && text[1] != 'X')) return std::nullopt;
+    unsigned int classId = 0;
+    const char* end = text.data() + text.size();
+    const auto [stop, error] = std::from_chars(text.data() + 2, end, classId, 16);
+    if (stop != end || error != std::errc()) return std::nullopt;
+    return classId;
+}
 
 StoredFormError::StoredFormError(const std::string& path, const std::string& expected)
     : std::runtime_error((path.empty() ? std::string("stored node") : path) + ": expected " + expected),
@@ -30,10 +45,13 @@ StoredFormError::StoredFormError(const std::string& path, const std::string& exp
 namespace {
 
 using nlohmann::json;
+using quib::ElementPath;
+using quib::MemberPath;
+using quib::positionLink;
 using quib::StoredFormError;
 
-/// The link text that names the sample position instead of a node.
-constexpr const char* positionLink = "@position";
+/// The keys of a stored form, in the order they are written.
+constexpr const char* storedFormKeys[] = {"type", "params", "curves", "gradients"};
 /// The channel names of a three-curve holder, in channel order.
 constexpr const char* channelNames[] = {"red", "green", "blue"};
 
@@ -103,13 +121,6 @@ struct Staging {
     std::vector<CurveSetting> curves;
     std::vector<GradientSetting> gradients;
 };
-
-std::string Member(const std::string& path, const std::string& key) {
-    return path.empty() ? key : path + "." + key;
-}
-std::string Element(const std::string& path, std::size_t index) {
-    return path + "[" + std::to_string(index) + "]";
-}
 
 /// `what` followed by the quoted names, or a note that there are none.
 template <class List, class NameOf>
@@ -191,9 +202,9 @@ public:
         const json& object = Object(in.object, in.path);
         // The type first: an object of another type is foreign, whatever else is wrong with it.
         if (const auto type = object.find("type"); type != object.end())
-            ReadType(*type, Member(in.path, "type"));
+            ReadType(*type, MemberPath(in.path, "type"));
         for (const auto& [key, value] : object.items()) {
-            const std::string path = Member(in.path, key);
+            const std::string path = MemberPath(in.path, key);
             if (key == "type") {
                 continue;
             } else if (key == "params") {
@@ -203,45 +214,44 @@ public:
             } else if (key == "gradients") {
                 ReadGradients(Object(value, path), path);
             } else if (std::find(in.ignoredKeys.begin(), in.ignoredKeys.end(), key) == in.ignoredKeys.end()) {
-                throw StoredFormError(path,
-                                      "one of the keys \"type\", \"params\", \"curves\", \"gradients\"");
+                throw StoredFormError(path, KnownKeys());
             }
         }
         return std::move(staging);
     }
 
 private:
+    /// "one of the keys ...": those the caller lets through, then the stored form's own.
+    std::string KnownKeys() const {
+        std::vector<std::string> keys = in.ignoredKeys;
+        keys.insert(keys.end(), std::begin(storedFormKeys), std::end(storedFormKeys));
+        std::vector<const std::string*> list;
+        for (const std::string& key : keys)
+            list.push_back(&key);
+        return OneOf("keys", list, std::identity());
+    }
+
     /// The type must be this node's: its own type name, its descriptor's, or its class id in hex.
     void ReadType(const json& value, const std::string& path) {
         const unsigned int classId = node.ClassID();
         Plugin* descriptor = quib::FindDescriptor(classId);
         const std::string typeName = node.TypeName();
         const std::string plugName = descriptor ? descriptor->TypeName() : typeName;
-        char hex[16];
-        const std::string classText =
-            "0x" + std::string(hex, std::to_chars(hex, hex + sizeof hex, classId, 16).ptr);
+        const std::string classText = quib::ClassIdText(classId);
 
         std::string expected = "the type " + json(plugName).dump();
         if (typeName != plugName) expected += " or " + json(typeName).dump();
         expected += " or " + json(classText).dump();
         if (!value.is_string()) throw StoredFormError(path, expected);
         const std::string& text = value.get_ref<const std::string&>();
-        if (text != typeName && text != plugName && !IsClassId(text, classId)) {
+        if (text != typeName && text != plugName && quib::ParseClassId(text) != classId) {
             throw StoredFormError(path, expected + ", not " + value.dump());
         }
     }
 
-    static bool IsClassId(const std::string& text, unsigned int classId) {
-        if (text.size() < 3 || text[0] != '0' || (text[1] != 'x' && text[1] != 'X')) return false;
-        unsigned int value = 0;
-        const char* end = text.data() + text.size();
-        const auto result = std::from_chars(text.data() + 2, end, value, 16);
-        return result.ec == std::errc() && result.ptr == end && value == classId;
-    }
-
     void ReadParams(const json& object, const std::string& path) {
         for (const auto& [name, value] : object.items()) {
-            const std::string paramPath = Member(path, name);
+            const std::string paramPath = MemberPath(path, name);
             Param* param = node.FindParam(name);
             if (!param) throw StoredFormError(paramPath, OneOf("parameters", node.Params(), &Param::Name));
             staging.params.push_back(ReadParam(*param, value, paramPath));
@@ -265,7 +275,7 @@ private:
             Array(value, path, count, "a list of " + std::to_string(count) + " numbers, or a link");
             for (int i = 0; i < count; ++i) {
                 const std::optional<double> real = ReadReal(value[i]);
-                if (!real) throw StoredFormError(Element(path, i), "a number");
+                if (!real) throw StoredFormError(ElementPath(path, i), "a number");
                 constant[i] = *real;
             }
         }
@@ -278,7 +288,7 @@ private:
         if (object.size() != 1 || link == object.end()) {
             throw StoredFormError(path, "a value, or a link such as {\"link\": \"@position\"}");
         }
-        const std::string linkPath = Member(path, "link");
+        const std::string linkPath = MemberPath(path, "link");
         if (!link->is_string()) throw StoredFormError(linkPath, "a node id or \"@position\"");
         const std::string& id = link->get_ref<const std::string&>();
         if (id == positionLink) return {&param, Param::Source::Position, nullptr, {}};
@@ -291,7 +301,7 @@ private:
 
     void ReadCurves(const json& object, const std::string& path) {
         for (const auto& [name, value] : object.items()) {
-            const std::string curvePath = Member(path, name);
+            const std::string curvePath = MemberPath(path, name);
             CurveHolder* curve = Find(node.Curves(), name, &CurveHolder::Name);
             if (!curve) throw StoredFormError(curvePath, OneOf("curves", node.Curves(), &CurveHolder::Name));
             if (curve->Form() == 1) {
@@ -299,7 +309,7 @@ private:
                 continue;
             }
             for (const auto& [channelName, points] : Object(value, curvePath).items()) {
-                const std::string channelPath = Member(curvePath, channelName);
+                const std::string channelPath = MemberPath(curvePath, channelName);
                 const auto channel = std::find(std::begin(channelNames), std::end(channelNames), channelName);
                 if (channel == std::end(channelNames)) {
                     throw StoredFormError(channelPath, "one of the channels \"red\", \"green\", \"blue\"");
@@ -315,12 +325,12 @@ private:
             throw StoredFormError(path, "a list of at least one [x, y] point");
         std::vector<CurveHolder::Point> points;
         for (std::size_t i = 0; i < value.size(); ++i) {
-            const std::string pointPath = Element(path, i);
+            const std::string pointPath = ElementPath(path, i);
             const json& pair = Array(value[i], pointPath, 2, "an [x, y] point");
-            const CurveHolder::Point point{ReadFinite(pair[0], Element(pointPath, 0)),
-                                           ReadFinite(pair[1], Element(pointPath, 1))};
+            const CurveHolder::Point point{ReadFinite(pair[0], ElementPath(pointPath, 0)),
+                                           ReadFinite(pair[1], ElementPath(pointPath, 1))};
             if (i > 0 && !(points.back().x < point.x)) {
-                throw StoredFormError(Element(pointPath, 0), "an x above the previous point's");
+                throw StoredFormError(ElementPath(pointPath, 0), "an x above the previous point's");
             }
             points.push_back(point);
         }
@@ -329,7 +339,7 @@ private:
 
     void ReadGradients(const json& object, const std::string& path) {
         for (const auto& [label, value] : object.items()) {
-            const std::string gradientPath = Member(path, label);
+            const std::string gradientPath = MemberPath(path, label);
             Gradient* gradient = Find(node.Gradients(), label, &Gradient::Label);
             if (!gradient) {
                 throw StoredFormError(gradientPath, OneOf("gradients", node.Gradients(), &Gradient::Label));
@@ -344,16 +354,16 @@ private:
         }
         std::vector<Gradient::Stop> stops;
         for (std::size_t i = 0; i < value.size(); ++i) {
-            const std::string stopPath = Element(path, i);
+            const std::string stopPath = ElementPath(path, i);
             const json& pair = Array(value[i], stopPath, 2, "a [position, [r, g, b]] stop");
-            const std::string colourPath = Element(stopPath, 1);
+            const std::string colourPath = ElementPath(stopPath, 1);
             const json& rgb = Array(pair[1], colourPath, 3, "an [r, g, b] colour");
-            const Gradient::Stop stop{
-                ReadFinite(pair[0], Element(stopPath, 0)),
-                {ReadFinite(rgb[0], Element(colourPath, 0)), ReadFinite(rgb[1], Element(colourPath, 1)),
-                 ReadFinite(rgb[2], Element(colourPath, 2))}};
+            const Gradient::Stop stop{ReadFinite(pair[0], ElementPath(stopPath, 0)),
+                                      {ReadFinite(rgb[0], ElementPath(colourPath, 0)),
+                                       ReadFinite(rgb[1], ElementPath(colourPath, 1)),
+                                       ReadFinite(rgb[2], ElementPath(colourPath, 2))}};
             if (i > 0 && !(stops.back().position < stop.position)) {
-                throw StoredFormError(Element(stopPath, 0), "a position above the previous stop's");
+                throw StoredFormError(ElementPath(stopPath, 0), "a position above the previous stop's");
             }
             stops.push_back(stop);
         }

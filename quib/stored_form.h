@@ -11,15 +11,30 @@
 /// A grey curve is a plain list of [x, y] points. Reals that are not finite are written as the strings
 /// "nan", "inf" and "-inf". Whatever an object omits keeps the node's current value.
 
+#include <cstddef>
 #include <functional>
+#include <optional>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 #include <nlohmann/json.hpp>
 
 #include "host/function.h"
 
 namespace quib {
+
+/// The link text that names the sample position instead of a node.
+inline constexpr const char* positionLink = "@position";
+
+/// The most lists and objects a stored form holds one inside the other: a gradient stop's colour, in
+/// the stop, in the gradient's list, in "gradients", in the node's object.
+inline constexpr std::size_t storedFormNesting = 5;
+
+/// A node type's class id as a stored form writes it, "0x92512342".
+std::string ClassIdText(unsigned int classId);
+/// The class id `text` writes ("0x" or "0X" and hexadecimal digits), or nothing when it is not one.
+std::optional<unsigned int> ParseClassId(const std::string& text);
 
 /// A stored form that cannot be read: `path` is where (a JSON path such as `nodes[2].params.Subdivision`),
 /// and what() says both where and what was expected.

@@ -414,7 +414,7 @@ const BadScene badScenes[] = {
      "nodes[0].gradients.X color[1][0]: expected a position above the previous stop's"},
     // Links.
     {SCENE(R"~([ { "id": "a", "type": "Curve3", "params": { "In": { "link": "b" } } } ])~"),
-     "nodes[0].params.In.link: expected \"@position\" or the id of a node; the ids are \"a\""},
+     "nodes[0].params.In.link: expected \"@position\" or the id of a node, not \"b\"; the ids are \"a\""},
     {SCENE(R"~([ { "id": "a", "type": "Curve3", "params": { "In": { "link": "@where" } } } ])~"),
      "nodes[0].params.In.link: expected \"@position\" or the id of a node"},
     {SCENE(

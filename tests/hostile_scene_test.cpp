@@ -1,0 +1,168 @@
+// Scenes written to hurt the loader, run through vantrel as a hostile user would: nesting far deeper
+// than the format uses, graphs whose samples cost more than any render could wait for, keys given
+// twice, a NUL byte that once ended the text early, and a scene larger than the memory the program may
+// have. Each is refused with the file, the place and what was expected, and nothing is evaluated.
+
+#include <gtest/gtest.h>
+
+#include <cstddef>
+#include <string>
+
+#include "tests/vantrel_run.h"
+
+namespace vantrel::test {
+namespace {
+
+const std::string head = R"({"format": "vantrel-scene/1", "output": "a", "nodes": )";
+
+/// A scene whose "nodes" holds `levels` lists, one inside the other.
+std::string Nested(std::size_t levels) {
+    return head + std::string(levels, '[') + std::string(levels, ']') + "}";
+}
+
+/// "line 1, column N" of the character `skip` places after the `nth` (from 0) `needle` in the one-line
+/// `text`.
+std::string At(const std::string& text, const std::string& needle, int nth = 0, std::size_t skip = 0) {
+    std::size_t offset = text.find(needle);
+    for (int i = 0; i < nth; ++i)
+        offset = text.find(needle, offset + 1);
+    return "line 1, column " + std::to_string(offset + skip + 1);
+}
+
+/// A scene of `doublings` Vector to color nodes after a first that reads the position, each reading
+/// the node before it through both "In" and "Weights": a sample of node k evaluates 2^(k+1) - 1 nodes.
+std::string Doubling(int doublings) {
+    std::string nodes =
+        R"([{"id": "n0", "type": "Vector to color", "params": {"In": {"link": "@position"}}})";
+    for (int k = 1; k <= doublings; ++k) {
+        const std::string before = "n" + std::to_string(k - 1);
+        nodes += R"(, {"id": "n)" + std::to_string(k) + R"(", "type": "Vector to color", "params": )";
+        nodes += R"({"In": {"link": ")" + before + R"("}, "Weights": {"link": ")" + before + R"("}}})";
+    }
+    return R"({"format": "vantrel-scene/1", "output": "n)" + std::to_string(doublings) + R"(", "nodes": )" +
+           nodes + "]}";
+}
+
+const std::string lattice = R"~({"id": "a", "type": "Hexagonal lattice 3D(1)", "params": )~";
+const std::string deepColour =
+    head + R"([{"id": "a", "type": "Vector to color", "gradients": {"X color": [[0, [[1, 1, 1]]]]}}]})";
+const std::string deepLink =
+    head + R"([{"id": "a", "type": "Curve3", "params": {"In": {"link": {"a": {"b": {}}}}}}]})";
+const std::string twiceOnTop = R"({"format": "vantrel-scene/1", "output": "a", "output": "b", "nodes": []})";
+const std::string twiceInLink =
+    head + R"([{"id": "a", "type": "Curve3", "params": {"In": {"link": "@position", "link": "a"}}}]})";
+const std::string twiceInChannels = head + R"([{"id": "a", "type": "Curve3", "curves": {"Curve": )"
+                                           R"({"red": [[0, 0]], "blue": [[0, 1]], "red": [[0, 1]]}}}]})";
+const std::string twiceEscaped = head + R"([{"id": "a", "t\u0079pe": "Curve3", "type": "Curve3"}]})";
+const std::string twiceInSecondNode = head + R"([{"id": "a", "type": "Curve3"}, {"id": "b", "id": "c"}]})";
+const std::string oneNode = head + R"([{"id": "a", "type": "Curve3"}]})";
+const std::string nulInString = head + R"([{"id": "a)" + std::string(1, '\0') + R"(", "type": "Curve3"}]})";
+
+const std::string tooDeep = ": expected at most 7 levels of nested lists and objects";
+const std::string twice = ": expected each key once in its object; this is the second, at ";
+const std::string nul = ": malformed JSON: a NUL character, which JSON text cannot hold";
+
+struct Hostile {
+    const char* what;
+    std::string scene;
+    std::string message;  ///< after "vantrel: hostile.json: "
+};
+
+const Hostile hostile[] = {
+    // Deep nesting: the parser stops at the first list or object deeper than any scene uses (the
+    // colour of a gradient stop, seven levels down), where a copy of the tree once overflowed the stack.
+    {"130,000 lists", Nested(130000), At(Nested(130000), "[", 6) + tooDeep},
+    {"8 lists", Nested(8), At(Nested(8), "[", 6) + tooDeep},
+    {"7 lists and an object", head + "[[[[[[{}]]]]]]}", At(head + "[[[[[[{}]]]]]]}", "{}") + tooDeep},
+    {"a colour one level too deep", deepColour, At(deepColour, "[[1", 0, 1) + tooDeep},
+    {"objects", deepLink, At(deepLink, "{}") + tooDeep},
+    // The same key twice: the second is named by its path, with where it starts.
+    {"top level", twiceOnTop, "output" + twice + At(twiceOnTop, "\"output\"", 1)},
+    {"parameter", head + "[" + lattice + "{\"Subdivision\": 4,\n  \"Subdivision\": 9}}]}",
+     "nodes[0].params.Subdivision" + twice + "line 2, column 3"},
+    {"link", twiceInLink, "nodes[0].params.In.link" + twice + At(twiceInLink, "\"link\"", 1)},
+    {"curve channel", twiceInChannels,
+     "nodes[0].curves.Curve.red" + twice + At(twiceInChannels, "\"red\"", 1)},
+    {"escaped key", twiceEscaped, "nodes[0].type" + twice + At(twiceEscaped, "\"type\"")},
+    {"second node", twiceInSecondNode, "nodes[1].id" + twice + At(twiceInSecondNode, "\"id\"", 2)},
+    {"domain",
+     oneNode.substr(0, oneNode.size() - 1) +
+         ",\n  \"domain\": {\"kind\": \"plane\", \"min\": [0, 0], \"kind\": \"sphere\"}}",
+     "domain.kind" + twice + "line 2, column 46"},
+    // A NUL byte: the text goes on after it, and is not JSON.
+    {"NUL after a scene", oneNode + std::string(1, '\0') + R"({"this is": "not json)",
+     "line 1, column " + std::to_string(oneNode.size() + 1) + nul},
+    {"NUL in a string", nulInString, At(nulInString, std::string(1, '\0')) + nul},
+    // The cost of a sample: node 16 of the doubling graph evaluates 2^17 - 1 nodes a sample.
+    {"doubling graph", Doubling(16),
+     "nodes[16]: expected a sample to take at most 100000 node evaluations; this node's takes 131071"},
+    {"forty doublings", Doubling(40),
+     "nodes[16]: expected a sample to take at most 100000 node evaluations; this node's takes 131071"},
+    // Messages that say what they got.
+    {"link to a missing node", head + R"([{"id": "a", "type": "Curve3", "params": {"In": {"link": "b"}}}]})",
+     R"(nodes[0].params.In.link: expected "@position" or the id of a node, not "b"; the ids are "a")"},
+    {"output naming a missing node",
+     R"({"format": "vantrel-scene/1", "output": "b", "nodes": [{"id": "a", "type": "Curve3"}]})",
+     R"(output: expected the id of the node to evaluate, not "b"; the ids are "a")"},
+    {"unknown node key", head + R"([{"id": "a", "type": "Curve3", "colour": 1}]})",
+     R"(nodes[0].colour: expected one of the keys "id", "type", "params", "curves", "gradients")"},
+};
+
+class HostileScene : public VantrelTest {};
+
+TEST_F(HostileScene, IsRefusedWithWhereAndWhy) {
+    for (const Hostile& each : hostile) {
+        SCOPED_TRACE(each.what);
+        Write("hostile.json", each.scene);
+        // No samples: before the cost was bounded, the graph of forty doublings loaded and its first
+        // sample took hours.
+        const RunResult run = Vantrel({"eval", "hostile.json"});
+        EXPECT_EQ(run.status, 2);
+        EXPECT_EQ(run.err, "vantrel: hostile.json: " + each.message + "\n");
+    }
+}
+
+// What the refusals leave alone: seven levels of nesting, the same key in different objects, and a
+// graph of 2^16 - 1 evaluations a sample, below the bound.
+TEST_F(HostileScene, TheLimitsThemselvesLoad) {
+    const std::string scenes[] = {
+        head + R"([{"id": "a", "type": "Vector to color", "params": {"In": {"link": "@position"}},)"
+               R"( "gradients": {"X color": [[0, [1, 0.5, 0.25]]]}}]})",
+        head + R"([{"id": "a", "type": "Curve3", "curves": {"Curve": {"red": [[0, 0]], "blue": [[0, 1]]}}},)"
+               R"( {"id": "b", "type": "Curve3", "curves": {"Curve": {"red": [[0, 0]]}}}]})",
+        Doubling(15),
+    };
+    for (const std::string& scene : scenes) {
+        SCOPED_TRACE(scene);
+        Write("limit.json", scene);
+        const RunResult run = Vantrel({"eval", "limit.json", "--type", "double"}, "0.5 0.25 0\n");
+        EXPECT_EQ(run.status, 0) << run.err;
+        EXPECT_EQ(run.err, "");
+        EXPECT_FALSE(run.out.empty());
+    }
+}
+
+// A scene far larger than the address space the program may have (64 MB of text, each "0" a 16-byte
+// value once parsed): the program says so and ends with status 1. The library's own way of freeing a
+// tree allocates, which in the unwinding ended the program with std::terminate. AddressSanitizer cannot
+// start under a limit of the address space, so this runs in the builds without it.
+TEST_F(HostileScene, TooLargeForMemoryIsSaid) {
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "AddressSanitizer ends the program where operator new would throw";
+#endif
+    std::string scene = head + "[";
+    for (int i = 0; i < 32 * 1024 * 1024; ++i)
+        scene += "0,";
+    scene += "0]}";
+    Write("large.json", scene);
+    const RunResult run = Process({"/bin/sh", "-c", "ulimit -v 400000 && exec \"$0\" \"$@\"", VANTREL_PATH,
+                                   "eval", "large.json"},
+                                  work, root / "streams", "0 0 0\n")
+                              .Wait();
+    EXPECT_EQ(run.status, 1) << run.err;
+    EXPECT_EQ(run.err, "vantrel: not enough memory to read large.json\n");
+    EXPECT_EQ(run.out, "");
+}
+
+}  // namespace
+}  // namespace vantrel::test
