@@ -196,8 +196,8 @@ std::size_t SceneChecker::ReadId(const json& id, const std::string& path, const 
         std::vector<std::string> known;
         for (const std::string& each : ids)
             known.push_back(Quoted(each));
-        Fail(path,
-             expected + (&id == &Missing() ? "" : ", not " + id.dump()) + "; the ids are " + NameList(known));
+        Fail(path, expected + (&id == &Missing() ? "" : ", not " + Excerpt(id.dump())) + "; the ids are " +
+                       NameList(known));
     }
     return found->second;
 }
