@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <iterator>
+#include <limits>
 #include <map>
 #include <new>
 #include <numbers>
@@ -53,14 +54,15 @@ Vec3d SampleDomain::Position(double u, double v) const {
     return {ring * std::cos(longitude), ring * std::sin(longitude), std::sin(latitude)};
 }
 
-int SampleDomain::HeightFor(int width) const {
+double SampleDomain::HeightFor(int width) const {
     // Halving both extents where one overflows keeps their ratio.
     const double scale = Overflows(min, max) ? 0.5 : 1.0;
     const double aspect =
         kind == Kind::Sphere ? 0.5 : (max.y * scale - min.y * scale) / (max.x * scale - min.x * scale);
     const double height = std::round(width * aspect);
-    // Not-a-number, from a plane without extent (which loading refuses), becomes 1 too.
-    return !(height >= 1.0) ? 1 : height > 1e9 ? 1000000000 : static_cast<int>(height);
+    // Not-a-number, from a plane without extent (which loading refuses), becomes 1 too; a ratio beyond
+    // the largest double, from a plane far narrower than high, that double.
+    return !(height >= 1.0) ? 1.0 : std::min(height, std::numeric_limits<double>::max());
 }
 
 namespace {

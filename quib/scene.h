@@ -73,8 +73,9 @@ struct SampleDomain {
     Vec3d Position(double u, double v) const;
 
     /// The height of an image `width` pixels wide whose pixels cover squares of the domain (twice as
-    /// wide as high for the sphere), from 1 to 10^9.
-    int HeightFor(int width) const;
+    /// wide as high for the sphere): a whole number of at least 1, which may be far beyond any image's
+    /// size (about 5.12e302 for a plane 1e-300 wide and 1 high at 512), at most the largest double.
+    double HeightFor(int width) const;
 };
 
 /// A graph of nodes created through a module's descriptors and filled from their stored forms.

@@ -194,7 +194,7 @@ void RenderRows(Function& node, const quib::SampleDomain& domain, int width, int
 template <class T>
 void ExpectSplitRenderMatchesSerial(const quib::Scene& scene) {
     constexpr int width = 48;
-    const int height = scene.Domain().HeightFor(width);
+    const int height = static_cast<int>(scene.Domain().HeightFor(width));
     const std::size_t size = static_cast<std::size_t>(width) * height;
     std::vector<T> serial(size);
     RenderRows(scene.Output(), scene.Domain(), width, height, 0, 1, serial);

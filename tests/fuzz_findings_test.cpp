@@ -51,10 +51,7 @@ TEST(SceneFindings, ImageHeightOfADomainWhoseExtentsOverflow) {
         "domain": {"kind": "plane", "min": [-1e308, -1e308], "max": [1e308, 1e308]}})json";
     const quib::Scene scene = quib::Scene::FromText(text, "wide.json", TheModule());
     for (const int width : {1, 512}) {
-        const int height = scene.Domain().HeightFor(width);
-        EXPECT_GE(height, 1) << width;
-        EXPECT_LE(height, 1000000000) << width;
-        EXPECT_EQ(height, width);
+        EXPECT_EQ(scene.Domain().HeightFor(width), width);
     }
     const struct {
         double u, v, x, y;

@@ -142,6 +142,25 @@ TEST_F(HostileScene, TheLimitsThemselvesLoad) {
     }
 }
 
+// A plane domain far narrower than high makes an image taller than any render: the message gives the
+// height it would have (at vantrel's default width of 512), which it once gave as 1000000000.
+TEST_F(HostileScene, ImageTooHighForItsDomainSaysHowHigh) {
+    const struct {
+        const char* width;
+        const char* height;
+    } cases[] = {{"1e-300", "about 5.12e+302"}, {"1e-320", "about 1.8e+308"}, {"0.0128", "40000"}};
+    for (const auto& each : cases) {
+        SCOPED_TRACE(each.width);
+        Write("narrow.json", oneNode.substr(0, oneNode.size() - 1) +
+                                 R"(, "domain": {"kind": "plane", "max": [)" + each.width + ", 1]}}");
+        const RunResult run = Vantrel({"render", "narrow.json", "-o", "narrow.png"});
+        EXPECT_EQ(run.status, 2);
+        EXPECT_EQ(run.err,
+                  std::string("vantrel: narrow.json: domain: at a width of 512 the image would be ") +
+                      each.height + " pixels high; expected at most 32768 (or give --size)\n");
+    }
+}
+
 // A scene far larger than the address space the program may have (64 MB of text, each "0" a 16-byte
 // value once parsed): the program says so and ends with status 1. The library's own way of freeing a
 // tree allocates, which in the unwinding ended the program with std::terminate. AddressSanitizer cannot

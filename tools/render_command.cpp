@@ -179,12 +179,15 @@ void Render(const quib::Module& module, const RenderOptions& options, std::ostre
     const std::filesystem::path output = OutputPath(options);
     const quib::Scene scene = quib::Scene::FromFile(options.scene, module);
     const int width = options.width;
-    const int height = options.height > 0 ? options.height : scene.Domain().HeightFor(width);
-    if (height > largestSide) {
+    const double domainHeight = options.height > 0 ? options.height : scene.Domain().HeightFor(width);
+    if (domainHeight > largestSide) {
+        char figure[32];
+        std::snprintf(figure, sizeof figure, domainHeight < 1e15 ? "%.0f" : "about %.3g", domainHeight);
         throw InputError(options.scene + ": domain: at a width of " + std::to_string(width) +
-                         " the image would be " + std::to_string(height) + " pixels high; expected at most " +
+                         " the image would be " + figure + " pixels high; expected at most " +
                          std::to_string(largestSide) + " (or give --size)");
     }
+    const int height = static_cast<int>(domainHeight);
     const int threads =
         options.threads > 0 ? options.threads : std::max(1u, std::thread::hardware_concurrency());
 
