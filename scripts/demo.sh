@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs what the build needs, builds the optimised configuration, lists the module's node types and
-# renders every example scene into out/.
+# renders every example scene and the node guide's scenes into out/.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -8,5 +8,5 @@ scripts/install-deps.sh
 cmake --preset release >/dev/null
 cmake --build --preset release
 build/release/bin/vantrel list
-tools/render-gallery.sh --out out
-echo "The gallery is in out/."
+tools/render-gallery.sh --out out --size 512x256
+echo "The pictures are in out/gallery and out/nodes."

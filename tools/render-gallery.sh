@@ -1,38 +1,57 @@
 #!/usr/bin/env bash
-# Renders every example scene (examples/*.json) into a PNG of the same name.
+# Renders the committed pictures from the scenes beside them: every example scene (examples/NAME.json)
+# into docs/gallery/NAME.png, and every scene of the node guide (docs/nodes/NAME.json) into
+# docs/nodes/NAME.png, at the committed size. The gallery test renders them again and compares the
+# pixels, so after a change to a node that changes a picture, run this and commit the new pictures.
 #
 # Usage: tools/render-gallery.sh [--vantrel PATH] [--out DIR] [--size WxH]
 #   --vantrel  the vantrel program (default: build/release/bin/vantrel)
-#   --out      where the pictures go (default: out); created when missing
-#   --size     the picture size (default: 512 wide, the height from each scene's domain)
-#
-# The committed gallery is: tools/render-gallery.sh --out docs/gallery --size 256x128
+#   --out      render into DIR/gallery and DIR/nodes instead (created when missing)
+#   --size     the picture size (default: 256x128, the committed size)
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 
 vantrel="$root/build/release/bin/vantrel"
-out="out"
-size=()
+gallery="$root/docs/gallery"
+nodes="$root/docs/nodes"
+size=256x128
 while [ $# -gt 0 ]; do
     case "$1" in
         --vantrel) vantrel="$2"; shift 2 ;;
-        --out) out="$2"; shift 2 ;;
-        --size) size=(--size "$2"); shift 2 ;;
-        -h|--help) sed -n '2,9p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+        --out) gallery="$2/gallery"; nodes="$2/nodes"; shift 2 ;;
+        --size) size="$2"; shift 2 ;;
+        -h|--help) sed -n '2,10p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
         *) echo "render-gallery.sh: unknown argument '$1' (try --help)" >&2; exit 2 ;;
     esac
 done
 
-# The output type each example is best seen in, where it is not the default colour: the lattice and
-# the fractal on their own give a real number, shown as grey.
+# The output type a scene is best seen in, where it is not the default colour: the lattice and the
+# fractal on their own give a real number, shown as grey.
 declare -A types=(
-    [hex-lattice-plane]=double
-    [hex-lattice-sphere]=double
-    [leapfrog-fractal]=double
+    [examples/hex-lattice-plane]=double
+    [examples/hex-lattice-sphere]=double
+    [examples/leapfrog-fractal]=double
+    [docs/nodes/lattice-w1]=double
+    [docs/nodes/lattice-w2]=double
+    [docs/nodes/lattice-w3]=double
+    [docs/nodes/lattice-soft-dots]=double
+    [docs/nodes/lattice-subdivision-1]=double
+    [docs/nodes/lattice-subdivision-3]=double
+    [docs/nodes/lattice-subdivision-10]=double
+    [docs/nodes/fractal-plane]=double
+    [docs/nodes/fractal-lifted]=double
+    [docs/nodes/fractal-radius-0.4]=double
+    [docs/nodes/fractal-radius-0.6]=double
+    [docs/nodes/fractal-radius-0.8]=double
 )
 
-mkdir -p "$out"
-for scene in "$root"/examples/*.json; do
-    name="$(basename "$scene" .json)"
-    "$vantrel" render "$scene" -o "$out/$name.png" --type "${types[$name]:-color}" "${size[@]}"
-done
+# render SCENE_FOLDER OUT_FOLDER: every scene of the folder into a PNG of the same name.
+render() {
+    mkdir -p "$2"
+    for scene in "$root/$1"/*.json; do
+        name="$(basename "$scene" .json)"
+        "$vantrel" render "$scene" -o "$2/$name.png" --type "${types[$1/$name]:-color}" --size "$size"
+    done
+}
+render examples "$gallery"
+render docs/nodes "$nodes"
