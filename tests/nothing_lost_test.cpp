@@ -139,9 +139,12 @@ TEST_F(NothingLost, ImageTooLargeForMemoryKeepsTheOldFile) {
         Write(name, oldPicture);
         // 32768 x 16384 pixels of four channels: 8 GiB of floats, 4 GiB of 16-bit levels; the address
         // space allowed is 2 GB.
-        const RunResult run =
-            Run({"/bin/sh", "-c", "ulimit -v 2000000 && exec \"$0\" \"$@\"", VANTREL_PATH, "render",
-                 "globe.json", "-o", name, "--size", "32768x16384", "--type", "colora", "--depth", "16"});
+        std::vector<std::string> command = {"/bin/sh",    "-c",     "ulimit -v 2000000 && exec \"$0\" \"$@\"",
+                                            VANTREL_PATH, "render", "globe.json"};
+        command.insert(command.end(), {"-o", name, "--size", "32768x16384", "--type", "colora"});
+        // --depth is for PNG only: an OpenEXR image always holds floats, and vantrel refuses it there.
+        if (std::string(name) == "old.png") command.insert(command.end(), {"--depth", "16"});
+        const RunResult run = Run(command);
         EXPECT_EQ(run.status, 1) << run.err;
         EXPECT_EQ(run.err, "vantrel: " + std::string(name) + ": not enough memory for a 32768x16384 image\n");
         EXPECT_EQ(ReadFile(work / name), oldPicture);
