@@ -41,7 +41,7 @@ TEST(ModuleLoader, RefusesFilesThatAreNotWholeModules) {
     };
     const Row rows[] = {
         {textFile, "not a loadable library"},
-        {"/no/such/module.so", "not a loadable library"},
+        {"/no/such/module.so", "cannot open the file: No such file or directory"},
         {noExportsModule, "no export NumPlugs"},
         {nullPluginModule, "Plugin(1) gave null, though NumPlugs gave 2"},
     };
