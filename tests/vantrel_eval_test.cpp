@@ -326,8 +326,9 @@ TEST_F(Eval, MessagesQuoteLongInputCut) {
              "... (181 bytes)\"\n"},
         {{"eval", "many.json"},
          "",
-         "vantrel: many.json: output: expected the id of the node to evaluate; the ids are \"n0\", \"n1\", "
-         "\"n2\", \"n3\", \"n4\", \"n5\", \"n6\", \"n7\", \"n8\", \"n9\", \"n10\" and 1989 more\n"},
+         "vantrel: many.json: output: expected the id of the node to evaluate, not \"missing\"; the ids are "
+         "\"n0\", \"n1\", \"n2\", \"n3\", \"n4\", \"n5\", \"n6\", \"n7\", \"n8\", \"n9\", \"n10\" and 1989 "
+         "more\n"},
         {{"render", "scene.json", "--size", std::string(100000, '9') + "x1"},
          "",
          "vantrel: --size: expected WIDTHxHEIGHT, each from 1 to 32768, not \"" + std::string(80, '9') +
