@@ -12,7 +12,7 @@
 #include <string>
 
 #include "bench/bench_support.h"
-#include "generators/hex_lattice_geometry.h"
+#include "generators/hex_lattice.h"
 #include "generators/leapfrog_fractal.h"
 #include "host/curve_holder.h"
 #include "host/gradient.h"

@@ -3,7 +3,65 @@
 #include <cmath>
 
 #include "generators/hex_lattice_geometry.h"
-#include "host/curve_holder.h"
+
+namespace hexlattice {
+namespace {
+
+/// |sum of the weights| at or below which a weighted average gives the nearest corner instead.
+constexpr double zeroWeightSum = 1e-15;
+
+struct Weights {
+    double w0, w1, w2;  ///< of the nearest, middle and farthest corner
+};
+
+/// The curves are the host's objects, so they are read in a fixed order: "W1", "W2", then "W3".
+Weights Weigh(const std::array<double, 3>& distance, const WeightCurves& curves) {
+    const double w0 = curves.w1->EvalGrey(distance[0]);
+    const double w1 = curves.w2->EvalGrey(distance[1]);
+    const double w2 = curves.w3->EvalGrey(distance[2]);
+    return {w0, w1, w2};
+}
+
+/// The two farther weights first, then the nearest.
+double WeightSum(const Weights& w) {
+    return (w.w1 + w.w2) + w.w0;
+}
+
+/// w0 K0 + w1 K1 + w2 K2; when `rescale` is 1, divided by the weight sum (multiplied by its reciprocal),
+/// or the nearest corner K0 when that sum is at zero or not a number.
+template <class Corner>
+Corner Blend(const std::array<Corner, 3>& k, const Weights& w, int rescale) {
+    const Corner sum = k[0] * w.w0 + k[1] * w.w1 + k[2] * w.w2;
+    if (rescale != 1) return sum;
+    const double total = WeightSum(w);
+    if (std::abs(total) > zeroWeightSum) return sum * (1.0 / total);
+    return k[0];
+}
+
+}  // namespace
+
+double PlaneValue(double x, double y, const WeightCurves& curves) {
+    return WeightSum(Weigh(PlaneDistances(Vec2d(x, y)), curves));
+}
+
+Vec2d PlanePoint(double x, double y, const WeightCurves& curves, int rescale) {
+    const SortedTriangle<Vec2d> triangle = PlaneTriangle(Vec2d(x, y));
+    return Blend(triangle.corner, Weigh(triangle.distance, curves), rescale);
+}
+
+double SphereValue(const Vec3d& p, const WeightCurves& curves, int subdivision) {
+    const std::optional<std::array<double, 3>> distances = SphereDistances(p, subdivision);
+    if (!distances) return 0.0;
+    return WeightSum(Weigh(*distances, curves));
+}
+
+Vec3d SpherePoint(const Vec3d& p, const WeightCurves& curves, int subdivision, int rescale) {
+    const std::optional<SortedTriangle<Vec3d>> triangle = SphereTriangle(p, subdivision);
+    if (!triangle) return Vec3d();
+    return Blend(triangle->corner, Weigh(triangle->distance, curves), rescale);
+}
+
+}  // namespace hexlattice
 
 namespace {
 

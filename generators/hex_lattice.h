@@ -2,8 +2,34 @@
 /// @file
 /// The "Hexagonal lattice 3D(1)" node.
 
+#include "host/curve_holder.h"
 #include "shell/node_frame.h"
 #include "shell/node_plug.h"
+
+namespace hexlattice {
+
+/// The weight curves, read with `EvalGrey`: `w1` weighs the nearest corner's distance, `w2` the
+/// middle one's, `w3` the farthest one's.
+struct WeightCurves {
+    const CurveHolder* w1;
+    const CurveHolder* w2;
+    const CurveHolder* w3;
+};
+
+/// The sum of the weights of the plane lattice triangle's corners around (x, y).
+double PlaneValue(double x, double y, const WeightCurves& curves);
+/// The plane lattice triangle's corners around (x, y) blended by their weights: the weighted average
+/// when `rescale` is 1 (the nearest corner when the weights add up to within 1e-15 of 0), else the
+/// weighted sum.
+Vec2d PlanePoint(double x, double y, const WeightCurves& curves, int rescale);
+/// The sum of the sphere corners' weights for the direction of p, with `subdivision` lattice steps along
+/// each icosahedron edge; 0 where there is no triangle.
+double SphereValue(const Vec3d& p, const WeightCurves& curves, int subdivision);
+/// The sphere corners, as unit directions on p's side, blended by their weights as in `PlanePoint`;
+/// (0, 0, 0) where there is no triangle.
+Vec3d SpherePoint(const Vec3d& p, const WeightCurves& curves, int subdivision, int rescale);
+
+}  // namespace hexlattice
 
 /// Finds the lattice triangle around "Position" on the plane (mode 2) or on the icosahedron around the
 /// origin (mode 3), and weighs its three corners, nearest first, with the curves "W1", "W2" and "W3".

@@ -3,13 +3,11 @@
 #include <array>
 #include <cmath>
 
+#include "generators/vector_math.h"
+
 namespace {
 
 enum ParamIndex { paramA, paramB, paramC, paramRadius, paramIterations, paramCount };
-
-double Dot(const Vec3d& p, const Vec3d& q) {
-    return p.x * q.x + p.y * q.y + p.z * q.z;
-}
 
 /// The vector scaled by the reciprocal of its length.
 Vec3d UnitVector(Vec3d v) {

@@ -18,14 +18,16 @@ fi
 build=build/bench
 
 cmake --preset bench >/dev/null
-cmake --build --preset bench --target vantrel_bench >/dev/null
+cmake --build --preset bench --target vantrel_bench lattice_bench >/dev/null
 
 read -r load _ </proc/loadavg
 echo "$(nproc) cores, load average $load before the run"
 csv=$(mktemp)
 trap 'rm -f "$csv"' EXIT
-"$build/bin/vantrel_bench" --benchmark_repetitions="$repetitions" --benchmark_report_aggregates_only=true \
-    --benchmark_format=csv "$@" 2>/dev/null >"$csv"
+for program in vantrel_bench lattice_bench; do
+    "$build/bin/$program" --benchmark_repetitions="$repetitions" --benchmark_report_aggregates_only=true \
+        --benchmark_format=csv "$@" 2>/dev/null >>"$csv"
+done
 
 awk -F, '
     # The CSV columns: name, iterations, real_time, cpu_time, time_unit, bytes_per_second, items_per_second.

@@ -13,7 +13,6 @@
 #include <vector>
 
 #include "generators/hex_lattice.h"
-#include "generators/hex_lattice_geometry.h"
 #include "host/curve_holder.h"
 #include "quib/module_loader.h"
 #include "tests/allocation_counter.h"
