@@ -65,12 +65,7 @@ Vec3d SpherePoint(const Vec3d& p, const WeightCurves& curves, int subdivision, i
 
 namespace {
 
-// Parameter indices, in creation order.
-constexpr int positionParam = 0;
-constexpr int subdivisionParam = 1;
-constexpr int rescaleParam = 2;
-constexpr int modeParam = 3;
-constexpr int paramCount = 4;
+enum class LatticeParam { Position, Subdivision, Rescale, Mode, count };
 
 constexpr int curveCount = 3;
 
@@ -78,24 +73,19 @@ constexpr int curveCount = 3;
 constexpr int planeMode = 2;
 constexpr int sphereMode = 3;
 
-/// The curves "W1", "W2" and "W3" of a lattice node, in that order.
-hexlattice::WeightCurves Weights(const Function& node) {
-    const std::vector<CurveHolder*>& curves = node.Curves();
-    return {curves[0], curves[1], curves[2]};
-}
+/// The lattice node's `FunctionProperty`, its value for the host.
+constexpr int latticeFunctionProperty = 12;
 
 }  // namespace
 
 FHexLattice::FHexLattice() {
-    name = TypeName();
-
-    params.resize(paramCount);
-    AddParam(positionParam, Vec3d(), 1, "Position");
-    AddParam(subdivisionParam, subdivision, 1, "Subdivision");
-    AddParam(rescaleParam, rescale, 0, "Rescale result?")->ParamStyle = 3;
-    SParam<int>* modeChoice = AddParam(modeParam, mode, 0, "(2=plane, 3=sphere)(how to make list box]");
-    modeChoice->ParamStyle = 0;
-    modeChoice->SetRange(planeMode, sphereMode);
+    SizeParams<LatticeParam>();
+    AddParam(LatticeParam::Position, Vec3d(), ParamFlag::Value, "Position");
+    AddParam(LatticeParam::Subdivision, subdivision, ParamFlag::Value, "Subdivision");
+    AddParam(LatticeParam::Rescale, rescale, ParamFlag::Control, "Rescale result?", ParamStyle::Switch);
+    AddParam(LatticeParam::Mode, mode, ParamFlag::Control, "(2=plane, 3=sphere)(how to make list box]",
+             ParamStyle::Choice)
+        ->SetRange(planeMode, sphereMode);
 
     // Each curve's input range is the range its sorted distance takes inside a triangle of side 1: the
     // nearest corner lies within 1/sqrt(3) (the circumradius), the middle one from 1/2 to 1, the farthest
@@ -107,11 +97,11 @@ FHexLattice::FHexLattice() {
     } curveRanges[curveCount] = {{"W1", 0.0, inverseSqrt3}, {"W2", 0.5, 1.0}, {"W3", inverseSqrt3, 1.0}};
     curves.resize(curveCount);
     for (int index = 0; index < curveCount; ++index) {
-        curves[index] = new CurveHolder(1, curveRanges[index].name);
+        curves[index] = new CurveHolder(static_cast<int>(CurveForm::Grey), curveRanges[index].name);
         curves[index]->SetInputRange(curveRanges[index].low, curveRanges[index].high);
     }
 
-    FunctionProperty = 12;
+    FunctionProperty = latticeFunctionProperty;
 }
 
 Plugged* FHexLattice::Clone(int a, int b) {
@@ -126,36 +116,40 @@ Plugged* FHexLattice::Clone(int a, int b) {
 }
 
 void FHexLattice::Update(int a, FunContext* context) {
-    subdivision = params[subdivisionParam]->GetInt(context);
-    rescale = params[rescaleParam]->GetInt(context);
-    mode = params[modeParam]->GetInt(context);
+    subdivision = ParamAt(LatticeParam::Subdivision).GetInt(context);
+    rescale = ParamAt(LatticeParam::Rescale).GetInt(context);
+    mode = ParamAt(LatticeParam::Mode).GetInt(context);
     Function::Update(a, context);
 }
 
 Vec3d FHexLattice::Position(FunContext* context) const {
-    return params[positionParam]->GetVec3d(context);
+    return ParamAt(LatticeParam::Position).GetVec3d(context);
 }
 
-void FHexLattice::Eval(Vec3d* out, FunContext* context) {
+hexlattice::WeightCurves FHexLattice::Weights() const {
+    return {curves[0], curves[1], curves[2]};
+}
+
+void FHexLattice::Compute(Vec3d* out, FunContext* context) {
     if (mode == planeMode) {
         const Vec3d p = Position(context);
-        const Vec2d q = hexlattice::PlanePoint(p.x, p.y, Weights(*this), rescale);
+        const Vec2d q = hexlattice::PlanePoint(p.x, p.y, Weights(), rescale);
         *out = Vec3d(q.x, q.y, 0.0);
     } else if (mode == sphereMode) {
-        *out = hexlattice::SpherePoint(Position(context), Weights(*this), subdivision, rescale);
+        *out = hexlattice::SpherePoint(Position(context), Weights(), subdivision, rescale);
     }
 }
 
-void FHexLattice::Eval(Vec2d* out, FunContext* context) {
+void FHexLattice::Compute(Vec2d* out, FunContext* context) {
     const Vec3d p = Position(context);
-    *out = hexlattice::PlanePoint(p.x, p.y, Weights(*this), rescale);
+    *out = hexlattice::PlanePoint(p.x, p.y, Weights(), rescale);
 }
 
-void FHexLattice::Eval(double* out, FunContext* context) {
+void FHexLattice::Compute(double* out, FunContext* context) {
     if (mode == planeMode) {
         const Vec3d p = Position(context);
-        *out = hexlattice::PlaneValue(p.x, p.y, Weights(*this));
+        *out = hexlattice::PlaneValue(p.x, p.y, Weights());
     } else if (mode == sphereMode) {
-        *out = hexlattice::SphereValue(Position(context), Weights(*this), subdivision);
+        *out = hexlattice::SphereValue(Position(context), Weights(), subdivision);
     }
 }

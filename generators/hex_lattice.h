@@ -38,16 +38,15 @@ Vec3d SpherePoint(const Vec3d& p, const WeightCurves& curves, int subdivision, i
 ///
 /// "Subdivision", "Rescale result?" and the mode are read only by `Update`, which caches them; every
 /// evaluation until the next `Update` uses the cached values.
-class FHexLattice final : public VectorResultNode {
+class FHexLattice final : public NodeFrame<FHexLattice, nodekind::Vector> {
 public:
     static constexpr unsigned int classId = firstClassId + 0;
     static constexpr const char* plugName = "Hexagonal lattice 3D(1)";
+    /// The node's own name has a blank before "(1)", unlike its descriptor's.
+    static constexpr const char* typeName = "Hexagonal lattice 3D (1)";
 
     FHexLattice();
 
-    unsigned int ClassID() override { return classId; }
-    /// The node's own name has a blank before "(1)", unlike its descriptor's.
-    std::string TypeName() override { return "Hexagonal lattice 3D (1)"; }
     int ParamObjTest(int /*a*/, int /*b*/) override { return 0; }
     int ParamObjCode(int /*a*/) override { return -1; }
     int ParamObjMap(int /*a*/, int /*b*/) override { return -1; }
@@ -55,14 +54,15 @@ public:
     Plugged* Clone(int a, int b) override;
     void Update(int a, FunContext* context) override;
 
-    using VectorResultNode::Eval;
-    void Eval(Vec3d* out, FunContext* context) override;
-    void Eval(Vec2d* out, FunContext* context) override;
-    void Eval(double* out, FunContext* context) override;
+    void Compute(Vec3d* out, FunContext* context);
+    void Compute(Vec2d* out, FunContext* context);
+    void Compute(double* out, FunContext* context);
 
 private:
     /// "Position" for this sample.
     Vec3d Position(FunContext* context) const;
+    /// The curves "W1", "W2" and "W3".
+    hexlattice::WeightCurves Weights() const;
 
     int subdivision = 10;  ///< lattice steps along an icosahedron edge (sphere mode)
     int rescale = 1;       ///< 1: vector results are weighted averages; else weighted sums

@@ -7,7 +7,7 @@
 
 namespace {
 
-enum ParamIndex { paramA, paramB, paramC, paramRadius, paramIterations, paramCount };
+enum class LeapFrogParam { A, B, C, Radius, Iterations, count };
 
 /// The vector scaled by the reciprocal of its length.
 Vec3d UnitVector(Vec3d v) {
@@ -55,20 +55,19 @@ double LeapFrogValue(Vec3d a, Vec3d b, Vec3d c, double radius, int iterations) {
 }
 
 FLeapFrogFractal::FLeapFrogFractal() {
-    name = TypeName();
-    params.resize(paramCount);
-    AddParam(paramA, Vec3d(1, 0, 0), 1, "A");
-    AddParam(paramB, Vec3d(0, 1, 0), 1, "B");
-    AddParam(paramC, Vec3d(0, 0, 1), 1, "C");
-    AddParam(paramRadius, 0.1, 1, "Radius");
-    AddParam(paramIterations, 100, 1, "Iterations");
+    SizeParams<LeapFrogParam>();
+    AddParam(LeapFrogParam::A, Vec3d(1, 0, 0), ParamFlag::Value, "A");
+    AddParam(LeapFrogParam::B, Vec3d(0, 1, 0), ParamFlag::Value, "B");
+    AddParam(LeapFrogParam::C, Vec3d(0, 0, 1), ParamFlag::Value, "C");
+    AddParam(LeapFrogParam::Radius, 0.1, ParamFlag::Value, "Radius");
+    AddParam(LeapFrogParam::Iterations, 100, ParamFlag::Value, "Iterations");
 }
 
-void FLeapFrogFractal::Eval(double* out, FunContext* context) {
-    const Vec3d a = params[paramA]->GetVec3d(context);
-    const Vec3d b = params[paramB]->GetVec3d(context);
-    const Vec3d c = params[paramC]->GetVec3d(context);
-    const double radius = params[paramRadius]->GetDouble(context);
-    const int iterations = params[paramIterations]->GetInt(context);
+void FLeapFrogFractal::Compute(double* out, FunContext* context) {
+    const Vec3d a = ParamAt(LeapFrogParam::A).GetVec3d(context);
+    const Vec3d b = ParamAt(LeapFrogParam::B).GetVec3d(context);
+    const Vec3d c = ParamAt(LeapFrogParam::C).GetVec3d(context);
+    const double radius = ParamAt(LeapFrogParam::Radius).GetDouble(context);
+    const int iterations = ParamAt(LeapFrogParam::Iterations).GetInt(context);
     *out = LeapFrogValue(a, b, c, radius, iterations);
 }

@@ -17,18 +17,14 @@ double LeapFrogValue(Vec3d a, Vec3d b, Vec3d c, double radius, int iterations);
 
 /// The leapfrog iteration as a node: a real result from the parameters "A", "B", "C" (directions),
 /// "Radius" and "Iterations".
-class FLeapFrogFractal final : public RealResultNode {
+class FLeapFrogFractal final : public NodeFrame<FLeapFrogFractal, nodekind::Real> {
 public:
     static constexpr unsigned int classId = firstClassId + 4;
-    static constexpr const char* plugName = "Leapfrog fractal";
+    static constexpr const char* typeName = "Leapfrog fractal";
 
     FLeapFrogFractal();
 
-    unsigned int ClassID() override { return classId; }
-    std::string TypeName() override { return plugName; }
-
-    using RealResultNode::Eval;
-    void Eval(double* out, FunContext* context) override;
+    void Compute(double* out, FunContext* context);
 };
 
 using FLeapFrogFractalPlug = NodePlug<FLeapFrogFractal>;

@@ -4,21 +4,19 @@
 
 namespace {
 
-/// The curve object's form with separate red, green and blue curves.
-constexpr int rgbCurves = 3;
+enum class CurveParam { In, count };
 
 }  // namespace
 
 FCurve3::FCurve3() {
-    name = TypeName();
-    params.resize(1);
-    AddParam(0, Color(0.5, 0.5, 0.5), 1, "In");
+    SizeParams<CurveParam>();
+    AddParam(CurveParam::In, Color(0.5, 0.5, 0.5), ParamFlag::Value, "In");
     curves.resize(1);
-    curves[0] = new CurveHolder(rgbCurves, "Curve");
+    curves[0] = new CurveHolder(static_cast<int>(CurveForm::Rgb), "Curve");
 }
 
-void FCurve3::Eval(Color* out, FunContext* context) {
-    const Color in = params[0]->GetColor(context);
+void FCurve3::Compute(Color* out, FunContext* context) {
+    const Color in = ParamAt(CurveParam::In).GetColor(context);
     const CurveHolder& curve = *curves[0];
     const double red = curve.EvalRed(in.red);
     const double green = curve.EvalGreen(in.green);

@@ -4,7 +4,7 @@
 
 namespace {
 
-enum ParamIndex { paramIn, paramWeights, paramCount };
+enum class MixParam { In, Weights, count };
 
 /// One gradient per component of "In", in component order.
 constexpr const char* gradientLabels[] = {"X color", "Y color", "Z color", "W color"};
@@ -14,18 +14,17 @@ constexpr double Vec4d::*components[componentCount] = {&Vec4d::x, &Vec4d::y, &Ve
 }  // namespace
 
 FVectorToColor::FVectorToColor() {
-    name = TypeName();
-    params.resize(paramCount);
-    AddParam(paramIn, Vec4d(0, 0, 0, 0), 1, "In");
-    AddParam(paramWeights, Vec4d(1, 1, 1, 1), 1, "Weights");
+    SizeParams<MixParam>();
+    AddParam(MixParam::In, Vec4d(0, 0, 0, 0), ParamFlag::Value, "In");
+    AddParam(MixParam::Weights, Vec4d(1, 1, 1, 1), ParamFlag::Value, "Weights");
     gradients.resize(componentCount);
     for (int i = 0; i < componentCount; ++i)
         gradients[i] = new Gradient(gradientLabels[i]);
 }
 
-void FVectorToColor::Eval(Color* out, FunContext* context) {
-    const Vec4d in = params[paramIn]->GetVec4d(context);
-    const Vec4d weights = params[paramWeights]->GetVec4d(context);
+void FVectorToColor::Compute(Color* out, FunContext* context) {
+    const Vec4d in = ParamAt(MixParam::In).GetVec4d(context);
+    const Vec4d weights = ParamAt(MixParam::Weights).GetVec4d(context);
 
     // One division per sample; each weight is multiplied by the reciprocal of the sum.
     const double k = 1.0 / (weights.w + weights.z + weights.y + weights.x);

@@ -24,134 +24,70 @@ std::string CategoryLabel() {
     return categoryLabel;
 }
 
-// A colour result. Every output asks the node's own `Eval(Color*)` once, into a colour that starts black.
-
-Color ColorResultNode::Native(FunContext* context) {
-    Color c;
-    Eval(&c, context);
-    return c;
+void Convert(const Color& c, std::string* out) {
+    Converter::convert(c, *out);
 }
-
-void ColorResultNode::Eval(std::string* out, FunContext* context) {
-    Converter::convert(Native(context), *out);
-}
-
-void ColorResultNode::Eval(ColorA* out, FunContext* context) {
-    const Color c = Native(context);
+void Convert(const Color& c, ColorA* out) {
     *out = ColorA(c.red, c.green, c.blue, 1.0);
 }
-
-void ColorResultNode::Eval(Quaternion* out, FunContext* context) {
-    const Color c = Native(context);
+void Convert(const Color& c, Quaternion* out) {
     *out = Quaternion(c.red, c.green, c.blue, 0.0);
 }
-
-void ColorResultNode::Eval(Vec4d* out, FunContext* context) {
-    const Color c = Native(context);
+void Convert(const Color& c, Vec4d* out) {
     *out = Vec4d(c.red, c.green, c.blue, 0.0);
 }
-
-void ColorResultNode::Eval(Vec3d* out, FunContext* context) {
-    const Color c = Native(context);
+void Convert(const Color& c, Vec3d* out) {
     *out = Vec3d(c.red, c.green, c.blue);
 }
-
-void ColorResultNode::Eval(Vec2d* out, FunContext* context) {
-    const Color c = Native(context);
+void Convert(const Color& c, Vec2d* out) {
     *out = Vec2d(c.red, c.green);
 }
-
-void ColorResultNode::Eval(double* out, FunContext* context) {
-    *out = ChannelSum(Native(context)) * thirdOfSum;
+void Convert(const Color& c, double* out) {
+    *out = ChannelSum(c) * thirdOfSum;
+}
+void Convert(const Color& c, int* out) {
+    *out = TruncateToInt(ChannelSum(c) * byteThirdOfSum);
 }
 
-void ColorResultNode::Eval(int* out, FunContext* context) {
-    *out = TruncateToInt(ChannelSum(Native(context)) * byteThirdOfSum);
+void Convert(double v, std::string* out) {
+    Converter::convert(v, *out);
 }
-
-// A real result v, from the node's own `Eval(double*)`.
-
-double RealResultNode::Native(FunContext* context) {
-    double v = 0.0;
-    Eval(&v, context);
-    return v;
-}
-
-void RealResultNode::Eval(std::string* out, FunContext* context) {
-    Converter::convert(Native(context), *out);
-}
-
-void RealResultNode::Eval(ColorA* out, FunContext* context) {
-    const double v = Native(context);
+void Convert(double v, ColorA* out) {
     *out = ColorA(v, v, v, 1.0);
 }
-
-void RealResultNode::Eval(Color* out, FunContext* context) {
-    const double v = Native(context);
+void Convert(double v, Color* out) {
     *out = Color(v, v, v);
 }
-
-void RealResultNode::Eval(Quaternion* out, FunContext* context) {
-    *out = Quaternion(0.0, 0.0, 0.0, Native(context));
+void Convert(double v, Quaternion* out) {
+    *out = Quaternion(0.0, 0.0, 0.0, v);
 }
-
-void RealResultNode::Eval(Vec4d* out, FunContext* context) {
-    const double v = Native(context);
+void Convert(double v, Vec4d* out) {
     *out = Vec4d(v, v, v, v);
 }
-
-void RealResultNode::Eval(Vec3d* out, FunContext* context) {
-    const double v = Native(context);
+void Convert(double v, Vec3d* out) {
     *out = Vec3d(v, v, v);
 }
-
-void RealResultNode::Eval(Vec2d* out, FunContext* context) {
-    const double v = Native(context);
+void Convert(double v, Vec2d* out) {
     *out = Vec2d(v, v);
 }
-
-void RealResultNode::Eval(int* out, FunContext* context) {
-    *out = TruncateToInt(Native(context));
+void Convert(double v, int* out) {
+    *out = TruncateToInt(v);
 }
 
-// A vector result, from the node's own `Eval(Vec3d*)` into a vector that starts at zero.
-
-Vec3d VectorResultNode::Native(FunContext* context) {
-    Vec3d v;
-    Eval(&v, context);
-    return v;
+void Convert(const Vec3d& v, std::string* out) {
+    Converter::convert(v, *out);
 }
-
-void VectorResultNode::Eval(std::string* out, FunContext* context) {
-    Converter::convert(Native(context), *out);
-}
-
-void VectorResultNode::Eval(ColorA* out, FunContext* context) {
-    const Vec3d v = Native(context);
+void Convert(const Vec3d& v, ColorA* out) {
     *out = ColorA(v.x, v.y, v.z, 1.0);
 }
-
-void VectorResultNode::Eval(Color* out, FunContext* context) {
-    const Vec3d v = Native(context);
+void Convert(const Vec3d& v, Color* out) {
     *out = Color(v.x, v.y, v.z);
 }
-
 // The fourth component is written too, as every other conversion from three components does, so that
 // the result never depends on what the caller left in it.
-void VectorResultNode::Eval(Quaternion* out, FunContext* context) {
-    const Vec3d v = Native(context);
+void Convert(const Vec3d& v, Quaternion* out) {
     *out = Quaternion(v.x, v.y, v.z, 0.0);
 }
-
-void VectorResultNode::Eval(Vec4d* out, FunContext* context) {
-    const Vec3d v = Native(context);
+void Convert(const Vec3d& v, Vec4d* out) {
     *out = Vec4d(v.x, v.y, v.z, 0.0);
-}
-
-// The int comes from the node's double result, not from the vector. It starts at 0 so that a double
-// evaluation that writes nothing gives 0.
-void VectorResultNode::Eval(int* out, FunContext* context) {
-    double v = 0.0;
-    Eval(&v, context);
-    *out = TruncateToInt(v);
 }

@@ -32,13 +32,12 @@ struct NativeLog {
 };
 
 /// A colour node whose native result the test chooses.
-class FixedColor final : public ColorResultNode {
+class FixedColor final : public NodeFrame<FixedColor, nodekind::Colour> {
 public:
+    static constexpr unsigned int classId = 1;
+    static constexpr const char* typeName = "fixed colour";
     explicit FixedColor(Color colour) : colour(colour) {}
-    unsigned int ClassID() override { return 1; }
-    std::string TypeName() override { return "fixed colour"; }
-    using ColorResultNode::Eval;
-    void Eval(Color* out, FunContext*) override {
+    void Compute(Color* out, FunContext*) {
         log.Record(Components(*out));
         *out = colour;
     }
@@ -47,13 +46,12 @@ public:
 };
 
 /// A real node whose native result the test chooses.
-class FixedReal final : public RealResultNode {
+class FixedReal final : public NodeFrame<FixedReal, nodekind::Real> {
 public:
+    static constexpr unsigned int classId = 2;
+    static constexpr const char* typeName = "fixed real";
     explicit FixedReal(double value) : value(value) {}
-    unsigned int ClassID() override { return 2; }
-    std::string TypeName() override { return "fixed real"; }
-    using RealResultNode::Eval;
-    void Eval(double* out, FunContext*) override {
+    void Compute(double* out, FunContext*) {
         log.Record({*out});
         *out = value;
     }
@@ -62,19 +60,18 @@ public:
 };
 
 /// A vector node with its own vector and real results; `writesReal` false leaves the real untouched.
-class FixedVector final : public VectorResultNode {
+class FixedVector final : public NodeFrame<FixedVector, nodekind::Vector> {
 public:
+    static constexpr unsigned int classId = 3;
+    static constexpr const char* typeName = "fixed vector";
     FixedVector(Vec3d vector, double real, bool writesReal = true)
         : vector(vector), real(real), writesReal(writesReal) {}
-    unsigned int ClassID() override { return 3; }
-    std::string TypeName() override { return "fixed vector"; }
-    using VectorResultNode::Eval;
-    void Eval(Vec3d* out, FunContext*) override {
+    void Compute(Vec3d* out, FunContext*) {
         vectorLog.Record(Components(*out));
         *out = vector;
     }
-    void Eval(Vec2d* out, FunContext*) override { *out = Vec2d(vector.x, vector.y); }
-    void Eval(double* out, FunContext*) override {
+    void Compute(Vec2d* out, FunContext*) { *out = Vec2d(vector.x, vector.y); }
+    void Compute(double* out, FunContext*) {
         realLog.Record({*out});
         if (writesReal) *out = real;
     }
