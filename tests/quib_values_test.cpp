@@ -312,6 +312,35 @@ TEST(Gradient, LinearBetweenStopsConstantBeyond) {
     EXPECT_TRUE(std::isnan(colour.red) && std::isnan(colour.green) && std::isnan(colour.blue));
 }
 
+// Between two stops every channel lies between the stops' values, and a channel the stops share is that
+// value exactly: weighting the ends by 1 - t and t rounds past them (0.1 * 0.7 + 0.1 * 0.3 is not 0.1).
+TEST(Gradient, ChannelsStayBetweenTheirStops) {
+    const struct {
+        Color from, to;
+    } cases[] = {
+        {{0.1, 0.7, 1e-300}, {0.1, 0.7, 1e-300}},
+        {{0.3, 0.2, 0.9}, {0.3, 0.6, 0.9}},
+        {{1.7976931348623157e308, -1, 0.1}, {1.7976931348623157e308, 1, 0.1}},
+        {{0.1, 0.2, 0.3}, {0.7, 0.1, 0.30000000000000004}},
+    };
+    for (const auto& c : cases) {
+        Gradient gradient("g");
+        gradient.SetStops({{0, c.from}, {1, c.to}});
+        for (int step = 1; step < 1000; ++step) {
+            const double position = step / 1000.0;
+            Color colour;
+            gradient.GetColour(position, colour);
+            const double channels[][3] = {{colour.red, c.from.red, c.to.red},
+                                          {colour.green, c.from.green, c.to.green},
+                                          {colour.blue, c.from.blue, c.to.blue}};
+            for (const auto& [value, from, to] : channels) {
+                ASSERT_GE(value, std::min(from, to)) << position;
+                ASSERT_LE(value, std::max(from, to)) << position;
+            }
+        }
+    }
+}
+
 TEST(Gradient, BadStopsAreRefusedAndChangeNothing) {
     Gradient gradient("g");
     const std::vector<std::vector<Gradient::Stop>> bad = {
