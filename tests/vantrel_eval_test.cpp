@@ -1,5 +1,5 @@
-// `vantrel list` and `vantrel eval` run as a user runs them: eval's numbers against the module's own
-// nodes built and evaluated directly, and every kind of bad scene, input line and command line.
+// `vantrel list` and `vantrel eval` run as a user runs them: eval's numbers against values worked out by
+// hand, and every kind of bad scene, input line and command line.
 
 #include <gtest/gtest.h>
 
@@ -7,7 +7,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <limits>
-#include <map>
 #include <memory>
 #include <sstream>
 #include <string>
@@ -19,7 +18,6 @@
 #include "host/gradient.h"
 #include "host/param.h"
 #include "quib/module_loader.h"
-#include "tests/node_values.h"
 #include "tests/vantrel_run.h"
 
 namespace vantrel::test {
@@ -32,220 +30,160 @@ const quib::Module& TheModule() {
     return module;
 }
 
-/// A scene's graph built straight through the host API, without the scene loader or the stored form:
-/// nodes made by their descriptors, parameters set or linked, curves and gradients given their points,
-/// then `Update` in the order of the file (the scenes here list sources first).
-class DirectGraph {
-public:
-    explicit DirectGraph(const std::string& sceneText) {
-        const json scene = json::parse(sceneText);
-        for (const json& node : scene["nodes"]) {
-            nodes[node["id"]] = TheModule().Find(node["type"].get<std::string>())->Create();
-        }
-        for (const json& node : scene["nodes"]) {
-            Function& function = *nodes[node["id"]];
-            const json params = node.value("params", json::object());
-            const json curves = node.value("curves", json::object());
-            const json gradients = node.value("gradients", json::object());
-            for (const auto& [name, value] : params.items()) {
-                Param* param = function.FindParam(name);
-                if (value.is_object() && value["link"] == "@position") {
-                    param->LinkToPosition();
-                } else if (value.is_object()) {
-                    param->LinkTo(nodes.at(value["link"]).get());
-                } else {
-                    Param::Components constant{};
-                    const json list = value.is_array() ? value : json::array({value});
-                    for (std::size_t i = 0; i < list.size(); ++i)
-                        constant[i] = list[i].get<double>();
-                    param->SetConstant(constant);
-                }
-            }
-            for (const auto& [name, value] : curves.items()) {
-                for (CurveHolder* curve : function.Curves()) {
-                    if (curve->Name() != name) continue;
-                    if (value.is_array()) curve->SetPoints(0, Points(value));
-                    const char* channels[] = {"red", "green", "blue"};
-                    for (int c = 0; c < 3; ++c) {
-                        if (value.is_object() && value.contains(channels[c])) {
-                            curve->SetPoints(c, Points(value[channels[c]]));
-                        }
-                    }
-                }
-            }
-            for (const auto& [label, value] : gradients.items()) {
-                for (Gradient* gradient : function.Gradients()) {
-                    if (gradient->Label() != label) continue;
-                    std::vector<Gradient::Stop> stops;
-                    for (const json& stop : value)
-                        stops.push_back({stop[0], {stop[1][0], stop[1][1], stop[1][2]}});
-                    gradient->SetStops(stops);
-                }
-            }
-        }
-        FunContext context;
-        for (const json& node : scene["nodes"])
-            nodes[node["id"]]->Update(0, &context);
-        output = nodes.at(scene["output"]).get();
-    }
-
-    Function& Output() const { return *output; }
-
-private:
-    static std::vector<CurveHolder::Point> Points(const json& list) {
-        std::vector<CurveHolder::Point> points;
-        for (const json& point : list)
-            points.push_back({point[0], point[1]});
-        return points;
-    }
-
-    std::map<std::string, std::unique_ptr<Function>> nodes;
-    Function* output = nullptr;
-};
-
-/// Graphs that use every node type, with constant and linked parameters.
+/// A graph, and what `vantrel eval` must write for samples of it, worked out by hand: each line's
+/// components within 1e-12, or the text as it stands.
 struct EvalCase {
     const char* name;
     const char* scene;
+    struct Line {
+        const char* sample;
+        const char* type;
+        std::vector<double> expected;  ///< empty: `text` instead
+        const char* text = "";
+    };
+    std::vector<Line> lines;
 };
 
 void PrintTo(const EvalCase& evalCase, std::ostream* out) {
     *out << evalCase.name;
 }
 
+const double sqrt3 = std::sqrt(3.0);
+
+// The lattice's curves are straight through the origin with slopes 1, 2 and 4, so that its weight sum
+// is d0 + 2 d1 + 4 d2: 6 at a lattice point (distances 0, 1, 1), 1.5 + 2 sqrt(3) at the middle of an
+// edge (1/2, 1/2, sqrt(3)/2), 7 / sqrt(3) at a triangle's centre. A colour's double is
+// ((g + b) + r) * 0.3333333333333 and its int ((g + b) + r) * 84.99999999999915, truncated.
 const EvalCase evalCases[] = {
-    {"curve3-constant", R"~({ "format": "vantrel-scene/1", "output": "c",
+    {"curve3-constant",
+     R"~({ "format": "vantrel-scene/1", "output": "c",
         "nodes": [ { "id": "c", "type": "Curve3", "params": { "In": [0.2, 0.7, 1.4] },
-                     "curves": { "Curve": { "red": [[0, 1], [1, 0]], "green": [[0, 0], [0.5, 0.9], [1, 1]],
-                                            "blue": [[0, 0.5], [2, 0.25]] } } } ] })~"},
-    {"curve3-position", R"~({ "format": "vantrel-scene/1", "output": "c",
+                     "curves": { "Curve": { "red": [[0, 1], [1, 0]], "green": [[0, 0], [1, 0.5]],
+                                            "blue": [[0, 0.5], [2, 0.25]] } } } ] })~",
+     // Red 1 - 0.2, green 0.7 / 2, blue 0.5 - 1.4 / 8, whatever the sample.
+     {{"0 0 0", "color", {0.8, 0.35, 0.325}},
+      {"-3.5 1.25 0.5", "colora", {0.8, 0.35, 0.325, 1}},
+      {"1 2 3", "vec2", {0.8, 0.35}},
+      {"1 2 3", "quaternion", {0.8, 0.35, 0.325, 0}},
+      {"1 2 3", "double", {1.475 * 0.3333333333333}},
+      {"1 2 3", "int", {125}}}},
+    {"curve3-position",
+     R"~({ "format": "vantrel-scene/1", "output": "c",
         "nodes": [ { "id": "c", "type": "Curve3", "params": { "In": { "link": "@position" } },
-                     "curves": { "Curve": { "red": [[-1, 0], [0, 1], [1, 0]] } } } ] })~"},
-    {"lattice-plane", R"~({ "format": "vantrel-scene/1", "output": "h",
+                     "curves": { "Curve": { "red": [[-1, 0], [1, 1]] } } } ] })~",
+     // Red (x + 1) / 2; green and blue the new curve, 0 to 1 straight and held beyond.
+     {{"0.25 -0.5 0.75", "color", {0.625, 0, 0.75}},
+      {"-3 0.5 2", "vec3", {0, 0.5, 1}},
+      {"0.5 0.25 0.25", "vec4", {0.75, 0.25, 0.25, 0}},
+      {"1 1 1", "int", {254}}}},
+    {"lattice-plane",
+     R"~({ "format": "vantrel-scene/1", "output": "h",
         "nodes": [ { "id": "h", "type": "Hexagonal lattice 3D(1)",
                      "params": { "Position": { "link": "@position" }, "Rescale result?": 0,
                                  "(2=plane, 3=sphere)(how to make list box]": 2 },
-                     "curves": { "W1": [[0, 1], [0.3, 0.6], [0.5773502691896258, 0]], "W2": [[0.5, 0.4], [1, 0]],
-                                 "W3": [[0.6, 0.1], [1, 0.2]] } } ] })~"},
-    {"lattice-sphere", R"~({ "format": "vantrel-scene/1", "output": "h",
+                     "curves": { "W1": [[0, 0], [1, 1]], "W2": [[0, 0], [1, 2]], "W3": [[0, 0], [1, 4]] } } ] })~",
+     {{"0 0 0", "double", {6}},
+      {"0.5 0 9", "double", {1.5 + 2 * sqrt3}},
+      {"0.5 0.28867513459481287 0", "double", {7 / sqrt3}},
+      {"0.5 0 -1", "int", {4}},
+      // Nearest (0, 0) at 0.5 (weight 0.5), then (1, 0) (1), then (1/2, sqrt(3)/2) at sqrt(3)/2 (2 sqrt(3)).
+      {"0.5 0 0", "vec3", {1 + 2 * sqrt3 * 0.5, 2 * sqrt3* sqrt3 / 2, 0}},
+      {"0.5 0 0", "colora", {1 + 2 * sqrt3 * 0.5, 2 * sqrt3* sqrt3 / 2, 0, 1}}}},
+    {"lattice-sphere",
+     R"~({ "format": "vantrel-scene/1", "output": "h",
         "nodes": [ { "id": "h", "type": "Hexagonal lattice 3D(1)",
                      "params": { "Position": { "link": "@position" }, "Subdivision": 4 },
-                     "curves": { "W1": [[0, 1], [0.5773502691896258, 0.2]] } } ] })~"},
-    {"vector-to-color", R"~({ "format": "vantrel-scene/1", "output": "v",
-        "nodes": [ { "id": "h", "type": "Hexagonal lattice 3D(1)",
-                     "params": { "Position": { "link": "@position" }, "Subdivision": 3 } },
-                   { "id": "v", "type": "Vector to color",
-                     "params": { "In": { "link": "h" }, "Weights": [1, 2, 0.5, 0.25] },
+                     "curves": { "W1": [[0, 1], [1, 1]], "W2": [[0, 0], [1, 0]], "W3": [[0, 0], [1, 0]] } } ] })~",
+     // Only the nearest corner weighs: near the apex it is the apex, near a vertex of the lower ring the
+     // vertex, as a unit vector; the weight sum is 1 wherever there is a direction.
+     {{"0.01 -0.02 1", "vec3", {0, 0, 1}},
+      {"0.8506508083520399 0.01 -0.4253254041760199", "vec3", {0.8944271909999159, 0, -0.4472135954999579}},
+      {"0 0 -7", "color", {0, 0, -1}},
+      {"0.3 0.2 -0.1", "double", {1}},
+      {"0 0 0", "double", {0}},
+      {"0 0 0", "vec3", {0, 0, 0}}}},
+    {"vector-to-color",
+     R"~({ "format": "vantrel-scene/1", "output": "v",
+        "nodes": [ { "id": "v", "type": "Vector to color",
+                     "params": { "In": { "link": "@position" }, "Weights": [1, 2, 0.5, 0.25] },
                      "gradients": { "X color": [[-1, [1, 0, 0]], [1, [0, 0, 1]]],
                                     "Y color": [[-1, [0, 1, 0]], [0, [1, 1, 0]], [1, [0, 0, 0]]],
-                                    "Z color": [[0, [0.5, 0.5, 0.5]]] } } ] })~"},
-    {"leapfrog", R"~({ "format": "vantrel-scene/1", "output": "f",
+                                    "Z color": [[0, [0.5, 0.5, 0.5]]] } } ] })~",
+     // At the origin: X (0.5, 0, 0.5), Y (1, 1, 0), Z (0.5, 0.5, 0.5), W black, weighed 1 : 2 : 0.5 :
+     // 0.25 over 3.75. At (1, -1, 9): X (0, 0, 1), Y (0, 1, 0), Z the same.
+     {{"0 0 0", "color", {2.75 / 3.75, 2.25 / 3.75, 0.75 / 3.75}},
+      {"1 -1 9", "color", {0.25 / 3.75, 2.25 / 3.75, 1.25 / 3.75}},
+      {"1 -1 9", "vec2", {0.25 / 3.75, 2.25 / 3.75}}}},
+    {"leapfrog",
+     R"~({ "format": "vantrel-scene/1", "output": "f",
         "nodes": [ { "id": "f", "type": "Leapfrog fractal",
-                     "params": { "A": { "link": "@position" }, "B": [0.2, 1, 0.3], "C": [-1, 0.5, 0.7],
-                                 "Radius": 0.05, "Iterations": 30 } } ] })~"},
-    {"w-distortion-of-leapfrog", R"~({ "format": "vantrel-scene/1", "output": "w",
+                     "params": { "A": { "link": "@position" }, "Radius": 1.5, "Iterations": 30 } } ] })~",
+     // Along the x axis A, B and C are the axes: |B + C|^2 = 2 is below 2.25 at the first test. Along
+     // the y axis A = B, and |B + C|^2 = 2 stops all the same.
+     {{"3 0 0", "double", {2 / 2.25}},
+      {"0 0.5 0", "double", {2 / 2.25}},
+      {"1 0 0", "quaternion", {0, 0, 0, 2 / 2.25}},
+      {"1 0 0", "vec4", {2 / 2.25, 2 / 2.25, 2 / 2.25, 2 / 2.25}},
+      {"1 0 0", "int", {0}}}},
+    {"w-distortion-of-leapfrog",
+     R"~({ "format": "vantrel-scene/1", "output": "w",
         "nodes": [ { "id": "f", "type": "Leapfrog fractal",
                      "params": { "A": { "link": "@position" }, "Radius": 0.5, "Iterations": 8 } },
                    { "id": "w", "type": "W Distortion",
-                     "params": { "Position": { "link": "@position" }, "Distortion": { "link": "f" } } } ] })~"},
-    {"lattice-of-w-distortion", R"~({ "format": "vantrel-scene/1", "output": "h",
+                     "params": { "Position": { "link": "@position" }, "Distortion": { "link": "f" } } } ] })~",
+     // Along the x axis the three axes never move: all rounds run, 1 / 0.25.
+     {{"2 0 0", "vec3", {2, 0, 4}},
+      {"2 0 0", "vec4", {2, 0, 0, 4}},
+      {"2 0 0", "vec2", {2, 4}},
+      {"2 0 0", "colora", {2, 0, 0, 4}},
+      {"2 0 0", "double", {4}},
+      {"2 0 0", "int", {4}},
+      {"2 0 0", "string", {}, "(2, 0, 4)"}}},
+    {"lattice-of-w-distortion",
+     R"~({ "format": "vantrel-scene/1", "output": "h",
         "nodes": [ { "id": "w", "type": "W Distortion",
                      "params": { "Position": { "link": "@position" }, "Distortion": 0.3 } },
                    { "id": "h", "type": "Hexagonal lattice 3D(1)",
-                     "params": { "Position": { "link": "w" }, "Subdivision": 5 } } ] })~"},
-    {"defaults", R"~({ "format": "vantrel-scene/1", "output": "v",
-        "nodes": [ { "id": "v", "type": "Vector to color" } ] })~"},
+                     "params": { "Position": { "link": "w" }, "Subdivision": 5 },
+                     "curves": { "W1": [[0, 0], [1, 1]], "W2": [[0, 0], [1, 2]], "W3": [[0, 0], [1, 4]] } } ] })~",
+     // The lattice sees (x, y, 0.3): at x = y = 0 the apex, a lattice point.
+     {{"0 0 5", "double", {6}}, {"0 0 -2", "double", {6}}}},
+    {"defaults",
+     R"~({ "format": "vantrel-scene/1", "output": "v", "nodes": [ { "id": "v", "type": "Vector to color" } ] })~",
+     {{"0 0 0", "color", {0, 0, 0}},
+      {"1 2 3", "colora", {0, 0, 0, 1}},
+      {"1 2 3", "double", {0}},
+      {"1 2 3", "string", {}, "(0, 0, 0)"}}},
 };
 
-/// Sample positions: the origin, lattice points and edges, negative, large and tiny coordinates.
-const char* const samples[] = {
-    "0 0 0",       "0.25 -0.5 0.75", "1 2 3",  "-3.5 1.25 0.5", "0.5773502691896258 0 0",
-    "100 -200 50", "1e-300 0 1",     "0 0 -1", "2 2 0",         "-0.1 0.9 -0.4",
-};
+class EvalWorkedValues : public VantrelTest, public ::testing::WithParamInterface<EvalCase> {};
 
-Vec3d ReadSample(const char* text) {
-    Vec3d p;
-    std::istringstream(text) >> p.x >> p.y >> p.z;
-    return p;
-}
-
-std::vector<std::string> Lines(const std::string& text) {
-    std::vector<std::string> lines;
-    std::istringstream stream(text);
-    for (std::string line; std::getline(stream, line);)
-        lines.push_back(line);
-    return lines;
-}
-
-/// The value's expected line parts: each component as the double it must read back to.
-template <class T>
-void ExpectLineHolds(const std::string& line, const T& value) {
-    if constexpr (std::is_same_v<T, std::string>) {
-        EXPECT_EQ(line, value);
-    } else if constexpr (std::is_same_v<T, int>) {
-        EXPECT_EQ(line, std::to_string(value));
-    } else {
-        std::vector<double> expected;
-        if constexpr (std::is_same_v<T, double>) {
-            expected = {value};
-        } else {
-            expected = Components(value);
-        }
-        std::istringstream tokens(line);
-        std::vector<std::string> words;
-        for (std::string word; tokens >> word;)
-            words.push_back(word);
-        ASSERT_EQ(words.size(), expected.size()) << line;
-        EXPECT_EQ(line.find("  "), std::string::npos) << "one blank between components: " << line;
-        for (std::size_t i = 0; i < words.size(); ++i) {
-            const double read = std::strtod(words[i].c_str(), nullptr);
-            if (std::isnan(expected[i])) {
-                EXPECT_EQ(words[i], "nan");
-            } else {
-                EXPECT_EQ(std::memcmp(&read, &expected[i], sizeof read), 0)
-                    << words[i] << " should read back to " << expected[i];
-            }
-        }
-    }
-}
-
-class EvalAgainstNodes : public VantrelTest, public ::testing::WithParamInterface<EvalCase> {
-protected:
-    template <class T>
-    void Check(const char* typeName) {
-        SCOPED_TRACE(typeName);
-        std::string input;
-        for (const char* sample : samples)
-            input += std::string(sample) + "\n";
-        const RunResult run = Vantrel({"eval", "scene.json", "--type", typeName}, input);
-        ASSERT_EQ(run.status, 0) << run.err;
-        const std::vector<std::string> lines = Lines(run.out);
-        ASSERT_EQ(lines.size(), std::size(samples));
-        DirectGraph graph(GetParam().scene);
-        for (std::size_t i = 0; i < lines.size(); ++i) {
-            SCOPED_TRACE(samples[i]);
-            FunContext context{ReadSample(samples[i])};
-            T value{};  // as vantrel starts every result
-            graph.Output().Eval(&value, &context);
-            ExpectLineHolds(lines[i], value);
-        }
-    }
-};
-
-TEST_P(EvalAgainstNodes, EveryOutputTypeMatchesTheNodesCalledDirectly) {
+TEST_P(EvalWorkedValues, EveryLineHoldsItsValue) {
     Write("scene.json", GetParam().scene);
-    Check<std::string>("string");
-    Check<ColorA>("colora");
-    Check<Color>("color");
-    Check<Quaternion>("quaternion");
-    Check<Vec4d>("vec4");
-    Check<Vec3d>("vec3");
-    Check<Vec2d>("vec2");
-    Check<double>("double");
-    Check<int>("int");
+    for (const EvalCase::Line& line : GetParam().lines) {
+        SCOPED_TRACE(testing::Message() << line.type << " at " << line.sample);
+        const RunResult run =
+            Vantrel({"eval", "scene.json", "--type", line.type}, std::string(line.sample) + "\n");
+        ASSERT_EQ(run.status, 0) << run.err;
+        ASSERT_FALSE(run.out.empty());
+        ASSERT_EQ(run.out.back(), '\n');
+        const std::string written = run.out.substr(0, run.out.size() - 1);
+        if (line.expected.empty()) {
+            EXPECT_EQ(written, line.text);
+            continue;
+        }
+        EXPECT_EQ(written.find("  "), std::string::npos) << "one blank between components: " << written;
+        std::istringstream words(written);
+        std::vector<double> read;
+        for (std::string word; words >> word;)
+            read.push_back(std::strtod(word.c_str(), nullptr));
+        ASSERT_EQ(read.size(), line.expected.size()) << written;
+        for (std::size_t i = 0; i < read.size(); ++i)
+            EXPECT_NEAR(read[i], line.expected[i], 1e-12) << written;
+    }
 }
 
-INSTANTIATE_TEST_SUITE_P(Graphs, EvalAgainstNodes, ::testing::ValuesIn(evalCases), [](const auto& info) {
+INSTANTIATE_TEST_SUITE_P(Graphs, EvalWorkedValues, ::testing::ValuesIn(evalCases), [](const auto& info) {
     std::string name = info.param.name;
     std::replace(name.begin(), name.end(), '-', '_');
     return name;
