@@ -3,11 +3,15 @@
 //   fuzz_seeds NODE_DIR SCENE_DIR
 //
 // NODE_DIR gets, for every node type, its type byte followed by the stored form of a new node, of one
-// with its parameters linked, and of one with hostile constants, edited curves and gradients. SCENE_DIR
-// gets a scene of each node alone, on the sphere and on the plane, and one that chains all of them.
+// with its parameters linked, of one with hostile constants, edited curves and gradients, and of one
+// with curves and gradients of a thousand points. SCENE_DIR gets a scene of each node alone, on the
+// sphere and on the plane, one that chains all of them, and scenes at the loader's limits and past them.
 
+#include <algorithm>
+#include <cstddef>
 #include <cstdio>
 #include <fstream>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -73,6 +77,81 @@ json Scene(const json& nodes, const std::string& output, const json& domain) {
     return {{"format", quib::sceneFormat}, {"nodes", nodes}, {"output", output}, {"domain", domain}};
 }
 
+/// A node of `type` with the id `id` whose first `links` parameters read `source` and the others the
+/// sample position.
+json Reading(const quib::NodeType& type, const std::string& id, const std::string& source,
+             std::size_t links) {
+    const std::unique_ptr<Function> node = type.Create();
+    for (std::size_t i = 0; i < node->Params().size(); ++i)
+        node->Params()[i]->LinkToPosition();
+    json saved = Saved(*node);
+    saved["id"] = id;
+    for (std::size_t i = 0; i < std::min(links, node->Params().size()); ++i)
+        saved["params"][node->Params()[i]->Name()] = {{"link", source}};
+    return saved;
+}
+
+/// Scenes at the loader's limits and past them, far larger than the fuzzer would grow by itself: a
+/// chain of links as long as allowed, and one longer; graphs whose links fan out and meet again, whose
+/// samples cost just below the bound of evaluations and past it; lists nested as deep as a scene may,
+/// and far deeper; a thousand nodes side by side.
+void WriteLimits(const quib::Module& module, const std::string& sceneDir) {
+    const quib::NodeType& distortion = *module.Find("W Distortion");
+    const quib::NodeType& paint = *module.Find("Vector to color");
+    for (const std::size_t links : {quib::maxLinkDepth, quib::maxLinkDepth + 1}) {
+        json nodes = json::array({Reading(distortion, "n0", "", 0)});
+        for (std::size_t i = 1; i <= links; ++i)
+            nodes.push_back(Reading(distortion, "n" + std::to_string(i), "n" + std::to_string(i - 1), 1));
+        Write(sceneDir + "/limit-chain-" + std::to_string(links) + ".json",
+              Scene(nodes, "n" + std::to_string(links), {{"kind", "sphere"}}).dump());
+    }
+    // Each "Vector to color" reads the one before through both its parameters: 2^(k+1) - 1 evaluations.
+    for (const int doublings : {15, 16, 40}) {
+        json nodes = json::array({Reading(paint, "n0", "", 0)});
+        for (int k = 1; k <= doublings; ++k)
+            nodes.push_back(Reading(paint, "n" + std::to_string(k), "n" + std::to_string(k - 1), 2));
+        Write(sceneDir + "/limit-doubling-" + std::to_string(doublings) + ".json",
+              Scene(nodes, "n" + std::to_string(doublings), {{"kind", "sphere"}}).dump());
+    }
+    json wide = json::array();
+    for (const quib::NodeType& type : module.Types()) {
+        for (int i = 0; i < 200; ++i)
+            wide.push_back(Reading(type, type.typeName + " " + std::to_string(i), "", 0));
+    }
+    Write(sceneDir + "/limit-wide.json", Scene(wide, wide[0]["id"], {{"kind", "sphere"}}).dump());
+    const std::string head = R"({"format": "vantrel-scene/1", "output": "a", "nodes": )";
+    for (const std::size_t levels : {std::size_t{5}, std::size_t{6}, std::size_t{100000}}) {
+        Write(sceneDir + "/limit-nesting-" + std::to_string(levels) + ".json",
+              head + std::string(levels, '[') + std::string(levels, ']') + "}");
+    }
+}
+
+/// Stored forms of every node with curves and gradients of a thousand points, larger than the fuzzer
+/// would grow by itself, and one nested far deeper than a stored form may.
+void WriteLargeForms(const quib::Module& module, const std::string& nodeDir) {
+    for (const quib::NodeType& type : module.Types()) {
+        const std::unique_ptr<Function> node = type.Create();
+        for (CurveHolder* curve : node->Curves()) {
+            for (int channel = 0; channel < curve->Form(); ++channel) {
+                std::vector<CurveHolder::Point> points;
+                for (int i = 0; i < 1000; ++i)
+                    points.push_back({i / 1000.0, (i % 7) / 6.0});
+                curve->SetPoints(channel, points);
+            }
+        }
+        for (Gradient* gradient : node->Gradients()) {
+            std::vector<Gradient::Stop> stops;
+            for (int i = 0; i < 1000; ++i)
+                stops.push_back({i / 1000.0, {(i % 3) / 2.0, (i % 5) / 4.0, (i % 7) / 6.0}});
+            gradient->SetStops(stops);
+        }
+        const std::string typeByte(1, static_cast<char>(type.index));
+        Write(nodeDir + "/large-" + std::to_string(type.index), typeByte + Saved(*node).dump());
+    }
+    Write(nodeDir + "/large-nesting", std::string(1, '\0') + R"({"params": )" + std::string(100000, '[') +
+                                          std::string(100000, ']') + "}");
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -121,5 +200,7 @@ int main(int argc, char** argv) {
         chain.push_back(saved);
     }
     Write(sceneDir + "/scene-chain.json", Scene(chain, ids.back().second, sphere).dump());
+    WriteLimits(module, sceneDir);
+    WriteLargeForms(module, nodeDir);
     return 0;
 }

@@ -12,6 +12,7 @@
 #include "host/curve_holder.h"
 #include "host/gradient.h"
 #include "host/param.h"
+#include "quib/json_path.h"
 #include "quib/stored_form.h"
 #include "tests/fixtures/quib_test_node.h"
 
@@ -208,6 +209,42 @@ TEST(StoredForm, BadObjectsAreRefusedWithTheirPathAndChangeNothing) {
         EXPECT_EQ(Saved(node), before);
         EXPECT_EQ(Fingerprint(node), fingerprint);
     }
+}
+
+// The text of a stored form, read by the host's parser: what JSON allows but a stored form cannot mean
+// is refused with where it is, and the deepest stored form there is reads back as written.
+TEST(StoredForm, TextIsReadStrictly) {
+    const struct {
+        std::string text;
+        const char* where;
+        const char* expected;
+    } refused[] = {
+        {R"({"params": {"Count": 1, "Count": 2}})", "params.Count",
+         "expected each key once in its object; this is the second, at line 1, column 25"},
+        {"{\"curves\": {}, \n \"curves\": {}}", "curves",
+         "expected each key once in its object; this is the second, at line 2, column 2"},
+        {R"({"gradients": {"Colours": [[0, [[1], 1, 1]]]}})", "line 1, column 33",
+         "expected at most 5 levels of nested lists and objects"},
+        {std::string(R"({"type": "x"})") + '\0' + "garbage", "line 1, column 14",
+         "malformed JSON: a NUL character, which JSON text cannot hold"},
+        {R"({"params": {"Count": 1e999}})", "line 1, column 22",
+         "expected a number of at most 1.8e308 in size: number overflow parsing '1e999'"},
+        {R"({"params": })", "line 1, column 12", "malformed JSON: syntax error while parsing value"},
+    };
+    for (const auto& row : refused) {
+        SCOPED_TRACE(row.text);
+        try {
+            quib::ParseJson(row.text, quib::storedFormNesting);
+            ADD_FAILURE() << "accepted";
+        } catch (const quib::JsonError& error) {
+            EXPECT_EQ(error.Where(), row.where);
+            EXPECT_EQ(error.Expected().rfind(row.expected, 0), 0u) << error.Expected();
+        }
+    }
+    QuibTestNode node;
+    const std::string deepest = R"({"gradients": {"Colours": [[0, [0.5, 0.25, 1]]]}, "id": "a"})";
+    Load(node, quib::ParseJson(deepest, quib::storedFormNesting).Value());
+    EXPECT_EQ(Saved(node)["gradients"]["Colours"], json::parse("[[0, [0.5, 0.25, 1]]]"));
 }
 
 }  // namespace
