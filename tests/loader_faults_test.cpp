@@ -74,7 +74,6 @@ std::string ModuleBytes(std::size_t length = std::string::npos, std::size_t offs
 }
 
 TEST_F(BrokenModule, VantrelRefusesItNamingTheFile) {
-    const std::size_t moduleSize = ModuleBytes().size();
     struct Row {
         std::string path;
         std::string says;
@@ -88,9 +87,8 @@ TEST_F(BrokenModule, VantrelRefusesItNamingTheFile) {
         {"./" + Write("cut-4096.so", ModuleBytes(4096)),
          "not a loadable library: the file is cut short: it has 4096 "
          "bytes, segment "},
-        {"./" + Write("cut-half.so", ModuleBytes(moduleSize / 2)),
-         "not a loadable library: the file is cut short: it has " + std::to_string(moduleSize / 2) +
-             " bytes, segment "},
+        {"./" + Write("cut-1000.so", ModuleBytes(1000)),
+         "not a loadable library: the file is cut short: it has 1000 bytes, segment "},
         {"./" + Write("cut-header.so", ModuleBytes(64)),
          "not a loadable library: the file is cut short: it has 64 bytes, its program headers end at "},
         {"./" + Write("class32.so", ModuleBytes(std::string::npos, 4, "\x01")),

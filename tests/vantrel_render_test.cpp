@@ -261,6 +261,7 @@ TEST_F(Render, UnwritableTargetFailsWithStatusOneAndKeepsTheOldFile) {
         run = limited.Wait();
         EXPECT_EQ(run.status, 1) << run.err;
         EXPECT_EQ(run.err.rfind(std::string("vantrel: ") + target + ": cannot write the ", 0), 0u) << run.err;
+        EXPECT_EQ(run.err.find(".tmp"), std::string::npos) << "the pending file is gone: " << run.err;
         EXPECT_EQ(ReadFile(work / target), "the old picture");
     }
     // Only the files from before: no pending file is left behind.

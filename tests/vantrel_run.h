@@ -9,10 +9,14 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
+#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 extern char** environ;
@@ -72,17 +76,39 @@ public:
 
     /// Waits for the program to end.
     RunResult Wait() {
-        RunResult result;
         int status = 0;
-        if (pid > 0 && waitpid(pid, &status, 0) == pid) {
-            result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+        const bool waited = pid > 0 && waitpid(pid, &status, 0) == pid;
+        return Ended(waited, status);
+    }
+
+    /// Waits for the program to end, at most about `limit`: a program still running then is killed
+    /// with SIGKILL, and the answer is nothing. For programs whose work would otherwise take hours.
+    std::optional<RunResult> WaitAtMost(std::chrono::seconds limit) {
+        const auto end = std::chrono::steady_clock::now() + limit;
+        int status = 0;
+        pid_t ended = 0;
+        while (pid > 0 && (ended = waitpid(pid, &status, WNOHANG)) == 0) {
+            if (std::chrono::steady_clock::now() > end) {
+                kill(pid, SIGKILL);
+                Wait();
+                return std::nullopt;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
         }
+        return Ended(ended == pid, status);
+    }
+
+private:
+    /// What the program left: its status, when `waited` (128 + the signal when a signal ended it), and
+    /// its output.
+    RunResult Ended(bool waited, int status) const {
+        RunResult result;
+        if (waited) result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
         result.out = ReadFile(streams / "stdout");
         result.err = ReadFile(streams / "stderr");
         return result;
     }
 
-private:
     std::filesystem::path streams;
     pid_t pid = -1;
 };

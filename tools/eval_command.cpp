@@ -1,6 +1,7 @@
 // `vantrel eval`: the scene's output node at sample positions read from standard input.
 
 #include <algorithm>
+#include <cerrno>
 #include <charconv>
 #include <istream>
 #include <ostream>
@@ -64,6 +65,9 @@ void WriteValue(const T& value, std::ostream& out) {
 
 void RunEval(const quib::Module& module, const EvalOptions& options, std::istream& in, std::ostream& out) {
     const quib::Scene scene = quib::Scene::FromFile(options.scene, module);
+    // Output is flushed here, when the input has no more waiting, not by a tie of `in` to it: a write
+    // that fails must be seen by the check after it, while errno still says why.
+    in.tie(nullptr);
     VisitOutputType(options.type, [&]<class T>(std::type_identity<T>) {
         std::string line;
         for (long lineNumber = 1; std::getline(in, line); ++lineNumber) {
@@ -76,10 +80,12 @@ void RunEval(const quib::Module& module, const EvalOptions& options, std::istrea
             }
             T value{};
             scene.Output().Eval(&value, &context);
+            errno = 0;
             WriteValue(value, out);
             // Flush before waiting for more input, so that a program feeding lines one by one gets
             // each answer at once.
             if (in.rdbuf()->in_avail() <= 0) out.flush();
+            CheckWritten(out);  // stop at the first write that fails, not after reading all the input
         }
     });
 }

@@ -1,6 +1,8 @@
 #include "tools/image_file.h"
 
 #include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <zlib.h>
 
@@ -8,6 +10,7 @@
 #include <array>
 #include <cctype>
 #include <cerrno>
+#include <charconv>
 #include <climits>
 #include <cstdint>
 #include <cstdio>
@@ -17,6 +20,7 @@
 #include <new>
 #include <span>
 #include <stdexcept>
+#include <string_view>
 #include <system_error>
 
 #include <ImfChannelList.h>
@@ -269,15 +273,65 @@ void Image::WriteExr(const std::filesystem::path& path) const {
     }
 }
 
+namespace {
+
+/// The name of a pending file of `target`'s made by process `pid`: "." + the target's name + "." + the
+/// process id + "-" + a count + ".tmp", so that runs at the same time never share one.
+std::string PendingStem(const std::filesystem::path& target, long pid) {
+    return "." + target.filename().string() + "." + std::to_string(pid) + "-";
+}
+
+/// The process id in the name of a pending file of `target`'s, or 0 when `name` is not one.
+long PendingOwner(const std::string& name, const std::filesystem::path& target) {
+    const std::string start = "." + target.filename().string() + ".";
+    if (name.rfind(start, 0) != 0) return 0;
+    long pid = 0;
+    long count = 0;
+    const char* cursor = name.data() + start.size();
+    const char* end = name.data() + name.size();
+    auto [afterPid, pidError] = std::from_chars(cursor, end, pid);
+    if (pidError != std::errc() || afterPid == end || *afterPid != '-' || pid <= 0) return 0;
+    auto [afterCount, countError] = std::from_chars(afterPid + 1, end, count);
+    if (countError != std::errc() || std::string_view(afterCount, end - afterCount) != ".tmp") return 0;
+    return pid;
+}
+
+/// Removes the pending files of `target` that processes no longer running left behind: nothing catches
+/// SIGKILL, and a process killed so cannot remove its own. A process that runs, under any user, keeps
+/// its file.
+void RemoveLeftovers(const std::filesystem::path& target) {
+    const std::filesystem::path folder = target.parent_path().empty() ? "." : target.parent_path();
+    std::error_code error;
+    for (std::filesystem::directory_iterator entry(folder, error), end; !error && entry != end;
+         entry.increment(error)) {
+        const long pid = PendingOwner(entry->path().filename().string(), target);
+        if (pid != 0 && ::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH) {
+            std::error_code ignored;  // another render may have removed it first
+            std::filesystem::remove(entry->path(), ignored);
+        }
+    }
+}
+
+}  // namespace
+
 PendingFile::PendingFile(std::filesystem::path targetPath) : target(std::move(targetPath)) {
-    // A name no other run uses: the process id, then a count past leftovers of a crashed run.
-    const std::string stem = "." + target.filename().string() + "." + std::to_string(::getpid()) + "-";
+    RemoveLeftovers(target);
+    // The target's permissions carry over to its replacement: a private file stays private.
+    struct stat old;
+    const bool replacing = ::stat(target.c_str(), &old) == 0 && S_ISREG(old.st_mode);
+    const std::string stem = PendingStem(target, ::getpid());
     for (int attempt = 0;; ++attempt) {
         path = target.parent_path() / (stem + std::to_string(attempt) + ".tmp");
         const int descriptor = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (descriptor >= 0) {
+            const bool moded = !replacing || ::fchmod(descriptor, old.st_mode & 07777) == 0;
+            const std::string reason = ErrnoText();
             ::close(descriptor);
-            return;
+            if (moded) return;
+            std::error_code ignored;
+            std::filesystem::remove(path, ignored);
+            throw std::runtime_error(target.string() +
+                                     ": cannot give the new file the mode of the old: " + reason);
         }
         if (errno != EEXIST || attempt == 99) {
             throw std::runtime_error(target.string() +

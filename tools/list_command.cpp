@@ -1,6 +1,7 @@
 // `vantrel list`: what a module offers, read from the nodes its descriptors create.
 
 #include <algorithm>
+#include <cerrno>
 #include <iomanip>
 #include <ostream>
 #include <sstream>
@@ -135,11 +136,14 @@ void RunList(const quib::Module& module, bool asJson, std::ostream& out) {
         {"module", module.Path()}, {"version", module.Version()}, {"guide", guide}, {"types", json::array()}};
     for (const quib::NodeType& type : module.Types())
         listing["types"].push_back(Describe(type));
+    errno = 0;
     if (asJson) {
         out << listing.dump(2) << "\n";
     } else {
         PrintText(listing, out);
     }
+    out.flush();
+    CheckWritten(out);
 }
 
 }  // namespace vantrel

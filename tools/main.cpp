@@ -1,13 +1,21 @@
 // vantrel: a command-line host for the module's nodes. Reads the command line, finds and loads the
 // module, runs one command, and turns errors into messages and exit statuses.
 
+#include <pthread.h>
+
+#include <cerrno>
 #include <charconv>
+#include <csignal>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <iostream>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <string_view>
+#include <system_error>
+#include <thread>
 
 #include <CLI/CLI.hpp>
 
@@ -31,6 +39,21 @@ std::string ModulePath(const std::string& option) {
     return (error ? std::filesystem::path(moduleFileName) : executable.parent_path() / moduleFileName)
         .string();
 }
+
+/// Why writing to standard output failed, from errno, which the caller read first thing.
+std::string WriteFailure(int error) {
+    return std::string("standard output: cannot write: ") +
+           (error != 0 ? std::strerror(error) : "the stream failed");
+}
+
+}  // namespace
+
+void CheckWritten(const std::ostream& out) {
+    const int error = errno;  // before anything else may change it
+    if (!out) throw std::runtime_error(WriteFailure(error));
+}
+
+namespace {
 
 /// The names --type accepts, separated by `separator`.
 std::string TypeNames(const char* separator) {
@@ -142,8 +165,14 @@ int Run(int argc, char** argv) {
         std::cerr << "vantrel: " << error.what() << "\n";
         return exitFailure;
     }
-    std::cout.flush();
-    return std::cout ? exitSuccess : exitFailure;
+    errno = 0;
+    std::cout.flush();  // what render reported, or what a command left in the buffer
+    if (!std::cout) {
+        const int error = errno;
+        std::cerr << "vantrel: " << WriteFailure(error) << "\n";
+        return exitFailure;
+    }
+    return exitSuccess;
 }
 
 }  // namespace
@@ -152,5 +181,31 @@ int Run(int argc, char** argv) {
 int main(int argc, char** argv) {
     // Buffered standard streams of their own: eval reads and writes a line a sample.
     std::ios::sync_with_stdio(false);
-    return vantrel::Run(argc, argv);
+    // The command runs on a thread of its own, and it and the render threads get stacks of a size set
+    // here, not by `ulimit -s`: evaluation follows links by recursion, and the longest chain a scene may
+    // hold must fit in every build, the sanitized ones too, whose frames are several times larger.
+    pthread_attr_t attributes;
+    pthread_attr_init(&attributes);
+    const bool sized = pthread_attr_setstacksize(&attributes, vantrel::threadStack) == 0 &&
+                       pthread_setattr_default_np(&attributes) == 0;
+    pthread_attr_destroy(&attributes);
+    if (!sized) {
+        std::cerr << "vantrel: cannot set the stack size of its threads\n";
+        return vantrel::exitFailure;
+    }
+    int status = vantrel::exitFailure;
+    try {
+        std::thread command([&] { status = vantrel::Run(argc, argv); });
+        // The stop signals go to the command's threads, so that the one that puts a rendered file in
+        // place can hold them back while it does.
+        sigset_t stop;
+        sigemptyset(&stop);
+        sigaddset(&stop, SIGINT);
+        sigaddset(&stop, SIGTERM);
+        pthread_sigmask(SIG_BLOCK, &stop, nullptr);
+        command.join();
+    } catch (const std::system_error& error) {
+        std::cerr << "vantrel: cannot start a thread: " << error.what() << "\n";
+    }
+    return status;
 }

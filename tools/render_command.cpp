@@ -1,5 +1,6 @@
 // `vantrel render`: one sample per pixel centre over the scene's domain, written to a PNG or OpenEXR file.
 
+#include <pthread.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -24,21 +25,28 @@
 namespace vantrel {
 namespace {
 
-/// The signal that asked the program to stop, or 0. Written by the handler, so a lock-free atomic.
-std::atomic<int> stopSignal{0};
-static_assert(std::atomic<int>::is_always_lock_free);
+/// The pending file a stop signal removes, or null. Read by the signal handler, so a lock-free atomic.
+std::atomic<const char*> pendingPath{nullptr};
+static_assert(std::atomic<const char*>::is_always_lock_free);
 
-void OnStopSignal(int signal) {
-    stopSignal.store(signal);
+/// Removes the pending file and ends the program by the signal, at once, whatever the render threads
+/// are doing: a sample may take hours, or never end, and a node's `Eval` has no way to be told to stop,
+/// so nothing waits for them. The handler runs once (SA_RESETHAND) and may take the signal again inside
+/// itself (SA_NODEFER), so raising it ends the program by it there. unlink and raise are safe in a
+/// signal handler.
+extern "C" void OnStopSignal(int signal) {
+    if (const char* path = pendingPath.load()) ::unlink(path);
+    std::raise(signal);
 }
 
-/// While it lives, SIGINT and SIGTERM set `stopSignal` instead of ending the program, so that a render
-/// can stop and remove its pending file first.
+/// While it lives, SIGINT and SIGTERM remove the pending file and end the program by that signal.
 class StopSignals {
 public:
-    StopSignals() {
+    explicit StopSignals(const PendingFile& file) {
+        pendingPath.store(file.Path().c_str());
         struct sigaction action = {};
         action.sa_handler = OnStopSignal;
+        action.sa_flags = SA_RESETHAND | SA_NODEFER;
         sigemptyset(&action.sa_mask);
         for (int i = 0; i < 2; ++i)
             sigaction(signals[i], &action, &previous[i]);
@@ -46,23 +54,35 @@ public:
     ~StopSignals() {
         for (int i = 0; i < 2; ++i)
             sigaction(signals[i], &previous[i], nullptr);
+        pendingPath.store(nullptr);
     }
     StopSignals(const StopSignals&) = delete;
     StopSignals& operator=(const StopSignals&) = delete;
+
+    /// Puts the file in place with the stop signals held back, so that a signal cannot remove it while
+    /// it is renamed; one that arrives meanwhile ends the program once the new file is in place. Called
+    /// when the thread that calls it is the only one that takes the signals (main blocks them).
+    void Commit(PendingFile& file) {
+        sigset_t held;
+        sigemptyset(&held);
+        for (int signal : signals)
+            sigaddset(&held, signal);
+        sigset_t before;
+        pthread_sigmask(SIG_BLOCK, &held, &before);
+        try {
+            file.Commit();
+        } catch (...) {
+            pthread_sigmask(SIG_SETMASK, &before, nullptr);
+            throw;
+        }
+        pendingPath.store(nullptr);
+        pthread_sigmask(SIG_SETMASK, &before, nullptr);
+    }
 
 private:
     static constexpr int signals[2] = {SIGINT, SIGTERM};
     struct sigaction previous[2];
 };
-
-/// The caught stop signal, raised again once the render has cleaned up.
-struct Stopped {
-    int signal;
-};
-
-void ThrowIfStopped() {
-    if (const int signal = stopSignal.load()) throw Stopped{signal};
-}
 
 /// Image channels for a value of `components` reals: grey, RGB (a pair as red and green) or RGBA.
 int ChannelsFor(int components) {
@@ -114,7 +134,7 @@ void RenderRows(RenderJob& job) {
         image.SetRow(y, row.data());
         ++job.rowsDone;
     };
-    for (int band = job.nextBand++; band < image.Bands() && stopSignal.load() == 0; band = job.nextBand++) {
+    for (int band = job.nextBand++; band < image.Bands(); band = job.nextBand++) {
         for (int y = image.FirstRow(band); y < image.EndRow(band); ++y)
             renderRow(y);
         image.FinishBand(band);
@@ -153,6 +173,18 @@ void RenderImage(RenderJob& job, int threads) {
     if (job.failure) std::rethrow_exception(job.failure);
 }
 
+/// A message about the pending file as the user reads it: where it quotes the pending file's path (the
+/// OpenEXR library's do), the target's instead, as the pending file is gone when the message is read.
+std::string NamingTarget(std::string message, const std::filesystem::path& pending,
+                         const std::filesystem::path& target) {
+    const std::string from = pending.string();
+    const std::string to = target.string();
+    for (std::size_t at = message.find(from); at != std::string::npos;
+         at = message.find(from, at + to.size()))
+        message.replace(at, from.size(), to);
+    return message;
+}
+
 /// Checks the options against the scene and each other; returns the output path.
 std::filesystem::path OutputPath(const RenderOptions& options) {
     const std::filesystem::path scene = options.scene;
@@ -173,7 +205,9 @@ std::filesystem::path OutputPath(const RenderOptions& options) {
     return output;
 }
 
-void Render(const quib::Module& module, const RenderOptions& options, std::ostream& out) {
+}  // namespace
+
+void RunRender(const quib::Module& module, const RenderOptions& options, std::ostream& out) {
     if (options.type == OutputType::String)
         throw InputError("--type: render needs a numeric output type, not string");
     const std::filesystem::path output = OutputPath(options);
@@ -192,6 +226,7 @@ void Render(const quib::Module& module, const RenderOptions& options, std::ostre
         options.threads > 0 ? options.threads : std::max(1u, std::thread::hardware_concurrency());
 
     PendingFile file(output);  // before the work, so that an unwritable folder fails at once
+    StopSignals stopSignals(file);
     const auto start = std::chrono::steady_clock::now();
     VisitOutputType(options.type, [&]<class T>(std::type_identity<T>) {
         if constexpr (!std::is_same_v<T, std::string>) {
@@ -205,36 +240,21 @@ void Render(const quib::Module& module, const RenderOptions& options, std::ostre
             }
             RenderJob job(scene.Output(), scene.Domain(), *image);
             RenderImage<T>(job, threads);
-            ThrowIfStopped();
             try {
                 image->Write(file.Path());
             } catch (const std::runtime_error& error) {
                 throw std::runtime_error(output.string() + ": " +
-                                         error.what());  // the target, not the pending file
+                                         NamingTarget(error.what(), file.Path(), output));
             }
         }
     });
-    ThrowIfStopped();
-    file.Commit();
+    stopSignals.Commit(file);
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     const double samples = static_cast<double>(width) * height;
     char report[160];
     std::snprintf(report, sizeof report, "%dx%d, %.0f samples in %.3f s, %.0f samples/s on %d thread%s\n",
                   width, height, samples, seconds, samples / seconds, threads, threads == 1 ? "" : "s");
     out << output.string() << ": " << report;
-}
-
-}  // namespace
-
-void RunRender(const quib::Module& module, const RenderOptions& options, std::ostream& out) {
-    StopSignals stopSignals;
-    try {
-        Render(module, options, out);
-    } catch (const Stopped& stopped) {
-        // The pending file is gone; end the way the signal would have ended the program.
-        std::signal(stopped.signal, SIG_DFL);
-        std::raise(stopped.signal);
-    }
 }
 
 }  // namespace vantrel
