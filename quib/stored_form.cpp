@@ -285,16 +285,18 @@ private:
 
     Staging::ParamSetting ReadLink(Param& param, const json& object, const std::string& path) {
         const auto link = object.find("link");
+        const std::string position = json(positionLink).dump();
         if (object.size() != 1 || link == object.end()) {
-            throw StoredFormError(path, "a value, or a link such as {\"link\": \"@position\"}");
+            throw StoredFormError(path, "a value, or a link such as {\"link\": " + position + "}");
         }
         const std::string linkPath = MemberPath(path, "link");
-        if (!link->is_string()) throw StoredFormError(linkPath, "a node id or \"@position\"");
+        if (!link->is_string()) throw StoredFormError(linkPath, "a node id or " + position);
         const std::string& id = link->get_ref<const std::string&>();
         if (id == positionLink) return {&param, Param::Source::Position, nullptr, {}};
         Function* source = in.resolveLink ? in.resolveLink(id) : nullptr;
         if (!source)
-            throw StoredFormError(linkPath, "a node id or \"@position\": no node with id " + link->dump());
+            throw StoredFormError(
+                linkPath, "a node id or " + position + ": no node with id " + quib::Excerpt(link->dump()));
         if (source == &node) throw StoredFormError(linkPath, "another node than this one");
         return {&param, Param::Source::Node, source, {}};
     }
