@@ -1,12 +1,11 @@
 #include "quib/scene.h"
 
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <filesystem>
 #include <iterator>
 #include <limits>
 #include <map>
@@ -390,9 +389,9 @@ std::string ReadFile(const std::string& path) {
     if (!file) fail();
     std::string text;
     // Room for the whole file at once: growing by doubling would need half as much again.
-    struct stat status {};
-    if (::fstat(::fileno(file.get()), &status) == 0 && S_ISREG(status.st_mode))
-        text.reserve(static_cast<std::size_t>(status.st_size));
+    std::error_code sizeError;
+    const std::uintmax_t size = std::filesystem::file_size(path, sizeError);  // fails but for a file
+    if (!sizeError) text.reserve(static_cast<std::size_t>(size));
     char buffer[1 << 16];
     while (const std::size_t count = std::fread(buffer, 1, sizeof buffer, file.get()))
         text.append(buffer, count);
