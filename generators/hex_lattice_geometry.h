@@ -127,28 +127,51 @@ inline std::array<double, 3> SortDistances(std::array<double, 3> d) {
 
 }  // namespace detail
 
+namespace detail {
+
+// The conversions on tables the caller fetched once: each fetch of the function-local static is an
+// acquire load of its guard, which the compiler may not merge with the next.
+
+inline LatticeCoords PlaneToLattice(const Tables& tables, const Vec2d& p) {
+    const Vec2d c = Apply(tables.planeToLattice, p.x, p.y);
+    return {c.x, c.y};
+}
+inline Vec2d LatticeToPlane(const Tables& tables, const LatticeCoords& c) {
+    return Apply(tables.latticeToPlane, c.i, c.j);
+}
+inline Vec3d FaceToSpace(const Tables& tables, int face, const FaceCoords& c) {
+    return Apply(tables.faceToSpace[face], Vec3d(c.i, c.j, c.k));
+}
+inline FaceCoords SpaceToFace(const Tables& tables, int face, const Vec3d& p) {
+    const Vec3d c = Apply(tables.spaceToFace[face], p);
+    return {c.x, c.y, c.z};
+}
+inline const Vec3d& FaceNormal(const Tables& tables, int face) {
+    return tables.spaceToFace[face].row[2];
+}
+
+}  // namespace detail
+
 /// A plane point in lattice coordinates: (x - y/sqrt(3), 2y/sqrt(3)).
 inline LatticeCoords PlaneToLattice(const Vec2d& p) {
-    const Vec2d c = detail::Apply(detail::GetTables().planeToLattice, p.x, p.y);
-    return {c.x, c.y};
+    return detail::PlaneToLattice(detail::GetTables(), p);
 }
 /// Lattice coordinates as a plane point: (i + j/2, j sqrt(3)/2).
 inline Vec2d LatticeToPlane(const LatticeCoords& c) {
-    return detail::Apply(detail::GetTables().latticeToPlane, c.i, c.j);
+    return detail::LatticeToPlane(detail::GetTables(), c);
 }
 /// Face record `face`'s coordinates (0 to 7) as a space point.
 inline Vec3d FaceToSpace(int face, const FaceCoords& c) {
-    return detail::Apply(detail::GetTables().faceToSpace[face], Vec3d(c.i, c.j, c.k));
+    return detail::FaceToSpace(detail::GetTables(), face, c);
 }
 /// A space point in face record `face`'s coordinates.
 inline FaceCoords SpaceToFace(int face, const Vec3d& p) {
-    const Vec3d c = detail::Apply(detail::GetTables().spaceToFace[face], p);
-    return {c.x, c.y, c.z};
+    return detail::SpaceToFace(detail::GetTables(), face, p);
 }
 /// The outward normal of face record `face` over the inradius: its dot product with a space point is
 /// the point's k in the face's coordinates, 1 on the face's plane.
 inline const Vec3d& FaceNormal(int face) {
-    return detail::GetTables().spaceToFace[face].row[2];
+    return detail::FaceNormal(detail::GetTables(), face);
 }
 
 /// The lattice triangle around `c`: first (i, j), or (i + 1, j + 1) when the fractional parts of c.i and
@@ -172,10 +195,11 @@ namespace detail {
 /// The plane lattice triangle around p: its corners in the plane with their distances from p, in the
 /// order of `LatticeTriangle`, not yet sorted.
 inline SortedTriangle<Vec2d> UnsortedPlaneTriangle(const Vec2d& p) {
-    const std::array<LatticeCoords, 3> lattice = LatticeTriangle(PlaneToLattice(p));
+    const Tables& tables = GetTables();
+    const std::array<LatticeCoords, 3> lattice = LatticeTriangle(PlaneToLattice(tables, p));
     SortedTriangle<Vec2d> found;
     for (int c = 0; c < 3; ++c) {
-        found.corner[c] = LatticeToPlane(lattice[c]);
+        found.corner[c] = LatticeToPlane(tables, lattice[c]);
         found.distance[c] = Distance(found.corner[c], p);
     }
     return found;
@@ -226,10 +250,11 @@ inline std::optional<FoldedTriangle> UnsortedSphereTriangle(const Vec3d& p, doub
     // The folded point's k on each face measures how far the ray through it travels to reach the
     // face's plane: the largest |k| marks the plane it meets first, a negative one the opposite face's
     // plane. Of equals, the first record wins.
+    const Tables& tables = GetTables();
     double best = faceThreshold;
     int face = -1;
     for (int h = 0; h < faceCount; ++h) {
-        const double k = Dot(FaceNormal(h), folded);
+        const double k = Dot(FaceNormal(tables, h), folded);
         if (std::abs(k) > std::abs(best)) {
             best = k;
             face = h;
@@ -238,15 +263,15 @@ inline std::optional<FoldedTriangle> UnsortedSphereTriangle(const Vec3d& p, doub
     if (face < 0) return found;
 
     // The folded point projected onto the plane k = N, in the face's coordinates.
-    const FaceCoords onFace = SpaceToFace(face, folded);
+    const FaceCoords onFace = SpaceToFace(tables, face, folded);
     const double s = subdivision / (scale == FaceScale::Signed ? best : std::abs(best));
     const LatticeCoords projected{onFace.i * s, onFace.j * s};
 
-    const Vec3d point = FaceToSpace(face, {projected.i, projected.j, subdivision});
+    const Vec3d point = FaceToSpace(tables, face, {projected.i, projected.j, subdivision});
     const std::array<LatticeCoords, 3> lattice = LatticeTriangle(projected);
     found.emplace(FoldedTriangle{{}, flipZ, flipY, best < 0});
     for (int c = 0; c < 3; ++c) {
-        found->triangle.corner[c] = FaceToSpace(face, {lattice[c].i, lattice[c].j, subdivision});
+        found->triangle.corner[c] = FaceToSpace(tables, face, {lattice[c].i, lattice[c].j, subdivision});
         found->triangle.distance[c] = Distance(found->triangle.corner[c], point);
     }
     return found;
@@ -277,18 +302,18 @@ inline std::optional<SortedTriangle<Vec3d>> SphereTriangle(const Vec3d& p, doubl
     if (!found) return std::nullopt;
     SortedTriangle<Vec3d>& triangle = found->triangle;
     detail::SortByDistance(triangle);
-    for (Vec3d& k : triangle.corner) {
+    for (Vec3d& corner : triangle.corner) {
         // Undo the folds, and turn the opposite face's corners over to p's side.
         if (found->flipZ) {
-            k.x = -k.x;
-            k.z = -k.z;
+            corner.x = -corner.x;
+            corner.z = -corner.z;
         }
-        if (found->flipY) k.y = -k.y;
-        if (found->opposite) k = Vec3d(-k.x, -k.y, -k.z);
+        if (found->flipY) corner.y = -corner.y;
+        if (found->opposite) corner = Vec3d(-corner.x, -corner.y, -corner.z);
         // With N = 0 the nearest corner is the origin itself: it stays the zero vector, where scaling
         // by 1 / 0 would make it not-a-number.
-        const double length = k.Length();
-        if (length != 0.0) k *= 1.0 / length;
+        const double length = corner.Length();
+        if (length != 0.0) corner *= 1.0 / length;
     }
     return triangle;
 }
