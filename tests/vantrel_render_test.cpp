@@ -237,6 +237,27 @@ TEST_F(Render, DefaultsToThePngOfTheSceneNameSizedByTheDomain) {
     }
 }
 
+/// A PNG render holds its pixels once: what each band keeps until the file is written is its deflated
+/// bytes, not room of the size of its raw rows. The image here is mostly flat, so it deflates to little.
+TEST_F(Render, PngRenderHoldsLittleBeyondItsPixels) {
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "AddressSanitizer's shadow and quarantine make resident memory no measure";
+#endif
+    Write("globe.json", globeScene);
+    const RunResult small = RenderTo("globe.json", "small.png", {"--size", "8x8"});
+    ASSERT_EQ(small.status, 0) << small.err;
+    for (const char* depth : {"8", "16"}) {
+        SCOPED_TRACE(depth);
+        const RunResult large =
+            RenderTo("globe.json", "large.png", {"--size", "4096x4096", "--depth", depth});
+        ASSERT_EQ(large.status, 0) << large.err;
+        const long pixelKiB = 4096L * 4096 * 3 * std::stoi(depth) / 8 / 1024;
+        EXPECT_LT(large.peakKiB - small.peakKiB, pixelKiB * 3 / 2)
+            << large.peakKiB << " KiB resident at most, " << small.peakKiB << " for an 8x8 image, for "
+            << pixelKiB << " KiB of pixels";
+    }
+}
+
 TEST_F(Render, UnwritableTargetFailsWithStatusOneAndKeepsTheOldFile) {
     Write("globe.json", globeScene);
     Write("old.png", "the old picture");

@@ -3,6 +3,7 @@
 
 #include <fcntl.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -28,6 +29,7 @@ struct RunResult {
     int status = -1;
     std::string out;
     std::string err;
+    long peakKiB = 0;  ///< the most memory it held resident at once, in KiB
 };
 
 inline std::string ReadFile(const std::filesystem::path& path) {
@@ -77,8 +79,11 @@ public:
     /// Waits for the program to end.
     RunResult Wait() {
         int status = 0;
-        const bool waited = pid > 0 && waitpid(pid, &status, 0) == pid;
-        return Ended(waited, status);
+        rusage usage{};
+        const bool waited = pid > 0 && wait4(pid, &status, 0, &usage) == pid;
+        RunResult result = Ended(waited, status);
+        result.peakKiB = usage.ru_maxrss;
+        return result;
     }
 
     /// Waits for the program to end, at most about `limit`: a program still running then is killed

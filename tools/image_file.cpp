@@ -121,10 +121,12 @@ std::vector<std::uint8_t> DeflateBand(const std::vector<std::uint8_t>& input, bo
     const int status = deflate(&stream, last ? Z_FINISH : Z_SYNC_FLUSH);
     const bool complete =
         status == (last ? Z_STREAM_END : Z_OK) && stream.avail_in == 0 && stream.avail_out > 0;
-    output.resize(stream.total_out);
     deflateEnd(&stream);
     if (!complete) throw std::runtime_error("zlib could not compress a band of rows");
-    return output;
+    // The band is kept until the file is written: keep only its deflated bytes, not the bound's room,
+    // which is about the size of the raw rows (a resized vector would keep its capacity).
+    return std::vector<std::uint8_t>(output.begin(),
+                                     output.begin() + static_cast<std::ptrdiff_t>(stream.total_out));
 }
 
 std::array<std::uint8_t, 4> BigEndian(std::uint32_t value) {
