@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Cross-compiles the module and the host runtime for Windows with mingw-w64, optimised as on Linux (the
-# windows preset), and checks the module as the host will see it: VantrelFunctions.dll has the module's own DllMain, imports the host
-# runtime quib.dll, and exports exactly NumPlugs, Plugin and Version.
+# windows preset), and checks the module as the host will see it: VantrelFunctions.dll has the module's
+# own DllMain, imports the host runtime quib.dll, and exports exactly NumPlugs, Plugin and Version; and
+# neither DLL calls the C runtime for sqrt or floor (cmake/CheckMathCalls.cmake).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -33,4 +34,7 @@ grep -q ' T DllMain$' <<<"$(x86_64-w64-mingw32-nm "$entry")" || fail "module_ent
 
 grep -q 'DLL Name: quib.dll' <<<"$headers" || fail "does not import quib.dll"
 
-echo "windows-exports: $dll exports exactly $(echo $exports), with DllMain, importing quib.dll"
+cmake -DOBJDUMP=$objdump -DBINARY="$dll;$build/bin/quib.dll" -P cmake/CheckMathCalls.cmake
+
+echo "windows-exports: $dll exports exactly $(echo $exports), with DllMain, importing quib.dll;" \
+    "no call to the C runtime's sqrt or floor"
