@@ -54,8 +54,8 @@ Matrix3 InverseOfColumns(const Vec3d& c0, const Vec3d& c1, const Vec3d& c2) {
 Tables ComputeTables() {
     Tables tables;
     const double sqrt3Half = std::sqrt(3.0) * 0.5;  // sqrt(3)/2, the height of a unit triangle
-    tables.latticeToPlane = {{Vec2d(1.0, 0.5), Vec2d(0.0, sqrt3Half)}};
-    tables.planeToLattice = Inverse(tables.latticeToPlane);
+    tables.planeBasis = {{Vec2d(1.0, 0.5), Vec2d(0.0, sqrt3Half)}};
+    tables.planeBasisInverse = Inverse(tables.planeBasis);
 
     // The icosahedron of edge 1 with its apex on the z axis. Neighbours on a ring are 72 degrees apart,
     // a chord 2r sin(36 deg) = 1; a ring vertex and its two nearest on the other ring span 2r sin(18 deg)
@@ -73,8 +73,8 @@ Tables ComputeTables() {
         const Vec3d v0 = position(faceRecords[h][0]);
         const Vec3d e1 = position(faceRecords[h][1]) - v0;
         const Vec3d e2 = position(faceRecords[h][2]) - v0;
-        tables.faceToSpace[h] = FromColumns(e1, e2, v0);
-        tables.spaceToFace[h] = InverseOfColumns(e1, e2, v0);
+        tables.faceFrame[h] = FromColumns(e1, e2, v0);
+        tables.faceDual[h] = InverseOfColumns(e1, e2, v0);
     }
     return tables;
 }

@@ -61,10 +61,14 @@ struct Matrix3 {
 };
 
 struct Tables {
-    Matrix2 latticeToPlane;                      ///< columns (1, 0) and (1/2, sqrt(3)/2)
-    Matrix2 planeToLattice;                      ///< its inverse, by the 2x2 rule
-    std::array<Matrix3, faceCount> faceToSpace;  ///< columns V1 - V0, V2 - V0 and V0
-    std::array<Matrix3, faceCount> spaceToFace;  ///< its inverse, rows a, b and the face normal
+    /// Lattice to plane: columns (1, 0) and (1/2, sqrt(3)/2).
+    Matrix2 planeBasis;
+    /// Plane to lattice: the inverse of `planeBasis`, by the 2x2 rule.
+    Matrix2 planeBasisInverse;
+    /// Face to space: columns V1 - V0, V2 - V0 and V0 of each face record.
+    std::array<Matrix3, faceCount> faceFrame;
+    /// Space to face: the inverse of `faceFrame`, rows a, b and the face normal over the inradius.
+    std::array<Matrix3, faceCount> faceDual;
 };
 
 /// The tables, computed from the icosahedron's vertices.
@@ -125,29 +129,25 @@ inline std::array<double, 3> SortDistances(std::array<double, 3> d) {
     return d;
 }
 
-}  // namespace detail
-
-namespace detail {
-
 // The conversions on tables the caller fetched once: each fetch of the function-local static is an
 // acquire load of its guard, which the compiler may not merge with the next.
 
 inline LatticeCoords PlaneToLattice(const Tables& tables, const Vec2d& p) {
-    const Vec2d c = Apply(tables.planeToLattice, p.x, p.y);
+    const Vec2d c = Apply(tables.planeBasisInverse, p.x, p.y);
     return {c.x, c.y};
 }
 inline Vec2d LatticeToPlane(const Tables& tables, const LatticeCoords& c) {
-    return Apply(tables.latticeToPlane, c.i, c.j);
+    return Apply(tables.planeBasis, c.i, c.j);
 }
 inline Vec3d FaceToSpace(const Tables& tables, int face, const FaceCoords& c) {
-    return Apply(tables.faceToSpace[face], Vec3d(c.i, c.j, c.k));
+    return Apply(tables.faceFrame[face], Vec3d(c.i, c.j, c.k));
 }
 inline FaceCoords SpaceToFace(const Tables& tables, int face, const Vec3d& p) {
-    const Vec3d c = Apply(tables.spaceToFace[face], p);
+    const Vec3d c = Apply(tables.faceDual[face], p);
     return {c.x, c.y, c.z};
 }
 inline const Vec3d& FaceNormal(const Tables& tables, int face) {
-    return tables.spaceToFace[face].row[2];
+    return tables.faceDual[face].row[2];
 }
 
 }  // namespace detail
