@@ -8,7 +8,7 @@
 #   4. fuzz     each fuzz target for a short fixed time (scripts/fuzz.sh)
 #   5. windows  the module cross-compiled with mingw-w64, and its export table (scripts/windows-exports.sh)
 #
-# This is what CI runs (.ci/run). It takes about half an hour on two cores from a clean tree.
+# This is what CI runs (.ci/run); the README says how long it takes. Each stage prints its own time.
 #
 # The test programs that load the module with dlopen are instrumented themselves, so the sanitizer
 # runtimes are in the process before the module arrives: no LD_PRELOAD is needed, and the programs they
