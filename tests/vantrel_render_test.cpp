@@ -2,9 +2,12 @@
 // `eval` gives at their centres, thread counts change nothing, and failures leave old files alone.
 
 #include <gtest/gtest.h>
+#include <zlib.h>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
+#include <filesystem>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -207,18 +210,91 @@ TEST_F(Render, OutputTypeChoosesThePngChannels) {
     }
 }
 
+// Several bands of rows in both formats, the last shorter than the others.
 TEST_F(Render, ThreadCountChangesNoByte) {
     Write("globe.json", globeScene);
     for (const char* name : {"globe.png", "globe.exr"}) {
         SCOPED_TRACE(name);
         std::string first;
         for (const char* threads : {"1", "2", "3"}) {
-            const RunResult run = RenderTo("globe.json", name, {"--size", "96x40", "--threads", threads});
+            const RunResult run = RenderTo("globe.json", name, {"--size", "400x600", "--threads", threads});
             ASSERT_EQ(run.status, 0) << run.err;
             EXPECT_NE(run.out.find(std::string("on ") + threads + " thread"), std::string::npos) << run.out;
             const std::string bytes = ReadFile(work / name);
             if (first.empty()) first = bytes;
             EXPECT_TRUE(bytes == first) << threads << " threads gave other bytes";
+        }
+    }
+}
+
+/// A PNG's sizes: of the whole file, of its IDAT chunks with their framing, and of the zlib stream
+/// they hold once inflated (the filtered rows).
+struct PngParts {
+    std::size_t fileBytes = 0;
+    std::size_t idatBytes = 0;
+    std::string filtered;
+};
+
+std::uint32_t BigEndianAt(const std::string& bytes, std::size_t at) {
+    std::uint32_t value = 0;
+    for (std::size_t i = at; i < at + 4; ++i)
+        value = value << 8 | static_cast<unsigned char>(bytes[i]);
+    return value;
+}
+
+PngParts ReadPngParts(const std::filesystem::path& path) {
+    const std::string file = ReadFile(path);
+    PngParts parts;
+    parts.fileBytes = file.size();
+    std::string stream;
+    std::uint32_t width = 0, height = 0;
+    int bits = 0, channels = 0;
+    for (std::size_t at = 8; at + 12 <= file.size();) {
+        const std::uint32_t length = BigEndianAt(file, at);
+        const std::string type = file.substr(at + 4, 4);
+        if (type == "IHDR") {
+            width = BigEndianAt(file, at + 8);
+            height = BigEndianAt(file, at + 12);
+            bits = static_cast<unsigned char>(file[at + 16]);
+            const int colorType = static_cast<unsigned char>(file[at + 17]);
+            channels = colorType == 0 ? 1 : colorType == 2 ? 3 : 4;
+        }
+        if (type == "IDAT") {
+            stream += file.substr(at + 8, length);
+            parts.idatBytes += length + 12;
+        }
+        at += length + 12;
+    }
+    uLongf size = static_cast<uLongf>(height) * (width * channels * bits / 8 + 1);
+    parts.filtered.resize(size);
+    EXPECT_EQ(uncompress(reinterpret_cast<Bytef*>(parts.filtered.data()), &size,
+                         reinterpret_cast<const Bytef*>(stream.data()), stream.size()),
+              Z_OK)
+        << path;
+    EXPECT_EQ(size, parts.filtered.size()) << path;
+    return parts;
+}
+
+// Each file against the same file with its filtered rows deflated by zlib as one stream at the default
+// level, in one IDAT chunk: at most 2 % larger, for every example at sizes of one band and of many.
+TEST_F(Render, PngIsAboutAsSmallAsOneStreamOfItsRows) {
+    for (const auto& entry : std::filesystem::directory_iterator(VANTREL_EXAMPLES_DIR)) {
+        if (entry.path().extension() != ".json") continue;
+        for (const char* size : {"256x128", "512x256", "1024x512", "1000x999"}) {
+            SCOPED_TRACE(entry.path().filename().string() + " at " + size);
+            const RunResult run =
+                RenderTo(entry.path().string(), "out.png", {"--size", size, "--threads", "2"});
+            ASSERT_EQ(run.status, 0) << run.err;
+            const PngParts parts = ReadPngParts(work / "out.png");
+            uLongf single = compressBound(parts.filtered.size());
+            std::string deflated(single, '\0');
+            ASSERT_EQ(compress2(reinterpret_cast<Bytef*>(deflated.data()), &single,
+                                reinterpret_cast<const Bytef*>(parts.filtered.data()), parts.filtered.size(),
+                                Z_DEFAULT_COMPRESSION),
+                      Z_OK);
+            const std::size_t oneStreamFile = parts.fileBytes - parts.idatBytes + single + 12;
+            EXPECT_LE(parts.fileBytes * 100, oneStreamFile * 102)
+                << parts.fileBytes << " bytes against " << oneStreamFile << " with one stream";
         }
     }
 }

@@ -73,10 +73,9 @@ unsigned long FilterRow(const std::uint8_t* row, const std::uint8_t* above, std:
 
 /// `count` rows of `rowBytes` bytes as PNG stores them: each row a filter type byte, then the row
 /// filtered by the filter whose bytes have the smallest magnitudes (the usual heuristic: small
-/// differences deflate best). The band's first row does not use the row above, which belongs to a band
-/// that may not be rendered yet.
-std::vector<std::uint8_t> FilterBand(const std::uint8_t* rows, int count, std::size_t rowBytes,
-                                     std::size_t pixelBytes) {
+/// differences deflate best). `above` is the row before the first, or null at the top of the image.
+std::vector<std::uint8_t> FilterRows(const std::uint8_t* rows, const std::uint8_t* above, int count,
+                                     std::size_t rowBytes, std::size_t pixelBytes) {
     using Filter =
         unsigned long (*)(const std::uint8_t*, const std::uint8_t*, std::size_t, std::size_t, std::uint8_t*);
     static constexpr Filter filters[filterCount] = {FilterRow<filterNone>, FilterRow<filterSub>,
@@ -84,13 +83,11 @@ std::vector<std::uint8_t> FilterBand(const std::uint8_t* rows, int count, std::s
                                                     FilterRow<filterPaeth>};
     std::vector<std::uint8_t> filtered(count * (rowBytes + 1));
     std::vector<std::uint8_t> trial(rowBytes), best(rowBytes);  // the best so far is kept, not redone
-    for (int r = 0; r < count; ++r) {
-        const std::uint8_t* row = rows + r * rowBytes;
-        const std::uint8_t* above = r > 0 ? row - rowBytes : nullptr;
+    for (int r = 0; r < count; ++r, above = rows, rows += rowBytes) {
         int bestFilter = filterNone;
         unsigned long bestCost = ULONG_MAX;
         for (int f = 0; f < (above ? filterCount : filterUp); ++f) {
-            const unsigned long cost = filters[f](row, above, rowBytes, pixelBytes, trial.data());
+            const unsigned long cost = filters[f](rows, above, rowBytes, pixelBytes, trial.data());
             if (cost < bestCost) {
                 bestFilter = f;
                 bestCost = cost;
@@ -102,31 +99,6 @@ std::vector<std::uint8_t> FilterBand(const std::uint8_t* rows, int count, std::s
         std::copy(best.begin(), best.end(), out + 1);
     }
     return filtered;
-}
-
-/// Deflates one band of the image's zlib stream: raw deflate (the stream's header and checksum go
-/// around all the bands), ended by a sync flush, which pads to a byte boundary without ending the
-/// stream, or, for the last band, by the stream's final block. Run-length matching compresses a
-/// rendered texture about six times faster than zlib's default strategy, for a file about 5 % larger;
-/// as it only matches runs of one repeated byte, starting afresh at every band costs nothing.
-std::vector<std::uint8_t> DeflateBand(const std::vector<std::uint8_t>& input, bool last) {
-    z_stream stream{};
-    if (deflateInit2(&stream, Z_DEFAULT_COMPRESSION, Z_DEFLATED, -MAX_WBITS, 8, Z_RLE) != Z_OK)
-        throw std::bad_alloc();
-    std::vector<std::uint8_t> output(deflateBound(&stream, input.size()) + 16);  // room for the flush
-    stream.next_in = const_cast<Bytef*>(input.data());
-    stream.avail_in = static_cast<uInt>(input.size());
-    stream.next_out = output.data();
-    stream.avail_out = static_cast<uInt>(output.size());
-    const int status = deflate(&stream, last ? Z_FINISH : Z_SYNC_FLUSH);
-    const bool complete =
-        status == (last ? Z_STREAM_END : Z_OK) && stream.avail_in == 0 && stream.avail_out > 0;
-    deflateEnd(&stream);
-    if (!complete) throw std::runtime_error("zlib could not compress a band of rows");
-    // The band is kept until the file is written: keep only its deflated bytes, not the bound's room,
-    // which is about the size of the raw rows (a resized vector would keep its capacity).
-    return std::vector<std::uint8_t>(output.begin(),
-                                     output.begin() + static_cast<std::ptrdiff_t>(stream.total_out));
 }
 
 std::array<std::uint8_t, 4> BigEndian(std::uint32_t value) {
@@ -167,6 +139,9 @@ std::optional<ImageFormat> FormatFor(const std::filesystem::path& path) {
     return std::nullopt;
 }
 
+/// deflate's window: how far back a band's matches may reach into the bands above.
+constexpr std::size_t windowBytes = std::size_t{1} << MAX_WBITS;
+
 Image::Image(int width, int height, int channels, ImageFormat format, int depth)
     : width(width),
       height(height),
@@ -174,12 +149,22 @@ Image::Image(int width, int height, int channels, ImageFormat format, int depth)
       format(format),
       depth(depth),
       bytesPerSample(format == ImageFormat::Exr ? 4 : depth / 8),
-      bytes(static_cast<std::size_t>(width) * height * channels * bytesPerSample),
-      deflated(format == ImageFormat::Png ? Bands() : 0) {}
+      rowBytes(static_cast<std::size_t>(width) * channels * bytesPerSample),
+      // Large and few bands keep the cost of their restarts (each band's flush and first Huffman
+      // tables) small beside the data, while 64 still share the work well among threads; at least 8
+      // rows, so that the rows a band's window reaches lie in the band above.
+      bandRows(std::max({8, static_cast<int>((bandBytes + rowBytes) / (rowBytes + 1)),
+                         (height + maxBands - 1) / maxBands})),
+      bytes(rowBytes * height),
+      deflated(format == ImageFormat::Png ? Bands() : 0),
+      waiting(deflated.size()) {
+    for (std::size_t band = 0; band < waiting.size(); ++band)
+        waiting[band] = band == 0 ? 1 : 2;
+}
 
 void Image::SetRow(int y, const double* values) {
     const std::size_t count = static_cast<std::size_t>(width) * channels;
-    std::uint8_t* row = bytes.data() + static_cast<std::size_t>(y) * count * bytesPerSample;
+    std::uint8_t* row = bytes.data() + static_cast<std::size_t>(y) * rowBytes;
     for (std::size_t i = 0; i < count; ++i) {
         if (format == ImageFormat::Exr) {
             const float sample = static_cast<float>(values[i]);
@@ -194,16 +179,80 @@ void Image::SetRow(int y, const double* values) {
     }
 }
 
+/// What a band's restart costs beside one stream: its flush, its first Huffman tables and its chunk's
+/// framing, about 30 bytes; this is a bound.
+constexpr std::size_t restartBytes = 64;
+
 void Image::FinishBand(int band) {
-    if (format != ImageFormat::Png) return;
-    const std::size_t rowBytes = static_cast<std::size_t>(width) * channels * bytesPerSample;
-    const std::vector<std::uint8_t> filtered =
-        FilterBand(bytes.data() + FirstRow(band) * rowBytes, EndRow(band) - FirstRow(band), rowBytes,
-                   channels * bytesPerSample);
-    DeflatedBand& out = deflated[band];
-    out.checksum = adler32_z(adler32_z(0, nullptr, 0), filtered.data(), filtered.size());
-    out.filteredSize = filtered.size();
-    out.data = DeflateBand(filtered, band + 1 == Bands());
+    // The count's change also hands over the rows stored by the other thread (sequentially consistent).
+    for (const int next : {band, band + 1}) {
+        if (next >= static_cast<int>(waiting.size()) || --waiting[next] != 0) continue;
+        deflated[next] = DeflateBands(next, next + 1);
+        if (++bandsDeflated < Bands()) continue;
+        // All bands are deflated, on whichever thread. An image so flat that the bands' restarts would
+        // cost more than 1 % of it is deflated again as one stream: it deflates fast, and the choice
+        // depends only on the bytes, not on the threads.
+        std::size_t total = 0;
+        for (const DeflatedBand& each : deflated)
+            total += each.data.size();
+        if (Bands() > 1 && total < 100 * restartBytes * (Bands() - 1)) {
+            deflated[0] = DeflateBands(0, Bands());
+            deflated.resize(1);
+        }
+    }
+}
+
+Image::DeflatedBand Image::DeflateBands(int firstBand, int endBand) const {
+    // Each row is filtered against the row above as in one stream over the whole image, and the rows
+    // above that deflate's window reaches are filtered again to give the dictionary: the bands then
+    // match across their first rows as one stream would, whichever thread deflates which band. Raw
+    // deflate at the default level: the stream's header and checksum go around all the bands. A band
+    // but the last ends with a sync flush, which pads to a byte boundary without ending the stream.
+    z_stream stream{};
+    if (deflateInit2(&stream, Z_DEFAULT_COMPRESSION, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY) != Z_OK)
+        throw std::bad_alloc();
+    const std::size_t pixelBytes = static_cast<std::size_t>(channels) * bytesPerSample;
+    const auto filter = [&](int start, int end) {
+        return FilterRows(bytes.data() + start * rowBytes,
+                          start > 0 ? bytes.data() + (start - 1) * rowBytes : nullptr, end - start, rowBytes,
+                          pixelBytes);
+    };
+    const int first = FirstRow(firstBand);
+    const int windowRows =
+        static_cast<int>(std::min<std::size_t>(first, (windowBytes + rowBytes) / (rowBytes + 1)));
+    bool fine = true;
+    if (windowRows > 0) {
+        const std::vector<std::uint8_t> above = filter(first - windowRows, first);
+        const std::size_t reach = std::min(above.size(), windowBytes);
+        fine = deflateSetDictionary(&stream, above.data() + above.size() - reach, static_cast<uInt>(reach)) ==
+               Z_OK;
+    }
+    DeflatedBand out;
+    out.checksum = adler32_z(0, nullptr, 0);
+    std::vector<std::uint8_t> output;
+    for (int band = firstBand; fine && band < endBand; ++band) {
+        const std::vector<std::uint8_t> rows = filter(FirstRow(band), EndRow(band));
+        out.checksum = adler32_z(out.checksum, rows.data(), rows.size());
+        out.filteredSize += rows.size();
+        const int flush = band + 1 < endBand ? Z_NO_FLUSH : endBand == Bands() ? Z_FINISH : Z_SYNC_FLUSH;
+        stream.next_in = const_cast<Bytef*>(rows.data());
+        stream.avail_in = static_cast<uInt>(rows.size());
+        do {  // deflate asks for more room by filling what it has
+            output.resize(stream.total_out + deflateBound(&stream, stream.avail_in) + 16);
+            stream.next_out = output.data() + stream.total_out;
+            stream.avail_out = static_cast<uInt>(output.size() - stream.total_out);
+            const int status = deflate(&stream, flush);
+            fine = status == (flush == Z_FINISH ? Z_STREAM_END : Z_OK) ||
+                   (status == Z_OK && stream.avail_out == 0);
+        } while (fine && stream.avail_out == 0);
+        fine = fine && stream.avail_in == 0;
+    }
+    deflateEnd(&stream);
+    if (!fine) throw std::runtime_error("zlib could not compress a band of rows");
+    // The band is kept until the file is written: keep only its deflated bytes, not the bound's room,
+    // which is about the size of the raw rows (a resized vector would keep its capacity).
+    out.data.assign(output.begin(), output.begin() + static_cast<std::ptrdiff_t>(stream.total_out));
+    return out;
 }
 
 void Image::Write(const std::filesystem::path& path) const {

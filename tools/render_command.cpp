@@ -108,9 +108,10 @@ struct RenderJob {
 };
 
 /// Renders bands of rows pulled from the shared counter until none is left, and finishes each (a PNG
-/// compresses it) on the same thread. The samples of a row are the pixel centres, evaluated by one
-/// `SIMDEval` call. Each row depends only on its index, and each band only on its rows, so the file is
-/// the same for any number of threads.
+/// compresses each band whose rows and the rows above are stored) on the same thread. The samples of a
+/// row are the pixel centres, evaluated by one `SIMDEval` call. Each row depends only on its index, and
+/// each band's bytes only on its rows and those above, so the file is the same for any number of
+/// threads.
 template <class T>
 void RenderRows(RenderJob& job) {
     Image& image = job.image;
