@@ -47,8 +47,11 @@ Vec3d SampleDomain::Position(double u, double v) const {
         const bool overflows = Overflows(min, max);
         return {Along(min.x, max.x, u, overflows), Along(max.y, min.y, v, overflows), 0.0};
     }
-    const double longitude = (2.0 * u - 1.0) * std::numbers::pi;
-    const double latitude = (0.5 - v) * std::numbers::pi;
+    constexpr double radian = std::numbers::pi / 180.0;
+    const double longitude =
+        sphereWindow ? Along(min.x, max.x, u, false) * radian : (2.0 * u - 1.0) * std::numbers::pi;
+    const double latitude =
+        sphereWindow ? Along(max.y, min.y, v, false) * radian : (0.5 - v) * std::numbers::pi;
     const double ring = std::cos(latitude);  // the radius of the circle of latitude
     return {ring * std::cos(longitude), ring * std::sin(longitude), std::sin(latitude)};
 }
@@ -56,8 +59,9 @@ Vec3d SampleDomain::Position(double u, double v) const {
 double SampleDomain::HeightFor(int width) const {
     // Halving both extents where one overflows keeps their ratio.
     const double scale = Overflows(min, max) ? 0.5 : 1.0;
-    const double aspect =
-        kind == Kind::Sphere ? 0.5 : (max.y * scale - min.y * scale) / (max.x * scale - min.x * scale);
+    const double aspect = kind == Kind::Sphere && !sphereWindow
+                              ? 0.5
+                              : (max.y * scale - min.y * scale) / (max.x * scale - min.x * scale);
     const double height = std::round(width * aspect);
     // Not-a-number, from a plane without extent (which loading refuses), becomes 1 too; a ratio beyond
     // the largest double, from a plane far narrower than high, that double.
@@ -399,6 +403,45 @@ std::string ReadFile(const std::string& path) {
     return text;
 }
 
+/// The ids of the nodes of `root`, those that are strings, quoted, as a list for a message.
+std::string IdsOf(const json& root) {
+    std::vector<std::string> ids;
+    const auto nodes = root.find("nodes");
+    if (nodes != root.end() && nodes->is_array()) {
+        for (const json& node : *nodes) {
+            const auto id = node.is_object() ? node.find("id") : node.end();
+            if (id != node.end() && id->is_string()) ids.push_back(Quoted(id->get<std::string>()));
+        }
+    }
+    return NameList(ids);
+}
+
+/// `root` with `setting` made: the value put into the params of the node it names.
+void Apply(json& root, const SceneEdits::Setting& setting, const std::string& fileName) {
+    json value;
+    try {
+        value = ParseJson(setting.value, sceneNesting).Value();
+    } catch (const JsonError& error) {
+        throw SceneError(
+            fileName, setting.said,
+            "expected a value written as in a scene file; at " + error.Where() + ": " + error.Expected());
+    }
+    const auto nodes = root.is_object() ? root.find("nodes") : root.end();
+    if (nodes != root.end() && nodes->is_array()) {
+        for (json& node : *nodes) {
+            if (!node.is_object() || node.value("id", json()) != setting.node) continue;
+            json& params = node["params"];
+            if (params.is_null()) params = json::object();
+            // Params of another kind are left for the check to refuse as they stand in the file.
+            if (params.is_object()) params[setting.param] = std::move(value);
+            return;
+        }
+    }
+    throw SceneError(fileName, setting.said,
+                     "expected the id of a node before the dot, not " + Quoted(setting.node) +
+                         "; the ids are " + IdsOf(root));
+}
+
 }  // namespace
 
 Scene Scene::FromJson(const nlohmann::json& root, const std::string& fileName, const Module& module) {
@@ -439,11 +482,17 @@ Scene Scene::FromText(const std::string& text, const std::string& fileName, cons
     return Reading(fileName, [&] { return FromJson(ParseScene(text, fileName).Value(), fileName, module); });
 }
 
-Scene Scene::FromFile(const std::string& path, const Module& module) {
+Scene Scene::FromFile(const std::string& path, const Module& module, const SceneEdits& edits) {
     return Reading(path, [&] {
         // The text goes before the nodes are made: only its parsed value is needed from here on.
         const ParsedJson root = ParseScene(ReadFile(path), path);
-        return FromJson(root.Value(), path, module);
+        if (edits.output.empty() && edits.settings.empty()) return FromJson(root.Value(), path, module);
+        json edited = root.Value();
+        for (const SceneEdits::Setting& setting : edits.settings)
+            Apply(edited, setting, path);
+        const std::string fileName = path + " (with " + edits.said + ")";
+        if (!edits.output.empty() && edited.is_object()) edited["output"] = edits.output;
+        return FromJson(edited, fileName, module);
     });
 }
 

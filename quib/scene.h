@@ -63,19 +63,41 @@ struct SampleDomain {
     Kind kind = Kind::Plane;
     Vec2d min{0.0, 0.0};
     Vec2d max{1.0, 1.0};
+    /// Sphere only: when set, the window of longitudes `min.x` .. `max.x` and latitudes `min.y` ..
+    /// `max.y`, in degrees, in place of the whole sphere; when not, `min` and `max` are not used.
+    bool sphereWindow = false;
 
     /// The sample position at the image point (u, v), where u runs from 0 at the left edge to 1 at the
     /// right and v from 0 at the top to 1 at the bottom.
     /// Plane: x = min.x + u (max.x - min.x), y = max.y - v (max.y - min.y), z = 0.
     /// Sphere: longitude lambda = (2u - 1) pi, from -180 degrees at the left to +180 at the right (the x
     /// axis in the middle); latitude phi = (1/2 - v) pi, from the north pole (+z) at the top to the south
-    /// pole at the bottom; the position is (cos phi cos lambda, cos phi sin lambda, sin phi).
+    /// pole at the bottom; the position is (cos phi cos lambda, cos phi sin lambda, sin phi). A window
+    /// of the sphere maps u and v onto its longitudes and latitudes as the plane maps them onto x and y.
     Vec3d Position(double u, double v) const;
 
     /// The height of an image `width` pixels wide whose pixels cover squares of the domain (twice as
-    /// wide as high for the sphere): a whole number of at least 1, which may be far beyond any image's
-    /// size (about 5.12e302 for a plane 1e-300 wide and 1 high at 512), at most the largest double.
+    /// wide as high for the sphere, a degree a side for a window of it): a whole number of at least 1, which
+    /// may be far beyond any image's size (about 5.12e302 for a plane 1e-300 wide and 1 high at 512), at most
+    /// the largest double.
     double HeightFor(int width) const;
+};
+
+/// Changes to a scene file for one run, made to its JSON before the scene is checked, so that they are
+/// checked as the file is and fail with the same messages.
+struct SceneEdits {
+    /// A parameter's value in place of the file's.
+    struct Setting {
+        std::string node;   ///< the node's id
+        std::string param;  ///< the parameter's name
+        std::string value;  ///< JSON text, written as in a scene file: `3`, `[1, 0, 0]`, `{"link": "a"}`
+        std::string said;   ///< how the user asked for it, for messages: `--set a.In=3`
+    };
+    std::string output;  ///< the id of the node to evaluate in place of the file's "output"; empty: that
+    std::vector<Setting> settings;
+    /// How the user asked for the changes (`--node a --set a.In=3`): messages about the scene name the
+    /// file "with" them, as any of them may be the cause.
+    std::string said;
 };
 
 /// A graph of nodes created through a module's descriptors and filled from their stored forms.
@@ -94,7 +116,7 @@ class Scene {
 public:
     /// Reads the scene file at `path`. Throws SceneError naming `path` when the file cannot be read or
     /// the scene is bad, and std::runtime_error "not enough memory to read PATH" when memory runs out.
-    static Scene FromFile(const std::string& path, const Module& module);
+    static Scene FromFile(const std::string& path, const Module& module, const SceneEdits& edits = {});
     /// Reads a scene from `text`; errors name `fileName`.
     static Scene FromText(const std::string& text, const std::string& fileName, const Module& module);
 

@@ -5,9 +5,11 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <cmath>
 #include <csignal>
 #include <cstdio>
 #include <filesystem>
+#include <numbers>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -310,6 +312,97 @@ TEST_F(Render, DefaultsToThePngOfTheSceneNameSizedByTheDomain) {
         const Decoded image = ReadPng(work / (std::string(scene) + ".png"));
         EXPECT_EQ(image.width, 512);
         EXPECT_EQ(image.height, 256);  // the sphere and the 6 x 3 rectangle are both twice as wide as high
+    }
+}
+
+/// --region over the examples' domains: the image's default size, and whether an explicit --size is
+/// said to stretch it.
+struct RegionCase {
+    const char* scene;
+    std::vector<std::string> options;
+    int width;
+    int height;
+    bool stretched;
+};
+
+TEST_F(Render, RegionSetsTheShapeAndAnOtherSizeIsSaid) {
+    Write("globe.json", globeScene);
+    Write("cells.json", cellsScene);
+    const RegionCase cases[] = {
+        {"cells.json", {}, 512, 256, false},
+        {"cells.json", {"--size", "512x256"}, 512, 256, false},
+        {"cells.json", {"--size", "20x20"}, 20, 20, true},
+        {"cells.json", {"--region=-1,0,2,1.5"}, 512, 256, false},
+        {"cells.json", {"--region=0,0,1,2"}, 512, 1024, false},
+        {"cells.json", {"--region=0,0,1,2", "--size", "10x20"}, 10, 20, false},
+        {"cells.json", {"--region=0,0,1,2", "--size", "20x10"}, 20, 10, true},
+        {"globe.json", {"--region", "-90,0,0,45"}, 512, 256, false},
+        {"globe.json", {"--region=-180,-90,180,90"}, 512, 256, false},
+        {"globe.json", {"--region=0,-90,90,90"}, 512, 1024, false},
+        {"globe.json", {"--size", "64x64"}, 64, 64, true},
+        {"globe.json", {"--region=0,-90,90,90", "--size", "64x128"}, 64, 128, false},
+    };
+    for (const RegionCase& each : cases) {
+        std::string said = each.scene;
+        for (const std::string& option : each.options)
+            said += " " + option;
+        SCOPED_TRACE(said);
+        const RunResult run = RenderTo(each.scene, "region.png", each.options);
+        ASSERT_EQ(run.status, 0) << run.err;
+        const Decoded image = ReadPng(work / "region.png");
+        EXPECT_EQ(image.width, each.width);
+        EXPECT_EQ(image.height, each.height);
+        EXPECT_EQ(run.err.find("pixels are not square") != std::string::npos, each.stretched) << run.err;
+        EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), each.stretched ? 1 : 0) << run.err;
+    }
+}
+
+TEST_F(Render, PlaneRegionIsTheSceneWithThatRectangle) {
+    Write("cells.json", cellsScene);
+    std::string narrowed = cellsScene;
+    const std::string domain = R"("min": [-3, -1.5], "max": [3, 1.5])";
+    narrowed.replace(narrowed.find(domain), domain.size(), R"("min": [-1, 0.25], "max": [2.5, 1.5])");
+    Write("narrowed.json", narrowed);
+    for (const char* name : {"a.exr", "a.png"}) {
+        SCOPED_TRACE(name);
+        ASSERT_EQ(RenderTo("cells.json", name, {"--region=-1,0.25,2.5,1.5", "--size", "14x5"}).status, 0);
+        const std::string region = ReadFile(work / name);
+        ASSERT_EQ(RenderTo("narrowed.json", name, {"--size", "14x5"}).status, 0);
+        EXPECT_TRUE(region == ReadFile(work / name)) << "the region gave other bytes";
+    }
+}
+
+TEST_F(Render, SphereRegionSamplesItsLongitudesAndLatitudes) {
+    Write("globe.json", globeScene);
+    const int width = 8;
+    const int height = 6;
+    ASSERT_EQ(RenderTo("globe.json", "window.exr", {"--region", "-90,10,0,45", "--size", "8x6"}).status, 0);
+    const Decoded image = ReadExr(work / "window.exr");
+    ASSERT_EQ(image.width, width);
+    ASSERT_EQ(image.height, height);
+    // Pixel centres: longitudes -90 to 0 from the left, latitudes 45 down to 10 from the top, in degrees.
+    std::string input;
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x) {
+            const double longitude = (-90.0 + 90.0 * (x + 0.5) / width) * std::numbers::pi / 180.0;
+            const double latitude = (45.0 - 35.0 * (y + 0.5) / height) * std::numbers::pi / 180.0;
+            char line[100];
+            std::snprintf(line, sizeof line, "%.17g %.17g %.17g\n", std::cos(latitude) * std::cos(longitude),
+                          std::cos(latitude) * std::sin(longitude), std::sin(latitude));
+            input += line;
+        }
+    }
+    const RunResult eval = Vantrel({"eval", "globe.json"}, input);
+    ASSERT_EQ(eval.status, 0) << eval.err;
+    std::istringstream values(eval.out);
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x) {
+            for (int c = 0; c < image.channels; ++c) {
+                double value = 0.0;
+                values >> value;
+                EXPECT_NEAR(image.At(x, y, c), value, 1e-6) << x << "," << y << "," << c;
+            }
+        }
     }
 }
 

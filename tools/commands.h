@@ -2,12 +2,15 @@
 /// @file
 /// The commands of `vantrel`, each run once the command line has been read.
 
+#include <array>
 #include <cstddef>
 #include <iosfwd>
+#include <optional>
 #include <stdexcept>
 #include <string>
 
 #include "quib/module_loader.h"
+#include "quib/scene.h"
 #include "tools/output_type.h"
 
 namespace vantrel {
@@ -43,6 +46,7 @@ void RunList(const quib::Module& module, bool json, std::ostream& out);
 
 struct EvalOptions {
     std::string scene;
+    quib::SceneEdits edits;  ///< --node and --set
     OutputType type = OutputType::Color;
 };
 
@@ -52,7 +56,11 @@ void RunEval(const quib::Module& module, const EvalOptions& options, std::istrea
 
 struct RenderOptions {
     std::string scene;
-    std::string output;  ///< empty: the scene's name with ".png", in the current folder
+    std::string output;      ///< empty: the scene's name with ".png", in the current folder
+    quib::SceneEdits edits;  ///< --node and --set
+    /// --region A,B,C,D: the plane's rectangle from (A, B) to (C, D), or the sphere's window from
+    /// longitude A to C and latitude B to D in degrees, in place of the scene's domain
+    std::optional<std::array<double, 4>> region;
     int width = 512;
     int height = 0;  ///< 0: from the width and the domain's shape
     OutputType type = OutputType::Color;

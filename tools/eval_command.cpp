@@ -64,7 +64,7 @@ void WriteValue(const T& value, std::ostream& out) {
 }  // namespace
 
 void RunEval(const quib::Module& module, const EvalOptions& options, std::istream& in, std::ostream& out) {
-    const quib::Scene scene = quib::Scene::FromFile(options.scene, module);
+    const quib::Scene scene = quib::Scene::FromFile(options.scene, module, options.edits);
     // Output is flushed here, when the input has no more waiting, not by a tie of `in` to it: a write
     // that fails must be seen by the check after it, while errno still says why.
     in.tie(nullptr);

@@ -3,8 +3,10 @@
 
 #include <pthread.h>
 
+#include <array>
 #include <cerrno>
 #include <charconv>
+#include <cmath>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
@@ -16,6 +18,7 @@
 #include <string_view>
 #include <system_error>
 #include <thread>
+#include <vector>
 
 #include <CLI/CLI.hpp>
 
@@ -99,6 +102,44 @@ void ReadSize(const std::string& text, RenderOptions& options) {
     options.height = *height;
 }
 
+/// Reads each --set ID.PARAM=VALUE and --node ID into `edits`. The id is what comes before the last dot
+/// ahead of the first `=`, so an id may hold dots and a value anything.
+void ReadEdits(const std::string& node, const std::vector<std::string>& settings, quib::SceneEdits& edits) {
+    if (!node.empty()) {
+        edits.output = node;
+        edits.said = "--node " + node;
+    }
+    for (const std::string& text : settings) {
+        const std::size_t equals = text.find('=');
+        const std::size_t dot = text.rfind('.', equals);
+        if (equals == std::string::npos || dot == std::string::npos || dot == 0 || dot + 1 == equals) {
+            throw InputError("--set: expected ID.PARAM=VALUE, the value written as in a scene file, not \"" +
+                             quib::Excerpt(text) + "\"");
+        }
+        const std::string said = "--set " + text;
+        edits.settings.push_back(
+            {text.substr(0, dot), text.substr(dot + 1, equals - dot - 1), text.substr(equals + 1), said});
+        edits.said += (edits.said.empty() ? "" : " ") + said;
+    }
+}
+
+/// Reads "A,B,C,D", four finite numbers, into the options.
+void ReadRegion(const std::string& text, RenderOptions& options) {
+    std::array<double, 4> corners{};
+    const char* cursor = text.data();
+    const char* end = text.data() + text.size();
+    bool read = true;
+    for (std::size_t i = 0; i < corners.size() && read; ++i) {
+        const auto [stop, error] = std::from_chars(cursor, end, corners[i]);
+        read = error == std::errc() && std::isfinite(corners[i]) &&
+               (i + 1 < corners.size() ? stop != end && *stop == ',' : stop == end);
+        if (read && stop != end) cursor = stop + 1;
+    }
+    if (!read)
+        throw InputError("--region: expected four numbers A,B,C,D, not \"" + quib::Excerpt(text) + "\"");
+    options.region = corners;
+}
+
 int Run(int argc, char** argv) {
     CLI::App app(
         "A host for the VantrelFunctions nodes: lists them, evaluates scenes of them at sample\n"
@@ -123,6 +164,14 @@ int Run(int argc, char** argv) {
     eval->add_option("scene", evalOptions.scene, "The scene file")->required()->type_name("SCENE");
     std::string evalType;
     eval->add_option("--type", evalType, typeHelp)->type_name("TYPE");
+    const std::string nodeHelp = "The node to evaluate in place of the scene's output";
+    const std::string setHelp =
+        "Override a parameter, VALUE written as in a scene file (3, [1, 0, 0], {\"link\": \"@position\"}); "
+        "repeatable";
+    std::string evalNode;
+    std::vector<std::string> evalSettings;
+    eval->add_option("--node", evalNode, nodeHelp)->type_name("ID");
+    eval->add_option("--set", evalSettings, setHelp)->type_name("ID.PARAM=VALUE")->allow_extra_args(false);
 
     CLI::App* render = app.add_subcommand("render", "Render a scene into a PNG or OpenEXR image");
     RenderOptions renderOptions;
@@ -137,6 +186,18 @@ int Run(int argc, char** argv) {
         ->check(CLI::Range(1, 1024));
     render->add_option("--depth", renderOptions.depth, "PNG bits a channel, 8 or 16 (default 8); PNG only")
         ->check(CLI::IsMember({8, 16}));
+    std::string renderNode;
+    std::vector<std::string> renderSettings;
+    std::string region;
+    render->add_option("--node", renderNode, nodeHelp)->type_name("ID");
+    render->add_option("--set", renderSettings, setHelp)
+        ->type_name("ID.PARAM=VALUE")
+        ->allow_extra_args(false);
+    render
+        ->add_option("--region", region,
+                     "Part of the domain: the plane from (A, B) to (C, D), the sphere from longitude A to C "
+                     "and latitude B to D in degrees")
+        ->type_name("A,B,C,D");
 
     try {
         app.parse(argc, argv);
@@ -146,6 +207,9 @@ int Run(int argc, char** argv) {
 
     try {
         if (!size.empty()) ReadSize(size, renderOptions);
+        if (!region.empty()) ReadRegion(region, renderOptions);
+        ReadEdits(evalNode, evalSettings, evalOptions.edits);
+        ReadEdits(renderNode, renderSettings, renderOptions.edits);
         evalOptions.type = ReadType(evalType);
         renderOptions.type = ReadType(renderType);
         const quib::Module module(ModulePath(moduleOption));

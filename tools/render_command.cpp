@@ -206,15 +206,38 @@ std::filesystem::path OutputPath(const RenderOptions& options) {
     return output;
 }
 
+/// The scene's domain, or the part of it --region picks.
+quib::SampleDomain DomainFor(const quib::Scene& scene, const RenderOptions& options) {
+    quib::SampleDomain domain = scene.Domain();
+    if (!options.region) return domain;
+    const auto [a, b, c, d] = *options.region;
+    const bool sphere = domain.kind == quib::SampleDomain::Kind::Sphere;
+    if (!(a < c && b < d)) {
+        throw InputError(
+            std::string("--region: expected A below C and B below D, from ") +
+            (sphere ? "longitude A, latitude B to longitude C, latitude D" : "(A, B) to (C, D)"));
+    }
+    if (sphere && !(a >= -180.0 && c <= 180.0 && b >= -90.0 && d <= 90.0)) {
+        throw InputError(
+            "--region: the scene's domain is the sphere: expected longitudes from -180 to 180 and "
+            "latitudes from -90 to 90, in degrees");
+    }
+    domain.min = {a, b};
+    domain.max = {c, d};
+    domain.sphereWindow = sphere;
+    return domain;
+}
+
 }  // namespace
 
 void RunRender(const quib::Module& module, const RenderOptions& options, std::ostream& out) {
     if (options.type == OutputType::String)
         throw InputError("--type: render needs a numeric output type, not string");
     const std::filesystem::path output = OutputPath(options);
-    const quib::Scene scene = quib::Scene::FromFile(options.scene, module);
+    const quib::Scene scene = quib::Scene::FromFile(options.scene, module, options.edits);
+    const quib::SampleDomain domain = DomainFor(scene, options);
     const int width = options.width;
-    const double domainHeight = options.height > 0 ? options.height : scene.Domain().HeightFor(width);
+    const double domainHeight = options.height > 0 ? options.height : domain.HeightFor(width);
     if (domainHeight > largestSide) {
         char figure[32];
         std::snprintf(figure, sizeof figure, domainHeight < 1e15 ? "%.0f" : "about %.3g", domainHeight);
@@ -223,6 +246,11 @@ void RunRender(const quib::Module& module, const RenderOptions& options, std::os
                          std::to_string(largestSide) + " (or give --size)");
     }
     const int height = static_cast<int>(domainHeight);
+    if (options.height > 0 && domain.HeightFor(width) != height) {
+        std::fprintf(stderr,
+                     "vantrel: --size %dx%d is not the shape of the %s, so its pixels are not square\n",
+                     width, height, options.region ? "region" : "domain");
+    }
     const int threads =
         options.threads > 0 ? options.threads : std::max(1u, std::thread::hardware_concurrency());
 
@@ -239,7 +267,7 @@ void RunRender(const quib::Module& module, const RenderOptions& options, std::os
                 throw std::runtime_error(output.string() + ": not enough memory for a " +
                                          std::to_string(width) + "x" + std::to_string(height) + " image");
             }
-            RenderJob job(scene.Output(), scene.Domain(), *image);
+            RenderJob job(scene.Output(), domain, *image);
             RenderImage<T>(job, threads);
             try {
                 image->Write(file.Path());
