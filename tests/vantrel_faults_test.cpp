@@ -126,7 +126,7 @@ TEST_F(Faults, FullStandardOutputIsSaidAndStopsTheCommand) {
         {"eval", "scene.json"},
         {"list"},
         {"list", "--json"},
-        {"render", "scene.json", "--size", "8x4", "-o", "out.png"},
+        {"render", "scene.json", "--size", "8x8", "-o", "out.png"},  // the square of the domain
     };
     for (const std::vector<std::string>& arguments : commands) {
         SCOPED_TRACE(::testing::PrintToString(arguments));
