@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <png.h>
 
+#include <array>
 #include <csetjmp>
 #include <cstdio>
 #include <filesystem>
@@ -51,6 +52,45 @@ inline bool ReadPngRows(const char* path, png_uint_32* width, png_uint_32* heigh
     png_destroy_read_struct(&png, &info, nullptr);
     std::fclose(file);
     return true;
+}
+
+/// How a PNG says its levels are to be read, as libpng reports the chunks before the image data: the
+/// gAMA exponent and the cHRM chromaticities (white, red, green, blue; x then y), each times 100000.
+struct PngColour {
+    bool read = false;
+    bool hasGamma = false;
+    png_fixed_point gamma = 0;
+    bool hasChromaticities = false;
+    std::array<png_fixed_point, 8> chromaticities{};
+    bool hasSrgb = false;
+    bool hasIccProfile = false;
+};
+
+/// Reads the chunks of a PNG up to its image data with libpng. As ReadPngRows, no object with a
+/// destructor lives here across libpng's calls.
+inline PngColour ReadPngColour(const char* path) {
+    PngColour colour;
+    std::FILE* file = std::fopen(path, "rb");
+    if (file == nullptr) return colour;
+    png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+    png_infop info = png_create_info_struct(png);
+    if (setjmp(png_jmpbuf(png))) {
+        png_destroy_read_struct(&png, &info, nullptr);
+        std::fclose(file);
+        return PngColour{};
+    }
+    png_init_io(png, file);
+    png_read_info(png, info);
+    colour.hasGamma = png_get_gAMA_fixed(png, info, &colour.gamma) != 0;
+    png_fixed_point* c = colour.chromaticities.data();
+    colour.hasChromaticities =
+        png_get_cHRM_fixed(png, info, &c[0], &c[1], &c[2], &c[3], &c[4], &c[5], &c[6], &c[7]) != 0;
+    colour.hasSrgb = png_get_valid(png, info, PNG_INFO_sRGB) != 0;
+    colour.hasIccProfile = png_get_valid(png, info, PNG_INFO_iCCP) != 0;
+    colour.read = true;
+    png_destroy_read_struct(&png, &info, nullptr);
+    std::fclose(file);
+    return colour;
 }
 
 inline Decoded ReadPng(const std::filesystem::path& path) {

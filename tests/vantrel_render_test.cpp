@@ -16,9 +16,11 @@
 #include <vector>
 
 #include <ImfChannelList.h>
+#include <ImfChromaticities.h>
 #include <ImfFrameBuffer.h>
 #include <ImfHeader.h>
 #include <ImfInputFile.h>
+#include <ImfStandardAttributes.h>
 
 #include "quib/module_loader.h"
 #include "quib/scene.h"
@@ -208,6 +210,45 @@ TEST_F(Render, OutputTypeChoosesThePngChannels) {
                     EXPECT_EQ(image.At(x, y, c), Level(expected, 8)) << x << "," << y << "," << c;
                 }
             }
+        }
+    }
+}
+
+// The values go into both files as they are, with no transfer function: a PNG says so by a gamma of 1
+// (and no sRGB chunk or profile, which would say otherwise), and both give the primaries and white of
+// Rec. 709 and sRGB, D65, so that a viewer shows the PNG and the OpenEXR of one render alike.
+TEST_F(Render, FilesSayTheirValuesAreLinearOnRec709Primaries) {
+    Write("ramp.json", rampScene);
+    // White, red, green, blue: x then y.
+    const double primaries[8] = {0.3127, 0.3290, 0.64, 0.33, 0.30, 0.60, 0.15, 0.06};
+    struct Case {
+        const char* type;
+        const char* depth;
+    };
+    for (const Case& each : {Case{"double", "8"}, Case{"color", "8"}, Case{"colora", "16"}}) {
+        SCOPED_TRACE(std::string(each.type) + " at " + each.depth + " bits");
+        ASSERT_EQ(
+            RenderTo("ramp.json", "ramp.png", {"--size", "9x5", "--type", each.type, "--depth", each.depth})
+                .status,
+            0);
+        const PngColour colour = ReadPngColour((work / "ramp.png").c_str());
+        ASSERT_TRUE(colour.read);
+        EXPECT_TRUE(colour.hasGamma);
+        EXPECT_EQ(colour.gamma, 100000);
+        EXPECT_FALSE(colour.hasSrgb);
+        EXPECT_FALSE(colour.hasIccProfile);
+        EXPECT_TRUE(colour.hasChromaticities);
+        for (int i = 0; i < 8; ++i)
+            EXPECT_EQ(colour.chromaticities[i], std::lround(primaries[i] * 100000)) << i;
+
+        ASSERT_EQ(RenderTo("ramp.json", "ramp.exr", {"--size", "9x5", "--type", each.type}).status, 0);
+        const Imf::InputFile file((work / "ramp.exr").c_str());
+        ASSERT_TRUE(Imf::hasChromaticities(file.header()));
+        const Imf::Chromaticities& c = Imf::chromaticities(file.header());
+        const Imath::V2f read[4] = {c.white, c.red, c.green, c.blue};
+        for (int i = 0; i < 4; ++i) {
+            EXPECT_FLOAT_EQ(read[i].x, primaries[2 * i]) << i;
+            EXPECT_FLOAT_EQ(read[i].y, primaries[2 * i + 1]) << i;
         }
     }
 }

@@ -12,6 +12,7 @@
 #include <cerrno>
 #include <charconv>
 #include <climits>
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -24,9 +25,11 @@
 #include <system_error>
 
 #include <ImfChannelList.h>
+#include <ImfChromaticities.h>
 #include <ImfFrameBuffer.h>
 #include <ImfHeader.h>
 #include <ImfOutputFile.h>
+#include <ImfStandardAttributes.h>
 
 namespace vantrel {
 namespace {
@@ -109,6 +112,17 @@ std::array<std::uint8_t, 4> BigEndian(std::uint32_t value) {
 void Put(std::FILE* file, std::span<const std::uint8_t> bytes) {
     if (!bytes.empty() && std::fwrite(bytes.data(), 1, bytes.size(), file) != bytes.size())
         throw std::runtime_error(ErrnoText());
+}
+
+/// The colours of every image render writes: the values are the nodes' reals as they are, read as light
+/// in proportion to the value (linear, no transfer function), on the Rec. 709 primaries, which sRGB
+/// shares, with the D65 white point. An OpenEXR file holds this as its chromaticities, a PNG as gAMA and
+/// cHRM, so that a viewer shows the two files of one render alike.
+const Imf::Chromaticities rec709Primaries({0.64f, 0.33f}, {0.30f, 0.60f}, {0.15f, 0.06f}, {0.3127f, 0.3290f});
+
+/// A PNG chromaticity: x or y times 100000, rounded.
+std::array<std::uint8_t, 4> PngFixed(float coordinate) {
+    return BigEndian(static_cast<std::uint32_t>(std::lround(coordinate * 100000.0)));
 }
 
 /// Writes a PNG chunk: the length of its data, its type, the data (given in pieces), and the CRC-32 of
@@ -281,6 +295,13 @@ void Image::WritePng(const std::filesystem::path& path) const {
         const std::uint8_t settings[] = {static_cast<std::uint8_t>(depth), colorType, 0, 0, 0};
         Put(file, signature);
         PutChunk(file, "IHDR", {BigEndian(width), BigEndian(height), settings});
+        // The levels are the values as they are: gamma 1 (stored as 100000 times the exponent), not
+        // sRGB's curve, which would call for the sRGB chunk. The chromaticities: white, red, green, blue.
+        PutChunk(file, "gAMA", {BigEndian(100000)});
+        const Imf::Chromaticities& c = rec709Primaries;
+        PutChunk(file, "cHRM",
+                 {PngFixed(c.white.x), PngFixed(c.white.y), PngFixed(c.red.x), PngFixed(c.red.y),
+                  PngFixed(c.green.x), PngFixed(c.green.y), PngFixed(c.blue.x), PngFixed(c.blue.y)});
 
         // The zlib stream: its header (deflate with a 32 KiB window, default level; the second byte
         // makes the pair a multiple of 31), the bands one after the other, each in its own chunk, and
@@ -309,6 +330,7 @@ void Image::WriteExr(const std::filesystem::path& path) const {
     const std::size_t pixelBytes = static_cast<std::size_t>(channels) * bytesPerSample;
     try {
         Imf::Header header(width, height);
+        Imf::addChromaticities(header, rec709Primaries);
         Imf::FrameBuffer frame;
         char* base = const_cast<char*>(reinterpret_cast<const char*>(bytes.data()));
         for (int c = 0; c < channels; ++c) {
