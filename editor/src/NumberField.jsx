@@ -1,0 +1,101 @@
+import React, { useRef, useState } from 'react';
+
+const NUMBER = /^[-+]?(\d+\.?\d*|\.\d+)(e[-+]?\d+)?$/i;
+const SPECIAL = ['nan', 'inf', '-inf'];
+
+// What the user typed, as the scene file holds it: a number, one of the strings of the reals JSON has
+// no numbers for, or else the text itself, which the loader then refuses with its own message.
+export function parseTyped(text) {
+  const t = text.trim();
+  if (NUMBER.test(t)) return Number(t);
+  if (SPECIAL.includes(t.toLowerCase())) return t.toLowerCase();
+  return t;
+}
+
+// JavaScript's shortest decimal that reads back to the same double, as vantrel writes numbers.
+export const formatNumber = (value) => String(value);
+
+// The step one pixel of dragging moves a value: a hundredth of its order of magnitude, so 0.35 moves
+// by 0.001 and 40 by 0.1; whole numbers move one step every few pixels. Shift drags ten times finer.
+function dragged(start, dx, integer, fine) {
+  if (integer) return Math.round(start + (dx / 6) * (fine ? 0.2 : 1));
+  const magnitude = Math.floor(Math.log10(Math.max(Math.abs(start), 0.01)));
+  const digits = Math.max(0, 2 - magnitude + (fine ? 1 : 0));
+  const step = 10 ** -digits;
+  return Number((start + dx * step).toFixed(digits));
+}
+
+// A number to drag sideways (the value follows the pointer) or to click and type into (Enter takes it,
+// Escape leaves it). Dragging stays within [min, max]; a typed value goes to the loader as typed.
+export default function NumberField({ value, integer, min, max, onDraft, onCommit, refused, title }) {
+  const [text, setText] = useState(null);
+  const drag = useRef(null);
+  const input = useRef(null);
+  const escaped = useRef(false);
+
+  const clamp = (v) => Math.min(max ?? Infinity, Math.max(min ?? -Infinity, v));
+
+  const onPointerDown = (event) => {
+    if (document.activeElement === input.current || event.button !== 0) return;
+    event.preventDefault();
+    const start = typeof value === 'number' && Number.isFinite(value) ? value : 0;
+    drag.current = { x: event.clientX, start, moved: false, value: start };
+    event.currentTarget.setPointerCapture(event.pointerId);
+  };
+  const onPointerMove = (event) => {
+    const d = drag.current;
+    if (!d) return;
+    const dx = event.clientX - d.x;
+    if (!d.moved && Math.abs(dx) < 3) return;
+    d.moved = true;
+    const v = clamp(dragged(d.start, dx, integer, event.shiftKey));
+    if (v !== d.value) {
+      d.value = v;
+      onDraft(v);
+    }
+  };
+  const onPointerUp = () => {
+    const d = drag.current;
+    drag.current = null;
+    if (!d) return;
+    if (d.moved) onCommit(d.value);
+    else {
+      setText(formatNumber(value));
+      input.current.focus();
+      input.current.select();
+    }
+  };
+  const finish = () => {
+    if (text === null) return;
+    if (escaped.current) {
+      escaped.current = false;
+      setText(null);
+      return;
+    }
+    const typed = parseTyped(text);
+    setText(null);
+    if (typed !== value) onCommit(typed);
+  };
+
+  return (
+    <input
+      ref={input}
+      className={`number nodrag${refused ? ' refused' : ''}`}
+      title={title}
+      value={text ?? formatNumber(value)}
+      onPointerDown={onPointerDown}
+      onPointerMove={onPointerMove}
+      onPointerUp={onPointerUp}
+      onChange={(event) => setText(event.target.value)}
+      onBlur={finish}
+      onKeyDown={(event) => {
+        if (event.key === 'Enter') event.currentTarget.blur();
+        else if (event.key === 'Escape') {
+          escaped.current = true;
+          event.currentTarget.blur();
+        }
+      }}
+      spellCheck={false}
+    />
+  );
+}

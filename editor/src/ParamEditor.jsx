@@ -1,0 +1,138 @@
+import React, { useEffect, useRef } from 'react';
+import { Handle, Position } from '@xyflow/react';
+import NumberField from './NumberField.jsx';
+import ErrorNote from './ErrorNote.jsx';
+import { useEditor } from './EditorContext.js';
+import { isLink, setParam, unlink } from './scene.js';
+
+// A parameter whose name lists its values ("(2=plane, 3=sphere)(...)") is a choice among them.
+export function choicesOf(desc) {
+  if (desc.type !== 'int') return null;
+  const choices = [...desc.name.matchAll(/(-?\d+)\s*=\s*([A-Za-z][\w ]*?)\s*[,)\]]/g)].map((m) => ({
+    value: Number(m[1]),
+    label: m[2],
+  }));
+  return choices.length >= 2 ? choices : null;
+}
+
+// The bounds of component i, when the runtime enforces narrower ones than the type's own.
+function bounds(desc, i) {
+  const range = desc.range;
+  if (!range) return {};
+  if (Array.isArray(range[0])) return { min: range[0][i], max: range[1][i] };
+  return { min: range[0], max: range[1] };
+}
+
+const channel = (v) => Math.round(Math.min(1, Math.max(0, Number(v) || 0)) * 255);
+const toHex = (rgb) => `#${rgb.map((v) => channel(v).toString(16).padStart(2, '0')).join('')}`;
+const fromHex = (hex) => [1, 3, 5].map((i) => parseInt(hex.slice(i, i + 2), 16) / 255);
+
+// A colour picker for a colour of 0..1 channels; values beyond 1 stay typed in the fields. The picker's
+// every move is a draft, its closing the edit.
+export function ColourPicker({ rgb, onDraft, onCommit, title }) {
+  const input = useRef(null);
+  const commit = useRef(onCommit);
+  commit.current = onCommit;
+  useEffect(() => {
+    const element = input.current;
+    const changed = () => commit.current(fromHex(element.value));
+    element.addEventListener('change', changed);
+    return () => element.removeEventListener('change', changed);
+  }, []);
+  return (
+    <input
+      ref={input}
+      type="color"
+      className="colour nodrag"
+      title={title}
+      value={toHex(rgb)}
+      onChange={(event) => onDraft(fromHex(event.target.value))}
+    />
+  );
+}
+
+function ValueEditor({ desc, value, onDraft, onCommit, refused }) {
+  const choices = choicesOf(desc);
+  if (choices) {
+    return (
+      <select
+        className={`choice nodrag${refused ? ' refused' : ''}`}
+        value={String(value)}
+        onChange={(event) => onCommit(Number(event.target.value))}
+      >
+        {choices.map((c) => (
+          <option key={c.value} value={String(c.value)}>
+            {c.label}
+          </option>
+        ))}
+        {!choices.some((c) => c.value === value) && <option value={String(value)}>{String(value)}</option>}
+      </select>
+    );
+  }
+  if (!Array.isArray(value)) {
+    return (
+      <NumberField
+        value={value}
+        integer={desc.type === 'int'}
+        {...bounds(desc, 0)}
+        onDraft={onDraft}
+        onCommit={onCommit}
+        refused={refused}
+      />
+    );
+  }
+  const component = (i, v) => value.map((old, j) => (j === i ? v : old));
+  return (
+    <span className="vector">
+      {value.map((v, i) => (
+        <NumberField
+          key={i}
+          value={v}
+          {...bounds(desc, i)}
+          onDraft={(x) => onDraft(component(i, x))}
+          onCommit={(x) => onCommit(component(i, x))}
+          refused={refused}
+        />
+      ))}
+      {desc.type === 'Color' && <ColourPicker rgb={value} onDraft={onDraft} onCommit={onCommit} />}
+    </span>
+  );
+}
+
+// One parameter of a node: its wire's end on the left, its name, and its value or the node it reads.
+export default function ParamEditor({ node, desc, index }) {
+  const { scene, draft, commit, error } = useEditor();
+  const value = node.params?.[desc.name] ?? desc.default;
+  const place = error?.place;
+  const refused = place?.node === node.id && place.kind === 'params' && place.name === desc.name;
+  const edit = (f) => (v) => f(setParam(scene, node.id, desc.name, v));
+  return (
+    <div className={`param${refused ? ' refused' : ''}`} data-param={desc.name}>
+      <Handle type="target" position={Position.Left} id={`p${index}`} className="param-handle" />
+      <span className="param-name" title={`${desc.name} (${desc.type})`}>
+        {desc.name}
+      </span>
+      {isLink(value) ? (
+        <span className="linked">
+          ← {value.link}
+          <button
+            className="unlink nodrag"
+            title="Unlink: the parameter takes its default again"
+            onClick={() => commit(unlink(scene, node.id, desc.name))}
+          >
+            ×
+          </button>
+        </span>
+      ) : (
+        <ValueEditor
+          desc={desc}
+          value={value}
+          onDraft={edit(draft)}
+          onCommit={edit(commit)}
+          refused={refused}
+        />
+      )}
+      {refused && <ErrorNote />}
+    </div>
+  );
+}

@@ -1,0 +1,182 @@
+import React, { useEffect, useRef, useState } from 'react';
+import { useEditor } from './EditorContext.js';
+import { renderImage } from './api.js';
+import useServerAnswer from './useServerAnswer.js';
+import { imageSize } from './scene.js';
+
+const WIDTH = 512;
+const COARSE = 8;
+// The host's nine value types, by the names `vantrel --type` takes.
+const TYPES = ['string', 'colora', 'color', 'quaternion', 'vec4', 'vec3', 'vec2', 'double', 'int'];
+
+const planeRect = (domain) => [...(domain?.min ?? [0, 0]), ...(domain?.max ?? [1, 1])];
+
+// The rectangle a zoom by `factor` about the data point (ux, uy) leaves in view.
+function zoomed([a, b, c, d], ux, uy, factor) {
+  return [ux - (ux - a) * factor, uy - (uy - b) * factor, ux + (c - ux) * factor, uy + (d - uy) * factor];
+}
+
+// The output node's image (or the picked node's), rendered again on every edit: an eighth of the size
+// first, then the full size. The server cancels a render still running when a newer one of the same
+// job arrives, so only the last edit's image is finished. On the plane, dragging pans and the wheel
+// zooms (a region of the domain); the value under the pointer is the server's, in the chosen type.
+export default function Preview() {
+  const { scene, picked, pick, refuse } = useEditor();
+  const [region, setRegion] = useState(null);
+  const [image, setImage] = useState(null);
+  const [type, setType] = useState('color');
+  const [hover, setHover] = useState(null);
+  const element = useRef(null);
+  const pan = useRef(null);
+  const shownUrl = useRef(null);
+
+  const plane = scene.domain?.kind !== 'sphere';
+  const domainKey = JSON.stringify(scene.domain ?? null);
+  useEffect(() => setRegion(null), [domainKey]);
+  const shownRegion = plane ? region : null;
+  const size = imageSize(scene.domain, shownRegion, WIDTH);
+  const request = { scene, node: picked, type: 'color', region: shownRegion, job: 'preview' };
+  const key = JSON.stringify({ request, size });
+
+  useEffect(() => {
+    let alive = true;
+    const show = (url, coarse) => {
+      if (!alive) return URL.revokeObjectURL(url);
+      if (shownUrl.current) URL.revokeObjectURL(shownUrl.current);
+      shownUrl.current = url;
+      setImage({ url, coarse, key, ...size });
+      return true;
+    };
+    const coarse = {
+      width: Math.max(1, Math.ceil(size.width / COARSE)),
+      height: Math.max(1, Math.ceil(size.height / COARSE)),
+    };
+    (async () => {
+      try {
+        if (!show(await renderImage({ ...request, ...coarse }), true)) return;
+        show(await renderImage({ ...request, ...size }), false);
+      } catch (error) {
+        if (alive && !error.cancelled) refuse(error, scene);
+      }
+    })();
+    return () => {
+      alive = false;
+    };
+  }, [key]);
+
+  const value = useServerAnswer(
+    '/api/value',
+    hover && { scene, node: picked, type, ...size, region: shownRegion, x: hover[0], y: hover[1] },
+  );
+
+  const pixelOf = (event) => {
+    const rect = element.current.getBoundingClientRect();
+    const x = Math.floor(((event.clientX - rect.left) / rect.width) * size.width);
+    const y = Math.floor(((event.clientY - rect.top) / rect.height) * size.height);
+    return [Math.min(size.width - 1, Math.max(0, x)), Math.min(size.height - 1, Math.max(0, y))];
+  };
+  const shownRect = () => shownRegion ?? planeRect(scene.domain);
+
+  useEffect(() => {
+    const target = element.current;
+    if (!target || !plane) return undefined;
+    const onWheel = (event) => {
+      event.preventDefault();
+      const [a, b, c, d] = shownRect();
+      const [px, py] = pixelOf(event);
+      const ux = a + ((px + 0.5) / size.width) * (c - a);
+      const uy = d - ((py + 0.5) / size.height) * (d - b);
+      setRegion(zoomed([a, b, c, d], ux, uy, Math.exp(event.deltaY * 0.0015)));
+    };
+    target.addEventListener('wheel', onWheel, { passive: false });
+    return () => target.removeEventListener('wheel', onWheel);
+  });
+
+  const onPointerDown = (event) => {
+    if (!plane || event.button !== 0) return;
+    event.preventDefault();
+    pan.current = { x: event.clientX, y: event.clientY, rect: shownRect() };
+    event.currentTarget.setPointerCapture(event.pointerId);
+  };
+  const onPointerMove = (event) => {
+    const p = pan.current;
+    if (!p) return setHover(pixelOf(event));
+    const box = element.current.getBoundingClientRect();
+    const [a, b, c, d] = p.rect;
+    const dx = ((event.clientX - p.x) / box.width) * (c - a);
+    const dy = ((event.clientY - p.y) / box.height) * (d - b);
+    setRegion([a - dx, b + dy, c - dx, d + dy]);
+  };
+
+  const shownNode = picked ?? scene.output;
+  return (
+    <div className="preview">
+      <div className="preview-bar">
+        <span>
+          preview of <b>{shownNode}</b>
+          {picked && (
+            <button className="link-button" onClick={() => pick(null)}>
+              show the output
+            </button>
+          )}
+        </span>
+        <span>
+          {size.width} × {size.height}
+        </span>
+      </div>
+      <div className="preview-frame" style={{ aspectRatio: `${size.width} / ${size.height}` }}>
+        {image && (
+          <img
+            ref={element}
+            className={`preview-image${image.coarse ? ' coarse' : ''}${plane ? ' pannable' : ''}`}
+            src={image.url}
+            alt={`The image of ${shownNode}`}
+            data-state={image.coarse ? 'coarse' : 'full'}
+            data-current={image.key === key ? 'yes' : 'no'}
+            data-width={image.width}
+            data-height={image.height}
+            draggable={false}
+            onPointerDown={onPointerDown}
+            onPointerMove={onPointerMove}
+            onPointerUp={() => (pan.current = null)}
+            onPointerLeave={() => !pan.current && setHover(null)}
+          />
+        )}
+      </div>
+      <div className="preview-bar">
+        {plane ? (
+          <span className="region">
+            {shownRegion
+              ? `region ${shownRegion.map((v) => v.toPrecision(4)).join(', ')}`
+              : 'the whole domain'}
+            {shownRegion && (
+              <button className="link-button" onClick={() => setRegion(null)}>
+                reset
+              </button>
+            )}
+          </span>
+        ) : (
+          <span>the sphere, longitude -180° .. 180°</span>
+        )}
+        <label>
+          value as{' '}
+          <select value={type} onChange={(event) => setType(event.target.value)}>
+            {TYPES.map((t) => (
+              <option key={t}>{t}</option>
+            ))}
+          </select>
+        </label>
+      </div>
+      <div className="value-readout" data-testid="value">
+        {hover && value ? (
+          <>
+            <span>({value.position.join(', ')})</span>
+            <span className="value-text">{value.text}</span>
+          </>
+        ) : (
+          <span className="hint">point at the image for the value there</span>
+        )}
+      </div>
+    </div>
+  );
+}

@@ -1,0 +1,87 @@
+import React from 'react';
+import { Handle, Position } from '@xyflow/react';
+import { useEditor } from './EditorContext.js';
+import ParamEditor from './ParamEditor.jsx';
+import CurveEditor from './CurveEditor.jsx';
+import GradientEditor from './GradientEditor.jsx';
+import ErrorNote from './ErrorNote.jsx';
+import useRenderedImage from './useRenderedImage.js';
+import { deleteNode, imageSize, typeOf } from './scene.js';
+
+const THUMB_WIDTH = 96;
+
+// The node's own output, small, re-rendered a moment after the graph last changed.
+function Thumbnail({ id }) {
+  const { scene, picked, pick } = useEditor();
+  const size = imageSize(scene.domain, null, THUMB_WIDTH);
+  if (size.height > THUMB_WIDTH) Object.assign(size, imageSize(scene.domain, null, THUMB_WIDTH / 2));
+  const url = useRenderedImage(
+    { scene, node: id, type: 'color', ...size, region: null, job: `thumb:${id}` },
+    250,
+  );
+  return (
+    <img
+      className={`thumb nodrag${picked === id ? ' picked' : ''}`}
+      src={url ?? undefined}
+      width={size.width}
+      height={size.height}
+      alt=""
+      title={picked === id ? 'Shown in the preview (click to show the output again)' : 'Show in the preview'}
+      onClick={() => pick(picked === id ? null : id)}
+    />
+  );
+}
+
+export function PositionNode() {
+  return (
+    <div className="node position-node">
+      <div className="node-header">@position</div>
+      <div className="node-note">the sample position</div>
+      <Handle type="source" position={Position.Right} id="out" />
+    </div>
+  );
+}
+
+export default function SceneNode({ id }) {
+  const { scene, types, commit, error } = useEditor();
+  const node = scene.nodes.find((n) => n.id === id);
+  if (!node) return null;
+  const type = typeOf(types, node);
+  const isOutput = scene.output === id;
+  const place = error?.place;
+  const whole = place?.node === id && !place.kind;
+  return (
+    <div className={`node${isOutput ? ' output' : ''}${whole ? ' refused' : ''}`} data-node={id}>
+      <div className="node-header">
+        <span className="node-id">{id}</span>
+        <span className="node-type">{type?.name ?? node.type}</span>
+        <button
+          className={`make-output nodrag${isOutput ? ' active' : ''}`}
+          title="Make this the scene's output"
+          onClick={() => !isOutput && commit({ ...scene, output: id })}
+        >
+          output
+        </button>
+        <button
+          className="delete nodrag"
+          title="Delete the node"
+          onClick={() => commit(deleteNode(scene, id))}
+        >
+          ×
+        </button>
+        <Handle type="source" position={Position.Right} id="out" />
+      </div>
+      <Thumbnail id={id} />
+      {whole && <ErrorNote />}
+      {type?.params.map((desc, i) => (
+        <ParamEditor key={desc.name} node={node} desc={desc} index={i} />
+      ))}
+      {type?.curves.map((desc) => (
+        <CurveEditor key={desc.name} node={node} desc={desc} siblings={type.curves} />
+      ))}
+      {type?.gradients.map((desc) => (
+        <GradientEditor key={desc.name} node={node} desc={desc} />
+      ))}
+    </div>
+  );
+}

@@ -1,0 +1,35 @@
+// The mapping between a plot's data coordinates and its SVG pixels, and back from a pointer event.
+export function plotFrame(view, box) {
+  const { x0, x1, y0, y1 } = view;
+  const { left, top, width, height } = box;
+  return {
+    sx: (x) => left + ((x - x0) / (x1 - x0)) * width,
+    sy: (y) => top + ((y1 - y) / (y1 - y0)) * height,
+    fromEvent(event, element, viewWidth) {
+      const rect = element.getBoundingClientRect();
+      const scale = viewWidth / rect.width; // the graph view may be zoomed
+      const px = (event.clientX - rect.left) * scale;
+      const py = (event.clientY - rect.top) * scale;
+      return [x0 + ((px - left) / width) * (x1 - x0), y1 - ((py - top) / height) * (y1 - y0)];
+    },
+  };
+}
+
+// The extent of a list of numbers widened by some, never empty.
+export function span(values, pad = 0.05) {
+  let lo = Math.min(...values);
+  let hi = Math.max(...values);
+  if (!(hi > lo)) {
+    lo -= 0.5;
+    hi += 0.5;
+  }
+  const margin = (hi - lo) * pad;
+  return [lo - margin, hi + margin];
+}
+
+// A place strictly between a point's neighbours, as the loader wants x (or positions) increasing.
+export function between(list, i, x, gap) {
+  const lo = i > 0 ? list[i - 1] + gap : -Infinity;
+  const hi = i < list.length - 1 ? list[i + 1] - gap : Infinity;
+  return Math.min(hi, Math.max(lo, x));
+}

@@ -1,0 +1,144 @@
+// Pure edits of the scene, the page's whole model: each returns a new scene object in the scene-file
+// format and leaves the old one as it was, so the history can keep every step.
+
+export const POSITION = '@position';
+
+export function typeOf(types, node) {
+  return types.find((t) => t.name === node.type || t.classId === node.type) ?? null;
+}
+
+export function isLink(value) {
+  return value !== null && typeof value === 'object' && !Array.isArray(value) && 'link' in value;
+}
+
+function replaceNode(scene, id, change) {
+  return { ...scene, nodes: scene.nodes.map((n) => (n.id === id ? change(n) : n)) };
+}
+
+// Sets one member ("params", "curves" or "gradients") of a node; undefined removes it, so the node
+// takes its default again.
+export function setMember(scene, id, kind, name, value) {
+  return replaceNode(scene, id, (node) => {
+    const members = { ...(node[kind] ?? {}) };
+    if (value === undefined) delete members[name];
+    else members[name] = value;
+    const next = { ...node, [kind]: members };
+    if (Object.keys(members).length === 0) delete next[kind];
+    return next;
+  });
+}
+
+export const setParam = (scene, id, name, value) => setMember(scene, id, 'params', name, value);
+export const link = (scene, source, id, name) => setParam(scene, id, name, { link: source });
+export const unlink = (scene, id, name) => setParam(scene, id, name, undefined);
+
+// An id of the type's own name, lower case, with a number when that is taken: "curve3", "curve3-2".
+export function freshId(scene, type) {
+  const base =
+    type.name
+      .toLowerCase()
+      .replace(/[^a-z0-9]+/g, '-')
+      .replace(/^-|-$/g, '') || 'node';
+  const taken = new Set(scene.nodes.map((n) => n.id));
+  if (!taken.has(base)) return base;
+  for (let i = 2; ; ++i) if (!taken.has(`${base}-${i}`)) return `${base}-${i}`;
+}
+
+export function addNode(scene, type) {
+  const id = freshId(scene, type);
+  return { scene: { ...scene, nodes: [...scene.nodes, { id, type: type.name }] }, id };
+}
+
+// Removes a node and every link to it (those parameters take their defaults again); when it was the
+// output, the first remaining node becomes the output.
+export function deleteNode(scene, id) {
+  const nodes = scene.nodes
+    .filter((n) => n.id !== id)
+    .map((n) => {
+      if (!n.params) return n;
+      const params = Object.fromEntries(
+        Object.entries(n.params).filter(([, v]) => !(isLink(v) && v.link === id)),
+      );
+      const next = { ...n, params };
+      if (Object.keys(params).length === 0) delete next.params;
+      return next;
+    });
+  const output = scene.output === id ? (nodes[0]?.id ?? id) : scene.output;
+  return { ...scene, nodes, output };
+}
+
+// Every link of the scene as wires: from the source's output to the parameter it feeds.
+export function links(scene) {
+  const wires = [];
+  for (const node of scene.nodes) {
+    for (const [param, value] of Object.entries(node.params ?? {})) {
+      if (isLink(value)) wires.push({ source: value.link, target: node.id, param });
+    }
+  }
+  return wires;
+}
+
+// Where a loader message belongs. The path is the JSON path in the scene the message names
+// ("nodes[1].params.Subdivision", "nodes[0].curves.W1[2][0]", "domain.max"); member names may hold
+// dots and brackets themselves ("(2=plane, 3=sphere)(how to make list box]"), so they are matched
+// against the node type's own names, longest first.
+export function placeOf(path, scene, types) {
+  if (!path) return { area: 'scene' };
+  if (path.startsWith('domain')) return { area: 'domain' };
+  if (path.startsWith('output')) return { area: 'output' };
+  const match = /^nodes\[(\d+)\]\.?(.*)$/.exec(path);
+  const node = match && scene.nodes[Number(match[1])];
+  if (!node) return { area: 'scene' };
+  const rest = match[2];
+  const type = typeOf(types, node);
+  for (const kind of ['params', 'curves', 'gradients']) {
+    if (!rest.startsWith(`${kind}.`) || !type) continue;
+    const tail = rest.slice(kind.length + 1);
+    const names = type[kind].map((m) => m.name).sort((a, b) => b.length - a.length);
+    const name = names.find((n) => tail === n || tail.startsWith(`${n}.`) || tail.startsWith(`${n}[`));
+    if (name) return { area: 'node', node: node.id, kind, name };
+  }
+  return { area: 'node', node: node.id, kind: null, name: null };
+}
+
+// Columns by the longest chain of links from the sample position, rows in scene order: a first
+// arrangement for nodes the user has not placed yet.
+export function layout(scene, heights) {
+  const byId = new Map(scene.nodes.map((n) => [n.id, n]));
+  const depth = new Map();
+  const depthOf = (id, seen = new Set()) => {
+    if (depth.has(id)) return depth.get(id);
+    const node = byId.get(id);
+    if (!node || seen.has(id)) return 0;
+    seen.add(id);
+    let d = 1;
+    for (const value of Object.values(node.params ?? {})) {
+      if (isLink(value) && value.link !== POSITION) d = Math.max(d, depthOf(value.link, seen) + 1);
+    }
+    depth.set(id, d);
+    return d;
+  };
+  const next = new Map([[POSITION, { x: 0, y: 40 }]]);
+  const columnY = new Map();
+  for (const node of scene.nodes) {
+    const d = depthOf(node.id);
+    const y = columnY.get(d) ?? 0;
+    next.set(node.id, { x: 60 + d * 340, y });
+    columnY.set(d, y + (heights(node) ?? 200) + 40);
+  }
+  return next;
+}
+
+// The size of an image of the domain (or of a region of it) of a given width: as high as keeps the
+// pixels square over the rectangle, so the whole sphere is twice as wide as high.
+export function imageSize(domain, region, width) {
+  let aspect = 0.5;
+  if (domain?.kind !== 'sphere') {
+    const [x0, y0, x1, y1] = region ?? [...(domain?.min ?? [0, 0]), ...(domain?.max ?? [1, 1])];
+    aspect = (y1 - y0) / (x1 - x0);
+  } else if (region) {
+    aspect = (region[3] - region[1]) / (region[2] - region[0]);
+  }
+  const height = Math.round(width * aspect);
+  return { width, height: Math.min(4096, Math.max(1, Number.isFinite(height) ? height : width)) };
+}
