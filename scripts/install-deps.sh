@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
-# Installs the Debian 12 packages the project needs. Run as root; does nothing when all are present.
+# Installs the Debian 12 packages the project needs, and the editor page's npm packages (editor/,
+# `npm ci` from its lock file). Run as root; does nothing when all are present.
 set -euo pipefail
+cd "$(dirname "$0")/.."
 
 packages=(
     cmake ninja-build g++ clang libclang-rt-14-dev clang-format binutils
@@ -8,7 +10,12 @@ packages=(
     libcli11-dev nlohmann-json3-dev zlib1g-dev libpng-dev libopenexr-dev
     libnoise-dev libs2-dev
     g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64
+    chromium
 )
+# The page is built with node and npm; a machine that has its own node (with its npm) keeps it.
+if ! command -v node >/dev/null || ! command -v npm >/dev/null; then
+    packages+=(nodejs npm)
+fi
 
 missing=()
 for package in "${packages[@]}"; do
@@ -16,10 +23,17 @@ for package in "${packages[@]}"; do
         missing+=("$package")
     fi
 done
-if [ ${#missing[@]} -eq 0 ]; then
-    exit 0
+if [ ${#missing[@]} -ne 0 ]; then
+    echo "Installing: ${missing[*]}"
+    export DEBIAN_FRONTEND=noninteractive
+    apt-get update -qq
+    apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi
-echo "Installing: ${missing[*]}"
-export DEBIAN_FRONTEND=noninteractive
-apt-get update -qq
-apt-get install -y -qq --no-install-recommends "${missing[@]}"
+
+# The page's packages, exactly as locked; again only when the lock file changed since the last install.
+stamp=editor/node_modules/.installed-lock.json
+if ! cmp -s editor/package-lock.json "$stamp"; then
+    echo "Installing the editor's npm packages"
+    (cd editor && npm ci --no-audit --no-fund --loglevel=error)
+    cp editor/package-lock.json "$stamp"
+fi
