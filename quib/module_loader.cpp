@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <exception>
+#include <filesystem>
 #include <mutex>
 #include <new>
 
@@ -176,7 +177,8 @@ std::unique_ptr<Function> NodeType::Create() const {
 
 Module::Module(const std::string& path) : path(path) {
     // A name without a folder is a file here, as it is for the check, not one dlopen searches for.
-    const std::string file = path.find('/') == std::string::npos ? "./" + path : path;
+    // (Windows separates folders with either slash.)
+    const std::string file = std::filesystem::path(path).has_parent_path() ? path : "./" + path;
 #if defined(__ELF__)
     CheckLibraryFile(path, file);
 #endif

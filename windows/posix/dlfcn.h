@@ -31,8 +31,9 @@ inline void* dlsym(void* library, const char* name) {
 /// The system's message for the last failure of the calls above, or null when there was none since the
 /// last call. Like POSIX dlerror, it clears what it reports.
 inline const char* dlerror() {
-    thread_local std::string message;
+    // Read first: the first use of a thread_local on a thread goes through TlsGetValue, which clears it.
     const DWORD error = GetLastError();
+    thread_local std::string message;
     if (error == 0) return nullptr;
     SetLastError(0);
     char text[512];
