@@ -24,12 +24,14 @@
 #include <string_view>
 #include <system_error>
 
+#if VANTREL_OPENEXR
 #include <ImfChannelList.h>
 #include <ImfChromaticities.h>
 #include <ImfFrameBuffer.h>
 #include <ImfHeader.h>
 #include <ImfOutputFile.h>
 #include <ImfStandardAttributes.h>
+#endif
 
 namespace vantrel {
 namespace {
@@ -118,7 +120,13 @@ void Put(std::FILE* file, std::span<const std::uint8_t> bytes) {
 /// in proportion to the value (linear, no transfer function), on the Rec. 709 primaries, which sRGB
 /// shares, with the D65 white point. An OpenEXR file holds this as its chromaticities, a PNG as gAMA and
 /// cHRM, so that a viewer shows the two files of one render alike.
-const Imf::Chromaticities rec709Primaries({0.64f, 0.33f}, {0.30f, 0.60f}, {0.15f, 0.06f}, {0.3127f, 0.3290f});
+/// (Held here rather than as OpenEXR's Chromaticities, so that a build without OpenEXR has them too.)
+struct Chromaticity {
+    float x, y;
+};
+constexpr struct {
+    Chromaticity red, green, blue, white;
+} rec709Primaries = {{0.64f, 0.33f}, {0.30f, 0.60f}, {0.15f, 0.06f}, {0.3127f, 0.3290f}};
 
 /// A PNG chromaticity: x or y times 100000, rounded.
 std::array<std::uint8_t, 4> PngFixed(float coordinate) {
@@ -273,11 +281,13 @@ void Image::Write(const std::filesystem::path& path) const {
     if (format == ImageFormat::Png) {
         WritePng(path);
     } else {
+#if VANTREL_OPENEXR  // else render refuses an OpenEXR file before it makes an image
         WriteExr(path);
+#endif
     }
     // Make the bytes durable before the file may replace another: a crash after the rename must not
-    // leave a target that is empty.
-    const int descriptor = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // leave a target that is empty. (Windows flushes only a file open for writing.)
+    const int descriptor = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
     const bool synced = descriptor >= 0 && ::fsync(descriptor) == 0;
     const std::string reason = ErrnoText();
     if (descriptor >= 0) ::close(descriptor);
@@ -298,7 +308,7 @@ void Image::WritePng(const std::filesystem::path& path) const {
         // The levels are the values as they are: gamma 1 (stored as 100000 times the exponent), not
         // sRGB's curve, which would call for the sRGB chunk. The chromaticities: white, red, green, blue.
         PutChunk(file, "gAMA", {BigEndian(100000)});
-        const Imf::Chromaticities& c = rec709Primaries;
+        const auto& c = rec709Primaries;
         PutChunk(file, "cHRM",
                  {PngFixed(c.white.x), PngFixed(c.white.y), PngFixed(c.red.x), PngFixed(c.red.y),
                   PngFixed(c.green.x), PngFixed(c.green.y), PngFixed(c.blue.x), PngFixed(c.blue.y)});
@@ -325,12 +335,15 @@ void Image::WritePng(const std::filesystem::path& path) const {
     if (!failure.empty()) throw std::runtime_error("cannot write the PNG: " + failure);
 }
 
+#if VANTREL_OPENEXR
 void Image::WriteExr(const std::filesystem::path& path) const {
     static const char* const names[][4] = {{"Y"}, {}, {"R", "G", "B"}, {"R", "G", "B", "A"}};
     const std::size_t pixelBytes = static_cast<std::size_t>(channels) * bytesPerSample;
     try {
         Imf::Header header(width, height);
-        Imf::addChromaticities(header, rec709Primaries);
+        const auto& p = rec709Primaries;
+        Imf::addChromaticities(header, Imf::Chromaticities({p.red.x, p.red.y}, {p.green.x, p.green.y},
+                                                           {p.blue.x, p.blue.y}, {p.white.x, p.white.y}));
         Imf::FrameBuffer frame;
         char* base = const_cast<char*>(reinterpret_cast<const char*>(bytes.data()));
         for (int c = 0; c < channels; ++c) {
@@ -345,6 +358,7 @@ void Image::WriteExr(const std::filesystem::path& path) const {
         throw std::runtime_error(std::string("cannot write the OpenEXR image: ") + error.what());
     }
 }
+#endif
 
 namespace {
 

@@ -3,6 +3,14 @@
 
 #include <pthread.h>
 
+#ifdef _WIN32
+#ifndef NOMINMAX
+#define NOMINMAX  // windows.h would otherwise define min and max as macros
+#endif
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
+#endif
+
 #include <array>
 #include <cerrno>
 #include <charconv>
@@ -29,7 +37,23 @@
 namespace vantrel {
 namespace {
 
-constexpr const char* moduleFileName = "VantrelFunctions.so";
+constexpr const char* moduleFileName = VANTREL_MODULE_FILE;  // VantrelFunctions.so or .dll
+
+/// This program's file, or an empty path when the system does not say.
+std::filesystem::path ExecutablePath() {
+#ifdef _WIN32
+    std::wstring path(MAX_PATH, L'\0');
+    for (;;) {
+        const DWORD length = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
+        if (length == 0) return {};
+        if (length < path.size()) return path.substr(0, length);
+        path.resize(2 * path.size());  // cut short: try again with more room
+    }
+#else
+    std::error_code error;
+    return std::filesystem::read_symlink("/proc/self/exe", error);
+#endif
+}
 
 /// The module named by --module, else by VANTREL_MODULE, else the one beside the executable.
 std::string ModulePath(const std::string& option) {
@@ -37,9 +61,9 @@ std::string ModulePath(const std::string& option) {
     if (const char* variable = std::getenv("VANTREL_MODULE"); variable != nullptr && *variable != '\0') {
         return variable;
     }
-    std::error_code error;
-    const std::filesystem::path executable = std::filesystem::read_symlink("/proc/self/exe", error);
-    return (error ? std::filesystem::path(moduleFileName) : executable.parent_path() / moduleFileName)
+    const std::filesystem::path executable = ExecutablePath();
+    return (executable.empty() ? std::filesystem::path(moduleFileName)
+                               : executable.parent_path() / moduleFileName)
         .string();
 }
 
@@ -148,9 +172,13 @@ int Run(int argc, char** argv) {
     app.set_version_flag("--version", std::string("vantrel ") + VANTREL_VERSION);
     app.require_subcommand(1);
     app.fallthrough();  // --module may come after the command too
+    // The same command line everywhere: on Windows too an argument beginning with "/" is a path, not
+    // an option (before the commands are added, which take this from the app).
+    app.allow_windows_style_options(false);
     std::string moduleOption;
     app.add_option("--module", moduleOption,
-                   "The module to load (default: $VANTREL_MODULE, else VantrelFunctions.so beside vantrel)");
+                   std::string("The module to load (default: $VANTREL_MODULE, else ") + moduleFileName +
+                       " beside vantrel)");
 
     CLI::App* list = app.add_subcommand("list", "List the module's node types with their parameters");
     bool json = false;

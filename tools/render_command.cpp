@@ -26,8 +26,9 @@ namespace vantrel {
 namespace {
 
 /// The pending file a stop signal removes, or null. Read by the signal handler, so a lock-free atomic.
-std::atomic<const char*> pendingPath{nullptr};
-static_assert(std::atomic<const char*>::is_always_lock_free);
+/// (A path's characters are wide on Windows.)
+std::atomic<const std::filesystem::path::value_type*> pendingPath{nullptr};
+static_assert(decltype(pendingPath)::is_always_lock_free);
 
 /// Removes the pending file and ends the program by the signal, at once, whatever the render threads
 /// are doing: a sample may take hours, or never end, and a node's `Eval` has no way to be told to stop,
@@ -35,7 +36,7 @@ static_assert(std::atomic<const char*>::is_always_lock_free);
 /// itself (SA_NODEFER), so raising it ends the program by it there. unlink and raise are safe in a
 /// signal handler.
 extern "C" void OnStopSignal(int signal) {
-    if (const char* path = pendingPath.load()) ::unlink(path);
+    if (const auto* path = pendingPath.load()) ::unlink(path);
     std::raise(signal);
 }
 
@@ -194,6 +195,9 @@ std::filesystem::path OutputPath(const RenderOptions& options) {
     const std::optional<ImageFormat> format = FormatFor(output);
     if (!format) {
         throw InputError(output.string() + ": expected an output file name ending in .png or .exr");
+    }
+    if (*format == ImageFormat::Exr && !VANTREL_OPENEXR) {
+        throw InputError(output.string() + ": this build of vantrel writes PNG only, not OpenEXR");
     }
     if (*format == ImageFormat::Exr && options.depth != 0) {
         throw InputError("--depth: an OpenEXR image always holds 32-bit floats; --depth is for PNG, not " +
