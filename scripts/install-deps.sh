@@ -9,7 +9,7 @@ packages=(
     libgtest-dev libgmock-dev googletest libbenchmark-dev
     libcli11-dev nlohmann-json3-dev zlib1g-dev libpng-dev libopenexr-dev
     libnoise-dev libs2-dev
-    g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64
+    g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64 libz-mingw-w64-dev wine64
     chromium
 )
 # The page is built with node and npm; a machine that has its own node (with its npm) keeps it.

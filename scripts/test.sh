@@ -6,7 +6,8 @@
 #               too, no recovery) and LeakSanitizer
 #   3. tsan     the tests labelled concurrency under ThreadSanitizer, with only what they need built
 #   4. fuzz     each fuzz target for a short fixed time (scripts/fuzz.sh)
-#   5. windows  the module cross-compiled with mingw-w64, and its export table (scripts/windows-exports.sh)
+#   5. windows  the runtime, the module and vantrel cross-compiled with mingw-w64, their export and
+#               import tables (scripts/windows.sh)
 #
 # This is what CI runs (.ci/run); the README says how long it takes. Each stage prints its own time.
 #
@@ -60,8 +61,8 @@ stage fuzz "every fuzz target for a short fixed time"
 "${fixed_layout[@]}" scripts/fuzz.sh 60
 done_stage fuzz
 
-stage windows "the module for Windows and its exports"
-scripts/windows-exports.sh
+stage windows "the runtime, the module and vantrel for Windows, their exports and imports"
+scripts/windows.sh
 done_stage windows
 
 printf '\n==== every check passed\n'
