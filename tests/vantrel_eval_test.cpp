@@ -516,6 +516,9 @@ TEST_F(CommandLine, RefusesOptionsOutOfRangeSayingWhatItTakes) {
     const std::string types =
         "vantrel: --type: expected one of string, colora, color, quaternion, vec4, vec3, vec2, double, int; "
         "not ";
+    const std::string samples =
+        "vantrel: --samples: expected a whole number from 1 to 16, the sub-samples along each side of a "
+        "pixel, not ";
     const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
         // Beyond 32 bits: a wrapping parse would make these 1x8 and 1x4.
         {{"render", "scene.json", "--size", "4294967297x8"}, sizes + "\"4294967297x8\""},
@@ -530,6 +533,15 @@ TEST_F(CommandLine, RefusesOptionsOutOfRangeSayingWhatItTakes) {
         {{"eval", "scene.json", "--type", "2"}, types + "\"2\""},
         {{"render", "scene.json", "-o", "out.exr", "--depth", "16"},
          "vantrel: --depth: an OpenEXR image always holds 32-bit floats; --depth is for PNG, not out.exr"},
+        {{"render", "scene.json", "--samples", "0"}, samples + "\"0\""},
+        {{"render", "scene.json", "--samples", "17"}, samples + "\"17\""},
+        {{"render", "scene.json", "--samples", "4294967298"}, samples + "\"4294967298\""},
+        {{"render", "scene.json", "--samples", "2.5"}, samples + "\"2.5\""},
+        {{"render", "scene.json", "--samples", "-3"}, samples + "\"-3\""},
+        // A mean of integers is no integer.
+        {{"render", "scene.json", "--samples", "2", "--type", "int"},
+         "vantrel: --samples: a pixel's sub-samples are averaged, and a mean of integers is no integer; "
+         "--samples is for the real-valued types, not int"},
     };
     for (const auto& [arguments, message] : cases) {
         SCOPED_TRACE(::testing::PrintToString(arguments));

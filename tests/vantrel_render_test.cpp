@@ -93,18 +93,26 @@ const char* const globeScene = R"~({ "format": "vantrel-scene/1", "output": "lat
 
 class Render : public VantrelTest {
 protected:
-    /// The components `eval --type` gives at every pixel centre of a width x height image of the scene.
+    /// The components `eval --type` gives at every pixel centre of a width x height image of the scene,
+    /// or with `samples` N, at the centres of each pixel's N x N cells: pixel by pixel, each pixel's
+    /// from the top left, row by row.
     std::vector<std::vector<double>> EvalAtCentres(const std::string& scene, int width, int height,
-                                                   const std::string& type) {
+                                                   const std::string& type, int samples = 1) {
         const quib::SampleDomain domain =
             quib::Scene::FromFile((work / scene).string(), TheModule()).Domain();
         std::string input;
         for (int y = 0; y < height; ++y) {
             for (int x = 0; x < width; ++x) {
-                const Vec3d p = domain.Position((x + 0.5) / width, (y + 0.5) / height);
-                char line[100];
-                std::snprintf(line, sizeof line, "%.17g %.17g %.17g\n", p.x, p.y, p.z);
-                input += line;
+                for (int sy = 0; sy < samples; ++sy) {
+                    for (int sx = 0; sx < samples; ++sx) {
+                        const double cell = 1.0 / samples;
+                        const Vec3d p = domain.Position((x + (sx + 0.5) * cell) / width,
+                                                        (y + (sy + 0.5) * cell) / height);
+                        char line[100];
+                        std::snprintf(line, sizeof line, "%.17g %.17g %.17g\n", p.x, p.y, p.z);
+                        input += line;
+                    }
+                }
             }
         }
         const RunResult run = Vantrel({"eval", scene, "--type", type}, input);
@@ -118,7 +126,7 @@ protected:
                 components.push_back(std::strtod(word.c_str(), nullptr));
             values.push_back(components);
         }
-        EXPECT_EQ(values.size(), static_cast<std::size_t>(width) * height);
+        EXPECT_EQ(values.size(), static_cast<std::size_t>(width) * height * samples * samples);
         return values;
     }
 
@@ -253,20 +261,71 @@ TEST_F(Render, FilesSayTheirValuesAreLinearOnRec709Primaries) {
     }
 }
 
-// Several bands of rows in both formats, the last shorter than the others.
+// --samples N: each pixel the mean of the values at the centres of its N x N cells, for real values of
+// one to four components on the plane and the sphere, unclamped in OpenEXR. The report counts them all.
+TEST_F(Render, SamplesAverageTheCentresOfEachPixelsCells) {
+    Write("cells.json", cellsScene);
+    Write("globe.json", globeScene);
+    struct Case {
+        const char* scene;
+        const char* type;
+        int samples;
+    };
+    for (const Case& each : {Case{"cells.json", "color", 2}, Case{"cells.json", "double", 3},
+                             Case{"globe.json", "vec3", 4}, Case{"globe.json", "colora", 3}}) {
+        SCOPED_TRACE(std::string(each.scene) + " " + each.type + " " + std::to_string(each.samples));
+        const int width = 9, height = 7, n = each.samples;
+        const auto values = EvalAtCentres(each.scene, width, height, each.type, n);
+        const RunResult run = RenderTo(
+            each.scene, "mean.exr", {"--size", "9x7", "--type", each.type, "--samples", std::to_string(n)});
+        ASSERT_EQ(run.status, 0) << run.err;
+        EXPECT_NE(run.out.find("9x7, " + std::to_string(width * height * n * n) + " samples in "),
+                  std::string::npos)
+            << run.out;
+        const Decoded image = ReadExr(work / "mean.exr");
+        ASSERT_EQ(image.width, width);
+        ASSERT_EQ(image.height, height);
+        bool varied = false;  // some pixel whose cells differ, so that the mean is no single sample's
+        for (int y = 0; y < height; ++y) {
+            for (int x = 0; x < width; ++x) {
+                const auto cells = values.begin() + (y * width + x) * n * n;
+                for (int c = 0; c < image.channels; ++c) {
+                    double sum = 0.0;
+                    for (int i = 0; i < n * n; ++i) {
+                        sum += cells[i][c];
+                        varied |= cells[i][c] != cells[0][c];
+                    }
+                    EXPECT_FLOAT_EQ(image.At(x, y, c), sum / (n * n)) << x << "," << y << "," << c;
+                }
+            }
+        }
+        EXPECT_TRUE(varied);
+    }
+}
+
+// Several bands of rows in both formats, the last shorter than the others; with one sample a pixel and
+// with several. One sample a pixel, asked for, is the render without --samples.
 TEST_F(Render, ThreadCountChangesNoByte) {
     Write("globe.json", globeScene);
     for (const char* name : {"globe.png", "globe.exr"}) {
-        SCOPED_TRACE(name);
-        std::string first;
-        for (const char* threads : {"1", "2", "3"}) {
-            const RunResult run = RenderTo("globe.json", name, {"--size", "400x600", "--threads", threads});
-            ASSERT_EQ(run.status, 0) << run.err;
-            EXPECT_NE(run.out.find(std::string("on ") + threads + " thread"), std::string::npos) << run.out;
-            const std::string bytes = ReadFile(work / name);
-            if (first.empty()) first = bytes;
-            EXPECT_TRUE(bytes == first) << threads << " threads gave other bytes";
+        for (const char* samples : {"1", "2"}) {
+            SCOPED_TRACE(std::string(name) + " --samples " + samples);
+            std::string first;
+            for (const char* threads : {"1", "2", "3"}) {
+                const RunResult run = RenderTo(
+                    "globe.json", name, {"--size", "400x600", "--threads", threads, "--samples", samples});
+                ASSERT_EQ(run.status, 0) << run.err;
+                EXPECT_NE(run.out.find(std::string("on ") + threads + " thread"), std::string::npos)
+                    << run.out;
+                const std::string bytes = ReadFile(work / name);
+                if (first.empty()) first = bytes;
+                EXPECT_TRUE(bytes == first) << threads << " threads gave other bytes";
+            }
         }
+        ASSERT_EQ(RenderTo("globe.json", name, {"--size", "400x600", "--samples", "1"}).status, 0);
+        const std::string one = ReadFile(work / name);
+        ASSERT_EQ(RenderTo("globe.json", name, {"--size", "400x600"}).status, 0);
+        EXPECT_TRUE(ReadFile(work / name) == one) << "--samples 1 gave other bytes than no --samples";
     }
 }
 

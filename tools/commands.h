@@ -26,6 +26,9 @@ enum ExitStatus {
 /// takes 16 GiB.
 inline constexpr int largestSide = 32768;
 
+/// The most sub-samples `render --samples` takes along each side of a pixel: 16 x 16 = 256 a pixel.
+inline constexpr int largestSamples = 16;
+
 /// The stack of each of vantrel's threads: room for the deepest chain of links a scene may hold, in
 /// every build (a thousand links take about 0.4 MB in the release build, more than 1 MB under
 /// AddressSanitizer).
@@ -66,6 +69,7 @@ struct RenderOptions {
     OutputType type = OutputType::Color;
     int threads = 0;  ///< 0: one for each core
     int depth = 0;    ///< PNG bits per channel, 8 or 16; 0 when not given, which is 8
+    int samples = 1;  ///< --samples N: N x N sub-samples a pixel, averaged
 };
 
 /// Renders the scene into an image file and reports the time taken on `out`. Throws InputError for bad

@@ -101,23 +101,23 @@ OutputType ReadType(const std::string& text) {
     return *type;
 }
 
-/// One side of --size: a whole number from 1 to `largestSide`, or nothing.
-std::optional<int> ReadSide(std::string_view text) {
-    int side = 0;
-    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), side);
+/// A whole number from 1 to `largest` (a side of --size, --samples), or nothing.
+std::optional<int> ReadCount(std::string_view text, int largest) {
+    int count = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), count);
     // from_chars reports a number beyond int instead of wrapping it.
-    if (error != std::errc() || end != text.data() + text.size() || side < 1 || side > largestSide)
+    if (error != std::errc() || end != text.data() + text.size() || count < 1 || count > largest)
         return std::nullopt;
-    return side;
+    return count;
 }
 
 /// Reads "WxH" into the options.
 void ReadSize(const std::string& text, RenderOptions& options) {
     const std::size_t separator = text.find('x');
-    const std::optional<int> width = ReadSide(std::string_view(text).substr(0, separator));
-    const std::optional<int> height = separator == std::string::npos
-                                          ? std::nullopt
-                                          : ReadSide(std::string_view(text).substr(separator + 1));
+    const std::optional<int> width = ReadCount(std::string_view(text).substr(0, separator), largestSide);
+    const std::optional<int> height =
+        separator == std::string::npos ? std::nullopt
+                                       : ReadCount(std::string_view(text).substr(separator + 1), largestSide);
     if (!width || !height) {
         throw InputError("--size: expected WIDTHxHEIGHT, each from 1 to " + std::to_string(largestSide) +
                          ", not \"" + quib::Excerpt(text) + "\"");
@@ -145,6 +145,16 @@ void ReadEdits(const std::string& node, const std::vector<std::string>& settings
             {text.substr(0, dot), text.substr(dot + 1, equals - dot - 1), text.substr(equals + 1), said});
         edits.said += (edits.said.empty() ? "" : " ") + said;
     }
+}
+
+/// Reads --samples N, a whole number from 1 to `largestSamples`.
+void ReadSamples(const std::string& text, RenderOptions& options) {
+    const std::optional<int> samples = ReadCount(text, largestSamples);
+    if (!samples) {
+        throw InputError("--samples: expected a whole number from 1 to " + std::to_string(largestSamples) +
+                         ", the sub-samples along each side of a pixel, not \"" + quib::Excerpt(text) + "\"");
+    }
+    options.samples = *samples;
 }
 
 /// Reads "A,B,C,D", four finite numbers, into the options.
@@ -214,6 +224,11 @@ int Run(int argc, char** argv) {
         ->check(CLI::Range(1, 1024));
     render->add_option("--depth", renderOptions.depth, "PNG bits a channel, 8 or 16 (default 8); PNG only")
         ->check(CLI::IsMember({8, 16}));
+    std::string samples;
+    render
+        ->add_option("--samples", samples,
+                     "N x N sub-samples a pixel, averaged, N from 1 to 16 (default 1); not for int")
+        ->type_name("N");
     std::string renderNode;
     std::vector<std::string> renderSettings;
     std::string region;
@@ -236,6 +251,7 @@ int Run(int argc, char** argv) {
     try {
         if (!size.empty()) ReadSize(size, renderOptions);
         if (!region.empty()) ReadRegion(region, renderOptions);
+        if (!samples.empty()) ReadSamples(samples, renderOptions);
         ReadEdits(evalNode, evalSettings, evalOptions.edits);
         ReadEdits(renderNode, renderSettings, renderOptions.edits);
         evalOptions.type = ReadType(evalType);

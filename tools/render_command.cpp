@@ -1,4 +1,5 @@
-// `vantrel render`: one sample per pixel centre over the scene's domain, written to a PNG or OpenEXR file.
+// `vantrel render`: a sample at each pixel's centre, or the mean of N x N spread over the pixel, over
+// the scene's domain, written to a PNG or OpenEXR file.
 
 #include <pthread.h>
 #include <unistd.h>
@@ -92,12 +93,13 @@ int ChannelsFor(int components) {
 
 /// What the render threads share.
 struct RenderJob {
-    RenderJob(Function& node, const quib::SampleDomain& domain, Image& image)
-        : node(node), domain(domain), image(image) {}
+    RenderJob(Function& node, const quib::SampleDomain& domain, Image& image, int samples)
+        : node(node), domain(domain), image(image), samples(samples) {}
 
     Function& node;
     const quib::SampleDomain& domain;
     Image& image;
+    int samples;  ///< sub-samples along each side of a pixel
     std::atomic<int> nextBand{0};
     std::atomic<int> rowsDone{0};
 
@@ -109,29 +111,48 @@ struct RenderJob {
 };
 
 /// Renders bands of rows pulled from the shared counter until none is left, and finishes each (a PNG
-/// compresses each band whose rows and the rows above are stored) on the same thread. The samples of a
-/// row are the pixel centres, evaluated by one `SIMDEval` call. Each row depends only on its index, and
-/// each band's bytes only on its rows and those above, so the file is the same for any number of
-/// threads.
+/// compresses each band whose rows and the rows above are stored) on the same thread.
+///
+/// A pixel's value is the mean of N x N sub-samples at the centres of an N x N grid over the pixel
+/// (N = `samples`; for 1 the pixel centre). A row is taken in N x N passes, one `SIMDEval` call each
+/// over the row's sub-samples at the same place in every pixel, so the buffers are a row's, whatever N.
+/// Each pixel sums its sub-samples in the same order, row of the grid by row, starting from the first
+/// (so that one sample is its own value, -0 and not-a-number included), and divides once: each row
+/// depends only on its index, and each band's bytes only on its rows and those above, so the file is
+/// the same for any number of threads.
 template <class T>
 void RenderRows(RenderJob& job) {
     Image& image = job.image;
     const int width = image.Width();
     const int height = image.Height();
     const int channels = image.Channels();
+    const int samples = job.samples;
     std::vector<FunContext> contexts(width);
     std::vector<T> values(width);
     std::vector<double> row(static_cast<std::size_t>(width) * channels, 0.0);
     const auto renderRow = [&](int y) {
-        for (int x = 0; x < width; ++x) {
-            contexts[x].position = job.domain.Position((x + 0.5) / width, (y + 0.5) / height);
-            values[x] = T{};
+        for (int sy = 0; sy < samples; ++sy) {
+            const double v = (y + (sy + 0.5) / samples) / height;
+            for (int sx = 0; sx < samples; ++sx) {
+                const double offset = (sx + 0.5) / samples;
+                for (int x = 0; x < width; ++x) {
+                    contexts[x].position = job.domain.Position((x + offset) / width, v);
+                    values[x] = T{};
+                }
+                job.node.SIMDEval(values.data(), contexts.data(), 0, width);
+                const bool first = sy == 0 && sx == 0;
+                for (int x = 0; x < width; ++x) {
+                    const auto components = quib::ComponentsOf(values[x]);
+                    double* pixel = row.data() + static_cast<std::ptrdiff_t>(x) * channels;
+                    for (std::size_t c = 0; c < components.size(); ++c)
+                        pixel[c] = first ? components[c] : pixel[c] + components[c];
+                }
+            }
         }
-        job.node.SIMDEval(values.data(), contexts.data(), 0, width);
-        for (int x = 0; x < width; ++x) {
-            const auto components = quib::ComponentsOf(values[x]);
-            std::copy(components.begin(), components.end(),
-                      row.begin() + static_cast<std::ptrdiff_t>(x) * channels);
+        if (samples > 1) {
+            const double count = static_cast<double>(samples) * samples;
+            for (double& sum : row)
+                sum /= count;
         }
         image.SetRow(y, row.data());
         ++job.rowsDone;
@@ -237,6 +258,11 @@ quib::SampleDomain DomainFor(const quib::Scene& scene, const RenderOptions& opti
 void RunRender(const quib::Module& module, const RenderOptions& options, std::ostream& out) {
     if (options.type == OutputType::String)
         throw InputError("--type: render needs a numeric output type, not string");
+    if (options.type == OutputType::Int && options.samples > 1) {
+        throw InputError(
+            "--samples: a pixel's sub-samples are averaged, and a mean of integers is no integer; "
+            "--samples is for the real-valued types, not int");
+    }
     const std::filesystem::path output = OutputPath(options);
     const quib::Scene scene = quib::Scene::FromFile(options.scene, module, options.edits);
     const quib::SampleDomain domain = DomainFor(scene, options);
@@ -271,7 +297,7 @@ void RunRender(const quib::Module& module, const RenderOptions& options, std::os
                 throw std::runtime_error(output.string() + ": not enough memory for a " +
                                          std::to_string(width) + "x" + std::to_string(height) + " image");
             }
-            RenderJob job(scene.Output(), domain, *image);
+            RenderJob job(scene.Output(), domain, *image, options.samples);
             RenderImage<T>(job, threads);
             try {
                 image->Write(file.Path());
@@ -283,7 +309,7 @@ void RunRender(const quib::Module& module, const RenderOptions& options, std::os
     });
     stopSignals.Commit(file);
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    const double samples = static_cast<double>(width) * height;
+    const double samples = static_cast<double>(width) * height * options.samples * options.samples;
     char report[160];
     std::snprintf(report, sizeof report, "%dx%d, %.0f samples in %.3f s, %.0f samples/s on %d thread%s\n",
                   width, height, samples, seconds, samples / seconds, threads, threads == 1 ? "" : "s");
