@@ -1,6 +1,8 @@
 #include "generators/hex_lattice_geometry.h"
 
-#include <numbers>
+#include <array>
+#include <cmath>
+#include <cstdlib>
 
 namespace hexlattice::detail {
 namespace {
@@ -10,8 +12,22 @@ enum class Ring { Upper, Lower, Apex };
 
 struct Vertex {
     Ring ring;
-    double degrees;  ///< azimuth on the ring; unused for the apex
+    int degrees;  ///< azimuth on the ring, a multiple of 36 from -180 to 180; unused for the apex
 };
+
+/// The cosines and sines of the ring azimuths 0, 36, ..., 180 degrees: of the doubles k * 36 * pi / 180,
+/// each correctly rounded (checked against 300-bit arithmetic), written out rather than computed by the
+/// C runtime's cos and sin, which differ between platforms in the last bits (mingw-w64's sin of the
+/// double nearest pi is 1.2246063538223773e-16, the correctly rounded one 1.2246467991473532e-16). The
+/// tables below are then the same on every platform, and the same as glibc's functions gave.
+constexpr std::array<double, 6> ringCosines = {
+    1.0, 0x1.9e3779b97f4a8p-1, 0x1.3c6ef372fe950p-2, -0x1.3c6ef372fe94ep-2, -0x1.9e3779b97f4a7p-1, -1.0};
+constexpr std::array<double, 6> ringSines = {0.0,
+                                             0x1.2cf2304755a5ep-1,
+                                             0x1.e6f0e134454ffp-1,
+                                             0x1.e6f0e13445500p-1,
+                                             0x1.2cf2304755a5fp-1,
+                                             0x1.1a62633145c07p-53};
 
 /// V0, V1, V2 of each face record. Records 0 to 4 are the faces with two vertices on the upper ring,
 /// records 5 to 7 the apex faces centred at azimuth 72, 0 and 144 degrees.
@@ -60,14 +76,15 @@ Tables ComputeTables() {
     // The icosahedron of edge 1 with its apex on the z axis. Neighbours on a ring are 72 degrees apart,
     // a chord 2r sin(36 deg) = 1; a ring vertex and its two nearest on the other ring span 2r sin(18 deg)
     // across, so the rings lie r apart in height; the apex is 1 from each upper-ring vertex.
-    const double ringRadius = 0.5 / std::sin(std::numbers::pi / 5);                 // r
+    const double ringRadius = 0.5 / ringSines[1];                                   // r
     const double ringHeight = ringRadius / 2;                                       // r/2
     const double apexHeight = ringHeight + std::sqrt(1 - ringRadius * ringRadius);  // r/2 + sqrt(1 - r^2)
     const auto position = [&](const Vertex& v) {
         if (v.ring == Ring::Apex) return Vec3d(0.0, 0.0, apexHeight);
-        const double angle = v.degrees * std::numbers::pi / 180;
+        const int k = std::abs(v.degrees) / 36;
+        const double sine = v.degrees < 0 ? -ringSines[k] : ringSines[k];
         const double z = v.ring == Ring::Upper ? ringHeight : -ringHeight;
-        return Vec3d(ringRadius * std::cos(angle), ringRadius * std::sin(angle), z);
+        return Vec3d(ringRadius * ringCosines[k], ringRadius * sine, z);
     };
     for (int h = 0; h < faceCount; ++h) {
         const Vec3d v0 = position(faceRecords[h][0]);
