@@ -7,7 +7,7 @@
 #   3. tsan     the tests labelled concurrency under ThreadSanitizer, with only what they need built
 #   4. fuzz     each fuzz target for a short fixed time (scripts/fuzz.sh)
 #   5. windows  the runtime, the module and vantrel cross-compiled with mingw-w64, their export and
-#               import tables (scripts/windows.sh)
+#               import tables, and vantrel.exe under Wine against the Linux vantrel (scripts/windows.sh)
 #
 # This is what CI runs (.ci/run); the README says how long it takes. Each stage prints its own time.
 #
@@ -61,7 +61,7 @@ stage fuzz "every fuzz target for a short fixed time"
 "${fixed_layout[@]}" scripts/fuzz.sh 60
 done_stage fuzz
 
-stage windows "the runtime, the module and vantrel for Windows, their exports and imports"
+stage windows "the runtime, the module and vantrel for Windows: exports, imports, the same numbers under Wine"
 scripts/windows.sh
 done_stage windows
 
