@@ -18,8 +18,8 @@ std::string ElementPath(const std::string& path, std::size_t index) {
     return path + "[" + std::to_string(index) + "]";
 }
 
-JsonError::JsonError(const std::string& where, const std::string& expected)
-    : std::runtime_error(where + ": " + expected), where(where), expected(expected) {}
+JsonError::JsonError(const std::string& where, const std::string& expected, bool atPath)
+    : std::runtime_error(where + ": " + expected), where(where), expected(expected), atPath(atPath) {}
 
 namespace {
 
@@ -132,9 +132,10 @@ public:
             do {
                 start = text.rfind('"', start - 1);
             } while (Escaped(start));
-            return Fail(JsonError(MemberPath(PathOf(open.size()), key),
-                                  "expected each key once in its object; this is the second, at " +
-                                      LineAndColumn(text, start)));
+            return Fail(JsonError(
+                MemberPath(PathOf(open.size()), key),
+                "expected each key once in its object; this is the second, at " + LineAndColumn(text, start),
+                true));
         }
         open.back().key = key;
         return true;

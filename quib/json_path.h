@@ -17,16 +17,19 @@ std::string MemberPath(const std::string& path, const std::string& key);
 std::string ElementPath(const std::string& path, std::size_t index);
 
 /// JSON text that cannot be used. `Where()` is "line 3, column 14", or the JSON path of a key given
-/// twice; what() is both, "where: expected ...".
+/// twice (`AtPath()`); what() is both, "where: expected ...".
 class JsonError : public std::runtime_error {
 public:
-    JsonError(const std::string& where, const std::string& expected);
+    JsonError(const std::string& where, const std::string& expected, bool atPath = false);
     const std::string& Where() const { return where; }
     const std::string& Expected() const { return expected; }
+    /// Whether `Where()` is a JSON path rather than a line and column.
+    bool AtPath() const { return atPath; }
 
 private:
     std::string where;
     std::string expected;
+    bool atPath;
 };
 
 /// A value read by ParseJson. It frees itself from the leaves up without allocating: the library's

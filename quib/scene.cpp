@@ -24,8 +24,10 @@ namespace quib {
 
 using nlohmann::json;
 
-SceneError::SceneError(const std::string& file, const std::string& where, const std::string& expected)
-    : std::runtime_error(file + ": " + where + ": " + expected) {}
+SceneError::SceneError(const std::string& file, const std::string& where, const std::string& expected,
+                       Place place)
+    : std::runtime_error(file + ": " + where + ": " + expected),
+      path(place == Place::JsonPath ? where : "") {}
 
 namespace {
 
@@ -164,7 +166,9 @@ private:
 
 void SceneChecker::CheckRoot(const json& root) const {
     if (!root.is_object())
-        Fail("(top level)", "expected an object with \"format\", \"nodes\" and \"output\"");
+        throw SceneError(fileName, "(top level)",
+                         "expected an object with \"format\", \"nodes\" and \"output\"",
+                         SceneError::Place::Other);
     for (const auto& [key, value] : root.items()) {
         if (std::find(std::begin(sceneKeys), std::end(sceneKeys), key) == std::end(sceneKeys)) {
             Fail(key, "unknown key; expected one of " +
@@ -368,7 +372,8 @@ ParsedJson ParseScene(const std::string& text, const std::string& fileName) {
     try {
         return ParseJson(text, sceneNesting);
     } catch (const JsonError& error) {
-        throw SceneError(fileName, error.Where(), error.Expected());
+        throw SceneError(fileName, error.Where(), error.Expected(),
+                         error.AtPath() ? SceneError::Place::JsonPath : SceneError::Place::Other);
     }
 }
 
@@ -387,7 +392,7 @@ Scene Reading(const std::string& fileName, Read read) {
 std::string ReadFile(const std::string& path) {
     auto fail = [&] {
         throw SceneError(path, "cannot read the file",
-                         std::error_code(errno, std::generic_category()).message());
+                         std::error_code(errno, std::generic_category()).message(), SceneError::Place::Other);
     };
     std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "rb"), std::fclose);
     if (!file) fail();
@@ -424,7 +429,8 @@ void Apply(json& root, const SceneEdits::Setting& setting, const std::string& fi
     } catch (const JsonError& error) {
         throw SceneError(
             fileName, setting.said,
-            "expected a value written as in a scene file; at " + error.Where() + ": " + error.Expected());
+            "expected a value written as in a scene file; at " + error.Where() + ": " + error.Expected(),
+            SceneError::Place::Other);
     }
     const auto nodes = root.is_object() ? root.find("nodes") : root.end();
     if (nodes != root.end() && nodes->is_array()) {
@@ -439,7 +445,8 @@ void Apply(json& root, const SceneEdits::Setting& setting, const std::string& fi
     }
     throw SceneError(fileName, setting.said,
                      "expected the id of a node before the dot, not " + Quoted(setting.node) +
-                         "; the ids are " + IdsOf(root));
+                         "; the ids are " + IdsOf(root),
+                     SceneError::Place::Other);
 }
 
 }  // namespace

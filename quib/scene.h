@@ -50,7 +50,19 @@ inline constexpr std::size_t maxSampleEvaluations = 100000;
 /// path such as `nodes[2].params.Subdivision`, or "line 3, column 14" for malformed JSON.
 class SceneError : public std::runtime_error {
 public:
-    SceneError(const std::string& file, const std::string& where, const std::string& expected);
+    /// What `where` names: a place in the scene's JSON, or something else (a line and column, the
+    /// file as a whole, an edit given on the command line).
+    enum class Place { JsonPath, Other };
+
+    SceneError(const std::string& file, const std::string& where, const std::string& expected,
+               Place place = Place::JsonPath);
+
+    /// The JSON path of the value the error is about, so that an editor can show it there; empty when
+    /// the error names no value (`where` is then not a path).
+    const std::string& Path() const { return path; }
+
+private:
+    std::string path;
 };
 
 /// The set of sample positions an image covers.
