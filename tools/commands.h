@@ -72,6 +72,12 @@ struct RenderOptions {
     int samples = 1;  ///< --samples N: N x N sub-samples a pixel, averaged
 };
 
+/// `domain`, or the part of it `region` picks: the plane's rectangle from (A, B) to (C, D), or the
+/// sphere's window from longitude A to C and latitude B to D in degrees. Throws InputError, its message
+/// starting with `said` (how the user gave the region), when the region is not such a part.
+quib::SampleDomain DomainFor(const quib::SampleDomain& domain,
+                             const std::optional<std::array<double, 4>>& region, const std::string& said);
+
 /// Renders the scene into an image file and reports the time taken on `out`. Throws InputError for bad
 /// input and std::runtime_error for a failure while working. When SIGINT or SIGTERM arrives it removes
 /// what it had written and ends the program by that signal at once, without waiting for the samples

@@ -8,10 +8,10 @@
 #include <string>
 #include <string_view>
 
-#include "host/components.h"
 #include "quib/scene.h"
 #include "quib/text.h"
 #include "tools/commands.h"
+#include "tools/value_text.h"
 
 namespace vantrel {
 namespace {
@@ -42,25 +42,6 @@ bool ReadPosition(std::string_view line, Vec3d& position) {
     return cursor == end;
 }
 
-/// Writes a value as its components separated by single blanks: reals as the shortest decimal that
-/// reads back to the same double, ints as integers, the string as it is.
-template <class T>
-void WriteValue(const T& value, std::ostream& out) {
-    if constexpr (std::is_same_v<T, std::string>) {
-        out << value;
-    } else if constexpr (std::is_same_v<T, int>) {
-        out << value;
-    } else {
-        std::string text;
-        for (double component : quib::ComponentsOf(value)) {
-            if (!text.empty()) text += ' ';
-            quib::AppendReal(text, component);
-        }
-        out << text;
-    }
-    out << '\n';
-}
-
 }  // namespace
 
 void RunEval(const quib::Module& module, const EvalOptions& options, std::istream& in, std::ostream& out) {
@@ -81,7 +62,7 @@ void RunEval(const quib::Module& module, const EvalOptions& options, std::istrea
             T value{};
             scene.Output().Eval(&value, &context);
             errno = 0;
-            WriteValue(value, out);
+            out << ValueText(value) << '\n';
             // Flush before waiting for more input, so that a program feeding lines one by one gets
             // each answer at once.
             if (in.rdbuf()->in_avail() <= 0) out.flush();

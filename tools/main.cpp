@@ -82,21 +82,13 @@ void CheckWritten(const std::ostream& out) {
 
 namespace {
 
-/// The names --type accepts, separated by `separator`.
-std::string TypeNames(const char* separator) {
-    std::string names;
-    for (const auto& [name, type] : outputTypeNames)
-        names += (names.empty() ? "" : separator) + std::string(name);
-    return names;
-}
-
 /// The type --type names; nothing given is `color`.
 OutputType ReadType(const std::string& text) {
     if (text.empty()) return OutputType::Color;
     const std::optional<OutputType> type = OutputTypeNamed(text);
     if (!type) {
-        throw InputError("--type: expected one of " + TypeNames(", ") + "; not \"" + quib::Excerpt(text) +
-                         "\"");
+        throw InputError("--type: expected one of " + OutputTypeNames(", ") + "; not \"" +
+                         quib::Excerpt(text) + "\"");
     }
     return *type;
 }
@@ -195,7 +187,7 @@ int Run(int argc, char** argv) {
     list->add_flag("--json", json, "Print JSON instead of text");
 
     const std::string typeHelp =
-        "The output type to ask the output node for: " + TypeNames(" ") + " (default color)";
+        "The output type to ask the output node for: " + OutputTypeNames(" ") + " (default color)";
     CLI::App* eval = app.add_subcommand(
         "eval", "Evaluate a scene at the positions read from standard input, one \"x y z\" a line");
     EvalOptions evalOptions;

@@ -31,6 +31,16 @@ inline std::optional<OutputType> OutputTypeNamed(std::string_view name) {
     return std::nullopt;
 }
 
+/// The names of the types, separated by `separator`.
+inline std::string OutputTypeNames(std::string_view separator) {
+    std::string names;
+    for (const auto& [name, type] : outputTypeNames) {
+        if (!names.empty()) names += separator;
+        names += name;
+    }
+    return names;
+}
+
 /// Calls `visit(std::type_identity<T>())` with T the value type of `type` (std::string, ColorA, Color,
 /// Quaternion, Vec4d, Vec3d, Vec2d, double or int), so that a loop over samples is compiled once per type
 /// and chooses no type inside.

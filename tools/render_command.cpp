@@ -231,28 +231,6 @@ std::filesystem::path OutputPath(const RenderOptions& options) {
     return output;
 }
 
-/// The scene's domain, or the part of it --region picks.
-quib::SampleDomain DomainFor(const quib::Scene& scene, const RenderOptions& options) {
-    quib::SampleDomain domain = scene.Domain();
-    if (!options.region) return domain;
-    const auto [a, b, c, d] = *options.region;
-    const bool sphere = domain.kind == quib::SampleDomain::Kind::Sphere;
-    if (!(a < c && b < d)) {
-        throw InputError(
-            std::string("--region: expected A below C and B below D, from ") +
-            (sphere ? "longitude A, latitude B to longitude C, latitude D" : "(A, B) to (C, D)"));
-    }
-    if (sphere && !(a >= -180.0 && c <= 180.0 && b >= -90.0 && d <= 90.0)) {
-        throw InputError(
-            "--region: the scene's domain is the sphere: expected longitudes from -180 to 180 and "
-            "latitudes from -90 to 90, in degrees");
-    }
-    domain.min = {a, b};
-    domain.max = {c, d};
-    domain.sphereWindow = sphere;
-    return domain;
-}
-
 }  // namespace
 
 void RunRender(const quib::Module& module, const RenderOptions& options, std::ostream& out) {
@@ -265,7 +243,7 @@ void RunRender(const quib::Module& module, const RenderOptions& options, std::os
     }
     const std::filesystem::path output = OutputPath(options);
     const quib::Scene scene = quib::Scene::FromFile(options.scene, module, options.edits);
-    const quib::SampleDomain domain = DomainFor(scene, options);
+    const quib::SampleDomain domain = DomainFor(scene.Domain(), options.region, "--region");
     const int width = options.width;
     const double domainHeight = options.height > 0 ? options.height : domain.HeightFor(width);
     if (domainHeight > largestSide) {
