@@ -7,7 +7,7 @@ cd "$(dirname "$0")/.."
 packages=(
     cmake ninja-build g++ clang libclang-rt-14-dev clang-format binutils
     libgtest-dev libgmock-dev googletest libbenchmark-dev
-    libcli11-dev nlohmann-json3-dev zlib1g-dev libpng-dev libopenexr-dev
+    libcli11-dev nlohmann-json3-dev libcpp-httplib-dev pkgconf zlib1g-dev libpng-dev libopenexr-dev
     libnoise-dev libs2-dev
     g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64 libz-mingw-w64-dev wine64
     chromium

@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstddef>
+#include <filesystem>
 #include <iosfwd>
 #include <optional>
 #include <stdexcept>
@@ -83,5 +84,17 @@ quib::SampleDomain DomainFor(const quib::SampleDomain& domain,
 /// what it had written and ends the program by that signal at once, without waiting for the samples
 /// being taken.
 void RunRender(const quib::Module& module, const RenderOptions& options, std::ostream& out);
+
+struct ServeOptions {
+    std::string scene;           ///< empty: a new scene, in the current folder
+    int port = 8420;             ///< 0: any free port
+    std::string host;            ///< the address to listen on; empty: 127.0.0.1 only
+    std::filesystem::path page;  ///< the built page's folder
+};
+
+/// Serves the editor page and its interface over HTTP until the program is ended. Prints the address
+/// to open on `out` once it listens. Throws InputError for a bad scene or options and
+/// std::runtime_error when it cannot listen.
+void RunServe(const quib::Module& module, const ServeOptions& options, std::ostream& out);
 
 }  // namespace vantrel

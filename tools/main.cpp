@@ -234,6 +234,20 @@ int Run(int argc, char** argv) {
                      "and latitude B to D in degrees")
         ->type_name("A,B,C,D");
 
+#if VANTREL_SERVE
+    CLI::App* serve = app.add_subcommand(
+        "serve", "Edit a scene in the browser: serve the editor page on this machine and print its address");
+    ServeOptions serveOptions;
+    serve->add_option("scene", serveOptions.scene, "The scene file to edit (default: a new scene, here)")
+        ->type_name("SCENE");
+    serve->add_option("--port", serveOptions.port, "The port to listen on; 0 picks a free one (default 8420)")
+        ->check(CLI::Range(0, 65535));
+    serve
+        ->add_option("--host", serveOptions.host,
+                     "The address to listen on, and the name the browser may use (default: 127.0.0.1 only)")
+        ->type_name("HOST");
+#endif
+
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& error) {
@@ -252,6 +266,12 @@ int Run(int argc, char** argv) {
         if (*list) RunList(module, json, std::cout);
         if (*eval) RunEval(module, evalOptions, std::cin, std::cout);
         if (*render) RunRender(module, renderOptions, std::cout);
+#if VANTREL_SERVE
+        if (*serve) {
+            serveOptions.page = ExecutablePath().parent_path() / "editor";
+            RunServe(module, serveOptions, std::cout);
+        }
+#endif
     } catch (const InputError& error) {
         std::cerr << "vantrel: " << error.what() << "\n";
         return exitBadInput;

@@ -1,0 +1,113 @@
+#pragma once
+/// @file
+/// What `vantrel serve` checks of a request before it does anything for it: who may send it (Host and
+/// Origin), its JSON body and each field's type and bounds, and the file names it may read and write.
+
+#include <array>
+#include <cstddef>
+#include <filesystem>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "tools/output_type.h"
+
+namespace vantrel {
+
+/// Keys in the order they are read, so that a scene is saved as the page sent it.
+using OrderedJson = nlohmann::ordered_json;
+
+/// A request refused: the HTTP status and what to tell the client; `path` is the JSON path in the
+/// scene the message is about, when there is one.
+class HttpError : public std::runtime_error {
+public:
+    HttpError(int status, const std::string& message, std::string path = "")
+        : std::runtime_error(message), status(status), path(std::move(path)) {}
+
+    int Status() const { return status; }
+    const std::string& Path() const { return path; }
+
+private:
+    int status;
+    std::string path;
+};
+
+/// HTTP statuses the server answers with.
+namespace status {
+inline constexpr int badRequest = 400;
+inline constexpr int forbidden = 403;
+inline constexpr int notFound = 404;
+inline constexpr int conflict = 409;  ///< a render cancelled by a newer one
+inline constexpr int tooLarge = 413;
+inline constexpr int internal = 500;
+inline constexpr int unavailable = 503;  ///< too many renders in flight
+}  // namespace status
+
+/// The largest request body, in bytes: a scene of thousands of nodes fits many times over.
+inline constexpr std::size_t maxBodyBytes = std::size_t{4} << 20;
+/// The largest side of an image the server renders, and the most pixels one may have.
+inline constexpr int maxServedSide = 4096;
+inline constexpr long maxServedPixels = 4096L * 2048L;
+
+/// The names a request may reach the server by: `127.0.0.1` and `localhost`, or the name given to
+/// --host, each with the port. The Host header must be one of them, so that a page of another site
+/// that has its own name resolve to this machine (DNS rebinding) is refused; an Origin header, when
+/// there is one, must be `http://` and one of them, so that a page of another site cannot drive the
+/// server from the user's browser.
+class AllowedHosts {
+public:
+    /// `host` is what --host gave, or empty.
+    AllowedHosts(const std::string& host, int port);
+
+    bool HostAllowed(const std::string& hostHeader) const;
+    bool OriginAllowed(const std::string& origin) const;
+
+private:
+    std::vector<std::string> names;  ///< "name:port"
+};
+
+/// A request's JSON body, an object, with readers for its fields that refuse a missing field or one of
+/// the wrong type or outside its bounds with status 400 and a message naming the field.
+class RequestBody {
+public:
+    /// Reads the body. Refuses malformed JSON (by its line and column), a key given twice, and anything
+    /// but an object.
+    explicit RequestBody(const std::string& text);
+
+    /// The field "scene", an object, as the scene loader reads it.
+    std::string SceneText() const;
+    /// The field "scene" as it was sent, keys in their order.
+    const OrderedJson& Scene() const;
+    /// A string field, or nothing when it is null or absent and `nullable`.
+    std::optional<std::string> String(const char* key, bool nullable) const;
+    /// A whole number from `low` to `high`.
+    int Int(const char* key, int low, int high) const;
+    /// "type", a name `vantrel --type` takes.
+    OutputType Type() const;
+    /// "region", four finite numbers, or nothing when it is null or absent.
+    std::optional<std::array<double, 4>> Region() const;
+
+private:
+    const OrderedJson& Field(const char* key) const;
+    [[noreturn]] void Refuse(const char* key, const std::string& expected) const;
+
+    OrderedJson body;
+};
+
+/// The scene file name `name` as the server may read or write it in `folder`: a plain file name (no
+/// folder, no "..", not hidden) ending in ".json". Throws HttpError 403 otherwise.
+std::filesystem::path SceneFileIn(const std::filesystem::path& folder, const std::string& name);
+
+/// The file a GET of `urlPath` reads from the built page's folder `root`: "/" is index.html, and
+/// "/assets/..." a file under root/assets. Nothing when it names no such regular file or steps out of
+/// the folder (by "..", by a symbolic link, by an encoded or doubled separator).
+std::optional<std::filesystem::path> StaticFile(const std::filesystem::path& root,
+                                                const std::string& urlPath);
+
+/// The Content-Type of a served page file, by its extension.
+const char* ContentTypeOf(const std::filesystem::path& file);
+
+}  // namespace vantrel
