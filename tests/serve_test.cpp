@@ -1,0 +1,690 @@
+// `vantrel serve` run as a user runs it, spoken to over HTTP as the page speaks to it: every endpoint with
+// good input against what `list`, `eval` and `render` give for the same scene, and with hostile input
+// (other hosts and origins, bodies too large or malformed, fields of the wrong type, files outside the
+// scene's folder, a thousand requests at once), which must be refused with the right status and leave
+// the server answering.
+
+#include <httplib.h>
+#include <sys/stat.h>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <filesystem>
+#include <map>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "tests/vantrel_run.h"
+
+namespace vantrel::test {
+namespace {
+
+using json = nlohmann::ordered_json;
+
+/// The example scenes the tests serve and edit.
+const std::filesystem::path examples = VANTREL_EXAMPLES_DIR;
+
+/// Curve3 over the plane from (0, 0) to (2, 1), with a red S-curve, green steps and a flat blue.
+const char* const curveScene = R"~({"format": "vantrel-scene/1", "output": "c",
+    "nodes": [{"id": "c", "type": "Curve3", "params": {"In": {"link": "@position"}},
+               "curves": {"Curve": {"red": [[0.25, 0], [0.5, 0.8], [1.5, 1]],
+                                    "green": [[0, 0.25], [0.5, 0.25], [0.75, 0.75]],
+                                    "blue": [[0.5, 0.5]]}}}],
+    "domain": {"kind": "plane", "min": [0, 0], "max": [2, 1]}})~";
+
+/// A server started on a free port in the test's folder, and a client of it.
+class Serve : public VantrelTest {
+protected:
+    void SetUp() override {
+        VantrelTest::SetUp();
+        Write("curves.json", curveScene);
+        for (const char* example : {"hex-lattice-plane.json", "vector-to-color.json"})
+            std::filesystem::copy_file(examples / example, work / example);
+    }
+
+    void TearDown() override {
+        if (server) {
+            kill(server->Pid(), SIGTERM);
+            server->Wait();
+        }
+        VantrelTest::TearDown();
+    }
+
+    /// Starts `vantrel serve` with `arguments` and waits for the line that gives its port.
+    void StartServer(const std::vector<std::string>& arguments = {"curves.json"}) {
+        std::vector<std::string> all = {"serve", "--port", "0"};
+        all.insert(all.end(), arguments.begin(), arguments.end());
+        server.emplace(Start(all));
+        const std::string prefix = "vantrel serve: open http://127.0.0.1:";
+        for (int wait = 0; wait < 3000 && port == 0; ++wait) {
+            const std::string out = ReadFile(root / "streams" / "stdout");
+            if (out.find('\n') != std::string::npos) {
+                ASSERT_EQ(out.compare(0, prefix.size(), prefix), 0) << out;
+                port = std::stoi(out.substr(prefix.size()));
+                ASSERT_EQ(out, prefix + std::to_string(port) + "/ in a browser\n");
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        ASSERT_NE(port, 0) << ReadFile(root / "streams" / "stderr");
+    }
+
+    httplib::Client Client() const {
+        httplib::Client client("127.0.0.1", port);
+        client.set_read_timeout(std::chrono::seconds(60));
+        return client;
+    }
+
+    /// POSTs `body` as JSON to `path`; the answer's status and body.
+    std::pair<int, std::string> Post(const std::string& path, const std::string& body,
+                                     const httplib::Headers& headers = {}) const {
+        const httplib::Result result = Client().Post(path.c_str(), headers, body, "application/json");
+        if (!result) return {-1, "no answer: " + httplib::to_string(result.error())};
+        return {result->status, result->body};
+    }
+    std::pair<int, std::string> Get(const std::string& path, const httplib::Headers& headers = {}) const {
+        const httplib::Result result = Client().Get(path.c_str(), headers);
+        if (!result) return {-1, "no answer: " + httplib::to_string(result.error())};
+        return {result->status, result->body};
+    }
+
+    /// POSTs a request and expects success; its JSON answer.
+    json Ask(const std::string& path, const json& body) const {
+        const auto [status, answer] = Post(path, body.dump());
+        EXPECT_EQ(status, 200) << path << ": " << answer;
+        return status == 200 ? json::parse(answer) : json();
+    }
+
+    /// A scene file of the folder, parsed.
+    json Scene(const std::string& name) const { return json::parse(ReadFile(work / name)); }
+
+    /// What `vantrel eval` prints for one position.
+    std::string Eval(const std::string& scene, const std::string& type, const std::string& position) const {
+        const RunResult run = Vantrel({"eval", scene, "--type", type}, position + "\n");
+        EXPECT_EQ(run.status, 0) << run.err;
+        return run.out.substr(0, run.out.find('\n'));
+    }
+
+    std::optional<Process> server;
+    int port = 0;
+};
+
+TEST_F(Serve, TypesAreWhatListGives) {
+    StartServer();
+    const auto [status, body] = Get("/api/types");
+    ASSERT_EQ(status, 200);
+    const RunResult list = Vantrel({"list", "--json"});
+    ASSERT_EQ(list.status, 0);
+    EXPECT_EQ(json::parse(body), json::parse(list.out));
+}
+
+TEST_F(Serve, SceneIsTheStartedFileOrANewOne) {
+    StartServer();
+    const auto [status, body] = Get("/api/scene");
+    ASSERT_EQ(status, 200);
+    EXPECT_EQ(json::parse(body), json({{"file", "curves.json"}, {"scene", Scene("curves.json")}}));
+
+    // Without a scene: a new one, not yet any file's, that loads.
+    TearDown();
+    SetUp();
+    port = 0;
+    StartServer({});
+    const auto [newStatus, newBody] = Get("/api/scene");
+    ASSERT_EQ(newStatus, 200);
+    const json started = json::parse(newBody);
+    EXPECT_TRUE(started["file"].is_null());
+    EXPECT_EQ(started["scene"]["nodes"][0]["type"], "Hexagonal lattice 3D(1)");
+    EXPECT_EQ(Ask("/api/check", {{"scene", started["scene"]}}), json({{"ok", true}}));
+}
+
+TEST_F(Serve, FilesAreThePlainSceneFilesOfTheFolder) {
+    Write("notes.txt", "not a scene");
+    Write(".hidden.json", "{}");
+    std::filesystem::create_directory(work / "folder.json");
+    std::filesystem::create_symlink(work / "curves.json", work / "link.json");
+    StartServer();
+    const auto [status, body] = Get("/api/files");
+    ASSERT_EQ(status, 200);
+    EXPECT_EQ(json::parse(body),
+              json({{"files", {"curves.json", "hex-lattice-plane.json", "vector-to-color.json"}}}));
+}
+
+/// A scene the loader refuses, as a file `vantrel render` reads and as a request's scene.
+struct BadScene {
+    const char* name;
+    const char* scene;
+    const char* path;  ///< the JSON path the answer names; empty: none
+};
+
+const BadScene badScenes[] = {
+    {"wrong-type",
+     R"~({"format": "vantrel-scene/1", "nodes": [{"id": "c", "type": "Curve3", "params": {"In": 5}}],
+        "output": "c"})~",
+     "nodes[0].params.In"},
+    {"out-of-range",
+     R"~({"format": "vantrel-scene/1", "nodes": [{"id": "l", "type": "Hexagonal lattice 3D(1)",
+        "params": {"(2=plane, 3=sphere)(how to make list box]": 4}}], "output": "l"})~",
+     "nodes[0].params.(2=plane, 3=sphere)(how to make list box]"},
+    {"cycle", R"~({"format": "vantrel-scene/1", "nodes": [
+        {"id": "a", "type": "Curve3", "params": {"In": {"link": "b"}}},
+        {"id": "b", "type": "Curve3", "params": {"In": {"link": "a"}}}], "output": "a"})~",
+     "nodes[0].params.In.link"},
+    {"unknown-output",
+     R"~({"format": "vantrel-scene/1", "nodes": [{"id": "c", "type": "Curve3"}], "output": "d"})~", "output"},
+    {"curve-order", R"~({"format": "vantrel-scene/1", "nodes": [{"id": "c", "type": "Curve3",
+        "curves": {"Curve": {"red": [[0.5, 0], [0.25, 1]]}}}], "output": "c"})~",
+     "nodes[0].curves.Curve.red[1][0]"},
+    {"key-twice", R"~({"format": "vantrel-scene/1", "nodes": [{"id": "c", "type": "Curve3"}], "output": "c",
+        "output": "c"})~",
+     "output"},
+    {"not-an-object", R"~([1, 2])~", ""},
+};
+
+void PrintTo(const BadScene& bad, std::ostream* out) {
+    *out << bad.name;
+}
+
+class BadScenes : public Serve, public ::testing::WithParamInterface<BadScene> {};
+
+TEST_P(BadScenes, AreRefusedWithTheLoadersMessageAndPath) {
+    const BadScene& bad = GetParam();
+    // `render` of a file named as the server names a request's scene gives the message to expect.
+    Write("scene", bad.scene);
+    const RunResult render = Vantrel({"render", "scene", "-o", "scene.png"});
+    ASSERT_EQ(render.status, 2);
+    const std::string message = render.err.substr(std::string("vantrel: ").size(),
+                                                  render.err.size() - std::string("vantrel: \n").size());
+    StartServer();
+    // The scene goes in a request body as a JSON value, so a key given twice is refused as the body's.
+    const std::string body = std::string("{\"scene\": ") + bad.scene + "}";
+    const auto [status, answer] = Post("/api/check", body);
+    EXPECT_EQ(status, 400) << answer;
+    const json error = json::parse(answer);
+    if (std::string(bad.name) == "key-twice") {
+        EXPECT_NE(error["error"].get<std::string>().find("scene.output: expected each key once"),
+                  std::string::npos)
+            << answer;
+    } else if (std::string(bad.name) == "not-an-object") {
+        EXPECT_EQ(error["error"],
+                  R"~(request: "scene": expected a scene, an object in the scene-file format, not [1,2])~");
+    } else {
+        EXPECT_EQ(error["error"], message);
+    }
+    if (*bad.path != '\0') {
+        EXPECT_EQ(error.value("path", ""), bad.path) << answer;
+    } else {
+        EXPECT_FALSE(error.contains("path")) << answer;
+    }
+}
+
+/// A table case's name as GoogleTest takes it.
+template <class Info>
+std::string CaseName(const Info& info) {
+    std::string name = info.param.name;
+    for (char& c : name) {
+        if (c == '-') c = '_';
+    }
+    return name;
+}
+
+INSTANTIATE_TEST_SUITE_P(Serve, BadScenes, ::testing::ValuesIn(badScenes),
+                         CaseName<::testing::TestParamInfo<BadScene>>);
+
+/// The nine types a value is asked in, as `--type` names them.
+const char* const typeNames[] = {"string", "colora", "color",  "quaternion", "vec4",
+                                 "vec3",   "vec2",   "double", "int"};
+
+TEST_F(Serve, ValueIsWhatEvalPrintsAtThePixelCentre) {
+    StartServer();
+    const json scene = Scene("curves.json");
+    // An 8x4 image of the plane (0, 0) .. (2, 1): the centre of pixel (3, 1) is (0.875, 0.625); of the
+    // region (0, 0) .. (4, 2), (1.75, 1.25). Every figure is exact in binary.
+    const struct {
+        json region;
+        std::vector<double> position;
+        const char* evalInput;
+    } places[] = {{json(), {0.875, 0.625, 0.0}, "0.875 0.625 0"},
+                  {json({0, 0, 4, 2}), {1.75, 1.25, 0.0}, "1.75 1.25 0"}};
+    for (const auto& place : places) {
+        for (const char* type : typeNames) {
+            SCOPED_TRACE(type);
+            const json answer = Ask("/api/value", {{"scene", scene},
+                                                   {"node", "c"},
+                                                   {"type", type},
+                                                   {"width", 8},
+                                                   {"height", 4},
+                                                   {"region", place.region},
+                                                   {"x", 3},
+                                                   {"y", 1}});
+            EXPECT_EQ(answer["position"], json(place.position));
+            EXPECT_EQ(answer["text"], Eval("curves.json", type, place.evalInput));
+        }
+    }
+}
+
+/// The numbers of an eval line.
+std::vector<double> Numbers(const std::string& line) {
+    std::vector<double> numbers;
+    std::istringstream words(line);
+    for (std::string word; words >> word;)
+        numbers.push_back(std::strtod(word.c_str(), nullptr));
+    return numbers;
+}
+
+TEST_F(Serve, CurveSamplesAreWhatTheNodeReads) {
+    StartServer();
+    const json scene = Scene("curves.json");
+    const json answer =
+        Ask("/api/curve", {{"scene", scene}, {"node", "c"}, {"curve", "Curve"}, {"samples", 9}});
+    EXPECT_EQ(answer["form"], 3);
+    EXPECT_EQ(answer["inputRange"], json({0.0, 1.0}));
+    // Over the input range 0 .. 1 and the points' 0 .. 1.5: steps of 1.5 / 8, exact in binary.
+    std::vector<double> x;
+    for (int i = 0; i <= 8; ++i)
+        x.push_back(1.5 * i / 8);
+    ASSERT_EQ(answer["x"], json(x));
+    const json& curves = scene["nodes"][0]["curves"]["Curve"];
+    EXPECT_EQ(answer["points"], json({curves["red"], curves["green"], curves["blue"]}));
+    // Curve3 reads its input's red through the red curve, and so on: its colour at a position whose
+    // components are all x is the three curves at x.
+    ASSERT_EQ(answer["channels"].size(), 3u);
+    for (std::size_t i = 0; i < x.size(); ++i) {
+        char position[100];
+        std::snprintf(position, sizeof position, "%.17g %.17g %.17g", x[i], x[i], x[i]);
+        const std::vector<double> colour = Numbers(Eval("curves.json", "color", position));
+        ASSERT_EQ(colour.size(), 3u);
+        for (int channel = 0; channel < 3; ++channel)
+            EXPECT_EQ(answer["channels"][channel][i].get<double>(), colour[channel]) << x[i];
+    }
+
+    // A grey curve: one channel, its points as the scene gives them.
+    const json lattice = Ask(
+        "/api/curve",
+        {{"scene", Scene("hex-lattice-plane.json")}, {"node", "lattice"}, {"curve", "W2"}, {"samples", 2}});
+    EXPECT_EQ(lattice["form"], 1);
+    EXPECT_EQ(lattice["x"], json({0.5, 1.0}));
+    EXPECT_EQ(lattice["points"], json({Scene("hex-lattice-plane.json")["nodes"][0]["curves"]["W2"]}));
+    EXPECT_EQ(lattice["channels"], json({{0.5, 0.0}}));
+}
+
+TEST_F(Serve, GradientColoursAreWhatTheNodeLooksUp) {
+    StartServer();
+    // With the weights (1, 0, 0, 0) vector to color gives the X gradient's colour at the position's x.
+    json scene = Scene("vector-to-color.json");
+    scene["nodes"][0]["params"]["Weights"] = {1, 0, 0, 0};
+    scene["nodes"][0]["gradients"]["X color"] = {{-0.5, {0, 0, 0}}, {0.25, {1, 0.5, 0}}, {0.75, {0, 1, 1}}};
+    Write("weighted.json", scene.dump());
+    const json answer =
+        Ask("/api/gradient", {{"scene", scene}, {"node", "paint"}, {"gradient", "X color"}, {"samples", 7}});
+    // Over the stops' -0.5 .. 0.75 and 0 .. 1: steps of 0.25.
+    const std::vector<double> x = {-0.5, -0.25, 0.0, 0.25, 0.5, 0.75, 1.0};
+    ASSERT_EQ(answer["x"], json(x));
+    EXPECT_EQ(answer["stops"], scene["nodes"][0]["gradients"]["X color"]);
+    for (std::size_t i = 0; i < x.size(); ++i) {
+        char position[100];
+        std::snprintf(position, sizeof position, "%.17g 0 0", x[i]);
+        const std::vector<double> colour = Numbers(Eval("weighted.json", "color", position));
+        EXPECT_EQ(answer["colours"][i], json(colour)) << x[i];
+    }
+}
+
+/// A request that is refused, and how.
+struct Refusal {
+    const char* name;
+    const char* path;
+    json body;
+    int status;
+    const char* message;  ///< a part of the error's text
+};
+
+void PrintTo(const Refusal& refusal, std::ostream* out) {
+    *out << refusal.name;
+}
+
+/// A request of `path` with `scene` and these fields, the rest of a good request of its kind.
+json RequestWith(const std::string& path, const json& fields) {
+    json body = json::parse(curveScene);
+    json request = {{"scene", body}};
+    if (path == "/api/value")
+        request.update({{"node", nullptr},
+                        {"type", "color"},
+                        {"width", 8},
+                        {"height", 4},
+                        {"region", nullptr},
+                        {"x", 0},
+                        {"y", 0}});
+    if (path == "/api/curve") request.update({{"node", "c"}, {"curve", "Curve"}, {"samples", 4}});
+    if (path == "/api/gradient") request.update({{"node", "c"}, {"gradient", "X color"}, {"samples", 4}});
+    for (const auto& [key, value] : fields.items()) {
+        if (value == "(absent)") {
+            request.erase(key);
+        } else {
+            request[key] = value;
+        }
+    }
+    return request;
+}
+
+const Refusal refusals[] = {
+    {"scene-absent",
+     "/api/check",
+     {{"scene", "(absent)"}},
+     400,
+     R"("scene": expected a scene, an object in the scene-file format, which is missing)"},
+    {"scene-string", "/api/check", {{"scene", "{}"}}, 400, R"("scene": expected a scene)"},
+    {"type-unknown",
+     "/api/value",
+     {{"type", "colour"}},
+     400,
+     R"("type": expected one of string, colora, color)"},
+    {"type-number", "/api/value", {{"type", 2}}, 400, R"("type": expected one of)"},
+    {"width-zero",
+     "/api/value",
+     {{"width", 0}},
+     400,
+     R"("width": expected a whole number from 1 to 4096, not 0)"},
+    {"width-large",
+     "/api/value",
+     {{"width", 4097}},
+     400,
+     R"("width": expected a whole number from 1 to 4096)"},
+    {"width-real", "/api/value", {{"width", 8.5}}, 400, R"("width": expected a whole number)"},
+    {"width-huge",
+     "/api/value",
+     {{"width", 18446744073709551615ull}},
+     400,
+     R"("width": expected a whole number)"},
+    {"width-text", "/api/value", {{"width", "8"}}, 400, R"("width": expected a whole number)"},
+    {"x-outside", "/api/value", {{"x", 8}}, 400, R"("x": expected a whole number from 0 to 7, not 8)"},
+    {"y-negative", "/api/value", {{"y", -1}}, 400, R"("y": expected a whole number from 0 to 3)"},
+    {"node-unknown",
+     "/api/value",
+     {{"node", "d"}},
+     400,
+     R"("node": expected the id of a node of the scene, not "d")"},
+    {"node-number", "/api/value", {{"node", 1}}, 400, R"("node": expected a string or null, not 1)"},
+    {"region-three",
+     "/api/value",
+     {{"region", {0, 0, 1}}},
+     400,
+     R"("region": expected null or four numbers)"},
+    {"region-text", "/api/value", {{"region", "0,0,1,1"}}, 400, R"("region": expected null or four numbers)"},
+    {"region-reversed",
+     "/api/value",
+     {{"region", {1, 0, 0, 1}}},
+     400,
+     R"("region": expected A below C and B below D)"},
+    {"curve-unknown",
+     "/api/curve",
+     {{"curve", "W1"}},
+     400,
+     R"("curve": expected a curve of the node, not "W1")"},
+    {"curve-null-node", "/api/curve", {{"node", nullptr}}, 400, R"("node": expected a string, not null)"},
+    {"samples-one",
+     "/api/curve",
+     {{"samples", 1}},
+     400,
+     R"("samples": expected a whole number from 2 to 1024)"},
+    {"samples-many",
+     "/api/curve",
+     {{"samples", 1025}},
+     400,
+     R"("samples": expected a whole number from 2 to 1024)"},
+    {"gradient-unknown",
+     "/api/gradient",
+     {},
+     400,
+     R"("gradient": expected a gradient of the node, not "X color")"},
+    {"open-parent",
+     "/api/open",
+     {{"file", "../curves.json"}},
+     403,
+     "expected a plain file name ending in .json"},
+    {"open-absolute", "/api/open", {{"file", "/etc/passwd"}}, 403, "expected a plain file name"},
+    {"open-missing", "/api/open", {{"file", "none.json"}}, 403, "none.json: expected a scene file"},
+    {"open-number", "/api/open", {{"file", 3}}, 400, R"("file": expected a string, not 3)"},
+    {"save-parent",
+     "/api/save",
+     {{"file", "../curves.json"}},
+     403,
+     "expected a plain file name ending in .json"},
+    {"save-absolute", "/api/save", {{"file", "/tmp/x.json"}}, 403, "expected a plain file name"},
+    {"save-folder", "/api/save", {{"file", "sub/x.json"}}, 403, "expected a plain file name"},
+    {"save-backslash", "/api/save", {{"file", "..\\x.json"}}, 403, "expected a plain file name"},
+    {"save-hidden", "/api/save", {{"file", ".x.json"}}, 403, "expected a plain file name"},
+    {"save-not-json", "/api/save", {{"file", "x.png"}}, 403, "ending in .json"},
+    {"save-bare-suffix", "/api/save", {{"file", ".json"}}, 403, "expected a plain file name"},
+    {"save-other-file", "/api/save", {{"file", "vector-to-color.json"}}, 403, "was not opened here"},
+    {"save-bad-scene",
+     "/api/save",
+     {{"file", "new.json"}, {"scene", {{"format", "vantrel-scene/1"}}}},
+     400,
+     "scene: nodes: expected a list"},
+};
+
+class Refusals : public Serve, public ::testing::WithParamInterface<Refusal> {};
+
+TEST_P(Refusals, NameTheFieldAndChangeNothing) {
+    const Refusal& refusal = GetParam();
+    StartServer();
+    const auto before = WorkFiles();
+    const std::string curves = ReadFile(work / "curves.json");
+    const auto [status, answer] = Post(refusal.path, RequestWith(refusal.path, refusal.body).dump());
+    EXPECT_EQ(status, refusal.status) << answer;
+    EXPECT_NE(json::parse(answer)["error"].get<std::string>().find(refusal.message), std::string::npos)
+        << answer;
+    EXPECT_EQ(WorkFiles(), before);
+    EXPECT_EQ(ReadFile(work / "curves.json"), curves);
+    EXPECT_EQ(Get("/api/files").first, 200);  // still serving
+}
+
+INSTANTIATE_TEST_SUITE_P(Serve, Refusals, ::testing::ValuesIn(refusals),
+                         CaseName<::testing::TestParamInfo<Refusal>>);
+
+/// A request the server must refuse before it reads it.
+struct Hostile {
+    const char* name;
+    const char* method;
+    const char* path;
+    httplib::Headers headers;
+    std::string body;
+    const char* contentType;
+    int status;
+};
+
+void PrintTo(const Hostile& hostile, std::ostream* out) {
+    *out << hostile.name;
+}
+
+const std::string goodCheck = std::string("{\"scene\": ") + curveScene + "}";
+
+const Hostile hostiles[] = {
+    {"host-other", "GET", "/api/scene", {{"Host", "evil.example:80"}}, "", "", 403},
+    // A name of another site that resolves to 127.0.0.1 reaches the server with the port it listens on.
+    {"host-rebound", "GET", "/api/scene", {{"Host", "rebind.example:PORT"}}, "", "", 403},
+    {"host-other-port", "GET", "/api/scene", {{"Host", "127.0.0.1:1"}}, "", "", 403},
+    {"host-without-port", "GET", "/api/scene", {{"Host", "localhost"}}, "", "", 403},
+    {"origin-other",
+     "POST",
+     "/api/check",
+     {{"Origin", "http://evil.example"}},
+     goodCheck,
+     "application/json",
+     403},
+    {"origin-null", "POST", "/api/check", {{"Origin", "null"}}, goodCheck, "application/json", 403},
+    {"origin-https",
+     "POST",
+     "/api/check",
+     {{"Origin", "https://127.0.0.1:PORT"}},
+     goodCheck,
+     "application/json",
+     403},
+    {"origin-other-port", "GET", "/api/files", {{"Origin", "http://localhost:1"}}, "", "", 403},
+    {"origin-suffix", "GET", "/api/files", {{"Origin", "http://127.0.0.1:PORT.evil.example"}}, "", "", 403},
+    {"save-from-other-origin",
+     "POST",
+     "/api/save",
+     {{"Origin", "http://evil.example"}},
+     goodCheck,
+     "application/json",
+     403},
+    {"form-post", "POST", "/api/check", {}, goodCheck, "text/plain", 400},
+    {"body-too-large",
+     "POST",
+     "/api/check",
+     {},
+     std::string(std::size_t{5} << 20, ' '),
+     "application/json",
+     413},
+    {"body-malformed", "POST", "/api/check", {}, "{\"scene\": ", "application/json", 400},
+    {"body-list", "POST", "/api/check", {}, "[]", "application/json", 400},
+    {"body-nul", "POST", "/api/check", {}, std::string("{\"scene\": \"\0\"}", 14), "application/json", 400},
+    {"body-deep",
+     "POST",
+     "/api/check",
+     {},
+     std::string(100000, '[') + std::string(100000, ']'),
+     "application/json",
+     400},
+    {"body-empty", "POST", "/api/check", {}, "", "application/json", 400},
+    {"no-such-api", "GET", "/api/nothing", {}, "", "", 404},
+    {"static-parent", "GET", "/assets/../index.html", {}, "", "", 404},
+    {"static-encoded-parent", "GET", "/assets/%2e%2e/%2e%2e/bin/vantrel", {}, "", "", 404},
+    {"static-outside", "GET", "/etc/passwd", {}, "", "", 404},
+    {"static-doubled", "GET", "/assets//etc/passwd", {}, "", "", 404},
+};
+
+class Hostiles : public Serve, public ::testing::WithParamInterface<Hostile> {};
+
+TEST_P(Hostiles, AreRefusedWithAJsonError) {
+    const Hostile& hostile = GetParam();
+    StartServer();
+    httplib::Headers headers;
+    for (auto [key, value] : hostile.headers) {
+        if (const std::size_t at = value.find("PORT"); at != std::string::npos)
+            value.replace(at, 4, std::to_string(port));
+        headers.emplace(key, value);
+    }
+    httplib::Client client = Client();
+    const httplib::Result result =
+        std::string(hostile.method) == "GET"
+            ? client.Get(hostile.path, headers)
+            : client.Post(hostile.path, headers, hostile.body, hostile.contentType);
+    ASSERT_TRUE(result) << httplib::to_string(result.error());
+    EXPECT_EQ(result->status, hostile.status) << result->body;
+    EXPECT_TRUE(json::parse(result->body).contains("error")) << result->body;
+    EXPECT_EQ(Get("/api/files").first, 200);  // still serving
+}
+
+INSTANTIATE_TEST_SUITE_P(Serve, Hostiles, ::testing::ValuesIn(hostiles),
+                         CaseName<::testing::TestParamInfo<Hostile>>);
+
+TEST_F(Serve, AcceptsItsOwnNamesAndOrigins) {
+    StartServer();
+    const std::string port = std::to_string(this->port);
+    for (const httplib::Headers& headers :
+         {httplib::Headers{{"Host", "127.0.0.1:" + port}}, httplib::Headers{{"Host", "LOCALHOST:" + port}},
+          httplib::Headers{{"Origin", "http://127.0.0.1:" + port}},
+          httplib::Headers{{"Origin", "http://localhost:" + port}}}) {
+        EXPECT_EQ(Post("/api/check", goodCheck, headers).first, 200);
+    }
+}
+
+TEST_F(Serve, SaveWritesTheStartedFileOrANewOneThatRenders) {
+    StartServer();
+    json scene = Scene("curves.json");
+    scene["nodes"][0]["curves"]["Curve"]["blue"] = {{0, 1}};
+    EXPECT_EQ(Ask("/api/save", {{"scene", scene}, {"file", nullptr}}), json({{"file", "curves.json"}}));
+    EXPECT_EQ(Scene("curves.json"), scene);  // keys in the order sent
+    EXPECT_EQ(Ask("/api/save", {{"scene", scene}, {"file", "copy.json"}}), json({{"file", "copy.json"}}));
+    EXPECT_EQ(Scene("copy.json"), scene);
+    // Once created here, it may be replaced; a file opened here too.
+    EXPECT_EQ(Ask("/api/save", {{"scene", scene}, {"file", "copy.json"}}), json({{"file", "copy.json"}}));
+    EXPECT_EQ(Ask("/api/open", {{"file", "vector-to-color.json"}}),
+              json({{"file", "vector-to-color.json"}, {"scene", Scene("vector-to-color.json")}}));
+    EXPECT_EQ(Ask("/api/save", {{"scene", scene}, {"file", "vector-to-color.json"}})["file"],
+              "vector-to-color.json");
+    EXPECT_EQ(Vantrel({"render", "copy.json", "--size", "8x4"}).status, 0);
+    EXPECT_EQ(WorkFiles(), (std::vector<std::string>{"copy.json", "copy.png", "curves.json",
+                                                     "hex-lattice-plane.json", "vector-to-color.json"}));
+}
+
+TEST_F(Serve, SaveAndOpenLeaveLinksAlone) {
+    Write("outside.json", curveScene);
+    std::filesystem::create_directory(work / "folder");
+    std::filesystem::rename(work / "curves.json", work / "folder" / "curves.json");
+    std::filesystem::create_symlink(work / "outside.json", work / "folder" / "link.json");
+    StartServer({"folder/curves.json"});
+    const std::string body = RequestWith("/api/save", {{"file", "link.json"}}).dump();
+    const auto [saveStatus, saveAnswer] = Post("/api/save", body);
+    EXPECT_EQ(saveStatus, 403) << saveAnswer;
+    const auto [openStatus, openAnswer] = Post("/api/open", R"({"file": "link.json"})");
+    EXPECT_EQ(openStatus, 403) << openAnswer;
+    EXPECT_EQ(ReadFile(work / "outside.json"), curveScene);
+    EXPECT_TRUE(std::filesystem::is_symlink(work / "folder" / "link.json"));
+}
+
+TEST_F(Serve, OpenRefusesABadSceneWithTheLoadersMessage) {
+    Write(
+        "bad.json",
+        R"({"format": "vantrel-scene/1", "nodes": [{"id": "c", "type": "Curve3", "params": {"In": 5}}], "output": "c"})");
+    StartServer();
+    const auto [status, answer] = Post("/api/open", R"({"file": "bad.json"})");
+    EXPECT_EQ(status, 400);
+    EXPECT_EQ(json::parse(answer),
+              json({{"error", "bad.json: nodes[0].params.In: expected a list of 3 numbers, or a link"},
+                    {"path", "nodes[0].params.In"}}));
+}
+
+TEST_F(Serve, StartRefusesWhatRenderRefuses) {
+    Write("bad.json", R"({"format": "vantrel-scene/1"})");
+    Write("scene.txt", curveScene);
+    for (const char* scene : {"bad.json", "none.json", "scene.txt"}) {
+        SCOPED_TRACE(scene);
+        const RunResult run = Vantrel({"serve", scene, "--port", "0"});
+        EXPECT_EQ(run.status, 2);
+        EXPECT_EQ(run.out, "");
+        EXPECT_NE(run.err.find(scene), std::string::npos) << run.err;
+    }
+}
+
+TEST_F(Serve, PageIsTheBuiltFolderBesideVantrel) {
+    StartServer();
+    const std::filesystem::path page = std::filesystem::path(VANTREL_PATH).parent_path() / "editor";
+    const auto [status, body] = Get("/");
+    if (std::filesystem::is_regular_file(page / "index.html")) {
+        EXPECT_EQ(status, 200);
+        EXPECT_EQ(body, ReadFile(page / "index.html"));
+    } else {
+        EXPECT_EQ(status, 404) << "no page is built beside " << VANTREL_PATH;
+    }
+}
+
+TEST_F(Serve, SurvivesAThousandRequestsAtOnce) {
+    StartServer();
+    constexpr int requests = 1000;
+    std::atomic<int> answered{0};
+    std::vector<std::thread> clients;
+    for (int i = 0; i < requests; ++i) {
+        clients.emplace_back([&, i] {
+            const std::string body = RequestWith("/api/value", {{"x", i % 8}}).dump();
+            const auto [status, answer] = Post("/api/value", body);
+            if (status == 200) ++answered;
+        });
+    }
+    for (std::thread& client : clients)
+        client.join();
+    EXPECT_EQ(answered, requests);
+    EXPECT_EQ(Get("/api/files").first, 200);
+}
+
+}  // namespace
+}  // namespace vantrel::test
