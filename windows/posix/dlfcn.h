@@ -9,6 +9,7 @@
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
 
+#include <algorithm>
 #include <string>
 
 inline constexpr int RTLD_NOW = 2;
@@ -16,7 +17,9 @@ inline constexpr int RTLD_LOCAL = 0;
 
 /// The library at `path` (its dependencies are looked up beside it first), or null.
 inline void* dlopen(const char* path, int /*flags*/) {
-    return LoadLibraryExA(path, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+    std::string file(path);
+    std::replace(file.begin(), file.end(), '/', '\\');  // a path for LoadLibraryEx has backslashes only
+    return LoadLibraryExA(file.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
 }
 
 inline int dlclose(void* library) {
