@@ -23,9 +23,9 @@ enum ExitStatus {
     exitBadInput = 2,  ///< bad usage or bad input: options, module, scene, sample lines
 };
 
-/// The longest side of a rendered image: 2^15 pixels, so that an image of the largest size, as float RGBA,
-/// takes 16 GiB.
-inline constexpr int largestSide = 32768;
+/// The longest side --size takes: 2^31 - 1 pixels, a PNG's. Each format's own limits (LargestImage) are
+/// checked once the output's format is known.
+inline constexpr int largestSide = 2147483647;
 
 /// The most sub-samples `render --samples` takes along each side of a pixel: 16 x 16 = 256 a pixel.
 inline constexpr int largestSamples = 16;

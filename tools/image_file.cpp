@@ -25,10 +25,12 @@
 #include <system_error>
 
 #if VANTREL_OPENEXR
+#include <Iex.h>
 #include <ImfChannelList.h>
 #include <ImfChromaticities.h>
 #include <ImfFrameBuffer.h>
 #include <ImfHeader.h>
+#include <ImfIO.h>
 #include <ImfOutputFile.h>
 #include <ImfStandardAttributes.h>
 #endif
@@ -76,17 +78,18 @@ unsigned long FilterRow(const std::uint8_t* row, const std::uint8_t* above, std:
     return cost;
 }
 
-/// `count` rows of `rowBytes` bytes as PNG stores them: each row a filter type byte, then the row
-/// filtered by the filter whose bytes have the smallest magnitudes (the usual heuristic: small
-/// differences deflate best). `above` is the row before the first, or null at the top of the image.
-std::vector<std::uint8_t> FilterRows(const std::uint8_t* rows, const std::uint8_t* above, int count,
-                                     std::size_t rowBytes, std::size_t pixelBytes) {
+/// `count` rows of `rowBytes` bytes as PNG stores them, into `filtered`: each row a filter type byte,
+/// then the row filtered by the filter whose bytes have the smallest magnitudes (the usual heuristic:
+/// small differences deflate best). `above` is the row before the first, or null at the top of the
+/// image.
+void FilterRows(const std::uint8_t* rows, const std::uint8_t* above, int count, std::size_t rowBytes,
+                std::size_t pixelBytes, std::vector<std::uint8_t>& filtered) {
     using Filter =
         unsigned long (*)(const std::uint8_t*, const std::uint8_t*, std::size_t, std::size_t, std::uint8_t*);
     static constexpr Filter filters[filterCount] = {FilterRow<filterNone>, FilterRow<filterSub>,
                                                     FilterRow<filterUp>, FilterRow<filterAverage>,
                                                     FilterRow<filterPaeth>};
-    std::vector<std::uint8_t> filtered(count * (rowBytes + 1));
+    filtered.resize(count * (rowBytes + 1));
     std::vector<std::uint8_t> trial(rowBytes), best(rowBytes);  // the best so far is kept, not redone
     for (int r = 0; r < count; ++r, above = rows, rows += rowBytes) {
         int bestFilter = filterNone;
@@ -103,17 +106,11 @@ std::vector<std::uint8_t> FilterRows(const std::uint8_t* rows, const std::uint8_
         out[0] = static_cast<std::uint8_t>(bestFilter);
         std::copy(best.begin(), best.end(), out + 1);
     }
-    return filtered;
 }
 
 std::array<std::uint8_t, 4> BigEndian(std::uint32_t value) {
     return {static_cast<std::uint8_t>(value >> 24), static_cast<std::uint8_t>(value >> 16),
             static_cast<std::uint8_t>(value >> 8), static_cast<std::uint8_t>(value)};
-}
-
-void Put(std::FILE* file, std::span<const std::uint8_t> bytes) {
-    if (!bytes.empty() && std::fwrite(bytes.data(), 1, bytes.size(), file) != bytes.size())
-        throw std::runtime_error(ErrnoText());
 }
 
 /// The colours of every image render writes: the values are the nodes' reals as they are, read as light
@@ -133,22 +130,13 @@ std::array<std::uint8_t, 4> PngFixed(float coordinate) {
     return BigEndian(static_cast<std::uint32_t>(std::lround(coordinate * 100000.0)));
 }
 
-/// Writes a PNG chunk: the length of its data, its type, the data (given in pieces), and the CRC-32 of
-/// type and data.
-void PutChunk(std::FILE* file, const char* type, std::initializer_list<std::span<const std::uint8_t>> data) {
-    const std::span<const std::uint8_t> typeBytes(reinterpret_cast<const std::uint8_t*>(type), 4);
-    std::size_t length = 0;
-    uLong crc = crc32_z(0, typeBytes.data(), typeBytes.size());
-    for (const std::span<const std::uint8_t> piece : data) {
-        length += piece.size();
-        if (!piece.empty()) crc = crc32_z(crc, piece.data(), piece.size());  // a null start restarts it
-    }
-    Put(file, BigEndian(static_cast<std::uint32_t>(length)));
-    Put(file, typeBytes);
-    for (const std::span<const std::uint8_t> piece : data)
-        Put(file, piece);
-    Put(file, BigEndian(static_cast<std::uint32_t>(crc)));
+#if VANTREL_OPENEXR
+/// The OpenEXR name of channel `c` of an image of `channels`.
+const char* ChannelName(int channels, int c) {
+    static const char* const names[][4] = {{"Y"}, {}, {"R", "G", "B"}, {"R", "G", "B", "A"}};
+    return names[channels - 1][c];
 }
+#endif
 
 }  // namespace
 
@@ -161,32 +149,28 @@ std::optional<ImageFormat> FormatFor(const std::filesystem::path& path) {
     return std::nullopt;
 }
 
-/// deflate's window: how far back a band's matches may reach into the bands above.
-constexpr std::size_t windowBytes = std::size_t{1} << MAX_WBITS;
+/// The rows of an OpenEXR block with ZIP compression.
+constexpr int exrBlockRows = 16;
 
-Image::Image(int width, int height, int channels, ImageFormat format, int depth)
-    : width(width),
-      height(height),
-      channels(channels),
-      format(format),
-      depth(depth),
-      bytesPerSample(format == ImageFormat::Exr ? 4 : depth / 8),
-      rowBytes(static_cast<std::size_t>(width) * channels * bytesPerSample),
-      // Large and few bands keep the cost of their restarts (each band's flush and first Huffman
-      // tables) small beside the data, while 64 still share the work well among threads; at least 8
-      // rows, so that the rows a band's window reaches lie in the band above.
-      bandRows(std::max({8, static_cast<int>((bandBytes + rowBytes) / (rowBytes + 1)),
-                         (height + maxBands - 1) / maxBands})),
-      bytes(rowBytes * height),
-      deflated(format == ImageFormat::Png ? Bands() : 0),
-      waiting(deflated.size()) {
-    for (std::size_t band = 0; band < waiting.size(); ++band)
-        waiting[band] = band == 0 ? 1 : 2;
+ImageLimits LargestImage(ImageFormat format, int channels) {
+    if (format == ImageFormat::Png) return {INT_MAX, INT_MAX, "a PNG's sides are 31-bit numbers"};
+    constexpr int largestSide = INT_MAX / 2;  // OpenEXR refuses a corner at INT_MAX / 2 or beyond
+    const int blockWidth = INT_MAX / (exrBlockRows * channels * static_cast<int>(sizeof(float)));
+    return {std::min(largestSide, blockWidth), largestSide,
+            "OpenEXR keeps a side below 2^30 and a block of 16 rows of floats within 2 GiB"};
 }
 
-void Image::SetRow(int y, const double* values) {
-    const std::size_t count = static_cast<std::size_t>(width) * channels;
-    std::uint8_t* row = bytes.data() + static_cast<std::size_t>(y) * rowBytes;
+StoredBands::StoredBands(int width, int height, int channels, int bandRows, int slots, ImageFormat format,
+                         int depth)
+    : BandSink(width, height, channels, bandRows, slots),
+      format(format),
+      depth(depth),
+      rowBytes(static_cast<std::size_t>(width) * channels * (format == ImageFormat::Exr ? 4 : depth / 8)),
+      bytes(static_cast<std::size_t>(std::min(slots, Bands())) * std::min(bandRows, height) * rowBytes) {}
+
+void StoredBands::SetRow(int y, const double* values) {
+    const std::size_t count = static_cast<std::size_t>(Width()) * Channels();
+    std::uint8_t* row = Row(y);
     for (std::size_t i = 0; i < count; ++i) {
         if (format == ImageFormat::Exr) {
             const float sample = static_cast<float>(values[i]);
@@ -201,163 +185,331 @@ void Image::SetRow(int y, const double* values) {
     }
 }
 
-/// What a band's restart costs beside one stream: its flush, its first Huffman tables and its chunk's
-/// framing, about 30 bytes; this is a bound.
-constexpr std::size_t restartBytes = 64;
+namespace {
 
-void Image::FinishBand(int band) {
-    // The count's change also hands over the rows stored by the other thread (sequentially consistent).
-    for (const int next : {band, band + 1}) {
-        if (next >= static_cast<int>(waiting.size()) || --waiting[next] != 0) continue;
-        deflated[next] = DeflateBands(next, next + 1);
-        if (++bandsDeflated < Bands()) continue;
-        // All bands are deflated, on whichever thread. An image so flat that the bands' restarts would
-        // cost more than 1 % of it is deflated again as one stream: it deflates fast, and the choice
-        // depends only on the bytes, not on the threads.
-        std::size_t total = 0;
-        for (const DeflatedBand& each : deflated)
-            total += each.data.size();
-        if (Bands() > 1 && total < 100 * restartBytes * (Bands() - 1)) {
-            deflated[0] = DeflateBands(0, Bands());
-            deflated.resize(1);
-        }
-    }
+/// deflate's window: how far back a band's matches may reach into the bands above.
+constexpr std::size_t windowBytes = std::size_t{1} << MAX_WBITS;
+
+/// What a band's restart costs beside one stream: its flush, its first Huffman tables and its chunk's
+/// framing, about 30 bytes; this is a bound. A band that deflates to less than 100 times as much goes
+/// into the stream of small bands instead.
+constexpr std::size_t restartBytes = 64;
+constexpr std::size_t smallBand = 100 * restartBytes;
+
+/// The most a chunk's data holds here: a PNG chunk's length is below 2^31.
+constexpr std::size_t largestChunk = std::size_t{1} << 30;
+
+/// Rows of about `bytes` stored bytes a band, at least `least`.
+int RowsFor(std::size_t bytes, int width, int channels, int sampleBytes, int least) {
+    const std::size_t rowBytes = static_cast<std::size_t>(width) * channels * sampleBytes;
+    return static_cast<int>(std::clamp<std::size_t>((bytes + rowBytes) / (rowBytes + 1), least, INT_MAX));
 }
 
-Image::DeflatedBand Image::DeflateBands(int firstBand, int endBand) const {
-    // Each row is filtered against the row above as in one stream over the whole image, and the rows
-    // above that deflate's window reaches are filtered again to give the dictionary: the bands then
-    // match across their first rows as one stream would, whichever thread deflates which band. Raw
-    // deflate at the default level: the stream's header and checksum go around all the bands. A band
-    // but the last ends with a sync flush, which pads to a byte boundary without ending the stream.
-    z_stream stream{};
-    if (deflateInit2(&stream, Z_DEFAULT_COMPRESSION, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY) != Z_OK)
-        throw std::bad_alloc();
-    const std::size_t pixelBytes = static_cast<std::size_t>(channels) * bytesPerSample;
-    const auto filter = [&](int start, int end) {
-        return FilterRows(bytes.data() + start * rowBytes,
-                          start > 0 ? bytes.data() + (start - 1) * rowBytes : nullptr, end - start, rowBytes,
-                          pixelBytes);
-    };
-    const int first = FirstRow(firstBand);
-    const int windowRows =
-        static_cast<int>(std::min<std::size_t>(first, (windowBytes + rowBytes) / (rowBytes + 1)));
+/// Deflates `input` onto the end of `output`, with `flush` after its last byte.
+void Deflate(z_stream& stream, std::span<const std::uint8_t> input, int flush,
+             std::vector<std::uint8_t>& output) {
+    constexpr std::size_t largestStep = std::size_t{1} << 30;  // avail_in is 32-bit
     bool fine = true;
-    if (windowRows > 0) {
-        const std::vector<std::uint8_t> above = filter(first - windowRows, first);
-        const std::size_t reach = std::min(above.size(), windowBytes);
-        fine = deflateSetDictionary(&stream, above.data() + above.size() - reach, static_cast<uInt>(reach)) ==
-               Z_OK;
-    }
-    DeflatedBand out;
-    out.checksum = adler32_z(0, nullptr, 0);
-    std::vector<std::uint8_t> output;
-    for (int band = firstBand; fine && band < endBand; ++band) {
-        const std::vector<std::uint8_t> rows = filter(FirstRow(band), EndRow(band));
-        out.checksum = adler32_z(out.checksum, rows.data(), rows.size());
-        out.filteredSize += rows.size();
-        const int flush = band + 1 < endBand ? Z_NO_FLUSH : endBand == Bands() ? Z_FINISH : Z_SYNC_FLUSH;
-        stream.next_in = const_cast<Bytef*>(rows.data());
-        stream.avail_in = static_cast<uInt>(rows.size());
+    do {
+        const std::size_t step = std::min(input.size(), largestStep);
+        const int mode = step == input.size() ? flush : Z_NO_FLUSH;
+        stream.next_in = const_cast<Bytef*>(input.data());
+        stream.avail_in = static_cast<uInt>(step);
         do {  // deflate asks for more room by filling what it has
-            output.resize(stream.total_out + deflateBound(&stream, stream.avail_in) + 16);
-            stream.next_out = output.data() + stream.total_out;
-            stream.avail_out = static_cast<uInt>(output.size() - stream.total_out);
-            const int status = deflate(&stream, flush);
-            fine = status == (flush == Z_FINISH ? Z_STREAM_END : Z_OK) ||
-                   (status == Z_OK && stream.avail_out == 0);
+            const std::size_t used = output.size();
+            const std::size_t room = deflateBound(&stream, stream.avail_in) + 16;
+            output.resize(used + room);
+            stream.next_out = output.data() + used;
+            stream.avail_out = static_cast<uInt>(room);
+            const int status = deflate(&stream, mode);
+            output.resize(used + room - stream.avail_out);
+            // No progress is possible only once everything is out.
+            fine =
+                status == Z_OK || status == Z_STREAM_END || (status == Z_BUF_ERROR && stream.avail_in == 0);
         } while (fine && stream.avail_out == 0);
         fine = fine && stream.avail_in == 0;
-    }
-    deflateEnd(&stream);
+        input = input.subspan(step);
+    } while (fine && !input.empty());
     if (!fine) throw std::runtime_error("zlib could not compress a band of rows");
-    // The band is kept until the file is written: keep only its deflated bytes, not the bound's room,
-    // which is about the size of the raw rows (a resized vector would keep its capacity).
-    out.data.assign(output.begin(), output.begin() + static_cast<std::ptrdiff_t>(stream.total_out));
-    return out;
 }
 
-void Image::Write(const std::filesystem::path& path) const {
-    if (format == ImageFormat::Png) {
-        WritePng(path);
-    } else {
-#if VANTREL_OPENEXR  // else render refuses an OpenEXR file before it makes an image
-        WriteExr(path);
-#endif
+/// A raw deflate stream at the default level, ended when it goes.
+class Deflater {
+public:
+    Deflater() {
+        if (deflateInit2(&stream, Z_DEFAULT_COMPRESSION, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY) !=
+            Z_OK)
+            throw std::bad_alloc();
     }
-    // Make the bytes durable before the file may replace another: a crash after the rename must not
-    // leave a target that is empty. (Windows flushes only a file open for writing.)
-    const int descriptor = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
-    const bool synced = descriptor >= 0 && ::fsync(descriptor) == 0;
-    const std::string reason = ErrnoText();
-    if (descriptor >= 0) ::close(descriptor);
-    if (!synced) throw std::runtime_error("cannot write the file: " + reason);
+    ~Deflater() { deflateEnd(&stream); }
+    Deflater(const Deflater&) = delete;
+    Deflater& operator=(const Deflater&) = delete;
+
+    z_stream stream{};
+};
+
+}  // namespace
+
+PngEncoder::PngEncoder(int width, int height, int channels, int depth, int slots, ByteSink out)
+    : StoredBands(width, height, channels, RowsFor(bandBytes, width, channels, depth / 8, 8), slots,
+                  ImageFormat::Png, depth),
+      depth(depth),
+      out(std::move(out)),
+      encoded(static_cast<std::size_t>(std::min(slots, Bands()))),
+      checksum(adler32_z(0, nullptr, 0)) {
+    if (deflateInit2(&run, Z_DEFAULT_COMPRESSION, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY) != Z_OK)
+        throw std::bad_alloc();
 }
 
-void Image::WritePng(const std::filesystem::path& path) const {
-    std::FILE* file = std::fopen(path.c_str(), "wb");
-    if (file == nullptr) throw std::runtime_error("cannot open the file: " + ErrnoText());
-    std::string failure;
-    try {
+PngEncoder::~PngEncoder() {
+    deflateEnd(&run);
+}
+
+void PngEncoder::Encode(int band) {
+    // Each row is filtered against the row above as in one stream over the whole image, and the rows
+    // above that deflate's window reaches are filtered again to give the dictionary. Raw deflate: the
+    // stream's header and checksum go around all the bands.
+    Encoded& piece = encoded[SlotOf(band)];
+    const int first = FirstRow(band);
+    const std::size_t rowBytes = RowBytes();
+    FilterRows(Row(first), first > 0 ? Row(first - 1) : nullptr, EndRow(band) - first, rowBytes, PixelBytes(),
+               piece.filtered);
+    piece.checksum = adler32_z(adler32_z(0, nullptr, 0), piece.filtered.data(), piece.filtered.size());
+    Deflater deflater;
+    if (first > 0) {
+        // The band above is whole and at least 8 times the window, so the rows the window reaches and
+        // the row above them are in it.
+        const int windowRows = static_cast<int>((windowBytes + rowBytes) / (rowBytes + 1));
+        const int start = first - windowRows;
+        std::vector<std::uint8_t> above;
+        FilterRows(Row(start), start > 0 ? Row(start - 1) : nullptr, windowRows, rowBytes, PixelBytes(),
+                   above);
+        const std::size_t reach = std::min(above.size(), windowBytes);
+        if (deflateSetDictionary(&deflater.stream, above.data() + above.size() - reach,
+                                 static_cast<uInt>(reach)) != Z_OK)
+            throw std::runtime_error("zlib could not take the rows above a band");
+    }
+    piece.deflated.clear();
+    Deflate(deflater.stream, piece.filtered, band + 1 == Bands() ? Z_FINISH : Z_SYNC_FLUSH, piece.deflated);
+}
+
+void PngEncoder::Put(int band) {
+    if (band == 0) {
         static constexpr std::uint8_t signature[] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'};
-        const std::uint8_t colorType = channels == 1 ? 0 : channels == 3 ? 2 : 6;  // grey, RGB, RGBA
+        const std::uint8_t colorType = Channels() == 1 ? 0 : Channels() == 3 ? 2 : 6;  // grey, RGB, RGBA
         // Width, height, bits a channel, colour type, then deflate, adaptive filtering and no interlace.
         const std::uint8_t settings[] = {static_cast<std::uint8_t>(depth), colorType, 0, 0, 0};
-        Put(file, signature);
-        PutChunk(file, "IHDR", {BigEndian(width), BigEndian(height), settings});
+        out(signature);
+        PutChunk("IHDR", {BigEndian(Width()), BigEndian(Height()), settings});
         // The levels are the values as they are: gamma 1 (stored as 100000 times the exponent), not
         // sRGB's curve, which would call for the sRGB chunk. The chromaticities: white, red, green, blue.
-        PutChunk(file, "gAMA", {BigEndian(100000)});
+        PutChunk("gAMA", {BigEndian(100000)});
         const auto& c = rec709Primaries;
-        PutChunk(file, "cHRM",
-                 {PngFixed(c.white.x), PngFixed(c.white.y), PngFixed(c.red.x), PngFixed(c.red.y),
-                  PngFixed(c.green.x), PngFixed(c.green.y), PngFixed(c.blue.x), PngFixed(c.blue.y)});
-
-        // The zlib stream: its header (deflate with a 32 KiB window, default level; the second byte
-        // makes the pair a multiple of 31), the bands one after the other, each in its own chunk, and
-        // the Adler-32 checksum of all the filtered bytes.
-        static constexpr std::uint8_t zlibHeader[] = {0x78, 0x9c};
-        uLong checksum = adler32_z(0, nullptr, 0);
-        for (std::size_t i = 0; i < deflated.size(); ++i) {
-            const DeflatedBand& band = deflated[i];
-            checksum = adler32_combine(checksum, band.checksum, static_cast<z_off_t>(band.filteredSize));
-            const std::array<std::uint8_t, 4> trailer = BigEndian(static_cast<std::uint32_t>(checksum));
-            const std::span<const std::uint8_t> none;
-            PutChunk(file, "IDAT",
-                     {i == 0 ? zlibHeader : none, band.data, i + 1 == deflated.size() ? trailer : none});
-        }
-        PutChunk(file, "IEND", {});
-    } catch (const std::runtime_error& error) {
-        failure = error.what();
+        PutChunk("cHRM", {PngFixed(c.white.x), PngFixed(c.white.y), PngFixed(c.red.x), PngFixed(c.red.y),
+                          PngFixed(c.green.x), PngFixed(c.green.y), PngFixed(c.blue.x), PngFixed(c.blue.y)});
     }
-    const bool closed = std::fclose(file) == 0;  // flushes what is left in the buffer
-    if (failure.empty() && !closed) failure = ErrnoText();
-    if (!failure.empty()) throw std::runtime_error("cannot write the PNG: " + failure);
+    const Encoded& piece = encoded[SlotOf(band)];
+    const bool last = band + 1 == Bands();
+    checksum = adler32_combine(checksum, piece.checksum, static_cast<z_off_t>(piece.filtered.size()));
+    if (Bands() > 1 && piece.deflated.size() < smallBand) {
+        DeflateRun(band);
+    } else {
+        if (running) EndRun(false);
+        PutImageData(piece.deflated, last);
+    }
+}
+
+void PngEncoder::DeflateRun(int band) {
+    const bool last = band + 1 == Bands();
+    if (!running) {
+        // The run continues the stream after the band above, so it starts with that band's last
+        // filtered rows as its dictionary.
+        deflateReset(&run);
+        if (band > 0) {
+            const std::vector<std::uint8_t>& above = encoded[SlotOf(band - 1)].filtered;
+            const std::size_t reach = std::min(above.size(), windowBytes);
+            if (deflateSetDictionary(&run, above.data() + above.size() - reach, static_cast<uInt>(reach)) !=
+                Z_OK)
+                throw std::runtime_error("zlib could not take the rows above a band");
+        }
+        running = true;
+    }
+    Deflate(run, encoded[SlotOf(band)].filtered, last ? Z_FINISH : Z_NO_FLUSH, runBytes);
+    if (last) {
+        EndRun(true);
+    } else if (runBytes.size() >= bandBytes) {
+        PutImageData(runBytes, false);
+        runBytes.clear();
+    }
+}
+
+void PngEncoder::EndRun(bool last) {
+    if (!last) Deflate(run, {}, Z_SYNC_FLUSH, runBytes);  // a byte boundary for the band that follows
+    PutImageData(runBytes, last);
+    runBytes.clear();
+    running = false;
+}
+
+void PngEncoder::PutImageData(std::span<const std::uint8_t> data, bool last) {
+    // The zlib stream's header: deflate with a 32 KiB window at the default level (the second byte
+    // makes the pair a multiple of 31).
+    static constexpr std::uint8_t zlibHeader[] = {0x78, 0x9c};
+    const std::span<const std::uint8_t> none;
+    std::span<const std::uint8_t> header = started ? none : zlibHeader;
+    started = true;
+    const std::array<std::uint8_t, 4> trailer = BigEndian(static_cast<std::uint32_t>(checksum));
+    do {
+        const std::size_t take = std::min(data.size(), largestChunk);
+        PutChunk("IDAT", {header, data.first(take), last && take == data.size() ? trailer : none});
+        header = none;
+        data = data.subspan(take);
+    } while (!data.empty());
+    if (last) PutChunk("IEND", {});
+}
+
+void PngEncoder::PutChunk(const char* type, std::initializer_list<std::span<const std::uint8_t>> data) {
+    const std::span<const std::uint8_t> typeBytes(reinterpret_cast<const std::uint8_t*>(type), 4);
+    std::size_t length = 0;
+    uLong crc = crc32_z(0, typeBytes.data(), typeBytes.size());
+    for (const std::span<const std::uint8_t> piece : data) {
+        length += piece.size();
+        if (!piece.empty()) crc = crc32_z(crc, piece.data(), piece.size());  // a null start restarts it
+    }
+    out(BigEndian(static_cast<std::uint32_t>(length)));
+    out(typeBytes);
+    for (const std::span<const std::uint8_t> piece : data) {
+        if (!piece.empty()) out(piece);
+    }
+    out(BigEndian(static_cast<std::uint32_t>(crc)));
+}
+
+OutputBytes::OutputBytes(const std::filesystem::path& path, std::string name)
+    : file(std::fopen(path.c_str(), "wb")), name(std::move(name)) {
+    if (file == nullptr) throw ImageWriteError("cannot open the file: " + ErrnoText());
+}
+
+OutputBytes::~OutputBytes() {
+    if (file != nullptr) std::fclose(file);
+}
+
+void OutputBytes::Fail() const {
+    throw ImageWriteError("cannot write " + name + ": " + ErrnoText());
+}
+
+void OutputBytes::Put(std::span<const std::uint8_t> bytes) {
+    if (!bytes.empty() && std::fwrite(bytes.data(), 1, bytes.size(), file) != bytes.size()) Fail();
+}
+
+void OutputBytes::Close() {
+    // Make the bytes durable before the file may replace another: a crash after the rename must not
+    // leave a target that is empty.
+    const bool written = std::fflush(file) == 0 && ::fsync(::fileno(file)) == 0;
+    const int error = errno;
+    const bool closed = std::fclose(file) == 0;
+    file = nullptr;
+    if (!written) errno = error;
+    if (!written || !closed) Fail();
 }
 
 #if VANTREL_OPENEXR
-void Image::WriteExr(const std::filesystem::path& path) const {
-    static const char* const names[][4] = {{"Y"}, {}, {"R", "G", "B"}, {"R", "G", "B", "A"}};
-    const std::size_t pixelBytes = static_cast<std::size_t>(channels) * bytesPerSample;
-    try {
-        Imf::Header header(width, height);
-        const auto& p = rec709Primaries;
-        Imf::addChromaticities(header, Imf::Chromaticities({p.red.x, p.red.y}, {p.green.x, p.green.y},
-                                                           {p.blue.x, p.blue.y}, {p.white.x, p.white.y}));
-        Imf::FrameBuffer frame;
-        char* base = const_cast<char*>(reinterpret_cast<const char*>(bytes.data()));
-        for (int c = 0; c < channels; ++c) {
-            header.channels().insert(names[channels - 1][c], Imf::Channel(Imf::FLOAT));
-            frame.insert(names[channels - 1][c],
-                         Imf::Slice(Imf::FLOAT, base + c * bytesPerSample, pixelBytes, pixelBytes * width));
-        }
-        Imf::OutputFile file(path.c_str(), header);
-        file.setFrameBuffer(frame);
-        file.writePixels(height);
-    } catch (const std::exception& error) {
-        throw std::runtime_error(std::string("cannot write the OpenEXR image: ") + error.what());
-    }
+std::uint64_t OutputBytes::Position() {
+    const off_t position = ::ftello(file);
+    if (position < 0) Fail();
+    return static_cast<std::uint64_t>(position);
 }
+
+void OutputBytes::Seek(std::uint64_t position) {
+    if (::fseeko(file, static_cast<off_t>(position), SEEK_SET) != 0) Fail();
+}
+
+/// The file and OpenEXR's writer of it. OpenEXR completes the file (its table of blocks) when its
+/// writer is destroyed, where it cannot throw: a failure of the file is kept here, and reported by
+/// `Close`.
+struct ExrEncoder::Stream : Imf::OStream {
+    explicit Stream(const std::filesystem::path& path)
+        : Imf::OStream(path.c_str()), file(path, "the OpenEXR image") {}
+
+    void write(const char c[], int n) override {
+        Kept([&] { file.Put({reinterpret_cast<const std::uint8_t*>(c), static_cast<std::size_t>(n)}); });
+    }
+    std::uint64_t tellp() override {
+        std::uint64_t position = 0;
+        Kept([&] { position = file.Position(); });
+        return position;
+    }
+    void seekp(std::uint64_t position) override {
+        Kept([&] { file.Seek(position); });
+    }
+
+    /// Does `work` on the file, keeping its failure and telling OpenEXR of it in OpenEXR's terms.
+    template <class Work>
+    void Kept(Work&& work) {
+        try {
+            work();
+        } catch (const ImageWriteError& error) {
+            if (failure.empty()) failure = error.what();
+            throw Iex::IoExc(error.what());
+        }
+    }
+
+    /// Does `work` with OpenEXR, saying what fails as a failure to write the image.
+    template <class Work>
+    void Guarded(Work&& work) {
+        try {
+            work();
+        } catch (const std::bad_alloc&) {
+            throw;
+        } catch (const std::exception& error) {
+            throw ImageWriteError(
+                !failure.empty() ? failure : std::string("cannot write the OpenEXR image: ") + error.what());
+        }
+    }
+
+    OutputBytes file;
+    std::string failure;
+    std::optional<Imf::OutputFile> image;
+};
+
+ExrEncoder::ExrEncoder(int width, int height, int channels, int slots, const std::filesystem::path& path)
+    : StoredBands(
+          width, height, channels,
+          // Whole blocks a band: each band's blocks are compressed at once.
+          RowsFor(PngEncoder::bandBytes, width, channels, 4, exrBlockRows) / exrBlockRows * exrBlockRows,
+          slots, ImageFormat::Exr, 32),
+      stream(std::make_unique<Stream>(path)) {
+    Imf::Header header(width, height);
+    header.compression() = Imf::ZIP_COMPRESSION;
+    const auto& p = rec709Primaries;
+    Imf::addChromaticities(header, Imf::Chromaticities({p.red.x, p.red.y}, {p.green.x, p.green.y},
+                                                       {p.blue.x, p.blue.y}, {p.white.x, p.white.y}));
+    for (int c = 0; c < channels; ++c)
+        header.channels().insert(ChannelName(channels, c), Imf::Channel(Imf::FLOAT));
+    stream->Guarded([&] { stream->image.emplace(*stream, header); });
+}
+
+ExrEncoder::~ExrEncoder() = default;
+
+void ExrEncoder::Put(int band) {
+    const int first = FirstRow(band);
+    const int rows = EndRow(band) - first;
+    Imf::FrameBuffer frame;
+    for (int c = 0; c < Channels(); ++c) {
+        frame.insert(ChannelName(Channels(), c),
+                     Imf::Slice::Make(Imf::FLOAT, Row(first) + c * sizeof(float), Imath::V2i(0, first),
+                                      Width(), rows, PixelBytes(), RowBytes()));
+    }
+    stream->Guarded([&] {
+        stream->image->setFrameBuffer(frame);
+        stream->image->writePixels(rows);
+    });
+}
+
+void ExrEncoder::Close() {
+    stream->image.reset();
+    if (!stream->failure.empty()) throw ImageWriteError(stream->failure);
+    stream->file.Close();
+}
+
 #endif
 
 namespace {

@@ -1,15 +1,23 @@
 #pragma once
 /// @file
-/// Images as `render` writes them: PNG (8 or 16 bits a channel, clamped to 0..1) or OpenEXR (32-bit
-/// float, unclamped), written to a temporary file beside the target and renamed into place.
+/// Images as `render` writes them, a band of rows at a time: PNG (8 or 16 bits a channel, clamped to
+/// 0..1) to any byte sink, OpenEXR (32-bit float, unclamped) to a file; and the file that replaces its
+/// target only when complete.
 
-#include <algorithm>
-#include <atomic>
+#include <zlib.h>
+
 #include <cstdint>
+#include <cstdio>
 #include <filesystem>
+#include <functional>
+#include <memory>
 #include <optional>
+#include <span>
+#include <stdexcept>
 #include <string>
 #include <vector>
+
+#include "tools/render_core.h"
 
 namespace vantrel {
 
@@ -18,74 +26,149 @@ enum class ImageFormat { Png, Exr };
 /// The format a file name asks for by its extension (".png" or ".exr", in any case), or nothing.
 std::optional<ImageFormat> FormatFor(const std::filesystem::path& path);
 
-/// An image held as the bytes its file will store: rows from the top, channels interleaved.
-///
-/// Rows are filled in bands of about `bandBytes` stored bytes (at least 8 rows, and at most `maxBands`
-/// bands), and a PNG compresses
-/// each band as soon as it and the band above are finished, on the thread that finished the later of
-/// the two: the encoding then runs in parallel with the render instead of after it on one thread
-/// (bench: Render/vantrel).
-class Image {
-public:
-    static constexpr std::size_t bandBytes = 256 * 1024;
-    static constexpr int maxBands = 64;
-
-    /// `channels` is 1 (grey), 3 (RGB) or 4 (RGBA); `depth` the bits a PNG channel takes (8 or 16).
-    Image(int width, int height, int channels, ImageFormat format, int depth);
-
-    int Width() const { return width; }
-    int Height() const { return height; }
-    int Channels() const { return channels; }
-    /// How many bands of rows the image has.
-    int Bands() const { return (height + bandRows - 1) / bandRows; }
-    /// How many rows a band has (the last may have fewer).
-    int BandRows() const { return bandRows; }
-    /// The first row of `band`, and the row after its last.
-    int FirstRow(int band) const { return band * bandRows; }
-    int EndRow(int band) const { return std::min(height, (band + 1) * bandRows); }
-
-    /// Stores row `y` (0 at the top) from width * channels reals. For PNG each is clamped to 0..1 and
-    /// rounded to the nearest step (not-a-number gives 0); for OpenEXR it becomes the nearest float.
-    void SetRow(int y, const double* values);
-    /// Says that every row of `band` is stored: a PNG compresses this band and the next now if the band
-    /// above each is stored too. Bands may be filled and finished from several threads at once, each
-    /// band by one.
-    void FinishBand(int band);
-
-    /// Writes the image file at `path`, replacing what is there. Throws std::runtime_error saying why
-    /// it could not.
-    void Write(const std::filesystem::path& path) const;
-
-private:
-    void WritePng(const std::filesystem::path& path) const;
-    void WriteExr(const std::filesystem::path& path) const;
-
+/// The largest image a format holds, a side at a time, and why.
+struct ImageLimits {
     int width;
     int height;
-    int channels;
+    const char* why;  ///< what sets the limits, to follow "at most W pixels wide" in a message
+};
+
+/// PNG: 2^31 - 1 pixels a side (its header's sides are 31-bit). OpenEXR: 2^30 - 1 a side (OpenEXR
+/// keeps the corners of the data window below 2^30 so that sums of two stay within an int), and as wide
+/// as keeps a block of 16 rows, which the file gives a 32-bit size, within 2^31 - 1 bytes.
+ImageLimits LargestImage(ImageFormat format, int channels);
+
+/// The image could not be written: what() says why ("cannot write the PNG: No space left on device").
+class ImageWriteError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+/// Where encoded bytes go, in order.
+using ByteSink = std::function<void(std::span<const std::uint8_t>)>;
+
+/// The rows of the bands in flight, held as the bytes the file stores: channels interleaved, PNG
+/// samples as big-endian integers of `depth` bits, OpenEXR samples as floats.
+class StoredBands : public BandSink {
+public:
+    StoredBands(int width, int height, int channels, int bandRows, int slots, ImageFormat format, int depth);
+
+    /// For PNG each real is clamped to 0..1 and rounded to the nearest step (not-a-number gives 0); for
+    /// OpenEXR it becomes the nearest float.
+    void SetRow(int y, const double* values) override;
+
+protected:
+    /// Row `y` of a band in flight.
+    std::uint8_t* Row(int y) {
+        return bytes.data() +
+               (static_cast<std::size_t>(SlotOf(y / BandRows())) * BandRows() + y % BandRows()) * rowBytes;
+    }
+    std::size_t RowBytes() const { return rowBytes; }
+    std::size_t PixelBytes() const { return rowBytes / Width(); }
+
+private:
     ImageFormat format;
     int depth;
-    int bytesPerSample;
     std::size_t rowBytes;
-    int bandRows;
-    std::vector<std::uint8_t> bytes;  ///< PNG: big-endian integers; OpenEXR: floats
-
-    /// A finished PNG band: its rows filtered and deflated, and the Adler-32 checksum of the filtered
-    /// bytes, which the zlib stream of the whole image combines.
-    struct DeflatedBand {
-        std::vector<std::uint8_t> data;
-        unsigned long checksum = 0;
-        std::size_t filteredSize = 0;
-    };
-    std::vector<DeflatedBand> deflated;
-    /// For each PNG band, how many of itself and the band above are still to be stored: the one that
-    /// brings it to 0 deflates it.
-    std::vector<std::atomic<int>> waiting;
-    std::atomic<int> bandsDeflated{0};
-
-    /// Bands `first` to `end` (not included) as one piece of the zlib stream.
-    DeflatedBand DeflateBands(int first, int end) const;
+    std::vector<std::uint8_t> bytes;
 };
+
+/// A PNG written to a byte sink as its bands are rendered.
+///
+/// Each band's rows are filtered against the rows above, as one stream over the whole image would
+/// filter them, and deflated at zlib's default level with the 32 KiB of filtered rows above as its
+/// preset dictionary, on the render thread that completes it: the bands then match across their first
+/// rows as one stream would, whichever thread deflates which. A band but the last ends with a sync
+/// flush, which pads to a byte boundary without ending the stream, so the bands joined in order form the
+/// one zlib stream a PNG holds. A band that deflates so well that its restart (flush, first Huffman
+/// tables, chunk framing, about 30 bytes) would cost more than 1 % of it is deflated again, when it is
+/// handed on, into one stream with the other such bands next to it: flat rows deflate fast.
+class PngEncoder : public StoredBands {
+public:
+    /// About how many stored bytes a band holds (at least 8 rows, so that the rows a band's window
+    /// reaches lie in the band above).
+    static constexpr std::size_t bandBytes = 256 * 1024;
+
+    /// `channels` is 1 (grey), 3 (RGB) or 4 (RGBA); `depth` the bits a channel takes (8 or 16); `slots`
+    /// the bands held at once (`BandsInFlight`). The bytes go to `out` as bands are handed on.
+    PngEncoder(int width, int height, int channels, int depth, int slots, ByteSink out);
+    ~PngEncoder() override;
+
+    void Encode(int band) override;
+    void Put(int band) override;
+
+private:
+    /// Writes a chunk: the length of its data, its type, the data (given in pieces), and the CRC-32 of
+    /// type and data.
+    void PutChunk(const char* type, std::initializer_list<std::span<const std::uint8_t>> data);
+    /// Writes zlib stream bytes in IDAT chunks: the stream's header before the first, and its Adler-32
+    /// checksum after the last when `last`.
+    void PutImageData(std::span<const std::uint8_t> data, bool last);
+    /// Deflates `band`, already filtered, into the stream of bands too small to restart on their own.
+    void DeflateRun(int band);
+    void EndRun(bool last);
+
+    int depth;
+    ByteSink out;
+    /// What a band holds between its encoding and its handing on.
+    struct Encoded {
+        std::vector<std::uint8_t> filtered;  ///< its rows as the stream holds them
+        std::vector<std::uint8_t> deflated;  ///< those deflated, continuing the bands above
+        unsigned long checksum = 0;          ///< the Adler-32 of `filtered`
+    };
+    std::vector<Encoded> encoded;
+    uLong checksum;        ///< of every band handed on
+    bool started = false;  ///< the zlib stream's header is written
+    z_stream run{};        ///< the stream of small bands, while `running`
+    bool running = false;
+    std::vector<std::uint8_t> runBytes;
+};
+
+/// A file written from the start, made durable when closed. Each failure throws ImageWriteError saying
+/// why, with the name of what it holds ("the PNG").
+class OutputBytes {
+public:
+    /// Opens `path` for writing, replacing what is there.
+    OutputBytes(const std::filesystem::path& path, std::string name);
+    ~OutputBytes();
+    OutputBytes(const OutputBytes&) = delete;
+    OutputBytes& operator=(const OutputBytes&) = delete;
+
+    void Put(std::span<const std::uint8_t> bytes);
+#if VANTREL_OPENEXR
+    std::uint64_t Position();
+    void Seek(std::uint64_t position);
+#endif
+    /// Writes what is buffered and waits for the bytes to reach the disk.
+    void Close();
+
+private:
+    [[noreturn]] void Fail() const;
+
+    std::FILE* file;
+    std::string name;
+};
+
+#if VANTREL_OPENEXR
+/// An OpenEXR image written to a file as its bands are rendered, in blocks of 16 rows compressed with
+/// ZIP on OpenEXR's own thread pool, whose size is the global thread count OpenEXR is given.
+class ExrEncoder : public StoredBands {
+public:
+    /// `channels` is 1 (Y), 3 (RGB) or 4 (RGBA); `slots` the bands held at once (`BandsInFlight`).
+    ExrEncoder(int width, int height, int channels, int slots, const std::filesystem::path& path);
+    ~ExrEncoder() override;
+
+    void Encode(int) override {}
+    void Put(int band) override;
+    /// Completes the file: its table of blocks, then the bytes made durable. Throws ImageWriteError
+    /// saying why it could not, as do the constructor and `Put`.
+    void Close();
+
+private:
+    struct Stream;
+    std::unique_ptr<Stream> stream;
+};
+#endif
 
 /// A file that replaces its target only when it is complete: created empty, with a name of its own, in
 /// the target's folder, and renamed onto the target by `Commit`. Until then the target stays as it was;

@@ -1,27 +1,29 @@
 // `vantrel render`: a sample at each pixel's centre, or the mean of N x N spread over the pixel, over
-// the scene's domain, written to a PNG or OpenEXR file.
+// the scene's domain, written to a PNG or OpenEXR file as its rows are rendered.
 
 #include <pthread.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <csignal>
 #include <cstdio>
-#include <exception>
 #include <filesystem>
-#include <mutex>
 #include <new>
 #include <optional>
 #include <ostream>
+#include <span>
 #include <thread>
-#include <vector>
 
-#include "host/components.h"
+#if VANTREL_OPENEXR
+#include <ImfThreading.h>
+#endif
+
 #include "quib/scene.h"
 #include "tools/commands.h"
 #include "tools/image_file.h"
+#include "tools/render_core.h"
 
 namespace vantrel {
 namespace {
@@ -86,115 +88,35 @@ private:
     struct sigaction previous[2];
 };
 
-/// Image channels for a value of `components` reals: grey, RGB (a pair as red and green) or RGBA.
-int ChannelsFor(int components) {
-    return components == 1 ? 1 : components == 4 ? 4 : 3;
-}
+/// Shows the rows done and an estimate of the time left on standard error, which is a terminal, on one
+/// line that it rewrites, and clears the line when it goes.
+class Progress {
+public:
+    explicit Progress(int height) : height(height), start(std::chrono::steady_clock::now()) {}
+    ~Progress() {
+        if (shown > 0) std::fprintf(stderr, "\r%*s\r", shown, "");
+    }
+    Progress(const Progress&) = delete;
+    Progress& operator=(const Progress&) = delete;
 
-/// What the render threads share.
-struct RenderJob {
-    RenderJob(Function& node, const quib::SampleDomain& domain, Image& image, int samples)
-        : node(node), domain(domain), image(image), samples(samples) {}
+    void Show(int rowsDone) {
+        const double elapsed =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        char left[40] = "";
+        if (rowsDone > 0) {
+            // The rows still to do at the pace of those done.
+            std::snprintf(left, sizeof left, ", %.0f s left", elapsed * (height - rowsDone) / rowsDone);
+        }
+        const int length = std::fprintf(stderr, "\rrendering: %d of %d rows%s", rowsDone, height, left) - 1;
+        if (length < shown) std::fprintf(stderr, "%*s", shown - length, "");  // over a longer line before
+        shown = std::max(shown, length);
+    }
 
-    Function& node;
-    const quib::SampleDomain& domain;
-    Image& image;
-    int samples;  ///< sub-samples along each side of a pixel
-    std::atomic<int> nextBand{0};
-    std::atomic<int> rowsDone{0};
-
-    // Completion, for the progress display to wait on.
-    std::mutex mutex;
-    std::condition_variable finished;
-    int threadsRunning = 0;
-    std::exception_ptr failure;
+private:
+    int height;
+    std::chrono::steady_clock::time_point start;
+    int shown = 0;
 };
-
-/// Renders bands of rows pulled from the shared counter until none is left, and finishes each (a PNG
-/// compresses each band whose rows and the rows above are stored) on the same thread.
-///
-/// A pixel's value is the mean of N x N sub-samples at the centres of an N x N grid over the pixel
-/// (N = `samples`; for 1 the pixel centre). A row is taken in N x N passes, one `SIMDEval` call each
-/// over the row's sub-samples at the same place in every pixel, so the buffers are a row's, whatever N.
-/// Each pixel sums its sub-samples in the same order, row of the grid by row, starting from the first
-/// (so that one sample is its own value, -0 and not-a-number included), and divides once: each row
-/// depends only on its index, and each band's bytes only on its rows and those above, so the file is
-/// the same for any number of threads.
-template <class T>
-void RenderRows(RenderJob& job) {
-    Image& image = job.image;
-    const int width = image.Width();
-    const int height = image.Height();
-    const int channels = image.Channels();
-    const int samples = job.samples;
-    std::vector<FunContext> contexts(width);
-    std::vector<T> values(width);
-    std::vector<double> row(static_cast<std::size_t>(width) * channels, 0.0);
-    const auto renderRow = [&](int y) {
-        for (int sy = 0; sy < samples; ++sy) {
-            const double v = (y + (sy + 0.5) / samples) / height;
-            for (int sx = 0; sx < samples; ++sx) {
-                const double offset = (sx + 0.5) / samples;
-                for (int x = 0; x < width; ++x) {
-                    contexts[x].position = job.domain.Position((x + offset) / width, v);
-                    values[x] = T{};
-                }
-                job.node.SIMDEval(values.data(), contexts.data(), 0, width);
-                const bool first = sy == 0 && sx == 0;
-                for (int x = 0; x < width; ++x) {
-                    const auto components = quib::ComponentsOf(values[x]);
-                    double* pixel = row.data() + static_cast<std::ptrdiff_t>(x) * channels;
-                    for (std::size_t c = 0; c < components.size(); ++c)
-                        pixel[c] = first ? components[c] : pixel[c] + components[c];
-                }
-            }
-        }
-        if (samples > 1) {
-            const double count = static_cast<double>(samples) * samples;
-            for (double& sum : row)
-                sum /= count;
-        }
-        image.SetRow(y, row.data());
-        ++job.rowsDone;
-    };
-    for (int band = job.nextBand++; band < image.Bands(); band = job.nextBand++) {
-        for (int y = image.FirstRow(band); y < image.EndRow(band); ++y)
-            renderRow(y);
-        image.FinishBand(band);
-    }
-}
-
-/// Runs `threads` render threads and waits for them, showing progress on standard error when it is a
-/// terminal.
-template <class T>
-void RenderImage(RenderJob& job, int threads) {
-    std::vector<std::thread> workers;
-    job.threadsRunning = threads;
-    for (int i = 0; i < threads; ++i) {
-        workers.emplace_back([&job] {
-            try {
-                RenderRows<T>(job);
-            } catch (...) {
-                std::lock_guard lock(job.mutex);
-                if (!job.failure) job.failure = std::current_exception();
-            }
-            std::lock_guard lock(job.mutex);
-            --job.threadsRunning;
-            job.finished.notify_all();
-        });
-    }
-    if (::isatty(STDERR_FILENO)) {
-        std::unique_lock lock(job.mutex);
-        while (!job.finished.wait_for(lock, std::chrono::milliseconds(200),
-                                      [&] { return job.threadsRunning == 0; })) {
-            std::fprintf(stderr, "\rrendering %3d%%", 100 * job.rowsDone.load() / job.image.Height());
-        }
-        std::fprintf(stderr, "\r              \r");
-    }
-    for (std::thread& worker : workers)
-        worker.join();
-    if (job.failure) std::rethrow_exception(job.failure);
-}
 
 /// A message about the pending file as the user reads it: where it quotes the pending file's path (the
 /// OpenEXR library's do), the target's instead, as the pending file is gone when the message is read.
@@ -245,13 +167,30 @@ void RunRender(const quib::Module& module, const RenderOptions& options, std::os
     const quib::Scene scene = quib::Scene::FromFile(options.scene, module, options.edits);
     const quib::SampleDomain domain = DomainFor(scene.Domain(), options.region, "--region");
     const int width = options.width;
+    const int channels = ChannelsFor(options.type);
+    const ImageFormat format = *FormatFor(output);
+    const ImageLimits limits = LargestImage(format, channels);
+    const std::string formatName = format == ImageFormat::Png ? "a PNG" : "an OpenEXR image";
+    const std::string ofChannels =
+        format == ImageFormat::Png
+            ? ""
+            : " of " + std::to_string(channels) + (channels == 1 ? " channel" : " channels");
+    const std::string size = "--size " + std::to_string(width) + "x" + std::to_string(options.height);
+    if (width > limits.width) {
+        throw InputError(size + ": expected at most " + std::to_string(limits.width) + " pixels wide for " +
+                         formatName + ofChannels + " (" + limits.why + ")");
+    }
+    if (options.height > limits.height) {
+        throw InputError(size + ": expected at most " + std::to_string(limits.height) + " pixels high for " +
+                         formatName + " (" + limits.why + ")");
+    }
     const double domainHeight = options.height > 0 ? options.height : domain.HeightFor(width);
-    if (domainHeight > largestSide) {
+    if (domainHeight > limits.height) {
         char figure[32];
         std::snprintf(figure, sizeof figure, domainHeight < 1e15 ? "%.0f" : "about %.3g", domainHeight);
         throw InputError(options.scene + ": domain: at a width of " + std::to_string(width) +
                          " the image would be " + figure + " pixels high; expected at most " +
-                         std::to_string(largestSide) + " (or give --size)");
+                         std::to_string(limits.height) + " for " + formatName + " (or give --size)");
     }
     const int height = static_cast<int>(domainHeight);
     if (options.height > 0 && domain.HeightFor(width) != height) {
@@ -265,26 +204,36 @@ void RunRender(const quib::Module& module, const RenderOptions& options, std::os
     PendingFile file(output);  // before the work, so that an unwritable folder fails at once
     StopSignals stopSignals(file);
     const auto start = std::chrono::steady_clock::now();
-    VisitOutputType(options.type, [&]<class T>(std::type_identity<T>) {
-        if constexpr (!std::is_same_v<T, std::string>) {
-            std::optional<Image> image;
-            try {
-                image.emplace(width, height, ChannelsFor(quib::componentCount<T>), *FormatFor(output),
-                              options.depth != 0 ? options.depth : 8);
-            } catch (const std::bad_alloc&) {
-                throw std::runtime_error(output.string() + ": not enough memory for a " +
-                                         std::to_string(width) + "x" + std::to_string(height) + " image");
-            }
-            RenderJob job(scene.Output(), domain, *image, options.samples);
-            RenderImage<T>(job, threads);
-            try {
-                image->Write(file.Path());
-            } catch (const std::runtime_error& error) {
-                throw std::runtime_error(output.string() + ": " +
-                                         NamingTarget(error.what(), file.Path(), output));
-            }
+    try {
+        std::optional<Progress> progress;
+        RenderRequest request{scene.Output(), domain,          width,   height, options.type,
+                              threads,        options.samples, nullptr, {}};
+        if (::isatty(STDERR_FILENO)) {
+            progress.emplace(height);
+            request.progress = [&](int rowsDone) { progress->Show(rowsDone); };
         }
-    });
+        if (format == ImageFormat::Png) {
+            OutputBytes bytes(file.Path(), "the PNG");
+            PngEncoder png(width, height, channels, options.depth != 0 ? options.depth : 8,
+                           BandsInFlight(threads),
+                           [&](std::span<const std::uint8_t> piece) { bytes.Put(piece); });
+            Render(request, png);
+            bytes.Close();
+        } else {
+#if VANTREL_OPENEXR  // else OutputPath refuses an OpenEXR file
+            // OpenEXR compresses the blocks of each band on a pool of its own, as many threads as render.
+            Imf::setGlobalThreadCount(threads);
+            ExrEncoder exr(width, height, channels, BandsInFlight(threads), file.Path());
+            Render(request, exr);
+            exr.Close();
+#endif
+        }
+    } catch (const std::bad_alloc&) {
+        throw std::runtime_error(output.string() + ": not enough memory for a " + std::to_string(width) +
+                                 "x" + std::to_string(height) + " image");
+    } catch (const ImageWriteError& error) {
+        throw std::runtime_error(output.string() + ": " + NamingTarget(error.what(), file.Path(), output));
+    }
     stopSignals.Commit(file);
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     const double samples = static_cast<double>(width) * height * options.samples * options.samples;

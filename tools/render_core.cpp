@@ -1,0 +1,249 @@
+#include "tools/render_core.h"
+
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <exception>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <type_traits>
+#include <vector>
+
+#include "host/components.h"
+
+namespace vantrel {
+
+int ChannelsFor(OutputType type) {
+    return VisitOutputType(type, []<class T>(std::type_identity<T>) {
+        if constexpr (std::is_same_v<T, std::string>) {
+            return 0;
+        } else {
+            constexpr int components = quib::componentCount<T>;
+            return components == 1 ? 1 : components == 4 ? 4 : 3;
+        }
+    });
+}
+
+BandSink::BandSink(int width, int height, int channels, int bandRows, int slots)
+    : width(width), height(height), channels(channels), bandRows(bandRows), slots(slots) {}
+
+namespace {
+
+/// The render's shared state. Rows are handed out one at a time, in order, so that the threads finish
+/// together whatever each row costs; a band is encoded by the thread that completes the later of it
+/// and the band above, and handed on by the thread that called `Render`. Everything but the rows' and
+/// bands' own work happens under one lock: it is taken a few times a row, against a row's thousands of
+/// samples.
+class Schedule {
+public:
+    Schedule(const RenderRequest& request, BandSink& sink)
+        : request(request), sink(sink), slots(static_cast<std::size_t>(sink.Slots())) {}
+
+    /// Renders rows on a render thread until none is left or the render stops.
+    template <class T>
+    void Work() {
+        try {
+            RenderRows<T>();
+        } catch (...) {
+            Fail(std::current_exception());
+        }
+    }
+
+    /// Hands the bands on in order as they are encoded, reporting progress meanwhile, until all are or
+    /// the render stops. Returns true when all are.
+    bool HandOn();
+
+    /// Stops the render: no row is handed out after this, and no band handed on.
+    void Stop() {
+        std::lock_guard lock(mutex);
+        stopping = true;
+        room.notify_all();
+        encoded.notify_all();
+    }
+
+    void Fail(std::exception_ptr error) {
+        {
+            std::lock_guard lock(mutex);
+            if (!failure) failure = error;
+        }
+        Stop();
+    }
+
+    std::exception_ptr Failure() const { return failure; }
+
+private:
+    /// A band being rendered, encoded or handed on, in the slot the sink holds it in.
+    struct Slot {
+        int band = -1;
+        int rowsLeft = 0;
+        bool complete = false;  ///< every row stored
+        bool claimed = false;   ///< a thread encodes it
+        bool encoded = false;
+    };
+
+    bool Cancelled() const { return request.cancel != nullptr && request.cancel->load(); }
+
+    template <class T>
+    void RenderRows();
+    /// Row `y` is stored: counts it, and encodes each band that it completes with the one above.
+    void RowStored(std::unique_lock<std::mutex>& lock, int y);
+
+    const RenderRequest& request;
+    BandSink& sink;
+    std::mutex mutex;
+    std::condition_variable room;     ///< a band was handed on, or the render stops
+    std::condition_variable encoded;  ///< a band was encoded, or the render stops
+    std::vector<Slot> slots;
+    int nextRow = 0;
+    int handedOn = 0;
+    int rowsDone = 0;
+    bool stopping = false;
+    std::exception_ptr failure;
+};
+
+/// A pixel's value is the mean of N x N sub-samples at the centres of an N x N grid over the pixel
+/// (N = `samples`; for 1 the pixel centre). A row is taken in N x N passes, one `SIMDEval` call each
+/// over the row's sub-samples at the same place in every pixel, so the buffers are a row's, whatever N.
+/// Each pixel sums its sub-samples in the same order, row of the grid by row, starting from the first
+/// (so that one sample is its own value, -0 and not-a-number included), and divides once: each row
+/// depends only on its index, and each band's bytes only on its rows and those above, so the image is
+/// the same for any number of threads.
+template <class T>
+void Schedule::RenderRows() {
+    const int width = request.width;
+    const int height = request.height;
+    const int samples = request.samples;
+    const int channels = sink.Channels();
+    std::vector<FunContext> contexts(width);
+    std::vector<T> values(width);
+    std::vector<double> row(static_cast<std::size_t>(width) * channels, 0.0);
+    std::unique_lock lock(mutex);
+    while (!stopping && nextRow < height) {
+        if (Cancelled()) {
+            lock.unlock();
+            Stop();
+            return;
+        }
+        const int y = nextRow;
+        const int band = y / sink.BandRows();
+        // The band's slot is free once the band that held it, and the one after that (whose encoding
+        // reads its last rows), are handed on.
+        if (band >= handedOn + sink.Slots() - 1) {
+            room.wait(lock);
+            continue;
+        }
+        if (y == sink.FirstRow(band)) slots[sink.SlotOf(band)] = {band, sink.EndRow(band) - y};
+        ++nextRow;
+        lock.unlock();
+        for (int sy = 0; sy < samples; ++sy) {
+            const double v = (y + (sy + 0.5) / samples) / height;
+            for (int sx = 0; sx < samples; ++sx) {
+                const double offset = (sx + 0.5) / samples;
+                for (int x = 0; x < width; ++x) {
+                    contexts[x].position = request.domain.Position((x + offset) / width, v);
+                    values[x] = T{};
+                }
+                request.node.SIMDEval(values.data(), contexts.data(), 0, width);
+                const bool first = sy == 0 && sx == 0;
+                for (int x = 0; x < width; ++x) {
+                    const auto components = quib::ComponentsOf(values[x]);
+                    double* pixel = row.data() + static_cast<std::ptrdiff_t>(x) * channels;
+                    for (std::size_t c = 0; c < components.size(); ++c)
+                        pixel[c] = first ? components[c] : pixel[c] + components[c];
+                }
+            }
+        }
+        if (samples > 1) {
+            const double count = static_cast<double>(samples) * samples;
+            for (double& sum : row)
+                sum /= count;
+        }
+        sink.SetRow(y, row.data());
+        lock.lock();
+        RowStored(lock, y);
+    }
+}
+
+void Schedule::RowStored(std::unique_lock<std::mutex>& lock, int y) {
+    ++rowsDone;
+    const int band = y / sink.BandRows();
+    Slot& slot = slots[sink.SlotOf(band)];
+    if (--slot.rowsLeft > 0) return;
+    slot.complete = true;
+    // This band may be encoded now, and so may the next, if it was complete before this one. The band
+    // above a band still holds its slot: it is handed on only after the band below is encoded.
+    for (const int next : {band, band + 1}) {
+        if (next >= sink.Bands()) break;
+        Slot& each = slots[sink.SlotOf(next)];
+        const bool aboveComplete = next == 0 || slots[sink.SlotOf(next - 1)].complete;
+        if (each.band != next || !each.complete || each.claimed || !aboveComplete) continue;
+        each.claimed = true;
+        lock.unlock();
+        sink.Encode(next);
+        lock.lock();
+        each.encoded = true;
+        encoded.notify_all();
+    }
+}
+
+bool Schedule::HandOn() {
+    using Clock = std::chrono::steady_clock;
+    constexpr auto progressEvery = std::chrono::milliseconds(200);
+    constexpr auto cancelEvery = std::chrono::milliseconds(50);
+    auto lastProgress = Clock::now();
+    std::unique_lock lock(mutex);
+    while (handedOn < sink.Bands() && !stopping) {
+        if (Cancelled()) {
+            stopping = true;
+            break;
+        }
+        const Slot& slot = slots[sink.SlotOf(handedOn)];
+        if (slot.band == handedOn && slot.encoded) {
+            lock.unlock();
+            sink.Put(slot.band);
+            lock.lock();
+            ++handedOn;
+            room.notify_all();
+        } else {
+            encoded.wait_for(lock, cancelEvery);
+        }
+        if (request.progress && Clock::now() - lastProgress >= progressEvery) {
+            lastProgress = Clock::now();
+            const int done = rowsDone;
+            lock.unlock();
+            request.progress(done);
+            lock.lock();
+        }
+    }
+    const bool complete = handedOn == sink.Bands();
+    stopping = true;
+    room.notify_all();
+    return complete;
+}
+
+}  // namespace
+
+bool Render(const RenderRequest& request, BandSink& sink) {
+    Schedule schedule(request, sink);
+    std::vector<std::thread> workers;
+    bool complete = false;
+    try {
+        VisitOutputType(request.type, [&]<class T>(std::type_identity<T>) {
+            if constexpr (!std::is_same_v<T, std::string>) {
+                for (int i = 0; i < request.threads; ++i)
+                    workers.emplace_back([&schedule] { schedule.Work<T>(); });
+            }
+        });
+        complete = schedule.HandOn();
+    } catch (...) {
+        schedule.Fail(std::current_exception());
+    }
+    schedule.Stop();
+    for (std::thread& worker : workers)
+        worker.join();
+    if (schedule.Failure()) std::rethrow_exception(schedule.Failure());
+    return complete;
+}
+
+}  // namespace vantrel

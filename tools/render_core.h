@@ -1,0 +1,98 @@
+#pragma once
+/// @file
+/// The render itself, apart from any file: a node sampled at the pixel centres of a width x height
+/// image over a domain, on several threads, its rows handed on in bands, in order, to an encoder.
+///
+/// `vantrel render` and the previews of `vantrel serve` both render through `Render`, so a preview is
+/// pixel for pixel the file a render writes (PNG bytes made in memory are the file's bytes):
+///
+/// ```
+/// PngEncoder png(width, height, ChannelsFor(type), 8, BandsInFlight(threads), [&](auto bytes) {...});
+/// if (!Render({node, domain, width, height, type, threads, 1, &cancelled, {}}, png)) { /* cancelled */ }
+/// ```
+///
+/// Memory is bounded by the bands in flight, not by the image: a thread that is ahead waits for the
+/// band it would start to have room, which it has once the bands `BandsInFlight` before it are handed
+/// on. The bytes of every band depend only on the pixels, never on the threads.
+
+#include <atomic>
+#include <functional>
+
+#include "host/function.h"
+#include "quib/scene.h"
+#include "tools/output_type.h"
+
+namespace vantrel {
+
+/// Image channels for a value of type `type`: grey for a real or an integer, RGB for a colour or a
+/// 3-vector (a 2-vector as red and green, blue 0), RGBA for four components.
+int ChannelsFor(OutputType type);
+
+/// How many bands an encoder holds for a render on `threads` threads: one each being rendered, one each
+/// waiting for the band above or for its turn to be handed on, and two for the band being handed on and
+/// the one above it that its encoding reads.
+constexpr int BandsInFlight(int threads) {
+    return 2 * threads + 2;
+}
+
+/// Where a render's rows go: an image encoder that holds `slots` bands at once (at least
+/// `BandsInFlight` of the render's threads), band `b` in slot `b % slots`.
+class BandSink {
+public:
+    BandSink(int width, int height, int channels, int bandRows, int slots);
+    virtual ~BandSink() = default;
+    BandSink(const BandSink&) = delete;
+    BandSink& operator=(const BandSink&) = delete;
+
+    int Width() const { return width; }
+    int Height() const { return height; }
+    int Channels() const { return channels; }
+    int Slots() const { return slots; }
+    int Bands() const { return (height + bandRows - 1) / bandRows; }
+    int BandRows() const { return bandRows; }
+    /// The first row of `band`, and the row after its last (the last band may have fewer rows).
+    int FirstRow(int band) const { return band * bandRows; }
+    int EndRow(int band) const { return band + 1 < Bands() ? FirstRow(band + 1) : height; }
+    int SlotOf(int band) const { return band % slots; }
+
+    /// Stores row `y` (0 at the top) from width * channels reals, channels interleaved. Called on the
+    /// render threads, for several rows at once, each row once.
+    virtual void SetRow(int y, const double* values) = 0;
+    /// Every row of `band` and of the band above is stored: the work on the band that may run on
+    /// several threads at once (a PNG filters and deflates it here). Called on a render thread.
+    virtual void Encode(int band) = 0;
+    /// Hands `band` on, once it is encoded and every band above it has been handed on: called for each
+    /// band in order, on the thread that called `Render`.
+    virtual void Put(int band) = 0;
+
+private:
+    int width;
+    int height;
+    int channels;
+    int bandRows;
+    int slots;
+};
+
+/// What to render: `node` as `type` over `domain` as a width x height image, each pixel the mean of
+/// `samples` x `samples` sub-samples at the centres of a grid over it (for 1, the pixel's centre).
+struct RenderRequest {
+    Function& node;
+    const quib::SampleDomain& domain;
+    int width;
+    int height;
+    OutputType type;  ///< any but String
+    int threads;      ///< render threads, at least 1
+    int samples;      ///< sub-samples along each side of a pixel, at least 1; 1 for int
+    /// When set (from any thread), the render stops between rows, hands on no more bands and returns
+    /// false. A sample being taken is not interrupted: a node's `Eval` cannot be told to stop.
+    const std::atomic<bool>* cancel = nullptr;
+    /// Called on the thread that called `Render`, about five times a second, with the rows done.
+    std::function<void(int rowsDone)> progress;
+};
+
+/// Renders `request` into `sink`, whose size and channels are the request's and which holds at least
+/// `BandsInFlight(request.threads)` bands. Returns true once every band is handed on, false when
+/// cancelled. What the render threads or the sink throw is thrown here, once every thread has stopped.
+bool Render(const RenderRequest& request, BandSink& sink);
+
+}  // namespace vantrel
