@@ -507,21 +507,74 @@ TEST_F(Render, SphereRegionSamplesItsLongitudesAndLatitudes) {
 }
 
 /// A render holds the rows in flight, not the image: eight times the rows take no more memory, in
-/// either format, while their pixels would take 48 MiB more as 8-bit RGB and 192 MiB as floats.
+/// either format, while their pixels would take 16 MiB more as 8-bit RGB and 63 MiB as floats.
 TEST_F(Render, MemoryDoesNotGrowWithTheRows) {
 #if defined(__SANITIZE_ADDRESS__)
     GTEST_SKIP() << "AddressSanitizer's shadow and quarantine make resident memory no measure";
 #endif
-    Write("globe.json", globeScene);
-    for (const char* name : {"globe.png", "globe.exr"}) {
+    Write("ramp.json", rampScene);
+    for (const char* name : {"ramp.png", "ramp.exr"}) {
         SCOPED_TRACE(name);
-        const RunResult few = RenderTo("globe.json", name, {"--size", "4096x512"});
+        const RunResult few = RenderTo("ramp.json", name, {"--size", "2048x384"});
         ASSERT_EQ(few.status, 0) << few.err;
-        const RunResult many = RenderTo("globe.json", name, {"--size", "4096x4096"});
+        const RunResult many = RenderTo("ramp.json", name, {"--size", "2048x3072"});
         ASSERT_EQ(many.status, 0) << many.err;
         EXPECT_LT(many.peakKiB - few.peakKiB, 4 * 1024)
-            << many.peakKiB << " KiB resident at most for 4096 rows, " << few.peakKiB << " for 512";
+            << many.peakKiB << " KiB resident at most for 3072 rows, " << few.peakKiB << " for 384";
     }
+}
+
+/// Sizes beyond what the output's format holds, refused before any file is made: a PNG's sides are
+/// 31-bit; OpenEXR keeps the corners below 2^30, and a block of 16 rows of floats within 2^31 - 1 bytes.
+TEST_F(Render, RefusesSizesBeyondWhatTheFormatHolds) {
+    Write("globe.json", globeScene);
+    // Plane domains 3 high and 2^-20 and 2^-23 wide: at the default width of 512, 1610612736 and
+    // 12884901888 pixels high.
+    std::string tall = cellsScene;
+    tall.replace(tall.find(R"("min": [-3, -1.5], "max": [3, 1.5])"), 34,
+                 R"("min": [0, 0], "max": [9.5367431640625e-07, 3])");
+    Write("tall.json", tall);
+    std::string taller = cellsScene;
+    taller.replace(taller.find(R"("min": [-3, -1.5], "max": [3, 1.5])"), 34,
+                   R"("min": [0, 0], "max": [1.1920928955078125e-07, 3])");
+    Write("taller.json", taller);
+    const std::string exrWhy =
+        " (OpenEXR keeps a side below 2^30 and a block of 16 rows of floats within 2 GiB)";
+    const struct {
+        std::vector<std::string> options;
+        std::string message;
+    } cases[] = {
+        {{"globe.json", "-o", "a.png", "--size", "2147483648x1"},
+         "--size: expected WIDTHxHEIGHT, each from 1 to 2147483647, not \"2147483648x1\""},
+        {{"globe.json", "-o", "a.exr", "--size", "33554432x1", "--type", "double"},
+         "--size 33554432x1: expected at most 33554431 pixels wide for an OpenEXR image of 1 channel" +
+             exrWhy},
+        {{"globe.json", "-o", "a.exr", "--size", "11184811x1"},
+         "--size 11184811x1: expected at most 11184810 pixels wide for an OpenEXR image of 3 channels" +
+             exrWhy},
+        {{"globe.json", "-o", "a.exr", "--size", "8388608x1", "--type", "colora"},
+         "--size 8388608x1: expected at most 8388607 pixels wide for an OpenEXR image of 4 channels" +
+             exrWhy},
+        {{"globe.json", "-o", "a.exr", "--size", "1x1073741824"},
+         "--size 1x1073741824: expected at most 1073741823 pixels high for an OpenEXR image" + exrWhy},
+        {{"tall.json", "-o", "a.exr"},
+         "tall.json: domain: at a width of 512 the image would be 1610612736 pixels high; expected at most "
+         "1073741823 for an OpenEXR image (or give --size)"},
+        {{"taller.json", "-o", "a.png"},
+         "taller.json: domain: at a width of 512 the image would be 12884901888 pixels high; expected at "
+         "most "
+         "2147483647 for a PNG (or give --size)"},
+    };
+    for (const auto& each : cases) {
+        SCOPED_TRACE(each.message);
+        std::vector<std::string> arguments = {"render"};
+        arguments.insert(arguments.end(), each.options.begin(), each.options.end());
+        const RunResult run = Vantrel(arguments);
+        EXPECT_EQ(run.status, 2);
+        EXPECT_EQ(run.err, "vantrel: " + each.message + "\n");
+    }
+    EXPECT_EQ(WorkFiles(), (std::vector<std::string>{"globe.json", "tall.json", "taller.json"}))
+        << "no file is made";
 }
 
 TEST_F(Render, UnwritableTargetFailsWithStatusOneAndKeepsTheOldFile) {
