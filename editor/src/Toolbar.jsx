@@ -64,7 +64,7 @@ function FileControls({ file, modified, onOpened, onSaved }) {
         ))}
       </select>
       <button onClick={open}>Open</button>
-      <button onClick={() => save(null)} disabled={!file}>
+      <button onClick={() => save(file)} disabled={!file}>
         Save
       </button>
       <input
