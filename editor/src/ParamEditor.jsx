@@ -99,6 +99,13 @@ function ValueEditor({ desc, value, onDraft, onCommit, refused }) {
   );
 }
 
+// The range the runtime enforces, for the tooltip, when it is narrower than the type's own.
+function rangeNote(desc) {
+  const [lo, hi] = desc.range ?? [];
+  const narrow = (v) => typeof v === 'number' && Math.abs(v) < 2147483647;
+  return narrow(lo) || narrow(hi) ? `, ${lo} .. ${hi}` : '';
+}
+
 // One parameter of a node: its wire's end on the left, its name, and its value or the node it reads.
 export default function ParamEditor({ node, desc, index }) {
   const { scene, draft, commit, error } = useEditor();
@@ -109,7 +116,7 @@ export default function ParamEditor({ node, desc, index }) {
   return (
     <div className={`param${refused ? ' refused' : ''}`} data-param={desc.name}>
       <Handle type="target" position={Position.Left} id={`p${index}`} className="param-handle" />
-      <span className="param-name" title={`${desc.name} (${desc.type})`}>
+      <span className="param-name" title={`${desc.name} (${desc.type}${rangeNote(desc)})`}>
         {desc.name}
       </span>
       {isLink(value) ? (
