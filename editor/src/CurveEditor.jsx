@@ -1,9 +1,10 @@
-import React, { useRef, useState } from 'react';
+import React, { useState } from 'react';
 import { useEditor } from './EditorContext.js';
 import useServerAnswer from './useServerAnswer.js';
 import NumberField from './NumberField.jsx';
 import ErrorNote from './ErrorNote.jsx';
-import { between, plotFrame, span } from './plot.js';
+import usePlotPoints from './usePlotPoints.js';
+import { span } from './plot.js';
 import { setMember } from './scene.js';
 
 const W = 260;
@@ -23,9 +24,6 @@ function channelPoints(stored, answer, rgb, channel) {
 export default function CurveEditor({ node, desc, siblings }) {
   const { scene, draft, commit, error } = useEditor();
   const [channel, setChannel] = useState(0);
-  const [selected, setSelected] = useState(null);
-  const drag = useRef(null);
-  const svg = useRef(null);
   const answer = useServerAnswer('/api/curve', {
     scene,
     node: node.id,
@@ -47,7 +45,7 @@ export default function CurveEditor({ node, desc, siblings }) {
       rgb ? { ...(stored ?? {}), [CHANNELS[channel]]: list } : list,
     );
 
-  // The frame follows the samples, but holds still while a point is dragged.
+  // The frame follows the samples.
   const ys = answer ? answer.channels.flat() : [];
   const pys = points ? points.map((p) => p[1]) : [];
   const pxs = points ? points.map((p) => p[0]) : [];
@@ -55,52 +53,16 @@ export default function CurveEditor({ node, desc, siblings }) {
     ? [answer.x[0], answer.x[answer.x.length - 1]]
     : span([...desc.inputRange, ...pxs], 0);
   const [y0, y1] = span([0, 1, ...ys, ...pys]);
-  const view = drag.current?.view ?? { x0: Math.min(x0, ...pxs), x1: Math.max(x1, ...pxs), y0, y1 };
-  const frame = plotFrame(view, PLOT);
-  const gap = (view.x1 - view.x0) * 1e-4;
-
-  const onPointerDown = (event) => {
-    if (!points || event.button !== 0) return;
-    event.stopPropagation();
-    svg.current.focus();
-    const index = event.target.dataset.index;
-    drag.current = { view, index: index === undefined ? null : Number(index), moved: false, list: points };
-    if (index !== undefined) setSelected(Number(index));
-    svg.current.setPointerCapture(event.pointerId);
-    drag.current.start = [event.clientX, event.clientY];
-  };
-  const onPointerMove = (event) => {
-    const d = drag.current;
-    if (!d || d.index === null) return;
-    if (!d.moved && Math.hypot(event.clientX - d.start[0], event.clientY - d.start[1]) < 2) return;
-    d.moved = true;
-    const [x, y] = frame.fromEvent(event, svg.current, W);
-    const xs = d.list.map((p) => p[0]);
-    const list = d.list.map((p, i) => (i === d.index ? [between(xs, i, x, gap), y] : p));
-    d.latest = list;
-    draft(withPoints(list));
-  };
-  const onPointerUp = (event) => {
-    const d = drag.current;
-    drag.current = null;
-    if (!d) return;
-    if (d.index !== null) {
-      if (d.moved) commit(withPoints(d.latest));
-      return;
-    }
-    // A click on the plot itself adds a point there.
-    if (Math.hypot(event.clientX - d.start[0], event.clientY - d.start[1]) >= 3) return;
-    const [x, y] = frame.fromEvent(event, svg.current, W);
-    if (points.some((p) => Math.abs(p[0] - x) <= gap)) return;
-    const list = [...points, [x, y]].sort((a, b) => a[0] - b[0]);
-    setSelected(list.findIndex((p) => p[0] === x));
-    commit(withPoints(list));
-  };
-  const remove = (index) => {
-    if (!points || points.length <= 1 || index === null || index >= points.length) return;
-    setSelected(null);
-    commit(withPoints(points.filter((_, i) => i !== index)));
-  };
+  const { frame, chosen, select, handlers } = usePlotPoints({
+    list: points,
+    view: { x0: Math.min(x0, ...pxs), x1: Math.max(x1, ...pxs), y0, y1 },
+    box: PLOT,
+    width: W,
+    vertical: true,
+    create: (x, y) => [x, y],
+    move: (list) => draft(withPoints(list)),
+    take: (list) => commit(withPoints(list)),
+  });
   const withCoordinate = (index, axis, value) =>
     withPoints(points.map((p, i) => (i === index ? p.map((v, a) => (a === axis ? value : v)) : p)));
 
@@ -113,7 +75,6 @@ export default function CurveEditor({ node, desc, siblings }) {
       : '';
   const marks = siblings.length > 1 ? siblings : [];
   const height = PLOT.top + PLOT.height + 6 + marks.length * 14;
-  const chosen = points && selected !== null && selected < points.length ? selected : null;
 
   return (
     <div className={`curve${refused ? ' refused' : ''}`} data-curve={desc.name}>
@@ -127,7 +88,7 @@ export default function CurveEditor({ node, desc, siblings }) {
               style={{ color: STROKES[c] }}
               onClick={() => {
                 setChannel(c);
-                setSelected(null);
+                select(null);
               }}
             >
               {name}
@@ -137,23 +98,7 @@ export default function CurveEditor({ node, desc, siblings }) {
           input {r0} .. {r1}
         </span>
       </div>
-      <svg
-        ref={svg}
-        className="plot nodrag nopan nowheel nokey"
-        width={W}
-        height={height}
-        tabIndex={0}
-        onPointerDown={onPointerDown}
-        onPointerMove={onPointerMove}
-        onPointerUp={onPointerUp}
-        onKeyDown={(event) => {
-          if (event.key === 'Delete' || event.key === 'Backspace') {
-            event.preventDefault();
-            event.stopPropagation();
-            remove(chosen);
-          }
-        }}
-      >
+      <svg className="plot nodrag nopan nowheel nokey" width={W} height={height} {...handlers}>
         <rect className="plot-area" x={PLOT.left} y={PLOT.top} width={PLOT.width} height={PLOT.height} />
         <rect
           className="input-range"
@@ -181,10 +126,6 @@ export default function CurveEditor({ node, desc, siblings }) {
             cx={frame.sx(x)}
             cy={frame.sy(y)}
             r={5}
-            onDoubleClick={(event) => {
-              event.stopPropagation();
-              remove(i);
-            }}
           />
         ))}
         {marks.map((m, k) => {

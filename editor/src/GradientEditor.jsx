@@ -1,10 +1,10 @@
-import React, { useEffect, useRef, useState } from 'react';
+import React, { useEffect, useRef } from 'react';
 import { useEditor } from './EditorContext.js';
 import useServerAnswer from './useServerAnswer.js';
 import NumberField from './NumberField.jsx';
 import ErrorNote from './ErrorNote.jsx';
 import { ColourPicker } from './ParamEditor.jsx';
-import { between, plotFrame } from './plot.js';
+import usePlotPoints from './usePlotPoints.js';
 import { setMember } from './scene.js';
 
 const W = 260;
@@ -15,9 +15,6 @@ const SAMPLES = 248;
 // to drag, add (click on the bar), delete (double-click, or Delete on the selected stop) and recolour.
 export default function GradientEditor({ node, desc }) {
   const { scene, draft, commit, error } = useEditor();
-  const [selected, setSelected] = useState(null);
-  const drag = useRef(null);
-  const svg = useRef(null);
   const canvas = useRef(null);
   const answer = useServerAnswer('/api/gradient', {
     scene,
@@ -42,66 +39,22 @@ export default function GradientEditor({ node, desc }) {
   }, [answer]);
 
   const withStops = (list) => setMember(scene, node.id, 'gradients', desc.name, list);
-  const view = drag.current?.view ?? {
-    x0: answer ? answer.x[0] : 0,
-    x1: answer ? answer.x[answer.x.length - 1] : 1,
-    y0: 0,
-    y1: 1,
-  };
-  const frame = plotFrame(view, BAR);
-  const gap = (view.x1 - view.x0) * 1e-4;
-  const chosen = stops && selected !== null && selected < stops.length ? selected : null;
+  const { frame, view, chosen, handlers } = usePlotPoints({
+    list: stops,
+    view: { x0: answer ? answer.x[0] : 0, x1: answer ? answer.x[answer.x.length - 1] : 1, y0: 0, y1: 1 },
+    box: BAR,
+    width: W,
+    vertical: false,
+    create: (x) => [x, colourAt(x)],
+    move: (list) => draft(withStops(list)),
+    take: (list) => commit(withStops(list)),
+  });
 
   // The colour the bar shows at a position, for a new stop there.
   const colourAt = (x) => {
     if (!answer) return [0.5, 0.5, 0.5];
     const i = Math.round(((x - view.x0) / (view.x1 - view.x0)) * (answer.x.length - 1));
     return answer.colours[Math.min(answer.x.length - 1, Math.max(0, i))];
-  };
-
-  const onPointerDown = (event) => {
-    if (!stops || event.button !== 0) return;
-    event.stopPropagation();
-    svg.current.focus();
-    const index = event.target.dataset.index;
-    drag.current = {
-      view,
-      index: index === undefined ? null : Number(index),
-      start: event.clientX,
-      moved: false,
-    };
-    if (index !== undefined) setSelected(Number(index));
-    svg.current.setPointerCapture(event.pointerId);
-  };
-  const onPointerMove = (event) => {
-    const d = drag.current;
-    if (!d || d.index === null) return;
-    if (!d.moved && Math.abs(event.clientX - d.start) < 2) return;
-    d.moved = true;
-    const [x] = frame.fromEvent(event, svg.current, W);
-    const xs = stops.map((s) => s[0]);
-    d.latest = stops.map((s, i) => (i === d.index ? [between(xs, i, x, gap), s[1]] : s));
-    draft(withStops(d.latest));
-  };
-  const onPointerUp = (event) => {
-    const d = drag.current;
-    drag.current = null;
-    if (!d) return;
-    if (d.index !== null) {
-      if (d.moved) commit(withStops(d.latest));
-      return;
-    }
-    if (Math.abs(event.clientX - d.start) >= 3) return;
-    const [x] = frame.fromEvent(event, svg.current, W);
-    if (stops.some((s) => Math.abs(s[0] - x) <= gap)) return;
-    const list = [...stops, [x, colourAt(x)]].sort((a, b) => a[0] - b[0]);
-    setSelected(list.findIndex((s) => s[0] === x));
-    commit(withStops(list));
-  };
-  const remove = (index) => {
-    if (!stops || stops.length <= 1 || index === null) return;
-    setSelected(null);
-    commit(withStops(stops.filter((_, i) => i !== index)));
   };
   const withStop = (index, stop) => withStops(stops.map((s, i) => (i === index ? stop : s)));
 
@@ -116,21 +69,10 @@ export default function GradientEditor({ node, desc }) {
           style={{ left: BAR.left, width: BAR.width, height: BAR.height }}
         />
         <svg
-          ref={svg}
           className="stops nodrag nopan nowheel nokey"
           width={W}
           height={BAR.top + BAR.height + 14}
-          tabIndex={0}
-          onPointerDown={onPointerDown}
-          onPointerMove={onPointerMove}
-          onPointerUp={onPointerUp}
-          onKeyDown={(event) => {
-            if (event.key === 'Delete' || event.key === 'Backspace') {
-              event.preventDefault();
-              event.stopPropagation();
-              remove(chosen);
-            }
-          }}
+          {...handlers}
         >
           <rect className="bar-area" x={BAR.left} y={BAR.top} width={BAR.width} height={BAR.height} />
           {stops?.map(([x, rgb], i) => {
@@ -143,10 +85,6 @@ export default function GradientEditor({ node, desc }) {
                 className={`stop${i === chosen ? ' selected' : ''}`}
                 d={`M${sx},${y} l6,11 h-12 z`}
                 fill={`rgb(${rgb.map((v) => Math.round(Math.min(1, Math.max(0, v)) * 255)).join(',')})`}
-                onDoubleClick={(event) => {
-                  event.stopPropagation();
-                  remove(i);
-                }}
               />
             );
           })}
