@@ -98,15 +98,16 @@ function Graph() {
     });
   }, [scene, types, generation]);
 
+  // Only a box the user moved has a new place: measuring changes none, and a box that went with
+  // its scene must not leave its place to a node of the next one.
   const onNodesChange = useCallback((changes) => {
-    setNodes((ns) => {
-      const next = applyNodeChanges(
+    for (const c of changes) if (c.type === 'position' && c.position) placed.current.set(c.id, c.position);
+    setNodes((ns) =>
+      applyNodeChanges(
         changes.filter((c) => c.type !== 'remove'),
         ns,
-      );
-      for (const n of next) placed.current.set(n.id, n.position);
-      return next;
-    });
+      ),
+    );
   }, []);
   const onEdgesChange = useCallback(
     (changes) =>
