@@ -1,0 +1,367 @@
+// The editor page in a real browser against the real `vantrel serve`: what a user does with the mouse
+// and the keyboard, checked against what vantrel itself makes of the same scene.
+import { after, before, test } from 'node:test';
+import assert from 'node:assert/strict';
+import fs from 'node:fs';
+import path from 'node:path';
+import { decodePng, run, scratchFolder, startBrowser, startServer } from './harness.mjs';
+
+const MODE = '(2=plane, 3=sphere)(how to make list box]';
+let folder;
+let server;
+let browser;
+let page;
+
+before(async () => {
+  folder = scratchFolder(['hex-lattice-sphere.json', 'distorted-lattice.json']);
+  server = await startServer(folder, 'hex-lattice-sphere.json');
+  browser = await startBrowser();
+  page = await browser.context.newPage();
+  page.on('pageerror', (error) => console.error(`page error: ${error.message}`));
+  await page.goto(server.url);
+});
+
+after(async () => {
+  await browser?.close();
+  server?.stop();
+  if (folder) fs.rmSync(folder, { recursive: true, force: true });
+});
+
+const node = (id) => page.locator(`.react-flow__node[data-id="${id}"]`);
+const param = (id, name) => node(id).locator(`[data-param="${name}"]`);
+const readScene = (name) => JSON.parse(fs.readFileSync(path.join(folder, name), 'utf8'));
+
+const previewSource = () => page.evaluate(() => document.querySelector('.preview-image')?.src ?? null);
+
+// Waits for the preview to show the finished image of the scene as it is now, other than `old`, and
+// answers its PNG's bytes.
+async function nextPreview(old) {
+  await page.waitForFunction(
+    (previous) => {
+      const image = document.querySelector('.preview-image');
+      return (
+        image && image.src !== previous && image.dataset.state === 'full' && image.dataset.current === 'yes'
+      );
+    },
+    old,
+    { timeout: 30000 },
+  );
+  return previewBytes();
+}
+
+async function previewBytes() {
+  const base64 = await page.evaluate(async () => {
+    const image = document.querySelector('.preview-image');
+    const bytes = new Uint8Array(await (await fetch(image.src)).arrayBuffer());
+    let text = '';
+    for (const b of bytes) text += String.fromCharCode(b);
+    return btoa(text);
+  });
+  return Buffer.from(base64, 'base64');
+}
+
+const differ = (a, b) => !decodePng(a).data.equals(decodePng(b).data);
+
+async function dragBetween(from, to) {
+  const a = await from.boundingBox();
+  const b = await to.boundingBox();
+  await page.mouse.move(a.x + a.width / 2, a.y + a.height / 2);
+  await page.mouse.down();
+  await page.mouse.move(b.x + b.width / 2, b.y + b.height / 2, { steps: 12 });
+  await page.mouse.up();
+}
+
+async function typeInto(field, text) {
+  await field.click();
+  await field.fill(text);
+  await field.press('Enter');
+}
+
+// The loader's own answer for a scene, with the node and member its path names.
+async function loaderRefusal(scene) {
+  const response = await fetch(new URL('/api/check', server.url), {
+    method: 'POST',
+    headers: { 'Content-Type': 'application/json' },
+    body: JSON.stringify({ scene }),
+  });
+  assert.equal(response.status, 400);
+  const answer = await response.json();
+  const match = /^nodes\[(\d+)\]\.params\.(.+?)(\.link)?$/.exec(answer.path);
+  assert.ok(match, `a parameter's path: ${answer.path}`);
+  return { message: answer.error, node: scene.nodes[Number(match[1])].id, param: match[2] };
+}
+
+let preview;
+
+test('the example scene opens as its graph', async () => {
+  await node('lattice').waitFor();
+  await node('@position').waitFor();
+  assert.match(await param('lattice', 'Position').innerText(), /@position/);
+  assert.equal(await page.locator('.react-flow__edge').count(), 1);
+  assert.equal(await param('lattice', MODE).locator('select').inputValue(), '3', 'the default: sphere');
+  assert.equal(await node('lattice').locator('[data-curve] .point').count(), 4 + 3 + 2);
+  preview = await nextPreview(null);
+  const image = page.locator('.preview-image');
+  assert.equal(await image.getAttribute('data-width'), '512');
+  assert.equal(await image.getAttribute('data-height'), '256');
+});
+
+test('typing and dragging "Subdivision" renders the preview again', async () => {
+  const field = param('lattice', 'Subdivision').locator('input');
+  let source = await previewSource();
+  await typeInto(field, '6');
+  let next = await nextPreview(source);
+  assert.ok(differ(preview, next), 'the preview changed with Subdivision 6');
+  preview = next;
+
+  source = await previewSource();
+  const box = await field.boundingBox();
+  await page.mouse.move(box.x + box.width / 2, box.y + box.height / 2);
+  await page.mouse.down();
+  await page.mouse.move(box.x + box.width / 2 + 13, box.y + box.height / 2, { steps: 5 });
+  await page.mouse.up();
+  next = await nextPreview(source);
+  assert.equal(await field.inputValue(), '8', 'two steps of six pixels each');
+  assert.ok(differ(preview, next), 'the preview changed with Subdivision 8');
+  preview = next;
+});
+
+test('dragging a curve point changes the plotted curve and the preview', async () => {
+  const curve = node('lattice').locator('[data-curve="W1"]');
+  const line = curve.locator('polyline');
+  const before = await line.getAttribute('points');
+  const source = await previewSource();
+  const point = curve.locator('circle.point[data-index="1"]');
+  const box = await point.boundingBox();
+  await page.mouse.move(box.x + box.width / 2, box.y + box.height / 2);
+  await page.mouse.down();
+  await page.mouse.move(box.x + box.width / 2 + 4, box.y + box.height / 2 + 30, { steps: 6 });
+  await page.mouse.up();
+  await page.waitForFunction(
+    ([selector, old]) => document.querySelector(selector)?.getAttribute('points') !== old,
+    ['.react-flow__node[data-id="lattice"] [data-curve="W1"] polyline', before],
+  );
+  const next = await nextPreview(source);
+  assert.ok(differ(preview, next), 'the preview changed with the curve');
+  preview = next;
+});
+
+test('a Curve3 node added after the lattice and linked to it', async () => {
+  await page.locator('.add-type').selectOption('Curve3');
+  await page.locator('.add-node').click();
+  await node('curve3').waitFor();
+  await page.waitForFunction(() => {
+    // The view moves to show the new box.
+    const box = document.querySelector('.react-flow__node[data-id="curve3"]').getBoundingClientRect();
+    const view = document.querySelector('.graph').getBoundingClientRect();
+    return (
+      box.left >= view.left && box.right <= view.right && box.top >= view.top && box.bottom <= view.bottom
+    );
+  });
+  await dragBetween(
+    node('lattice').locator('.react-flow__handle.source'),
+    param('curve3', 'In').locator('.react-flow__handle'),
+  );
+  await param('curve3', 'In').locator('.linked').waitFor();
+  assert.match(await param('curve3', 'In').innerText(), /lattice/);
+  assert.equal(await page.locator('.react-flow__edge').count(), 2);
+
+  const source = await previewSource();
+  await node('curve3').locator('.make-output').click();
+  await page.locator('.preview-bar b', { hasText: 'curve3' }).waitFor();
+  preview = await nextPreview(source);
+});
+
+test("the saved scene renders in vantrel to the preview's pixels", async () => {
+  await page.locator('.save-name').fill('edited.json');
+  await page.locator('button', { hasText: 'Save as' }).click();
+  await page.locator('.file-name', { hasText: 'edited.json' }).waitFor();
+  await page.waitForFunction(() => !document.querySelector('.file-name').textContent.includes('•'));
+
+  const saved = readScene('edited.json');
+  const lattice = saved.nodes.find((n) => n.id === 'lattice');
+  assert.equal(lattice.params.Subdivision, 8);
+  assert.notDeepEqual(lattice.curves.W1[1], [0.12, 0.9]);
+  assert.deepEqual(
+    saved.nodes.find((n) => n.id === 'curve3'),
+    {
+      id: 'curve3',
+      type: 'Curve3',
+      params: { In: { link: 'lattice' } },
+    },
+  );
+  assert.equal(saved.output, 'curve3');
+
+  const image = page.locator('.preview-image');
+  const size = `${await image.getAttribute('data-width')}x${await image.getAttribute('data-height')}`;
+  const rendered = await run(['render', 'edited.json', '-o', 'edited.png', '--size', size], { cwd: folder });
+  assert.equal(rendered.status, 0, rendered.stderr);
+  const theirs = decodePng(fs.readFileSync(path.join(folder, 'edited.png')));
+  const ours = decodePng(await previewBytes());
+  assert.deepEqual([ours.width, ours.height], [theirs.width, theirs.height]);
+  assert.ok(ours.data.equals(theirs.data), 'the same pixels');
+});
+
+test('the lattice mode as a choice, undone and redone', async () => {
+  const mode = param('lattice', MODE).locator('select');
+  const before = preview;
+  let source = await previewSource();
+  await mode.selectOption({ label: 'plane' });
+  const plane = await nextPreview(source);
+  assert.ok(differ(before, plane), 'the plane lattice over the sphere looks different');
+
+  source = await previewSource();
+  await page.locator('button', { hasText: 'Undo' }).click();
+  assert.equal(await mode.inputValue(), '3');
+  assert.ok(!differ(before, await nextPreview(source)), 'the image before the change');
+
+  source = await previewSource();
+  await page.keyboard.press('Control+Shift+Z');
+  assert.equal(await mode.inputValue(), '2');
+  assert.ok(!differ(plane, await nextPreview(source)), 'the plane image again');
+
+  await page.locator('.save-name').fill('plane.json');
+  await page.locator('button', { hasText: 'Save as' }).click();
+  await page.locator('.file-name', { hasText: 'plane.json' }).waitFor();
+  const saved = readScene('plane.json').nodes.find((n) => n.id === 'lattice');
+  assert.equal(saved.params[MODE], 2, 'stored under its exact name');
+
+  source = await previewSource();
+  await page.keyboard.press('Control+Z');
+  assert.equal(await mode.inputValue(), '3');
+  assert.match(await page.locator('.file-name').innerText(), /•/, 'no longer what the file holds');
+  await nextPreview(source);
+});
+
+test("a value outside its range is refused with the loader's message at the parameter", async () => {
+  const scene = readScene('edited.json');
+  scene.nodes[0].params.Subdivision = 3000000000;
+  const refusal = await loaderRefusal(scene);
+  assert.deepEqual([refusal.node, refusal.param], ['lattice', 'Subdivision']);
+
+  const field = param('lattice', 'Subdivision').locator('input');
+  await typeInto(field, '3000000000');
+  const note = param('lattice', 'Subdivision').locator('.error-note');
+  await note.waitFor();
+  assert.equal(await note.innerText(), refusal.message);
+  assert.equal(await field.inputValue(), '8', 'the value stays');
+  assert.match(refusal.message, /2147483647/);
+});
+
+test("a link that closes a cycle is refused with the loader's message where it was made", async () => {
+  const scene = readScene('edited.json');
+  scene.nodes.find((n) => n.id === 'lattice').params.Position = { link: 'curve3' };
+  const refusal = await loaderRefusal(scene);
+  assert.match(refusal.message, /cycle/);
+
+  await dragBetween(
+    node('curve3').locator('.react-flow__handle.source'),
+    param('lattice', 'Position').locator('.react-flow__handle'),
+  );
+  const note = param(refusal.node, refusal.param).locator('.error-note');
+  await note.waitFor();
+  assert.equal(await note.innerText(), refusal.message);
+  assert.match(await param('lattice', 'Position').innerText(), /@position/, 'the old link stays');
+  assert.equal(await page.locator('.react-flow__edge').count(), 2);
+});
+
+test('another scene opens from the folder as its graph', async () => {
+  const source = await previewSource();
+  await page.locator('.open-choice').selectOption('distorted-lattice.json');
+  await page.locator('button', { hasText: 'Open' }).click();
+  await node('paint').waitFor();
+  await page.locator('.file-name', { hasText: /^distorted-lattice\.json$/ }).waitFor();
+  for (const id of ['tilt', 'lattice', 'carry', 'paint']) await node(id).waitFor();
+  assert.equal(await page.locator('.react-flow__edge').count(), 5);
+  assert.equal(await page.locator('button', { hasText: 'Undo' }).isDisabled(), true, 'a history of its own');
+  preview = await nextPreview(source);
+});
+
+test('gradient stops added, recoloured, dragged and deleted', async () => {
+  const gradient = node('paint').locator('[data-gradient="X color"]');
+  const stops = gradient.locator('.stop');
+  assert.equal(await stops.count(), 2);
+  const bar = await gradient.locator('.bar-area').boundingBox();
+  let source = await previewSource();
+  await page.mouse.click(bar.x + bar.width / 2, bar.y + bar.height / 2);
+  await page.waitForFunction(
+    () =>
+      document.querySelectorAll('.react-flow__node[data-id="paint"] [data-gradient="X color"] .stop')
+        .length === 3,
+  );
+  await gradient.locator('input[type="color"]').fill('#ff0000');
+  const red = await nextPreview(source);
+  assert.ok(differ(preview, red), 'a red stop in the middle of X changes the picture');
+
+  const stop = await stops.nth(1).boundingBox();
+  await page.mouse.move(stop.x + stop.width / 2, stop.y + stop.height / 2);
+  await page.mouse.down();
+  await page.mouse.move(stop.x + stop.width / 2 + 40, stop.y + stop.height / 2, { steps: 6 });
+  await page.mouse.up();
+  await page.locator('button', { hasText: /^Save$/ }).click();
+  await page.waitForFunction(() => !document.querySelector('.file-name').textContent.includes('•'));
+  const saved = readScene('distorted-lattice.json').nodes.find((n) => n.id === 'paint').gradients['X color'];
+  assert.equal(saved.length, 3);
+  assert.deepEqual(saved[1][1], [1, 0, 0]);
+  assert.ok(saved[1][0] > 0.5, `dragged right of the middle of -2.5 .. 2.5: ${saved[1][0]}`);
+
+  source = await previewSource();
+  await stops.nth(1).dblclick();
+  await page.waitForFunction(
+    () =>
+      document.querySelectorAll('.react-flow__node[data-id="paint"] [data-gradient="X color"] .stop')
+        .length === 2,
+  );
+  assert.ok(!differ(preview, await nextPreview(source)), 'the two stops of the file again');
+});
+
+test('a node deleted and a wire unlinked by dragging its end away', async () => {
+  await node('carry').locator('.delete').click();
+  await node('carry').waitFor({ state: 'detached' });
+  assert.equal(await param('paint', 'In').locator('.linked').count(), 0, 'paint reads carry no more');
+  assert.equal(
+    await page.locator('.react-flow__edge').count(),
+    2,
+    'the wires to and from carry went with it',
+  );
+  await page.locator('button', { hasText: 'Undo' }).click();
+  await node('carry').waitFor();
+
+  const wire = page.locator('.react-flow__edge[data-id="carry->paint:In"]');
+  await wire.waitFor();
+  const end = await wire.locator('.react-flow__edgeupdater-target').boundingBox();
+  await page.mouse.move(end.x + end.width / 2, end.y + end.height / 2);
+  await page.mouse.down();
+  await page.mouse.move(end.x - 80, end.y + 120, { steps: 8 });
+  await page.mouse.up();
+  await wire.waitFor({ state: 'detached' });
+  assert.equal(await param('paint', 'In').locator('.linked').count(), 0);
+  assert.deepEqual(
+    await param('paint', 'In')
+      .locator('input.number')
+      .evaluateAll((fields) => fields.map((f) => f.value)),
+    ['0', '0', '0', '0'],
+    'the default of "In" again',
+  );
+});
+
+test('the value under the pointer is what vantrel eval gives for its position', async () => {
+  await page.locator('button', { hasText: 'Undo' }).click();
+  await param('paint', 'In').locator('.linked').waitFor();
+  await page.locator('button', { hasText: /^Save$/ }).click();
+  await page.waitForFunction(() => !document.querySelector('.file-name').textContent.includes('•'));
+  await nextPreview(null);
+  const image = page.locator('.preview-image');
+  const box = await image.boundingBox();
+  await page.mouse.move(box.x + box.width * 0.3, box.y + box.height * 0.4);
+  const text = page.locator('.value-text');
+  await text.waitFor();
+  const position = (await page.locator('.value-readout span').first().innerText()).replace(/[(),]/g, ' ');
+  const evaluated = await run(['eval', 'distorted-lattice.json', '--type', 'color'], {
+    cwd: folder,
+    input: `${position}\n`,
+  });
+  assert.equal(evaluated.status, 0, evaluated.stderr);
+  assert.equal(await text.innerText(), evaluated.stdout.trim());
+  await page.screenshot({ path: process.env.EDITOR_SCREENSHOT ?? path.join(folder, 'editor.png') });
+});

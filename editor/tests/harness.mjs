@@ -1,0 +1,82 @@
+// What the browser tests stand on: `vantrel serve` started as a user starts it, on a copy of an example
+// in a folder of its own, and Debian's chromium driven by playwright-core (never a downloaded browser).
+import { spawn } from 'node:child_process';
+import fs from 'node:fs';
+import os from 'node:os';
+import path from 'node:path';
+import readline from 'node:readline';
+import { PNG } from 'pngjs';
+import { chromium } from 'playwright-core';
+
+if (!process.env.VANTREL || !process.env.VANTREL_EXAMPLES) {
+  throw new Error('VANTREL (the executable) and VANTREL_EXAMPLES (the folder) must be set');
+}
+// Absolute, as vantrel runs in the scene's folder.
+export const vantrel = path.resolve(process.env.VANTREL);
+export const examples = path.resolve(process.env.VANTREL_EXAMPLES);
+
+export function scratchFolder(files) {
+  const folder = fs.mkdtempSync(path.join(os.tmpdir(), 'vantrel-editor-'));
+  for (const file of files) fs.copyFileSync(path.join(examples, file), path.join(folder, file));
+  return folder;
+}
+
+// Starts the server on a free port and answers its address, read from the line it prints first.
+export async function startServer(folder, scene) {
+  const server = spawn(vantrel, ['serve', scene, '--port', '0'], {
+    cwd: folder,
+    stdio: ['ignore', 'pipe', 'pipe'],
+  });
+  let stderr = '';
+  server.stderr.on('data', (chunk) => (stderr += chunk));
+  const lines = readline.createInterface({ input: server.stdout });
+  const first = await new Promise((resolve, reject) => {
+    lines.once('line', resolve);
+    server.once('exit', (code) => reject(new Error(`vantrel serve ended with ${code}: ${stderr}`)));
+    server.once('error', reject);
+  });
+  const match = /open (http:\/\/127\.0\.0\.1:\d+\/) in a browser/.exec(first);
+  if (!match) throw new Error(`vantrel serve printed "${first}"`);
+  return { url: match[1], stop: () => server.kill('SIGTERM'), stderr: () => stderr };
+}
+
+export async function startBrowser() {
+  const profile = fs.mkdtempSync(path.join(os.tmpdir(), 'vantrel-chromium-'));
+  const context = await chromium.launchPersistentContext(profile, {
+    executablePath: '/usr/bin/chromium',
+    headless: true,
+    viewport: { width: 1680, height: 960 },
+    args: [
+      '--headless',
+      '--no-sandbox',
+      '--disable-gpu',
+      '--disable-quic',
+      '--no-first-run',
+      '--disable-background-networking',
+      '--disable-component-update',
+      '--disable-sync',
+    ],
+  });
+  return {
+    context,
+    close: async () => {
+      await context.close();
+      fs.rmSync(profile, { recursive: true, force: true });
+    },
+  };
+}
+
+export const decodePng = (bytes) => PNG.sync.read(bytes);
+
+// Runs vantrel to its end, with `input` on its standard input; answers its status, output and error.
+export function run(args, { input = '', cwd } = {}) {
+  return new Promise((resolve) => {
+    const child = spawn(vantrel, args, { cwd, stdio: ['pipe', 'pipe', 'pipe'] });
+    child.stdin.end(input);
+    let stdout = '';
+    let stderr = '';
+    child.stdout.on('data', (chunk) => (stdout += chunk));
+    child.stderr.on('data', (chunk) => (stderr += chunk));
+    child.on('exit', (status) => resolve({ status, stdout, stderr }));
+  });
+}
