@@ -19,9 +19,12 @@ foreach(binary IN LISTS BINARY)
     if(NOT status EQUAL 0)
         message(FATAL_ERROR "${OBJDUMP} -d ${binary} failed: ${errors}")
     endif()
-    # A call or a tail jump to the function: "call 6130 <sqrt@plt>", "jmp <floor>", "call *...
-    # <__imp_sqrt>". Names in a longer one (_ZSt4sqrtf, libstdc++'s inline overload) do not match.
-    string(REGEX MATCHALL "(call|jmp)[^\n]*<(__imp_)?(sqrt|floor|ceil|trunc)f?(@plt)?>" found "${code}")
+    # A call or a tail jump to the function: on x86-64 "call 6130 <sqrt@plt>", "jmp <floor>", "call *...
+    # <__imp_sqrt>", on aarch64 "bl 6130 <sqrt@plt>", "b <floor@plt>" (the instructions are fsqrt and
+    # frintm). The mnemonic follows a blank, so an address ending in b does not pass for one. Names in a
+    # longer one (_ZSt4sqrtf, libstdc++'s inline overload) do not match.
+    string(REGEX MATCHALL "[ \t](call|jmp|bl?)[ \t][^\n]*<(__imp_)?(sqrt|floor|ceil|trunc)f?(@plt)?>"
+        found "${code}")
     list(LENGTH found count)
     if(count GREATER 0)
         math(EXPR calls "${calls} + ${count}")
