@@ -6,14 +6,14 @@
 #   PLATFORM  the name printed in the result ("aarch64", "windows")
 #   DIR       the folder of the other build's programs: vantrel (or vantrel.exe) with the module beside
 #             it, and lattice_tables (or lattice_tables.exe)
-#   RUNNER    the command that runs that platform's programs, e.g. qemu-aarch64 -L /usr/aarch64-linux-gnu,
-#             or wine64; none for a program this machine runs itself
+#   RUNNER    the command that runs that platform's programs, e.g. qemu-aarch64 or wine64; none for a
+#             program this machine runs itself
 #   --linux   the folder of the Linux build's programs; default build/release/bin
 #   --render  also render one picture on both and compare the PNG files byte for byte
 #
 # Examples, from the repository's root:
 #
-#   scripts/compare-eval.sh aarch64 build/aarch64/bin qemu-aarch64 -L /usr/aarch64-linux-gnu
+#   scripts/compare-eval.sh aarch64 build/aarch64/bin qemu-aarch64
 #   scripts/compare-eval.sh --render windows build/windows/bin wine64
 #
 # The samples are one fixed set of 10,000 and more positions, made afresh by the same integer arithmetic

@@ -1,0 +1,19 @@
+#!/usr/bin/env bash
+# Cross-compiles the host runtime, the module, vantrel and lattice_tables for 64-bit Arm Linux, optimised
+# as on x86-64 (the aarch64 preset), and checks them as they run there, under qemu-user: neither library
+# calls the C runtime for sqrt or floor (cmake/CheckMathCalls.cmake), and every example scene evaluates
+# to the same numbers as the x86-64 build, the lattice's tables and a rendered PNG included
+# (scripts/compare-eval.sh). Needs the release build (build/release/bin).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+build=build/aarch64
+cmake --preset aarch64 >/dev/null
+cmake --build --preset aarch64
+
+cmake -DOBJDUMP=aarch64-linux-gnu-objdump -DBINARY="$build/bin/VantrelFunctions.so;$build/bin/libquib.so" \
+    -P cmake/CheckMathCalls.cmake
+
+# No -L: the programs run on Debian's arm64 runtimes, which install where an arm64 system has them
+# (cmake/aarch64-linux-gnu.cmake).
+scripts/compare-eval.sh --render aarch64 "$build/bin" qemu-aarch64
