@@ -8,6 +8,8 @@
 #   4. fuzz     each fuzz target for a short fixed time (scripts/fuzz.sh)
 #   5. windows  the runtime, the module and vantrel cross-compiled with mingw-w64, their export and
 #               import tables, and vantrel.exe under Wine against the Linux vantrel (scripts/windows.sh)
+#   6. aarch64  the runtime, the module and vantrel cross-compiled for 64-bit Arm and run under qemu-user:
+#               every example's numbers against the release build's (scripts/aarch64.sh)
 #
 # This is what CI runs (.ci/run); the README says how long it takes. Each stage prints its own time.
 #
@@ -64,5 +66,9 @@ done_stage fuzz
 stage windows "the runtime, the module and vantrel for Windows: exports, imports, the same numbers under Wine"
 scripts/windows.sh
 done_stage windows
+
+stage aarch64 "the runtime, the module and vantrel for aarch64 under qemu-user, against x86-64"
+scripts/aarch64.sh
+done_stage aarch64
 
 printf '\n==== every check passed\n'
