@@ -2,9 +2,11 @@
 # run on this machine under qemu-user (scripts/aarch64.sh).
 #
 # They are linked against the cross compiler's C and C++ runtimes (/usr/aarch64-linux-gnu) and against
-# zlib, which vantrel's PNG writer needs, from Debian's arm64 package installed beside the machine's own
-# (multiarch: zlib1g-dev:arm64, in /usr/lib/aarch64-linux-gnu). The build machine's own libraries are in
-# /usr/lib/x86_64-linux-gnu, which no search for this architecture reads.
+# the libraries vantrel needs beyond them (zlib, cpp-httplib with OpenSSL and Brotli) from Debian's arm64
+# packages installed beside the machine's own (multiarch: zlib1g-dev:arm64, libcpp-httplib-dev:arm64, in
+# /usr/lib/aarch64-linux-gnu, their architecture's headers in /usr/include/aarch64-linux-gnu, which the
+# cross compiler reads). The build machine's own libraries are in /usr/lib/x86_64-linux-gnu, which no
+# search for this architecture reads, and pkg-config is pointed at the arm64 packages' files.
 #
 # They run on the arm64 packages alone (libc6:arm64, libstdc++6:arm64, zlib1g:arm64), as on an arm64
 # Debian system: qemu-aarch64 without -L finds their loader at /lib/ld-linux-aarch64.so.1. The cross
@@ -20,3 +22,4 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+set(ENV{PKG_CONFIG_LIBDIR} /usr/lib/aarch64-linux-gnu/pkgconfig:/usr/share/pkgconfig)

@@ -3,9 +3,13 @@
 # as on x86-64 (the aarch64 preset), and checks them as they run there, under qemu-user: neither library
 # calls the C runtime for sqrt or floor (cmake/CheckMathCalls.cmake), and every example scene evaluates
 # to the same numbers as the x86-64 build, the lattice's tables and a rendered PNG included
-# (scripts/compare-eval.sh). Needs the release build (build/release/bin).
+# (scripts/compare-eval.sh), which needs the release build's vantrel and lattice_tables: built here when
+# they are not.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+
+cmake --preset release >/dev/null
+cmake --build --preset release --target vantrel lattice_tables >/dev/null
 
 build=build/aarch64
 cmake --preset aarch64 >/dev/null
