@@ -22,8 +22,8 @@
 # (zeros of both signs, infinities, not-a-number). Every scene of examples/ is evaluated at all of them
 # with `vantrel eval` in the types double, vec3, color and int, on Linux and on PLATFORM, and each pair
 # of outputs is compared line by line, exactly, but for Windows' CR LF line ends. Then the tables the
-# hexagonal lattice computes with sin and cos when it is first used (lattice_tables prints every entry's
-# bits) are compared the same way.
+# hexagonal lattice computes when it is first used (lattice_tables prints every entry's bits) are
+# compared the same way.
 #
 # Prints "PLATFORM: N samples compared (S scenes x T types x K positions), D differ", and for a
 # difference the first few differing lines with their scene, type and position. The status is 0 only when

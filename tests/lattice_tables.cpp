@@ -1,7 +1,8 @@
 // Prints every entry of the hexagonal lattice's tables as the bits of its double, one a line, so that
-// the tables built for two platforms can be compared exactly (scripts/compare-eval.sh). The face frames
-// come from the icosahedron's vertices through the C runtime's sin and cos, which are not promised exactly
-// rounded and need not agree between platforms; a difference here would move lattice triangle edges.
+// the tables built for two platforms can be compared exactly (scripts/compare-eval.sh). The tables are
+// computed at first use, from the icosahedron's vertices, with divisions, square roots and the ring
+// azimuths' cosines and sines, which are written out because the C runtimes' cos and sin differ between
+// platforms; a difference here would move lattice triangle edges.
 //
 // The bits are printed by hand, not by printf, whose Windows runtime formats numbers its own way.
 
