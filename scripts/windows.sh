@@ -71,8 +71,12 @@ done
 
 cmake -DOBJDUMP=$objdump -DBINARY="$dll;$bin/quib.dll" -P cmake/CheckMathCalls.cmake
 
-# Under Wine. The prefix is made once, first: that takes some seconds.
+# Under Wine. The prefix is made once, first: that takes some seconds. One Wine server serves the whole
+# stage, kept running until the end: one that ended when idle could race a program starting meanwhile.
 wine=windows/wine.sh
+export WINEPREFIX=$PWD/$build/wine
+/usr/lib/wine/wineserver64 -p
+trap '/usr/lib/wine/wineserver64 -k 2>/dev/null || true' EXIT
 start=$SECONDS
 "$wine" wineboot --init >"$build/wineboot.log" 2>&1 || fail "Wine could not make its prefix: $(cat "$build/wineboot.log")"
 echo "windows: Wine prefix ready in $((SECONDS - start)) s"
