@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# The Windows stage: cross-compiles the host runtime, the module and vantrel for Windows with mingw-w64,
-# optimised as on Linux (the windows preset), and checks them as Windows will see them:
+# The Windows stage: cross-compiles the host runtime, the module, vantrel and the tests for Windows with
+# mingw-w64, optimised as on Linux (the windows preset), and checks them as Windows will see them:
 #
 #   - VantrelFunctions.dll has the module's own DllMain and exports exactly NumPlugs, Plugin and
 #     Version;
@@ -75,6 +75,7 @@ cmake -DOBJDUMP=$objdump -DBINARY="$dll;$bin/quib.dll" -P cmake/CheckMathCalls.c
 # stage, kept running until the end: one that ended when idle could race a program starting meanwhile.
 wine=windows/wine.sh
 export WINEPREFIX=$PWD/$build/wine
+mkdir -p "$WINEPREFIX"
 /usr/lib/wine/wineserver64 -p
 trap '/usr/lib/wine/wineserver64 -k 2>/dev/null || true' EXIT
 start=$SECONDS
