@@ -233,20 +233,13 @@ void Deflate(z_stream& stream, std::span<const std::uint8_t> input, int flush,
     if (!fine) throw std::runtime_error("zlib could not compress a band of rows");
 }
 
-/// A raw deflate stream at the default level, ended when it goes.
-class Deflater {
-public:
-    Deflater() {
-        if (deflateInit2(&stream, Z_DEFAULT_COMPRESSION, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY) !=
-            Z_OK)
-            throw std::bad_alloc();
-    }
-    ~Deflater() { deflateEnd(&stream); }
-    Deflater(const Deflater&) = delete;
-    Deflater& operator=(const Deflater&) = delete;
-
-    z_stream stream{};
-};
+/// Gives `stream` the last 32 KiB of `before` (all of it when shorter) as the bytes before its own.
+void SetDictionary(z_stream& stream, const std::vector<std::uint8_t>& before) {
+    const std::size_t reach = std::min(before.size(), windowBytes);
+    if (deflateSetDictionary(&stream, before.data() + before.size() - reach, static_cast<uInt>(reach)) !=
+        Z_OK)
+        throw std::runtime_error("zlib could not take the rows above a band");
+}
 
 }  // namespace
 
@@ -256,41 +249,41 @@ PngEncoder::PngEncoder(int width, int height, int channels, int depth, int slots
       depth(depth),
       out(std::move(out)),
       encoded(static_cast<std::size_t>(std::min(slots, Bands()))),
-      checksum(adler32_z(0, nullptr, 0)) {
-    if (deflateInit2(&run, Z_DEFAULT_COMPRESSION, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY) != Z_OK)
+      checksum(adler32_z(0, nullptr, 0)) {}
+
+PngEncoder::~PngEncoder() = default;
+
+/// Raw deflate at the default level: the zlib stream's header and checksum go around all the bands.
+PngEncoder::Encoded::Encoded() {
+    if (deflateInit2(&stream, Z_DEFAULT_COMPRESSION, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY) != Z_OK)
         throw std::bad_alloc();
 }
 
-PngEncoder::~PngEncoder() {
-    deflateEnd(&run);
+PngEncoder::Encoded::~Encoded() {
+    deflateEnd(&stream);
 }
 
 void PngEncoder::Encode(int band) {
     // Each row is filtered against the row above as in one stream over the whole image, and the rows
-    // above that deflate's window reaches are filtered again to give the dictionary. Raw deflate: the
-    // stream's header and checksum go around all the bands.
+    // above that deflate's window reaches are filtered again to give the dictionary.
     Encoded& piece = encoded[SlotOf(band)];
     const int first = FirstRow(band);
     const std::size_t rowBytes = RowBytes();
     FilterRows(Row(first), first > 0 ? Row(first - 1) : nullptr, EndRow(band) - first, rowBytes, PixelBytes(),
                piece.filtered);
     piece.checksum = adler32_z(adler32_z(0, nullptr, 0), piece.filtered.data(), piece.filtered.size());
-    Deflater deflater;
+    deflateReset(&piece.stream);
     if (first > 0) {
-        // The band above is whole and at least 8 times the window, so the rows the window reaches and
+        // The band above is whole and at least twice the window, so the rows the window reaches and
         // the row above them are in it.
         const int windowRows = static_cast<int>((windowBytes + rowBytes) / (rowBytes + 1));
         const int start = first - windowRows;
-        std::vector<std::uint8_t> above;
         FilterRows(Row(start), start > 0 ? Row(start - 1) : nullptr, windowRows, rowBytes, PixelBytes(),
-                   above);
-        const std::size_t reach = std::min(above.size(), windowBytes);
-        if (deflateSetDictionary(&deflater.stream, above.data() + above.size() - reach,
-                                 static_cast<uInt>(reach)) != Z_OK)
-            throw std::runtime_error("zlib could not take the rows above a band");
+                   piece.above);
+        SetDictionary(piece.stream, piece.above);
     }
     piece.deflated.clear();
-    Deflate(deflater.stream, piece.filtered, band + 1 == Bands() ? Z_FINISH : Z_SYNC_FLUSH, piece.deflated);
+    Deflate(piece.stream, piece.filtered, band + 1 == Bands() ? Z_FINISH : Z_SYNC_FLUSH, piece.deflated);
 }
 
 void PngEncoder::Put(int band) {
@@ -324,27 +317,21 @@ void PngEncoder::DeflateRun(int band) {
     if (!running) {
         // The run continues the stream after the band above, so it starts with that band's last
         // filtered rows as its dictionary.
-        deflateReset(&run);
-        if (band > 0) {
-            const std::vector<std::uint8_t>& above = encoded[SlotOf(band - 1)].filtered;
-            const std::size_t reach = std::min(above.size(), windowBytes);
-            if (deflateSetDictionary(&run, above.data() + above.size() - reach, static_cast<uInt>(reach)) !=
-                Z_OK)
-                throw std::runtime_error("zlib could not take the rows above a band");
-        }
+        deflateReset(&run.stream);
+        if (band > 0) SetDictionary(run.stream, encoded[SlotOf(band - 1)].filtered);
         running = true;
     }
-    Deflate(run, encoded[SlotOf(band)].filtered, last ? Z_FINISH : Z_NO_FLUSH, runBytes);
+    Deflate(run.stream, encoded[SlotOf(band)].filtered, last ? Z_FINISH : Z_NO_FLUSH, runBytes);
     if (last) {
         EndRun(true);
-    } else if (runBytes.size() >= bandBytes) {
+    } else if (runBytes.size() >= 4 * bandBytes) {
         PutImageData(runBytes, false);
         runBytes.clear();
     }
 }
 
 void PngEncoder::EndRun(bool last) {
-    if (!last) Deflate(run, {}, Z_SYNC_FLUSH, runBytes);  // a byte boundary for the band that follows
+    if (!last) Deflate(run.stream, {}, Z_SYNC_FLUSH, runBytes);  // a byte boundary for the band that follows
     PutImageData(runBytes, last);
     runBytes.clear();
     running = false;
@@ -471,11 +458,10 @@ struct ExrEncoder::Stream : Imf::OStream {
 };
 
 ExrEncoder::ExrEncoder(int width, int height, int channels, int slots, const std::filesystem::path& path)
-    : StoredBands(
-          width, height, channels,
-          // Whole blocks a band: each band's blocks are compressed at once.
-          RowsFor(PngEncoder::bandBytes, width, channels, 4, exrBlockRows) / exrBlockRows * exrBlockRows,
-          slots, ImageFormat::Exr, 32),
+    : StoredBands(width, height, channels,
+                  // Whole blocks a band: each band's blocks are compressed at once.
+                  RowsFor(bandBytes, width, channels, 4, exrBlockRows) / exrBlockRows * exrBlockRows, slots,
+                  ImageFormat::Exr, 32),
       stream(std::make_unique<Stream>(path)) {
     Imf::Header header(width, height);
     header.compression() = Imf::ZIP_COMPRESSION;

@@ -86,8 +86,10 @@ private:
 class PngEncoder : public StoredBands {
 public:
     /// About how many stored bytes a band holds (at least 8 rows, so that the rows a band's window
-    /// reaches lie in the band above).
-    static constexpr std::size_t bandBytes = 256 * 1024;
+    /// reaches lie in the band above). Small bands make the render's end short, where the last band is
+    /// deflated on one thread while the others have nothing left to do; each costs its restart and a
+    /// second filtering of the 32 KiB above it, which are small beside 64 KiB.
+    static constexpr std::size_t bandBytes = 64 * 1024;
 
     /// `channels` is 1 (grey), 3 (RGB) or 4 (RGBA); `depth` the bits a channel takes (8 or 16); `slots`
     /// the bands held at once (`BandsInFlight`). The bytes go to `out` as bands are handed on.
@@ -112,6 +114,13 @@ private:
     ByteSink out;
     /// What a band holds between its encoding and its handing on.
     struct Encoded {
+        Encoded();
+        ~Encoded();
+        Encoded(const Encoded&) = delete;
+        Encoded& operator=(const Encoded&) = delete;
+
+        z_stream stream{};                   ///< kept from band to band: it holds 256 KiB of its own
+        std::vector<std::uint8_t> above;     ///< the rows above as the stream holds them, its dictionary
         std::vector<std::uint8_t> filtered;  ///< its rows as the stream holds them
         std::vector<std::uint8_t> deflated;  ///< those deflated, continuing the bands above
         unsigned long checksum = 0;          ///< the Adler-32 of `filtered`
@@ -119,7 +128,7 @@ private:
     std::vector<Encoded> encoded;
     uLong checksum;        ///< of every band handed on
     bool started = false;  ///< the zlib stream's header is written
-    z_stream run{};        ///< the stream of small bands, while `running`
+    Encoded run;           ///< its stream: the stream of small bands, while `running`
     bool running = false;
     std::vector<std::uint8_t> runBytes;
 };
@@ -154,6 +163,10 @@ private:
 /// ZIP on OpenEXR's own thread pool, whose size is the global thread count OpenEXR is given.
 class ExrEncoder : public StoredBands {
 public:
+    /// About how many stored bytes a band holds, in whole blocks: enough blocks that OpenEXR's threads
+    /// compress several at once.
+    static constexpr std::size_t bandBytes = 256 * 1024;
+
     /// `channels` is 1 (Y), 3 (RGB) or 4 (RGBA); `slots` the bands held at once (`BandsInFlight`).
     ExrEncoder(int width, int height, int channels, int slots, const std::filesystem::path& path);
     ~ExrEncoder() override;
