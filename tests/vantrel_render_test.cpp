@@ -163,6 +163,43 @@ TEST_F(Render, PngPixelsHoldWhatEvalGivesAtTheirCentres) {
     }
 }
 
+// Tall images go to the file a band at a time: six bands of PNG rows (some flat enough to be deflated
+// again as one stream with their neighbours), six of OpenEXR blocks with the last block short; each
+// pixel holds what eval gives at its centre, whatever thread rendered it.
+TEST_F(Render, StreamedFilesHoldWhatEvalGivesInEveryBand) {
+    Write("cells.json", cellsScene);
+    Write("globe.json", globeScene);
+    const int width = 40;
+    const int height = 3001;
+    for (const char* scene : {"cells.json", "globe.json"}) {
+        SCOPED_TRACE(scene);
+        const auto values = EvalAtCentres(scene, width, height, "color");
+        for (const char* name : {"tall.png", "tall.exr"}) {
+            SCOPED_TRACE(name);
+            const RunResult run = RenderTo(scene, name, {"--size", "40x3001", "--threads", "3"});
+            ASSERT_EQ(run.status, 0) << run.err;
+            const bool png = std::string(name) == "tall.png";
+            const Decoded image = png ? ReadPng(work / name) : ReadExr(work / name);
+            ASSERT_EQ(image.width, width);
+            ASSERT_EQ(image.height, height);
+            ASSERT_EQ(image.channels, 3);
+            int wrong = 0;
+            for (int y = 0; y < height; ++y) {
+                for (int x = 0; x < width; ++x) {
+                    for (int c = 0; c < 3; ++c) {
+                        const double value = values[static_cast<std::size_t>(y) * width + x][c];
+                        const double expected = png ? Level(value, 8) : static_cast<float>(value);
+                        if (image.At(x, y, c) != expected && ++wrong <= 5)
+                            ADD_FAILURE() << x << "," << y << "," << c << ": " << image.At(x, y, c) << " for "
+                                          << expected;
+                    }
+                }
+            }
+            EXPECT_EQ(wrong, 0);
+        }
+    }
+}
+
 TEST_F(Render, ExrHoldsUnclampedFloats) {
     Write("ramp.json", rampScene);
     Write("globe.json", globeScene);
