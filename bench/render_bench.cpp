@@ -10,11 +10,13 @@
 
 #include <fcntl.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <stdexcept>
@@ -89,8 +91,9 @@ BENCHMARK(RenderScene)
     ->UseRealTime()
     ->Unit(benchmark::kMillisecond);
 
-/// Runs `argv` with standard output and error discarded; throws unless it exits with status 0.
-void Run(const std::vector<std::string>& argv) {
+/// Runs `argv` with standard output and error discarded; throws unless it exits with status 0. Returns
+/// the most memory it held resident at once, in KiB.
+long Run(const std::vector<std::string>& argv) {
     std::vector<char*> args;
     for (const std::string& arg : argv)
         args.push_back(const_cast<char*>(arg.c_str()));
@@ -103,34 +106,53 @@ void Run(const std::vector<std::string>& argv) {
     const int error = posix_spawn(&child, args[0], &actions, nullptr, args.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
     int status = 0;
-    if (error != 0 || waitpid(child, &status, 0) != child || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
+    rusage usage{};
+    if (error != 0 || wait4(child, &status, 0, &usage) != child || !WIFEXITED(status) ||
+        WEXITSTATUS(status) != 0)
         throw std::runtime_error("failed: " + argv[0] + " " + argv[1]);
+    return usage.ru_maxrss;
 }
 
+/// A folder of its own holding the scene `text`, for runs of `vantrel render`; removed when it goes.
+struct RenderFolder {
+    RenderFolder(const std::string& name, const char* text)
+        : path(std::filesystem::temp_directory_path() /
+               ("vantrel-bench-" + name + "-" + std::to_string(::getpid()))) {
+        std::filesystem::create_directories(path);
+        std::ofstream(path / "scene.json") << text;
+    }
+    ~RenderFolder() { std::filesystem::remove_all(path); }
+
+    /// The command line that renders the scene to `output` in the folder at `size` ("WxH").
+    std::vector<std::string> Command(const std::string& output, const std::string& size,
+                                     const std::vector<std::string>& more = {}) const {
+        std::vector<std::string> command = {VANTREL_PATH,
+                                            "render",
+                                            (path / "scene.json").string(),
+                                            "-o",
+                                            (path / output).string(),
+                                            "--size",
+                                            size,
+                                            "--module",
+                                            VANTREL_MODULE_PATH};
+        command.insert(command.end(), more.begin(), more.end());
+        return command;
+    }
+
+    std::filesystem::path path;
+};
+
 void RenderVantrel(benchmark::State& state) {
-    const std::filesystem::path folder =
-        std::filesystem::temp_directory_path() / ("vantrel-bench-" + std::to_string(::getpid()));
-    std::filesystem::create_directories(folder);
-    const std::string scene = (folder / "sphere.json").string();
-    std::ofstream(scene) << sceneText;
-    const std::vector<std::string> command = {VANTREL_PATH,
-                                              "render",
-                                              scene,
-                                              "-o",
-                                              (folder / "sphere.png").string(),
-                                              "--size",
-                                              std::to_string(width) + "x" + std::to_string(height),
-                                              "--threads",
-                                              std::to_string(state.range(0)),
-                                              "--module",
-                                              VANTREL_MODULE_PATH};
+    const RenderFolder folder("render", sceneText);
+    const std::vector<std::string> command =
+        folder.Command("sphere.png", std::to_string(width) + "x" + std::to_string(height),
+                       {"--threads", std::to_string(state.range(0))});
     try {
         for (auto _ : state)
             Run(command);
     } catch (const std::exception& error) {
         state.SkipWithError(error.what());
     }
-    std::filesystem::remove_all(folder);
     state.SetItemsProcessed(state.iterations() * width * height);
 }
 BENCHMARK(RenderVantrel)
@@ -140,6 +162,66 @@ BENCHMARK(RenderVantrel)
     ->Arg(2)
     ->UseRealTime()
     ->Unit(benchmark::kMillisecond);
+
+/// A cheap scene, so that the run is the writer's: Vector to color of the plane position, a colour ramp.
+const char* const rampText = R"json({
+  "format": "vantrel-scene/1",
+  "nodes": [
+    { "id": "paint", "type": "Vector to color",
+      "params": { "In": { "link": "@position" }, "Weights": [2, 1, 0, 0] },
+      "gradients": { "X color": [[0, [0.55, 0.1, 0.4]], [0.5, [1, 0.85, 0.3]], [1, [0.15, 0.35, 0.8]]],
+                     "Y color": [[0, [0, 0, 0]], [1, [1, 1, 1]]] } }
+  ],
+  "output": "paint",
+  "domain": { "kind": "plane", "min": [0, 0], "max": [1, 1] }
+})json";
+
+/// The peak resident memory of `vantrel render` against the image's size, in the label ("peak 44.1
+/// MiB"): it follows the width, not the height, as rows go to the file as they are done. Run once each
+/// (the figure does not vary), to PNG and to OpenEXR.
+void RenderMemory(benchmark::State& state) {
+    const RenderFolder folder("memory", rampText);
+    const long imageWidth = state.range(0);
+    const long imageHeight = state.range(1);
+    const std::vector<std::string> command =
+        folder.Command(state.range(2) ? "ramp.exr" : "ramp.png",
+                       std::to_string(imageWidth) + "x" + std::to_string(imageHeight));
+    long peakKiB = 0;
+    try {
+        for (auto _ : state)
+            peakKiB = Run(command);
+    } catch (const std::exception& error) {
+        state.SkipWithError(error.what());
+    }
+    state.SetItemsProcessed(state.iterations() * imageWidth * imageHeight);
+    char label[40];
+    std::snprintf(label, sizeof label, "peak %.1f MiB", peakKiB / 1024.0);
+    state.SetLabel(label);
+}
+BENCHMARK(RenderMemory)
+    ->Name("Render/memory")
+    ->ArgNames({"width", "height", "exr"})
+    ->ArgsProduct({{4096}, {1024, 8192}, {0, 1}})
+    ->ArgsProduct({{65536}, {256, 2048}, {0, 1}})
+    ->Repetitions(1)
+    ->Iterations(1)
+    ->UseRealTime()
+    ->Unit(benchmark::kSecond);
+
+/// The largest case, 65536 x 32768 (2^31 samples, minutes), only when VANTREL_BENCH_LARGEST is set:
+/// `VANTREL_BENCH_LARGEST=1 scripts/bench.sh 2 --benchmark_filter=Render/memory`.
+const bool largestRegistered = [] {
+    if (std::getenv("VANTREL_BENCH_LARGEST") != nullptr) {
+        benchmark::RegisterBenchmark("Render/memory", RenderMemory)
+            ->ArgNames({"width", "height", "exr"})
+            ->Args({65536, 32768, 0})
+            ->Repetitions(1)
+            ->Iterations(1)
+            ->UseRealTime()
+            ->Unit(benchmark::kSecond);
+    }
+    return true;
+}();
 
 }  // namespace
 }  // namespace vantrel::bench

@@ -31,6 +31,16 @@ done
 
 awk -F, '
     # The CSV columns: name, iterations, real_time, cpu_time, time_unit, bytes_per_second, items_per_second.
+    # Render/memory runs once: its rows are the runs themselves, its figure the label.
+    $1 ~ /^"?Render\/memory/ && $1 !~ /_(mean|median|stddev|cv)"?$/ {
+        name = $1
+        gsub(/"/, "", name)
+        sub(/\/(iterations|real_time).*$/, "", name)
+        memory[++memories] = name
+        peak[name] = $8
+        gsub(/"/, "", peak[name])
+        next
+    }
     $1 ~ /_median"?$/ {
         name = $1
         gsub(/"/, "", name)
@@ -52,6 +62,13 @@ awk -F, '
         for (i = 1; i <= count; ++i) {
             name = order[i]
             printf "| %s | %s | %.3g |\n", name, name ~ /^Render/ ? "" : sprintf("%.2f", ns[name]), rate[name]
+        }
+        if (memories > 0) {
+            print ""
+            print "| render (width/height/exr) | peak resident memory |"
+            print "| --- | ---: |"
+            for (i = 1; i <= memories; ++i)
+                printf "| %s | %s |\n", memory[i], peak[memory[i]]
         }
         print ""
         print "| target | ratio | limit | met |"
