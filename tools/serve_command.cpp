@@ -15,7 +15,9 @@
 #include <new>
 #include <ostream>
 #include <set>
+#include <span>
 #include <sstream>
+#include <thread>
 
 #include <httplib.h>
 
@@ -24,13 +26,20 @@
 #include "quib/scene.h"
 #include "tools/commands.h"
 #include "tools/image_file.h"
+#include "tools/render_core.h"
+#include "tools/render_gate.h"
 #include "tools/serve_request.h"
 #include "tools/value_text.h"
 
 namespace vantrel {
 namespace {
 
-/// Threads that answer requests, with room for the connections a browser keeps open.
+/// Renders that may run at once, each on every core, and that may wait in line for them; beyond those
+/// a render is refused at once (503), so that a flood of them cannot hold every thread. Threads that
+/// answer requests: room for the renders and beside them for the quick requests (checks, values,
+/// curves) and the connections a browser keeps open.
+constexpr std::size_t rendersRunning = 2;
+constexpr std::size_t rendersWaiting = 14;
 constexpr std::size_t requestThreads = 32;
 /// How many samples a curve or gradient plot may ask for.
 constexpr int maxPlotSamples = 1024;
@@ -147,10 +156,20 @@ private:
         return *node;
     }
 
+    /// The scene's domain, or the part of it "region" picks.
+    static quib::SampleDomain DomainOf(const quib::Scene& scene, const RequestBody& body) {
+        try {
+            return DomainFor(scene.Domain(), body.Region(), "request: \"region\"");
+        } catch (const InputError& error) {
+            throw HttpError(status::badRequest, error.what());
+        }
+    }
+
     void Open(const RequestBody& body, httplib::Response& response);
     void Save(const RequestBody& body, httplib::Response& response);
     void Files(httplib::Response& response) const;
     void Value(const RequestBody& body, httplib::Response& response) const;
+    void Preview(const RequestBody& body, httplib::Response& response);
     void Curve(const RequestBody& body, httplib::Response& response) const;
     void Gradient(const RequestBody& body, httplib::Response& response) const;
 
@@ -165,6 +184,8 @@ private:
     /// those it created. Any other file already there is the user's, and left alone.
     std::mutex filesMutex;
     std::set<std::string> sessionFiles;
+
+    RenderGate renders{rendersRunning, rendersWaiting};
 };
 
 void Editor::Files(httplib::Response& response) const {
@@ -238,12 +259,7 @@ void Editor::Value(const RequestBody& body, httplib::Response& response) const {
     const int height = body.Int("height", 1, maxServedSide);
     const int x = body.Int("x", 0, width - 1);
     const int y = body.Int("y", 0, height - 1);
-    quib::SampleDomain domain;
-    try {
-        domain = DomainFor(scene.Domain(), body.Region(), "request: \"region\"");
-    } catch (const InputError& error) {
-        throw HttpError(status::badRequest, error.what());
-    }
+    const quib::SampleDomain domain = DomainOf(scene, body);
     FunContext context;
     context.position = domain.Position((x + 0.5) / width, (y + 0.5) / height);
     const std::string text = VisitOutputType(type, [&]<class T>(std::type_identity<T>) {
@@ -253,6 +269,49 @@ void Editor::Value(const RequestBody& body, httplib::Response& response) const {
     });
     const Vec3d& p = context.position;
     Reply(response, {{"position", {p.x, p.y, p.z}}, {"text", text}});
+}
+
+void Editor::Preview(const RequestBody& body, httplib::Response& response) {
+    const quib::Scene scene = Load(body);
+    Function& node = NodeOf(scene, body, true);
+    const OutputType type = body.Type();
+    if (type == OutputType::String)
+        throw HttpError(status::badRequest,
+                        "request: \"type\": an image needs a numeric output type, not string");
+    const int width = body.Int("width", 1, maxServedSide);
+    const int height = body.Int("height", 1, maxServedSide);
+    if (static_cast<long>(width) * height > maxServedPixels) {
+        throw HttpError(status::badRequest, "request: expected an image of at most " +
+                                                std::to_string(maxServedPixels) + " pixels, not " +
+                                                std::to_string(width) + "x" + std::to_string(height));
+    }
+    const quib::SampleDomain domain = DomainOf(scene, body);
+    // A newer render for the same tab and job (the preview, a node's thumbnail) cancels this one.
+    const std::string key = *body.String("client", false) + "\n" + *body.String("job", false);
+    const RenderGate::Ticket ticket(renders, key);
+    const auto cancelled = [] {
+        return HttpError(status::conflict, "cancelled: a newer render of the same job came");
+    };
+    if (ticket.Result() == RenderGate::Admission::Full) {
+        throw HttpError(status::unavailable, "busy: " + std::to_string(rendersRunning) + " renders run and " +
+                                                 std::to_string(rendersWaiting) + " wait; try again");
+    }
+    if (ticket.Result() == RenderGate::Admission::Cancelled) throw cancelled();
+    const int threads = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+    std::string png;
+    PngEncoder encoder(width, height, ChannelsFor(type), 8, BandsInFlight(threads),
+                       [&](std::span<const std::uint8_t> piece) { png.append(piece.begin(), piece.end()); });
+    const RenderRequest request{.node = node,
+                                .domain = domain,
+                                .width = width,
+                                .height = height,
+                                .type = type,
+                                .threads = threads,
+                                .samples = 1,
+                                .cancel = &ticket.Cancelled(),
+                                .progress = {}};
+    if (!Render(request, encoder)) throw cancelled();
+    response.set_content(std::move(png), "image/png");
 }
 
 /// `samples` evenly spaced reals from `low` to `high`, both included. The steps are taken in halves of
@@ -395,6 +454,9 @@ void Editor::Serve(httplib::Server& server) {
     server.Post("/api/check", PostApi([this](const RequestBody& body, httplib::Response& response) {
                     Load(body);
                     Reply(response, {{"ok", true}});
+                }));
+    server.Post("/api/render", PostApi([this](const RequestBody& body, httplib::Response& response) {
+                    Preview(body, response);
                 }));
     server.Post("/api/value", PostApi([this](const RequestBody& body, httplib::Response& response) {
                     Value(body, response);
