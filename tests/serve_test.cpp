@@ -9,12 +9,14 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <map>
+#include <mutex>
 #include <optional>
 #include <sstream>
 #include <string>
@@ -23,6 +25,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "tests/png_image.h"
 #include "tests/vantrel_run.h"
 
 namespace vantrel::test {
@@ -336,6 +339,13 @@ TEST_F(Serve, GradientColoursAreWhatTheNodeLooksUp) {
     }
 }
 
+/// Leapfrog of Radius 0, which never stops before its iterations: tens of milliseconds a sample, and
+/// minutes for an image of a sample a row.
+const char* const slowScene = R"~({"format": "vantrel-scene/1", "output": "f",
+    "nodes": [{"id": "f", "type": "Leapfrog fractal",
+               "params": {"A": {"link": "@position"}, "Radius": 0, "Iterations": 20000000}}],
+    "domain": {"kind": "sphere"}})~";
+
 /// A request that is refused, and how.
 struct Refusal {
     const char* name;
@@ -362,6 +372,14 @@ json RequestWith(const std::string& path, const json& fields) {
                         {"x", 0},
                         {"y", 0}});
     if (path == "/api/curve") request.update({{"node", "c"}, {"curve", "Curve"}, {"samples", 4}});
+    if (path == "/api/render")
+        request.update({{"node", nullptr},
+                        {"type", "color"},
+                        {"width", 8},
+                        {"height", 4},
+                        {"region", nullptr},
+                        {"client", "tab"},
+                        {"job", "preview"}});
     if (path == "/api/gradient") request.update({{"node", "c"}, {"gradient", "X color"}, {"samples", 4}});
     for (const auto& [key, value] : fields.items()) {
         if (value == "(absent)") {
@@ -443,6 +461,32 @@ const Refusal refusals[] = {
      {},
      400,
      R"("gradient": expected a gradient of the node, not "X color")"},
+    {"render-string",
+     "/api/render",
+     {{"type", "string"}},
+     400,
+     R"("type": an image needs a numeric output type, not string)"},
+    {"render-area",
+     "/api/render",
+     {{"width", 4096}, {"height", 4096}},
+     400,
+     "expected an image of at most 8388608 pixels, not 4096x4096"},
+    {"render-height",
+     "/api/render",
+     {{"height", 0}},
+     400,
+     R"("height": expected a whole number from 1 to 4096)"},
+    {"render-no-client",
+     "/api/render",
+     {{"client", "(absent)"}},
+     400,
+     R"("client": expected a string, which is missing)"},
+    {"render-job-number", "/api/render", {{"job", 1}}, 400, R"("job": expected a string, not 1)"},
+    {"render-sphere-region",
+     "/api/render",
+     {{"scene", json::parse(slowScene)}, {"region", {-200, 0, 0, 10}}},
+     400,
+     "the scene's domain is the sphere"},
     {"open-parent",
      "/api/open",
      {{"file", "../curves.json"}},
@@ -684,6 +728,117 @@ TEST_F(Serve, SurvivesAThousandRequestsAtOnce) {
         client.join();
     EXPECT_EQ(answered, requests);
     EXPECT_EQ(Get("/api/files").first, 200);
+}
+
+/// A render request of `scene` for the page's tab `client`.
+json RenderRequest(const json& scene, int width, int height, const std::string& client = "tab",
+                   const std::string& job = "preview") {
+    return {{"scene", scene},   {"node", nullptr},   {"type", "color"},  {"width", width},
+            {"height", height}, {"region", nullptr}, {"client", client}, {"job", job}};
+}
+
+/// What `/api/render` answers and what `vantrel render` writes, for one scene and options.
+struct PreviewCase {
+    std::string scene;
+    json fields;                       ///< of the request, beside the scene, at 64 x 32 in colour
+    std::vector<std::string> options;  ///< the same for `vantrel render`
+};
+
+TEST_F(Serve, PreviewIsPixelForPixelWhatRenderWrites) {
+    // Every example as the page first asks for it; then other types, a node, a region.
+    std::vector<PreviewCase> all;
+    for (const auto& entry : std::filesystem::directory_iterator(examples)) {
+        const std::string name = entry.path().filename().string();
+        if (!std::filesystem::exists(work / name)) std::filesystem::copy_file(entry.path(), work / name);
+        all.push_back({name, json::object(), {}});
+    }
+    all.push_back({"hex-lattice-plane.json", {{"type", "double"}}, {"--type", "double"}});
+    all.push_back({"vector-to-color.json", {{"type", "colora"}}, {"--type", "colora"}});
+    all.push_back({"vector-to-color.json", {{"type", "vec2"}}, {"--type", "vec2"}});
+    all.push_back({"curves.json", {{"region", {0.25, 0.25, 1.25, 0.75}}}, {"--region=0.25,0.25,1.25,0.75"}});
+    all.push_back({"distorted-lattice.json",
+                   {{"node", "lattice"}, {"type", "double"}},
+                   {"--node", "lattice", "--type", "double"}});
+    StartServer();
+    for (const auto& [scene, fields, options] : all) {
+        SCOPED_TRACE(scene + " " + fields.dump());
+        json request = RenderRequest(Scene(scene), 64, 32);
+        request.update(fields);
+        const auto [status, png] = Post("/api/render", request.dump());
+        ASSERT_EQ(status, 200) << png;
+        WriteFile(work / "preview.png", png);
+        std::vector<std::string> arguments = {"render", scene, "-o", "rendered.png", "--size", "64x32"};
+        arguments.insert(arguments.end(), options.begin(), options.end());
+        const RunResult run = Vantrel(arguments);
+        ASSERT_EQ(run.status, 0) << run.err;
+        const Decoded preview = ReadPng(work / "preview.png");
+        const Decoded rendered = ReadPng(work / "rendered.png");
+        EXPECT_EQ(preview.width, 64);
+        EXPECT_EQ(preview.height, 32);
+        EXPECT_EQ(preview.channels, rendered.channels);
+        EXPECT_EQ(preview.depth, 8);
+        EXPECT_TRUE(preview.samples == rendered.samples);
+    }
+}
+
+TEST_F(Serve, ANewerRenderOfTheSameJobCancelsTheOlder) {
+    StartServer();
+    int slowStatus = 0;
+    std::atomic<bool> slowDone{false};
+    std::thread slow([&] {
+        slowStatus = Post("/api/render", RenderRequest(json::parse(slowScene), 1, 4096).dump()).first;
+        slowDone = true;
+    });
+    // The newer render may come before the slow one is admitted, and then it is the older; it comes
+    // again until the slow one has answered.
+    std::vector<int> statuses;
+    while (!slowDone) {
+        statuses.push_back(Post("/api/render", RenderRequest(json::parse(curveScene), 8, 4).dump()).first);
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    slow.join();
+    EXPECT_EQ(slowStatus, 409);
+    // The newer that cancelled it rendered; one that the slow one came after, while it rendered, may
+    // have been cancelled by it in turn.
+    ASSERT_FALSE(statuses.empty());
+    EXPECT_EQ(statuses.back(), 200);
+    EXPECT_LE(std::count(statuses.begin(), statuses.end(), 409), 1);
+    EXPECT_EQ(
+        std::count(statuses.begin(), statuses.end(), 200) + std::count(statuses.begin(), statuses.end(), 409),
+        static_cast<long>(statuses.size()));
+    // Another tab's render, or another job of the same tab, cancels nothing.
+    for (const auto& [client, job] : {std::pair{"other-tab", "preview"}, std::pair{"tab", "thumb:c"}}) {
+        EXPECT_EQ(Post("/api/render", RenderRequest(json::parse(curveScene), 8, 4, client, job).dump()).first,
+                  200);
+    }
+}
+
+TEST_F(Serve, SurvivesAThousandRendersAtOnce) {
+    StartServer();
+    constexpr int requests = 1000;
+    std::mutex mutex;
+    std::map<int, int> statuses;
+    std::vector<std::thread> clients;
+    for (int i = 0; i < requests; ++i) {
+        clients.emplace_back([&, i] {
+            // Half from tabs of their own, half from one tab, each cancelling the one before.
+            const std::string client = i % 2 == 0 ? "tab" + std::to_string(i) : "tab";
+            const int status =
+                Post("/api/render", RenderRequest(json::parse(curveScene), 64, 32, client).dump()).first;
+            std::lock_guard lock(mutex);
+            ++statuses[status];
+        });
+    }
+    for (std::thread& client : clients)
+        client.join();
+    int answered = 0;
+    for (const auto& [status, count] : statuses) {
+        EXPECT_TRUE(status == 200 || status == 409 || status == 503) << status << ": " << count << " times";
+        answered += count;
+    }
+    EXPECT_EQ(answered, requests);
+    EXPECT_GT(statuses[200], 0);
+    EXPECT_EQ(Post("/api/render", RenderRequest(json::parse(curveScene), 64, 32).dump()).first, 200);
 }
 
 }  // namespace
