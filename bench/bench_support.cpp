@@ -1,12 +1,35 @@
 #include "bench/bench_support.h"
 
+#include <fcntl.h>
+#include <spawn.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <random>
 #include <stdexcept>
 
 #include "quib/scene.h"
 
+extern char** environ;
+
 namespace vantrel::bench {
+
+int Spawn(const std::vector<std::string>& argv, const std::string& out) {
+    std::vector<char*> args;
+    for (const std::string& arg : argv)
+        args.push_back(const_cast<char*>(arg.c_str()));
+    args.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, out.empty() ? "/dev/null" : out.c_str(),
+                                     O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+    pid_t child = 0;
+    const int error = posix_spawn(&child, args[0], &actions, nullptr, args.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (error != 0) throw std::runtime_error("cannot start " + argv[0]);
+    return child;
+}
 
 const quib::Module& LoadedModule() {
     static const quib::Module module(VANTREL_MODULE_PATH);

@@ -34,6 +34,10 @@ public:
 };
 std::unique_ptr<Composer> MakeWComposer(double distortion);
 
+/// Starts `argv` with standard output written to the file `out` (or discarded, when empty) and standard
+/// error discarded; its process id. Throws when it cannot be started.
+int Spawn(const std::vector<std::string>& argv, const std::string& out = "");
+
 /// Where the sample points lie, and in which order they are visited.
 enum class Domain { Plane, Sphere };
 enum class Order { Raster, Random };
