@@ -133,6 +133,7 @@ export default function Preview() {
             alt={`The image of ${shownNode}`}
             data-state={image.coarse ? 'coarse' : 'full'}
             data-current={image.key === key ? 'yes' : 'no'}
+            data-region={shownRegion ? shownRegion.join(',') : ''}
             data-width={image.width}
             data-height={image.height}
             draggable={false}

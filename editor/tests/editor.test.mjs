@@ -365,3 +365,34 @@ test('the value under the pointer is what vantrel eval gives for its position', 
   assert.equal(await text.innerText(), evaluated.stdout.trim());
   await page.screenshot({ path: process.env.EDITOR_SCREENSHOT ?? path.join(folder, 'editor.png') });
 });
+
+test('the plane zoomed and panned renders that region as vantrel render --region does', async () => {
+  const image = page.locator('.preview-image');
+  const box = await image.boundingBox();
+  let source = await previewSource();
+  await page.mouse.move(box.x + box.width * 0.25, box.y + box.height * 0.5);
+  await page.mouse.wheel(0, -300);
+  let zoomed = await nextPreview(source);
+  const region = await image.getAttribute('data-region');
+  assert.notEqual(region, '', 'a region of the domain');
+  const [a, b, c, d] = region.split(',').map(Number);
+  assert.ok(c - a < 5 && d - b < 2.5, `smaller than the domain: ${region}`);
+
+  source = await previewSource();
+  await page.mouse.down();
+  await page.mouse.move(box.x + box.width * 0.5, box.y + box.height * 0.6, { steps: 5 });
+  await page.mouse.up();
+  zoomed = await nextPreview(source);
+  const panned = await image.getAttribute('data-region');
+  assert.notEqual(panned, region);
+
+  const size = `${await image.getAttribute('data-width')}x${await image.getAttribute('data-height')}`;
+  const args = ['render', 'distorted-lattice.json', '-o', 'region.png', '--size', size, '--region', panned];
+  const rendered = await run(args, { cwd: folder });
+  assert.equal(rendered.status, 0, rendered.stderr);
+  const theirs = decodePng(fs.readFileSync(path.join(folder, 'region.png')));
+  assert.ok(decodePng(zoomed).data.equals(theirs.data), 'the same pixels');
+
+  await page.locator('.region button', { hasText: 'reset' }).click();
+  await page.locator('.region', { hasText: 'the whole domain' }).waitFor();
+});
