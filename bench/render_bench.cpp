@@ -8,8 +8,6 @@
 // the built `vantrel render` as a user does, so it also counts starting the program, loading the module
 // and the scene, and encoding and writing the PNG.
 
-#include <fcntl.h>
-#include <spawn.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -26,8 +24,6 @@
 
 #include "bench/bench_support.h"
 #include "quib/scene.h"
-
-extern char** environ;
 
 namespace vantrel::bench {
 namespace {
@@ -94,21 +90,10 @@ BENCHMARK(RenderScene)
 /// Runs `argv` with standard output and error discarded; throws unless it exits with status 0. Returns
 /// the most memory it held resident at once, in KiB.
 long Run(const std::vector<std::string>& argv) {
-    std::vector<char*> args;
-    for (const std::string& arg : argv)
-        args.push_back(const_cast<char*>(arg.c_str()));
-    args.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
-    pid_t child = 0;
-    const int error = posix_spawn(&child, args[0], &actions, nullptr, args.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
+    const pid_t child = Spawn(argv);
     int status = 0;
     rusage usage{};
-    if (error != 0 || wait4(child, &status, 0, &usage) != child || !WIFEXITED(status) ||
-        WEXITSTATUS(status) != 0)
+    if (wait4(child, &status, 0, &usage) != child || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
         throw std::runtime_error("failed: " + argv[0] + " " + argv[1]);
     return usage.ru_maxrss;
 }
