@@ -83,12 +83,12 @@ TEST_F(RenderCore, PngInMemoryIsTheFileRenderWrites) {
 /// is still needed.
 class CheckingSink : public BandSink {
 public:
-    CheckingSink(int width, int height, int bandRows, int slots)
-        : BandSink(width, height, 1, bandRows, slots), stored(height) {}
+    CheckingSink(int width, int height, int bandRows, int tailRows, int slots)
+        : BandSink(width, height, 1, bandRows, tailRows, slots), stored(height) {}
 
     void SetRow(int y, const double* values) override {
         std::lock_guard lock(mutex);
-        const int band = y / BandRows();
+        const int band = BandOf(y);
         // The band that held this slot before, and the one after it, are handed on.
         if (band - Slots() + 1 >= handedOn)
             faults.push_back("row " + std::to_string(y) + " overwrote a band in use");
@@ -120,17 +120,53 @@ public:
     int failAt = -1;
 };
 
+// The last rows, up to a band's worth, go in short bands; every row is in the band that starts at or
+// before it and ends after it.
+TEST(BandSink, CutsTheLastBandsShort) {
+    struct Case {
+        int height;
+        int bandRows;
+        int tailRows;
+        std::vector<int> firstRows;  // of each band, then the height
+    } cases[] = {
+        {1, 10, 3, {0, 1}},
+        {10, 10, 3, {0, 3, 6, 9, 10}},
+        {11, 10, 3, {0, 10, 11}},
+        {100, 30, 8, {0, 30, 60, 90, 98, 100}},
+        {120, 30, 8, {0, 30, 60, 90, 98, 106, 114, 120}},
+        {120, 30, 30, {0, 30, 60, 90, 120}},
+        {7, 1, 1, {0, 1, 2, 3, 4, 5, 6, 7}},
+    };
+    for (const Case& each : cases) {
+        SCOPED_TRACE(std::to_string(each.height) + " rows in bands of " + std::to_string(each.bandRows) +
+                     ", the last in bands of " + std::to_string(each.tailRows));
+        CheckingSink sink(1, each.height, each.bandRows, each.tailRows, 4);
+        std::vector<int> firstRows;
+        for (int band = 0; band < sink.Bands(); ++band) {
+            firstRows.push_back(sink.FirstRow(band));
+            EXPECT_EQ(sink.EndRow(band), band + 1 < sink.Bands() ? sink.FirstRow(band + 1) : each.height);
+            for (int y = sink.FirstRow(band); y < sink.EndRow(band); ++y)
+                EXPECT_EQ(sink.BandOf(y), band) << "row " << y;
+        }
+        firstRows.push_back(each.height);
+        EXPECT_EQ(firstRows, each.firstRows);
+    }
+}
+
 TEST_F(RenderCore, BandsGoInOrderWithinTheSlotsTheEncoderHolds) {
     const quib::Scene scene = quib::Scene::FromFile(Example("hex-lattice-plane.json"), TheModule());
     struct Case {
         int height;
         int bandRows;
+        int tailRows;
         int threads;
-    } cases[] = {{1, 1, 1}, {7, 1, 1}, {100, 1, 3}, {100, 3, 2}, {1000, 7, 4}, {999, 16, 8}, {50, 64, 2}};
+    } cases[] = {{1, 1, 1, 1},    {7, 1, 1, 1},    {100, 1, 1, 3},  {100, 3, 1, 2}, {1000, 7, 2, 4},
+                 {999, 16, 5, 8}, {50, 64, 64, 2}, {50, 64, 10, 2}, {97, 12, 12, 1}};
     for (const Case& each : cases) {
         SCOPED_TRACE(std::to_string(each.height) + " rows in bands of " + std::to_string(each.bandRows) +
-                     " on " + std::to_string(each.threads) + " threads");
-        CheckingSink sink(3, each.height, each.bandRows, BandsInFlight(each.threads));
+                     ", the last in bands of " + std::to_string(each.tailRows) + ", on " +
+                     std::to_string(each.threads) + " threads");
+        CheckingSink sink(3, each.height, each.bandRows, each.tailRows, BandsInFlight(each.threads));
         EXPECT_TRUE(Render({scene.Output(),
                             scene.Domain(),
                             3,
@@ -149,7 +185,7 @@ TEST_F(RenderCore, BandsGoInOrderWithinTheSlotsTheEncoderHolds) {
 
 TEST_F(RenderCore, FailureOfTheEncoderStopsTheRenderAndIsThrown) {
     const quib::Scene scene = quib::Scene::FromFile(Example("hex-lattice-plane.json"), TheModule());
-    CheckingSink sink(3, 500, 2, BandsInFlight(2));
+    CheckingSink sink(3, 500, 2, 2, BandsInFlight(2));
     sink.failAt = 3;
     try {
         Render({scene.Output(), scene.Domain(), 3, 500, OutputType::Double, 2, 1, nullptr, {}}, sink);
@@ -168,7 +204,7 @@ TEST_F(RenderCore, CancelStopsBetweenRows) {
     {
         SCOPED_TRACE("cancelled before the start");
         std::atomic<bool> cancel{true};
-        CheckingSink sink(3, height, 4, BandsInFlight(2));
+        CheckingSink sink(3, height, 4, 4, BandsInFlight(2));
         EXPECT_FALSE(
             Render({scene.Output(), scene.Domain(), 3, height, OutputType::Double, 2, 1, &cancel, {}}, sink));
         EXPECT_EQ(std::count(sink.stored.begin(), sink.stored.end(), true), 0);
@@ -194,7 +230,7 @@ TEST_F(RenderCore, CancelStopsBetweenRows) {
     {
         SCOPED_TRACE("cancelled from another thread");
         std::atomic<bool> cancel{false};
-        CheckingSink sink(4096, height, 4, BandsInFlight(2));
+        CheckingSink sink(4096, height, 4, 4, BandsInFlight(2));
         std::thread canceller([&] {
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
             cancel = true;

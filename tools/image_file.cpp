@@ -160,13 +160,13 @@ ImageLimits LargestImage(ImageFormat format, int channels) {
             "OpenEXR keeps a side below 2^30 and a block of 16 rows of floats within 2 GiB"};
 }
 
-StoredBands::StoredBands(int width, int height, int channels, int bandRows, int slots, ImageFormat format,
-                         int depth)
-    : BandSink(width, height, channels, bandRows, slots),
+StoredBands::StoredBands(int width, int height, int channels, int bandRows, int tailRows, int slots,
+                         ImageFormat format, int depth)
+    : BandSink(width, height, channels, bandRows, tailRows, slots),
       format(format),
       depth(depth),
       rowBytes(static_cast<std::size_t>(width) * channels * (format == ImageFormat::Exr ? 4 : depth / 8)),
-      bytes(static_cast<std::size_t>(std::min(slots, Bands())) * std::min(bandRows, height) * rowBytes) {}
+      bytes(static_cast<std::size_t>(std::min(slots, Bands())) * BandRows() * rowBytes) {}
 
 void StoredBands::SetRow(int y, const double* values) {
     const std::size_t count = static_cast<std::size_t>(Width()) * Channels();
@@ -244,8 +244,8 @@ void SetDictionary(z_stream& stream, const std::vector<std::uint8_t>& before) {
 }  // namespace
 
 PngEncoder::PngEncoder(int width, int height, int channels, int depth, int slots, ByteSink out)
-    : StoredBands(width, height, channels, RowsFor(bandBytes, width, channels, depth / 8, 8), slots,
-                  ImageFormat::Png, depth),
+    : StoredBands(width, height, channels, RowsFor(bandBytes, width, channels, depth / 8, 8),
+                  RowsFor(tailBandBytes, width, channels, depth / 8, 8), slots, ImageFormat::Png, depth),
       depth(depth),
       out(std::move(out)),
       encoded(static_cast<std::size_t>(std::min(slots, Bands()))),
@@ -457,10 +457,18 @@ struct ExrEncoder::Stream : Imf::OStream {
     std::optional<Imf::OutputFile> image;
 };
 
+namespace {
+
+/// The rows of an OpenEXR band: whole blocks, about `ExrEncoder::bandBytes`.
+int BlockRows(int width, int channels) {
+    return RowsFor(ExrEncoder::bandBytes, width, channels, 4, exrBlockRows) / exrBlockRows * exrBlockRows;
+}
+
+}  // namespace
+
 ExrEncoder::ExrEncoder(int width, int height, int channels, int slots, const std::filesystem::path& path)
-    : StoredBands(width, height, channels,
-                  // Whole blocks a band: each band's blocks are compressed at once.
-                  RowsFor(bandBytes, width, channels, 4, exrBlockRows) / exrBlockRows * exrBlockRows, slots,
+    // Whole blocks a band, the last too: each band's blocks are compressed at once, on OpenEXR's threads.
+    : StoredBands(width, height, channels, BlockRows(width, channels), BlockRows(width, channels), slots,
                   ImageFormat::Exr, 32),
       stream(std::make_unique<Stream>(path)) {
     Imf::Header header(width, height);

@@ -51,7 +51,8 @@ using ByteSink = std::function<void(std::span<const std::uint8_t>)>;
 /// samples as big-endian integers of `depth` bits, OpenEXR samples as floats.
 class StoredBands : public BandSink {
 public:
-    StoredBands(int width, int height, int channels, int bandRows, int slots, ImageFormat format, int depth);
+    StoredBands(int width, int height, int channels, int bandRows, int tailRows, int slots,
+                ImageFormat format, int depth);
 
     /// For PNG each real is clamped to 0..1 and rounded to the nearest step (not-a-number gives 0); for
     /// OpenEXR it becomes the nearest float.
@@ -60,8 +61,9 @@ public:
 protected:
     /// Row `y` of a band in flight.
     std::uint8_t* Row(int y) {
+        const int band = BandOf(y);
         return bytes.data() +
-               (static_cast<std::size_t>(SlotOf(y / BandRows())) * BandRows() + y % BandRows()) * rowBytes;
+               (static_cast<std::size_t>(SlotOf(band)) * BandRows() + (y - FirstRow(band))) * rowBytes;
     }
     std::size_t RowBytes() const { return rowBytes; }
     std::size_t PixelBytes() const { return rowBytes / Width(); }
@@ -85,11 +87,12 @@ private:
 /// handed on, into one stream with the other such bands next to it: flat rows deflate fast.
 class PngEncoder : public StoredBands {
 public:
-    /// About how many stored bytes a band holds (at least 8 rows, so that the rows a band's window
-    /// reaches lie in the band above). Small bands make the render's end short, where the last band is
-    /// deflated on one thread while the others have nothing left to do; each costs its restart and a
-    /// second filtering of the 32 KiB above it, which are small beside 64 KiB.
-    static constexpr std::size_t bandBytes = 64 * 1024;
+    /// About how many stored bytes a band holds, and one of the last (at least 8 rows, so that the rows
+    /// a band's window reaches lie in the band above). Each band costs its restart and a second
+    /// filtering of the 32 KiB above it, small beside 256 KiB; the last are small so that the render's
+    /// end, where the last band is deflated on one thread, is short.
+    static constexpr std::size_t bandBytes = 256 * 1024;
+    static constexpr std::size_t tailBandBytes = 64 * 1024;
 
     /// `channels` is 1 (grey), 3 (RGB) or 4 (RGBA); `depth` the bits a channel takes (8 or 16); `slots`
     /// the bands held at once (`BandsInFlight`). The bytes go to `out` as bands are handed on.

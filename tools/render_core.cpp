@@ -25,16 +25,24 @@ int ChannelsFor(OutputType type) {
     });
 }
 
-BandSink::BandSink(int width, int height, int channels, int bandRows, int slots)
-    : width(width), height(height), channels(channels), bandRows(bandRows), slots(slots) {}
+BandSink::BandSink(int width, int height, int channels, int bandRows, int tailRows, int slots)
+    : width(width),
+      height(height),
+      channels(channels),
+      bandRows(bandRows),
+      tailRows(std::min(tailRows, bandRows)),
+      slots(slots),
+      bodyBands((height - 1) / bandRows),
+      tailStart(bodyBands * bandRows) {}
 
 namespace {
 
 /// The render's shared state. Rows are handed out one at a time, in order, so that the threads finish
 /// together whatever each row costs; a band is encoded by the thread that completes the later of it
-/// and the band above, and handed on by the thread that called `Render`. Everything but the rows' and
-/// bands' own work happens under one lock: it is taken a few times a row, against a row's thousands of
-/// samples.
+/// and the band above, and handed on, in order, by whichever render thread finds it next in turn, one
+/// at a time: all the work is the render threads', so that one thread is one core. Everything but the
+/// rows' and bands' own work happens under one lock: it is taken a few times a row, against a row's
+/// thousands of samples.
 class Schedule {
 public:
     Schedule(const RenderRequest& request, BandSink& sink)
@@ -50,16 +58,16 @@ public:
         }
     }
 
-    /// Hands the bands on in order as they are encoded, reporting progress meanwhile, until all are or
-    /// the render stops. Returns true when all are.
-    bool HandOn();
+    /// Waits, reporting progress meanwhile, until every band is handed on or the render stops. Returns
+    /// true when all are.
+    bool Wait();
 
     /// Stops the render: no row is handed out after this, and no band handed on.
     void Stop() {
         std::lock_guard lock(mutex);
         stopping = true;
         room.notify_all();
-        encoded.notify_all();
+        finished.notify_all();
     }
 
     void Fail(std::exception_ptr error) {
@@ -88,15 +96,18 @@ private:
     void RenderRows();
     /// Row `y` is stored: counts it, and encodes each band that it completes with the one above.
     void RowStored(std::unique_lock<std::mutex>& lock, int y);
+    /// Hands on each encoded band whose turn has come, unless another thread already does.
+    void HandOnEncoded(std::unique_lock<std::mutex>& lock);
 
     const RenderRequest& request;
     BandSink& sink;
     std::mutex mutex;
-    std::condition_variable room;     ///< a band was handed on, or the render stops
-    std::condition_variable encoded;  ///< a band was encoded, or the render stops
+    std::condition_variable room;      ///< a band was handed on, or the render stops
+    std::condition_variable finished;  ///< every band was handed on, or the render stops
     std::vector<Slot> slots;
     int nextRow = 0;
     int handedOn = 0;
+    bool handing = false;  ///< a thread hands bands on
     int rowsDone = 0;
     bool stopping = false;
     std::exception_ptr failure;
@@ -126,7 +137,7 @@ void Schedule::RenderRows() {
             return;
         }
         const int y = nextRow;
-        const int band = y / sink.BandRows();
+        const int band = sink.BandOf(y);
         // The band's slot is free once the band that held it, and the one after that (whose encoding
         // reads its last rows), are handed on.
         if (band >= handedOn + sink.Slots() - 1) {
@@ -167,7 +178,7 @@ void Schedule::RenderRows() {
 
 void Schedule::RowStored(std::unique_lock<std::mutex>& lock, int y) {
     ++rowsDone;
-    const int band = y / sink.BandRows();
+    const int band = sink.BandOf(y);
     Slot& slot = slots[sink.SlotOf(band)];
     if (--slot.rowsLeft > 0) return;
     slot.complete = true;
@@ -183,11 +194,27 @@ void Schedule::RowStored(std::unique_lock<std::mutex>& lock, int y) {
         sink.Encode(next);
         lock.lock();
         each.encoded = true;
-        encoded.notify_all();
     }
+    HandOnEncoded(lock);
 }
 
-bool Schedule::HandOn() {
+void Schedule::HandOnEncoded(std::unique_lock<std::mutex>& lock) {
+    if (handing) return;  // that thread sees this band encoded once it has handed on the one before
+    handing = true;
+    while (!stopping && handedOn < sink.Bands()) {
+        const Slot& slot = slots[sink.SlotOf(handedOn)];
+        if (slot.band != handedOn || !slot.encoded) break;
+        lock.unlock();
+        sink.Put(handedOn);
+        lock.lock();
+        ++handedOn;
+        room.notify_all();
+    }
+    handing = false;
+    if (handedOn == sink.Bands()) finished.notify_all();
+}
+
+bool Schedule::Wait() {
     using Clock = std::chrono::steady_clock;
     constexpr auto progressEvery = std::chrono::milliseconds(200);
     constexpr auto cancelEvery = std::chrono::milliseconds(50);
@@ -198,16 +225,7 @@ bool Schedule::HandOn() {
             stopping = true;
             break;
         }
-        const Slot& slot = slots[sink.SlotOf(handedOn)];
-        if (slot.band == handedOn && slot.encoded) {
-            lock.unlock();
-            sink.Put(slot.band);
-            lock.lock();
-            ++handedOn;
-            room.notify_all();
-        } else {
-            encoded.wait_for(lock, cancelEvery);
-        }
+        finished.wait_for(lock, cancelEvery);
         if (request.progress && Clock::now() - lastProgress >= progressEvery) {
             lastProgress = Clock::now();
             const int done = rowsDone;
@@ -235,7 +253,7 @@ bool Render(const RenderRequest& request, BandSink& sink) {
                     workers.emplace_back([&schedule] { schedule.Work<T>(); });
             }
         });
-        complete = schedule.HandOn();
+        complete = schedule.Wait();
     } catch (...) {
         schedule.Fail(std::current_exception());
     }

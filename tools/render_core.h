@@ -15,6 +15,7 @@
 /// band it would start to have room, which it has once the bands `BandsInFlight` before it are handed
 /// on. The bytes of every band depend only on the pixels, never on the threads.
 
+#include <algorithm>
 #include <atomic>
 #include <functional>
 
@@ -37,9 +38,13 @@ constexpr int BandsInFlight(int threads) {
 
 /// Where a render's rows go: an image encoder that holds `slots` bands at once (at least
 /// `BandsInFlight` of the render's threads), band `b` in slot `b % slots`.
+///
+/// Bands hold `bandRows` rows from the top, but the last `bandRows` rows or fewer are cut into bands of
+/// `tailRows`: at the render's end the last band is encoded on one thread while the others have nothing
+/// left to do, and a short band makes that short.
 class BandSink {
 public:
-    BandSink(int width, int height, int channels, int bandRows, int slots);
+    BandSink(int width, int height, int channels, int bandRows, int tailRows, int slots);
     virtual ~BandSink() = default;
     BandSink(const BandSink&) = delete;
     BandSink& operator=(const BandSink&) = delete;
@@ -48,10 +53,14 @@ public:
     int Height() const { return height; }
     int Channels() const { return channels; }
     int Slots() const { return slots; }
-    int Bands() const { return (height + bandRows - 1) / bandRows; }
-    int BandRows() const { return bandRows; }
+    int Bands() const { return bodyBands + (height - tailStart + tailRows - 1) / tailRows; }
+    /// The most rows a band holds.
+    int BandRows() const { return bodyBands > 0 ? bandRows : std::min(tailRows, height); }
+    int BandOf(int y) const { return y < tailStart ? y / bandRows : bodyBands + (y - tailStart) / tailRows; }
     /// The first row of `band`, and the row after its last (the last band may have fewer rows).
-    int FirstRow(int band) const { return band * bandRows; }
+    int FirstRow(int band) const {
+        return band <= bodyBands ? band * bandRows : tailStart + (band - bodyBands) * tailRows;
+    }
     int EndRow(int band) const { return band + 1 < Bands() ? FirstRow(band + 1) : height; }
     int SlotOf(int band) const { return band % slots; }
 
@@ -62,7 +71,7 @@ public:
     /// several threads at once (a PNG filters and deflates it here). Called on a render thread.
     virtual void Encode(int band) = 0;
     /// Hands `band` on, once it is encoded and every band above it has been handed on: called for each
-    /// band in order, on the thread that called `Render`.
+    /// band in order, on a render thread, never on two at once.
     virtual void Put(int band) = 0;
 
 private:
@@ -70,7 +79,10 @@ private:
     int height;
     int channels;
     int bandRows;
+    int tailRows;
     int slots;
+    int bodyBands;  ///< the bands of `bandRows` rows
+    int tailStart;  ///< the first row of the bands of `tailRows` rows
 };
 
 /// What to render: `node` as `type` over `domain` as a width x height image, each pixel the mean of
