@@ -97,4 +97,8 @@ struct ServeOptions {
 /// std::runtime_error when it cannot listen.
 void RunServe(const quib::Module& module, const ServeOptions& options, std::ostream& out);
 
+/// `RunServe` as the server's module exports it, under the name `VantrelServe`: the executable loads
+/// that module only for `vantrel serve`.
+using ServeFunction = void(const quib::Module& module, const ServeOptions& options, std::ostream& out);
+
 }  // namespace vantrel

@@ -3,6 +3,10 @@
 
 #include <pthread.h>
 
+#if VANTREL_SERVE
+#include <dlfcn.h>
+#endif
+
 #ifdef _WIN32
 #ifndef NOMINMAX
 #define NOMINMAX  // windows.h would otherwise define min and max as macros
@@ -66,6 +70,19 @@ std::string ModulePath(const std::string& option) {
                                : executable.parent_path() / moduleFileName)
         .string();
 }
+
+#if VANTREL_SERVE
+/// Runs `serve` from the server's module beside the executable, loaded only now: it brings libraries
+/// that would slow the start of every other command. It stays loaded, as what it throws is its code.
+void Serve(const quib::Module& module, const ServeOptions& options) {
+    const std::filesystem::path file = ExecutablePath().parent_path() / VANTREL_SERVE_FILE;
+    void* library = dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL);
+    void* serve = library != nullptr ? dlsym(library, "VantrelServe") : nullptr;
+    if (serve == nullptr)
+        throw std::runtime_error("cannot load the server from " + file.string() + ": " + dlerror());
+    reinterpret_cast<ServeFunction*>(serve)(module, options, std::cout);
+}
+#endif
 
 /// Why writing to standard output failed, from errno, which the caller read first thing.
 std::string WriteFailure(int error) {
@@ -269,7 +286,7 @@ int Run(int argc, char** argv) {
 #if VANTREL_SERVE
         if (*serve) {
             serveOptions.page = ExecutablePath().parent_path() / "editor";
-            RunServe(module, serveOptions, std::cout);
+            Serve(module, serveOptions);
         }
 #endif
     } catch (const InputError& error) {

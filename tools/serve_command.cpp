@@ -18,6 +18,7 @@
 #include <span>
 #include <sstream>
 #include <thread>
+#include <type_traits>
 
 #include <httplib.h>
 
@@ -542,3 +543,9 @@ void RunServe(const quib::Module& module, const ServeOptions& options, std::ostr
 }
 
 }  // namespace vantrel
+
+extern "C" void VantrelServe(const quib::Module& module, const vantrel::ServeOptions& options,
+                             std::ostream& out) {
+    static_assert(std::is_same_v<decltype(VantrelServe), vantrel::ServeFunction>);
+    vantrel::RunServe(module, options, out);
+}
