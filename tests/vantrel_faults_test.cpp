@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <csignal>
+#include <filesystem>
 #include <string>
 #include <utility>
 #include <vector>
@@ -180,6 +181,40 @@ TEST_F(Faults, RenderRemovesPendingFilesOfEndedRuns) {
     expected.insert(expected.end(), {"out.png", "scene.json"});
     std::sort(expected.begin(), expected.end());
     EXPECT_EQ(WorkFiles(), expected);
+}
+
+// OpenEXR and the server are modules beside vantrel, loaded by the commands that use them: without
+// them, those commands say which module they could not load, and leave the target as it was, while
+// every other command works.
+
+TEST_F(Faults, CommandsWhoseModuleIsMissingSayWhich) {
+    Write("scene.json", curveScene);
+    Write("old.exr", "the old picture");
+    std::filesystem::create_directory(work / "lone");
+    std::filesystem::copy_file(VANTREL_PATH, work / "lone" / "vantrel");
+    const std::string lone = (work / "lone" / "vantrel").string();
+    const RunResult png = Run(
+        {lone, "--module", VANTREL_MODULE_PATH, "render", "scene.json", "--size", "8x4", "-o", "new.png"});
+    EXPECT_EQ(png.status, 0) << png.err;
+    const struct {
+        std::vector<std::string> arguments;
+        const char* module;
+    } cases[] = {
+        {{"render", "scene.json", "--size", "8x4", "-o", "old.exr"}, "vantrel-exr.so"},
+        {{"serve", "scene.json", "--port", "0"}, "vantrel-serve.so"},
+    };
+    for (const auto& each : cases) {
+        SCOPED_TRACE(each.module);
+        std::vector<std::string> command = {lone, "--module", VANTREL_MODULE_PATH};
+        command.insert(command.end(), each.arguments.begin(), each.arguments.end());
+        const RunResult run = Run(command);
+        EXPECT_EQ(run.status, 1);
+        EXPECT_NE(run.err.find("vantrel: cannot load " + (work / "lone" / each.module).string() + ": "),
+                  std::string::npos)
+            << run.err;
+    }
+    EXPECT_EQ(ReadFile(work / "old.exr"), "the old picture");
+    EXPECT_EQ(WorkFiles(), (std::vector<std::string>{"lone", "new.png", "old.exr", "scene.json"}));
 }
 
 }  // namespace

@@ -45,6 +45,14 @@ public:
 /// caller clears errno before the writes it checks, so that the reason is theirs.
 void CheckWritten(const std::ostream& out);
 
+#ifndef _WIN32
+/// The function `symbol` of the module `file` beside the executable, loaded now: the OpenEXR writer
+/// and the server are modules of their own, as their libraries would slow every command's start. The
+/// module stays loaded. Throws std::runtime_error saying why when it cannot be loaded or lacks the
+/// function.
+void* LoadBeside(const char* file, const char* symbol);
+#endif
+
 /// Prints the module's version and node types, as text or as JSON.
 void RunList(const quib::Module& module, bool json, std::ostream& out);
 

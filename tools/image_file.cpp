@@ -24,17 +24,6 @@
 #include <string_view>
 #include <system_error>
 
-#if VANTREL_OPENEXR
-#include <Iex.h>
-#include <ImfChannelList.h>
-#include <ImfChromaticities.h>
-#include <ImfFrameBuffer.h>
-#include <ImfHeader.h>
-#include <ImfIO.h>
-#include <ImfOutputFile.h>
-#include <ImfStandardAttributes.h>
-#endif
-
 namespace vantrel {
 namespace {
 
@@ -113,30 +102,10 @@ std::array<std::uint8_t, 4> BigEndian(std::uint32_t value) {
             static_cast<std::uint8_t>(value >> 8), static_cast<std::uint8_t>(value)};
 }
 
-/// The colours of every image render writes: the values are the nodes' reals as they are, read as light
-/// in proportion to the value (linear, no transfer function), on the Rec. 709 primaries, which sRGB
-/// shares, with the D65 white point. An OpenEXR file holds this as its chromaticities, a PNG as gAMA and
-/// cHRM, so that a viewer shows the two files of one render alike.
-/// (Held here rather than as OpenEXR's Chromaticities, so that a build without OpenEXR has them too.)
-struct Chromaticity {
-    float x, y;
-};
-constexpr struct {
-    Chromaticity red, green, blue, white;
-} rec709Primaries = {{0.64f, 0.33f}, {0.30f, 0.60f}, {0.15f, 0.06f}, {0.3127f, 0.3290f}};
-
 /// A PNG chromaticity: x or y times 100000, rounded.
 std::array<std::uint8_t, 4> PngFixed(float coordinate) {
     return BigEndian(static_cast<std::uint32_t>(std::lround(coordinate * 100000.0)));
 }
-
-#if VANTREL_OPENEXR
-/// The OpenEXR name of channel `c` of an image of `channels`.
-const char* ChannelName(int channels, int c) {
-    static const char* const names[][4] = {{"Y"}, {}, {"R", "G", "B"}, {"R", "G", "B", "A"}};
-    return names[channels - 1][c];
-}
-#endif
 
 }  // namespace
 
@@ -149,15 +118,17 @@ std::optional<ImageFormat> FormatFor(const std::filesystem::path& path) {
     return std::nullopt;
 }
 
-/// The rows of an OpenEXR block with ZIP compression.
-constexpr int exrBlockRows = 16;
-
 ImageLimits LargestImage(ImageFormat format, int channels) {
     if (format == ImageFormat::Png) return {INT_MAX, INT_MAX, "a PNG's sides are 31-bit numbers"};
     constexpr int largestSide = INT_MAX / 2;  // OpenEXR refuses a corner at INT_MAX / 2 or beyond
     const int blockWidth = INT_MAX / (exrBlockRows * channels * static_cast<int>(sizeof(float)));
     return {std::min(largestSide, blockWidth), largestSide,
             "OpenEXR keeps a side below 2^30 and a block of 16 rows of floats within 2 GiB"};
+}
+
+int RowsFor(std::size_t bytes, int width, int channels, int sampleBytes, int least) {
+    const std::size_t rowBytes = static_cast<std::size_t>(width) * channels * sampleBytes;
+    return static_cast<int>(std::clamp<std::size_t>((bytes + rowBytes) / (rowBytes + 1), least, INT_MAX));
 }
 
 StoredBands::StoredBands(int width, int height, int channels, int bandRows, int tailRows, int slots,
@@ -198,12 +169,6 @@ constexpr std::size_t smallBand = 100 * restartBytes;
 
 /// The most a chunk's data holds here: a PNG chunk's length is below 2^31.
 constexpr std::size_t largestChunk = std::size_t{1} << 30;
-
-/// Rows of about `bytes` stored bytes a band, at least `least`.
-int RowsFor(std::size_t bytes, int width, int channels, int sampleBytes, int least) {
-    const std::size_t rowBytes = static_cast<std::size_t>(width) * channels * sampleBytes;
-    return static_cast<int>(std::clamp<std::size_t>((bytes + rowBytes) / (rowBytes + 1), least, INT_MAX));
-}
 
 /// Deflates `input` onto the end of `output`, with `flush` after its last byte.
 void Deflate(z_stream& stream, std::span<const std::uint8_t> input, int flush,
@@ -407,101 +372,6 @@ std::uint64_t OutputBytes::Position() {
 
 void OutputBytes::Seek(std::uint64_t position) {
     if (::fseeko(file, static_cast<off_t>(position), SEEK_SET) != 0) Fail();
-}
-
-/// The file and OpenEXR's writer of it. OpenEXR completes the file (its table of blocks) when its
-/// writer is destroyed, where it cannot throw: a failure of the file is kept here, and reported by
-/// `Close`.
-struct ExrEncoder::Stream : Imf::OStream {
-    explicit Stream(const std::filesystem::path& path)
-        : Imf::OStream(path.c_str()), file(path, "the OpenEXR image") {}
-
-    void write(const char c[], int n) override {
-        Kept([&] { file.Put({reinterpret_cast<const std::uint8_t*>(c), static_cast<std::size_t>(n)}); });
-    }
-    std::uint64_t tellp() override {
-        std::uint64_t position = 0;
-        Kept([&] { position = file.Position(); });
-        return position;
-    }
-    void seekp(std::uint64_t position) override {
-        Kept([&] { file.Seek(position); });
-    }
-
-    /// Does `work` on the file, keeping its failure and telling OpenEXR of it in OpenEXR's terms.
-    template <class Work>
-    void Kept(Work&& work) {
-        try {
-            work();
-        } catch (const ImageWriteError& error) {
-            if (failure.empty()) failure = error.what();
-            throw Iex::IoExc(error.what());
-        }
-    }
-
-    /// Does `work` with OpenEXR, saying what fails as a failure to write the image.
-    template <class Work>
-    void Guarded(Work&& work) {
-        try {
-            work();
-        } catch (const std::bad_alloc&) {
-            throw;
-        } catch (const std::exception& error) {
-            throw ImageWriteError(
-                !failure.empty() ? failure : std::string("cannot write the OpenEXR image: ") + error.what());
-        }
-    }
-
-    OutputBytes file;
-    std::string failure;
-    std::optional<Imf::OutputFile> image;
-};
-
-namespace {
-
-/// The rows of an OpenEXR band: whole blocks, about `ExrEncoder::bandBytes`.
-int BlockRows(int width, int channels) {
-    return RowsFor(ExrEncoder::bandBytes, width, channels, 4, exrBlockRows) / exrBlockRows * exrBlockRows;
-}
-
-}  // namespace
-
-ExrEncoder::ExrEncoder(int width, int height, int channels, int slots, const std::filesystem::path& path)
-    // Whole blocks a band, the last too: each band's blocks are compressed at once, on OpenEXR's threads.
-    : StoredBands(width, height, channels, BlockRows(width, channels), BlockRows(width, channels), slots,
-                  ImageFormat::Exr, 32),
-      stream(std::make_unique<Stream>(path)) {
-    Imf::Header header(width, height);
-    header.compression() = Imf::ZIP_COMPRESSION;
-    const auto& p = rec709Primaries;
-    Imf::addChromaticities(header, Imf::Chromaticities({p.red.x, p.red.y}, {p.green.x, p.green.y},
-                                                       {p.blue.x, p.blue.y}, {p.white.x, p.white.y}));
-    for (int c = 0; c < channels; ++c)
-        header.channels().insert(ChannelName(channels, c), Imf::Channel(Imf::FLOAT));
-    stream->Guarded([&] { stream->image.emplace(*stream, header); });
-}
-
-ExrEncoder::~ExrEncoder() = default;
-
-void ExrEncoder::Put(int band) {
-    const int first = FirstRow(band);
-    const int rows = EndRow(band) - first;
-    Imf::FrameBuffer frame;
-    for (int c = 0; c < Channels(); ++c) {
-        frame.insert(ChannelName(Channels(), c),
-                     Imf::Slice::Make(Imf::FLOAT, Row(first) + c * sizeof(float), Imath::V2i(0, first),
-                                      Width(), rows, PixelBytes(), RowBytes()));
-    }
-    stream->Guarded([&] {
-        stream->image->setFrameBuffer(frame);
-        stream->image->writePixels(rows);
-    });
-}
-
-void ExrEncoder::Close() {
-    stream->image.reset();
-    if (!stream->failure.empty()) throw ImageWriteError(stream->failure);
-    stream->file.Close();
 }
 
 #endif

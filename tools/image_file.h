@@ -1,8 +1,8 @@
 #pragma once
 /// @file
 /// Images as `render` writes them, a band of rows at a time: PNG (8 or 16 bits a channel, clamped to
-/// 0..1) to any byte sink, OpenEXR (32-bit float, unclamped) to a file; and the file that replaces its
-/// target only when complete.
+/// 0..1) to any byte sink, the rows of an OpenEXR image (32-bit float, unclamped; its writer is
+/// tools/exr_file.h); and the file that replaces its target only when complete.
 
 #include <zlib.h>
 
@@ -10,7 +10,6 @@
 #include <cstdio>
 #include <filesystem>
 #include <functional>
-#include <memory>
 #include <optional>
 #include <span>
 #include <stdexcept>
@@ -37,6 +36,24 @@ struct ImageLimits {
 /// keeps the corners of the data window below 2^30 so that sums of two stay within an int), and as wide
 /// as keeps a block of 16 rows, which the file gives a 32-bit size, within 2^31 - 1 bytes.
 ImageLimits LargestImage(ImageFormat format, int channels);
+
+/// The rows of an OpenEXR block with ZIP compression.
+inline constexpr int exrBlockRows = 16;
+
+/// Rows of about `bytes` stored bytes a band, at least `least`.
+int RowsFor(std::size_t bytes, int width, int channels, int sampleBytes, int least);
+
+/// The colours of every image render writes: the values are the nodes' reals as they are, read as light
+/// in proportion to the value (linear, no transfer function), on the Rec. 709 primaries, which sRGB
+/// shares, with the D65 white point. An OpenEXR file holds this as its chromaticities, a PNG as gAMA and
+/// cHRM, so that a viewer shows the two files of one render alike.
+/// (Held here rather than as OpenEXR's Chromaticities, so that a build without OpenEXR has them too.)
+struct Chromaticity {
+    float x, y;
+};
+inline constexpr struct {
+    Chromaticity red, green, blue, white;
+} rec709Primaries = {{0.64f, 0.33f}, {0.30f, 0.60f}, {0.15f, 0.06f}, {0.3127f, 0.3290f}};
 
 /// The image could not be written: what() says why ("cannot write the PNG: No space left on device").
 class ImageWriteError : public std::runtime_error {
@@ -160,31 +177,6 @@ private:
     std::FILE* file;
     std::string name;
 };
-
-#if VANTREL_OPENEXR
-/// An OpenEXR image written to a file as its bands are rendered, in blocks of 16 rows compressed with
-/// ZIP on OpenEXR's own thread pool, whose size is the global thread count OpenEXR is given.
-class ExrEncoder : public StoredBands {
-public:
-    /// About how many stored bytes a band holds, in whole blocks: enough blocks that OpenEXR's threads
-    /// compress several at once.
-    static constexpr std::size_t bandBytes = 256 * 1024;
-
-    /// `channels` is 1 (Y), 3 (RGB) or 4 (RGBA); `slots` the bands held at once (`BandsInFlight`).
-    ExrEncoder(int width, int height, int channels, int slots, const std::filesystem::path& path);
-    ~ExrEncoder() override;
-
-    void Encode(int) override {}
-    void Put(int band) override;
-    /// Completes the file: its table of blocks, then the bytes made durable. Throws ImageWriteError
-    /// saying why it could not, as do the constructor and `Put`.
-    void Close();
-
-private:
-    struct Stream;
-    std::unique_ptr<Stream> stream;
-};
-#endif
 
 /// A file that replaces its target only when it is complete: created empty, with a name of its own, in
 /// the target's folder, and renamed onto the target by `Commit`. Until then the target stays as it was;

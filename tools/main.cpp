@@ -3,7 +3,7 @@
 
 #include <pthread.h>
 
-#if VANTREL_SERVE
+#ifndef _WIN32
 #include <dlfcn.h>
 #endif
 
@@ -71,19 +71,6 @@ std::string ModulePath(const std::string& option) {
         .string();
 }
 
-#if VANTREL_SERVE
-/// Runs `serve` from the server's module beside the executable, loaded only now: it brings libraries
-/// that would slow the start of every other command. It stays loaded, as what it throws is its code.
-void Serve(const quib::Module& module, const ServeOptions& options) {
-    const std::filesystem::path file = ExecutablePath().parent_path() / VANTREL_SERVE_FILE;
-    void* library = dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL);
-    void* serve = library != nullptr ? dlsym(library, "VantrelServe") : nullptr;
-    if (serve == nullptr)
-        throw std::runtime_error("cannot load the server from " + file.string() + ": " + dlerror());
-    reinterpret_cast<ServeFunction*>(serve)(module, options, std::cout);
-}
-#endif
-
 /// Why writing to standard output failed, from errno, which the caller read first thing.
 std::string WriteFailure(int error) {
     return std::string("standard output: cannot write: ") +
@@ -91,6 +78,17 @@ std::string WriteFailure(int error) {
 }
 
 }  // namespace
+
+#ifndef _WIN32
+void* LoadBeside(const char* file, const char* symbol) {
+    // Every symbol bound at once: the module takes the render and the encoders from this executable.
+    const std::filesystem::path path = ExecutablePath().parent_path() / file;
+    void* library = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    void* function = library != nullptr ? dlsym(library, symbol) : nullptr;
+    if (function == nullptr) throw std::runtime_error(std::string("cannot load ") + dlerror());
+    return function;
+}
+#endif
 
 void CheckWritten(const std::ostream& out) {
     const int error = errno;  // before anything else may change it
@@ -286,7 +284,9 @@ int Run(int argc, char** argv) {
 #if VANTREL_SERVE
         if (*serve) {
             serveOptions.page = ExecutablePath().parent_path() / "editor";
-            Serve(module, serveOptions);
+            // The server's module stays loaded: what it throws is its code.
+            reinterpret_cast<ServeFunction*>(LoadBeside(VANTREL_SERVE_FILE, "VantrelServe"))(
+                module, serveOptions, std::cout);
         }
 #endif
     } catch (const InputError& error) {

@@ -16,12 +16,9 @@
 #include <span>
 #include <thread>
 
-#if VANTREL_OPENEXR
-#include <ImfThreading.h>
-#endif
-
 #include "quib/scene.h"
 #include "tools/commands.h"
+#include "tools/exr_file.h"
 #include "tools/image_file.h"
 #include "tools/render_core.h"
 
@@ -221,11 +218,9 @@ void RunRender(const quib::Module& module, const RenderOptions& options, std::os
             bytes.Close();
         } else {
 #if VANTREL_OPENEXR  // else OutputPath refuses an OpenEXR file
-            // OpenEXR compresses the blocks of each band on a pool of its own, as many threads as render.
-            Imf::setGlobalThreadCount(threads);
-            ExrEncoder exr(width, height, channels, BandsInFlight(threads), file.Path());
-            Render(request, exr);
-            exr.Close();
+            auto* renderExr =
+                reinterpret_cast<ExrRenderFunction*>(LoadBeside(VANTREL_EXR_FILE, "VantrelRenderExr"));
+            renderExr(request, channels, file.Path());
 #endif
         }
     } catch (const std::bad_alloc&) {
