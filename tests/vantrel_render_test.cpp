@@ -468,6 +468,9 @@ TEST_F(Render, RegionSetsTheShapeAndAnOtherSizeIsSaid) {
     const RegionCase cases[] = {
         {"cells.json", {}, 512, 256, false},
         {"cells.json", {"--size", "512x256"}, 512, 256, false},
+        {"cells.json", {"--size", "300"}, 300, 150, false},
+        {"cells.json", {"--region=0,0,1,2", "--size", "7"}, 7, 14, false},
+        {"globe.json", {"--size", "1"}, 1, 1, false},
         {"cells.json", {"--size", "20x20"}, 20, 20, true},
         {"cells.json", {"--region=-1,0,2,1.5"}, 512, 256, false},
         {"cells.json", {"--region=0,0,1,2"}, 512, 1024, false},
@@ -582,7 +585,7 @@ TEST_F(Render, RefusesSizesBeyondWhatTheFormatHolds) {
         std::string message;
     } cases[] = {
         {{"globe.json", "-o", "a.png", "--size", "2147483648x1"},
-         "--size: expected WIDTHxHEIGHT, each from 1 to 2147483647, not \"2147483648x1\""},
+         "--size: expected WIDTHxHEIGHT or WIDTH, each from 1 to 2147483647, not \"2147483648x1\""},
         {{"globe.json", "-o", "a.exr", "--size", "33554432x1", "--type", "double"},
          "--size 33554432x1: expected at most 33554431 pixels wide for an OpenEXR image of 1 channel" +
              exrWhy},

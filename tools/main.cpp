@@ -118,16 +118,16 @@ std::optional<int> ReadCount(std::string_view text, int largest) {
     return count;
 }
 
-/// Reads "WxH" into the options.
+/// Reads "WxH", or "W" (the height then follows the domain's shape), into the options.
 void ReadSize(const std::string& text, RenderOptions& options) {
     const std::size_t separator = text.find('x');
     const std::optional<int> width = ReadCount(std::string_view(text).substr(0, separator), largestSide);
     const std::optional<int> height =
-        separator == std::string::npos ? std::nullopt
+        separator == std::string::npos ? 0
                                        : ReadCount(std::string_view(text).substr(separator + 1), largestSide);
     if (!width || !height) {
-        throw InputError("--size: expected WIDTHxHEIGHT, each from 1 to " + std::to_string(largestSide) +
-                         ", not \"" + quib::Excerpt(text) + "\"");
+        throw InputError("--size: expected WIDTHxHEIGHT or WIDTH, each from 1 to " +
+                         std::to_string(largestSide) + ", not \"" + quib::Excerpt(text) + "\"");
     }
     options.width = *width;
     options.height = *height;
@@ -225,7 +225,8 @@ int Run(int argc, char** argv) {
     render->add_option("scene", renderOptions.scene, "The scene file")->required()->type_name("SCENE");
     render->add_option("-o,--output", renderOptions.output,
                        "The image file, .png or .exr (default: the scene's name with .png, here)");
-    render->add_option("--size", size, "WIDTHxHEIGHT (default: 512 wide, the height from the domain)");
+    render->add_option("--size", size,
+                       "WIDTHxHEIGHT, or WIDTH and the height from the domain (default: 512 wide)");
     render->add_option("--type", renderType, typeHelp + "; not string")->type_name("TYPE");
     render->add_option("--threads", renderOptions.threads, "Render threads (default: one a core)")
         ->check(CLI::Range(1, 1024));

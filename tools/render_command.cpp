@@ -172,7 +172,8 @@ void RunRender(const quib::Module& module, const RenderOptions& options, std::os
         format == ImageFormat::Png
             ? ""
             : " of " + std::to_string(channels) + (channels == 1 ? " channel" : " channels");
-    const std::string size = "--size " + std::to_string(width) + "x" + std::to_string(options.height);
+    std::string size = "--size " + std::to_string(width);  // as given: W or WxH
+    if (options.height > 0) size.append("x").append(std::to_string(options.height));
     if (width > limits.width) {
         throw InputError(size + ": expected at most " + std::to_string(limits.width) + " pixels wide for " +
                          formatName + ofChannels + " (" + limits.why + ")");
