@@ -197,9 +197,11 @@ TEST_F(RenderCore, FailureOfTheEncoderStopsTheRenderAndIsThrown) {
     EXPECT_EQ(sink.faults, std::vector<std::string>{});
 }
 
-// The leapfrog sphere takes about 80 iterations a sample: 512x256 is a second or more of work.
+// The leapfrog sphere takes about 80 iterations a sample: 4096x256 is about three seconds of one core's
+// work, far more than the first progress report's 200 ms on any number of threads here.
 TEST_F(RenderCore, CancelStopsBetweenRows) {
     const quib::Scene scene = quib::Scene::FromFile(Example("leapfrog-sphere.json"), TheModule());
+    const int width = 4096;
     const int height = 256;
     {
         SCOPED_TRACE("cancelled before the start");
@@ -214,7 +216,7 @@ TEST_F(RenderCore, CancelStopsBetweenRows) {
         SCOPED_TRACE("cancelled at the first progress, on " + std::to_string(threads) + " threads");
         std::atomic<bool> cancel{false};
         std::vector<std::uint8_t> bytes;
-        PngEncoder png(512, height, 3, 8, BandsInFlight(threads), [&](std::span<const std::uint8_t> piece) {
+        PngEncoder png(width, height, 3, 8, BandsInFlight(threads), [&](std::span<const std::uint8_t> piece) {
             bytes.insert(bytes.end(), piece.begin(), piece.end());
         });
         int reports = 0;
@@ -223,20 +225,20 @@ TEST_F(RenderCore, CancelStopsBetweenRows) {
             cancel = true;
         };
         EXPECT_FALSE(Render(
-            {scene.Output(), scene.Domain(), 512, height, OutputType::Color, threads, 1, &cancel, progress},
+            {scene.Output(), scene.Domain(), width, height, OutputType::Color, threads, 1, &cancel, progress},
             png));
         EXPECT_EQ(reports, 1);
     }
     {
         SCOPED_TRACE("cancelled from another thread");
         std::atomic<bool> cancel{false};
-        CheckingSink sink(4096, height, 4, 4, BandsInFlight(2));
+        CheckingSink sink(width, height, 4, 4, BandsInFlight(2));
         std::thread canceller([&] {
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
             cancel = true;
         });
         EXPECT_FALSE(Render(
-            {scene.Output(), scene.Domain(), 4096, height, OutputType::Double, 2, 1, &cancel, {}}, sink));
+            {scene.Output(), scene.Domain(), width, height, OutputType::Double, 2, 1, &cancel, {}}, sink));
         canceller.join();
         EXPECT_LT(sink.handedOn, sink.Bands());
         EXPECT_EQ(sink.faults, std::vector<std::string>{});
