@@ -87,7 +87,6 @@ public:
 
     /// `channels` is 1 (Y), 3 (RGB) or 4 (RGBA); `slots` the bands held at once (`BandsInFlight`).
     ExrEncoder(int width, int height, int channels, int slots, const std::filesystem::path& path);
-    ~ExrEncoder() override;
 
     void Encode(int) override {}
     void Put(int band) override;
@@ -118,8 +117,6 @@ ExrEncoder::ExrEncoder(int width, int height, int channels, int slots, const std
         header.channels().insert(ChannelName(channels, c), Imf::Channel(Imf::FLOAT));
     stream.Guarded([&] { stream.image.emplace(stream, header); });
 }
-
-ExrEncoder::~ExrEncoder() = default;
 
 void ExrEncoder::Put(int band) {
     const int first = FirstRow(band);
