@@ -14,7 +14,7 @@
 
 #include "host/values.h"
 
-namespace quib {
+namespace host {
 
 /// A value's components in storage order, as many as its type has.
 inline std::array<double, 1> ComponentsOf(int value) {
@@ -99,4 +99,4 @@ inline void Convert(const Components& value, int count, Quaternion* out) {
     *out = {c[0], c[1], c[2], c[3]};
 }
 
-}  // namespace quib
+}  // namespace host

@@ -22,7 +22,7 @@
 /// Reads are safe from any number of threads at once; changing the parameter is not.
 class Param {
 public:
-    using Components = quib::Components;
+    using Components = host::Components;
 
     /// Where the value comes from.
     enum class Source { Constant, Position, Node };
@@ -92,7 +92,7 @@ private:
                 value = constantAsT;
                 break;
             case Source::Position:
-                quib::Convert(quib::Of(context->position), 3, &value);
+                host::Convert(host::Of(context->position), 3, &value);
                 break;
             case Source::Node:
                 node->Eval(&value, context);

@@ -9,9 +9,9 @@
 #include "host/components.h"
 #include "host/converter.h"
 
-using quib::Components;
-using quib::Convert;
-using quib::Of;
+using host::Components;
+using host::Convert;
+using host::Of;
 
 Param::Param(ParamObj* owner) : owner(owner) {
     double lowest, highest;

@@ -13,7 +13,7 @@ namespace vantrel::test {
 /// The components of a value in storage order, as a vector that tests compare and print whole.
 template <class T>
 std::vector<double> Components(const T& value) {
-    const auto components = quib::ComponentsOf(value);
+    const auto components = host::ComponentsOf(value);
     return {components.begin(), components.end()};
 }
 

@@ -139,17 +139,17 @@ TEST(Param, RangeComparesTheTypesComponents) {
 
 TEST(Components, AlphaIsOneUnlessGivenAndScalarsFillQuaternions) {
     ColorA colour;
-    quib::Convert({0.5, 0, 0, 0}, 1, &colour);
+    host::Convert({0.5, 0, 0, 0}, 1, &colour);
     EXPECT_EQ(colour.alpha, 1);
     EXPECT_EQ(colour.blue, 0.5);
-    quib::Convert({1, 2, 3, 0}, 3, &colour);
+    host::Convert({1, 2, 3, 0}, 3, &colour);
     EXPECT_EQ(colour.alpha, 1);
-    quib::Convert({1, 2, 3, 0.25}, 4, &colour);
+    host::Convert({1, 2, 3, 0.25}, 4, &colour);
     EXPECT_EQ(colour.alpha, 0.25);
     Quaternion q;
-    quib::Convert({2, 0, 0, 0}, 1, &q);
+    host::Convert({2, 0, 0, 0}, 1, &q);
     EXPECT_EQ(q.w, 2);
-    quib::Convert({1, 2, 3, 0}, 3, &q);
+    host::Convert({1, 2, 3, 0}, 3, &q);
     EXPECT_EQ(q.w, 0);
 }
 

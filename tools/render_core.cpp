@@ -19,7 +19,7 @@ int ChannelsFor(OutputType type) {
         if constexpr (std::is_same_v<T, std::string>) {
             return 0;
         } else {
-            constexpr int components = quib::componentCount<T>;
+            constexpr int components = host::componentCount<T>;
             return components == 1 ? 1 : components == 4 ? 4 : 3;
         }
     });
@@ -158,7 +158,7 @@ void Schedule::RenderRows() {
                 request.node.SIMDEval(values.data(), contexts.data(), 0, width);
                 const bool first = sy == 0 && sx == 0;
                 for (int x = 0; x < width; ++x) {
-                    const auto components = quib::ComponentsOf(values[x]);
+                    const auto components = host::ComponentsOf(values[x]);
                     double* pixel = row.data() + static_cast<std::ptrdiff_t>(x) * channels;
                     for (std::size_t c = 0; c < components.size(); ++c)
                         pixel[c] = first ? components[c] : pixel[c] + components[c];

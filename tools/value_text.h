@@ -20,7 +20,7 @@ std::string ValueText(const T& value) {
         return std::to_string(value);
     } else {
         std::string text;
-        for (double component : quib::ComponentsOf(value)) {
+        for (double component : host::ComponentsOf(value)) {
             if (!text.empty()) text += ' ';
             quib::AppendReal(text, component);
         }
