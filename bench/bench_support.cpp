@@ -8,7 +8,7 @@
 #include <random>
 #include <stdexcept>
 
-#include "quib/scene.h"
+#include "scene/scene.h"
 
 extern char** environ;
 
@@ -77,8 +77,8 @@ namespace {
 constexpr int side = 512;  // samples along each side of the raster; side * side is a power of two
 
 std::vector<FunContext> MakeSamples(Domain domain, Order order) {
-    quib::SampleDomain where;
-    where.kind = domain == Domain::Plane ? quib::SampleDomain::Kind::Plane : quib::SampleDomain::Kind::Sphere;
+    SampleDomain where;
+    where.kind = domain == Domain::Plane ? SampleDomain::Kind::Plane : SampleDomain::Kind::Sphere;
     where.min = {0.0, 0.0};
     where.max = {64.0, 64.0};
     std::vector<FunContext> samples;

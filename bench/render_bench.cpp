@@ -23,7 +23,7 @@
 #include <vector>
 
 #include "bench/bench_support.h"
-#include "quib/scene.h"
+#include "scene/scene.h"
 
 namespace vantrel::bench {
 namespace {
@@ -46,7 +46,7 @@ const char* const sceneText = R"json({
 })json";
 
 /// Renders rows from the shared counter until none is left, as vantrel's render threads do.
-void RenderRows(const quib::Scene& scene, std::atomic<int>& nextRow, std::vector<double>& image) {
+void RenderRows(const Scene& scene, std::atomic<int>& nextRow, std::vector<double>& image) {
     std::vector<FunContext> contexts(width);
     std::vector<Color> values(width);
     for (int y = nextRow++; y < height; y = nextRow++) {
@@ -65,7 +65,7 @@ void RenderRows(const quib::Scene& scene, std::atomic<int>& nextRow, std::vector
 }
 
 void RenderScene(benchmark::State& state) {
-    const quib::Scene scene = quib::Scene::FromText(sceneText, "bench-sphere.json", LoadedModule());
+    const Scene scene = Scene::FromText(sceneText, "bench-sphere.json", LoadedModule());
     const int threads = static_cast<int>(state.range(0));
     std::vector<double> image(static_cast<std::size_t>(width) * height * 3);
     for (auto _ : state) {

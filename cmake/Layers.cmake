@@ -4,14 +4,15 @@
 #
 #   host     the interface headers: depend on nothing
 #   quib     the host runtime behind them
+#   scene    scene files and the graphs built from them, on top of the runtime
 #   module   the plug-in module: reaches the runtime only through host/
-#   tools    the vantrel program, on top of the runtime
+#   tools    the vantrel program, on top of the scenes
 #   checks   tests, benchmarks and fuzz targets: white-box, they may include every layer
 #
 # Includes are written from the project root ("host/param.h"). A view is a folder of the build tree
 # holding a link per folder the layer may include, and a target's only include root; so a header of
 # another layer is not found, and the include fails to compile.
-set(vantrelLayers host quib module tools checks)
+set(vantrelLayers host quib scene module tools checks)
 
 set(vantrelLayerFolders_host host)
 set(vantrelLayerIncludes_host host)
@@ -19,14 +20,17 @@ set(vantrelLayerIncludes_host host)
 set(vantrelLayerFolders_quib quib)
 set(vantrelLayerIncludes_quib host quib)
 
+set(vantrelLayerFolders_scene scene)
+set(vantrelLayerIncludes_scene host quib scene)
+
 set(vantrelLayerFolders_module shell generators mappers)
 set(vantrelLayerIncludes_module host shell generators mappers)
 
 set(vantrelLayerFolders_tools tools)
-set(vantrelLayerIncludes_tools host quib tools)
+set(vantrelLayerIncludes_tools host quib scene tools)
 
 set(vantrelLayerFolders_checks tests bench fuzz)
-set(vantrelLayerIncludes_checks host quib shell generators mappers tools tests bench fuzz)
+set(vantrelLayerIncludes_checks host quib scene shell generators mappers tools tests bench fuzz)
 
 # vantrel_layer(TARGET LAYER)
 # Makes the view of LAYER the only project include root of TARGET. Private: a target that links another

@@ -25,8 +25,8 @@
 #include "fuzz/fuzz_common.h"
 #include "host/curve_holder.h"
 #include "host/gradient.h"
-#include "quib/json_path.h"
 #include "quib/stored_form.h"
+#include "scene/json_reader.h"
 
 namespace {
 
@@ -153,11 +153,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (size == 0) return 0;
     const auto& types = TheModule().Types();
     const quib::NodeType& type = types[data[0] % types.size()];
-    std::optional<quib::ParsedJson> parsed;
+    std::optional<vantrel::ParsedJson> parsed;
     try {
-        parsed.emplace(quib::ParseJson(std::string(reinterpret_cast<const char*>(data) + 1, size - 1),
-                                       quib::storedFormNesting));
-    } catch (const quib::JsonError&) {
+        parsed.emplace(vantrel::ParseJson(std::string(reinterpret_cast<const char*>(data) + 1, size - 1),
+                                          quib::storedFormNesting));
+    } catch (const vantrel::JsonError&) {
         return 0;
     }
     const json& object = parsed->Value();
@@ -175,9 +175,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const json saved = Saved(*node);
     const std::unique_ptr<Function> reloaded = type.Create();
     try {
-        if (!Load(*reloaded, quib::ParseJson(saved.dump(), quib::storedFormNesting).Value()))
+        if (!Load(*reloaded, vantrel::ParseJson(saved.dump(), quib::storedFormNesting).Value()))
             Broken(type.typeName + ": its own stored form was refused");
-    } catch (const quib::JsonError& error) {
+    } catch (const vantrel::JsonError& error) {
         Broken(type.typeName + ": its own stored form is not JSON the parser reads: " + error.what());
     }
     if (Saved(*reloaded) != saved) Broken(type.typeName + ": saved, loaded and saved again differs");

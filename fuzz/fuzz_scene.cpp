@@ -1,10 +1,10 @@
 // libFuzzer target: the scene loader. The input is a scene file; the module is loaded once.
 //
 // Promises checked beside the sanitizers':
-// - Scene::FromText builds the scene or throws quib::SceneError, nothing else;
+// - Scene::FromText builds the scene or throws vantrel::SceneError, nothing else;
 // - a scene that loaded has a domain whose positions and image heights can be asked for, and its output
 //   node evaluates in every output type at positions of that domain. Scenes of more than a few nodes are
-//   not evaluated: the loader lets a sample take up to quib::maxSampleEvaluations node evaluations, a
+//   not evaluated: the loader lets a sample take up to vantrel::maxSampleEvaluations node evaluations, a
 //   few milliseconds, and the 81 evaluations here would take the fuzzer's time from everything else.
 
 #include <cstddef>
@@ -14,20 +14,20 @@
 #include <nlohmann/json.hpp>
 
 #include "fuzz/fuzz_common.h"
-#include "quib/scene.h"
+#include "scene/scene.h"
 
 namespace {
 
 /// The most nodes of a scene that is evaluated.
 constexpr std::size_t maxEvaluatedNodes = 4;
 
-void EvaluateScene(const quib::Scene& scene, const nlohmann::json& root) {
+void EvaluateScene(const vantrel::Scene& scene, const nlohmann::json& root) {
     const nlohmann::json& nodes = root["nodes"];
     if (nodes.size() > maxEvaluatedNodes) return;
     for (const nlohmann::json& node : nodes)
         vantrel::fuzz::BoundIterations(*scene.Node(node["id"].get<std::string>()));
 
-    const quib::SampleDomain& domain = scene.Domain();
+    const vantrel::SampleDomain& domain = scene.Domain();
     for (const int width : {1, 7, 512, 1 << 30})
         if (domain.HeightFor(width) < 1) vantrel::fuzz::Broken("an image height below 1");
     for (const double u : {0.0, 0.5, 1.0}) {
@@ -46,9 +46,9 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string text(reinterpret_cast<const char*>(data), size);
     try {
-        const quib::Scene scene = quib::Scene::FromText(text, "fuzz.json", vantrel::fuzz::TheModule());
+        const vantrel::Scene scene = vantrel::Scene::FromText(text, "fuzz.json", vantrel::fuzz::TheModule());
         EvaluateScene(scene, nlohmann::json::parse(text));
-    } catch (const quib::SceneError&) {
+    } catch (const vantrel::SceneError&) {
     }
     return 0;
 }

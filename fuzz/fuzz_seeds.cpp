@@ -21,8 +21,8 @@
 #include "host/curve_holder.h"
 #include "host/gradient.h"
 #include "host/param.h"
-#include "quib/scene.h"
 #include "quib/stored_form.h"
+#include "scene/scene.h"
 
 namespace {
 
@@ -74,7 +74,7 @@ void EditEverything(Function& node) {
 }
 
 json Scene(const json& nodes, const std::string& output, const json& domain) {
-    return {{"format", quib::sceneFormat}, {"nodes", nodes}, {"output", output}, {"domain", domain}};
+    return {{"format", vantrel::sceneFormat}, {"nodes", nodes}, {"output", output}, {"domain", domain}};
 }
 
 /// A node of `type` with the id `id` whose first `links` parameters read `source` and the others the
@@ -98,7 +98,7 @@ json Reading(const quib::NodeType& type, const std::string& id, const std::strin
 void WriteLimits(const quib::Module& module, const std::string& sceneDir) {
     const quib::NodeType& distortion = *module.Find("W Distortion");
     const quib::NodeType& paint = *module.Find("Vector to color");
-    for (const std::size_t links : {quib::maxLinkDepth, quib::maxLinkDepth + 1}) {
+    for (const std::size_t links : {vantrel::maxLinkDepth, vantrel::maxLinkDepth + 1}) {
         json nodes = json::array({Reading(distortion, "n0", "", 0)});
         for (std::size_t i = 1; i <= links; ++i)
             nodes.push_back(Reading(distortion, "n" + std::to_string(i), "n" + std::to_string(i - 1), 1));

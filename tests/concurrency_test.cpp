@@ -18,7 +18,7 @@
 
 #include "host/function.h"
 #include "quib/module_loader.h"
-#include "quib/scene.h"
+#include "scene/scene.h"
 #include "tests/vantrel_run.h"
 
 namespace {
@@ -90,9 +90,9 @@ constexpr const char* outputTypeNames[] = {"string", "ColorA", "Color",  "Quater
 /// origin, an axis, a point off the unit sphere, not-a-number).
 std::vector<Vec3d> Samples() {
     std::vector<Vec3d> samples;
-    quib::SampleDomain sphere;
-    sphere.kind = quib::SampleDomain::Kind::Sphere;
-    quib::SampleDomain plane;
+    vantrel::SampleDomain sphere;
+    sphere.kind = vantrel::SampleDomain::Kind::Sphere;
+    vantrel::SampleDomain plane;
     plane.min = {-3.0, -2.0};
     plane.max = {3.0, 2.0};
     constexpr int steps = 7;
@@ -118,7 +118,7 @@ struct Job {
 };
 
 /// Every job, in the order: node, output type, sample.
-std::vector<Job> AllJobs(const quib::Scene& scene, std::size_t sampleCount) {
+std::vector<Job> AllJobs(const vantrel::Scene& scene, std::size_t sampleCount) {
     std::vector<Job> jobs;
     for (const char* id : nodeIds) {
         Function* node = scene.Node(id);
@@ -144,7 +144,7 @@ std::vector<std::string> RunJobs(const std::vector<Job>& jobs, const std::vector
 }
 
 TEST(ConcurrentEvaluation, EveryNodeAndOutputTypeMatchesSerialBitForBit) {
-    const quib::Scene scene = quib::Scene::FromText(graphScene, "graph.json", TheModule());
+    const vantrel::Scene scene = vantrel::Scene::FromText(graphScene, "graph.json", TheModule());
     const std::vector<Vec3d> samples = Samples();
     const std::vector<Job> jobs = AllJobs(scene, samples.size());
     const std::vector<std::string> serial = RunJobs(jobs, samples, 0);
@@ -181,8 +181,8 @@ TEST(ConcurrentEvaluation, EveryNodeAndOutputTypeMatchesSerialBitForBit) {
 /// The output node over an image of the scene's domain as `T`, rows `first`, `first + step`, ... each
 /// by one SIMDEval call, written into `image` (width values a row).
 template <class T>
-void RenderRows(Function& node, const quib::SampleDomain& domain, int width, int height, int first, int step,
-                std::vector<T>& image) {
+void RenderRows(Function& node, const vantrel::SampleDomain& domain, int width, int height, int first,
+                int step, std::vector<T>& image) {
     std::vector<FunContext> contexts(width);
     for (int y = first; y < height; y += step) {
         for (int x = 0; x < width; ++x)
@@ -192,7 +192,7 @@ void RenderRows(Function& node, const quib::SampleDomain& domain, int width, int
 }
 
 template <class T>
-void ExpectSplitRenderMatchesSerial(const quib::Scene& scene) {
+void ExpectSplitRenderMatchesSerial(const vantrel::Scene& scene) {
     constexpr int width = 48;
     const int height = static_cast<int>(scene.Domain().HeightFor(width));
     const std::size_t size = static_cast<std::size_t>(width) * height;
@@ -214,7 +214,7 @@ void ExpectSplitRenderMatchesSerial(const quib::Scene& scene) {
 }
 
 TEST(ConcurrentEvaluation, RenderSplitByRowsMatchesSerial) {
-    const quib::Scene scene = quib::Scene::FromText(graphScene, "graph.json", TheModule());
+    const vantrel::Scene scene = vantrel::Scene::FromText(graphScene, "graph.json", TheModule());
     ExpectSplitRenderMatchesSerial<Color>(scene);
     ExpectSplitRenderMatchesSerial<ColorA>(scene);
     ExpectSplitRenderMatchesSerial<double>(scene);

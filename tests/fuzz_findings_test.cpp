@@ -13,7 +13,7 @@
 #include "host/curve_holder.h"
 #include "host/gradient.h"
 #include "quib/module_loader.h"
-#include "quib/scene.h"
+#include "scene/scene.h"
 
 namespace {
 
@@ -31,9 +31,9 @@ TEST(SceneFindings, NumberBeyondTheRangeOfADoubleIsASceneError) {
     const std::string text = R"json({"format": "vantrel-scene/1", "output": "n",
         "nodes": [{"id": "n", "type": "W Distortion", "params": {"Position": [0, 0, -1e3080]}}]})json";
     try {
-        quib::Scene::FromText(text, "huge.json", TheModule());
+        vantrel::Scene::FromText(text, "huge.json", TheModule());
         ADD_FAILURE() << "the scene loaded";
-    } catch (const quib::SceneError& error) {
+    } catch (const vantrel::SceneError& error) {
         EXPECT_STREQ(error.what(),
                      "huge.json: line 2, column 85: expected a number of at most 1.8e308 in "
                      "size: number overflow parsing '-1e3080'");
@@ -49,7 +49,7 @@ TEST(SceneFindings, ImageHeightOfADomainWhoseExtentsOverflow) {
     const std::string text = R"json({"format": "vantrel-scene/1", "output": "n",
         "nodes": [{"id": "n", "type": "W Distortion"}],
         "domain": {"kind": "plane", "min": [-1e308, -1e308], "max": [1e308, 1e308]}})json";
-    const quib::Scene scene = quib::Scene::FromText(text, "wide.json", TheModule());
+    const vantrel::Scene scene = vantrel::Scene::FromText(text, "wide.json", TheModule());
     for (const int width : {1, 512}) {
         EXPECT_EQ(scene.Domain().HeightFor(width), width);
     }
@@ -78,24 +78,24 @@ std::string Chain(int links) {
 // overflows the stack of the thread that evaluates it: vantrel eval crashed on a chain of 200,000 nodes
 // in the optimised build, 50,000 in the debug one and 40,000 under AddressSanitizer (8 MB stacks). The
 // loader finds its update order without recursion; it must also refuse a chain deeper than evaluation
-// can surely follow (quib::maxLinkDepth, which leaves room in every build and on smaller stacks), with an
+// can surely follow (vantrel::maxLinkDepth, which leaves room in every build and on smaller stacks), with an
 // error naming the scene, rather than load a scene that crashes whoever evaluates it.
 TEST(SceneFindings, ChainOfLinksTooDeepToEvaluateIsRefused) {
-    EXPECT_THROW(quib::Scene::FromText(Chain(19999), "chain.json", TheModule()), quib::SceneError);
+    EXPECT_THROW(vantrel::Scene::FromText(Chain(19999), "chain.json", TheModule()), vantrel::SceneError);
 }
 
-// The limit itself: a chain of quib::maxLinkDepth links loads and evaluates, one link more is refused at
+// The limit itself: a chain of vantrel::maxLinkDepth links loads and evaluates, one link more is refused at
 // the link that starts the chain too long.
 TEST(SceneFindings, ChainOfLinksAtTheLimitLoadsAndOneMoreIsRefused) {
-    constexpr int limit = static_cast<int>(quib::maxLinkDepth);
-    const quib::Scene scene = quib::Scene::FromText(Chain(limit), "chain.json", TheModule());
+    constexpr int limit = static_cast<int>(vantrel::maxLinkDepth);
+    const vantrel::Scene scene = vantrel::Scene::FromText(Chain(limit), "chain.json", TheModule());
     FunContext context{{0.25, 0.5, 0.75}};
     double value = 0.0;
     scene.Output().Eval(&value, &context);
     try {
-        quib::Scene::FromText(Chain(limit + 1), "chain.json", TheModule());
+        vantrel::Scene::FromText(Chain(limit + 1), "chain.json", TheModule());
         ADD_FAILURE() << "a chain of " << limit + 1 << " links loaded";
-    } catch (const quib::SceneError& error) {
+    } catch (const vantrel::SceneError& error) {
         const std::string expected = "chain.json: nodes[" + std::to_string(limit + 1) +
                                      "].params.Distortion.link: expected chains of at most " +
                                      std::to_string(limit) + " links; this link starts one of " +

@@ -16,7 +16,7 @@
 #include "host/function.h"
 #include "host/plugin.h"
 #include "quib/module_loader.h"
-#include "quib/scene.h"
+#include "scene/scene.h"
 #include "tests/allocation_counter.h"
 #include "tests/vantrel_run.h"
 
@@ -132,11 +132,11 @@ TEST(NullCreate, TheHostLoaderLoadsItAndTheSceneNamesTheNode) {
     ASSERT_EQ(module.Types().size(), 1u);
     EXPECT_EQ(module.Types()[0].Create(), nullptr);
     try {
-        quib::Scene::FromText(R"({ "format": "vantrel-scene/1", "output": "a",
+        Scene::FromText(R"({ "format": "vantrel-scene/1", "output": "a",
                                    "nodes": [ { "id": "a", "type": "Uncreatable node" } ] })",
-                              "null.json", module);
+                        "null.json", module);
         ADD_FAILURE() << "a scene of a node that cannot be created";
-    } catch (const quib::SceneError& error) {
+    } catch (const SceneError& error) {
         EXPECT_EQ(error.what(),
                   "null.json: nodes[0].type: expected a type whose descriptor creates a function "
                   "node; the descriptor of \"Uncreatable node\" in " +

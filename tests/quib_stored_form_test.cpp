@@ -12,8 +12,8 @@
 #include "host/curve_holder.h"
 #include "host/gradient.h"
 #include "host/param.h"
-#include "quib/json_path.h"
 #include "quib/stored_form.h"
+#include "scene/json_reader.h"
 #include "tests/fixtures/quib_test_node.h"
 
 namespace {
@@ -234,16 +234,16 @@ TEST(StoredForm, TextIsReadStrictly) {
     for (const auto& row : refused) {
         SCOPED_TRACE(row.text);
         try {
-            quib::ParseJson(row.text, quib::storedFormNesting);
+            vantrel::ParseJson(row.text, quib::storedFormNesting);
             ADD_FAILURE() << "accepted";
-        } catch (const quib::JsonError& error) {
+        } catch (const vantrel::JsonError& error) {
             EXPECT_EQ(error.Where(), row.where);
             EXPECT_EQ(error.Expected().rfind(row.expected, 0), 0u) << error.Expected();
         }
     }
     QuibTestNode node;
     const std::string deepest = R"({"gradients": {"Colours": [[0, [0.5, 0.25, 1]]]}, "id": "a"})";
-    Load(node, quib::ParseJson(deepest, quib::storedFormNesting).Value());
+    Load(node, vantrel::ParseJson(deepest, quib::storedFormNesting).Value());
     EXPECT_EQ(Saved(node)["gradients"]["Colours"], json::parse("[[0, [0.5, 0.25, 1]]]"));
 }
 

@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "quib/module_loader.h"
-#include "quib/scene.h"
+#include "scene/scene.h"
 #include "tests/vantrel_run.h"
 #include "tools/image_file.h"
 #include "tools/render_core.h"
@@ -32,8 +32,8 @@ std::string Example(const std::string& name) {
 }
 
 /// The PNG of `scene` made in memory.
-std::vector<std::uint8_t> PngInMemory(const quib::Scene& scene, int width, int height, OutputType type,
-                                      int threads, int depth) {
+std::vector<std::uint8_t> PngInMemory(const Scene& scene, int width, int height, OutputType type, int threads,
+                                      int depth) {
     std::vector<std::uint8_t> bytes;
     PngEncoder png(
         width, height, ChannelsFor(type), depth, BandsInFlight(threads),
@@ -68,7 +68,7 @@ TEST_F(RenderCore, PngInMemoryIsTheFileRenderWrites) {
                                        "--type", each.typeName, "--depth", std::to_string(each.depth)});
         ASSERT_EQ(run.status, 0) << run.err;
         const std::string file = ReadFile(work / "file.png");
-        const quib::Scene scene = quib::Scene::FromFile(Example(each.scene), TheModule());
+        const Scene scene = Scene::FromFile(Example(each.scene), TheModule());
         for (int threads : {1, 2, 5}) {
             const std::vector<std::uint8_t> bytes =
                 PngInMemory(scene, each.width, each.height, each.type, threads, each.depth);
@@ -154,7 +154,7 @@ TEST(BandSink, CutsTheLastBandsShort) {
 }
 
 TEST_F(RenderCore, BandsGoInOrderWithinTheSlotsTheEncoderHolds) {
-    const quib::Scene scene = quib::Scene::FromFile(Example("hex-lattice-plane.json"), TheModule());
+    const Scene scene = Scene::FromFile(Example("hex-lattice-plane.json"), TheModule());
     struct Case {
         int height;
         int bandRows;
@@ -184,7 +184,7 @@ TEST_F(RenderCore, BandsGoInOrderWithinTheSlotsTheEncoderHolds) {
 }
 
 TEST_F(RenderCore, FailureOfTheEncoderStopsTheRenderAndIsThrown) {
-    const quib::Scene scene = quib::Scene::FromFile(Example("hex-lattice-plane.json"), TheModule());
+    const Scene scene = Scene::FromFile(Example("hex-lattice-plane.json"), TheModule());
     CheckingSink sink(3, 500, 2, 2, BandsInFlight(2));
     sink.failAt = 3;
     try {
@@ -200,7 +200,7 @@ TEST_F(RenderCore, FailureOfTheEncoderStopsTheRenderAndIsThrown) {
 // The leapfrog sphere takes about 80 iterations a sample: 4096x256 is about three seconds of one core's
 // work, far more than the first progress report's 200 ms on any number of threads here.
 TEST_F(RenderCore, CancelStopsBetweenRows) {
-    const quib::Scene scene = quib::Scene::FromFile(Example("leapfrog-sphere.json"), TheModule());
+    const Scene scene = Scene::FromFile(Example("leapfrog-sphere.json"), TheModule());
     const int width = 4096;
     const int height = 256;
     {

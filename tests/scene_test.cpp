@@ -11,12 +11,12 @@
 #include "host/curve_holder.h"
 #include "host/param.h"
 #include "quib/module_loader.h"
-#include "quib/scene.h"
+#include "scene/scene.h"
 
 namespace {
 
-using quib::SampleDomain;
-using quib::Scene;
+using vantrel::SampleDomain;
+using vantrel::Scene;
 
 const quib::Module& TheModule() {
     static const quib::Module module(VANTREL_MODULE_PATH);

@@ -269,8 +269,8 @@ TEST_F(Eval, MessagesQuoteLongInputCut) {
          "more\n"},
         {{"render", "scene.json", "--size", std::string(100000, '9') + "x1"},
          "",
-         "vantrel: --size: expected WIDTHxHEIGHT or WIDTH, each from 1 to 2147483647, not \"" + std::string(80, '9') +
-             "... (100002 bytes)\"\n"},
+         "vantrel: --size: expected WIDTHxHEIGHT or WIDTH, each from 1 to 2147483647, not \"" +
+             std::string(80, '9') + "... (100002 bytes)\"\n"},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.message);
@@ -512,7 +512,8 @@ TEST_F(CommandLine, VersionAndHelp) {
 /// Numbers and names of options out of what vantrel takes, refused in its own words.
 TEST_F(CommandLine, RefusesOptionsOutOfRangeSayingWhatItTakes) {
     Write("scene.json", curveScene);
-    const std::string sizes = "vantrel: --size: expected WIDTHxHEIGHT or WIDTH, each from 1 to 2147483647, not ";
+    const std::string sizes =
+        "vantrel: --size: expected WIDTHxHEIGHT or WIDTH, each from 1 to 2147483647, not ";
     const std::string types =
         "vantrel: --type: expected one of string, colora, color, quaternion, vec4, vec3, vec2, double, int; "
         "not ";

@@ -23,7 +23,7 @@
 #include <ImfStandardAttributes.h>
 
 #include "quib/module_loader.h"
-#include "quib/scene.h"
+#include "scene/scene.h"
 #include "tests/png_image.h"
 #include "tests/vantrel_run.h"
 
@@ -98,8 +98,7 @@ protected:
     /// from the top left, row by row.
     std::vector<std::vector<double>> EvalAtCentres(const std::string& scene, int width, int height,
                                                    const std::string& type, int samples = 1) {
-        const quib::SampleDomain domain =
-            quib::Scene::FromFile((work / scene).string(), TheModule()).Domain();
+        const SampleDomain domain = Scene::FromFile((work / scene).string(), TheModule()).Domain();
         std::string input;
         for (int y = 0; y < height; ++y) {
             for (int x = 0; x < width; ++x) {

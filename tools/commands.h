@@ -11,7 +11,7 @@
 #include <string>
 
 #include "quib/module_loader.h"
-#include "quib/scene.h"
+#include "scene/scene.h"
 #include "tools/output_type.h"
 
 namespace vantrel {
@@ -58,7 +58,7 @@ void RunList(const quib::Module& module, bool json, std::ostream& out);
 
 struct EvalOptions {
     std::string scene;
-    quib::SceneEdits edits;  ///< --node and --set
+    SceneEdits edits;  ///< --node and --set
     OutputType type = OutputType::Color;
 };
 
@@ -68,8 +68,8 @@ void RunEval(const quib::Module& module, const EvalOptions& options, std::istrea
 
 struct RenderOptions {
     std::string scene;
-    std::string output;      ///< empty: the scene's name with ".png", in the current folder
-    quib::SceneEdits edits;  ///< --node and --set
+    std::string output;  ///< empty: the scene's name with ".png", in the current folder
+    SceneEdits edits;    ///< --node and --set
     /// --region A,B,C,D: the plane's rectangle from (A, B) to (C, D), or the sphere's window from
     /// longitude A to C and latitude B to D in degrees, in place of the scene's domain
     std::optional<std::array<double, 4>> region;
@@ -84,8 +84,8 @@ struct RenderOptions {
 /// `domain`, or the part of it `region` picks: the plane's rectangle from (A, B) to (C, D), or the
 /// sphere's window from longitude A to C and latitude B to D in degrees. Throws InputError, its message
 /// starting with `said` (how the user gave the region), when the region is not such a part.
-quib::SampleDomain DomainFor(const quib::SampleDomain& domain,
-                             const std::optional<std::array<double, 4>>& region, const std::string& said);
+SampleDomain DomainFor(const SampleDomain& domain, const std::optional<std::array<double, 4>>& region,
+                       const std::string& said);
 
 /// Renders the scene into an image file and reports the time taken on `out`. Throws InputError for bad
 /// input and std::runtime_error for a failure while working. When SIGINT or SIGTERM arrives it removes

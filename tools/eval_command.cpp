@@ -8,8 +8,8 @@
 #include <string>
 #include <string_view>
 
-#include "quib/scene.h"
 #include "quib/text.h"
+#include "scene/scene.h"
 #include "tools/commands.h"
 #include "tools/value_text.h"
 
@@ -45,7 +45,7 @@ bool ReadPosition(std::string_view line, Vec3d& position) {
 }  // namespace
 
 void RunEval(const quib::Module& module, const EvalOptions& options, std::istream& in, std::ostream& out) {
-    const quib::Scene scene = quib::Scene::FromFile(options.scene, module, options.edits);
+    const Scene scene = Scene::FromFile(options.scene, module, options.edits);
     // Output is flushed here, when the input has no more waiting, not by a tie of `in` to it: a write
     // that fails must be seen by the check after it, while errno still says why.
     in.tie(nullptr);

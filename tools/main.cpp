@@ -34,8 +34,8 @@
 
 #include <CLI/CLI.hpp>
 
-#include "quib/scene.h"
 #include "quib/text.h"
+#include "scene/scene.h"
 #include "tools/commands.h"
 
 namespace vantrel {
@@ -135,7 +135,7 @@ void ReadSize(const std::string& text, RenderOptions& options) {
 
 /// Reads each --set ID.PARAM=VALUE and --node ID into `edits`. The id is what comes before the last dot
 /// ahead of the first `=`, so an id may hold dots and a value anything.
-void ReadEdits(const std::string& node, const std::vector<std::string>& settings, quib::SceneEdits& edits) {
+void ReadEdits(const std::string& node, const std::vector<std::string>& settings, SceneEdits& edits) {
     if (!node.empty()) {
         edits.output = node;
         edits.said = "--node " + node;
@@ -293,7 +293,7 @@ int Run(int argc, char** argv) {
     } catch (const InputError& error) {
         std::cerr << "vantrel: " << error.what() << "\n";
         return exitBadInput;
-    } catch (const quib::SceneError& error) {
+    } catch (const SceneError& error) {
         std::cerr << "vantrel: " << error.what() << "\n";
         return exitBadInput;
     } catch (const quib::ModuleError& error) {

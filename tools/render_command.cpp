@@ -16,7 +16,7 @@
 #include <span>
 #include <thread>
 
-#include "quib/scene.h"
+#include "scene/scene.h"
 #include "tools/commands.h"
 #include "tools/exr_file.h"
 #include "tools/image_file.h"
@@ -161,8 +161,8 @@ void RunRender(const quib::Module& module, const RenderOptions& options, std::os
             "--samples is for the real-valued types, not int");
     }
     const std::filesystem::path output = OutputPath(options);
-    const quib::Scene scene = quib::Scene::FromFile(options.scene, module, options.edits);
-    const quib::SampleDomain domain = DomainFor(scene.Domain(), options.region, "--region");
+    const Scene scene = Scene::FromFile(options.scene, module, options.edits);
+    const SampleDomain domain = DomainFor(scene.Domain(), options.region, "--region");
     const int width = options.width;
     const int channels = ChannelsFor(options.type);
     const ImageFormat format = *FormatFor(output);

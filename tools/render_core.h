@@ -20,7 +20,7 @@
 #include <functional>
 
 #include "host/function.h"
-#include "quib/scene.h"
+#include "scene/scene.h"
 #include "tools/output_type.h"
 
 namespace vantrel {
@@ -89,7 +89,7 @@ private:
 /// `samples` x `samples` sub-samples at the centres of a grid over it (for 1, the pixel's centre).
 struct RenderRequest {
     Function& node;
-    const quib::SampleDomain& domain;
+    const SampleDomain& domain;
     int width;
     int height;
     OutputType type;  ///< any but String

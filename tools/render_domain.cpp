@@ -4,12 +4,12 @@
 
 namespace vantrel {
 
-quib::SampleDomain DomainFor(const quib::SampleDomain& sceneDomain,
-                             const std::optional<std::array<double, 4>>& region, const std::string& said) {
-    quib::SampleDomain domain = sceneDomain;
+SampleDomain DomainFor(const SampleDomain& sceneDomain, const std::optional<std::array<double, 4>>& region,
+                       const std::string& said) {
+    SampleDomain domain = sceneDomain;
     if (!region) return domain;
     const auto [a, b, c, d] = *region;
-    const bool sphere = domain.kind == quib::SampleDomain::Kind::Sphere;
+    const bool sphere = domain.kind == SampleDomain::Kind::Sphere;
     if (!(a < c && b < d)) {
         throw InputError(
             said + ": expected A below C and B below D, from " +

@@ -24,7 +24,7 @@
 
 #include "host/curve_holder.h"
 #include "host/gradient.h"
-#include "quib/scene.h"
+#include "scene/scene.h"
 #include "tools/commands.h"
 #include "tools/image_file.h"
 #include "tools/render_core.h"
@@ -122,7 +122,7 @@ public:
                 throw InputError(error.what());
             }
             // A scene that does not load stops the server at once, as `render` would.
-            quib::Scene::FromText(text, options.scene, module);
+            Scene::FromText(text, options.scene, module);
             sessionFiles.insert(*startedName);
         }
         startedScene = OrderedJson::parse(text);
@@ -136,17 +136,17 @@ public:
 private:
     /// The scene the page sent, loaded as `render` loads a file: refused with the loader's message and
     /// the JSON path it names.
-    quib::Scene Load(const std::string& text, const std::string& name) const {
+    Scene Load(const std::string& text, const std::string& name) const {
         try {
-            return quib::Scene::FromText(text, name, module);
-        } catch (const quib::SceneError& error) {
+            return Scene::FromText(text, name, module);
+        } catch (const SceneError& error) {
             throw HttpError(status::badRequest, error.what(), error.Path());
         }
     }
-    quib::Scene Load(const RequestBody& body) const { return Load(body.SceneText(), requestSceneName); }
+    Scene Load(const RequestBody& body) const { return Load(body.SceneText(), requestSceneName); }
 
     /// The node "node" names, or the scene's output for null when `nullable`.
-    static Function& NodeOf(const quib::Scene& scene, const RequestBody& body, bool nullable) {
+    static Function& NodeOf(const Scene& scene, const RequestBody& body, bool nullable) {
         const std::optional<std::string> id = body.String("node", nullable);
         if (!id) return scene.Output();
         Function* node = scene.Node(*id);
@@ -158,7 +158,7 @@ private:
     }
 
     /// The scene's domain, or the part of it "region" picks.
-    static quib::SampleDomain DomainOf(const quib::Scene& scene, const RequestBody& body) {
+    static SampleDomain DomainOf(const Scene& scene, const RequestBody& body) {
         try {
             return DomainFor(scene.Domain(), body.Region(), "request: \"region\"");
         } catch (const InputError& error) {
@@ -253,14 +253,14 @@ void Editor::Save(const RequestBody& body, httplib::Response& response) {
 }
 
 void Editor::Value(const RequestBody& body, httplib::Response& response) const {
-    const quib::Scene scene = Load(body);
+    const Scene scene = Load(body);
     Function& node = NodeOf(scene, body, true);
     const OutputType type = body.Type();
     const int width = body.Int("width", 1, maxServedSide);
     const int height = body.Int("height", 1, maxServedSide);
     const int x = body.Int("x", 0, width - 1);
     const int y = body.Int("y", 0, height - 1);
-    const quib::SampleDomain domain = DomainOf(scene, body);
+    const SampleDomain domain = DomainOf(scene, body);
     FunContext context;
     context.position = domain.Position((x + 0.5) / width, (y + 0.5) / height);
     const std::string text = VisitOutputType(type, [&]<class T>(std::type_identity<T>) {
@@ -273,7 +273,7 @@ void Editor::Value(const RequestBody& body, httplib::Response& response) const {
 }
 
 void Editor::Preview(const RequestBody& body, httplib::Response& response) {
-    const quib::Scene scene = Load(body);
+    const Scene scene = Load(body);
     Function& node = NodeOf(scene, body, true);
     const OutputType type = body.Type();
     if (type == OutputType::String)
@@ -286,7 +286,7 @@ void Editor::Preview(const RequestBody& body, httplib::Response& response) {
                                                 std::to_string(maxServedPixels) + " pixels, not " +
                                                 std::to_string(width) + "x" + std::to_string(height));
     }
-    const quib::SampleDomain domain = DomainOf(scene, body);
+    const SampleDomain domain = DomainOf(scene, body);
     // A newer render for the same tab and job (the preview, a node's thumbnail) cancels this one.
     const std::string key = *body.String("client", false) + "\n" + *body.String("job", false);
     const RenderGate::Ticket ticket(renders, key);
@@ -342,7 +342,7 @@ const Item& Named(const std::vector<Item*>& items, const std::string& (Item::*na
 }
 
 void Editor::Curve(const RequestBody& body, httplib::Response& response) const {
-    const quib::Scene scene = Load(body);
+    const Scene scene = Load(body);
     Function& node = NodeOf(scene, body, false);
     const CurveHolder& curve = Named(node.Curves(), &CurveHolder::Name, body, "curve");
     const int samples = body.Int("samples", 2, maxPlotSamples);
@@ -378,7 +378,7 @@ void Editor::Curve(const RequestBody& body, httplib::Response& response) const {
 }
 
 void Editor::Gradient(const RequestBody& body, httplib::Response& response) const {
-    const quib::Scene scene = Load(body);
+    const Scene scene = Load(body);
     Function& node = NodeOf(scene, body, false);
     const ::Gradient& gradient = Named(node.Gradients(), &::Gradient::Label, body, "gradient");
     const int samples = body.Int("samples", 2, maxPlotSamples);

@@ -8,8 +8,8 @@
 #include <cstdint>
 #include <system_error>
 
-#include "quib/json_path.h"
 #include "quib/text.h"
+#include "scene/json_reader.h"
 
 namespace vantrel {
 namespace {
@@ -50,8 +50,8 @@ RequestBody::RequestBody(const std::string& text) {
     try {
         // The host runtime's strict reader first: it refuses a key given twice, which the library would
         // let the last win, and it bounds the nesting the library's reader then recurses through.
-        quib::ParseJson(text, requestNesting);
-    } catch (const quib::JsonError& error) {
+        ParseJson(text, requestNesting);
+    } catch (const JsonError& error) {
         // A key given twice in the scene is the scene's fault, at its path there.
         const std::string scene = "scene";
         const std::string& where = error.Where();

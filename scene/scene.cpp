@@ -1,4 +1,4 @@
-#include "quib/scene.h"
+#include "scene/scene.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -19,10 +19,21 @@
 #include "quib/json_path.h"
 #include "quib/stored_form.h"
 #include "quib/text.h"
+#include "scene/json_reader.h"
 
-namespace quib {
+namespace vantrel {
 
 using nlohmann::json;
+using quib::ClassIdText;
+using quib::ElementPath;
+using quib::Excerpt;
+using quib::MemberPath;
+using quib::Module;
+using quib::NodeType;
+using quib::ParseClassId;
+using quib::positionLink;
+using quib::StoredFormError;
+using quib::storedFormNesting;
 
 SceneError::SceneError(const std::string& file, const std::string& where, const std::string& expected,
                        Place place)
@@ -512,4 +523,4 @@ Function* Scene::Node(const std::string& id) const {
     return found == indexOf.end() ? nullptr : nodes[found->second].get();
 }
 
-}  // namespace quib
+}  // namespace vantrel

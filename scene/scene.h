@@ -28,7 +28,7 @@
 #include "host/values.h"
 #include "quib/module_loader.h"
 
-namespace quib {
+namespace vantrel {
 
 /// The format tag every scene file carries.
 inline constexpr const char* sceneFormat = "vantrel-scene/1";
@@ -128,9 +128,9 @@ class Scene {
 public:
     /// Reads the scene file at `path`. Throws SceneError naming `path` when the file cannot be read or
     /// the scene is bad, and std::runtime_error "not enough memory to read PATH" when memory runs out.
-    static Scene FromFile(const std::string& path, const Module& module, const SceneEdits& edits = {});
+    static Scene FromFile(const std::string& path, const quib::Module& module, const SceneEdits& edits = {});
     /// Reads a scene from `text`; errors name `fileName`.
-    static Scene FromText(const std::string& text, const std::string& fileName, const Module& module);
+    static Scene FromText(const std::string& text, const std::string& fileName, const quib::Module& module);
 
     Scene(Scene&&) noexcept;
     Scene& operator=(Scene&&) noexcept;
@@ -145,7 +145,8 @@ public:
 private:
     Scene() = default;
     /// The scene of the parsed `root`, which is read once and not kept.
-    static Scene FromJson(const nlohmann::json& root, const std::string& fileName, const Module& module);
+    static Scene FromJson(const nlohmann::json& root, const std::string& fileName,
+                          const quib::Module& module);
 
     std::vector<std::unique_ptr<Function>> nodes;  ///< in the order of the file
     std::map<std::string, std::size_t> indexOf;    ///< node id to its index in `nodes`
@@ -153,4 +154,4 @@ private:
     SampleDomain domain;
 };
 
-}  // namespace quib
+}  // namespace vantrel
