@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <limits>
+#include <memory>
 #include <string>
 #include <type_traits>
 
@@ -14,8 +15,9 @@
 
 namespace vantrel::fuzz {
 
-inline const quib::Module& TheModule() {
-    static const quib::Module module(VANTREL_MODULE_PATH);
+/// The module at VANTREL_MODULE_PATH, loaded at first use and kept for the run.
+inline const std::shared_ptr<const quib::Module>& TheModule() {
+    static const auto module = std::make_shared<const quib::Module>(VANTREL_MODULE_PATH);
     return module;
 }
 

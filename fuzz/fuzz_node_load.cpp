@@ -30,14 +30,14 @@
 
 namespace {
 
-using nlohmann::json;
+using json = quib::Json;
 using vantrel::fuzz::Broken;
 using vantrel::fuzz::TheModule;
 
 /// The node every link of a stored form may name.
 struct LinkSource {
     LinkSource() {
-        node = TheModule().Find("W Distortion")->Create();
+        node = TheModule()->Find("W Distortion")->Create();
         node->FindParam("Position")->LinkToPosition();
         node->FindParam("Distortion")->SetConstant({3.5});
     }
@@ -61,12 +61,8 @@ json Saved(Function& node) {
 bool Load(Function& node, const json& object) {
     QuibInputStream in(object);
     in.resolveLink = [](const std::string& id) { return id == Source().id ? Source().node.get() : nullptr; };
-    try {
-        node.Load(in);
-        return true;
-    } catch (const quib::StoredFormError&) {
-        return false;
-    }
+    node.Load(in);
+    return !in.failure;
 }
 
 /// Where to look at a curve or gradient with these knots: at each knot, just after it, half-way to the
@@ -151,13 +147,13 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size == 0) return 0;
-    const auto& types = TheModule().Types();
+    const auto& types = TheModule()->Types();
     const quib::NodeType& type = types[data[0] % types.size()];
-    std::optional<vantrel::ParsedJson> parsed;
+    std::optional<vantrel::JsonDocument> parsed;
     try {
-        parsed.emplace(vantrel::ParseJson(std::string(reinterpret_cast<const char*>(data) + 1, size - 1),
-                                          quib::storedFormNesting));
-    } catch (const vantrel::JsonError&) {
+        parsed.emplace(vantrel::JsonDocument::Parse(
+            std::string(reinterpret_cast<const char*>(data) + 1, size - 1), quib::storedFormNesting));
+    } catch (const quib::Error&) {
         return 0;
     }
     const json& object = parsed->Value();
@@ -175,9 +171,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const json saved = Saved(*node);
     const std::unique_ptr<Function> reloaded = type.Create();
     try {
-        if (!Load(*reloaded, vantrel::ParseJson(saved.dump(), quib::storedFormNesting).Value()))
+        if (!Load(*reloaded, vantrel::JsonDocument::Parse(saved.dump(), quib::storedFormNesting).Value()))
             Broken(type.typeName + ": its own stored form was refused");
-    } catch (const vantrel::JsonError& error) {
+    } catch (const quib::Error& error) {
         Broken(type.typeName + ": its own stored form is not JSON the parser reads: " + error.what());
     }
     if (Saved(*reloaded) != saved) Broken(type.typeName + ": saved, loaded and saved again differs");

@@ -15,16 +15,17 @@
 
 #include "fuzz/fuzz_common.h"
 #include "scene/scene.h"
+#include "scene/scene_format.h"
 
 namespace {
 
 /// The most nodes of a scene that is evaluated.
 constexpr std::size_t maxEvaluatedNodes = 4;
 
-void EvaluateScene(const vantrel::Scene& scene, const nlohmann::json& root) {
-    const nlohmann::json& nodes = root["nodes"];
+void EvaluateScene(const vantrel::Scene& scene, const quib::Json& root) {
+    const quib::Json& nodes = root["nodes"];
     if (nodes.size() > maxEvaluatedNodes) return;
-    for (const nlohmann::json& node : nodes)
+    for (const quib::Json& node : nodes)
         vantrel::fuzz::BoundIterations(*scene.Node(node["id"].get<std::string>()));
 
     const vantrel::SampleDomain& domain = scene.Domain();
@@ -46,9 +47,11 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string text(reinterpret_cast<const char*>(data), size);
     try {
-        const vantrel::Scene scene = vantrel::Scene::FromText(text, "fuzz.json", vantrel::fuzz::TheModule());
-        EvaluateScene(scene, nlohmann::json::parse(text));
-    } catch (const vantrel::SceneError&) {
+        const vantrel::JsonDocument document = vantrel::JsonDocument::Parse(text, vantrel::sceneNesting);
+        const vantrel::Scene scene =
+            vantrel::Scene::FromDocument(document, "fuzz.json", vantrel::fuzz::TheModule());
+        EvaluateScene(scene, document.Value());
+    } catch (const quib::Error&) {
     }
     return 0;
 }

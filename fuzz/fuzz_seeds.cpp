@@ -23,10 +23,11 @@
 #include "host/param.h"
 #include "quib/stored_form.h"
 #include "scene/scene.h"
+#include "scene/scene_format.h"
 
 namespace {
 
-using nlohmann::json;
+using json = quib::Json;
 
 void Write(const std::string& path, const std::string& bytes) {
     std::ofstream(path, std::ios::binary) << bytes;
@@ -161,7 +162,7 @@ int main(int argc, char** argv) {
     }
     const std::string nodeDir = argv[1];
     const std::string sceneDir = argv[2];
-    const quib::Module& module = vantrel::fuzz::TheModule();
+    const quib::Module& module = *vantrel::fuzz::TheModule();
     const json sphere = {{"kind", "sphere"}};
     const json plane = {{"kind", "plane"}, {"min", {-2, -1}}, {"max", {2, 1}}};
 

@@ -3,6 +3,7 @@
 /// User-edited response curves.
 
 #include <string>
+#include <utility>
 #include <vector>
 
 /// A set of response curves, each mapping a real to a real.
@@ -47,6 +48,8 @@ public:
     void SetPoints(int channel, const std::vector<Point>& points);
 
 private:
+    friend class Function;  // Function::Load makes every curve it loads before it puts any in place
+
     /// One curve: its control points and, per segment between two points, the cubic
     /// y = y0 + u * (c1 + u * (c2 + u * c3)) in the half offset u = x / 2 - x0 / 2, kept between the
     /// segment's end values `low` and `high` (the exact cubic is, its rounded value could step an ulp
@@ -66,6 +69,10 @@ private:
         inline double Eval(double x) const;
     };
     static Curve MakeCurve(const std::vector<Point>& points);
+    /// Puts a curve made from checked points in place of curve `channel`; allocates nothing.
+    void Take(int channel, Curve&& curve) noexcept {
+        curves[static_cast<std::size_t>(channel)] = std::move(curve);
+    }
     /// The curve an `EvalRed`, `EvalGreen` or `EvalBlue` read uses: `channel`, or grey on form 1.
     const Curve& Channel(int channel) const;
 

@@ -42,10 +42,11 @@ public:
     /// The object's name as the host shows it.
     virtual std::string Name();
     virtual int Execute(void* a, void* b, void* c, void* d);
-    /// Replaces the object's settings with the stored form in `in`. Throws quib::StoredFormError and
-    /// leaves the object unchanged when the stored form is bad.
+    /// Replaces the object's settings with the stored form in `in`. Throws nothing: when the stored
+    /// form is bad, or memory runs out, it leaves the object unchanged and says why in the stream.
     virtual void Load(QuibInputStream& in);
-    /// Writes the object's settings in the stored form.
+    /// Writes the object's settings in the stored form. Throws nothing: a form it cannot write, it
+    /// marks failed in the stream.
     virtual void Save(QuibOutputStream& out);
     virtual void PostLoad(TList<Plugged*>* objects);
     virtual void AdditionalPostLoad(TList<Plugged*>* objects);
@@ -53,6 +54,7 @@ public:
     virtual void* GetExternalData();
     virtual ~Plugged();
     /// A copy of the object, of the same class, owned by the caller; null when none could be made.
+    /// Throws nothing.
     virtual Plugged* Clone(int a, int b);
     /// Brings the object up to date before evaluations for `context`. Never runs at the same time as
     /// an evaluation of the same object: that is the host's duty.

@@ -3,6 +3,7 @@
 /// User-edited colour gradients.
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "host/values.h"
@@ -32,6 +33,11 @@ public:
     void SetStops(const std::vector<Stop>& newStops);
 
 private:
+    friend class Function;  // Function::Load puts the stops it checked in place without allocating
+
+    /// Puts checked stops in place; allocates nothing.
+    void Take(std::vector<Stop>&& checked) noexcept { stops = std::move(checked); }
+
     std::string label;
     std::vector<Stop> stops;
 };

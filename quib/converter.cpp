@@ -2,42 +2,9 @@
 
 #include "host/converter.h"
 
-#include <charconv>
-#include <cmath>
 #include <limits>
 
 #include "quib/text.h"
-
-namespace quib {
-
-void AppendReal(std::string& text, double value) {
-    if (std::isnan(value)) {
-        text += "nan";
-    } else if (std::isinf(value)) {
-        text += value < 0.0 ? "-inf" : "inf";
-    } else {
-        // The longest shortest form is 24 characters, "-2.2250738585072014e-308".
-        char digits[32];
-        const auto result = std::to_chars(digits, digits + sizeof digits, value);
-        text.append(digits, result.ptr);
-    }
-}
-
-std::string FormatReal(double value) {
-    std::string text;
-    AppendReal(text, value);
-    return text;
-}
-
-std::string Excerpt(std::string_view text) {
-    if (text.size() <= excerptLength) return std::string(text);
-    std::size_t end = excerptLength;
-    while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xc0) == 0x80)  // a continuation byte
-        --end;
-    return std::string(text.substr(0, end)) + "... (" + std::to_string(text.size()) + " bytes)";
-}
-
-}  // namespace quib
 
 namespace {
 

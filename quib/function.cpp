@@ -151,7 +151,7 @@ int Function::UsageFlags() {
     return 0;
 }
 
-Plugged* Function::Clone(int, int) {
+Plugged* Function::Clone(int, int) try {
     Plugin* descriptor = quib::FindDescriptor(ClassID());
     if (!descriptor) return nullptr;
     std::unique_ptr<Plugged> created(descriptor->Create());
@@ -174,6 +174,8 @@ Plugged* Function::Clone(int, int) {
         copy->gradients[i]->SetStops(gradients[i]->Stops());
     copy->FunctionProperty = FunctionProperty;
     return created.release();
+} catch (...) {
+    return nullptr;  // memory ran out, or the new node's module threw: no copy, and nothing unwinds
 }
 
 void Function::Update(int, FunContext*) {}

@@ -3,20 +3,21 @@
 /// Loads a module through its three exports and keeps its node-type descriptors.
 
 #include <memory>
-#include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "host/function.h"
 #include "host/plugin.h"
+#include "quib/error.h"
 
 namespace quib {
 
-/// A module that cannot be loaded; what() names the file and what is wrong.
-class ModuleError : public std::runtime_error {
-public:
-    using std::runtime_error::runtime_error;
-};
+/// A module that cannot be loaded or used: an error of kind BadModule whose message names the file and
+/// what is wrong.
+inline Error ModuleError(std::string message) {
+    return Error(Error::Kind::BadModule, std::move(message));
+}
 
 /// One node type of a loaded module.
 struct NodeType {
@@ -36,10 +37,10 @@ struct NodeType {
 class Module {
 public:
     /// Loads the module in the file `path` (a name without a folder is a file in the current one).
-    /// Throws ModuleError when the file is not a loadable library (on ELF systems: not a shared library
-    /// of this host's kind, or shorter than its segments need, found before the system loader maps it),
-    /// lacks one of the exports `NumPlugs`, `Plugin` and `Version`, gives a count outside 0 to 65536,
-    /// returns null for an index below the count it gives, or lets an exception out of one of its
+    /// Throws ModuleError (a quib::Error) when the file is not a loadable library (on ELF systems: not a
+    /// shared library of this host's kind, or shorter than its segments need, found before the system loader
+    /// maps it), lacks one of the exports `NumPlugs`, `Plugin` and `Version`, gives a count outside 0 to
+    /// 65536, returns null for an index below the count it gives, or lets an exception out of one of its
     /// functions (std::bad_alloc passes as it is).
     explicit Module(const std::string& path);
     ~Module();

@@ -14,15 +14,19 @@
 #include <cstddef>
 #include <functional>
 #include <optional>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
 #include <nlohmann/json.hpp>
 
 #include "host/function.h"
+#include "quib/error.h"
 
 namespace quib {
+
+/// JSON as the host reads and writes it: objects keep their keys in the order they came, so that a
+/// stored form is written, and its faults are found, in the order of its file.
+using Json = nlohmann::ordered_json;
 
 /// The link text that names the sample position instead of a node.
 inline constexpr const char* positionLink = "@position";
@@ -36,38 +40,40 @@ std::string ClassIdText(unsigned int classId);
 /// The class id `text` writes ("0x" or "0X" and hexadecimal digits), or nothing when it is not one.
 std::optional<unsigned int> ParseClassId(const std::string& text);
 
-/// A stored form that cannot be read: `path` is where (a JSON path such as `nodes[2].params.Subdivision`),
-/// and what() says both where and what was expected.
-class StoredFormError : public std::runtime_error {
-public:
-    StoredFormError(const std::string& path, const std::string& expected);
-    const std::string& Path() const { return path; }
-    const std::string& Expected() const { return expected; }
+/// The channel names of a three-curve holder, in channel order.
+inline constexpr const char* channelNames[] = {"red", "green", "blue"};
 
-private:
-    std::string path;
-    std::string expected;
-};
+/// A value as a message quotes it: its JSON text, as an excerpt.
+std::string JsonExcerpt(const Json& value);
 
 }  // namespace quib
 
 /// The stored form being written: `Function::Save` fills `object`. `nodeId` names the node a linked
-/// parameter reads from; without it a link is written with the source's object name.
+/// parameter reads from; without it a link is written with the source's object name. Save throws
+/// nothing: when it cannot write the form (memory ran out), `object` is null and `failed` set.
 class QuibOutputStream {
 public:
-    nlohmann::json object = nlohmann::json::object();
+    quib::Json object = quib::Json::object();
     std::function<std::string(const Function*)> nodeId;
+    bool failed = false;
 };
 
-/// The stored form being read by `Function::Load`. `path` prefixes every error's JSON path;
-/// `resolveLink` finds the node of a link id (null when there is none). Keys the node does not know
-/// are refused, except those in `ignoredKeys` (a scene's "id").
+/// The stored form being read by `Function::Load`. `pointer` is the JSON Pointer of `object` in its
+/// document, which prefixes every error's pointer; `resolveLink` finds the node of a link id (null
+/// when there is none). Keys the node does not know are refused, except those in `ignoredKeys` (a
+/// scene's "id").
+///
+/// Load throws nothing, as a node's module may be built by another compiler than the host: it takes
+/// the whole form, or leaves the node as it was and says why in `failure`.
 class QuibInputStream {
 public:
-    explicit QuibInputStream(const nlohmann::json& object) : object(object) {}
+    explicit QuibInputStream(const quib::Json& object) : object(object) {}
+    /// It keeps a reference: a temporary, which a value of another JSON type would make, would be gone.
+    explicit QuibInputStream(quib::Json&&) = delete;
 
-    const nlohmann::json& object;
-    std::string path;
+    const quib::Json& object;
+    std::string pointer;
     std::function<Function*(const std::string&)> resolveLink;
     std::vector<std::string> ignoredKeys;
+    std::optional<quib::Error> failure;
 };

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace quib {
 
@@ -19,9 +20,18 @@ std::string FormatReal(double value);
 /// The longest piece of input a message quotes, in bytes.
 inline constexpr std::size_t excerptLength = 80;
 
-/// `text` as a message quotes it: whole when it is at most `excerptLength` bytes, else its beginning,
-/// cut before a UTF-8 character that would not fit, then "..." and the length of the whole, so that a
-/// line of megabytes gives a message of one line.
+/// `text` as a message shows it: control characters (C0, DEL and C1) written as JSON escapes ("\n",
+/// "\u001b"), so that input cannot move a terminal's cursor or retitle its window, nor a NUL end the
+/// message; bytes that are not UTF-8 as "\xff"; and when that is longer than `excerptLength` bytes, its
+/// beginning, cut before a character that would not fit, then "..." and the length of the whole input,
+/// so that a line of megabytes gives a message of one line.
 std::string Excerpt(std::string_view text);
+
+/// "a", "b" and "c": names for a message, as given (quoted already); past twelve, the first eleven and
+/// how many more there are.
+std::string NameList(const std::vector<std::string>& names);
+
+/// The excerpt of `text` in double quotes, with quotes and backslashes inside escaped as in JSON.
+std::string Quote(std::string_view text);
 
 }  // namespace quib

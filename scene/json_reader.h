@@ -1,54 +1,56 @@
 #pragma once
 /// @file
-/// JSON as scene files and requests are read: a strict parser that says where it stopped.
+/// JSON as scene files and requests are read: a strict parser that says where it stopped, and a document
+/// that keeps its text, so that an error found later in a value can say where the value stands.
 
 #include <cstddef>
-#include <stdexcept>
+#include <optional>
 #include <string>
 
-#include <nlohmann/json.hpp>
+#include "quib/stored_form.h"
 
 namespace vantrel {
 
-/// JSON text that cannot be used. `Where()` is "line 3, column 14", or the JSON path of a key given
-/// twice (`AtPath()`); what() is both, "where: expected ...".
-class JsonError : public std::runtime_error {
-public:
-    JsonError(const std::string& where, const std::string& expected, bool atPath = false);
-    const std::string& Where() const { return where; }
-    const std::string& Expected() const { return expected; }
-    /// Whether `Where()` is a JSON path rather than a line and column.
-    bool AtPath() const { return atPath; }
-
-private:
-    std::string where;
-    std::string expected;
-    bool atPath;
+/// A line and column of a text, both counted from 1.
+struct TextPlace {
+    int line = 0;
+    int column = 0;
 };
 
-/// A value read by ParseJson. It frees itself from the leaves up without allocating: the library's
-/// own destructor first moves the elements of a list into a new one as large, which throws, and so
-/// ends the program, when memory has run out, just when a document too large for it is let go.
-class ParsedJson {
+/// One JSON value, read once, with the text it was read from (if any).
+///
+/// It frees itself from the leaves up without allocating: the library's own destructor first moves the
+/// elements of a list into a new one as large, which throws, and so ends the program, when memory has
+/// run out, just when a document too large for it is let go.
+class JsonDocument {
 public:
-    ParsedJson(ParsedJson&& other) noexcept = default;
-    ParsedJson& operator=(ParsedJson&&) = delete;
-    ~ParsedJson();
+    /// Reads `text` as one JSON value. Beyond what the library refuses, it refuses a NUL character
+    /// (which the library takes for the end of the text), a number beyond the range of a double, more
+    /// than `maxNesting` lists and objects one inside the other (the freeing above recurses once a
+    /// level), and a key given twice in one object (which the library would let the last win). Throws
+    /// quib::Error (BadInput) at the line and column of the fault, or std::bad_alloc.
+    static JsonDocument Parse(std::string text, std::size_t maxNesting);
 
-    const nlohmann::json& Value() const { return value; }
+    /// A document of a value made elsewhere: it has no text to locate values in.
+    explicit JsonDocument(quib::Json value);
+
+    JsonDocument(JsonDocument&& other) noexcept = default;
+    JsonDocument& operator=(JsonDocument&&) = delete;
+    ~JsonDocument();
+
+    const quib::Json& Value() const { return value; }
+    quib::Json& Value() { return value; }
+
+    /// Where the value at `pointer` stands in the text: the opening quote of its key when it is a
+    /// member of an object, else its first character. Nothing when the document has no text or the text
+    /// holds no such value.
+    std::optional<TextPlace> Locate(const std::string& pointer) const;
 
 private:
-    friend ParsedJson ParseJson(const std::string& text, std::size_t maxNesting);
-    ParsedJson() = default;
+    JsonDocument() = default;
 
-    nlohmann::json value;
+    quib::Json value;
+    std::string text;
 };
-
-/// Reads `text` as one JSON value. Beyond what the library refuses, it refuses a NUL character (which
-/// the library takes for the end of the text), a number beyond the range of a double, more than
-/// `maxNesting` lists and objects one inside the other (the freeing above recurses once a level), and
-/// a key given twice in one object (which the library would let the last win). Throws JsonError, or
-/// std::bad_alloc when memory runs out.
-ParsedJson ParseJson(const std::string& text, std::size_t maxNesting);
 
 }  // namespace vantrel

@@ -8,5 +8,5 @@ scripts/install-deps.sh
 cmake --preset release >/dev/null
 cmake --build --preset release
 build/release/bin/vantrel list
-tools/render-gallery.sh --out out --size 512x256
+scripts/render-gallery.sh --out out --size 512x256
 echo "The pictures are in out/gallery and out/nodes."

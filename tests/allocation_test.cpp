@@ -16,16 +16,14 @@
 #include "host/param.h"
 #include "quib/module_loader.h"
 #include "tests/allocation_counter.h"
+#include "tests/loaded_module.h"
 
 namespace {
 
-const quib::Module& LoadedModule() {
-    static const quib::Module module(VANTREL_MODULE_PATH);
-    return module;
-}
+using vantrel::test::TheModule;
 
 std::unique_ptr<Function> Create(const std::string& typeName) {
-    const quib::NodeType* type = LoadedModule().Find(typeName);
+    const quib::NodeType* type = TheModule()->Find(typeName);
     return type ? type->Create() : nullptr;
 }
 
@@ -114,7 +112,7 @@ INSTANTIATE_TEST_SUITE_P(EveryNode, NoAllocation,
 // The counter sees the module's allocations (its operator new is the program's): creating a node,
 // which builds its parameters, is counted, so a count of zero above means what it says.
 TEST(NoAllocationCounter, SeesTheModulesAllocations) {
-    LoadedModule();
+    TheModule();
     const long before = vantrel::test::AllocationCount();
     const std::unique_ptr<Function> node = Create("Curve3");
     ASSERT_NE(node, nullptr);

@@ -19,16 +19,15 @@
 #include "host/function.h"
 #include "quib/module_loader.h"
 #include "scene/scene.h"
+#include "tests/scene_text.h"
 #include "tests/vantrel_run.h"
 
 namespace {
 
-constexpr int threadCount = 8;
+using vantrel::test::SceneFromText;
+using vantrel::test::TheModule;
 
-const quib::Module& TheModule() {
-    static const quib::Module module(VANTREL_MODULE_PATH);
-    return module;
-}
+constexpr int threadCount = 8;
 
 /// Every node type of the module, each reading others: the lattice on the sphere and on the plane, a W
 /// distortion of the position, a fractal whose directions and radius come from those, a colour mix of
@@ -144,7 +143,7 @@ std::vector<std::string> RunJobs(const std::vector<Job>& jobs, const std::vector
 }
 
 TEST(ConcurrentEvaluation, EveryNodeAndOutputTypeMatchesSerialBitForBit) {
-    const vantrel::Scene scene = vantrel::Scene::FromText(graphScene, "graph.json", TheModule());
+    const vantrel::Scene scene = SceneFromText(graphScene, "graph.json");
     const std::vector<Vec3d> samples = Samples();
     const std::vector<Job> jobs = AllJobs(scene, samples.size());
     const std::vector<std::string> serial = RunJobs(jobs, samples, 0);
@@ -214,7 +213,7 @@ void ExpectSplitRenderMatchesSerial(const vantrel::Scene& scene) {
 }
 
 TEST(ConcurrentEvaluation, RenderSplitByRowsMatchesSerial) {
-    const vantrel::Scene scene = vantrel::Scene::FromText(graphScene, "graph.json", TheModule());
+    const vantrel::Scene scene = SceneFromText(graphScene, "graph.json");
     ExpectSplitRenderMatchesSerial<Color>(scene);
     ExpectSplitRenderMatchesSerial<ColorA>(scene);
     ExpectSplitRenderMatchesSerial<double>(scene);

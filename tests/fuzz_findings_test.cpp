@@ -14,13 +14,12 @@
 #include "host/gradient.h"
 #include "quib/module_loader.h"
 #include "scene/scene.h"
+#include "tests/scene_text.h"
 
 namespace {
 
-const quib::Module& TheModule() {
-    static const quib::Module module(VANTREL_MODULE_PATH);
-    return module;
-}
+using vantrel::test::SceneFromText;
+using vantrel::test::TheModule;
 
 // ---- Scenes (fuzz_scene) ----------------------------------------------------------------------------
 
@@ -31,9 +30,9 @@ TEST(SceneFindings, NumberBeyondTheRangeOfADoubleIsASceneError) {
     const std::string text = R"json({"format": "vantrel-scene/1", "output": "n",
         "nodes": [{"id": "n", "type": "W Distortion", "params": {"Position": [0, 0, -1e3080]}}]})json";
     try {
-        vantrel::Scene::FromText(text, "huge.json", TheModule());
+        SceneFromText(text, "huge.json");
         ADD_FAILURE() << "the scene loaded";
-    } catch (const vantrel::SceneError& error) {
+    } catch (const quib::Error& error) {
         EXPECT_STREQ(error.what(),
                      "huge.json: line 2, column 85: expected a number of at most 1.8e308 in "
                      "size: number overflow parsing '-1e3080'");
@@ -49,7 +48,7 @@ TEST(SceneFindings, ImageHeightOfADomainWhoseExtentsOverflow) {
     const std::string text = R"json({"format": "vantrel-scene/1", "output": "n",
         "nodes": [{"id": "n", "type": "W Distortion"}],
         "domain": {"kind": "plane", "min": [-1e308, -1e308], "max": [1e308, 1e308]}})json";
-    const vantrel::Scene scene = vantrel::Scene::FromText(text, "wide.json", TheModule());
+    const vantrel::Scene scene = SceneFromText(text, "wide.json");
     for (const int width : {1, 512}) {
         EXPECT_EQ(scene.Domain().HeightFor(width), width);
     }
@@ -81,26 +80,25 @@ std::string Chain(int links) {
 // can surely follow (vantrel::maxLinkDepth, which leaves room in every build and on smaller stacks), with an
 // error naming the scene, rather than load a scene that crashes whoever evaluates it.
 TEST(SceneFindings, ChainOfLinksTooDeepToEvaluateIsRefused) {
-    EXPECT_THROW(vantrel::Scene::FromText(Chain(19999), "chain.json", TheModule()), vantrel::SceneError);
+    EXPECT_THROW(SceneFromText(Chain(19999), "chain.json"), quib::Error);
 }
 
 // The limit itself: a chain of vantrel::maxLinkDepth links loads and evaluates, one link more is refused at
 // the link that starts the chain too long.
 TEST(SceneFindings, ChainOfLinksAtTheLimitLoadsAndOneMoreIsRefused) {
     constexpr int limit = static_cast<int>(vantrel::maxLinkDepth);
-    const vantrel::Scene scene = vantrel::Scene::FromText(Chain(limit), "chain.json", TheModule());
+    const vantrel::Scene scene = SceneFromText(Chain(limit), "chain.json");
     FunContext context{{0.25, 0.5, 0.75}};
     double value = 0.0;
     scene.Output().Eval(&value, &context);
     try {
-        vantrel::Scene::FromText(Chain(limit + 1), "chain.json", TheModule());
+        SceneFromText(Chain(limit + 1), "chain.json");
         ADD_FAILURE() << "a chain of " << limit + 1 << " links loaded";
-    } catch (const vantrel::SceneError& error) {
-        const std::string expected = "chain.json: nodes[" + std::to_string(limit + 1) +
-                                     "].params.Distortion.link: expected chains of at most " +
-                                     std::to_string(limit) + " links; this link starts one of " +
-                                     std::to_string(limit + 1);
-        EXPECT_EQ(error.what(), expected);
+    } catch (const quib::Error& error) {
+        EXPECT_EQ(error.Pointer(), "/nodes/" + std::to_string(limit + 1) + "/params/Distortion/link");
+        const std::string expected = "expected chains of at most " + std::to_string(limit) +
+                                     " links; this link starts one of " + std::to_string(limit + 1);
+        EXPECT_EQ(error.Detail(), expected);
     }
 }
 

@@ -58,7 +58,7 @@ std::string Difference(const Decoded& committed, const Decoded& fresh) {
 using Gallery = VantrelTest;
 
 TEST_F(Gallery, EveryCommittedPictureHoldsThePixelsItsSceneRendersNow) {
-    const RunResult run = Process({(source / "tools/render-gallery.sh").string(), "--vantrel", VANTREL_PATH,
+    const RunResult run = Process({(source / "scripts/render-gallery.sh").string(), "--vantrel", VANTREL_PATH,
                                    "--out", (work / "fresh").string()},
                                   work, root / "streams", "")
                               .Wait();
@@ -84,7 +84,7 @@ TEST_F(Gallery, EveryCommittedPictureHoldsThePixelsItsSceneRendersNow) {
             if (!std::filesystem::exists(source / picture)) continue;  // reported above
             const std::string difference =
                 Difference(ReadPng(source / picture), ReadPng(work / "fresh" / set.fresh / (name + ".png")));
-            EXPECT_EQ(difference, "") << picture << " is stale: run tools/render-gallery.sh and commit it";
+            EXPECT_EQ(difference, "") << picture << " is stale: run scripts/render-gallery.sh and commit it";
         }
     }
 }

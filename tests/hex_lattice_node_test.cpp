@@ -14,9 +14,12 @@
 #include "host/param.h"
 #include "quib/module_loader.h"
 #include "tests/allocation_counter.h"
+#include "tests/loaded_module.h"
 #include "tests/node_values.h"
 
 namespace {
+
+using vantrel::test::TheModule;
 
 using vantrel::test::Components;
 using vantrel::test::Evaluate;
@@ -49,14 +52,9 @@ const Vec3d faceCentre = Unit(apex + Upper(36) + Upper(108));
 /// A point on that face, nearest the apex, then U(36), then U(108).
 const Vec3d nearApex = apex * 0.8 + Upper(36) * 0.15 + Upper(108) * 0.05;
 
-const quib::Module& TheModule() {
-    static const quib::Module module(VANTREL_MODULE_PATH);
-    return module;
-}
-
 /// A lattice node made by the module's descriptor, its "Position" the sample position.
 std::unique_ptr<Function> MakeLattice() {
-    const quib::NodeType* type = TheModule().Find("Hexagonal lattice 3D(1)");
+    const quib::NodeType* type = TheModule()->Find("Hexagonal lattice 3D(1)");
     EXPECT_NE(type, nullptr);
     std::unique_ptr<Function> node = type->Create();
     node->FindParam("Position")->LinkToPosition();
@@ -98,7 +96,7 @@ double Gap(const Vec3d& a, const Vec3d& b) {
 // ---- construction -----------------------------------------------------------------------------------
 
 TEST(HexLatticeNode, BuildsItsParametersAndCurvesInOrder) {
-    const std::unique_ptr<Function> node = TheModule().Find("Hexagonal lattice 3D(1)")->Create();
+    const std::unique_ptr<Function> node = TheModule()->Find("Hexagonal lattice 3D(1)")->Create();
     EXPECT_EQ(node->Name(), "Hexagonal lattice 3D (1)");
     EXPECT_EQ(node->TypeName(), "Hexagonal lattice 3D (1)");
     EXPECT_EQ(node->FunctionProperty, 12);

@@ -56,10 +56,13 @@ const std::string twiceInChannels = head + R"([{"id": "a", "type": "Curve3", "cu
 const std::string twiceEscaped = head + R"([{"id": "a", "t\u0079pe": "Curve3", "type": "Curve3"}]})";
 const std::string twiceInSecondNode = head + R"([{"id": "a", "type": "Curve3"}, {"id": "b", "id": "c"}]})";
 const std::string oneNode = head + R"([{"id": "a", "type": "Curve3"}]})";
+const std::string linkToMissing =
+    head + R"([{"id": "a", "type": "Curve3", "params": {"In": {"link": "b"}}}]})";
+const std::string unknownNodeKey = head + R"([{"id": "a", "type": "Curve3", "colour": 1}]})";
 const std::string nulInString = head + R"([{"id": "a)" + std::string(1, '\0') + R"(", "type": "Curve3"}]})";
 
 const std::string tooDeep = ": expected at most 7 levels of nested lists and objects";
-const std::string twice = ": expected each key once in its object; this is the second, at ";
+const std::string twice = ": expected each key once in its object; this is the second";
 const std::string nul = ": malformed JSON: a NUL character, which JSON text cannot hold";
 
 struct Hostile {
@@ -77,35 +80,39 @@ const Hostile hostile[] = {
     {"a colour one level too deep", deepColour, At(deepColour, "[[1", 0, 1) + tooDeep},
     {"objects", deepLink, At(deepLink, "{}") + tooDeep},
     // The same key twice: the second is named by its path, with where it starts.
-    {"top level", twiceOnTop, "output" + twice + At(twiceOnTop, "\"output\"", 1)},
+    {"top level", twiceOnTop, At(twiceOnTop, "\"output\"", 1) + ": /output" + twice},
     {"parameter", head + "[" + lattice + "{\"Subdivision\": 4,\n  \"Subdivision\": 9}}]}",
-     "nodes[0].params.Subdivision" + twice + "line 2, column 3"},
-    {"link", twiceInLink, "nodes[0].params.In.link" + twice + At(twiceInLink, "\"link\"", 1)},
+     "line 2, column 3: /nodes/0/params/Subdivision" + twice},
+    {"link", twiceInLink, At(twiceInLink, "\"link\"", 1) + ": /nodes/0/params/In/link" + twice},
     {"curve channel", twiceInChannels,
-     "nodes[0].curves.Curve.red" + twice + At(twiceInChannels, "\"red\"", 1)},
-    {"escaped key", twiceEscaped, "nodes[0].type" + twice + At(twiceEscaped, "\"type\"")},
-    {"second node", twiceInSecondNode, "nodes[1].id" + twice + At(twiceInSecondNode, "\"id\"", 2)},
+     At(twiceInChannels, "\"red\"", 1) + ": /nodes/0/curves/Curve/red" + twice},
+    {"escaped key", twiceEscaped, At(twiceEscaped, "\"type\"") + ": /nodes/0/type" + twice},
+    {"second node", twiceInSecondNode, At(twiceInSecondNode, "\"id\"", 2) + ": /nodes/1/id" + twice},
     {"domain",
      oneNode.substr(0, oneNode.size() - 1) +
          ",\n  \"domain\": {\"kind\": \"plane\", \"min\": [0, 0], \"kind\": \"sphere\"}}",
-     "domain.kind" + twice + "line 2, column 46"},
+     "line 2, column 46: /domain/kind" + twice},
     // A NUL byte: the text goes on after it, and is not JSON.
     {"NUL after a scene", oneNode + std::string(1, '\0') + R"({"this is": "not json)",
      "line 1, column " + std::to_string(oneNode.size() + 1) + nul},
     {"NUL in a string", nulInString, At(nulInString, std::string(1, '\0')) + nul},
     // The cost of a sample: node 16 of the doubling graph evaluates 2^17 - 1 nodes a sample.
     {"doubling graph", Doubling(16),
-     "nodes[16]: expected a sample to take at most 100000 node evaluations; this node's takes 131071"},
+     At(Doubling(16), "{\"id\": \"n16\"") +
+         ": /nodes/16: expected a sample to take at most 100000 node evaluations; this node's takes 131071"},
     {"forty doublings", Doubling(40),
-     "nodes[16]: expected a sample to take at most 100000 node evaluations; this node's takes 131071"},
+     At(Doubling(40), "{\"id\": \"n16\"") +
+         ": /nodes/16: expected a sample to take at most 100000 node evaluations; this node's takes 131071"},
     // Messages that say what they got.
-    {"link to a missing node", head + R"([{"id": "a", "type": "Curve3", "params": {"In": {"link": "b"}}}]})",
-     R"(nodes[0].params.In.link: expected "@position" or the id of a node, not "b"; the ids are "a")"},
+    {"link to a missing node", linkToMissing,
+     At(linkToMissing, "\"link\"") +
+         R"(: /nodes/0/params/In/link: expected "@position" or the id of a node, not "b"; the ids are "a")"},
     {"output naming a missing node",
      R"({"format": "vantrel-scene/1", "output": "b", "nodes": [{"id": "a", "type": "Curve3"}]})",
-     R"(output: expected the id of the node to evaluate, not "b"; the ids are "a")"},
-    {"unknown node key", head + R"([{"id": "a", "type": "Curve3", "colour": 1}]})",
-     R"(nodes[0].colour: expected one of the keys "id", "type", "params", "curves", "gradients")"},
+     R"(line 1, column 31: /output: expected the id of the node to evaluate, not "b"; the ids are "a")"},
+    {"unknown node key", unknownNodeKey,
+     At(unknownNodeKey, "\"colour\"") +
+         R"(: /nodes/0/colour: expected one of the keys "id", "type", "params", "curves", "gradients")"},
 };
 
 class HostileScene : public VantrelTest {};
@@ -156,7 +163,7 @@ TEST_F(HostileScene, ImageTooHighForItsDomainSaysHowHigh) {
         const RunResult run = Vantrel({"render", "narrow.json", "-o", "narrow.png"});
         EXPECT_EQ(run.status, 2);
         EXPECT_EQ(run.err,
-                  std::string("vantrel: narrow.json: domain: at a width of 512 the image would be ") +
+                  std::string("vantrel: narrow.json: /domain: at a width of 512 the image would be ") +
                       each.height + " pixels high; expected at most 2147483647 for a PNG (or give --size)\n");
     }
 }

@@ -17,6 +17,7 @@
 #include "host/plugin.h"
 #include "quib/module_loader.h"
 #include "scene/scene.h"
+#include "scene/scene_format.h"
 #include "tests/allocation_counter.h"
 #include "tests/vantrel_run.h"
 
@@ -128,18 +129,19 @@ TEST(NullCreate, ThroughDlopenTheDescriptorGivesNull) {
 }
 
 TEST(NullCreate, TheHostLoaderLoadsItAndTheSceneNamesTheNode) {
-    const quib::Module module(nullCreateModule);
-    ASSERT_EQ(module.Types().size(), 1u);
-    EXPECT_EQ(module.Types()[0].Create(), nullptr);
+    const auto module = std::make_shared<const quib::Module>(nullCreateModule);
+    ASSERT_EQ(module->Types().size(), 1u);
+    EXPECT_EQ(module->Types()[0].Create(), nullptr);
     try {
-        Scene::FromText(R"({ "format": "vantrel-scene/1", "output": "a",
-                                   "nodes": [ { "id": "a", "type": "Uncreatable node" } ] })",
-                        "null.json", module);
+        Scene::FromDocument(JsonDocument::Parse(R"({ "format": "vantrel-scene/1", "output": "a",
+                                                   "nodes": [ { "id": "a", "type": "Uncreatable node" } ] })",
+                                                sceneNesting),
+                            "null.json", module);
         ADD_FAILURE() << "a scene of a node that cannot be created";
-    } catch (const SceneError& error) {
+    } catch (const quib::Error& error) {
         EXPECT_EQ(error.what(),
-                  "null.json: nodes[0].type: expected a type whose descriptor creates a function "
-                  "node; the descriptor of \"Uncreatable node\" in " +
+                  "null.json: line 2, column 76: /nodes/0/type: expected a type whose descriptor creates a "
+                  "function node; the descriptor of \"Uncreatable node\" in " +
                       nullCreateModule + " created none");
     }
 }
@@ -160,8 +162,8 @@ TEST_F(NullCreateProgram, ListsTheTypeAsUncreatableAndRefusesItsScene) {
         run = Vantrel({command, "scene.json", "--module", nullCreateModule}, "0 0 0\n");
         EXPECT_EQ(run.status, 2) << command;
         EXPECT_EQ(run.err,
-                  "vantrel: scene.json: nodes[0].type: expected a type whose descriptor creates a function "
-                  "node; the descriptor of \"Uncreatable node\" in " +
+                  "vantrel: scene.json: line 2, column 54: /nodes/0/type: expected a type whose descriptor "
+                  "creates a function node; the descriptor of \"Uncreatable node\" in " +
                       nullCreateModule + " created none\n");
     }
     EXPECT_EQ(WorkFiles(), std::vector<std::string>{"scene.json"}) << "no image of a failed render";
@@ -338,7 +340,7 @@ TEST(AllocationFailure, TheHostLoaderThrowsAndForgetsTheModule) {
                 try {
                     const quib::Module module(modulePath);
                     loaded = module.Types().size() == typeCount;
-                } catch (const quib::ModuleError& error) {
+                } catch (const quib::Error& error) {
                     message = error.what();  // a descriptor that could not be made reads as a null Plugin
                 }
             },

@@ -16,7 +16,7 @@
 
 namespace {
 
-using nlohmann::json;
+using json = quib::Json;
 
 const std::string goodModule = QUIB_FIXTURE_MODULE;
 const std::string nullPluginModule = QUIB_FIXTURE_NULL_PLUGIN;
@@ -26,7 +26,7 @@ const std::string noExportsModule = QUIB_FIXTURE_NO_EXPORTS;
 std::string LoadError(const std::string& path) {
     try {
         quib::Module module(path);
-    } catch (const quib::ModuleError& error) {
+    } catch (const quib::Error& error) {
         return error.what();
     }
     return "";
@@ -146,7 +146,8 @@ TEST(ModuleLoader, StoredTypeIsTheDescriptorsName) {
     for (const char* type : {QuibTestNode::plugName, "Test node", "0x51b00001"}) {
         const json object = {{"type", type}};
         QuibInputStream in(object);
-        EXPECT_NO_THROW(node->Load(in)) << type;
+        node->Load(in);
+        EXPECT_FALSE(in.failure) << type;
     }
 }
 

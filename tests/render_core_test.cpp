@@ -15,17 +15,14 @@
 
 #include "quib/module_loader.h"
 #include "scene/scene.h"
+#include "tests/loaded_module.h"
 #include "tests/vantrel_run.h"
-#include "tools/image_file.h"
-#include "tools/render_core.h"
+#include "tools/image/image_file.h"
+#include "tools/image/png_encoder.h"
+#include "tools/render/render_core.h"
 
 namespace vantrel::test {
 namespace {
-
-const quib::Module& TheModule() {
-    static const quib::Module module(VANTREL_MODULE_PATH);
-    return module;
-}
 
 std::string Example(const std::string& name) {
     return std::string(VANTREL_EXAMPLES_DIR) + "/" + name;

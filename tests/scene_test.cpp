@@ -12,16 +12,16 @@
 #include "host/param.h"
 #include "quib/module_loader.h"
 #include "scene/scene.h"
+#include "scene/scene_format.h"
+#include "tests/scene_text.h"
 
 namespace {
 
+using vantrel::test::SceneFromText;
+using vantrel::test::TheModule;
+
 using vantrel::SampleDomain;
 using vantrel::Scene;
-
-const quib::Module& TheModule() {
-    static const quib::Module module(VANTREL_MODULE_PATH);
-    return module;
-}
 
 struct ImagePoint {
     double u, v;
@@ -85,7 +85,7 @@ TEST(SampleDomain, HeightKeepsPixelsSquare) {
 
 TEST(Scene, CreatesLinksAndKeepsTheDomain) {
     // "paint" reads "lattice", which comes later in the file; "paint" is named by its class id.
-    const Scene scene = Scene::FromText(R"~({
+    const Scene scene = SceneFromText(R"~({
         "format": "vantrel-scene/1",
         "nodes": [
             { "id": "paint", "type": "0x92512343", "params": { "In": { "link": "lattice" } } },
@@ -95,7 +95,7 @@ TEST(Scene, CreatesLinksAndKeepsTheDomain) {
         "output": "paint",
         "domain": { "kind": "plane", "min": [-3, -2], "max": [5, 2] }
     })~",
-                                        "graph.json", TheModule());
+                                      "graph.json");
     Function* paint = scene.Node("paint");
     Function* lattice = scene.Node("lattice");
     ASSERT_NE(paint, nullptr);
@@ -112,9 +112,9 @@ TEST(Scene, CreatesLinksAndKeepsTheDomain) {
 }
 
 TEST(Scene, WithoutDomainSamplesTheUnitSquare) {
-    const Scene scene = Scene::FromText(
+    const Scene scene = SceneFromText(
         R"~({ "format": "vantrel-scene/1", "nodes": [ { "id": "a", "type": "Curve3" } ], "output": "a" })~",
-        "plain.json", TheModule());
+        "plain.json");
     EXPECT_EQ(scene.Domain().kind, SampleDomain::Kind::Plane);
     EXPECT_EQ(scene.Domain().Position(0.0, 1.0).x, 0.0);
     EXPECT_EQ(scene.Domain().Position(1.0, 0.0).y, 1.0);
@@ -138,13 +138,13 @@ TEST(Scene, UpdatesSourcesBeforeTheNodesThatReadThem) {
     auto withSubdivision = [&](const std::string& subdivision) {
         std::string text = scene;
         text.replace(text.find("SUBDIVISION"), 11, subdivision);
-        return Scene::FromText(text, "order.json", TheModule());
+        return SceneFromText(text, "order.json");
     };
     const Scene linked = withSubdivision(R"~({ "link": "source" })~");
     FunContext origin;
     int planeValue = 0;  // the source's int output once its plane mode is cached
     linked.Node("source")->Eval(&planeValue, &origin);
-    std::unique_ptr<Function> fresh = TheModule().Find("Hexagonal lattice 3D(1)")->Create();
+    std::unique_ptr<Function> fresh = TheModule()->Find("Hexagonal lattice 3D(1)")->Create();
     fresh->FindParam("Position")->SetConstant({0.3, 0.2, 0.1, 0.0});
     fresh->Curves()[0]->SetPoints(0, {{0.0, 0.0}, {0.5773502691896258, 40.0}});
     int sphereValue = 0;  // the same node before its Update: sphere mode

@@ -18,6 +18,7 @@
 #include <map>
 #include <mutex>
 #include <optional>
+#include <regex>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -164,30 +165,30 @@ TEST_F(Serve, FilesAreThePlainSceneFilesOfTheFolder) {
 struct BadScene {
     const char* name;
     const char* scene;
-    const char* path;  ///< the JSON path the answer names; empty: none
+    const char* pointer;  ///< the JSON Pointer the answer names; empty: none
 };
 
 const BadScene badScenes[] = {
     {"wrong-type",
      R"~({"format": "vantrel-scene/1", "nodes": [{"id": "c", "type": "Curve3", "params": {"In": 5}}],
         "output": "c"})~",
-     "nodes[0].params.In"},
+     "/nodes/0/params/In"},
     {"out-of-range",
      R"~({"format": "vantrel-scene/1", "nodes": [{"id": "l", "type": "Hexagonal lattice 3D(1)",
         "params": {"(2=plane, 3=sphere)(how to make list box]": 4}}], "output": "l"})~",
-     "nodes[0].params.(2=plane, 3=sphere)(how to make list box]"},
+     "/nodes/0/params/(2=plane, 3=sphere)(how to make list box]"},
     {"cycle", R"~({"format": "vantrel-scene/1", "nodes": [
         {"id": "a", "type": "Curve3", "params": {"In": {"link": "b"}}},
         {"id": "b", "type": "Curve3", "params": {"In": {"link": "a"}}}], "output": "a"})~",
-     "nodes[0].params.In.link"},
+     "/nodes/0/params/In/link"},
     {"unknown-output",
-     R"~({"format": "vantrel-scene/1", "nodes": [{"id": "c", "type": "Curve3"}], "output": "d"})~", "output"},
+     R"~({"format": "vantrel-scene/1", "nodes": [{"id": "c", "type": "Curve3"}], "output": "d"})~", "/output"},
     {"curve-order", R"~({"format": "vantrel-scene/1", "nodes": [{"id": "c", "type": "Curve3",
         "curves": {"Curve": {"red": [[0.5, 0], [0.25, 1]]}}}], "output": "c"})~",
-     "nodes[0].curves.Curve.red[1][0]"},
+     "/nodes/0/curves/Curve/red/1/0"},
     {"key-twice", R"~({"format": "vantrel-scene/1", "nodes": [{"id": "c", "type": "Curve3"}], "output": "c",
         "output": "c"})~",
-     "output"},
+     "/output"},
     {"not-an-object", R"~([1, 2])~", ""},
 };
 
@@ -203,8 +204,10 @@ TEST_P(BadScenes, AreRefusedWithTheLoadersMessageAndPath) {
     Write("scene", bad.scene);
     const RunResult render = Vantrel({"render", "scene", "-o", "scene.png"});
     ASSERT_EQ(render.status, 2);
-    const std::string message = render.err.substr(std::string("vantrel: ").size(),
-                                                  render.err.size() - std::string("vantrel: \n").size());
+    // The request's scene stands in no file: its message names no line and column.
+    const std::string message = std::regex_replace(
+        render.err.substr(std::string("vantrel: ").size(), render.err.size() - std::string("vantrel: \n").size()),
+        std::regex("line [0-9]+, column [0-9]+: "), "");
     StartServer();
     // The scene goes in a request body as a JSON value, so a key given twice is refused as the body's.
     const std::string body = std::string("{\"scene\": ") + bad.scene + "}";
@@ -212,7 +215,7 @@ TEST_P(BadScenes, AreRefusedWithTheLoadersMessageAndPath) {
     EXPECT_EQ(status, 400) << answer;
     const json error = json::parse(answer);
     if (std::string(bad.name) == "key-twice") {
-        EXPECT_NE(error["error"].get<std::string>().find("scene.output: expected each key once"),
+        EXPECT_NE(error["error"].get<std::string>().find("scene: /output: expected each key once"),
                   std::string::npos)
             << answer;
     } else if (std::string(bad.name) == "not-an-object") {
@@ -221,10 +224,10 @@ TEST_P(BadScenes, AreRefusedWithTheLoadersMessageAndPath) {
     } else {
         EXPECT_EQ(error["error"], message);
     }
-    if (*bad.path != '\0') {
-        EXPECT_EQ(error.value("path", ""), bad.path) << answer;
+    if (*bad.pointer != '\0') {
+        EXPECT_EQ(error.value("pointer", ""), bad.pointer) << answer;
     } else {
-        EXPECT_FALSE(error.contains("path")) << answer;
+        EXPECT_FALSE(error.contains("pointer")) << answer;
     }
 }
 
@@ -511,7 +514,7 @@ const Refusal refusals[] = {
      "/api/save",
      {{"file", "new.json"}, {"scene", {{"format", "vantrel-scene/1"}}}},
      400,
-     "scene: nodes: expected a list"},
+     "scene: /nodes: expected a list"},
 };
 
 class Refusals : public Serve, public ::testing::WithParamInterface<Refusal> {};
@@ -684,8 +687,14 @@ TEST_F(Serve, OpenRefusesABadSceneWithTheLoadersMessage) {
     const auto [status, answer] = Post("/api/open", R"({"file": "bad.json"})");
     EXPECT_EQ(status, 400);
     EXPECT_EQ(json::parse(answer),
-              json({{"error", "bad.json: nodes[0].params.In: expected a list of 3 numbers, or a link"},
-                    {"path", "nodes[0].params.In"}}));
+              json({{"error",
+                     "bad.json: line 1, column 82: /nodes/0/params/In: expected a list of 3 numbers, or a link, not 5"},
+                    {"kind", "bad-input"},
+                    {"pointer", "/nodes/0/params/In"},
+                    {"expected", "a list of 3 numbers, or a link"},
+                    {"found", "5"},
+                    {"line", 1},
+                    {"column", 82}}));
 }
 
 TEST_F(Serve, StartRefusesWhatRenderRefuses) {

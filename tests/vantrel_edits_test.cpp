@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <regex>
 #include <string>
 #include <utility>
 #include <vector>
@@ -82,8 +83,9 @@ TEST_P(Edits, AnswerAsTheEditedFileDoes) {
     std::string said;
     for (const std::string& option : editCase.options)
         said += (said.empty() ? "" : " ") + option;
+    // The place in the file is left out: the options' values stand in no file.
     const auto sameMessage = [&](const RunResult& edited, const RunResult& byHand) {
-        std::string expected = byHand.err;
+        std::string expected = std::regex_replace(byHand.err, std::regex("line [0-9]+, column [0-9]+: "), "");
         const std::string name = "edited.json";
         if (const std::size_t at = expected.find(name); at != std::string::npos)
             expected.replace(at, name.size(), "plain.json (with " + said + ")");
@@ -149,10 +151,10 @@ void PrintTo(const RefusalCase& refusal, std::ostream* out) {
 const RefusalCase refusalCases[] = {
     {"set-not-json",
      {"eval", "plain.json", "--set", "lattice.Subdivision=many"},
-     {"plain.json: --set lattice.Subdivision=many: expected a value written as in a scene file", "line 1"}},
+     {"vantrel: --set lattice.Subdivision=many: expected a value written as in a scene file", "line 1"}},
     {"set-no-node",
      {"render", "plain.json", "--set", "nowhere.Subdivision=3"},
-     {"--set nowhere.Subdivision=3: expected the id of a node", "\"nowhere\"",
+     {"--set nowhere.Subdivision=3: expected the id of a node of plain.json", "\"nowhere\"",
       "the ids are \"lattice\" and \"paint\""}},
     {"set-no-dot", {"eval", "plain.json", "--set", "Subdivision=3"}, {"--set: expected ID.PARAM=VALUE"}},
     {"set-no-value",
@@ -161,7 +163,7 @@ const RefusalCase refusalCases[] = {
     {"set-no-param", {"eval", "plain.json", "--set", "lattice.=3"}, {"--set: expected ID.PARAM=VALUE"}},
     {"set-unknown-param",
      {"eval", "plain.json", "--set", "lattice.Size=3"},
-     {"(with --set lattice.Size=3): nodes[0].params.Size: expected one of the parameters"}},
+     {"(with --set lattice.Size=3): /nodes/0/params/Size: expected one of the parameters"}},
     {"region-on-eval", {"eval", "plain.json", "--region=0,0,1,1"}, {"--region"}},
     {"region-three", {"render", "plain.json", "--region=0,0,1"}, {"--region: expected four numbers A,B,C,D"}},
     {"region-five", {"render", "plain.json", "--region=0,0,1,1,1"}, {"--region: expected four numbers"}},

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <limits>
 #include <memory>
+#include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -18,17 +19,13 @@
 #include "host/gradient.h"
 #include "host/param.h"
 #include "quib/module_loader.h"
+#include "tests/loaded_module.h"
 #include "tests/vantrel_run.h"
 
 namespace vantrel::test {
 namespace {
 
 using nlohmann::json;
-
-const quib::Module& TheModule() {
-    static const quib::Module module(VANTREL_MODULE_PATH);
-    return module;
-}
 
 /// A graph, and what `vantrel eval` must write for samples of it, worked out by hand: each line's
 /// components within 1e-12, or the text as it stands.
@@ -257,20 +254,21 @@ TEST_F(Eval, MessagesQuoteLongInputCut) {
         {{"eval", "scene.json"},
          "0 0 0\n" + std::string(1000000, '7') + "\n",
          "vantrel: standard input: line 2: expected three numbers \"x y z\", not \"" + std::string(80, '7') +
-             "... (1000000 bytes)\"\n"},
+             "\"... (1000000 bytes)\n"},
         {{"eval", "scene.json"},  // cut before a character of two bytes that would not fit whole
          std::string(79, '1') + "\xc3\xa9" + std::string(100, '2') + "\n",
          "vantrel: standard input: line 1: expected three numbers \"x y z\", not \"" + std::string(79, '1') +
-             "... (181 bytes)\"\n"},
+             "\"... (181 bytes)\n"},
         {{"eval", "many.json"},
          "",
-         "vantrel: many.json: output: expected the id of the node to evaluate, not \"missing\"; the ids are "
+         "vantrel: many.json: line 1, column 32: /output: expected the id of the node to evaluate, not "
+         "\"missing\"; the ids are "
          "\"n0\", \"n1\", \"n2\", \"n3\", \"n4\", \"n5\", \"n6\", \"n7\", \"n8\", \"n9\", \"n10\" and 1989 "
          "more\n"},
         {{"render", "scene.json", "--size", std::string(100000, '9') + "x1"},
          "",
          "vantrel: --size: expected WIDTHxHEIGHT or WIDTH, each from 1 to 2147483647, not \"" +
-             std::string(80, '9') + "... (100002 bytes)\"\n"},
+             std::string(80, '9') + "\"... (100002 bytes)\n"},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.message);
@@ -280,118 +278,151 @@ TEST_F(Eval, MessagesQuoteLongInputCut) {
     }
 }
 
-/// A bad scene, and what its message must contain after "vantrel: bad.json: ".
+/// A bad scene, and what its message must say after "vantrel: bad.json: ": `where`, the line and column
+/// of the fault for malformed JSON, else the pointer of the value at fault, and then `message`. Where
+/// the message gives a line and column for a pointer, the file's text there starts with `at`.
 struct BadScene {
     const char* scene;
+    const char* where;
     const char* message;
+    const char* at;
 };
 
 #define SCENE(nodes) R"~({ "format": "vantrel-scene/1", "output": "a", "nodes": )~" nodes " }"
 
 const BadScene badScenes[] = {
     // Malformed JSON: the line and column where the parser stopped.
-    {R"~({ "format": )~", "line 1, column 13: malformed JSON"},
-    {"{\n  \"format\": \"vantrel-scene/1\",\n  \"nodes\": [ { \"id\": \"a\", } ]\n}",
-     "line 3, column 27: malformed JSON"},
-    {"", "line 1, column 1: malformed JSON"},
+    {R"~({ "format": )~", "line 1, column 13", "malformed JSON", nullptr},
+    {"{\n  \"format\": \"vantrel-scene/1\",\n  \"nodes\": [ { \"id\": \"a\", } ]\n}", "line 3, column 27",
+     "malformed JSON", nullptr},
+    {"", "line 1, column 1", "malformed JSON", nullptr},
     // A number no double holds: where it starts.
     {SCENE(R"~([ { "id": "a", "type": "Curve3", "params": { "In": [0, 1e400, 0] } } ])~"),
-     "line 1, column 111: expected a number of at most 1.8e308 in size: number overflow parsing '1e400'"},
+     "line 1, column 111", "expected a number of at most 1.8e308 in size: number overflow parsing '1e400'",
+     nullptr},
     // The scene as a whole.
-    {"[1, 2]", "(top level): expected an object"},
-    {R"~({ "format": "vantrel-scene/2", "nodes": [], "output": "a" })~",
-     "format: expected \"vantrel-scene/1\""},
-    {R"~({ "format": "vantrel-scene/1", "nodes": [], "output": "a" })~",
-     "nodes: expected a list of at least one node"},
+    {"[1, 2]", "(top level)", "expected an object", "[1, 2]"},
+    {R"~({ "format": "vantrel-scene/2", "nodes": [], "output": "a" })~", "/format",
+     "expected \"vantrel-scene/1\", not \"vantrel-scene/2\"", "\"format\""},
+    {R"~({ "format": "vantrel-scene/1", "nodes": [], "output": "a" })~", "/nodes",
+     "expected a list of at least one node", "\"nodes\""},
     {R"~({ "format": "vantrel-scene/1", "nodes": [ { "id": "a", "type": "Curve3" } ], "outptu": "a" })~",
-     "outptu: unknown key; expected one of"},
-    {R"~({ "format": "vantrel-scene/1", "nodes": [ { "id": "a", "type": "Curve3" } ] })~",
-     "output: expected the id of the node to evaluate; the ids are \"a\""},
+     "/outptu", "expected one of the keys", "\"outptu\""},
+    {R"~({ "format": "vantrel-scene/1", "nodes": [ { "id": "a", "type": "Curve3" } ] })~", "/output",
+     "expected the id of the node to evaluate; the ids are \"a\"", nullptr},
     {R"~({ "format": "vantrel-scene/1", "nodes": [ { "id": "a", "type": "Curve3" } ], "output": "b" })~",
-     "output: expected the id of the node to evaluate"},
+     "/output", "expected the id of the node to evaluate, not \"b\"", "\"output\""},
     // Ids and types.
-    {SCENE(R"~([ 5 ])~"), "nodes[0]: expected an object"},
-    {SCENE(R"~([ { "type": "Curve3" } ])~"), "nodes[0].id: expected a non-empty string"},
-    {SCENE(R"~([ { "id": "@a", "type": "Curve3" } ])~"),
-     "nodes[0].id: expected a non-empty string not starting with '@'"},
-    {SCENE(R"~([ { "id": "a", "type": "Curve3" }, { "id": "a", "type": "Curve3" } ])~"),
-     "nodes[1].id: expected an id of its own; \"a\" is also the id of nodes[0]"},
-    {SCENE(R"~([ { "id": "a" } ])~"), "nodes[0].type: expected a node type of the module"},
-    {SCENE(R"~([ { "id": "a", "type": "Curve4" } ])~"),
-     "nodes[0].type: expected a node type of the module, by name or class id: \"Hexagonal lattice 3D(1)\" "
-     "(0x92512342), \"Vector to color\" (0x92512343), \"Curve3\" (0x92512344)"},
-    {SCENE(R"~([ { "id": "a", "type": "0x12345678" } ])~"), "nodes[0].type: expected a node type"},
-    {SCENE(R"~([ { "id": "a", "type": "Curve3", "colour": 1 } ])~"),
-     "nodes[0].colour: expected one of the keys"},
+    {SCENE(R"~([ 5 ])~"), "/nodes/0", "expected an object", "5 ]"},
+    {SCENE(R"~([ { "type": "Curve3" } ])~"), "/nodes/0/id", "expected a non-empty string", nullptr},
+    {SCENE(R"~([ { "id": "@a", "type": "Curve3" } ])~"), "/nodes/0/id",
+     "expected a non-empty string not starting with '@'", "\"id\": \"@a\""},
+    {SCENE(R"~([ { "id": "a", "type": "Curve3" }, { "id": "a", "type": "Curve3" } ])~"), "/nodes/1/id",
+     "expected an id of its own, not \"a\"; it is also the id of /nodes/0",
+     "\"id\": \"a\", \"type\": \"Curve3\" } ]"},
+    {SCENE(R"~([ { "id": "a" } ])~"), "/nodes/0/type", "expected a node type of the module", nullptr},
+    {SCENE(R"~([ { "id": "a", "type": "Curve4" } ])~"), "/nodes/0/type",
+     "expected a node type of the module, by name or class id, not \"Curve4\"; the types are \"Hexagonal "
+     "lattice 3D(1)\" (0x92512342), \"Vector to color\" (0x92512343), \"Curve3\" (0x92512344)",
+     "\"type\": \"Curve4\""},
+    {SCENE(R"~([ { "id": "a", "type": "0x12345678" } ])~"), "/nodes/0/type", "expected a node type",
+     "\"type\""},
+    {SCENE(R"~([ { "id": "a", "type": "Curve3", "colour": 1 } ])~"), "/nodes/0/colour",
+     "expected one of the keys", "\"colour\""},
     // Parameters, curves and gradients, checked by the stored form.
-    {SCENE(R"~([ { "id": "a", "type": "Curve3", "params": { "Out": 1 } } ])~"),
-     "nodes[0].params.Out: expected one of the parameters \"In\""},
-    {SCENE(R"~([ { "id": "a", "type": "Curve3", "params": [] } ])~"), "nodes[0].params: expected an object"},
-    {SCENE(R"~([ { "id": "a", "type": "Curve3", "params": { "In": [1, 2] } } ])~"),
-     "nodes[0].params.In: expected a list of 3 numbers"},
+    {SCENE(R"~([ { "id": "a", "type": "Curve3", "params": { "Out": 1 } } ])~"), "/nodes/0/params/Out",
+     "expected one of the parameters \"In\"", "\"Out\""},
+    {SCENE(R"~([ { "id": "a", "type": "Curve3", "params": [] } ])~"), "/nodes/0/params",
+     "expected an object, not []", "\"params\""},
+    {SCENE(R"~([ { "id": "a", "type": "Curve3", "params": { "In": [1, 2] } } ])~"), "/nodes/0/params/In",
+     "expected a list of 3 numbers, or a link, not [1,2]", "\"In\""},
     {SCENE(R"~([ { "id": "a", "type": "Hexagonal lattice 3D(1)", "params": { "Subdivision": "many" } } ])~"),
-     "nodes[0].params.Subdivision: expected a whole number"},
+     "/nodes/0/params/Subdivision", "expected a whole number", "\"Subdivision\""},
     {SCENE(R"~([ { "id": "a", "type": "Hexagonal lattice 3D(1)",
                   "params": { "(2=plane, 3=sphere)(how to make list box]": 4 } } ])~"),
-     "nodes[0].params.(2=plane, 3=sphere)(how to make list box]: expected a value within 2 .. 3"},
-    {SCENE(R"~([ { "id": "a", "type": "Curve3", "curves": { "Curv": [] } } ])~"),
-     "nodes[0].curves.Curv: expected one of the curves \"Curve\""},
+     "/nodes/0/params/(2=plane, 3=sphere)(how to make list box]", "expected a value within 2 .. 3, not 4",
+     "\"(2=plane"},
+    {SCENE(R"~([ { "id": "a", "type": "Curve3", "curves": { "Curv": [] } } ])~"), "/nodes/0/curves/Curv",
+     "expected one of the curves \"Curve\"", "\"Curv\""},
     {SCENE(R"~([ { "id": "a", "type": "Curve3", "curves": { "Curve": { "alpha": [[0, 0]] } } } ])~"),
-     "nodes[0].curves.Curve.alpha: expected one of the channels"},
+     "/nodes/0/curves/Curve/alpha", "expected one of the channels", "\"alpha\""},
     {SCENE(R"~([ { "id": "a", "type": "Curve3", "curves": { "Curve": { "red": [[0, 0], [0, 1]] } } } ])~"),
-     "nodes[0].curves.Curve.red[1][0]: expected an x above the previous point's"},
+     "/nodes/0/curves/Curve/red/1/0", "expected an x above the previous point's, 0, not 0", "0, 1]"},
     {SCENE(
          R"~([ { "id": "a", "type": "Hexagonal lattice 3D(1)", "curves": { "W2": [[0.5, 0], [0.2, 1]] } } ])~"),
-     "nodes[0].curves.W2[1][0]: expected an x above the previous point's"},
+     "/nodes/0/curves/W2/1/0", "expected an x above the previous point's, 0.5, not 0.2", "0.2, 1]"},
     {SCENE(R"~([ { "id": "a", "type": "Vector to color", "gradients": { "V color": [] } } ])~"),
-     "nodes[0].gradients.V color: expected one of the gradients \"X color\", \"Y color\", \"Z color\", \"W "
-     "color\""},
+     "/nodes/0/gradients/V color",
+     "expected one of the gradients \"X color\", \"Y color\", \"Z color\", \"W color\"", "\"V color\""},
     {SCENE(R"~([ { "id": "a", "type": "Vector to color", "gradients": { "X color": [[0, [1, 1]]] } } ])~"),
-     "nodes[0].gradients.X color[0][1]: expected an [r, g, b] colour"},
+     "/nodes/0/gradients/X color/0/1", "expected an [r, g, b] colour", "[1, 1]"},
     {SCENE(
          R"~([ { "id": "a", "type": "Vector to color", "gradients": { "X color": [[1, [1, 1, 1]], [0, [0, 0, 0]]] } } ])~"),
-     "nodes[0].gradients.X color[1][0]: expected a position above the previous stop's"},
+     "/nodes/0/gradients/X color/1/0", "expected a position above the previous stop's, 1, not 0", "0, [0"},
     // Links.
     {SCENE(R"~([ { "id": "a", "type": "Curve3", "params": { "In": { "link": "b" } } } ])~"),
-     "nodes[0].params.In.link: expected \"@position\" or the id of a node, not \"b\"; the ids are \"a\""},
+     "/nodes/0/params/In/link", "expected \"@position\" or the id of a node, not \"b\"; the ids are \"a\"",
+     "\"link\": \"b\""},
     {SCENE(R"~([ { "id": "a", "type": "Curve3", "params": { "In": { "link": "@where" } } } ])~"),
-     "nodes[0].params.In.link: expected \"@position\" or the id of a node"},
+     "/nodes/0/params/In/link", "expected \"@position\" or the id of a node", "\"link\""},
     {SCENE(
          R"~([ { "id": "a", "type": "Curve3", "params": { "In": { "link": "@position", "scale": 2 } } } ])~"),
-     "nodes[0].params.In: expected a value, or a link"},
+     "/nodes/0/params/In", "expected a value, or a link", "\"In\""},
     {SCENE(R"~([ { "id": "a", "type": "Curve3", "params": { "In": { "link": "a" } } } ])~"),
-     "nodes[0].params.In.link: expected links without a cycle; these nodes read each other: \"a\" -> \"a\""},
+     "/nodes/0/params/In/link", "expected links without a cycle; these nodes read each other: \"a\" -> \"a\"",
+     "\"link\""},
     {SCENE(R"~([ { "id": "a", "type": "Curve3", "params": { "In": { "link": "b" } } },
                 { "id": "b", "type": "Curve3", "params": { "In": { "link": "a" } } } ])~"),
-     "nodes[0].params.In.link: expected links without a cycle; these nodes read each other: \"a\" -> \"b\" "
-     "-> \"a\""},
+     "/nodes/0/params/In/link",
+     "expected links without a cycle; these nodes read each other: \"a\" -> \"b\" -> \"a\"",
+     "\"link\": \"b\""},
     {SCENE(R"~([ { "id": "a", "type": "Vector to color", "params": { "In": { "link": "b" } } },
                 { "id": "b", "type": "W Distortion", "params": { "Position": { "link": "c" } } },
                 { "id": "c", "type": "Leapfrog fractal", "params": { "C": { "link": "b" } } } ])~"),
-     "nodes[1].params.Position.link: expected links without a cycle; these nodes read each other: \"b\" -> "
-     "\"c\" -> \"b\""},
+     "/nodes/1/params/Position/link",
+     "expected links without a cycle; these nodes read each other: \"b\" -> \"c\" -> \"b\"",
+     "\"link\": \"c\""},
     // The domain.
     {R"~({ "format": "vantrel-scene/1", "nodes": [ { "id": "a", "type": "Curve3" } ], "output": "a",
           "domain": { "kind": "torus" } })~",
-     "domain.kind: expected \"plane\" or \"sphere\""},
+     "/domain/kind", "expected \"plane\" or \"sphere\", not \"torus\"", "\"kind\""},
     {R"~({ "format": "vantrel-scene/1", "nodes": [ { "id": "a", "type": "Curve3" } ], "output": "a",
           "domain": { "kind": "plane", "min": [1, 0], "max": [0, 1] } })~",
-     "domain.max: expected a point above and to the right of domain.min"},
+     "/domain/max", "expected a point above and to the right of /domain/min", "\"max\""},
     {R"~({ "format": "vantrel-scene/1", "nodes": [ { "id": "a", "type": "Curve3" } ], "output": "a",
           "domain": { "kind": "sphere", "min": [0, 0] } })~",
-     "domain.min: unknown key"},
+     "/domain/min", "expected only \"kind\" in a sphere domain, not \"min\"", "\"min\""},
 };
 
-TEST_F(Eval, EveryKindOfBadSceneIsRefusedWithItsPath) {
+/// The text of `text` from line `line`, column `column` on (both from 1).
+std::string TextAt(const std::string& text, int line, int column) {
+    std::size_t at = 0;
+    for (int i = 1; i < line; ++i)
+        at = text.find('\n', at) + 1;
+    return text.substr(at + column - 1);
+}
+
+TEST_F(Eval, EveryKindOfBadSceneIsRefusedWithWhereItIs) {
+    const std::regex located("^vantrel: bad\\.json: line ([0-9]+), column ([0-9]+): (.*)\n$");
     for (const BadScene& bad : badScenes) {
         SCOPED_TRACE(bad.scene);
         Write("bad.json", bad.scene);
         const RunResult run = Vantrel({"eval", "bad.json"}, "0 0 0\n");
         EXPECT_EQ(run.status, 2);
         EXPECT_EQ(run.out, "") << "nothing is evaluated";
-        const std::string prefix = std::string("vantrel: bad.json: ") + bad.message;
-        EXPECT_EQ(run.err.rfind(prefix, 0), 0u) << run.err;
         EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << "one message: " << run.err;
+        std::smatch match;
+        const bool hasPlace = std::regex_match(run.err, match, located);
+        const std::string said = hasPlace && bad.at ? match[3].str() : run.err;
+        const std::string expected = std::string(bad.where) + ": " + bad.message;
+        if (bad.at) {
+            ASSERT_TRUE(hasPlace) << run.err;
+            EXPECT_EQ(said.rfind(expected, 0), 0u) << run.err;
+            EXPECT_EQ(TextAt(bad.scene, std::stoi(match[1]), std::stoi(match[2])).rfind(bad.at, 0), 0u)
+                << run.err;
+        } else {
+            EXPECT_EQ(run.err.rfind("vantrel: bad.json: " + expected, 0), 0u) << run.err;
+        }
     }
 }
 
@@ -408,7 +439,7 @@ TEST_F(List, JsonDescribesEveryTypeOfTheModule) {
     ASSERT_EQ(run.status, 0) << run.err;
     const json listing = json::parse(run.out);
     EXPECT_EQ(listing["version"], 3.0);
-    const auto& types = TheModule().Types();
+    const auto& types = TheModule()->Types();
     ASSERT_EQ(listing["types"].size(), types.size());
     for (std::size_t i = 0; i < types.size(); ++i) {
         const json& entry = listing["types"][i];
@@ -515,7 +546,7 @@ TEST_F(CommandLine, RefusesOptionsOutOfRangeSayingWhatItTakes) {
     const std::string sizes =
         "vantrel: --size: expected WIDTHxHEIGHT or WIDTH, each from 1 to 2147483647, not ";
     const std::string types =
-        "vantrel: --type: expected one of string, colora, color, quaternion, vec4, vec3, vec2, double, int; "
+        "vantrel: --type: expected one of string, colora, color, quaternion, vec4, vec3, vec2, double, int, "
         "not ";
     const std::string samples =
         "vantrel: --samples: expected a whole number from 1 to 16, the sub-samples along each side of a "

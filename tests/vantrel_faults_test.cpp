@@ -209,7 +209,7 @@ TEST_F(Faults, CommandsWhoseModuleIsMissingSayWhich) {
         command.insert(command.end(), each.arguments.begin(), each.arguments.end());
         const RunResult run = Run(command);
         EXPECT_EQ(run.status, 1);
-        EXPECT_NE(run.err.find("vantrel: cannot load " + (work / "lone" / each.module).string() + ": "),
+        EXPECT_NE(run.err.find("cannot load " + (work / "lone" / each.module).string() + ": "),
                   std::string::npos)
             << run.err;
     }

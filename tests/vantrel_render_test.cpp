@@ -24,6 +24,7 @@
 
 #include "quib/module_loader.h"
 #include "scene/scene.h"
+#include "tests/loaded_module.h"
 #include "tests/png_image.h"
 #include "tests/vantrel_run.h"
 
@@ -61,11 +62,6 @@ double Level(double value, int depth) {
     const double steps = depth == 16 ? 65535.0 : 255.0;
     const double clamped = value >= 0.0 ? std::min(value, 1.0) : 0.0;
     return std::floor(clamped * steps + 0.5);
-}
-
-const quib::Module& TheModule() {
-    static const quib::Module module(VANTREL_MODULE_PATH);
-    return module;
 }
 
 // A hexagonal lattice on the plane coloured by vector to color: flat cells of varied colours.
@@ -597,10 +593,10 @@ TEST_F(Render, RefusesSizesBeyondWhatTheFormatHolds) {
         {{"globe.json", "-o", "a.exr", "--size", "1x1073741824"},
          "--size 1x1073741824: expected at most 1073741823 pixels high for an OpenEXR image" + exrWhy},
         {{"tall.json", "-o", "a.exr"},
-         "tall.json: domain: at a width of 512 the image would be 1610612736 pixels high; expected at most "
+         "tall.json: /domain: at a width of 512 the image would be 1610612736 pixels high; expected at most "
          "1073741823 for an OpenEXR image (or give --size)"},
         {{"taller.json", "-o", "a.png"},
-         "taller.json: domain: at a width of 512 the image would be 12884901888 pixels high; expected at "
+         "taller.json: /domain: at a width of 512 the image would be 12884901888 pixels high; expected at "
          "most "
          "2147483647 for a PNG (or give --size)"},
     };

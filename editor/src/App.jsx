@@ -36,13 +36,10 @@ function Editor({ types, start }) {
   const checks = useRef(0);
   const scene = history.live;
 
-  const refuse = useCallback(
-    (err, against) => {
-      const path = err instanceof ApiError ? err.path : null;
-      setError({ message: err.message, place: placeOf(path, against, types) });
-    },
-    [types],
-  );
+  const refuse = useCallback((err, against) => {
+    const pointer = err instanceof ApiError ? err.pointer : null;
+    setError({ message: err.message, place: placeOf(pointer, against) });
+  }, []);
 
   // Every edit but a drag in progress goes through the loader first: a refused one is not taken, and
   // its message is shown where it belongs.

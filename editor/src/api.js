@@ -6,12 +6,16 @@ export const client =
     ? crypto.randomUUID()
     : `tab-${Date.now()}-${Math.random().toString(36).slice(2)}`;
 
-// An error the server answered, with the JSON path of the scene it concerns when the loader named one.
+// An error the server answered: its message, and the parts it keeps apart (its kind, the JSON Pointer of
+// the value of the scene it concerns when the loader named one, what was expected and what was found).
 export class ApiError extends Error {
-  constructor(status, message, path) {
+  constructor(status, message, details = {}) {
     super(message);
     this.status = status;
-    this.path = path ?? null;
+    this.pointer = details.pointer ?? null;
+    this.kind = details.kind ?? null;
+    this.expected = details.expected ?? null;
+    this.found = details.found ?? null;
   }
   // 409: a newer request of the same job replaced this one; nothing to show.
   get cancelled() {
@@ -26,15 +30,15 @@ export class ApiError extends Error {
 async function answer(response) {
   if (response.ok) return response;
   let message = `${response.status} ${response.statusText}`;
-  let path = null;
+  let details = {};
   try {
     const body = await response.json();
     if (typeof body.error === 'string') message = body.error;
-    if (typeof body.path === 'string') path = body.path;
+    details = body;
   } catch {
     // Not JSON: the status line is the message.
   }
-  throw new ApiError(response.status, message, path);
+  throw new ApiError(response.status, message, details);
 }
 
 export async function getJson(url) {

@@ -78,27 +78,26 @@ export function links(scene) {
   return wires;
 }
 
-// Where a loader message belongs. The path is the JSON path in the scene the message names
-// ("nodes[1].params.Subdivision", "nodes[0].curves.W1[2][0]", "domain.max"); member names may hold
-// dots and brackets themselves ("(2=plane, 3=sphere)(how to make list box]"), so they are matched
-// against the node type's own names, longest first.
-export function placeOf(path, scene, types) {
-  if (!path) return { area: 'scene' };
-  if (path.startsWith('domain')) return { area: 'domain' };
-  if (path.startsWith('output')) return { area: 'output' };
-  const match = /^nodes\[(\d+)\]\.?(.*)$/.exec(path);
-  const node = match && scene.nodes[Number(match[1])];
+// The reference tokens of an RFC 6901 JSON Pointer: "/nodes/0/params/a~1b" is nodes, 0, params, a/b.
+export function pointerTokens(pointer) {
+  if (!pointer) return [];
+  return pointer
+    .split('/')
+    .slice(1)
+    .map((token) => token.replaceAll('~1', '/').replaceAll('~0', '~'));
+}
+
+// Where a loader message belongs: the pointer names the value at fault ("/nodes/1/params/Subdivision",
+// "/nodes/0/curves/W1/2/0", "/domain/max"); its third token is a member's name as the node's type lists
+// it.
+export function placeOf(pointer, scene) {
+  const [top, index, kind, name] = pointerTokens(pointer);
+  if (top === 'domain') return { area: 'domain' };
+  if (top === 'output') return { area: 'output' };
+  const node = top === 'nodes' ? scene.nodes[Number(index)] : undefined;
   if (!node) return { area: 'scene' };
-  const rest = match[2];
-  const type = typeOf(types, node);
-  for (const kind of ['params', 'curves', 'gradients']) {
-    if (!rest.startsWith(`${kind}.`) || !type) continue;
-    const tail = rest.slice(kind.length + 1);
-    const names = type[kind].map((m) => m.name).sort((a, b) => b.length - a.length);
-    const name = names.find((n) => tail === n || tail.startsWith(`${n}.`) || tail.startsWith(`${n}[`));
-    if (name) return { area: 'node', node: node.id, kind, name };
-  }
-  return { area: 'node', node: node.id, kind: null, name: null };
+  const member = ['params', 'curves', 'gradients'].includes(kind) && name !== undefined;
+  return { area: 'node', node: node.id, kind: member ? kind : null, name: member ? name : null };
 }
 
 // Columns by the longest chain of links from the sample position, rows in scene order: a first

@@ -77,7 +77,7 @@ async function typeInto(field, text) {
   await field.press('Enter');
 }
 
-// The loader's own answer for a scene, with the node and member its path names.
+// The loader's own answer for a scene, with the node and member its pointer names.
 async function loaderRefusal(scene) {
   const response = await fetch(new URL('/api/check', server.url), {
     method: 'POST',
@@ -86,9 +86,10 @@ async function loaderRefusal(scene) {
   });
   assert.equal(response.status, 400);
   const answer = await response.json();
-  const match = /^nodes\[(\d+)\]\.params\.(.+?)(\.link)?$/.exec(answer.path);
-  assert.ok(match, `a parameter's path: ${answer.path}`);
-  return { message: answer.error, node: scene.nodes[Number(match[1])].id, param: match[2] };
+  const match = /^\/nodes\/(\d+)\/params\/([^/]+)(\/link)?$/.exec(answer.pointer);
+  assert.ok(match, `a parameter's pointer: ${answer.pointer}`);
+  const param = match[2].replaceAll('~1', '/').replaceAll('~0', '~');
+  return { message: answer.error, node: scene.nodes[Number(match[1])].id, param };
 }
 
 let preview;

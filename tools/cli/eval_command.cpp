@@ -10,8 +10,8 @@
 
 #include "quib/text.h"
 #include "scene/scene.h"
-#include "tools/commands.h"
-#include "tools/value_text.h"
+#include "tools/cli/commands.h"
+#include "tools/render/value_text.h"
 
 namespace vantrel {
 namespace {
@@ -44,7 +44,8 @@ bool ReadPosition(std::string_view line, Vec3d& position) {
 
 }  // namespace
 
-void RunEval(const quib::Module& module, const EvalOptions& options, std::istream& in, std::ostream& out) {
+void RunEval(const Scene::ModulePointer& module, const EvalOptions& options, std::istream& in,
+             std::ostream& out) {
     const Scene scene = Scene::FromFile(options.scene, module, options.edits);
     // Output is flushed here, when the input has no more waiting, not by a tie of `in` to it: a write
     // that fails must be seen by the check after it, while errno still says why.
@@ -56,8 +57,8 @@ void RunEval(const quib::Module& module, const EvalOptions& options, std::istrea
             if (std::all_of(sample.begin(), sample.end(), IsBlank)) continue;
             FunContext context;
             if (!ReadPosition(sample, context.position)) {
-                throw InputError("standard input: line " + std::to_string(lineNumber) +
-                                 ": expected three numbers \"x y z\", not \"" + quib::Excerpt(line) + "\"");
+                throw UsageError("standard input: line " + std::to_string(lineNumber),
+                                 "three numbers \"x y z\"", quib::Quote(line));
             }
             T value{};
             scene.Output().Eval(&value, &context);

@@ -24,6 +24,8 @@
 #include <cstring>
 #include <filesystem>
 #include <iostream>
+#include <memory>
+#include <new>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -36,7 +38,8 @@
 
 #include "quib/text.h"
 #include "scene/scene.h"
-#include "tools/commands.h"
+#include "tools/cli/commands.h"
+#include "tools/serve/serve.h"
 
 namespace vantrel {
 namespace {
@@ -85,14 +88,26 @@ void* LoadBeside(const char* file, const char* symbol) {
     const std::filesystem::path path = ExecutablePath().parent_path() / file;
     void* library = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
     void* function = library != nullptr ? dlsym(library, symbol) : nullptr;
-    if (function == nullptr) throw std::runtime_error(std::string("cannot load ") + dlerror());
+    if (function == nullptr)
+        throw quib::Error(quib::Error::Kind::Failure, std::string("cannot load ") + dlerror());
     return function;
 }
 #endif
 
+ExitStatus ExitStatusOf(const quib::Error& error) {
+    switch (error.GetKind()) {
+        case quib::Error::Kind::Failure:
+        case quib::Error::Kind::Conflict:
+        case quib::Error::Kind::Busy:
+            return exitFailure;
+        default:
+            return exitBadInput;
+    }
+}
+
 void CheckWritten(const std::ostream& out) {
     const int error = errno;  // before anything else may change it
-    if (!out) throw std::runtime_error(WriteFailure(error));
+    if (!out) throw quib::Error(quib::Error::Kind::Failure, WriteFailure(error));
 }
 
 namespace {
@@ -102,8 +117,7 @@ OutputType ReadType(const std::string& text) {
     if (text.empty()) return OutputType::Color;
     const std::optional<OutputType> type = OutputTypeNamed(text);
     if (!type) {
-        throw InputError("--type: expected one of " + OutputTypeNames(", ") + "; not \"" +
-                         quib::Excerpt(text) + "\"");
+        throw UsageError("--type", "one of " + OutputTypeNames(", "), quib::Quote(text));
     }
     return *type;
 }
@@ -126,8 +140,8 @@ void ReadSize(const std::string& text, RenderOptions& options) {
         separator == std::string::npos ? 0
                                        : ReadCount(std::string_view(text).substr(separator + 1), largestSide);
     if (!width || !height) {
-        throw InputError("--size: expected WIDTHxHEIGHT or WIDTH, each from 1 to " +
-                         std::to_string(largestSide) + ", not \"" + quib::Excerpt(text) + "\"");
+        throw UsageError("--size", "WIDTHxHEIGHT or WIDTH, each from 1 to " + std::to_string(largestSide),
+                         quib::Quote(text));
     }
     options.width = *width;
     options.height = *height;
@@ -144,8 +158,8 @@ void ReadEdits(const std::string& node, const std::vector<std::string>& settings
         const std::size_t equals = text.find('=');
         const std::size_t dot = text.rfind('.', equals);
         if (equals == std::string::npos || dot == std::string::npos || dot == 0 || dot + 1 == equals) {
-            throw InputError("--set: expected ID.PARAM=VALUE, the value written as in a scene file, not \"" +
-                             quib::Excerpt(text) + "\"");
+            throw UsageError("--set", "ID.PARAM=VALUE, the value written as in a scene file",
+                             quib::Quote(text));
         }
         const std::string said = "--set " + text;
         edits.settings.push_back(
@@ -158,8 +172,10 @@ void ReadEdits(const std::string& node, const std::vector<std::string>& settings
 void ReadSamples(const std::string& text, RenderOptions& options) {
     const std::optional<int> samples = ReadCount(text, largestSamples);
     if (!samples) {
-        throw InputError("--samples: expected a whole number from 1 to " + std::to_string(largestSamples) +
-                         ", the sub-samples along each side of a pixel, not \"" + quib::Excerpt(text) + "\"");
+        throw UsageError("--samples",
+                         "a whole number from 1 to " + std::to_string(largestSamples) +
+                             ", the sub-samples along each side of a pixel",
+                         quib::Quote(text));
     }
     options.samples = *samples;
 }
@@ -176,8 +192,7 @@ void ReadRegion(const std::string& text, RenderOptions& options) {
                (i + 1 < corners.size() ? stop != end && *stop == ',' : stop == end);
         if (read && stop != end) cursor = stop + 1;
     }
-    if (!read)
-        throw InputError("--region: expected four numbers A,B,C,D, not \"" + quib::Excerpt(text) + "\"");
+    if (!read) throw UsageError("--region", "four numbers A,B,C,D", quib::Quote(text));
     options.region = corners;
 }
 
@@ -278,8 +293,8 @@ int Run(int argc, char** argv) {
         ReadEdits(renderNode, renderSettings, renderOptions.edits);
         evalOptions.type = ReadType(evalType);
         renderOptions.type = ReadType(renderType);
-        const quib::Module module(ModulePath(moduleOption));
-        if (*list) RunList(module, json, std::cout);
+        const auto module = std::make_shared<const quib::Module>(ModulePath(moduleOption));
+        if (*list) RunList(*module, json, std::cout);
         if (*eval) RunEval(module, evalOptions, std::cin, std::cout);
         if (*render) RunRender(module, renderOptions, std::cout);
 #if VANTREL_SERVE
@@ -290,15 +305,12 @@ int Run(int argc, char** argv) {
                 module, serveOptions, std::cout);
         }
 #endif
-    } catch (const InputError& error) {
+    } catch (const quib::Error& error) {
         std::cerr << "vantrel: " << error.what() << "\n";
-        return exitBadInput;
-    } catch (const SceneError& error) {
-        std::cerr << "vantrel: " << error.what() << "\n";
-        return exitBadInput;
-    } catch (const quib::ModuleError& error) {
-        std::cerr << "vantrel: " << error.what() << "\n";
-        return exitBadInput;
+        return ExitStatusOf(error);
+    } catch (const std::bad_alloc&) {
+        std::cerr << "vantrel: not enough memory\n";
+        return exitFailure;
     } catch (const std::exception& error) {
         std::cerr << "vantrel: " << error.what() << "\n";
         return exitFailure;

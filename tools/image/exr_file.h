@@ -5,14 +5,14 @@
 
 #include <filesystem>
 
-#include "tools/render_core.h"
+#include "tools/render/render_core.h"
 
 namespace vantrel {
 
 /// Renders `request` into an OpenEXR image of `channels` channels (1 Y, 3 RGB, 4 RGBA) written to
 /// `path` in blocks of 16 rows compressed with ZIP, on a pool of OpenEXR's of `request.threads`
 /// threads. Returns true once the file is complete and durable, false when the render was cancelled;
-/// throws what `Render` throws, and ImageWriteError saying why the file could not be written. The
+/// throws what `Render` throws, and quib::Error (Failure) saying why the file could not be written. The
 /// module exports it as `VantrelRenderExr`.
 using ExrRenderFunction = bool(const RenderRequest& request, int channels, const std::filesystem::path& path);
 

@@ -17,10 +17,12 @@
 #include <thread>
 
 #include "scene/scene.h"
-#include "tools/commands.h"
-#include "tools/exr_file.h"
-#include "tools/image_file.h"
-#include "tools/render_core.h"
+#include "tools/cli/commands.h"
+#include "tools/image/exr_file.h"
+#include "tools/image/image_file.h"
+#include "tools/image/output_file.h"
+#include "tools/image/png_encoder.h"
+#include "tools/render/render_core.h"
 
 namespace vantrel {
 namespace {
@@ -127,6 +129,11 @@ std::string NamingTarget(std::string message, const std::filesystem::path& pendi
     return message;
 }
 
+/// Bad input about `source` (a file, an option): `detail` says what.
+quib::Error BadInput(const std::string& source, std::string detail) {
+    return std::move(quib::Error(quib::Error::Kind::BadInput, std::move(detail)).WithSource(source));
+}
+
 /// Checks the options against the scene and each other; returns the output path.
 std::filesystem::path OutputPath(const RenderOptions& options) {
     const std::filesystem::path scene = options.scene;
@@ -134,35 +141,43 @@ std::filesystem::path OutputPath(const RenderOptions& options) {
     if (output.empty()) output = scene.stem().string() + ".png";
     const std::optional<ImageFormat> format = FormatFor(output);
     if (!format) {
-        throw InputError(output.string() + ": expected an output file name ending in .png or .exr");
+        throw BadInput(output.string(), "expected an output file name ending in .png or .exr");
     }
     if (*format == ImageFormat::Exr && !VANTREL_OPENEXR) {
-        throw InputError(output.string() + ": this build of vantrel writes PNG only, not OpenEXR");
+        throw BadInput(output.string(), "this build of vantrel writes PNG only, not OpenEXR");
     }
     if (*format == ImageFormat::Exr && options.depth != 0) {
-        throw InputError("--depth: an OpenEXR image always holds 32-bit floats; --depth is for PNG, not " +
-                         output.string());
+        throw BadInput("--depth", "an OpenEXR image always holds 32-bit floats; --depth is for PNG, not " +
+                                      output.string());
     }
     std::error_code error;
     if (std::filesystem::equivalent(output, scene, error)) {
-        throw InputError(output.string() + ": expected an output file other than the scene file");
+        throw BadInput(output.string(), "expected an output file other than the scene file");
     }
     return output;
 }
 
 }  // namespace
 
-void RunRender(const quib::Module& module, const RenderOptions& options, std::ostream& out) {
+void RunRender(const Scene::ModulePointer& module, const RenderOptions& options, std::ostream& out) {
     if (options.type == OutputType::String)
-        throw InputError("--type: render needs a numeric output type, not string");
+        throw BadInput("--type", "render needs a numeric output type, not string");
     if (options.type == OutputType::Int && options.samples > 1) {
-        throw InputError(
-            "--samples: a pixel's sub-samples are averaged, and a mean of integers is no integer; "
-            "--samples is for the real-valued types, not int");
+        throw BadInput(
+            "--samples",
+            "a pixel's sub-samples are averaged, and a mean of integers is no integer; --samples is for "
+            "the real-valued types, not int");
     }
     const std::filesystem::path output = OutputPath(options);
     const Scene scene = Scene::FromFile(options.scene, module, options.edits);
-    const SampleDomain domain = DomainFor(scene.Domain(), options.region, "--region");
+    SampleDomain domain = scene.Domain();
+    if (options.region) {
+        try {
+            domain = domain.Part(*options.region);
+        } catch (quib::Error& error) {
+            throw std::move(error.WithSource("--region"));
+        }
+    }
     const int width = options.width;
     const int channels = ChannelsFor(options.type);
     const ImageFormat format = *FormatFor(output);
@@ -175,20 +190,22 @@ void RunRender(const quib::Module& module, const RenderOptions& options, std::os
     std::string size = "--size " + std::to_string(width);  // as given: W or WxH
     if (options.height > 0) size.append("x").append(std::to_string(options.height));
     if (width > limits.width) {
-        throw InputError(size + ": expected at most " + std::to_string(limits.width) + " pixels wide for " +
-                         formatName + ofChannels + " (" + limits.why + ")");
+        throw BadInput(size, "expected at most " + std::to_string(limits.width) + " pixels wide for " +
+                                 formatName + ofChannels + " (" + limits.why + ")");
     }
     if (options.height > limits.height) {
-        throw InputError(size + ": expected at most " + std::to_string(limits.height) + " pixels high for " +
-                         formatName + " (" + limits.why + ")");
+        throw BadInput(size, "expected at most " + std::to_string(limits.height) + " pixels high for " +
+                                 formatName + " (" + limits.why + ")");
     }
     const double domainHeight = options.height > 0 ? options.height : domain.HeightFor(width);
     if (domainHeight > limits.height) {
         char figure[32];
         std::snprintf(figure, sizeof figure, domainHeight < 1e15 ? "%.0f" : "about %.3g", domainHeight);
-        throw InputError(options.scene + ": domain: at a width of " + std::to_string(width) +
-                         " the image would be " + figure + " pixels high; expected at most " +
-                         std::to_string(limits.height) + " for " + formatName + " (or give --size)");
+        throw BadInput(options.scene, "at a width of " + std::to_string(width) + " the image would be " +
+                                          figure + " pixels high; expected at most " +
+                                          std::to_string(limits.height) + " for " + formatName +
+                                          " (or give --size)")
+            .AtPointer("/domain");
     }
     const int height = static_cast<int>(domainHeight);
     if (options.height > 0 && domain.HeightFor(width) != height) {
@@ -225,10 +242,13 @@ void RunRender(const quib::Module& module, const RenderOptions& options, std::os
 #endif
         }
     } catch (const std::bad_alloc&) {
-        throw std::runtime_error(output.string() + ": not enough memory for a " + std::to_string(width) +
-                                 "x" + std::to_string(height) + " image");
-    } catch (const ImageWriteError& error) {
-        throw std::runtime_error(output.string() + ": " + NamingTarget(error.what(), file.Path(), output));
+        throw quib::Error(quib::Error::Kind::Failure, "not enough memory for a " + std::to_string(width) +
+                                                          "x" + std::to_string(height) + " image")
+            .WithSource(output.string());
+    } catch (const quib::Error& error) {
+        if (!error.Source().empty()) throw;
+        throw quib::Error(error.GetKind(), NamingTarget(error.Detail(), file.Path(), output))
+            .WithSource(output.string());
     }
     stopSignals.Commit(file);
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();

@@ -7,44 +7,22 @@
 #include <cstddef>
 #include <filesystem>
 #include <optional>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
-#include <nlohmann/json.hpp>
-
-#include "tools/output_type.h"
+#include "quib/error.h"
+#include "quib/stored_form.h"
+#include "scene/json_reader.h"
+#include "tools/render/output_type.h"
 
 namespace vantrel {
 
-/// Keys in the order they are read, so that a scene is saved as the page sent it.
-using OrderedJson = nlohmann::ordered_json;
+/// The HTTP status that answers an error of its kind.
+int StatusOf(const quib::Error& error);
 
-/// A request refused: the HTTP status and what to tell the client; `path` is the JSON path in the
-/// scene the message is about, when there is one.
-class HttpError : public std::runtime_error {
-public:
-    HttpError(int status, const std::string& message, std::string path = "")
-        : std::runtime_error(message), status(status), path(std::move(path)) {}
-
-    int Status() const { return status; }
-    const std::string& Path() const { return path; }
-
-private:
-    int status;
-    std::string path;
-};
-
-/// HTTP statuses the server answers with.
-namespace status {
-inline constexpr int badRequest = 400;
-inline constexpr int forbidden = 403;
-inline constexpr int notFound = 404;
-inline constexpr int conflict = 409;  ///< a render cancelled by a newer one
-inline constexpr int tooLarge = 413;
-inline constexpr int internal = 500;
-inline constexpr int unavailable = 503;  ///< too many renders in flight
-}  // namespace status
+/// An error as the server answers it: {"error": message, "kind", and where known "pointer",
+/// "expected", "found", "line" and "column"}.
+quib::Json ErrorReply(const quib::Error& error);
 
 /// The largest request body, in bytes: a scene of thousands of nodes fits many times over.
 inline constexpr std::size_t maxBodyBytes = std::size_t{4} << 20;
@@ -69,18 +47,16 @@ private:
     std::vector<std::string> names;  ///< "name:port"
 };
 
-/// A request's JSON body, an object, with readers for its fields that refuse a missing field or one of
-/// the wrong type or outside its bounds with status 400 and a message naming the field.
+/// A request's JSON body, an object, read once, with readers for its fields that refuse a missing field
+/// or one of the wrong type or outside its bounds (BadInput) with a message naming the field.
 class RequestBody {
 public:
     /// Reads the body. Refuses malformed JSON (by its line and column), a key given twice, and anything
     /// but an object.
-    explicit RequestBody(const std::string& text);
+    explicit RequestBody(std::string text);
 
-    /// The field "scene", an object, as the scene loader reads it.
-    std::string SceneText() const;
-    /// The field "scene" as it was sent, keys in their order.
-    const OrderedJson& Scene() const;
+    /// The field "scene", an object in the scene-file format, keys in the order they were sent.
+    const quib::Json& Scene() const;
     /// A string field, or nothing when it is null or absent and `nullable`.
     std::optional<std::string> String(const char* key, bool nullable) const;
     /// A whole number from `low` to `high`.
@@ -91,14 +67,14 @@ public:
     std::optional<std::array<double, 4>> Region() const;
 
 private:
-    const OrderedJson& Field(const char* key) const;
+    const quib::Json& Field(const char* key) const;
     [[noreturn]] void Refuse(const char* key, const std::string& expected) const;
 
-    OrderedJson body;
+    JsonDocument body;
 };
 
 /// The scene file name `name` as the server may read or write it in `folder`: a plain file name (no
-/// folder, no "..", not hidden) ending in ".json". Throws HttpError 403 otherwise.
+/// folder, no "..", not hidden) ending in ".json". Throws quib::Error (Refused) otherwise.
 std::filesystem::path SceneFileIn(const std::filesystem::path& folder, const std::string& name);
 
 /// The file a GET of `urlPath` reads from the built page's folder `root`: "/" is index.html, and

@@ -1,6 +1,6 @@
 // `vantrel serve`: the limits on renders in flight.
 
-#include "tools/render_gate.h"
+#include "tools/serve/render_gate.h"
 
 #include <algorithm>
 

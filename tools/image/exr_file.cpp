@@ -1,6 +1,6 @@
 // The OpenEXR writer of `vantrel render`, built as a module of its own (see tools/exr_file.h).
 
-#include "tools/exr_file.h"
+#include "tools/image/exr_file.h"
 
 #include <Iex.h>
 #include <ImfChannelList.h>
@@ -18,7 +18,9 @@
 #include <string>
 #include <type_traits>
 
-#include "tools/image_file.h"
+#include "quib/error.h"
+#include "tools/image/image_file.h"
+#include "tools/image/output_file.h"
 
 namespace vantrel {
 namespace {
@@ -53,7 +55,7 @@ struct ExrStream : Imf::OStream {
     void Kept(Work&& work) {
         try {
             work();
-        } catch (const ImageWriteError& error) {
+        } catch (const quib::Error& error) {
             if (failure.empty()) failure = error.what();
             throw Iex::IoExc(error.what());
         }
@@ -67,7 +69,8 @@ struct ExrStream : Imf::OStream {
         } catch (const std::bad_alloc&) {
             throw;
         } catch (const std::exception& error) {
-            throw ImageWriteError(
+            throw quib::Error(
+                quib::Error::Kind::Failure,
                 !failure.empty() ? failure : std::string("cannot write the OpenEXR image: ") + error.what());
         }
     }
@@ -90,7 +93,7 @@ public:
 
     void Encode(int) override {}
     void Put(int band) override;
-    /// Completes the file: its table of blocks, then the bytes made durable. Throws ImageWriteError
+    /// Completes the file: its table of blocks, then the bytes made durable. Throws quib::Error
     /// saying why it could not, as do the constructor and `Put`.
     void Close();
 
@@ -135,7 +138,7 @@ void ExrEncoder::Put(int band) {
 
 void ExrEncoder::Close() {
     stream.image.reset();
-    if (!stream.failure.empty()) throw ImageWriteError(stream.failure);
+    if (!stream.failure.empty()) throw quib::Error(quib::Error::Kind::Failure, stream.failure);
     stream.file.Close();
 }
 

@@ -4,15 +4,13 @@
 
 #include <array>
 #include <cstddef>
-#include <filesystem>
 #include <iosfwd>
 #include <optional>
-#include <stdexcept>
 #include <string>
 
-#include "quib/module_loader.h"
+#include "quib/error.h"
 #include "scene/scene.h"
-#include "tools/output_type.h"
+#include "tools/render/output_type.h"
 
 namespace vantrel {
 
@@ -22,6 +20,9 @@ enum ExitStatus {
     exitFailure = 1,   ///< a failure while working: an image that could not be written
     exitBadInput = 2,  ///< bad usage or bad input: options, module, scene, sample lines
 };
+
+/// The exit status of a command that ends with `error`.
+ExitStatus ExitStatusOf(const quib::Error& error);
 
 /// The longest side --size takes: 2^31 - 1 pixels, a PNG's. Each format's own limits (LargestImage) are
 /// checked once the output's format is known.
@@ -35,20 +36,21 @@ inline constexpr int largestSamples = 16;
 /// AddressSanitizer).
 inline constexpr std::size_t threadStack = std::size_t{16} << 20;
 
-/// Bad usage or bad input (exit status 2). what() names the file or option and what was expected.
-class InputError : public std::runtime_error {
-public:
-    using std::runtime_error::runtime_error;
-};
+/// Bad usage of an option: `option` (as "--size") and the detail of what is wrong.
+inline quib::Error UsageError(std::string option, std::string expected, std::string found = {}) {
+    return std::move(
+        quib::Error::Expected(quib::Error::Kind::BadInput, {}, std::move(expected), std::move(found))
+            .WithSource(std::move(option)));
+}
 
-/// Throws std::runtime_error saying why writing to standard output failed, when `out` has failed. The
-/// caller clears errno before the writes it checks, so that the reason is theirs.
+/// Throws quib::Error (Failure) saying why writing to standard output failed, when `out` has failed.
+/// The caller clears errno before the writes it checks, so that the reason is theirs.
 void CheckWritten(const std::ostream& out);
 
 #ifndef _WIN32
 /// The function `symbol` of the module `file` beside the executable, loaded now: the OpenEXR writer
 /// and the server are modules of their own, as their libraries would slow every command's start. The
-/// module stays loaded. Throws std::runtime_error saying why when it cannot be loaded or lacks the
+/// module stays loaded. Throws quib::Error (Failure) saying why when it cannot be loaded or lacks the
 /// function.
 void* LoadBeside(const char* file, const char* symbol);
 #endif
@@ -63,8 +65,9 @@ struct EvalOptions {
 };
 
 /// Evaluates the scene's output node at each sample position read from `in` ("x y z" a line), writing
-/// one line a sample to `out`. Throws InputError at the first bad line.
-void RunEval(const quib::Module& module, const EvalOptions& options, std::istream& in, std::ostream& out);
+/// one line a sample to `out`. Throws quib::Error (BadInput) at the first bad line.
+void RunEval(const Scene::ModulePointer& module, const EvalOptions& options, std::istream& in,
+             std::ostream& out);
 
 struct RenderOptions {
     std::string scene;
@@ -81,32 +84,9 @@ struct RenderOptions {
     int samples = 1;  ///< --samples N: N x N sub-samples a pixel, averaged
 };
 
-/// `domain`, or the part of it `region` picks: the plane's rectangle from (A, B) to (C, D), or the
-/// sphere's window from longitude A to C and latitude B to D in degrees. Throws InputError, its message
-/// starting with `said` (how the user gave the region), when the region is not such a part.
-SampleDomain DomainFor(const SampleDomain& domain, const std::optional<std::array<double, 4>>& region,
-                       const std::string& said);
-
-/// Renders the scene into an image file and reports the time taken on `out`. Throws InputError for bad
-/// input and std::runtime_error for a failure while working. When SIGINT or SIGTERM arrives it removes
-/// what it had written and ends the program by that signal at once, without waiting for the samples
-/// being taken.
-void RunRender(const quib::Module& module, const RenderOptions& options, std::ostream& out);
-
-struct ServeOptions {
-    std::string scene;           ///< empty: a new scene, in the current folder
-    int port = 8420;             ///< 0: any free port
-    std::string host;            ///< the address to listen on; empty: 127.0.0.1 only
-    std::filesystem::path page;  ///< the built page's folder
-};
-
-/// Serves the editor page and its interface over HTTP until the program is ended. Prints the address
-/// to open on `out` once it listens. Throws InputError for a bad scene or options and
-/// std::runtime_error when it cannot listen.
-void RunServe(const quib::Module& module, const ServeOptions& options, std::ostream& out);
-
-/// `RunServe` as the server's module exports it, under the name `VantrelServe`: the executable loads
-/// that module only for `vantrel serve`.
-using ServeFunction = void(const quib::Module& module, const ServeOptions& options, std::ostream& out);
+/// Renders the scene into an image file and reports the time taken on `out`. Throws quib::Error. When
+/// SIGINT or SIGTERM arrives it removes what it had written and ends the program by that signal at
+/// once, without waiting for the samples being taken.
+void RunRender(const Scene::ModulePointer& module, const RenderOptions& options, std::ostream& out);
 
 }  // namespace vantrel

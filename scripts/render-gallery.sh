@@ -5,7 +5,7 @@
 # size. The gallery test renders them again and compares the pixels, so after a change to a node that
 # changes a picture, run this and commit the new pictures.
 #
-# Usage: tools/render-gallery.sh [--vantrel PATH] [--out DIR] [--size WxH]
+# Usage: scripts/render-gallery.sh [--vantrel PATH] [--out DIR] [--size WxH]
 #   --vantrel  the vantrel program (default: build/release/bin/vantrel)
 #   --out      render into DIR/gallery and DIR/nodes instead (created when missing)
 #   --size     the picture size (default: 256x128, the committed size)

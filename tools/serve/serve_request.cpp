@@ -1,6 +1,6 @@
 // `vantrel serve`: the checks of a request, before any handler works on it.
 
-#include "tools/serve_request.h"
+#include "tools/serve/serve_request.h"
 
 #include <algorithm>
 #include <cctype>
@@ -17,6 +17,25 @@ namespace {
 /// The most lists and objects a request holds one inside the other: a scene's own levels and a few
 /// more, so that a scene nested too deeply is refused by the scene loader, with its own message.
 constexpr std::size_t requestNesting = 16;
+
+/// The body read as JSON, once. A fault in the scene it carries (a key given twice) is the scene's, at
+/// its pointer there.
+JsonDocument ParseBody(std::string text) {
+    try {
+        return JsonDocument::Parse(std::move(text), requestNesting);
+    } catch (quib::Error& error) {
+        const std::string scene = "/scene";
+        const std::optional<std::string>& pointer = error.Pointer();
+        if (pointer && pointer->compare(0, scene.size(), scene) == 0 &&
+            (pointer->size() == scene.size() || (*pointer)[scene.size()] == '/')) {
+            // Its place in the body's text means nothing to the page, which sent a value, not text.
+            error.AtPointer(pointer->substr(scene.size())).AtText(0, 0).WithSource("scene");
+        } else {
+            error.WithSource("request body");
+        }
+        throw;
+    }
+}
 
 std::string Lowercase(std::string text) {
     std::transform(text.begin(), text.end(), text.begin(),
@@ -46,60 +65,79 @@ bool AllowedHosts::OriginAllowed(const std::string& origin) const {
     return origin.compare(0, scheme.size(), scheme) == 0 && HostAllowed(origin.substr(scheme.size()));
 }
 
-RequestBody::RequestBody(const std::string& text) {
-    try {
-        // The host runtime's strict reader first: it refuses a key given twice, which the library would
-        // let the last win, and it bounds the nesting the library's reader then recurses through.
-        ParseJson(text, requestNesting);
-    } catch (const JsonError& error) {
-        // A key given twice in the scene is the scene's fault, at its path there.
-        const std::string scene = "scene";
-        const std::string& where = error.Where();
-        const bool inScene =
-            error.AtPath() && where.compare(0, scene.size(), scene) == 0 &&
-            (where.size() == scene.size() || where[scene.size()] == '.' || where[scene.size()] == '[');
-        const std::size_t start = scene.size() + (where.size() > scene.size() && where[scene.size()] == '.');
-        throw HttpError(status::badRequest, std::string("request body: ") + error.what(),
-                        inScene ? where.substr(start) : "");
+int StatusOf(const quib::Error& error) {
+    switch (error.GetKind()) {
+        case quib::Error::Kind::BadInput:
+            return 400;
+        case quib::Error::Kind::Refused:
+            return 403;
+        case quib::Error::Kind::NotFound:
+            return 404;
+        case quib::Error::Kind::Conflict:
+            return 409;
+        case quib::Error::Kind::TooLarge:
+            return 413;
+        case quib::Error::Kind::Busy:
+            return 503;
+        case quib::Error::Kind::BadModule:
+        case quib::Error::Kind::Failure:
+            break;
     }
-    body = OrderedJson::parse(text);
-    if (!body.is_object())
-        throw HttpError(status::badRequest,
-                        "request body: expected a JSON object, not " + quib::Excerpt(text));
+    return 500;
 }
 
-const OrderedJson& RequestBody::Field(const char* key) const {
-    static const OrderedJson missing;
-    const auto found = body.find(key);
-    return found == body.end() ? missing : *found;
+quib::Json ErrorReply(const quib::Error& error) {
+    static constexpr const char* kinds[] = {"bad-input", "bad-module", "refused", "not-found",
+                                            "conflict",  "too-large",  "busy",    "failure"};
+    quib::Json reply = {{"error", error.what()}, {"kind", kinds[static_cast<int>(error.GetKind())]}};
+    if (error.Pointer()) reply["pointer"] = *error.Pointer();
+    if (!error.ExpectedText().empty()) reply["expected"] = error.ExpectedText();
+    if (!error.Found().empty()) reply["found"] = error.Found();
+    if (error.Line() > 0) {
+        reply["line"] = error.Line();
+        reply["column"] = error.Column();
+    }
+    return reply;
+}
+
+RequestBody::RequestBody(std::string text) : body(ParseBody(std::move(text))) {
+    if (!body.Value().is_object()) {
+        throw quib::Error::Expected(quib::Error::Kind::BadInput, {}, "a JSON object",
+                                    quib::JsonExcerpt(body.Value()))
+            .WithSource("request body");
+    }
+}
+
+const quib::Json& RequestBody::Field(const char* key) const {
+    static const quib::Json missing;
+    const auto found = body.Value().find(key);
+    return found == body.Value().end() ? missing : *found;
 }
 
 void RequestBody::Refuse(const char* key, const std::string& expected) const {
-    const auto found = body.find(key);
-    throw HttpError(status::badRequest, std::string("request: \"") + key + "\": expected " + expected +
-                                            (found == body.end() ? ", which is missing"
-                                                                 : ", not " + quib::Excerpt(found->dump())));
+    const auto found = body.Value().find(key);
+    const bool missing = found == body.Value().end();
+    throw quib::Error::Expected(quib::Error::Kind::BadInput, {},
+                                missing ? expected + ", which is missing" : expected,
+                                missing ? "" : quib::JsonExcerpt(*found))
+        .WithSource("request: \"" + std::string(key) + "\"");
 }
 
-const OrderedJson& RequestBody::Scene() const {
-    const OrderedJson& scene = Field("scene");
+const quib::Json& RequestBody::Scene() const {
+    const quib::Json& scene = Field("scene");
     if (!scene.is_object()) Refuse("scene", "a scene, an object in the scene-file format");
     return scene;
 }
 
-std::string RequestBody::SceneText() const {
-    return Scene().dump();
-}
-
 std::optional<std::string> RequestBody::String(const char* key, bool nullable) const {
-    const OrderedJson& value = Field(key);
+    const quib::Json& value = Field(key);
     if (value.is_null() && nullable) return std::nullopt;
     if (!value.is_string()) Refuse(key, nullable ? "a string or null" : "a string");
     return value.get<std::string>();
 }
 
 int RequestBody::Int(const char* key, int low, int high) const {
-    const OrderedJson& value = Field(key);
+    const quib::Json& value = Field(key);
     // The library keeps a whole number that does not fit a signed 64-bit integer as an unsigned one.
     const bool whole = value.is_number_integer() &&
                        !(value.is_number_unsigned() && value.get<std::uint64_t>() > std::uint64_t{INT64_MAX});
@@ -110,7 +148,7 @@ int RequestBody::Int(const char* key, int low, int high) const {
 }
 
 OutputType RequestBody::Type() const {
-    const OrderedJson& value = Field("type");
+    const quib::Json& value = Field("type");
     const std::optional<OutputType> type =
         value.is_string() ? OutputTypeNamed(value.get<std::string>()) : std::nullopt;
     if (!type) Refuse("type", "one of " + OutputTypeNames(", "));
@@ -118,11 +156,11 @@ OutputType RequestBody::Type() const {
 }
 
 std::optional<std::array<double, 4>> RequestBody::Region() const {
-    const OrderedJson& value = Field("region");
+    const quib::Json& value = Field("region");
     if (value.is_null()) return std::nullopt;
     std::array<double, 4> corners{};
     const bool read = value.is_array() && value.size() == corners.size() &&
-                      std::all_of(value.begin(), value.end(), [](const OrderedJson& corner) {
+                      std::all_of(value.begin(), value.end(), [](const quib::Json& corner) {
                           return corner.is_number() && std::isfinite(corner.get<double>());
                       });
     if (!read) Refuse("region", "null or four numbers [a, b, c, d]");
@@ -137,9 +175,9 @@ std::filesystem::path SceneFileIn(const std::filesystem::path& folder, const std
                        name.find_first_of(std::string("/\\\0", 3)) == std::string::npos &&
                        name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0;
     if (!plain) {
-        throw HttpError(status::forbidden,
-                        "\"" + quib::Excerpt(name) +
-                            "\": expected a plain file name ending in .json, in the scene's folder");
+        throw quib::Error::Expected(quib::Error::Kind::Refused, {},
+                                    "a plain file name ending in .json, in the scene's folder")
+            .WithSource(quib::Quote(name));
     }
     return folder / name;
 }

@@ -1,41 +1,23 @@
-#include "tools/image_file.h"
+// PNG, deflated a band at a time as the render hands bands on.
 
-#include <fcntl.h>
-#include <signal.h>
-#include <sys/stat.h>
-#include <unistd.h>
+#include "tools/image/png_encoder.h"
+
 #include <zlib.h>
 
 #include <algorithm>
 #include <array>
-#include <cctype>
-#include <cerrno>
-#include <charconv>
 #include <climits>
 #include <cmath>
 #include <cstdint>
-#include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <initializer_list>
 #include <new>
 #include <span>
-#include <stdexcept>
-#include <string_view>
-#include <system_error>
+
+#include "quib/error.h"
 
 namespace vantrel {
 namespace {
-
-std::string ErrnoText() {
-    return std::error_code(errno, std::generic_category()).message();
-}
-
-/// A real clamped to 0..1 as the nearest of `steps` + 1 levels (not-a-number gives 0).
-unsigned int Quantize(double value, double steps) {
-    const double clamped = value >= 0.0 ? std::min(value, 1.0) : 0.0;  // NaN fails the first test
-    return static_cast<unsigned int>(clamped * steps + 0.5);
-}
 
 // PNG's row filters: each byte is stored as its difference from a prediction made of its left neighbour
 // a, the byte above it b and the byte above-left c, in the same channel (0 outside the image).
@@ -109,53 +91,6 @@ std::array<std::uint8_t, 4> PngFixed(float coordinate) {
 
 }  // namespace
 
-std::optional<ImageFormat> FormatFor(const std::filesystem::path& path) {
-    std::string extension = path.extension().string();
-    std::transform(extension.begin(), extension.end(), extension.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    if (extension == ".png") return ImageFormat::Png;
-    if (extension == ".exr") return ImageFormat::Exr;
-    return std::nullopt;
-}
-
-ImageLimits LargestImage(ImageFormat format, int channels) {
-    if (format == ImageFormat::Png) return {INT_MAX, INT_MAX, "a PNG's sides are 31-bit numbers"};
-    constexpr int largestSide = INT_MAX / 2;  // OpenEXR refuses a corner at INT_MAX / 2 or beyond
-    const int blockWidth = INT_MAX / (exrBlockRows * channels * static_cast<int>(sizeof(float)));
-    return {std::min(largestSide, blockWidth), largestSide,
-            "OpenEXR keeps a side below 2^30 and a block of 16 rows of floats within 2 GiB"};
-}
-
-int RowsFor(std::size_t bytes, int width, int channels, int sampleBytes, int least) {
-    const std::size_t rowBytes = static_cast<std::size_t>(width) * channels * sampleBytes;
-    return static_cast<int>(std::clamp<std::size_t>((bytes + rowBytes) / (rowBytes + 1), least, INT_MAX));
-}
-
-StoredBands::StoredBands(int width, int height, int channels, int bandRows, int tailRows, int slots,
-                         ImageFormat format, int depth)
-    : BandSink(width, height, channels, bandRows, tailRows, slots),
-      format(format),
-      depth(depth),
-      rowBytes(static_cast<std::size_t>(width) * channels * (format == ImageFormat::Exr ? 4 : depth / 8)),
-      bytes(static_cast<std::size_t>(std::min(slots, Bands())) * BandRows() * rowBytes) {}
-
-void StoredBands::SetRow(int y, const double* values) {
-    const std::size_t count = static_cast<std::size_t>(Width()) * Channels();
-    std::uint8_t* row = Row(y);
-    for (std::size_t i = 0; i < count; ++i) {
-        if (format == ImageFormat::Exr) {
-            const float sample = static_cast<float>(values[i]);
-            std::memcpy(row + 4 * i, &sample, 4);
-        } else if (depth == 16) {
-            const unsigned int level = Quantize(values[i], 65535.0);  // 2^16 - 1 steps
-            row[2 * i] = static_cast<std::uint8_t>(level >> 8);       // PNG stores big-endian
-            row[2 * i + 1] = static_cast<std::uint8_t>(level & 0xff);
-        } else {
-            row[i] = static_cast<std::uint8_t>(Quantize(values[i], 255.0));  // 2^8 - 1 steps
-        }
-    }
-}
-
 namespace {
 
 /// deflate's window: how far back a band's matches may reach into the bands above.
@@ -195,7 +130,7 @@ void Deflate(z_stream& stream, std::span<const std::uint8_t> input, int flush,
         fine = fine && stream.avail_in == 0;
         input = input.subspan(step);
     } while (fine && !input.empty());
-    if (!fine) throw std::runtime_error("zlib could not compress a band of rows");
+    if (!fine) throw quib::Error(quib::Error::Kind::Failure, "zlib could not compress a band of rows");
 }
 
 /// Gives `stream` the last 32 KiB of `before` (all of it when shorter) as the bytes before its own.
@@ -203,7 +138,7 @@ void SetDictionary(z_stream& stream, const std::vector<std::uint8_t>& before) {
     const std::size_t reach = std::min(before.size(), windowBytes);
     if (deflateSetDictionary(&stream, before.data() + before.size() - reach, static_cast<uInt>(reach)) !=
         Z_OK)
-        throw std::runtime_error("zlib could not take the rows above a band");
+        throw quib::Error(quib::Error::Kind::Failure, "zlib could not take the rows above a band");
 }
 
 }  // namespace
@@ -333,127 +268,6 @@ void PngEncoder::PutChunk(const char* type, std::initializer_list<std::span<cons
         if (!piece.empty()) out(piece);
     }
     out(BigEndian(static_cast<std::uint32_t>(crc)));
-}
-
-OutputBytes::OutputBytes(const std::filesystem::path& path, std::string name)
-    : file(std::fopen(path.c_str(), "wb")), name(std::move(name)) {
-    if (file == nullptr) throw ImageWriteError("cannot open the file: " + ErrnoText());
-}
-
-OutputBytes::~OutputBytes() {
-    if (file != nullptr) std::fclose(file);
-}
-
-void OutputBytes::Fail() const {
-    throw ImageWriteError("cannot write " + name + ": " + ErrnoText());
-}
-
-void OutputBytes::Put(std::span<const std::uint8_t> bytes) {
-    if (!bytes.empty() && std::fwrite(bytes.data(), 1, bytes.size(), file) != bytes.size()) Fail();
-}
-
-void OutputBytes::Close() {
-    // Make the bytes durable before the file may replace another: a crash after the rename must not
-    // leave a target that is empty.
-    const bool written = std::fflush(file) == 0 && ::fsync(::fileno(file)) == 0;
-    const int error = errno;
-    const bool closed = std::fclose(file) == 0;
-    file = nullptr;
-    if (!written) errno = error;
-    if (!written || !closed) Fail();
-}
-
-#if VANTREL_OPENEXR
-std::uint64_t OutputBytes::Position() {
-    const off_t position = ::ftello(file);
-    if (position < 0) Fail();
-    return static_cast<std::uint64_t>(position);
-}
-
-void OutputBytes::Seek(std::uint64_t position) {
-    if (::fseeko(file, static_cast<off_t>(position), SEEK_SET) != 0) Fail();
-}
-
-#endif
-
-namespace {
-
-/// The name of a pending file of `target`'s made by process `pid`: "." + the target's name + "." + the
-/// process id + "-" + a count + ".tmp", so that runs at the same time never share one.
-std::string PendingStem(const std::filesystem::path& target, long pid) {
-    return "." + target.filename().string() + "." + std::to_string(pid) + "-";
-}
-
-/// The process id in the name of a pending file of `target`'s, or 0 when `name` is not one.
-long PendingOwner(const std::string& name, const std::filesystem::path& target) {
-    const std::string start = "." + target.filename().string() + ".";
-    if (name.rfind(start, 0) != 0) return 0;
-    long pid = 0;
-    long count = 0;
-    const char* cursor = name.data() + start.size();
-    const char* end = name.data() + name.size();
-    auto [afterPid, pidError] = std::from_chars(cursor, end, pid);
-    if (pidError != std::errc() || afterPid == end || *afterPid != '-' || pid <= 0) return 0;
-    auto [afterCount, countError] = std::from_chars(afterPid + 1, end, count);
-    if (countError != std::errc() || std::string_view(afterCount, end - afterCount) != ".tmp") return 0;
-    return pid;
-}
-
-/// Removes the pending files of `target` that processes no longer running left behind: nothing catches
-/// SIGKILL, and a process killed so cannot remove its own. A process that runs, under any user, keeps
-/// its file.
-void RemoveLeftovers(const std::filesystem::path& target) {
-    const std::filesystem::path folder = target.parent_path().empty() ? "." : target.parent_path();
-    std::error_code error;
-    for (std::filesystem::directory_iterator entry(folder, error), end; !error && entry != end;
-         entry.increment(error)) {
-        const long pid = PendingOwner(entry->path().filename().string(), target);
-        if (pid != 0 && ::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH) {
-            std::error_code ignored;  // another render may have removed it first
-            std::filesystem::remove(entry->path(), ignored);
-        }
-    }
-}
-
-}  // namespace
-
-PendingFile::PendingFile(std::filesystem::path targetPath) : target(std::move(targetPath)) {
-    RemoveLeftovers(target);
-    // The target's permissions carry over to its replacement: a private file stays private.
-    struct stat old;
-    const bool replacing = ::stat(target.c_str(), &old) == 0 && S_ISREG(old.st_mode);
-    const std::string stem = PendingStem(target, ::getpid());
-    for (int attempt = 0;; ++attempt) {
-        path = target.parent_path() / (stem + std::to_string(attempt) + ".tmp");
-        const int descriptor = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (descriptor >= 0) {
-            const bool moded = !replacing || ::fchmod(descriptor, old.st_mode & 07777) == 0;
-            const std::string reason = ErrnoText();
-            ::close(descriptor);
-            if (moded) return;
-            std::error_code ignored;
-            std::filesystem::remove(path, ignored);
-            throw std::runtime_error(target.string() +
-                                     ": cannot give the new file the mode of the old: " + reason);
-        }
-        if (errno != EEXIST || attempt == 99) {
-            throw std::runtime_error(target.string() +
-                                     ": cannot create a file in its folder: " + ErrnoText());
-        }
-    }
-}
-
-PendingFile::~PendingFile() {
-    std::error_code ignored;
-    if (!committed) std::filesystem::remove(path, ignored);
-}
-
-void PendingFile::Commit() {
-    std::error_code error;
-    std::filesystem::rename(path, target, error);
-    if (error)
-        throw std::runtime_error(target.string() + ": cannot put the new file in place: " + error.message());
-    committed = true;
 }
 
 }  // namespace vantrel

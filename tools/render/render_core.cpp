@@ -1,4 +1,4 @@
-#include "tools/render_core.h"
+#include "tools/render/render_core.h"
 
 #include <algorithm>
 #include <chrono>

@@ -1,0 +1,87 @@
+#include "scene/module_listing.h"
+
+#include <memory>
+#include <vector>
+
+#include "host/curve_holder.h"
+#include "host/gradient.h"
+#include "host/param.h"
+
+namespace vantrel {
+namespace {
+
+using quib::Json;
+
+const char* TypeName(PTYPE type) {
+    switch (type) {
+        case PTYPE::Int:
+            return "int";
+        case PTYPE::Double:
+            return "double";
+        case PTYPE::Vec3d:
+            return "Vec3d";
+        case PTYPE::Vec4d:
+            return "Vec4d";
+        case PTYPE::Color:
+            return "Color";
+    }
+    return "?";
+}
+
+/// One of a parameter's values (its default or a bound of its range) as a scene writes it: a number,
+/// or a list of components.
+Json SceneValue(const Param& param, const Param::Components& value) {
+    if (param.Type() == PTYPE::Int) return TruncateToInt(value[0]);
+    if (param.ComponentCount() == 1) return value[0];
+    return Json(std::vector<double>(value.begin(), value.begin() + param.ComponentCount()));
+}
+
+/// A class id as eight hexadecimal digits, "0x92512342".
+std::string ClassIdDigits(unsigned int classId) {
+    std::string digits = quib::ClassIdText(classId).substr(2);
+    return "0x" + std::string(8 - std::min<std::size_t>(8, digits.size()), '0') + digits;
+}
+
+/// Everything the listing says of one node type, from a node its descriptor creates.
+Json Describe(const quib::NodeType& type) {
+    Json entry = {{"index", type.index}, {"classId", ClassIdDigits(type.classId)}, {"name", type.typeName}};
+    const std::unique_ptr<Function> node = type.Create();
+    if (!node) {
+        entry["error"] = "the descriptor created no function node";
+        return entry;
+    }
+    entry["nodeName"] = node->TypeName();
+    entry["category"] = node->Category();
+    entry["params"] = Json::array();
+    for (const Param* param : node->Params()) {
+        entry["params"].push_back(
+            {{"name", param->Name()},
+             {"type", TypeName(param->Type())},
+             {"default", SceneValue(*param, param->Constant())},
+             {"range", {SceneValue(*param, param->Minimum()), SceneValue(*param, param->Maximum())}}});
+    }
+    entry["curves"] = Json::array();
+    for (const CurveHolder* curve : node->Curves()) {
+        entry["curves"].push_back({{"name", curve->Name()},
+                                   {"form", curve->Form() == 3 ? "rgb" : "grey"},
+                                   {"inputRange", {curve->InputLow(), curve->InputHigh()}}});
+    }
+    entry["gradients"] = Json::array();
+    for (const Gradient* gradient : node->Gradients())
+        entry["gradients"].push_back({{"name", gradient->Label()}});
+    return entry;
+}
+
+}  // namespace
+
+Json ListModule(const quib::Module& module) {
+    Json listing = {{"module", module.Path()},
+                    {"version", module.Version()},
+                    {"guide", nodeGuide},
+                    {"types", Json::array()}};
+    for (const quib::NodeType& type : module.Types())
+        listing["types"].push_back(Describe(type));
+    return listing;
+}
+
+}  // namespace vantrel

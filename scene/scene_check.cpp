@@ -1,0 +1,256 @@
+#include "scene/scene_check.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <iterator>
+#include <optional>
+
+#include "quib/error.h"
+#include "quib/text.h"
+#include "scene/scene_format.h"
+
+namespace vantrel {
+namespace {
+
+using quib::ElementPointer;
+using quib::Error;
+using quib::Json;
+using quib::MemberPointer;
+using quib::Quote;
+
+/// A value that is not there, for keys a scene leaves out.
+const Json& Missing() {
+    static const Json missing;
+    return missing;
+}
+
+/// The member `key` of `object`, or Missing().
+const Json& Get(const Json& object, const char* key) {
+    const auto found = object.find(key);
+    return found == object.end() ? Missing() : *found;
+}
+
+/// What stood at a place, quoted, or nothing when nothing did.
+std::string FoundAt(const Json& value) {
+    return &value == &Missing() ? std::string() : quib::JsonExcerpt(value);
+}
+
+/// Reads a scene's JSON and checks it as a graph.
+class SceneChecker {
+public:
+    explicit SceneChecker(const quib::Module& module) : module(module) {}
+
+    CheckedScene Check(const Json& root);
+
+private:
+    /// One link of a node, which has a parameter that reads node `source`.
+    struct Link {
+        std::size_t source = 0;
+        std::string pointer;  ///< the pointer of the link's id
+    };
+    /// A node on the stack of the search for the update order.
+    struct Step {
+        std::size_t node = 0;
+        const Link* via = nullptr;  ///< the link that led the search here; null at the start
+        std::size_t nextLink = 0;   ///< how many of the node's links the search has followed
+    };
+
+    [[noreturn]] static void Fail(const std::string& pointer, const std::string& expected,
+                                  std::string found = {}, std::string note = {}) {
+        throw Error::Expected(Error::Kind::BadInput, pointer, expected, std::move(found), std::move(note));
+    }
+
+    void CheckRoot(const Json& root) const;
+    void ReadNodes(const Json& nodes);
+    const quib::NodeType* ReadType(const Json& type, const std::string& pointer) const;
+    std::size_t ReadId(const Json& id, const std::string& pointer, const std::string& expected) const;
+    void ReadLinks(const Json& node, std::size_t reader, const std::string& pointer);
+    std::vector<std::size_t> UpdateOrder() const;
+    void CheckCost(const std::vector<std::size_t>& updateOrder) const;
+    [[noreturn]] void FailCycle(const std::vector<Step>& stack, const Link& link) const;
+
+    const quib::Module& module;
+    std::vector<std::string> ids;                ///< node ids, in the order of the file
+    std::map<std::string, std::size_t> indexOf;  ///< node id to its index
+    std::vector<const quib::NodeType*> types;    ///< each node's type
+    std::vector<std::vector<Link>> reads;        ///< each node's links to its sources
+};
+
+void SceneChecker::CheckRoot(const Json& root) const {
+    if (!root.is_object()) Fail("", "an object with \"format\", \"nodes\" and \"output\"", FoundAt(root));
+    for (const auto& [key, value] : root.items()) {
+        if (std::find(std::begin(sceneKeys), std::end(sceneKeys), key) == std::end(sceneKeys)) {
+            std::vector<std::string> known;
+            for (const char* each : sceneKeys)
+                known.push_back(Quote(each));
+            Fail(MemberPointer("", key), "one of the keys " + quib::NameList(known), Quote(key));
+        }
+    }
+    const Json& format = Get(root, "format");
+    if (format != sceneFormat) Fail("/format", Quote(sceneFormat), FoundAt(format));
+    const Json& description = Get(root, "description");
+    if (&description != &Missing() && !description.is_string())
+        Fail("/description", "a string", FoundAt(description));
+}
+
+const quib::NodeType* SceneChecker::ReadType(const Json& type, const std::string& pointer) const {
+    const quib::NodeType* found = nullptr;
+    if (type.is_string()) {
+        const std::string& name = type.get_ref<const std::string&>();
+        const std::optional<unsigned int> classId = quib::ParseClassId(name);
+        found = classId ? module.Find(*classId) : module.Find(name);
+    }
+    if (found == nullptr) {
+        std::vector<std::string> known;
+        for (const quib::NodeType& each : module.Types())
+            known.push_back(Quote(each.typeName) + " (" + quib::ClassIdText(each.classId) + ")");
+        Fail(pointer, "a node type of the module, by name or class id", FoundAt(type),
+             "the types are " + quib::NameList(known));
+    }
+    return found;
+}
+
+std::size_t SceneChecker::ReadId(const Json& id, const std::string& pointer,
+                                 const std::string& expected) const {
+    const auto found = id.is_string() ? indexOf.find(id.get<std::string>()) : indexOf.end();
+    if (found == indexOf.end()) {
+        std::vector<std::string> known;
+        for (const std::string& each : ids)
+            known.push_back(Quote(each));
+        Fail(pointer, expected, FoundAt(id), "the ids are " + quib::NameList(known));
+    }
+    return found->second;
+}
+
+void SceneChecker::ReadNodes(const Json& nodes) {
+    if (!nodes.is_array() || nodes.empty()) Fail("/nodes", "a list of at least one node", FoundAt(nodes));
+    reads.resize(nodes.size());
+    // Ids first, so that links may name nodes later in the list.
+    for (std::size_t i = 0; i < nodes.size(); ++i) {
+        const std::string pointer = ElementPointer("/nodes", i);
+        const Json& node = nodes[i];
+        if (!node.is_object()) Fail(pointer, "an object with \"id\" and \"type\"", FoundAt(node));
+        const Json& id = Get(node, "id");
+        if (!id.is_string() || id.get_ref<const std::string&>().empty() ||
+            id.get_ref<const std::string&>()[0] == '@') {
+            Fail(pointer + "/id", "a non-empty string not starting with '@'", FoundAt(id));
+        }
+        const auto [where, added] = indexOf.emplace(id.get<std::string>(), i);
+        if (!added) {
+            Fail(pointer + "/id", "an id of its own", FoundAt(id),
+                 "it is also the id of " + ElementPointer("/nodes", where->second));
+        }
+        ids.push_back(where->first);
+        types.push_back(ReadType(Get(node, "type"), pointer + "/type"));
+    }
+    for (std::size_t i = 0; i < nodes.size(); ++i)
+        ReadLinks(nodes[i], i, ElementPointer("/nodes", i));
+}
+
+void SceneChecker::ReadLinks(const Json& node, std::size_t reader, const std::string& pointer) {
+    const Json& params = Get(node, "params");
+    if (!params.is_object()) return;  // Load says what is wrong with them
+    for (const auto& [name, value] : params.items()) {
+        if (!value.is_object()) continue;
+        const Json& link = Get(value, "link");
+        if (&link == &Missing() || link == quib::positionLink) continue;
+        const std::string linkPointer = MemberPointer(pointer + "/params", name) + "/link";
+        const std::size_t source =
+            ReadId(link, linkPointer, Quote(quib::positionLink) + " or the id of a node");
+        reads[reader].push_back({source, linkPointer});
+    }
+}
+
+/// The nodes in an order where each comes after every node it reads (a depth-first post-order), or an
+/// error naming a cycle of links. The search keeps its own stack, so a long chain cannot exhaust the
+/// program's.
+std::vector<std::size_t> SceneChecker::UpdateOrder() const {
+    enum class Mark { New, Open, Done };
+    std::vector<Mark> marks(ids.size(), Mark::New);
+    std::vector<std::size_t> order;
+    for (std::size_t start = 0; start < ids.size(); ++start) {
+        if (marks[start] != Mark::New) continue;
+        std::vector<Step> stack{{start, nullptr, 0}};
+        marks[start] = Mark::Open;
+        while (!stack.empty()) {
+            Step& top = stack.back();
+            if (top.nextLink == reads[top.node].size()) {
+                marks[top.node] = Mark::Done;
+                order.push_back(top.node);
+                stack.pop_back();
+                continue;
+            }
+            const Link& link = reads[top.node][top.nextLink++];
+            if (marks[link.source] == Mark::Open) FailCycle(stack, link);
+            if (marks[link.source] == Mark::New) {
+                marks[link.source] = Mark::Open;
+                stack.push_back({link.source, &link, 0});
+            }
+        }
+    }
+    return order;
+}
+
+/// Refuses a scene that evaluation could not surely follow or afford: a chain of more than
+/// `maxLinkDepth` links, which evaluation follows by recursion, or a node whose sample takes more than
+/// `maxSampleEvaluations` node evaluations. A node reached along two chains of links is evaluated once
+/// for each, so the count can double with every node of a graph far smaller than its cost. Both are
+/// measured in `updateOrder`, sources first, so each node's sources are counted before it.
+void SceneChecker::CheckCost(const std::vector<std::size_t>& updateOrder) const {
+    std::vector<std::size_t> depth(reads.size(), 0);  // the links of the longest chain from each node
+    // The evaluations of a sample of each node: itself and, for each link, a sample of its source. A
+    // node's count is checked before a node that reads it adds it, so none exceeds the bound, and their
+    // sum over a node's links, fewer than the keys of the file, cannot overflow.
+    std::vector<std::uint64_t> evaluations(reads.size(), 1);
+    for (const std::size_t node : updateOrder) {
+        for (const Link& link : reads[node]) {
+            depth[node] = std::max(depth[node], depth[link.source] + 1);
+            if (depth[node] > maxLinkDepth) {
+                Fail(link.pointer, "chains of at most " + std::to_string(maxLinkDepth) + " links", {},
+                     "this link starts one of " + std::to_string(depth[node]));
+            }
+            evaluations[node] += evaluations[link.source];
+        }
+        if (evaluations[node] > maxSampleEvaluations) {
+            Fail(ElementPointer("/nodes", node),
+                 "a sample to take at most " + std::to_string(maxSampleEvaluations) + " node evaluations", {},
+                 "this node's takes " + std::to_string(evaluations[node]));
+        }
+    }
+}
+
+/// `link` closes a cycle: it reads a node that is open on the search stack. The cycle runs from that
+/// node along the stack and back through `link`.
+void SceneChecker::FailCycle(const std::vector<Step>& stack, const Link& link) const {
+    const auto first =
+        std::find_if(stack.begin(), stack.end(), [&](const Step& step) { return step.node == link.source; });
+    std::string cycle;
+    for (auto step = first; step != stack.end(); ++step)
+        cycle += Quote(ids[step->node]) + " -> ";
+    cycle += Quote(ids[link.source]);
+    // Name the link that leaves the cycle's first node: the one the search followed from it.
+    const auto next = std::next(first);
+    const Link& leaving = next == stack.end() ? link : *next->via;
+    Fail(leaving.pointer, "links without a cycle", {}, "these nodes read each other: " + cycle);
+}
+
+CheckedScene SceneChecker::Check(const Json& root) {
+    CheckedScene scene;
+    CheckRoot(root);
+    ReadNodes(Get(root, "nodes"));
+    scene.output = ReadId(Get(root, "output"), "/output", "the id of the node to evaluate");
+    if (const Json& domain = Get(root, "domain"); &domain != &Missing()) scene.domain = ReadDomain(domain);
+    scene.updateOrder = UpdateOrder();
+    CheckCost(scene.updateOrder);
+    scene.indexOf = std::move(indexOf);
+    scene.types = std::move(types);
+    return scene;
+}
+
+}  // namespace
+
+CheckedScene CheckScene(const Json& root, const quib::Module& module) {
+    return SceneChecker(module).Check(root);
+}
+
+}  // namespace vantrel

@@ -1,0 +1,84 @@
+#pragma once
+/// @file
+/// What every image `render` writes holds: its format and the format's limits, and the rows of the
+/// bands in flight as the file stores them. The encoders are tools/image/png_encoder.h and, in a module
+/// of its own, tools/image/exr_file.h; the file they go to, tools/image/output_file.h.
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <optional>
+#include <span>
+#include <vector>
+
+#include "tools/render/render_core.h"
+
+namespace vantrel {
+
+enum class ImageFormat { Png, Exr };
+
+/// The format a file name asks for by its extension (".png" or ".exr", in any case), or nothing.
+std::optional<ImageFormat> FormatFor(const std::filesystem::path& path);
+
+/// The largest image a format holds, a side at a time, and why.
+struct ImageLimits {
+    int width;
+    int height;
+    const char* why;  ///< what sets the limits, to follow "at most W pixels wide" in a message
+};
+
+/// PNG: 2^31 - 1 pixels a side (its header's sides are 31-bit). OpenEXR: 2^30 - 1 a side (OpenEXR
+/// keeps the corners of the data window below 2^30 so that sums of two stay within an int), and as wide
+/// as keeps a block of 16 rows, which the file gives a 32-bit size, within 2^31 - 1 bytes.
+ImageLimits LargestImage(ImageFormat format, int channels);
+
+/// The rows of an OpenEXR block with ZIP compression.
+inline constexpr int exrBlockRows = 16;
+
+/// Rows of about `bytes` stored bytes a band, at least `least`.
+int RowsFor(std::size_t bytes, int width, int channels, int sampleBytes, int least);
+
+/// The colours of every image render writes: the values are the nodes' reals as they are, read as light
+/// in proportion to the value (linear, no transfer function), on the Rec. 709 primaries, which sRGB
+/// shares, with the D65 white point. An OpenEXR file holds this as its chromaticities, a PNG as gAMA and
+/// cHRM, so that a viewer shows the two files of one render alike.
+/// (Held here rather than as OpenEXR's Chromaticities, so that a build without OpenEXR has them too.)
+struct Chromaticity {
+    float x, y;
+};
+inline constexpr struct {
+    Chromaticity red, green, blue, white;
+} rec709Primaries = {{0.64f, 0.33f}, {0.30f, 0.60f}, {0.15f, 0.06f}, {0.3127f, 0.3290f}};
+
+/// Where encoded bytes go, in order.
+using ByteSink = std::function<void(std::span<const std::uint8_t>)>;
+
+/// The rows of the bands in flight, held as the bytes the file stores: channels interleaved, PNG
+/// samples as big-endian integers of `depth` bits, OpenEXR samples as floats.
+class StoredBands : public BandSink {
+public:
+    StoredBands(int width, int height, int channels, int bandRows, int tailRows, int slots,
+                ImageFormat format, int depth);
+
+    /// For PNG each real is clamped to 0..1 and rounded to the nearest step (not-a-number gives 0); for
+    /// OpenEXR it becomes the nearest float.
+    void SetRow(int y, const double* values) override;
+
+protected:
+    /// Row `y` of a band in flight.
+    std::uint8_t* Row(int y) {
+        const int band = BandOf(y);
+        return bytes.data() +
+               (static_cast<std::size_t>(SlotOf(band)) * BandRows() + (y - FirstRow(band))) * rowBytes;
+    }
+    std::size_t RowBytes() const { return rowBytes; }
+    std::size_t PixelBytes() const { return rowBytes / Width(); }
+
+private:
+    ImageFormat format;
+    int depth;
+    std::size_t rowBytes;
+    std::vector<std::uint8_t> bytes;
+};
+
+}  // namespace vantrel
