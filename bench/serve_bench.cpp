@@ -1,9 +1,9 @@
 // The editor's loop, timed as the page sees it: from an edit of a scene to the image of the edited scene
 // back from `vantrel serve`, for every example scene. An edit moves one number of the scene (the first
 // one of its nodes that is not whole: a parameter, a curve point's y, a colour) by 1/1024 and back on
-// the next iteration; the server keeps nothing between requests, so every request loads the scene
-// anew, as after any edit. Each iteration is one POST /api/render, timed from sending to the last byte
-// of the PNG:
+// the next iteration, so every request renders a scene the preview's process has not built yet, as
+// after any edit. Each iteration is one POST /api/render, timed from sending to the last byte of the
+// PNG:
 //
 //   Serve/coarse/SCENE  the first, coarse preview, 128 x 64
 //   Serve/full/SCENE    the full preview, 1024 x 512
@@ -12,7 +12,6 @@
 //
 // The server runs on the machine's cores, as `vantrel render` does.
 
-#include <httplib.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -31,6 +30,7 @@
 #include <nlohmann/json.hpp>
 
 #include "bench/bench_support.h"
+#include "tests/http_client.h"
 
 namespace vantrel::bench {
 namespace {
@@ -53,6 +53,7 @@ public:
 
     const std::filesystem::path& Folder() const { return folder; }
     int Port() const { return port; }
+    const std::string& Token() const { return token; }
 
 private:
     Server() {
@@ -63,7 +64,11 @@ private:
         for (int wait = 0; wait < 1000 && port == 0; ++wait) {
             std::ifstream file(out);
             const std::string line{std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
-            if (line.find('\n') != std::string::npos) port = std::stoi(line.substr(prefix.size()));
+            if (line.find('\n') != std::string::npos) {
+                port = std::stoi(line.substr(prefix.size()));
+                const std::size_t at = line.find("token=") + 6;
+                token = line.substr(at, line.find(' ', at) - at);
+            }
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
         }
         if (port == 0) throw std::runtime_error("vantrel serve did not start");
@@ -73,6 +78,7 @@ private:
         std::filesystem::temp_directory_path() / ("vantrel-serve-bench-" + std::to_string(::getpid()));
     int pid = 0;
     int port = 0;
+    std::string token;
 };
 
 /// The first number of `value` that is not whole, depth first; null when it holds none.
@@ -92,20 +98,20 @@ void Preview(benchmark::State& state, const std::filesystem::path& file, int wid
     json scene = json::parse(std::ifstream(file));
     json* edited = FirstReal(scene["nodes"]);
     const double original = edited ? edited->get<double>() : 0.0;
-    httplib::Client client("127.0.0.1", Server::Get().Port());
-    client.set_read_timeout(std::chrono::seconds(600));
     long count = 0;
     for (auto _ : state) {
         if (edited) *edited = original + (count++ % 2 == 0 ? 1.0 / 1024 : 0.0);
         const json request = {{"scene", scene},    {"node", nullptr},  {"type", "color"},
                               {"width", width},    {"height", height}, {"region", nullptr},
                               {"client", "bench"}, {"job", "preview"}};
-        const httplib::Result result = client.Post("/api/render", request.dump(), "application/json");
-        if (!result || result->status != 200) {
-            state.SkipWithError(result ? result->body.c_str() : "no answer");
+        const test::HttpAnswer answer =
+            test::HttpCall(Server::Get().Port(), "POST", "/api/render",
+                           {{"X-Vantrel-Token", Server::Get().Token()}}, request.dump());
+        if (answer.status != 200) {
+            state.SkipWithError(answer.status < 0 ? answer.error.c_str() : answer.body.c_str());
             break;
         }
-        benchmark::DoNotOptimize(result->body.data());
+        benchmark::DoNotOptimize(answer.body.data());
     }
     state.SetItemsProcessed(state.iterations() * width * height);
 }

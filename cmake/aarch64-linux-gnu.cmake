@@ -2,10 +2,10 @@
 # run on this machine under qemu-user (scripts/aarch64.sh).
 #
 # They are linked against the cross compiler's C and C++ runtimes (/usr/aarch64-linux-gnu) and against
-# the libraries vantrel needs beyond them (zlib, cpp-httplib with OpenSSL and Brotli) from Debian's arm64
-# packages installed beside the machine's own (multiarch: zlib1g-dev:arm64, libcpp-httplib-dev:arm64, in
-# /usr/lib/aarch64-linux-gnu, their architecture's headers in /usr/include/aarch64-linux-gnu, which the
-# cross compiler reads). The build machine's own libraries are in /usr/lib/x86_64-linux-gnu, which no
+# the library vantrel needs beyond them (zlib) from Debian's arm64 package installed beside the
+# machine's own (multiarch: zlib1g-dev:arm64, in /usr/lib/aarch64-linux-gnu, its architecture's headers
+# in /usr/include/aarch64-linux-gnu, which the cross compiler reads); the header-only ones (CLI11,
+# nlohmann-json, Boost.Asio and Beast) are the build machine's. The build machine's own libraries are in /usr/lib/x86_64-linux-gnu, which no
 # search for this architecture reads, and pkg-config is pointed at the arm64 packages' files.
 #
 # They run on the arm64 packages alone (libc6:arm64, libstdc++6:arm64, zlib1g:arm64), as on an arm64

@@ -1,5 +1,6 @@
 #include "quib/error.h"
 
+#include <iterator>
 #include <utility>
 
 #include "quib/text.h"
@@ -58,6 +59,24 @@ void Error::Compose() {
     if (line > 0) part("line " + std::to_string(line) + ", column " + std::to_string(column));
     if (pointer) part(pointer->empty() ? "(top level)" : *pointer);
     part(detail);
+}
+
+namespace {
+
+constexpr const char* kindNames[] = {"bad-input", "bad-module", "refused",   "not-found", "conflict",
+                                     "too-large", "busy",       "timed-out", "failure"};
+
+}  // namespace
+
+const char* KindName(Error::Kind kind) {
+    return kindNames[static_cast<int>(kind)];
+}
+
+std::optional<Error::Kind> KindNamed(std::string_view name) {
+    for (int i = 0; i < static_cast<int>(std::size(kindNames)); ++i) {
+        if (name == kindNames[i]) return static_cast<Error::Kind>(i);
+    }
+    return std::nullopt;
 }
 
 std::string MemberPointer(std::string_view pointer, std::string_view key) {

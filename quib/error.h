@@ -27,6 +27,7 @@ public:
         Conflict,   ///< superseded by newer work, or a file changed since it was read
         TooLarge,   ///< more than a request or image may hold
         Busy,       ///< too much work in flight: try again later
+        TimedOut,   ///< work stopped because it took longer than it may
         Failure,    ///< a failure while working: a file that cannot be written, memory run out
     };
 
@@ -76,6 +77,12 @@ private:
     std::string detail;
     std::string message;
 };
+
+/// The name of a kind as replies and bindings give it: "bad-input", "bad-module", "refused", "not-found",
+/// "conflict", "too-large", "busy", "timed-out", "failure".
+const char* KindName(Error::Kind kind);
+/// The kind of that name, or nothing.
+std::optional<Error::Kind> KindNamed(std::string_view name);
 
 /// The RFC 6901 pointer of the member `key` of the value at `pointer`: "/" and the key with "~" written
 /// "~0" and "/" written "~1". A key no node could have (longer than an excerpt, or holding control

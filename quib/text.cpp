@@ -111,6 +111,15 @@ std::string Escaped(std::string_view text, bool quoted) {
 
 }  // namespace
 
+bool IsUtf8(std::string_view text) {
+    for (std::size_t at = 0; at < text.size();) {
+        const std::size_t length = CharacterLength(text.substr(at));
+        if (length == 0) return false;
+        at += length;
+    }
+    return true;
+}
+
 std::string Excerpt(std::string_view text) {
     return Escaped(text, false);
 }

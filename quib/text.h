@@ -31,6 +31,9 @@ std::string Excerpt(std::string_view text);
 /// how many more there are.
 std::string NameList(const std::vector<std::string>& names);
 
+/// Whether `text` is all UTF-8 characters.
+bool IsUtf8(std::string_view text);
+
 /// The excerpt of `text` in double quotes, with quotes and backslashes inside escaped as in JSON.
 std::string Quote(std::string_view text);
 

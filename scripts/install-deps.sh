@@ -7,14 +7,13 @@ cd "$(dirname "$0")/.."
 packages=(
     cmake ninja-build g++ clang libclang-rt-14-dev clang-format binutils
     libgtest-dev libgmock-dev googletest libbenchmark-dev
-    libcli11-dev nlohmann-json3-dev libcpp-httplib-dev pkgconf zlib1g-dev libpng-dev libopenexr-dev
+    libcli11-dev nlohmann-json3-dev libboost-dev pkgconf zlib1g-dev libpng-dev libopenexr-dev
     libnoise-dev libs2-dev
     g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64 libz-mingw-w64-dev wine64
     # aarch64 (scripts/aarch64.sh): the cross compiler, qemu-user to run its programs, and Debian's arm64
-    # packages beside the machine's own (multiarch): zlib and cpp-httplib for vantrel, the C and C++
-    # runtimes to run on
+    # packages beside the machine's own (multiarch): zlib for vantrel, the C and C++ runtimes to run on
     g++-aarch64-linux-gnu binutils-aarch64-linux-gnu qemu-user
-    zlib1g-dev:arm64 libcpp-httplib-dev:arm64 libstdc++6:arm64
+    zlib1g-dev:arm64 libstdc++6:arm64
     chromium
 )
 # The page is built with node and npm; a machine that has its own node (with its npm) keeps it.

@@ -4,7 +4,10 @@
 // scene's folder, a thousand requests at once), which must be refused with the right status and leave
 // the server answering.
 
-#include <httplib.h>
+#include <arpa/inet.h>
+#include <ifaddrs.h>
+#include <netinet/in.h>
+#include <signal.h>
 #include <sys/stat.h>
 
 #include <gtest/gtest.h>
@@ -19,13 +22,16 @@
 #include <mutex>
 #include <optional>
 #include <regex>
+#include <set>
 #include <sstream>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include <nlohmann/json.hpp>
 
+#include "tests/http_client.h"
 #include "tests/png_image.h"
 #include "tests/vantrel_run.h"
 
@@ -63,41 +69,43 @@ protected:
         VantrelTest::TearDown();
     }
 
-    /// Starts `vantrel serve` with `arguments` and waits for the line that gives its port.
+    /// Starts `vantrel serve` with `arguments` and waits for the line that gives its address: the port
+    /// and the secret.
     void StartServer(const std::vector<std::string>& arguments = {"curves.json"}) {
         std::vector<std::string> all = {"serve", "--port", "0"};
         all.insert(all.end(), arguments.begin(), arguments.end());
         server.emplace(Start(all));
-        const std::string prefix = "vantrel serve: open http://127.0.0.1:";
+        const std::regex line(
+            "vantrel serve: open http://[^/]+:([0-9]+)/\\?token=([0-9a-f]{64}) in a browser\n");
         for (int wait = 0; wait < 3000 && port == 0; ++wait) {
             const std::string out = ReadFile(root / "streams" / "stdout");
             if (out.find('\n') != std::string::npos) {
-                ASSERT_EQ(out.compare(0, prefix.size(), prefix), 0) << out;
-                port = std::stoi(out.substr(prefix.size()));
-                ASSERT_EQ(out, prefix + std::to_string(port) + "/ in a browser\n");
+                std::smatch match;
+                ASSERT_TRUE(std::regex_match(out, match, line)) << out;
+                port = std::stoi(match[1]);
+                token = match[2];
             }
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
         }
         ASSERT_NE(port, 0) << ReadFile(root / "streams" / "stderr");
     }
 
-    httplib::Client Client() const {
-        httplib::Client client("127.0.0.1", port);
-        client.set_read_timeout(std::chrono::seconds(60));
-        return client;
+    /// A request with the server's secret, as the page sends one.
+    HttpAnswer Call(const std::string& method, const std::string& path, const std::string& body = "",
+                    Headers headers = {}) const {
+        headers.emplace_back("X-Vantrel-Token", token);
+        return HttpCall(port, method, path, headers, body);
     }
 
     /// POSTs `body` as JSON to `path`; the answer's status and body.
     std::pair<int, std::string> Post(const std::string& path, const std::string& body,
-                                     const httplib::Headers& headers = {}) const {
-        const httplib::Result result = Client().Post(path.c_str(), headers, body, "application/json");
-        if (!result) return {-1, "no answer: " + httplib::to_string(result.error())};
-        return {result->status, result->body};
+                                     const Headers& headers = {}) const {
+        const HttpAnswer answer = Call("POST", path, body, headers);
+        return {answer.status, answer.status < 0 ? "no answer: " + answer.error : answer.body};
     }
-    std::pair<int, std::string> Get(const std::string& path, const httplib::Headers& headers = {}) const {
-        const httplib::Result result = Client().Get(path.c_str(), headers);
-        if (!result) return {-1, "no answer: " + httplib::to_string(result.error())};
-        return {result->status, result->body};
+    std::pair<int, std::string> Get(const std::string& path, const Headers& headers = {}) const {
+        const HttpAnswer answer = Call("GET", path, "", headers);
+        return {answer.status, answer.status < 0 ? "no answer: " + answer.error : answer.body};
     }
 
     /// POSTs a request and expects success; its JSON answer.
@@ -119,6 +127,7 @@ protected:
 
     std::optional<Process> server;
     int port = 0;
+    std::string token;
 };
 
 TEST_F(Serve, TypesAreWhatListGives) {
@@ -134,7 +143,17 @@ TEST_F(Serve, SceneIsTheStartedFileOrANewOne) {
     StartServer();
     const auto [status, body] = Get("/api/scene");
     ASSERT_EQ(status, 200);
-    EXPECT_EQ(json::parse(body), json({{"file", "curves.json"}, {"scene", Scene("curves.json")}}));
+    const json answer = json::parse(body);
+    EXPECT_EQ(answer["file"], "curves.json");
+    EXPECT_EQ(answer["scene"], Scene("curves.json"));
+    EXPECT_TRUE(answer["revision"].is_string()) << body;
+    // As the file is now, not as it was when the server started.
+    json changed = Scene("curves.json");
+    changed["description"] = "changed on the disk";
+    Write("curves.json", changed.dump());
+    const json now = json::parse(Get("/api/scene").second);
+    EXPECT_EQ(now["scene"], changed);
+    EXPECT_NE(now["revision"], answer["revision"]);
 
     // Without a scene: a new one, not yet any file's, that loads.
     TearDown();
@@ -182,7 +201,8 @@ const BadScene badScenes[] = {
         {"id": "b", "type": "Curve3", "params": {"In": {"link": "a"}}}], "output": "a"})~",
      "/nodes/0/params/In/link"},
     {"unknown-output",
-     R"~({"format": "vantrel-scene/1", "nodes": [{"id": "c", "type": "Curve3"}], "output": "d"})~", "/output"},
+     R"~({"format": "vantrel-scene/1", "nodes": [{"id": "c", "type": "Curve3"}], "output": "d"})~",
+     "/output"},
     {"curve-order", R"~({"format": "vantrel-scene/1", "nodes": [{"id": "c", "type": "Curve3",
         "curves": {"Curve": {"red": [[0.5, 0], [0.25, 1]]}}}], "output": "c"})~",
      "/nodes/0/curves/Curve/red/1/0"},
@@ -205,9 +225,10 @@ TEST_P(BadScenes, AreRefusedWithTheLoadersMessageAndPath) {
     const RunResult render = Vantrel({"render", "scene", "-o", "scene.png"});
     ASSERT_EQ(render.status, 2);
     // The request's scene stands in no file: its message names no line and column.
-    const std::string message = std::regex_replace(
-        render.err.substr(std::string("vantrel: ").size(), render.err.size() - std::string("vantrel: \n").size()),
-        std::regex("line [0-9]+, column [0-9]+: "), "");
+    const std::string message =
+        std::regex_replace(render.err.substr(std::string("vantrel: ").size(),
+                                             render.err.size() - std::string("vantrel: \n").size()),
+                           std::regex("line [0-9]+, column [0-9]+: "), "");
     StartServer();
     // The scene goes in a request body as a JSON value, so a key given twice is refused as the body's.
     const std::string body = std::string("{\"scene\": ") + bad.scene + "}";
@@ -269,7 +290,8 @@ TEST_F(Serve, ValueIsWhatEvalPrintsAtThePixelCentre) {
                                                    {"height", 4},
                                                    {"region", place.region},
                                                    {"x", 3},
-                                                   {"y", 1}});
+                                                   {"y", 1},
+                                                   {"client", "tab"}});
             EXPECT_EQ(answer["position"], json(place.position));
             EXPECT_EQ(answer["text"], Eval("curves.json", type, place.evalInput));
         }
@@ -373,7 +395,8 @@ json RequestWith(const std::string& path, const json& fields) {
                         {"height", 4},
                         {"region", nullptr},
                         {"x", 0},
-                        {"y", 0}});
+                        {"y", 0},
+                        {"client", "tab"}});
     if (path == "/api/curve") request.update({{"node", "c"}, {"curve", "Curve"}, {"samples", 4}});
     if (path == "/api/render")
         request.update({{"node", nullptr},
@@ -496,7 +519,11 @@ const Refusal refusals[] = {
      403,
      "expected a plain file name ending in .json"},
     {"open-absolute", "/api/open", {{"file", "/etc/passwd"}}, 403, "expected a plain file name"},
-    {"open-missing", "/api/open", {{"file", "none.json"}}, 403, "none.json: expected a scene file"},
+    {"open-missing",
+     "/api/open",
+     {{"file", "none.json"}},
+     404,
+     "none.json: cannot read the file: there is no such file"},
     {"open-number", "/api/open", {{"file", 3}}, 400, R"("file": expected a string, not 3)"},
     {"save-parent",
      "/api/save",
@@ -536,12 +563,14 @@ TEST_P(Refusals, NameTheFieldAndChangeNothing) {
 INSTANTIATE_TEST_SUITE_P(Serve, Refusals, ::testing::ValuesIn(refusals),
                          CaseName<::testing::TestParamInfo<Refusal>>);
 
-/// A request the server must refuse before it reads it.
+/// A request the server must refuse before it reads it. In a header's value PORT stands for the server's
+/// port, TOKEN for its secret and SHORT for the secret but its last character; without a header that
+/// names the secret, the request carries it as the page does.
 struct Hostile {
     const char* name;
     const char* method;
     const char* path;
-    httplib::Headers headers;
+    Headers headers;
     std::string body;
     const char* contentType;
     int status;
@@ -603,6 +632,30 @@ const Hostile hostiles[] = {
      400},
     {"body-empty", "POST", "/api/check", {}, "", "application/json", 400},
     {"no-such-api", "GET", "/api/nothing", {}, "", "", 404},
+    {"method-other", "DELETE", "/api/files", {}, "", "", 404},
+    // The secret: none, another, or one of another length, however it is carried.
+    {"token-none", "GET", "/api/files", {{"X-Vantrel-Token", ""}}, "", "", 403},
+    {"token-other", "GET", "/api/files", {{"X-Vantrel-Token", std::string(64, 'a')}}, "", "", 403},
+    {"token-prefix", "GET", "/api/files", {{"X-Vantrel-Token", "SHORT"}}, "", "", 403},
+    {"token-cookie-other",
+     "GET",
+     "/api/files",
+     {{"X-Vantrel-Token", ""}, {"Cookie", "vantrel-token-PORT=abc"}},
+     "",
+     "",
+     403},
+    {"token-cookie-of-another-port",
+     "GET",
+     "/api/files",
+     {{"X-Vantrel-Token", ""}, {"Cookie", "vantrel-token-1=TOKEN"}},
+     "",
+     "",
+     403},
+    {"token-query-other", "GET", "/api/files?token=abc", {{"X-Vantrel-Token", ""}}, "", "", 403},
+    {"page-without-token", "GET", "/", {{"X-Vantrel-Token", ""}}, "", "", 403},
+    // What is not UTF-8 is refused as such, before anything is looked up.
+    {"host-not-utf8", "GET", "/api/files", {{"Host", "127.0.0.1\xff:PORT"}}, "", "", 400},
+    {"path-not-utf8", "GET", "/assets/\xc0\xaf", {}, "", "", 400},
     {"static-parent", "GET", "/assets/../index.html", {}, "", "", 404},
     {"static-encoded-parent", "GET", "/assets/%2e%2e/%2e%2e/bin/vantrel", {}, "", "", 404},
     {"static-outside", "GET", "/etc/passwd", {}, "", "", 404},
@@ -614,20 +667,24 @@ class Hostiles : public Serve, public ::testing::WithParamInterface<Hostile> {};
 TEST_P(Hostiles, AreRefusedWithAJsonError) {
     const Hostile& hostile = GetParam();
     StartServer();
-    httplib::Headers headers;
+    Headers headers;
+    bool secret = false;
     for (auto [key, value] : hostile.headers) {
-        if (const std::size_t at = value.find("PORT"); at != std::string::npos)
-            value.replace(at, 4, std::to_string(port));
-        headers.emplace(key, value);
+        for (const auto& [mark, by] : {std::pair<std::string, std::string>{"PORT", std::to_string(port)},
+                                       {"TOKEN", token},
+                                       {"SHORT", token.substr(0, token.size() - 1)}}) {
+            if (const std::size_t at = value.find(mark); at != std::string::npos)
+                value.replace(at, mark.size(), by);
+        }
+        secret = secret || key == "X-Vantrel-Token";
+        if (!value.empty()) headers.emplace_back(key, value);
     }
-    httplib::Client client = Client();
-    const httplib::Result result =
-        std::string(hostile.method) == "GET"
-            ? client.Get(hostile.path, headers)
-            : client.Post(hostile.path, headers, hostile.body, hostile.contentType);
-    ASSERT_TRUE(result) << httplib::to_string(result.error());
-    EXPECT_EQ(result->status, hostile.status) << result->body;
-    EXPECT_TRUE(json::parse(result->body).contains("error")) << result->body;
+    if (!secret) headers.emplace_back("X-Vantrel-Token", token);
+    if (*hostile.contentType) headers.emplace_back("Content-Type", hostile.contentType);
+    const HttpAnswer answer = HttpCall(port, hostile.method, hostile.path, headers, hostile.body);
+    ASSERT_GE(answer.status, 0) << answer.error;
+    EXPECT_EQ(answer.status, hostile.status) << answer.body;
+    EXPECT_TRUE(json::parse(answer.body).contains("error")) << answer.body;
     EXPECT_EQ(Get("/api/files").first, 200);  // still serving
 }
 
@@ -637,10 +694,9 @@ INSTANTIATE_TEST_SUITE_P(Serve, Hostiles, ::testing::ValuesIn(hostiles),
 TEST_F(Serve, AcceptsItsOwnNamesAndOrigins) {
     StartServer();
     const std::string port = std::to_string(this->port);
-    for (const httplib::Headers& headers :
-         {httplib::Headers{{"Host", "127.0.0.1:" + port}}, httplib::Headers{{"Host", "LOCALHOST:" + port}},
-          httplib::Headers{{"Origin", "http://127.0.0.1:" + port}},
-          httplib::Headers{{"Origin", "http://localhost:" + port}}}) {
+    for (const Headers& headers :
+         {Headers{{"Host", "127.0.0.1:" + port}}, Headers{{"Host", "LOCALHOST:" + port}},
+          Headers{{"Origin", "http://127.0.0.1:" + port}}, Headers{{"Origin", "http://localhost:" + port}}}) {
         EXPECT_EQ(Post("/api/check", goodCheck, headers).first, 200);
     }
 }
@@ -648,20 +704,78 @@ TEST_F(Serve, AcceptsItsOwnNamesAndOrigins) {
 TEST_F(Serve, SaveWritesTheStartedFileOrANewOneThatRenders) {
     StartServer();
     json scene = Scene("curves.json");
+    const std::string revision = json::parse(Get("/api/scene").second)["revision"];
     scene["nodes"][0]["curves"]["Curve"]["blue"] = {{0, 1}};
-    EXPECT_EQ(Ask("/api/save", {{"scene", scene}, {"file", nullptr}}), json({{"file", "curves.json"}}));
+    const json saved = Ask("/api/save", {{"scene", scene}, {"file", nullptr}, {"revision", revision}});
+    EXPECT_EQ(saved["file"], "curves.json");
     EXPECT_EQ(Scene("curves.json"), scene);  // keys in the order sent
-    EXPECT_EQ(Ask("/api/save", {{"scene", scene}, {"file", "copy.json"}}), json({{"file", "copy.json"}}));
+    EXPECT_EQ(Ask("/api/save", {{"scene", scene}, {"file", "copy.json"}})["file"], "copy.json");
     EXPECT_EQ(Scene("copy.json"), scene);
-    // Once created here, it may be replaced; a file opened here too.
-    EXPECT_EQ(Ask("/api/save", {{"scene", scene}, {"file", "copy.json"}}), json({{"file", "copy.json"}}));
-    EXPECT_EQ(Ask("/api/open", {{"file", "vector-to-color.json"}}),
-              json({{"file", "vector-to-color.json"}, {"scene", Scene("vector-to-color.json")}}));
-    EXPECT_EQ(Ask("/api/save", {{"scene", scene}, {"file", "vector-to-color.json"}})["file"],
-              "vector-to-color.json");
+    // Once created here, it may be replaced, at the revision it has; a file opened here too.
+    const json again =
+        Ask("/api/save", {{"scene", scene}, {"file", "curves.json"}, {"revision", saved["revision"]}});
+    EXPECT_EQ(again["revision"], saved["revision"]) << "the same bytes, the same revision";
+    const json opened = Ask("/api/open", {{"file", "vector-to-color.json"}});
+    EXPECT_EQ(opened["scene"], Scene("vector-to-color.json"));
+    EXPECT_EQ(
+        Ask("/api/save",
+            {{"scene", scene}, {"file", "vector-to-color.json"}, {"revision", opened["revision"]}})["file"],
+        "vector-to-color.json");
     EXPECT_EQ(Vantrel({"render", "copy.json", "--size", "8x4"}).status, 0);
     EXPECT_EQ(WorkFiles(), (std::vector<std::string>{"copy.json", "copy.png", "curves.json",
                                                      "hex-lattice-plane.json", "vector-to-color.json"}));
+}
+
+// A save never overwrites a change it has not seen: another program's, or another tab's save.
+TEST_F(Serve, SaveOfAFileChangedSinceItWasReadIsRefused) {
+    StartServer();
+    const json read = json::parse(Get("/api/scene").second);
+    json mine = read["scene"];
+    mine["description"] = "mine";
+    const std::string theirs = R"({"format": "vantrel-scene/1", "description": "theirs", "output": "c",
+        "nodes": [{"id": "c", "type": "Curve3"}]})";
+    Write("curves.json", theirs);
+    const struct {
+        const char* what;
+        json fields;
+        int status;
+    } saves[] = {
+        {"at the revision read", {{"revision", read["revision"]}}, 409},
+        {"without a revision", {{"revision", nullptr}}, 409},
+        {"at the revision now", {{"revision", json::parse(Get("/api/scene").second)["revision"]}}, 200},
+    };
+    for (const auto& save : saves) {
+        SCOPED_TRACE(save.what);
+        Write("curves.json", theirs);
+        json body = {{"scene", mine}, {"file", "curves.json"}};
+        body.update(save.fields);
+        const auto [status, answer] = Post("/api/save", body.dump());
+        EXPECT_EQ(status, save.status) << answer;
+        if (status == 409) {
+            EXPECT_EQ(json::parse(answer)["kind"], "conflict");
+            EXPECT_EQ(ReadFile(work / "curves.json"), theirs) << "their change is kept";
+        } else {
+            EXPECT_EQ(Scene("curves.json"), mine);
+        }
+    }
+    // The user may say to overwrite it anyway.
+    Write("curves.json", theirs);
+    EXPECT_EQ(
+        Post("/api/save", json({{"scene", mine}, {"file", "curves.json"}, {"force", true}}).dump()).first,
+        200);
+    EXPECT_EQ(Scene("curves.json"), mine);
+}
+
+// A name as long as the file system takes (255 bytes) can be saved: the temporary file's name is short.
+TEST_F(Serve, SaveTakesNamesUpToTheFileSystemsLimit) {
+    StartServer();
+    const json scene = Scene("curves.json");
+    for (const std::size_t length : {240, 255}) {
+        const std::string name = std::string(length - 5, 'n') + ".json";
+        SCOPED_TRACE(length);
+        EXPECT_EQ(Ask("/api/save", {{"scene", scene}, {"file", name}})["file"], name);
+        EXPECT_EQ(Scene(name), scene);
+    }
 }
 
 TEST_F(Serve, SaveAndOpenLeaveLinksAlone) {
@@ -686,15 +800,15 @@ TEST_F(Serve, OpenRefusesABadSceneWithTheLoadersMessage) {
     StartServer();
     const auto [status, answer] = Post("/api/open", R"({"file": "bad.json"})");
     EXPECT_EQ(status, 400);
-    EXPECT_EQ(json::parse(answer),
-              json({{"error",
-                     "bad.json: line 1, column 82: /nodes/0/params/In: expected a list of 3 numbers, or a link, not 5"},
-                    {"kind", "bad-input"},
-                    {"pointer", "/nodes/0/params/In"},
-                    {"expected", "a list of 3 numbers, or a link"},
-                    {"found", "5"},
-                    {"line", 1},
-                    {"column", 82}}));
+    EXPECT_EQ(json::parse(answer), json({{"error",
+                                          "bad.json: line 1, column 82: /nodes/0/params/In: expected a list "
+                                          "of 3 numbers, or a link, not 5"},
+                                         {"kind", "bad-input"},
+                                         {"pointer", "/nodes/0/params/In"},
+                                         {"expected", "a list of 3 numbers, or a link"},
+                                         {"found", "5"},
+                                         {"line", 1},
+                                         {"column", 82}}));
 }
 
 TEST_F(Serve, StartRefusesWhatRenderRefuses) {
@@ -709,33 +823,51 @@ TEST_F(Serve, StartRefusesWhatRenderRefuses) {
     }
 }
 
-TEST_F(Serve, PageIsTheBuiltFolderBesideVantrel) {
+// The page is opened at the printed address: its secret goes into a cookie, and out of the address bar,
+// and the page's own requests carry the cookie.
+TEST_F(Serve, PageOpensWithTheSecretAsACookie) {
     StartServer();
-    const std::filesystem::path page = std::filesystem::path(VANTREL_PATH).parent_path() / "editor";
-    const auto [status, body] = Get("/");
-    if (std::filesystem::is_regular_file(page / "index.html")) {
-        EXPECT_EQ(status, 200);
-        EXPECT_EQ(body, ReadFile(page / "index.html"));
+    const HttpAnswer opened = HttpCall(port, "GET", "/?token=" + token);
+    ASSERT_EQ(opened.status, 303) << opened.body;
+    EXPECT_EQ(opened.headers.at("location"), "/");
+    const std::string cookie = opened.headers.at("set-cookie");
+    EXPECT_EQ(cookie,
+              "vantrel-token-" + std::to_string(port) + "=" + token + "; Path=/; HttpOnly; SameSite=Strict");
+    const Headers withCookie = {{"Cookie", cookie.substr(0, cookie.find(';'))}};
+    const HttpAnswer page = HttpCall(port, "GET", "/", withCookie);
+    const std::filesystem::path built = std::filesystem::path(VANTREL_PATH).parent_path() / "editor";
+    if (std::filesystem::is_regular_file(built / "index.html")) {
+        EXPECT_EQ(page.status, 200);
+        EXPECT_EQ(page.body, ReadFile(built / "index.html"));
     } else {
-        EXPECT_EQ(status, 404) << "no page is built beside " << VANTREL_PATH;
+        EXPECT_EQ(page.status, 404) << "no page is built beside " << VANTREL_PATH;
     }
+    EXPECT_EQ(HttpCall(port, "GET", "/api/files", withCookie).status, 200);
+    // A script may carry the secret in the address of any request instead.
+    EXPECT_EQ(HttpCall(port, "GET", "/api/files?token=" + token).status, 200);
 }
 
 TEST_F(Serve, SurvivesAThousandRequestsAtOnce) {
     StartServer();
     constexpr int requests = 1000;
-    std::atomic<int> answered{0};
+    std::mutex mutex;
+    std::map<int, int> statuses;
     std::vector<std::thread> clients;
     for (int i = 0; i < requests; ++i) {
         clients.emplace_back([&, i] {
-            const std::string body = RequestWith("/api/value", {{"x", i % 8}}).dump();
-            const auto [status, answer] = Post("/api/value", body);
-            if (status == 200) ++answered;
+            // Values from tabs of their own, and checks: the server answers each, or says it is busy.
+            const bool value = i % 2 == 0;
+            json body = RequestWith(value ? "/api/value" : "/api/check", {{"x", i % 8}});
+            body["client"] = "tab" + std::to_string(i);
+            const int status = Post(value ? "/api/value" : "/api/check", body.dump()).first;
+            std::lock_guard lock(mutex);
+            ++statuses[status];
         });
     }
     for (std::thread& client : clients)
         client.join();
-    EXPECT_EQ(answered, requests);
+    EXPECT_EQ(statuses[200] + statuses[503], requests) << "only answers and refusals for being busy";
+    EXPECT_GE(statuses[200], requests / 2) << "every check at least";
     EXPECT_EQ(Get("/api/files").first, 200);
 }
 
@@ -848,6 +980,163 @@ TEST_F(Serve, SurvivesAThousandRendersAtOnce) {
     EXPECT_EQ(answered, requests);
     EXPECT_GT(statuses[200], 0);
     EXPECT_EQ(Post("/api/render", RenderRequest(json::parse(curveScene), 64, 32).dump()).first, 200);
+}
+
+/// The fractal with two billion iterations and a radius of 0: one sample takes over a minute.
+const char* const hangingScene = R"~({"format": "vantrel-scene/1", "output": "f",
+    "nodes": [{"id": "f", "type": "Leapfrog fractal",
+               "params": {"A": {"link": "@position"}, "Radius": 0, "Iterations": 2000000000}}],
+    "domain": {"kind": "sphere"}})~";
+
+/// The processes the server has started (its previews' processes), by their ids.
+std::set<int> ChildrenOf(int pid) {
+    std::set<int> children;
+    for (const auto& task : std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/task")) {
+        std::istringstream ids(ReadFile(task.path() / "children"));
+        for (int child; ids >> child;)
+            children.insert(child);
+    }
+    return children;
+}
+
+TEST_F(Serve, PreviewPastTheTimeLimitIsStoppedAndSaysSo) {
+    StartServer({"curves.json", "--time-limit", "0.5"});
+    const std::set<int> before = ChildrenOf(server->Pid());
+    const auto [status, answer] = Post("/api/render", RenderRequest(json::parse(hangingScene), 1, 1).dump());
+    EXPECT_EQ(status, 504) << answer;
+    EXPECT_EQ(json::parse(answer)["kind"], "timed-out");
+    EXPECT_NE(json::parse(answer)["error"].get<std::string>().find("longer than 0.5 s"), std::string::npos);
+    const std::set<int> after = ChildrenOf(server->Pid());
+    EXPECT_EQ(after.size(), before.size()) << "a new process took the stopped one's place";
+    EXPECT_NE(after, before);
+    EXPECT_EQ(Post("/api/render", RenderRequest(json::parse(curveScene), 8, 4).dump()).first, 200);
+}
+
+// Previews that hang hold neither the server's threads nor its answers to anything else.
+TEST_F(Serve, EverythingButPreviewsIsAnsweredWhilePreviewsHang) {
+    StartServer({"curves.json", "--time-limit", "600"});
+    std::vector<std::thread> hanging;
+    std::atomic<int> hangingDone{0};
+    for (int i = 0; i < 4; ++i) {  // two that run, two that wait their turn
+        hanging.emplace_back([&, i] {
+            Post("/api/render",
+                 RenderRequest(json::parse(hangingScene), 1, 1, "tab" + std::to_string(i)).dump());
+            ++hangingDone;
+        });
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    const json check = RequestWith("/api/check", {});
+    for (const auto& [method, path, body] :
+         {std::tuple<std::string, std::string, std::string>{"GET", "/api/types", ""},
+          {"GET", "/api/files", ""},
+          {"GET", "/api/scene", ""},
+          {"POST", "/api/check", check.dump()},
+          {"POST", "/api/curve", RequestWith("/api/curve", {}).dump()},
+          {"POST", "/api/save", json({{"scene", check["scene"]}, {"file", "new.json"}}).dump()}}) {
+        SCOPED_TRACE(path);
+        EXPECT_EQ(Call(method, path, body).status, 200);
+    }
+    EXPECT_EQ(hangingDone, 0) << "the previews still hang";
+    kill(server->Pid(), SIGTERM);
+    server->Wait();
+    server.reset();
+    for (std::thread& each : hanging)
+        each.join();
+}
+
+// A preview its client gives up (the page was closed, or moved on) ends its process.
+TEST_F(Serve, APreviewGivenUpEndsItsProcess) {
+    StartServer({"curves.json", "--time-limit", "600"});
+    const std::set<int> before = ChildrenOf(server->Pid());
+    const std::string body = RenderRequest(json::parse(hangingScene), 1, 1).dump();
+    const std::string request =
+        "POST /api/render HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(port) +
+        "\r\nX-Vantrel-Token: " + token +
+        "\r\nContent-Type: application/json\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" +
+        body;
+    // The client waits a second for its answer, then goes.
+    RawExchange(port, request, std::chrono::seconds(1));
+    std::set<int> after = ChildrenOf(server->Pid());
+    for (int wait = 0; wait < 100 && after == before; ++wait) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        after = ChildrenOf(server->Pid());
+    }
+    EXPECT_NE(after, before) << "the process of the preview given up was replaced";
+    EXPECT_EQ(after.size(), before.size());
+}
+
+// Forty connections that send their request a byte every two seconds take no thread from a request
+// that comes whole, and are closed once their headers' deadline passes.
+TEST_F(Serve, SlowClientsDoNotStarveTheServer) {
+    StartServer();
+    constexpr int slow = 40;
+    std::atomic<int> closed{0};
+    std::atomic<bool> stop{false};
+    std::vector<std::thread> clients;
+    for (int i = 0; i < slow; ++i) {
+        clients.emplace_back([&] {
+            boost::asio::io_context io;
+            boost::asio::ip::tcp::socket socket(io);
+            socket.connect({boost::asio::ip::make_address("127.0.0.1"), static_cast<unsigned short>(port)});
+            const std::string start = "GET /api/types HTTP/1.1\r\nHost: 127.0.0.1\r\nX-Slow: ";
+            for (std::size_t at = 0; !stop; ++at) {
+                boost::system::error_code error;
+                boost::asio::write(socket, boost::asio::buffer(at < start.size() ? start.substr(at, 1) : "x"),
+                                   error);
+                if (error) break;
+                for (int tick = 0; tick < 20 && !stop; ++tick)
+                    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            }
+            char byte;
+            boost::system::error_code error;
+            socket.read_some(boost::asio::buffer(&byte, 1), error);
+            if (error) ++closed;
+        });
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    EXPECT_EQ(Get("/api/types").first, 200) << "answered while " << slow << " slow clients send";
+    EXPECT_EQ(closed, 0) << "the slow clients are still there";
+    for (std::thread& client : clients)
+        client.join();  // each sends until the server closes it at its headers' deadline
+    stop = true;
+    EXPECT_EQ(closed, slow);
+}
+
+// A body is bounded however it is sent: in chunks too.
+TEST_F(Serve, ChunkedBodiesAreBoundedToo) {
+    StartServer();
+    std::string request = "POST /api/check HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(port) +
+                          "\r\nX-Vantrel-Token: " + token +
+                          "\r\nContent-Type: application/json\r\nTransfer-Encoding: chunked\r\n\r\n";
+    const std::string chunk(1 << 20, ' ');
+    for (int i = 0; i < 5; ++i)
+        request += "100000\r\n" + chunk + "\r\n";
+    request += "0\r\n\r\n";
+    const std::string answer = RawExchange(port, request);
+    EXPECT_EQ(answer.rfind("HTTP/1.1 413", 0), 0u) << answer.substr(0, 200);
+    EXPECT_EQ(Get("/api/files").first, 200);
+}
+
+// Asked to serve every address of the machine, it takes the machine's own addresses as hosts, and its
+// secret is what guards them.
+TEST_F(Serve, ServesEveryAddressOfTheMachineBehindItsSecret) {
+    std::string address;
+    ifaddrs* addresses = nullptr;
+    ASSERT_EQ(getifaddrs(&addresses), 0);
+    for (const ifaddrs* each = addresses; each && address.empty(); each = each->ifa_next) {
+        if (!each->ifa_addr || each->ifa_addr->sa_family != AF_INET) continue;
+        char text[INET_ADDRSTRLEN];
+        inet_ntop(AF_INET, &reinterpret_cast<const sockaddr_in*>(each->ifa_addr)->sin_addr, text,
+                  sizeof text);
+        if (std::string(text).rfind("127.", 0) != 0) address = text;
+    }
+    freeifaddrs(addresses);
+    if (address.empty()) GTEST_SKIP() << "this machine has no address but its loopback";
+    StartServer({"curves.json", "--host", "0.0.0.0"});
+    const std::string host = address + ":" + std::to_string(port);
+    EXPECT_EQ(Get("/api/files", {{"Host", host}}).first, 200);
+    EXPECT_EQ(HttpCall(port, "GET", "/api/files", {{"Host", host}}).status, 403) << "without the secret";
+    EXPECT_EQ(Get("/api/files", {{"Host", "evil.example:" + std::to_string(port)}}).first, 403);
 }
 
 }  // namespace

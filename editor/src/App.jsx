@@ -29,6 +29,8 @@ export default function App() {
 function Editor({ types, start }) {
   const history = useHistory(start.scene);
   const [file, setFile] = useState(start.file);
+  // The revision of the file as it was last read or saved here: a save against another is refused.
+  const [revision, setRevision] = useState(start.revision ?? null);
   const [savedJson, setSavedJson] = useState(start.file ? JSON.stringify(start.scene) : null);
   const [error, setError] = useState(null);
   const [picked, setPicked] = useState(null);
@@ -64,6 +66,7 @@ function Editor({ types, start }) {
     (answer) => {
       history.reset(answer.scene);
       setFile(answer.file);
+      setRevision(answer.revision ?? null);
       setSavedJson(JSON.stringify(answer.scene));
       setPicked(null);
       setError(null);
@@ -72,8 +75,9 @@ function Editor({ types, start }) {
     [history.reset],
   );
 
-  const saved = useCallback((name, savedScene) => {
+  const saved = useCallback((name, savedScene, savedRevision) => {
     setFile(name);
+    setRevision(savedRevision);
     setSavedJson(JSON.stringify(savedScene));
     setError(null);
   }, []);
@@ -117,6 +121,7 @@ function Editor({ types, start }) {
           file={file}
           modified={JSON.stringify(history.committed) !== savedJson}
           history={history}
+          revision={revision}
           onOpened={opened}
           onSaved={saved}
         />

@@ -1,6 +1,6 @@
 import React, { useEffect, useRef, useState } from 'react';
 import { useEditor } from './EditorContext.js';
-import { renderImage } from './api.js';
+import { client, renderImage } from './api.js';
 import useServerAnswer from './useServerAnswer.js';
 import { imageSize } from './scene.js';
 
@@ -66,7 +66,7 @@ export default function Preview() {
 
   const value = useServerAnswer(
     '/api/value',
-    hover && { scene, node: picked, type, ...size, region: shownRegion, x: hover[0], y: hover[1] },
+    hover && { scene, node: picked, type, ...size, region: shownRegion, x: hover[0], y: hover[1], client },
   );
 
   const pixelOf = (event) => {

@@ -15,7 +15,7 @@ function SceneError({ areas }) {
   );
 }
 
-function FileControls({ file, modified, onOpened, onSaved }) {
+function FileControls({ file, revision, modified, onOpened, onSaved }) {
   const { scene, refuse } = useEditor();
   const [files, setFiles] = useState([]);
   const [name, setName] = useState('');
@@ -40,8 +40,13 @@ function FileControls({ file, modified, onOpened, onSaved }) {
   };
   const save = async (target) => {
     try {
-      const answer = await postJson('/api/save', { scene, file: target });
-      onSaved(answer.file, scene);
+      // A save as another name starts that file's revisions: it is new, or it is refused.
+      const answer = await postJson('/api/save', {
+        scene,
+        file: target,
+        revision: target === file ? revision : null,
+      });
+      onSaved(answer.file, scene, answer.revision);
       setName('');
       refresh();
     } catch (error) {
@@ -160,10 +165,16 @@ function AddNode() {
   );
 }
 
-export default function Toolbar({ file, modified, history, onOpened, onSaved }) {
+export default function Toolbar({ file, revision, modified, history, onOpened, onSaved }) {
   return (
     <div className="toolbar">
-      <FileControls file={file} modified={modified} onOpened={onOpened} onSaved={onSaved} />
+      <FileControls
+        file={file}
+        revision={revision}
+        modified={modified}
+        onOpened={onOpened}
+        onSaved={onSaved}
+      />
       <div className="group">
         <button onClick={history.undo} disabled={!history.canUndo} title="Undo (Ctrl+Z)">
           Undo

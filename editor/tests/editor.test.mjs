@@ -79,9 +79,9 @@ async function typeInto(field, text) {
 
 // The loader's own answer for a scene, with the node and member its pointer names.
 async function loaderRefusal(scene) {
-  const response = await fetch(new URL('/api/check', server.url), {
+  const response = await fetch(new URL('/api/check', server.origin), {
     method: 'POST',
-    headers: { 'Content-Type': 'application/json' },
+    headers: { 'Content-Type': 'application/json', 'X-Vantrel-Token': server.token },
     body: JSON.stringify({ scene }),
   });
   assert.equal(response.status, 400);

@@ -35,9 +35,17 @@ export async function startServer(folder, scene) {
     server.once('exit', (code) => reject(new Error(`vantrel serve ended with ${code}: ${stderr}`)));
     server.once('error', reject);
   });
-  const match = /open (http:\/\/127\.0\.0\.1:\d+\/) in a browser/.exec(first);
+  const match = /open (http:\/\/127\.0\.0\.1:\d+\/)\?token=([0-9a-f]+) in a browser/.exec(first);
   if (!match) throw new Error(`vantrel serve printed "${first}"`);
-  return { url: match[1], stop: () => server.kill('SIGTERM'), stderr: () => stderr };
+  // `url` opens the page as a user does, with the secret; `origin` is the server's own address.
+  return {
+    url: `${match[1]}?token=${match[2]}`,
+    origin: match[1],
+    token: match[2],
+    pid: server.pid,
+    stop: () => server.kill('SIGTERM'),
+    stderr: () => stderr,
+  };
 }
 
 export async function startBrowser() {

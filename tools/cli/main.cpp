@@ -18,6 +18,7 @@
 #include <array>
 #include <cerrno>
 #include <charconv>
+#include <chrono>
 #include <cmath>
 #include <csignal>
 #include <cstdlib>
@@ -99,6 +100,7 @@ ExitStatus ExitStatusOf(const quib::Error& error) {
         case quib::Error::Kind::Failure:
         case quib::Error::Kind::Conflict:
         case quib::Error::Kind::Busy:
+        case quib::Error::Kind::TimedOut:
             return exitFailure;
         default:
             return exitBadInput;
@@ -277,6 +279,20 @@ int Run(int argc, char** argv) {
         ->add_option("--host", serveOptions.host,
                      "The address to listen on, and the name the browser may use (default: 127.0.0.1 only)")
         ->type_name("HOST");
+    serve
+        ->add_option(
+            "--token", serveOptions.token,
+            "The secret every request must carry (default: a new random one, printed in the address)")
+        ->type_name("SECRET");
+    double timeLimit = 5.0;
+    serve
+        ->add_option("--time-limit", timeLimit,
+                     "The seconds a preview may take before it is stopped (default 5)")
+        ->check(CLI::Range(0.1, 86400.0))
+        ->type_name("SECONDS");
+    // The process a preview of `serve` runs in, which the server starts itself.
+    CLI::App* previewWorker = app.add_subcommand("preview-worker", "");
+    previewWorker->group("");
 #endif
 
     try {
@@ -299,10 +315,16 @@ int Run(int argc, char** argv) {
         if (*render) RunRender(module, renderOptions, std::cout);
 #if VANTREL_SERVE
         if (*serve) {
-            serveOptions.page = ExecutablePath().parent_path() / "editor";
+            serveOptions.program = ExecutablePath();
+            serveOptions.page = serveOptions.program.parent_path() / "editor";
+            serveOptions.timeLimit = std::chrono::milliseconds(static_cast<long>(timeLimit * 1000.0));
             // The server's module stays loaded: what it throws is its code.
             reinterpret_cast<ServeFunction*>(LoadBeside(VANTREL_SERVE_FILE, "VantrelServe"))(
                 module, serveOptions, std::cout);
+        }
+        if (*previewWorker) {
+            return reinterpret_cast<PreviewWorkerFunction*>(
+                LoadBeside(VANTREL_SERVE_FILE, "VantrelPreviewWorker"))(module);
         }
 #endif
     } catch (const quib::Error& error) {

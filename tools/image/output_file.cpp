@@ -70,15 +70,24 @@ void OutputBytes::Seek(std::uint64_t position) {
 
 namespace {
 
+/// The start of the name of a pending file of `target`'s: "." + the target's name + ".", the name cut to
+/// 200 bytes, so that a target whose name takes the 255 bytes a file system allows has a pending file
+/// too. (Targets whose names share their first 200 bytes may clear each other's leftovers, which are
+/// leftovers all the same.)
+std::string PendingPrefix(const std::filesystem::path& target) {
+    constexpr std::size_t kept = 200;
+    return "." + target.filename().string().substr(0, kept) + ".";
+}
+
 /// The name of a pending file of `target`'s made by process `pid`: "." + the target's name + "." + the
 /// process id + "-" + a count + ".tmp", so that runs at the same time never share one.
 std::string PendingStem(const std::filesystem::path& target, long pid) {
-    return "." + target.filename().string() + "." + std::to_string(pid) + "-";
+    return PendingPrefix(target) + std::to_string(pid) + "-";
 }
 
 /// The process id in the name of a pending file of `target`'s, or 0 when `name` is not one.
 long PendingOwner(const std::string& name, const std::filesystem::path& target) {
-    const std::string start = "." + target.filename().string() + ".";
+    const std::string start = PendingPrefix(target);
     if (name.rfind(start, 0) != 0) return 0;
     long pid = 0;
     long count = 0;

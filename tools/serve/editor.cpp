@@ -1,13 +1,14 @@
 #include "tools/serve/editor.h"
 
+#include <zlib.h>
+
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <iterator>
 #include <span>
-#include <thread>
-#include <type_traits>
 
 #include "host/curve_holder.h"
 #include "host/gradient.h"
@@ -15,9 +16,6 @@
 #include "scene/module_listing.h"
 #include "scene/scene_format.h"
 #include "tools/image/output_file.h"
-#include "tools/image/png_encoder.h"
-#include "tools/render/render_core.h"
-#include "tools/render/value_text.h"
 
 namespace vantrel {
 namespace {
@@ -25,18 +23,8 @@ namespace {
 using quib::Error;
 using quib::Json;
 
-/// Renders that may run at once, each on every core, and that may wait in line for them; beyond those
-/// a render is refused at once (Busy), so that a flood of them cannot hold every thread.
-constexpr std::size_t rendersRunning = 2;
-constexpr std::size_t rendersWaiting = 14;
 /// How many samples a curve or gradient plot may ask for.
 constexpr int maxPlotSamples = 1024;
-/// How many scenes the session keeps built: the page's requests of one edit share the newest, and a
-/// second tab has its own.
-constexpr std::size_t keptScenes = 4;
-
-/// What messages call a scene sent by the page: it is the page's, not yet any file's.
-constexpr const char* requestSceneName = "scene";
 
 /// The scene `vantrel serve` starts with when it is given none: one lattice on the sphere.
 // clang-format off
@@ -49,49 +37,37 @@ Error Refused(Error::Kind kind, const std::string& source, std::string detail) {
     return std::move(Error(kind, std::move(detail)).WithSource(source));
 }
 
-/// The scene file at `path` in the folder, read whole; at most what a request may carry, since the page
-/// sends it back with every edit.
-JsonDocument ReadScene(const std::filesystem::path& path, const std::string& name) {
+/// A file's revision: its size and the CRC-32 of its bytes, which any change to it changes (but for a
+/// collision of one in four billion).
+std::string RevisionOf(const std::string& bytes) {
+    const uLong crc =
+        crc32_z(crc32_z(0, nullptr, 0), reinterpret_cast<const Bytef*>(bytes.data()), bytes.size());
+    char text[32];
+    std::snprintf(text, sizeof text, "%zu-%08lx", bytes.size(), crc);
+    return text;
+}
+
+/// The bytes of the scene file `name` at `path`, or nothing when there is no such file; at most what a
+/// request may carry, since the page sends the scene back with every edit.
+std::optional<std::string> FileBytes(const std::filesystem::path& path, const std::string& name) {
     std::error_code error;
     const std::filesystem::file_status kind = std::filesystem::symlink_status(path, error);
-    if (!std::filesystem::is_regular_file(kind))
-        throw Refused(Error::Kind::Refused, name, "expected a scene file, not a link or a folder");
+    if (!std::filesystem::exists(kind)) return std::nullopt;
+    if (std::filesystem::is_symlink(kind) || !std::filesystem::is_regular_file(kind)) {
+        throw Refused(
+            Error::Kind::Refused, name,
+            std::string("expected a scene file, not ") +
+                (std::filesystem::is_symlink(kind) ? "a link" : "a folder or another kind of file"));
+    }
     if (std::filesystem::file_size(path, error) > maxBodyBytes)
         throw Refused(Error::Kind::TooLarge, name,
                       "expected at most " + std::to_string(maxBodyBytes) + " bytes");
     std::ifstream file(path, std::ios::binary);
     std::string text{std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
     if (!file.good() && !file.eof())
-        throw Refused(Error::Kind::BadInput, name,
+        throw Refused(Error::Kind::Failure, name,
                       std::string("cannot read the file: ") + std::strerror(errno));
-    try {
-        return JsonDocument::Parse(std::move(text), sceneNesting);
-    } catch (Error& error) {
-        throw std::move(error.InSource(name));
-    }
-}
-
-/// The node "node" names, or the scene's output for null when `nullable`.
-Function& NodeOf(const Scene& scene, const RequestBody& body, bool nullable) {
-    const std::optional<std::string> id = body.String("node", nullable);
-    if (!id) return scene.Output();
-    Function* node = scene.Node(*id);
-    if (!node) {
-        throw Error::Expected(Error::Kind::BadInput, {}, "the id of a node of the scene", quib::Quote(*id))
-            .WithSource("request: \"node\"");
-    }
-    return *node;
-}
-
-/// The scene's domain, or the part of it "region" picks.
-SampleDomain DomainOf(const Scene& scene, const RequestBody& body) {
-    const std::optional<std::array<double, 4>> region = body.Region();
-    if (!region) return scene.Domain();
-    try {
-        return scene.Domain().Part(*region);
-    } catch (Error& error) {
-        throw std::move(error.WithSource("request: \"region\""));
-    }
+    return text;
 }
 
 /// `samples` evenly spaced reals from `low` to `high`, both included. The steps are taken in halves of
@@ -124,49 +100,44 @@ const Item& Named(const std::vector<Item*>& items, const std::string& (Item::*na
 }  // namespace
 
 Editor::Editor(Scene::ModulePointer module, const ServeOptions& options)
-    : module(std::move(module)), page(options.page), renders(rendersRunning, rendersWaiting) {
-    std::optional<JsonDocument> document;
-    if (options.scene.empty()) {
-        document.emplace(JsonDocument::Parse(newScene, sceneNesting));
-    } else {
-        const std::filesystem::path path = options.scene;
-        folder = path.parent_path().empty() ? "." : path.parent_path();
-        startedName = path.filename().string();
-        SceneFileIn(folder, *startedName);  // a name the page can save to again
-        document.emplace(ReadScene(path, options.scene));
-        // A scene that does not build stops the server at once, as `render` would.
-        Scene::FromDocument(*document, options.scene, this->module);
-        sessionFiles.insert(*startedName);
-    }
-    startedScene = document->Value();
-    types = ListModule(*this->module).dump(2);
-}
-
-quib::Json Editor::StartedScene() const {
-    return {{"file", startedName ? Json(*startedName) : Json()}, {"scene", startedScene}};
-}
-
-std::shared_ptr<const Scene> Editor::SceneOf(const RequestBody& body) const {
-    std::string key = body.Scene().dump();
-    {
-        std::lock_guard lock(scenesMutex);
-        const auto found =
-            std::find_if(scenes.begin(), scenes.end(), [&](const auto& kept) { return kept.first == key; });
-        if (found != scenes.end()) {
-            scenes.splice(scenes.begin(), scenes, found);
-            return found->second;
-        }
-    }
-    std::shared_ptr<const Scene> built;
+    : scenes(module), page(options.page), types(ListModule(*module).dump(2)) {
+    if (options.scene.empty()) return;
+    const std::filesystem::path path = options.scene;
+    folder = path.parent_path().empty() ? "." : path.parent_path();
+    startedName = path.filename().string();
+    SceneFileIn(folder, *startedName);  // a name the page can save to again
     try {
-        built = std::make_shared<const Scene>(Scene::Build(body.Scene(), module));
+        Read(*startedName);  // a scene that does not build stops the server at once, as `render` would
     } catch (Error& error) {
-        throw std::move(error.InSource(requestSceneName));
+        // Named as the user gave it.
+        throw std::move(error.Source() == *startedName ? error.WithSource(options.scene) : error);
     }
-    std::lock_guard lock(scenesMutex);
-    scenes.emplace_front(std::move(key), built);
-    if (scenes.size() > keptScenes) scenes.pop_back();
-    return built;
+    sessionFiles.insert(*startedName);
+}
+
+quib::Json Editor::Read(const std::string& name) const {
+    const std::optional<std::string> bytes = FileBytes(SceneFileIn(folder, name), name);
+    if (!bytes)
+        throw Refused(Error::Kind::NotFound, name,
+                      "cannot read the file: there is no such file in the folder");
+    const std::string revision = RevisionOf(*bytes);
+    JsonDocument document = [&] {
+        try {
+            return JsonDocument::Parse(*bytes, sceneNesting);
+        } catch (Error& error) {
+            throw std::move(error.InSource(name));
+        }
+    }();
+    Scene::FromDocument(document, name, scenes.Module());
+    return {{"file", name}, {"scene", document.Value()}, {"revision", revision}};
+}
+
+quib::Json Editor::SceneFile(const std::string& file) const {
+    if (!file.empty()) return Read(file);
+    if (startedName) return Read(*startedName);
+    return {{"file", nullptr},
+            {"scene", JsonDocument::Parse(newScene, sceneNesting).Value()},
+            {"revision", nullptr}};
 }
 
 quib::Json Editor::Files() const {
@@ -189,13 +160,10 @@ quib::Json Editor::Files() const {
 
 quib::Json Editor::Open(const RequestBody& body) {
     const std::string name = *body.String("file", false);
-    const JsonDocument document = ReadScene(SceneFileIn(folder, name), name);
-    Scene::FromDocument(document, name, module);
-    {
-        std::lock_guard lock(filesMutex);
-        sessionFiles.insert(name);
-    }
-    return {{"file", name}, {"scene", document.Value()}};
+    quib::Json answer = Read(name);
+    std::lock_guard lock(filesMutex);
+    sessionFiles.insert(name);
+    return answer;
 }
 
 quib::Json Editor::Save(const RequestBody& body) {
@@ -205,104 +173,42 @@ quib::Json Editor::Save(const RequestBody& body) {
                       "this scene has no file yet; expected a file name");
     }
     const std::string name = asked ? *asked : *startedName;
+    const std::optional<std::string> seen = body.String("revision", true);
+    const bool force = body.Bool("force");
     const std::filesystem::path target = SceneFileIn(folder, name);
-    SceneOf(body);  // nothing is written for a scene that does not build
+    scenes.SceneOf(body);  // nothing is written for a scene that does not build
+    const std::string text = body.Scene().dump(2) + "\n";
     std::lock_guard lock(filesMutex);
-    std::error_code error;
-    const std::filesystem::file_status kind = std::filesystem::symlink_status(target, error);
-    if (std::filesystem::exists(kind)) {
-        if (!std::filesystem::is_regular_file(kind))
-            throw Refused(Error::Kind::Refused, name, "expected a scene file, not a link or a folder");
+    if (const std::optional<std::string> now = FileBytes(target, name)) {
         if (sessionFiles.count(name) == 0) {
             throw Refused(Error::Kind::Refused, name,
                           "the file is there already and was not opened here; open it first to replace it");
         }
+        const std::string revision = RevisionOf(*now);
+        if (!force && seen != revision) {
+            Error changed(Error::Kind::Conflict,
+                          seen ? "the file has changed since it was read here; it was not saved"
+                               : "there is a file of that name already; it was not saved");
+            changed.WithSource(name);
+            throw changed;
+        }
     }
     PendingFile file(target);
-    {
-        std::ofstream out(file.Path(), std::ios::binary | std::ios::trunc);
-        out << body.Scene().dump(2) << "\n";
-        out.flush();
-        if (!out)
-            throw Refused(Error::Kind::Failure, name,
-                          std::string("cannot write the file: ") + std::strerror(errno));
-    }
+    OutputBytes out(file.Path(), "the scene");
+    out.Put({reinterpret_cast<const std::uint8_t*>(text.data()), text.size()});
+    out.Close();
     file.Commit();
     sessionFiles.insert(name);
-    return {{"file", name}};
+    return {{"file", name}, {"revision", RevisionOf(text)}};
 }
 
-quib::Json Editor::Check(const RequestBody& body) const {
-    SceneOf(body);
+quib::Json Editor::Check(const RequestBody& body) {
+    scenes.SceneOf(body);
     return {{"ok", true}};
 }
 
-quib::Json Editor::Value(const RequestBody& body) const {
-    const std::shared_ptr<const Scene> scene = SceneOf(body);
-    Function& node = NodeOf(*scene, body, true);
-    const OutputType type = body.Type();
-    const int width = body.Int("width", 1, maxServedSide);
-    const int height = body.Int("height", 1, maxServedSide);
-    const int x = body.Int("x", 0, width - 1);
-    const int y = body.Int("y", 0, height - 1);
-    const SampleDomain domain = DomainOf(*scene, body);
-    FunContext context;
-    context.position = domain.Position((x + 0.5) / width, (y + 0.5) / height);
-    const std::string text = VisitOutputType(type, [&]<class T>(std::type_identity<T>) {
-        T value{};
-        node.Eval(&value, &context);
-        return ValueText(value);
-    });
-    const Vec3d& p = context.position;
-    return {{"position", {p.x, p.y, p.z}}, {"text", text}};
-}
-
-std::string Editor::Preview(const RequestBody& body) {
-    const std::shared_ptr<const Scene> scene = SceneOf(body);
-    Function& node = NodeOf(*scene, body, true);
-    const OutputType type = body.Type();
-    if (type == OutputType::String) {
-        throw Refused(Error::Kind::BadInput, "request: \"type\"",
-                      "an image needs a numeric output type, not string");
-    }
-    const int width = body.Int("width", 1, maxServedSide);
-    const int height = body.Int("height", 1, maxServedSide);
-    if (static_cast<long>(width) * height > maxServedPixels) {
-        throw Refused(Error::Kind::BadInput, "request",
-                      "expected an image of at most " + std::to_string(maxServedPixels) + " pixels, not " +
-                          std::to_string(width) + "x" + std::to_string(height));
-    }
-    const SampleDomain domain = DomainOf(*scene, body);
-    // A newer render for the same tab and job (the preview, a node's thumbnail) cancels this one.
-    const std::string key = *body.String("client", false) + "\n" + *body.String("job", false);
-    const RenderGate::Ticket ticket(renders, key);
-    const auto cancelled = [] {
-        return Error(Error::Kind::Conflict, "cancelled: a newer render of the same job came");
-    };
-    if (ticket.Result() == RenderGate::Admission::Full) {
-        throw Error(Error::Kind::Busy, "busy: " + std::to_string(rendersRunning) + " renders run and " +
-                                           std::to_string(rendersWaiting) + " wait; try again");
-    }
-    if (ticket.Result() == RenderGate::Admission::Cancelled) throw cancelled();
-    const int threads = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
-    std::string png;
-    PngEncoder encoder(width, height, ChannelsFor(type), 8, BandsInFlight(threads),
-                       [&](std::span<const std::uint8_t> piece) { png.append(piece.begin(), piece.end()); });
-    const RenderRequest request{.node = node,
-                                .domain = domain,
-                                .width = width,
-                                .height = height,
-                                .type = type,
-                                .threads = threads,
-                                .samples = 1,
-                                .cancel = &ticket.Cancelled(),
-                                .progress = {}};
-    if (!Render(request, encoder)) throw cancelled();
-    return png;
-}
-
-quib::Json Editor::Curve(const RequestBody& body) const {
-    const std::shared_ptr<const Scene> scene = SceneOf(body);
+quib::Json Editor::Curve(const RequestBody& body) {
+    const std::shared_ptr<const vantrel::Scene> scene = scenes.SceneOf(body);
     Function& node = NodeOf(*scene, body, false);
     const CurveHolder& curve = Named(node.Curves(), &CurveHolder::Name, body, "curve");
     const int samples = body.Int("samples", 2, maxPlotSamples);
@@ -337,8 +243,8 @@ quib::Json Editor::Curve(const RequestBody& body) const {
             {"points", std::move(points)}};
 }
 
-quib::Json Editor::Gradient(const RequestBody& body) const {
-    const std::shared_ptr<const Scene> scene = SceneOf(body);
+quib::Json Editor::Gradient(const RequestBody& body) {
+    const std::shared_ptr<const vantrel::Scene> scene = scenes.SceneOf(body);
     Function& node = NodeOf(*scene, body, false);
     const ::Gradient& gradient = Named(node.Gradients(), &::Gradient::Label, body, "gradient");
     const int samples = body.Int("samples", 2, maxPlotSamples);

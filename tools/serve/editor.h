@@ -1,23 +1,19 @@
 #pragma once
 /// @file
-/// What `vantrel serve` does for the page, apart from HTTP: the folder it reads and writes scenes in,
-/// the scenes built for the page's requests, and an answer to each request. Every number the page
-/// shows comes from here: scenes are built by the scene layer, and values, curves, gradients and images
-/// are the module's own, through the same code as `eval` and `render`.
+/// What `vantrel serve` does for the page in its own process, apart from HTTP: the folder it reads and
+/// writes scenes in, with each file's revision so that a save never overwrites a change it has not
+/// seen, and the answers that take no node evaluation (checks, curves, gradients). Previews run in
+/// processes of their own (tools/serve/preview_pool.h).
 
-#include <cstddef>
 #include <filesystem>
-#include <list>
-#include <memory>
 #include <mutex>
 #include <optional>
 #include <set>
 #include <string>
-#include <utility>
 
 #include "quib/stored_form.h"
 #include "scene/scene.h"
-#include "tools/serve/render_gate.h"
+#include "tools/serve/scene_requests.h"
 #include "tools/serve/serve.h"
 #include "tools/serve/serve_request.h"
 
@@ -32,42 +28,37 @@ public:
 
     /// `vantrel list --json`, as text.
     const std::string& Types() const { return types; }
-    /// The scene the server started with, and its file's name (null for a new scene).
-    quib::Json StartedScene() const;
+    /// {"file", "scene", "revision"}: the file `file` names (the one the server started with, when
+    /// empty) as it is on the disk now, or the new scene when the server started with none.
+    quib::Json SceneFile(const std::string& file) const;
     quib::Json Files() const;
     quib::Json Open(const RequestBody& body);
+    /// Writes the body's scene to "file" (null: the one the server started with), unless the file
+    /// changed since the "revision" the page read (Conflict, with the revision it has now) or was not
+    /// opened here. Durable: the file, then the folder, reach the disk before it answers.
     quib::Json Save(const RequestBody& body);
     /// Whether the scene the body sends builds: refused as the loader refuses it.
-    quib::Json Check(const RequestBody& body) const;
-    quib::Json Value(const RequestBody& body) const;
-    quib::Json Curve(const RequestBody& body) const;
-    quib::Json Gradient(const RequestBody& body) const;
-    /// The PNG of the preview the body asks for.
-    std::string Preview(const RequestBody& body);
+    quib::Json Check(const RequestBody& body);
+    quib::Json Curve(const RequestBody& body);
+    quib::Json Gradient(const RequestBody& body);
     /// The file of the built page a GET of `urlPath` reads, if there is one.
     std::optional<std::filesystem::path> PageFile(const std::string& urlPath) const;
 
 private:
-    /// The scene the body sends, built once for all the requests of one edit: the last few built are
-    /// kept, by their JSON text.
-    std::shared_ptr<const Scene> SceneOf(const RequestBody& body) const;
+    /// {"file", "scene", "revision"} of the scene file `name` of the folder, checked as render checks it.
+    quib::Json Read(const std::string& name) const;
 
-    Scene::ModulePointer module;
+    SceneCache scenes;
     std::filesystem::path page;
     std::filesystem::path folder = ".";
     std::optional<std::string> startedName;  ///< the scene file's name in `folder`, if it was given one
-    quib::Json startedScene;
-    std::string types;
 
     /// The files of the folder this server may replace: the one it started with, those it opened and
     /// those it created. Any other file already there is the user's, and left alone.
     mutable std::mutex filesMutex;
     std::set<std::string> sessionFiles;
 
-    mutable std::mutex scenesMutex;
-    mutable std::list<std::pair<std::string, std::shared_ptr<const Scene>>> scenes;  ///< newest first
-
-    RenderGate renders;
+    std::string types;
 };
 
 }  // namespace vantrel

@@ -2,6 +2,11 @@
 
 #include "tools/serve/serve_request.h"
 
+#include <arpa/inet.h>
+#include <ifaddrs.h>
+#include <netinet/in.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cctype>
 #include <cmath>
@@ -47,12 +52,32 @@ std::string Lowercase(std::string text) {
 
 AllowedHosts::AllowedHosts(const std::string& host, int port) {
     const std::string suffix = ":" + std::to_string(port);
-    names = {"127.0.0.1" + suffix, "localhost" + suffix};
-    if (!host.empty()) {
-        // An IPv6 address is written in brackets before a port.
-        const bool ipv6 = host.find(':') != std::string::npos;
-        names.push_back(Lowercase(ipv6 ? "[" + host + "]" : host) + suffix);
+    // An IPv6 address is written in brackets before a port.
+    const auto add = [&](const std::string& name) {
+        names.push_back(Lowercase(name.find(':') != std::string::npos ? "[" + name + "]" : name) + suffix);
+    };
+    add("127.0.0.1");
+    add("localhost");
+    if (host.empty()) return;
+    add(host);
+    if (host != "0.0.0.0" && host != "::") return;
+    // Serving every address of the machine: each of them, and its name, may be what a browser asks for.
+    char name[256] = "";
+    if (::gethostname(name, sizeof name - 1) == 0) add(name);
+    ifaddrs* addresses = nullptr;
+    if (::getifaddrs(&addresses) != 0) return;
+    for (const ifaddrs* each = addresses; each != nullptr; each = each->ifa_next) {
+        if (each->ifa_addr == nullptr) continue;
+        const int family = each->ifa_addr->sa_family;
+        if (family != AF_INET && (family != AF_INET6 || host != "::")) continue;
+        char text[INET6_ADDRSTRLEN] = "";
+        const void* address =
+            family == AF_INET
+                ? static_cast<const void*>(&reinterpret_cast<const sockaddr_in*>(each->ifa_addr)->sin_addr)
+                : static_cast<const void*>(&reinterpret_cast<const sockaddr_in6*>(each->ifa_addr)->sin6_addr);
+        if (::inet_ntop(family, address, text, sizeof text) != nullptr) add(text);
     }
+    ::freeifaddrs(addresses);
 }
 
 bool AllowedHosts::HostAllowed(const std::string& hostHeader) const {
@@ -79,6 +104,8 @@ int StatusOf(const quib::Error& error) {
             return 413;
         case quib::Error::Kind::Busy:
             return 503;
+        case quib::Error::Kind::TimedOut:
+            return 504;
         case quib::Error::Kind::BadModule:
         case quib::Error::Kind::Failure:
             break;
@@ -87,9 +114,7 @@ int StatusOf(const quib::Error& error) {
 }
 
 quib::Json ErrorReply(const quib::Error& error) {
-    static constexpr const char* kinds[] = {"bad-input", "bad-module", "refused", "not-found",
-                                            "conflict",  "too-large",  "busy",    "failure"};
-    quib::Json reply = {{"error", error.what()}, {"kind", kinds[static_cast<int>(error.GetKind())]}};
+    quib::Json reply = {{"error", error.what()}, {"kind", quib::KindName(error.GetKind())}};
     if (error.Pointer()) reply["pointer"] = *error.Pointer();
     if (!error.ExpectedText().empty()) reply["expected"] = error.ExpectedText();
     if (!error.Found().empty()) reply["found"] = error.Found();
@@ -145,6 +170,17 @@ int RequestBody::Int(const char* key, int low, int high) const {
         Refuse(key, "a whole number from " + std::to_string(low) + " to " + std::to_string(high));
     }
     return static_cast<int>(value.get<std::int64_t>());
+}
+
+bool RequestBody::Bool(const char* key) const {
+    const quib::Json& value = Field(key);
+    if (value.is_null()) return false;
+    if (!value.is_boolean()) Refuse(key, "true, false or null");
+    return value.get<bool>();
+}
+
+bool RequestBody::Has(const char* key) const {
+    return !Field(key).is_null();
 }
 
 OutputType RequestBody::Type() const {

@@ -61,6 +61,10 @@ public:
     std::optional<std::string> String(const char* key, bool nullable) const;
     /// A whole number from `low` to `high`.
     int Int(const char* key, int low, int high) const;
+    /// A true or false field; false when it is null or absent.
+    bool Bool(const char* key) const;
+    /// Whether the field is there and not null.
+    bool Has(const char* key) const;
     /// "type", a name `vantrel --type` takes.
     OutputType Type() const;
     /// "region", four finite numbers, or nothing when it is null or absent.

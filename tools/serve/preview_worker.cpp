@@ -1,0 +1,167 @@
+// The process a preview runs in. A node cannot be told to stop in the middle of a sample (one sample of
+// the fractal with two billion iterations takes over a minute), so the server renders each preview in a
+// process of its own, which it ends with a signal when the preview is no longer wanted.
+
+#include <sys/prctl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <csignal>
+#include <span>
+#include <thread>
+#include <type_traits>
+
+#include "quib/error.h"
+#include "tools/image/png_encoder.h"
+#include "tools/render/render_core.h"
+#include "tools/render/value_text.h"
+#include "tools/serve/preview_protocol.h"
+#include "tools/serve/scene_requests.h"
+#include "tools/serve/serve.h"
+#include "tools/serve/serve_request.h"
+
+namespace vantrel {
+namespace preview {
+
+namespace {
+
+/// Reads or writes all of `size` bytes, as the pipe takes them; false when it ends first.
+template <class Transfer>
+bool Whole(Transfer transfer, int descriptor, char* bytes, std::size_t size) {
+    while (size > 0) {
+        const ssize_t done = transfer(descriptor, bytes, size);
+        if (done < 0 && errno == EINTR) continue;
+        if (done <= 0) return false;
+        bytes += done;
+        size -= static_cast<std::size_t>(done);
+    }
+    return true;
+}
+
+}  // namespace
+
+bool WriteFrame(int descriptor, std::uint8_t tag, std::string_view bytes) {
+    auto header = Header(tag, bytes.size());
+    const auto write = [](int fd, char* data, std::size_t size) { return ::write(fd, data, size); };
+    return Whole(write, descriptor, reinterpret_cast<char*>(header.data()), header.size()) &&
+           Whole(write, descriptor, const_cast<char*>(bytes.data()), bytes.size());
+}
+
+bool ReadFrame(int descriptor, std::uint8_t& tag, std::string& bytes) {
+    std::array<std::uint8_t, headerBytes> header{};
+    if (!Whole(::read, descriptor, reinterpret_cast<char*>(header.data()), header.size())) return false;
+    const std::size_t size = SizeOf(header);
+    if (size > largestFrame) return false;
+    tag = header[0];
+    bytes.resize(size);
+    return Whole(::read, descriptor, bytes.data(), size);
+}
+
+}  // namespace preview
+
+namespace {
+
+using quib::Error;
+
+/// The PNG of the preview the body asks for: what `vantrel render` writes for the same scene, size,
+/// type, node, region and samples.
+std::string RenderPreview(SceneCache& scenes, const RequestBody& body) {
+    const std::shared_ptr<const Scene> scene = scenes.SceneOf(body);
+    Function& node = NodeOf(*scene, body, true);
+    const OutputType type = body.Type();
+    if (type == OutputType::String) {
+        throw Error(Error::Kind::BadInput, "an image needs a numeric output type, not string")
+            .WithSource("request: \"type\"");
+    }
+    const int width = body.Int("width", 1, maxServedSide);
+    const int height = body.Int("height", 1, maxServedSide);
+    if (static_cast<long>(width) * height > maxServedPixels) {
+        throw Error(Error::Kind::BadInput, "expected an image of at most " + std::to_string(maxServedPixels) +
+                                               " pixels, not " + std::to_string(width) + "x" +
+                                               std::to_string(height))
+            .WithSource("request");
+    }
+    const int samples = body.Has("samples") ? body.Int("samples", 1, 16) : 1;
+    if (type == OutputType::Int && samples > 1) {
+        throw Error(Error::Kind::BadInput,
+                    "a mean of integers is no integer: samples above 1 are for the "
+                    "real-valued types, not int")
+            .WithSource("request: \"samples\"");
+    }
+    const SampleDomain domain = DomainOf(*scene, body);
+    const int threads = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+    std::string png;
+    PngEncoder encoder(width, height, ChannelsFor(type), 8, BandsInFlight(threads),
+                       [&](std::span<const std::uint8_t> piece) { png.append(piece.begin(), piece.end()); });
+    Render({.node = node,
+            .domain = domain,
+            .width = width,
+            .height = height,
+            .type = type,
+            .threads = threads,
+            .samples = samples,
+            .cancel = nullptr,
+            .progress = {}},
+           encoder);
+    return png;
+}
+
+/// The value at the centre of a pixel of the preview, as `vantrel eval` prints it there.
+quib::Json ValueAt(SceneCache& scenes, const RequestBody& body) {
+    const std::shared_ptr<const Scene> scene = scenes.SceneOf(body);
+    Function& node = NodeOf(*scene, body, true);
+    const OutputType type = body.Type();
+    const int width = body.Int("width", 1, maxServedSide);
+    const int height = body.Int("height", 1, maxServedSide);
+    const int x = body.Int("x", 0, width - 1);
+    const int y = body.Int("y", 0, height - 1);
+    const SampleDomain domain = DomainOf(*scene, body);
+    FunContext context;
+    context.position = domain.Position((x + 0.5) / width, (y + 0.5) / height);
+    const std::string text = VisitOutputType(type, [&]<class T>(std::type_identity<T>) {
+        T value{};
+        node.Eval(&value, &context);
+        return ValueText(value);
+    });
+    const Vec3d& p = context.position;
+    return {{"position", {p.x, p.y, p.z}}, {"text", text}};
+}
+
+}  // namespace
+
+int RunPreviewWorker(const Scene::ModulePointer& module) {
+    // A server that ends, however it ends, takes its previews with it: one may be in a sample that
+    // takes minutes. And the server's end of the pipe may go: a write then fails, and the process ends.
+    ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+    if (::getppid() == 1) return 1;  // the server ended before the line above
+    std::signal(SIGPIPE, SIG_IGN);
+    SceneCache scenes(module, 2);
+    std::uint8_t tag = 0;
+    std::string request;
+    while (preview::ReadFrame(STDIN_FILENO, tag, request)) {
+        std::uint8_t answerTag = preview::failed;
+        std::string answer;
+        try {
+            const RequestBody body(std::move(request));
+            if (tag == preview::renderRequest) {
+                answer = RenderPreview(scenes, body);
+                answerTag = preview::png;
+            } else if (tag == preview::valueRequest) {
+                answer = ValueAt(scenes, body).dump();
+                answerTag = preview::value;
+            } else {
+                throw Error(Error::Kind::Failure, "the preview's process got a request it does not know");
+            }
+        } catch (const Error& error) {
+            answer = ErrorReply(error).dump();
+        } catch (const std::bad_alloc&) {
+            answer = ErrorReply(Error(Error::Kind::Failure, "not enough memory for the preview")).dump();
+        }
+        if (!preview::WriteFrame(STDOUT_FILENO, answerTag, answer)) return 1;
+        request.clear();
+    }
+    return 0;
+}
+
+}  // namespace vantrel

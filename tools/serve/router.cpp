@@ -1,0 +1,237 @@
+#include "tools/serve/router.h"
+
+#include <algorithm>
+#include <cctype>
+#include <fstream>
+#include <iterator>
+#include <new>
+
+#include "quib/error.h"
+#include "quib/text.h"
+
+namespace vantrel {
+namespace {
+
+using quib::Error;
+
+HttpResponse Json(const quib::Json& body, int status = 200) {
+    return {status, "application/json", body.dump(), {}};
+}
+
+HttpResponse Refused(const Error& error) {
+    return Json(ErrorReply(error), StatusOf(error));
+}
+
+std::string Lowercase(std::string_view text) {
+    std::string lower(text);
+    std::transform(lower.begin(), lower.end(), lower.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return lower;
+}
+
+/// Whether a Content-Type names JSON.
+bool IsJson(std::string_view contentType) {
+    std::string type = Lowercase(contentType.substr(0, contentType.find(';')));
+    type.erase(type.find_last_not_of(" \t") + 1);
+    return type == "application/json";
+}
+
+/// `text` with %XX escapes and '+' decoded, as a query's values are written; nothing when an escape is
+/// malformed.
+std::optional<std::string> Decoded(std::string_view text) {
+    std::string out;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '+') {
+            out += ' ';
+        } else if (text[i] != '%') {
+            out += text[i];
+        } else {
+            if (i + 2 >= text.size() || !std::isxdigit(static_cast<unsigned char>(text[i + 1])) ||
+                !std::isxdigit(static_cast<unsigned char>(text[i + 2])))
+                return std::nullopt;
+            out += static_cast<char>(std::stoi(std::string(text.substr(i + 1, 2)), nullptr, 16));
+            i += 2;
+        }
+    }
+    return out;
+}
+
+/// The value of `name` in the query, if it is there.
+std::optional<std::string> QueryValue(std::string_view query, std::string_view name) {
+    while (!query.empty()) {
+        const std::size_t end = query.find('&');
+        const std::string_view pair = query.substr(0, end);
+        const std::size_t equals = pair.find('=');
+        if (pair.substr(0, equals) == name)
+            return Decoded(equals == std::string_view::npos ? "" : pair.substr(equals + 1));
+        if (end == std::string_view::npos) break;
+        query.remove_prefix(end + 1);
+    }
+    return std::nullopt;
+}
+
+/// The value of the cookie `name` in a Cookie header.
+std::optional<std::string> CookieValue(std::string_view header, std::string_view name) {
+    while (!header.empty()) {
+        const std::size_t end = header.find(';');
+        std::string_view pair = header.substr(0, end);
+        while (!pair.empty() && pair.front() == ' ')
+            pair.remove_prefix(1);
+        const std::size_t equals = pair.find('=');
+        if (equals != std::string_view::npos && pair.substr(0, equals) == name)
+            return std::string(pair.substr(equals + 1));
+        if (end == std::string_view::npos) break;
+        header.remove_prefix(end + 1);
+    }
+    return std::nullopt;
+}
+
+/// Compares in a time that depends only on the lengths, so that the secret cannot be guessed a
+/// character at a time from how long refusals take.
+bool SameSecret(std::string_view given, std::string_view secret) {
+    unsigned char differ = given.size() == secret.size() ? 0 : 1;
+    for (std::size_t i = 0; i < secret.size(); ++i)
+        differ |= static_cast<unsigned char>((i < given.size() ? given[i] : 0) ^ secret[i]);
+    return differ == 0;
+}
+
+}  // namespace
+
+std::optional<std::string_view> HttpRequest::Header(std::string_view name) const {
+    for (const auto& [key, value] : headers) {
+        if (key == name) return value;
+    }
+    return std::nullopt;
+}
+
+Router::Router(Editor& editor, PreviewPool& previews, AllowedHosts hosts, std::string token, int port)
+    : editor(editor),
+      previews(previews),
+      hosts(std::move(hosts)),
+      token(std::move(token)),
+      cookie("vantrel-token-" + std::to_string(port)) {}
+
+std::optional<HttpResponse> Router::Refusal(const HttpRequest& request, std::string_view path,
+                                            const std::optional<std::string>& queryToken) const {
+    const std::string_view host = request.Header("host").value_or("");
+    if (!quib::IsUtf8(host) || !quib::IsUtf8(request.target)) {
+        return Refused(Error(Error::Kind::BadInput, "refused: the request's host or path is not UTF-8 text"));
+    }
+    if (!hosts.HostAllowed(std::string(host))) {
+        return Refused(Error(Error::Kind::Refused, "refused: the request names the host " +
+                                                       quib::Quote(host) + ", which is not this server's"));
+    }
+    if (const std::optional<std::string_view> origin = request.Header("origin");
+        origin && !hosts.OriginAllowed(std::string(*origin))) {
+        return Refused(
+            Error(Error::Kind::Refused,
+                  "refused: the request comes from the page of another site, " + quib::Quote(*origin)));
+    }
+    const std::optional<std::string_view> header = request.Header("x-vantrel-token");
+    const std::optional<std::string> fromCookie = CookieValue(request.Header("cookie").value_or(""), cookie);
+    const bool allowed = (queryToken && SameSecret(*queryToken, token)) ||
+                         (header && SameSecret(*header, token)) ||
+                         (fromCookie && SameSecret(*fromCookie, token));
+    if (!allowed) {
+        return Refused(Error(Error::Kind::Refused,
+                             "refused: the request does not carry this server's secret; open the address "
+                             "`vantrel serve` printed, with its ?token="));
+    }
+    if (request.method == "POST" && path.rfind("/api/", 0) == 0 &&
+        !IsJson(request.Header("content-type").value_or(""))) {
+        return Refused(
+            Error(Error::Kind::BadInput, "request: expected a body of Content-Type application/json"));
+    }
+    return std::nullopt;
+}
+
+HttpResponse Router::PageFile(std::string_view path) const {
+    const std::optional<std::filesystem::path> file = editor.PageFile(std::string(path));
+    if (!file) return Refused(Error(Error::Kind::NotFound, "no such file of the page: " + quib::Quote(path)));
+    std::ifstream in(*file, std::ios::binary);
+    return {200,
+            ContentTypeOf(*file),
+            std::string{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()},
+            {}};
+}
+
+std::function<void()> Router::Preview(std::uint8_t kind, const HttpRequest& request, Respond& respond) {
+    // Read here too, so that a bad request is refused at once and the job it is for is known.
+    const RequestBody body(request.body);
+    const std::string job = kind == preview::valueRequest ? "value" : *body.String("job", false);
+    const std::string key = *body.String("client", false) + "\n" + job;
+    return previews.Submit(key, kind, request.body,
+                           [respond = std::move(respond)](PreviewPool::Answer answer) {
+                               if (answer.tag == preview::png)
+                                   return respond({200, "image/png", std::move(answer.bytes), {}});
+                               if (answer.tag == preview::value)
+                                   return respond({200, "application/json", std::move(answer.bytes), {}});
+                               // An error, as the server answers it: its kind gives the status.
+                               int status = 500;
+                               try {
+                                   const quib::Json reply = quib::Json::parse(answer.bytes);
+                                   if (const auto kind = quib::KindNamed(reply.value("kind", "")))
+                                       status = StatusOf(Error(*kind, ""));
+                               } catch (const quib::Json::exception&) {
+                               }
+                               respond({status, "application/json", std::move(answer.bytes), {}});
+                           });
+}
+
+std::function<void()> Router::Answer(const HttpRequest& request, Respond respond) {
+    const std::size_t question = request.target.find('?');
+    const std::string_view path = std::string_view(request.target).substr(0, question);
+    const std::string_view query = question == std::string::npos
+                                       ? std::string_view()
+                                       : std::string_view(request.target).substr(question + 1);
+    const std::optional<std::string> queryToken = QueryValue(query, "token");
+    if (std::optional<HttpResponse> refusal = Refusal(request, path, queryToken)) {
+        respond(std::move(*refusal));
+        return {};
+    }
+    const auto get = [&](std::string_view route) { return request.method == "GET" && path == route; };
+    const auto post = [&](std::string_view route) { return request.method == "POST" && path == route; };
+    try {
+        if (get("/") && queryToken) {
+            // The secret goes into a cookie the page's own requests carry, and out of the address bar.
+            respond({303,
+                     "text/plain; charset=utf-8",
+                     "",
+                     {{"Location", "/"},
+                      {"Set-Cookie", cookie + "=" + token + "; Path=/; HttpOnly; SameSite=Strict"}}});
+        } else if (request.method == "GET" && (path == "/" || path.rfind("/assets/", 0) == 0)) {
+            respond(PageFile(path));
+        } else if (get("/api/types")) {
+            respond({200, "application/json", editor.Types(), {}});
+        } else if (get("/api/scene")) {
+            respond(Json(editor.SceneFile(QueryValue(query, "file").value_or(""))));
+        } else if (get("/api/files")) {
+            respond(Json(editor.Files()));
+        } else if (post("/api/open")) {
+            respond(Json(editor.Open(RequestBody(request.body))));
+        } else if (post("/api/save")) {
+            respond(Json(editor.Save(RequestBody(request.body))));
+        } else if (post("/api/check")) {
+            respond(Json(editor.Check(RequestBody(request.body))));
+        } else if (post("/api/curve")) {
+            respond(Json(editor.Curve(RequestBody(request.body))));
+        } else if (post("/api/gradient")) {
+            respond(Json(editor.Gradient(RequestBody(request.body))));
+        } else if (post("/api/render")) {
+            return Preview(preview::renderRequest, request, respond);
+        } else if (post("/api/value")) {
+            return Preview(preview::valueRequest, request, respond);
+        } else {
+            respond(Refused(Error(
+                Error::Kind::NotFound,
+                "no such page or interface: " + quib::Quote(request.method) + " " + quib::Quote(path))));
+        }
+    } catch (const Error& error) {
+        respond(Refused(error));
+    } catch (const std::bad_alloc&) {
+        respond(Refused(Error(Error::Kind::Failure, "not enough memory for the request")));
+    }
+    return {};
+}
+
+}  // namespace vantrel
