@@ -8,6 +8,14 @@
 
 namespace hexlattice {
 
+/// The node's settings that `Update` caches from its int parameters; every evaluation until the next
+/// `Update` uses them.
+struct Settings {
+    int subdivision;  ///< lattice steps along an icosahedron edge (sphere mode)
+    int rescale;      ///< 1: vector results are weighted averages; else weighted sums
+    int mode;         ///< 2: plane, 3: sphere; any other value writes nothing
+};
+
 /// The weight curves, read with `EvalGrey`: `w1` weighs the nearest corner's distance, `w2` the
 /// middle one's, `w3` the farthest one's.
 struct WeightCurves {
@@ -44,6 +52,8 @@ public:
     static constexpr const char* plugName = "Hexagonal lattice 3D(1)";
     /// The node's own name has a blank before "(1)", unlike its descriptor's.
     static constexpr const char* typeName = "Hexagonal lattice 3D (1)";
+    /// Its parameters and curves (generators/hex_lattice.cpp).
+    static const NodeTable<hexlattice::Settings> table;
 
     FHexLattice();
 
@@ -64,9 +74,8 @@ private:
     /// The curves "W1", "W2" and "W3".
     hexlattice::WeightCurves Weights() const;
 
-    int subdivision = 10;  ///< lattice steps along an icosahedron edge (sphere mode)
-    int rescale = 1;       ///< 1: vector results are weighted averages; else weighted sums
-    int mode = 3;          ///< 2: plane, 3: sphere; any other value writes nothing
+    /// The settings cached by the last `Update`; a new node's are the parameters' defaults.
+    hexlattice::Settings cached = table.CachedDefaults();
 };
 
 using FHexLatticePlug = NodePlug<FHexLattice>;

@@ -8,33 +8,17 @@
 #include <type_traits>
 
 #include "host/converter.h"
+#include "host/curve_holder.h"
 #include "host/function.h"
+#include "host/gradient.h"
 #include "host/param.h"
+#include "shell/node_table.h"
 
 /// Class identifiers are consecutive from this one, in registry order.
 inline constexpr unsigned int firstClassId = 0x92512342;
 
 /// The category every node type of the module is filed under.
 std::string CategoryLabel();
-
-/// The values the module gives a parameter's `ParamFlag`, named for the parameters that carry them;
-/// what they mean is the host's.
-enum class ParamFlag : int {
-    Control = 0,  ///< the lattice node's switch and choice of mode
-    Value = 1,    ///< every other parameter
-};
-
-/// The values the module gives an integer parameter's `ParamStyle`, named likewise.
-enum class ParamStyle : int {
-    Choice = 0,  ///< the lattice node's choice of mode
-    Switch = 3,  ///< the lattice node's "Rescale result?"
-};
-
-/// The forms of a curve object, the first argument of its constructor.
-enum class CurveForm : int {
-    Grey = 1,  ///< one curve, read with `EvalGrey`
-    Rgb = 3,   ///< red, green and blue curves, read with `EvalRed`, `EvalGreen` and `EvalBlue`
-};
 
 // The conversions of a result into another output type, by the type of the result.
 
@@ -107,8 +91,10 @@ struct Composed {
 }  // namespace nodekind
 
 /// The frame of node class `Node`, whose outputs are those of `Kind` (one of `nodekind`). The node
-/// names itself with `classId` and `typeName` (static members) and implements `Compute(T*, FunContext*)`
-/// for every type its kind computes; the frame answers the host's nine `Eval`s from them.
+/// names itself with `classId` and `typeName` (static members), declares what it hands to the host in
+/// `table` (a static `NodeTable`, defined constexpr before the node's constructor), and implements
+/// `Compute(T*, FunContext*)` for every type its kind computes; the frame builds the node's lists from
+/// the table and answers the host's nine `Eval`s from the node's computations.
 template <class Node, class Kind>
 class NodeFrame : public Function {
 public:
@@ -133,41 +119,95 @@ public:
     void Eval(int* out, FunContext* context) override { Answer(out, context); }
 
 protected:
-    /// The object name is the node's own type name.
-    NodeFrame() { name = TypeName(); }
-
-    /// Sizes the parameter list for the parameters of the scoped enum `Index`, which ends in `count`.
-    template <class Index>
-    void SizeParams() {
-        params.resize(static_cast<std::size_t>(Index::count));
+    /// Names the node with its own type name, then builds its parameters, curve objects and gradients
+    /// from its table, in table order: each parameter owned by the node, holding its default with its
+    /// type's extremes as range, stored at its index as soon as it exists, then given its flag, its
+    /// name, its style and its narrower range, in that order; then each curve object, stored, then
+    /// given its input range; then each gradient.
+    NodeFrame() {
+        static_assert(nodetable::NamesSpellTheirChoices(Node::table),
+                      "a choice parameter's name must spell its table's choices: \"(2=plane, 3=sphere)...\"");
+        static_assert(nodetable::CachedAreInts(Node::table), "a cached parameter must be an int");
+        static_assert(nodetable::DefaultsAndChoicesInRange(Node::table),
+                      "defaults and choices must lie within their parameter's range");
+        name = TypeName();
+        const auto& table = Node::table;
+        params.resize(table.params.size());
+        for (std::size_t index = 0; index < table.params.size(); ++index)
+            AddParam(index, *table.params[index]);
+        if (!table.curves.empty()) {
+            curves.resize(table.curves.size());
+            for (std::size_t index = 0; index < table.curves.size(); ++index) {
+                const CurveRow& row = table.curves[index];
+                curves[index] = new CurveHolder(static_cast<int>(row.form), std::string(row.name));
+                if (row.input) curves[index]->SetInputRange(row.input->low, row.input->high);
+            }
+        }
+        if (!table.gradients.empty()) {
+            gradients.resize(table.gradients.size());
+            for (std::size_t index = 0; index < table.gradients.size(); ++index)
+                gradients[index] = new Gradient(std::string(table.gradients[index]));
+        }
     }
 
-    /// Creates parameter `index` owned by this node, holding `value` with its type's extremes as range,
-    /// stores it at its index, then sets its flag and its name, in that order. The list must have been
-    /// sized first.
-    template <class T, class Index>
-    SParam<T>* AddParam(Index index, const T& value, ParamFlag flag, const char* paramName) {
-        auto* param = new SParam<T>(this, value);
-        params[static_cast<std::size_t>(index)] = param;
-        param->ParamFlag = static_cast<int>(flag);
-        param->SetName(paramName);
-        return param;
-    }
-    /// The same, then sets its style.
-    template <class Index>
-    SParam<int>* AddParam(Index index, int value, ParamFlag flag, const char* paramName, ParamStyle style) {
-        SParam<int>* param = AddParam(index, value, flag, paramName);
-        param->ParamStyle = static_cast<int>(style);
-        return param;
+    /// The parameter of `row`, one of the rows the node's table lists.
+    template <const auto& row>
+    const Param& ParamAt() const {
+        constexpr std::size_t index = Node::table.IndexOf(row);
+        return *params[index];
     }
 
-    /// Parameter `index` of the scoped enum the node numbers its parameters by.
-    template <class Index>
-    const Param& ParamAt(Index index) const {
-        return *params[static_cast<std::size_t>(index)];
+    /// Reads into `cache`, for `context`, every int parameter the table marks as cached, in table order.
+    template <class Cache>
+    void ReadCached(Cache& cache, FunContext* context) const {
+        const NodeTable<Cache>& table = Node::table;
+        for (std::size_t index = 0; index < table.params.size(); ++index) {
+            if (const auto field = table.params[index]->cached) cache.*field = params[index]->GetInt(context);
+        }
     }
 
 private:
+    /// A row's value as the parameter's type T.
+    template <class T>
+    static T ValueOf(const RowValue& v) {
+        if constexpr (std::is_same_v<T, int>) {
+            return static_cast<int>(v[0]);
+        } else if constexpr (std::is_same_v<T, double>) {
+            return v[0];
+        } else if constexpr (std::is_same_v<T, Vec4d>) {
+            return Vec4d(v[0], v[1], v[2], v[3]);
+        } else {
+            return T(v[0], v[1], v[2]);  // Vec3d, Color
+        }
+    }
+
+    /// Parameter `index`, of T, from its row.
+    template <class T, class Row>
+    void AddTypedParam(std::size_t index, const Row& row) {
+        auto* param = new SParam<T>(this, ValueOf<T>(row.value));
+        params[index] = param;
+        param->ParamFlag = static_cast<int>(row.flag);
+        param->SetName(std::string(row.name));
+        if (row.style) param->ParamStyle = static_cast<int>(*row.style);
+        if (row.range) param->SetRange(ValueOf<T>(row.range->low), ValueOf<T>(row.range->high));
+    }
+    /// Parameter `index` from its row, as a parameter of the row's type.
+    template <class Row>
+    void AddParam(std::size_t index, const Row& row) {
+        switch (row.type) {
+            case PTYPE::Int:
+                return AddTypedParam<int>(index, row);
+            case PTYPE::Double:
+                return AddTypedParam<double>(index, row);
+            case PTYPE::Vec3d:
+                return AddTypedParam<Vec3d>(index, row);
+            case PTYPE::Vec4d:
+                return AddTypedParam<Vec4d>(index, row);
+            case PTYPE::Color:
+                return AddTypedParam<Color>(index, row);
+        }
+    }
+
     /// Output T: the node's own computation, or the conversion of its result for this sample.
     template <class T>
     void Answer(T* out, FunContext* context) {

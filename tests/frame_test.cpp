@@ -36,6 +36,7 @@ class FixedColor final : public NodeFrame<FixedColor, nodekind::Colour> {
 public:
     static constexpr unsigned int classId = 1;
     static constexpr const char* typeName = "fixed colour";
+    static constexpr NodeTable<> table{};
     explicit FixedColor(Color colour) : colour(colour) {}
     void Compute(Color* out, FunContext*) {
         log.Record(Components(*out));
@@ -50,6 +51,7 @@ class FixedReal final : public NodeFrame<FixedReal, nodekind::Real> {
 public:
     static constexpr unsigned int classId = 2;
     static constexpr const char* typeName = "fixed real";
+    static constexpr NodeTable<> table{};
     explicit FixedReal(double value) : value(value) {}
     void Compute(double* out, FunContext*) {
         log.Record({*out});
@@ -64,6 +66,7 @@ class FixedVector final : public NodeFrame<FixedVector, nodekind::Vector> {
 public:
     static constexpr unsigned int classId = 3;
     static constexpr const char* typeName = "fixed vector";
+    static constexpr NodeTable<> table{};
     FixedVector(Vec3d vector, double real, bool writesReal = true)
         : vector(vector), real(real), writesReal(writesReal) {}
     void Compute(Vec3d* out, FunContext*) {
