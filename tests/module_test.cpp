@@ -22,6 +22,7 @@
 #include "host/param.h"
 #include "host/plugin.h"
 #include "quib/module_loader.h"
+#include "quib/param_choices.h"
 
 namespace {
 
@@ -162,7 +163,8 @@ TEST_F(Exports, NodesAnswerTheirTable) {
 }
 
 // What each node type hands to the host when its node is built, in creation order, written out here
-// from the node guide rather than from the module's tables.
+// from the node guide rather than from the module's tables; a choice parameter's entries are those the
+// host reads from its name.
 
 constexpr double most = std::numeric_limits<double>::max();
 constexpr double intLow = INT_MIN, intHigh = INT_MAX;
@@ -174,6 +176,7 @@ struct ParamExpected {
     Param::Components value;
     double low, high;  ///< in every component
     int flag, style;
+    std::vector<quib::Choice> choices = {};  ///< as the host reads them from the name
 };
 
 struct CurveExpected {
@@ -195,7 +198,7 @@ const NodeExpected builds[] = {
     {{{"Position", PTYPE::Vec3d, {0, 0, 0}, -most, most, 1, 0},
       {"Subdivision", PTYPE::Int, {10}, intLow, intHigh, 1, 0},
       {"Rescale result?", PTYPE::Int, {1}, intLow, intHigh, 0, 3},
-      {modeName, PTYPE::Int, {3}, 2, 3, 0, 0}},
+      {modeName, PTYPE::Int, {3}, 2, 3, 0, 0, {{2, "plane"}, {3, "sphere"}}}},
      {{"W1", 1, 0, inverseSqrt3}, {"W2", 1, 0.5, 1}, {"W3", 1, inverseSqrt3, 1}},
      {}},
     {{{"In", PTYPE::Vec4d, {0, 0, 0, 0}, -most, most, 1, 0},
@@ -242,6 +245,7 @@ TEST_F(Exports, NodesBuildTheirParametersCurvesAndGradients) {
             }
             EXPECT_EQ(param.ParamFlag, want.flag);
             EXPECT_EQ(param.ParamStyle, want.style);
+            EXPECT_EQ(quib::ChoicesOf(param), want.choices);
         }
 
         ASSERT_EQ(node->Curves().size(), expected.curves.size());

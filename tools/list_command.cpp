@@ -11,6 +11,7 @@
 #include "host/curve_holder.h"
 #include "host/gradient.h"
 #include "host/param.h"
+#include "quib/param_choices.h"
 #include "quib/text.h"
 #include "tools/commands.h"
 
@@ -65,11 +66,20 @@ json Describe(const quib::NodeType& type) {
     entry["category"] = node->Category();
     entry["params"] = json::array();
     for (const Param* param : node->Params()) {
-        entry["params"].push_back(
-            {{"name", param->Name()},
-             {"type", TypeName(param->Type())},
-             {"default", SceneValue(*param, param->Constant())},
-             {"range", {SceneValue(*param, param->Minimum()), SceneValue(*param, param->Maximum())}}});
+        json described = {
+            {"name", param->Name()},
+            {"type", TypeName(param->Type())},
+            {"default", SceneValue(*param, param->Constant())},
+            {"range", {SceneValue(*param, param->Minimum()), SceneValue(*param, param->Maximum())}},
+            {"flag", param->ParamFlag},
+            {"style", param->ParamStyle}};
+        const std::vector<quib::Choice> choices = quib::ChoicesOf(*param);
+        if (!choices.empty()) {
+            described["choices"] = json::array();
+            for (const quib::Choice& choice : choices)
+                described["choices"].push_back({{"value", choice.value}, {"label", choice.label}});
+        }
+        entry["params"].push_back(std::move(described));
     }
     entry["curves"] = json::array();
     for (const CurveHolder* curve : node->Curves()) {
@@ -118,7 +128,14 @@ void PrintText(const json& listing, std::ostream& out) {
         out << "    node name " << type["nodeName"] << ", category " << type["category"] << "\n";
         for (const json& param : type["params"]) {
             out << "    param " << param["name"] << ": " << param["type"].get<std::string>() << " = "
-                << ValueText(param["default"]) << ", range " << RangeText(param["range"]) << "\n";
+                << ValueText(param["default"]) << ", range " << RangeText(param["range"]);
+            if (param.contains("choices")) {
+                out << ", choices";
+                for (const json& choice : param["choices"])
+                    out << (&choice == &param["choices"][0] ? " " : ", ") << choice["value"] << " = "
+                        << choice["label"];
+            }
+            out << "\n";
         }
         for (const json& curve : type["curves"]) {
             out << "    curve " << curve["name"] << ": " << curve["form"].get<std::string>() << ", input "
