@@ -131,16 +131,28 @@ FHexLattice::FHexLattice() {
     FunctionProperty = latticeFunctionProperty;
 }
 
-Plugged* FHexLattice::Clone(int a, int b) {
-    Plugged* copy = Function::Clone(a, b);
-    // The host copies parameters and curves; the settings cached by the last Update come along here.
-    if (auto* lattice = dynamic_cast<FHexLattice*>(copy)) lattice->cached = cached;
-    return copy;
+// Neither Clone nor Update lets an exception out: one that crosses into a host built by another
+// compiler ends the host's process.
+
+Plugged* FHexLattice::Clone(int a, int b) noexcept {
+    try {
+        Plugged* copy = Function::Clone(a, b);
+        // The host copies parameters and curves; the settings cached by the last Update come along here.
+        if (auto* lattice = dynamic_cast<FHexLattice*>(copy)) lattice->cached = cached;
+        return copy;
+    } catch (...) {
+        return nullptr;
+    }
 }
 
-void FHexLattice::Update(int a, FunContext* context) {
-    ReadCached(cached, context);
-    Function::Update(a, context);
+void FHexLattice::Update(int a, FunContext* context) noexcept {
+    const hexlattice::Settings previous = cached;
+    try {
+        ReadCached(cached, context);
+        Function::Update(a, context);
+    } catch (...) {
+        cached = previous;  // a linked setting whose source failed, or the host's own Update
+    }
 }
 
 Vec3d FHexLattice::Position(FunContext* context) const {

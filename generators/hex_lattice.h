@@ -57,12 +57,15 @@ public:
 
     FHexLattice();
 
-    int ParamObjTest(int /*a*/, int /*b*/) override { return 0; }
-    int ParamObjCode(int /*a*/) override { return -1; }
-    int ParamObjMap(int /*a*/, int /*b*/) override { return -1; }
+    int ParamObjTest(int /*a*/, int /*b*/) noexcept override { return 0; }
+    int ParamObjCode(int /*a*/) noexcept override { return -1; }
+    int ParamObjMap(int /*a*/, int /*b*/) noexcept override { return -1; }
 
-    Plugged* Clone(int a, int b) override;
-    void Update(int a, FunContext* context) override;
+    /// The host's copy with the cached settings; null when no copy could be made.
+    Plugged* Clone(int a, int b) noexcept override;
+    /// Caches the int settings for `context`, then lets the host's `Function::Update` run; when either
+    /// fails, the node keeps the settings it had.
+    void Update(int a, FunContext* context) noexcept override;
 
     void Compute(Vec3d* out, FunContext* context);
     void Compute(Vec2d* out, FunContext* context);

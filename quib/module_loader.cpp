@@ -168,8 +168,13 @@ std::string LastDlError() {
 
 }  // namespace
 
-std::unique_ptr<Function> NodeType::Create() const {
-    Plugged* created = descriptor->Create();
+std::unique_ptr<Function> NodeType::Create() const noexcept {
+    Plugged* created = nullptr;
+    try {
+        created = descriptor->Create();
+    } catch (...) {
+        return nullptr;  // a module that lets an exception out created nothing
+    }
     auto* node = dynamic_cast<Function*>(created);
     if (!node) delete created;
     return std::unique_ptr<Function>(node);
@@ -215,6 +220,9 @@ Module::Module(const std::string& path) : path(path) {
                 CallModule(path, (call + "->ClassID").c_str(), [&] { return descriptor->ClassID(); });
             types.back().typeName =
                 CallModule(path, (call + "->TypeName").c_str(), [&] { return descriptor->TypeName(); });
+            // A type is found by its name; a module gives none when the name's text could not be had.
+            if (types.back().typeName.empty())
+                throw ModuleError(path + ": " + call + "->TypeName gave no name");
         }
 
         Registry& registry = TheRegistry();

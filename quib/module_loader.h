@@ -25,9 +25,10 @@ struct NodeType {
     std::string typeName;      ///< the descriptor's `TypeName`
     Plugin* descriptor = nullptr;
 
-    /// A new node of this type, or null when the module could not create one (or created
-    /// something that is not a function node). The caller owns it.
-    std::unique_ptr<Function> Create() const;
+    /// A new node of this type, or null when the module could not create one (its descriptor gave
+    /// null or let an exception out) or created something that is not a function node. The caller
+    /// owns it.
+    std::unique_ptr<Function> Create() const noexcept;
 };
 
 /// A loaded module: the library, its version and its node types. While it lives, the host's
@@ -39,7 +40,8 @@ public:
     /// Throws ModuleError when the file is not a loadable library (on ELF systems: not a shared library
     /// of this host's kind, or shorter than its segments need, found before the system loader maps it),
     /// lacks one of the exports `NumPlugs`, `Plugin` and `Version`, gives a count outside 0 to 65536,
-    /// returns null for an index below the count it gives, or lets an exception out of one of its
+    /// returns null for an index below the count it gives or a descriptor with an empty type name
+    /// (a module's answer when the name could not be allocated), or lets an exception out of one of its
     /// functions (std::bad_alloc passes as it is).
     explicit Module(const std::string& path);
     ~Module();
