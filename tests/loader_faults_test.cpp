@@ -415,8 +415,7 @@ void ForUpdate(Subject& s, bool toSource) {
         if (cached && toSource) {
             param->LinkTo(&s.source);
         } else {
-            const Param::Components value = param->Constant();
-            param->SetConstant(value);
+            param->SetConstant(param->Constant());
         }
     }
     s.node->Params()[0]->SetConstant({samplePosition.x, samplePosition.y, samplePosition.z});

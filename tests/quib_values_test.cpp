@@ -115,6 +115,10 @@ TEST(Param, NewParameterHoldsItsValueAndTheExtremesOfItsType) {
     EXPECT_EQ(vector.Maximum()[3], std::numeric_limits<double>::max());
     SParam<int> whole(&owner, -5);
     EXPECT_EQ(whole.Value(), -5);
+    whole.SetConstant(whole.Constant());  // the constant it stores is the one it reads
+    EXPECT_EQ(whole.Value(), -5);
+    vector.SetConstant(vector.Constant());
+    EXPECT_EQ(vector.Constant(), (Components{1, 2, 3, 4}));
     EXPECT_EQ(whole.Minimum()[0], INT_MIN);
     EXPECT_EQ(whole.Maximum()[0], INT_MAX);
     EXPECT_EQ(whole.ComponentCount(), 1);
