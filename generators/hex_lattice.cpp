@@ -97,6 +97,7 @@ constexpr LatticeParam mode{.name = "(2=plane, 3=sphere)(how to make list box]",
                             .range = LatticeParam::Range{{planeMode}, {sphereMode}},
                             .choices = modes,
                             .cached = &Settings::mode};
+
 }  // namespace param
 
 constexpr const LatticeParam* latticeParams[] = {&param::position, &param::subdivision, &param::rescale,

@@ -17,6 +17,7 @@ constexpr ParamRow<> radius{
     .name = "Radius", .type = PTYPE::Double, .value = {0.1}, .flag = ParamFlag::Value};
 constexpr ParamRow<> iterations{
     .name = "Iterations", .type = PTYPE::Int, .value = {100}, .flag = ParamFlag::Value};
+
 }  // namespace param
 
 constexpr const ParamRow<>* leapFrogParams[] = {&param::a, &param::b, &param::c, &param::radius,

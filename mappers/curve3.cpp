@@ -8,6 +8,7 @@ namespace param {
 
 constexpr ParamRow<> in{
     .name = "In", .type = PTYPE::Color, .value = {0.5, 0.5, 0.5}, .flag = ParamFlag::Value};
+
 }  // namespace param
 
 constexpr const ParamRow<>* curve3Params[] = {&param::in};

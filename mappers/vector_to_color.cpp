@@ -9,6 +9,7 @@ namespace param {
 constexpr ParamRow<> in{.name = "In", .type = PTYPE::Vec4d, .value = {0, 0, 0, 0}, .flag = ParamFlag::Value};
 constexpr ParamRow<> weights{
     .name = "Weights", .type = PTYPE::Vec4d, .value = {1, 1, 1, 1}, .flag = ParamFlag::Value};
+
 }  // namespace param
 
 constexpr const ParamRow<>* mixParams[] = {&param::in, &param::weights};

@@ -8,6 +8,7 @@ constexpr ParamRow<> position{
     .name = "Position", .type = PTYPE::Vec3d, .value = {0, 0, 0}, .flag = ParamFlag::Value};
 constexpr ParamRow<> distortion{
     .name = "Distortion", .type = PTYPE::Double, .value = {0}, .flag = ParamFlag::Value};
+
 }  // namespace param
 
 constexpr const ParamRow<>* distortionParams[] = {&param::position, &param::distortion};
