@@ -65,65 +65,99 @@ Vec3d SpherePoint(const Vec3d& p, const WeightCurves& curves, int subdivision, i
 
 namespace {
 
-enum class LatticeParam { Position, Subdivision, Rescale, Mode, count };
-
-constexpr int curveCount = 3;
+using hexlattice::Settings;
+using LatticeParam = ParamRow<Settings>;
 
 // Values of the mode parameter.
 constexpr int planeMode = 2;
 constexpr int sphereMode = 3;
+constexpr Choice modes[] = {{planeMode, "plane"}, {sphereMode, "sphere"}};
+
+namespace param {
+
+constexpr LatticeParam position{
+    .name = "Position", .type = PTYPE::Vec3d, .value = {}, .flag = ParamFlag::Value};
+constexpr LatticeParam subdivision{.name = "Subdivision",
+                                   .type = PTYPE::Int,
+                                   .value = {10},
+                                   .flag = ParamFlag::Value,
+                                   .cached = &Settings::subdivision};
+constexpr LatticeParam rescale{.name = "Rescale result?",
+                               .type = PTYPE::Int,
+                               .value = {1},
+                               .flag = ParamFlag::Control,
+                               .style = ParamStyle::Switch,
+                               .cached = &Settings::rescale};
+// The name is the host's list box, closing square bracket and all.
+constexpr LatticeParam mode{.name = "(2=plane, 3=sphere)(how to make list box]",
+                            .type = PTYPE::Int,
+                            .value = {sphereMode},
+                            .flag = ParamFlag::Control,
+                            .style = ParamStyle::Choice,
+                            .range = LatticeParam::Range{{planeMode}, {sphereMode}},
+                            .choices = modes,
+                            .cached = &Settings::mode};
+
+}  // namespace param
+
+constexpr const LatticeParam* latticeParams[] = {&param::position, &param::subdivision, &param::rescale,
+                                                 &param::mode};
+
+/// 1 / sqrt(3), the circumradius of a triangle of side 1: sqrt(3) by Heron's iteration from above, which
+/// ends at the correctly rounded root (1.7320508075688772, what std::sqrt gives; a test compares them).
+consteval double InverseSqrt3() {
+    double root = 3.0;
+    for (double next = (root + 3.0 / root) / 2; next < root; next = (root + 3.0 / root) / 2)
+        root = next;
+    return 1 / root;
+}
+
+// Each curve's input range is the range its sorted distance takes inside a triangle of side 1: the
+// nearest corner lies within 1/sqrt(3) (the circumradius), the middle one from 1/2 to 1, the farthest
+// from 1/sqrt(3) to 1.
+constexpr CurveRow latticeCurves[] = {
+    {"W1", CurveForm::Grey, CurveRow::InputRange{0.0, InverseSqrt3()}},
+    {"W2", CurveForm::Grey, CurveRow::InputRange{0.5, 1.0}},
+    {"W3", CurveForm::Grey, CurveRow::InputRange{InverseSqrt3(), 1.0}},
+};
 
 /// The lattice node's `FunctionProperty`, its value for the host.
 constexpr int latticeFunctionProperty = 12;
 
 }  // namespace
 
+constexpr NodeTable<Settings> FHexLattice::table{.params = latticeParams, .curves = latticeCurves};
+
 FHexLattice::FHexLattice() {
-    SizeParams<LatticeParam>();
-    AddParam(LatticeParam::Position, Vec3d(), ParamFlag::Value, "Position");
-    AddParam(LatticeParam::Subdivision, subdivision, ParamFlag::Value, "Subdivision");
-    AddParam(LatticeParam::Rescale, rescale, ParamFlag::Control, "Rescale result?", ParamStyle::Switch);
-    AddParam(LatticeParam::Mode, mode, ParamFlag::Control, "(2=plane, 3=sphere)(how to make list box]",
-             ParamStyle::Choice)
-        ->SetRange(planeMode, sphereMode);
-
-    // Each curve's input range is the range its sorted distance takes inside a triangle of side 1: the
-    // nearest corner lies within 1/sqrt(3) (the circumradius), the middle one from 1/2 to 1, the farthest
-    // from 1/sqrt(3) to 1.
-    const double inverseSqrt3 = 1 / std::sqrt(3.0);
-    const struct {
-        const char* name;
-        double low, high;
-    } curveRanges[curveCount] = {{"W1", 0.0, inverseSqrt3}, {"W2", 0.5, 1.0}, {"W3", inverseSqrt3, 1.0}};
-    curves.resize(curveCount);
-    for (int index = 0; index < curveCount; ++index) {
-        curves[index] = new CurveHolder(static_cast<int>(CurveForm::Grey), curveRanges[index].name);
-        curves[index]->SetInputRange(curveRanges[index].low, curveRanges[index].high);
-    }
-
     FunctionProperty = latticeFunctionProperty;
 }
 
-Plugged* FHexLattice::Clone(int a, int b) {
-    Plugged* copy = Function::Clone(a, b);
-    // The host copies parameters and curves; the settings cached by the last Update come along here.
-    if (auto* lattice = dynamic_cast<FHexLattice*>(copy)) {
-        lattice->subdivision = subdivision;
-        lattice->rescale = rescale;
-        lattice->mode = mode;
+// Neither Clone nor Update lets an exception out: one that crosses into a host built by another
+// compiler ends the host's process.
+
+Plugged* FHexLattice::Clone(int a, int b) noexcept {
+    try {
+        Plugged* copy = Function::Clone(a, b);
+        // The host copies parameters and curves; the settings cached by the last Update come along here.
+        if (auto* lattice = dynamic_cast<FHexLattice*>(copy)) lattice->cached = cached;
+        return copy;
+    } catch (...) {
+        return nullptr;
     }
-    return copy;
 }
 
-void FHexLattice::Update(int a, FunContext* context) {
-    subdivision = ParamAt(LatticeParam::Subdivision).GetInt(context);
-    rescale = ParamAt(LatticeParam::Rescale).GetInt(context);
-    mode = ParamAt(LatticeParam::Mode).GetInt(context);
-    Function::Update(a, context);
+void FHexLattice::Update(int a, FunContext* context) noexcept {
+    const hexlattice::Settings previous = cached;
+    try {
+        ReadCached(cached, context);
+        Function::Update(a, context);
+    } catch (...) {
+        cached = previous;  // a linked setting whose source failed, or the host's own Update
+    }
 }
 
 Vec3d FHexLattice::Position(FunContext* context) const {
-    return ParamAt(LatticeParam::Position).GetVec3d(context);
+    return ParamAt<param::position>().GetVec3d(context);
 }
 
 hexlattice::WeightCurves FHexLattice::Weights() const {
@@ -131,25 +165,25 @@ hexlattice::WeightCurves FHexLattice::Weights() const {
 }
 
 void FHexLattice::Compute(Vec3d* out, FunContext* context) {
-    if (mode == planeMode) {
+    if (cached.mode == planeMode) {
         const Vec3d p = Position(context);
-        const Vec2d q = hexlattice::PlanePoint(p.x, p.y, Weights(), rescale);
+        const Vec2d q = hexlattice::PlanePoint(p.x, p.y, Weights(), cached.rescale);
         *out = Vec3d(q.x, q.y, 0.0);
-    } else if (mode == sphereMode) {
-        *out = hexlattice::SpherePoint(Position(context), Weights(), subdivision, rescale);
+    } else if (cached.mode == sphereMode) {
+        *out = hexlattice::SpherePoint(Position(context), Weights(), cached.subdivision, cached.rescale);
     }
 }
 
 void FHexLattice::Compute(Vec2d* out, FunContext* context) {
     const Vec3d p = Position(context);
-    *out = hexlattice::PlanePoint(p.x, p.y, Weights(), rescale);
+    *out = hexlattice::PlanePoint(p.x, p.y, Weights(), cached.rescale);
 }
 
 void FHexLattice::Compute(double* out, FunContext* context) {
-    if (mode == planeMode) {
+    if (cached.mode == planeMode) {
         const Vec3d p = Position(context);
         *out = hexlattice::PlaneValue(p.x, p.y, Weights());
-    } else if (mode == sphereMode) {
-        *out = hexlattice::SphereValue(Position(context), Weights(), subdivision);
+    } else if (cached.mode == sphereMode) {
+        *out = hexlattice::SphereValue(Position(context), Weights(), cached.subdivision);
     }
 }

@@ -8,6 +8,14 @@
 
 namespace hexlattice {
 
+/// The node's settings that `Update` caches from its int parameters; every evaluation until the next
+/// `Update` uses them.
+struct Settings {
+    int subdivision;  ///< lattice steps along an icosahedron edge (sphere mode)
+    int rescale;      ///< 1: vector results are weighted averages; else weighted sums
+    int mode;         ///< 2: plane, 3: sphere; any other value writes nothing
+};
+
 /// The weight curves, read with `EvalGrey`: `w1` weighs the nearest corner's distance, `w2` the
 /// middle one's, `w3` the farthest one's.
 struct WeightCurves {
@@ -44,15 +52,20 @@ public:
     static constexpr const char* plugName = "Hexagonal lattice 3D(1)";
     /// The node's own name has a blank before "(1)", unlike its descriptor's.
     static constexpr const char* typeName = "Hexagonal lattice 3D (1)";
+    /// Its parameters and curves (generators/hex_lattice.cpp).
+    static const NodeTable<hexlattice::Settings> table;
 
     FHexLattice();
 
-    int ParamObjTest(int /*a*/, int /*b*/) override { return 0; }
-    int ParamObjCode(int /*a*/) override { return -1; }
-    int ParamObjMap(int /*a*/, int /*b*/) override { return -1; }
+    int ParamObjTest(int /*a*/, int /*b*/) noexcept override { return 0; }
+    int ParamObjCode(int /*a*/) noexcept override { return -1; }
+    int ParamObjMap(int /*a*/, int /*b*/) noexcept override { return -1; }
 
-    Plugged* Clone(int a, int b) override;
-    void Update(int a, FunContext* context) override;
+    /// The host's copy with the cached settings; null when no copy could be made.
+    Plugged* Clone(int a, int b) noexcept override;
+    /// Caches the int settings for `context`, then lets the host's `Function::Update` run; when either
+    /// fails, the node keeps the settings it had.
+    void Update(int a, FunContext* context) noexcept override;
 
     void Compute(Vec3d* out, FunContext* context);
     void Compute(Vec2d* out, FunContext* context);
@@ -64,9 +77,8 @@ private:
     /// The curves "W1", "W2" and "W3".
     hexlattice::WeightCurves Weights() const;
 
-    int subdivision = 10;  ///< lattice steps along an icosahedron edge (sphere mode)
-    int rescale = 1;       ///< 1: vector results are weighted averages; else weighted sums
-    int mode = 3;          ///< 2: plane, 3: sphere; any other value writes nothing
+    /// The settings cached by the last `Update`; a new node's are the parameters' defaults.
+    hexlattice::Settings cached = table.CachedDefaults();
 };
 
 using FHexLatticePlug = NodePlug<FHexLattice>;

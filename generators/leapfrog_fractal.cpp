@@ -7,7 +7,21 @@
 
 namespace {
 
-enum class LeapFrogParam { A, B, C, Radius, Iterations, count };
+namespace param {
+
+// The three directions, the stopping radius and the most rounds.
+constexpr ParamRow<> a{.name = "A", .type = PTYPE::Vec3d, .value = {1, 0, 0}, .flag = ParamFlag::Value};
+constexpr ParamRow<> b{.name = "B", .type = PTYPE::Vec3d, .value = {0, 1, 0}, .flag = ParamFlag::Value};
+constexpr ParamRow<> c{.name = "C", .type = PTYPE::Vec3d, .value = {0, 0, 1}, .flag = ParamFlag::Value};
+constexpr ParamRow<> radius{
+    .name = "Radius", .type = PTYPE::Double, .value = {0.1}, .flag = ParamFlag::Value};
+constexpr ParamRow<> iterations{
+    .name = "Iterations", .type = PTYPE::Int, .value = {100}, .flag = ParamFlag::Value};
+
+}  // namespace param
+
+constexpr const ParamRow<>* leapFrogParams[] = {&param::a, &param::b, &param::c, &param::radius,
+                                                &param::iterations};
 
 /// The vector scaled by the reciprocal of its length.
 Vec3d UnitVector(Vec3d v) {
@@ -54,20 +68,15 @@ double LeapFrogValue(Vec3d a, Vec3d b, Vec3d c, double radius, int iterations) {
     return f / r2;
 }
 
-FLeapFrogFractal::FLeapFrogFractal() {
-    SizeParams<LeapFrogParam>();
-    AddParam(LeapFrogParam::A, Vec3d(1, 0, 0), ParamFlag::Value, "A");
-    AddParam(LeapFrogParam::B, Vec3d(0, 1, 0), ParamFlag::Value, "B");
-    AddParam(LeapFrogParam::C, Vec3d(0, 0, 1), ParamFlag::Value, "C");
-    AddParam(LeapFrogParam::Radius, 0.1, ParamFlag::Value, "Radius");
-    AddParam(LeapFrogParam::Iterations, 100, ParamFlag::Value, "Iterations");
-}
+constexpr NodeTable<> FLeapFrogFractal::table{.params = leapFrogParams};
+
+FLeapFrogFractal::FLeapFrogFractal() = default;
 
 void FLeapFrogFractal::Compute(double* out, FunContext* context) {
-    const Vec3d a = ParamAt(LeapFrogParam::A).GetVec3d(context);
-    const Vec3d b = ParamAt(LeapFrogParam::B).GetVec3d(context);
-    const Vec3d c = ParamAt(LeapFrogParam::C).GetVec3d(context);
-    const double radius = ParamAt(LeapFrogParam::Radius).GetDouble(context);
-    const int iterations = ParamAt(LeapFrogParam::Iterations).GetInt(context);
+    const Vec3d a = ParamAt<param::a>().GetVec3d(context);
+    const Vec3d b = ParamAt<param::b>().GetVec3d(context);
+    const Vec3d c = ParamAt<param::c>().GetVec3d(context);
+    const double radius = ParamAt<param::radius>().GetDouble(context);
+    const int iterations = ParamAt<param::iterations>().GetInt(context);
     *out = LeapFrogValue(a, b, c, radius, iterations);
 }

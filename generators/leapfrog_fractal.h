@@ -21,6 +21,8 @@ class FLeapFrogFractal final : public NodeFrame<FLeapFrogFractal, nodekind::Real
 public:
     static constexpr unsigned int classId = firstClassId + 4;
     static constexpr const char* typeName = "Leapfrog fractal";
+    /// Its parameters (generators/leapfrog_fractal.cpp).
+    static const NodeTable<> table;
 
     FLeapFrogFractal();
 

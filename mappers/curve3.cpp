@@ -4,19 +4,25 @@
 
 namespace {
 
-enum class CurveParam { In, count };
+namespace param {
+
+constexpr ParamRow<> in{
+    .name = "In", .type = PTYPE::Color, .value = {0.5, 0.5, 0.5}, .flag = ParamFlag::Value};
+
+}  // namespace param
+
+constexpr const ParamRow<>* curve3Params[] = {&param::in};
+// Red, green and blue curves, over the host's own input range.
+constexpr CurveRow curve3Curves[] = {{"Curve", CurveForm::Rgb}};
 
 }  // namespace
 
-FCurve3::FCurve3() {
-    SizeParams<CurveParam>();
-    AddParam(CurveParam::In, Color(0.5, 0.5, 0.5), ParamFlag::Value, "In");
-    curves.resize(1);
-    curves[0] = new CurveHolder(static_cast<int>(CurveForm::Rgb), "Curve");
-}
+constexpr NodeTable<> FCurve3::table{.params = curve3Params, .curves = curve3Curves};
+
+FCurve3::FCurve3() = default;
 
 void FCurve3::Compute(Color* out, FunContext* context) {
-    const Color in = ParamAt(CurveParam::In).GetColor(context);
+    const Color in = ParamAt<param::in>().GetColor(context);
     const CurveHolder& curve = *curves[0];
     const double red = curve.EvalRed(in.red);
     const double green = curve.EvalGreen(in.green);

@@ -11,6 +11,8 @@ class FCurve3 final : public NodeFrame<FCurve3, nodekind::Colour> {
 public:
     static constexpr unsigned int classId = firstClassId + 2;
     static constexpr const char* typeName = "Curve3";
+    /// Its parameter and curve object (mappers/curve3.cpp).
+    static const NodeTable<> table;
 
     FCurve3();
 

@@ -4,27 +4,30 @@
 
 namespace {
 
-enum class MixParam { In, Weights, count };
+namespace param {
+
+constexpr ParamRow<> in{.name = "In", .type = PTYPE::Vec4d, .value = {0, 0, 0, 0}, .flag = ParamFlag::Value};
+constexpr ParamRow<> weights{
+    .name = "Weights", .type = PTYPE::Vec4d, .value = {1, 1, 1, 1}, .flag = ParamFlag::Value};
+
+}  // namespace param
+
+constexpr const ParamRow<>* mixParams[] = {&param::in, &param::weights};
 
 /// One gradient per component of "In", in component order.
-constexpr const char* gradientLabels[] = {"X color", "Y color", "Z color", "W color"};
+constexpr std::string_view gradientLabels[] = {"X color", "Y color", "Z color", "W color"};
 constexpr int componentCount = 4;
 constexpr double Vec4d::*components[componentCount] = {&Vec4d::x, &Vec4d::y, &Vec4d::z, &Vec4d::w};
 
 }  // namespace
 
-FVectorToColor::FVectorToColor() {
-    SizeParams<MixParam>();
-    AddParam(MixParam::In, Vec4d(0, 0, 0, 0), ParamFlag::Value, "In");
-    AddParam(MixParam::Weights, Vec4d(1, 1, 1, 1), ParamFlag::Value, "Weights");
-    gradients.resize(componentCount);
-    for (int i = 0; i < componentCount; ++i)
-        gradients[i] = new Gradient(gradientLabels[i]);
-}
+constexpr NodeTable<> FVectorToColor::table{.params = mixParams, .gradients = gradientLabels};
+
+FVectorToColor::FVectorToColor() = default;
 
 void FVectorToColor::Compute(Color* out, FunContext* context) {
-    const Vec4d in = ParamAt(MixParam::In).GetVec4d(context);
-    const Vec4d weights = ParamAt(MixParam::Weights).GetVec4d(context);
+    const Vec4d in = ParamAt<param::in>().GetVec4d(context);
+    const Vec4d weights = ParamAt<param::weights>().GetVec4d(context);
 
     // One division per sample; each weight is multiplied by the reciprocal of the sum.
     const double k = 1.0 / (weights.w + weights.z + weights.y + weights.x);

@@ -12,6 +12,8 @@ class FVectorToColor final : public NodeFrame<FVectorToColor, nodekind::Colour> 
 public:
     static constexpr unsigned int classId = firstClassId + 1;
     static constexpr const char* typeName = "Vector to color";
+    /// Its parameters and gradients (mappers/vector_to_color.cpp).
+    static const NodeTable<> table;
 
     FVectorToColor();
 

@@ -13,6 +13,8 @@ class FWDistortion final : public NodeFrame<FWDistortion, nodekind::Composed> {
 public:
     static constexpr unsigned int classId = firstClassId + 3;
     static constexpr const char* typeName = "W Distortion";
+    /// Its parameters (mappers/w_distortion.cpp).
+    static const NodeTable<> table;
 
     FWDistortion();
 

@@ -5,6 +5,7 @@
 #include <dlfcn.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <exception>
 #include <filesystem>
 #include <mutex>
@@ -31,11 +32,17 @@ namespace quib {
 
 namespace {
 
-/// The descriptors of every loaded module, found by class id. Only loading, unloading and Clone touch
-/// it, never an evaluation, so one mutex is enough.
+/// The descriptors of every loaded module, found by class id, each with the library and the file it
+/// came from. Only loading, unloading and Clone touch it, never an evaluation, so one mutex is enough.
 struct Registry {
+    struct Entry {
+        unsigned int classId;
+        Plugin* descriptor;
+        void* library;
+        std::string path;
+    };
     std::mutex mutex;
-    std::vector<std::pair<unsigned int, Plugin*>> entries;
+    std::vector<Entry> entries;
 };
 
 Registry& TheRegistry() {
@@ -160,6 +167,13 @@ decltype(auto) CallModule(const std::string& path, const char* what, Call call) 
     }
 }
 
+/// A class id as the host writes it: "0x" and eight hexadecimal digits.
+std::string ClassIdText(unsigned int classId) {
+    char text[11];
+    std::snprintf(text, sizeof text, "0x%08x", classId);
+    return text;
+}
+
 /// The text of the last dynamic-linking error, or a stand-in when there is none.
 std::string LastDlError() {
     const char* text = dlerror();
@@ -168,8 +182,13 @@ std::string LastDlError() {
 
 }  // namespace
 
-std::unique_ptr<Function> NodeType::Create() const {
-    Plugged* created = descriptor->Create();
+std::unique_ptr<Function> NodeType::Create() const noexcept {
+    Plugged* created = nullptr;
+    try {
+        created = descriptor->Create();
+    } catch (...) {
+        return nullptr;  // a module that lets an exception out created nothing
+    }
     auto* node = dynamic_cast<Function*>(created);
     if (!node) delete created;
     return std::unique_ptr<Function>(node);
@@ -215,12 +234,25 @@ Module::Module(const std::string& path) : path(path) {
                 CallModule(path, (call + "->ClassID").c_str(), [&] { return descriptor->ClassID(); });
             types.back().typeName =
                 CallModule(path, (call + "->TypeName").c_str(), [&] { return descriptor->TypeName(); });
+            // A type is found by its name; a module gives none when the name's text could not be had.
+            if (types.back().typeName.empty())
+                throw ModuleError(path + ": " + call + "->TypeName gave no name");
         }
 
+        // A class id names one node type in the host: Clone and the stored form find the type by it.
+        // The same library loaded again offers the same types, another one must offer others.
         Registry& registry = TheRegistry();
         std::lock_guard lock(registry.mutex);
+        for (const NodeType& type : types) {
+            for (const Registry::Entry& entry : registry.entries) {
+                if (entry.classId == type.classId && entry.library != library) {
+                    throw ModuleError(path + ": class id " + ClassIdText(type.classId) + " of \"" +
+                                      type.typeName + "\" is offered already by " + entry.path);
+                }
+            }
+        }
         for (const NodeType& type : types)
-            registry.entries.emplace_back(type.classId, type.descriptor);
+            registry.entries.push_back({type.classId, type.descriptor, library, path});
     } catch (...) {
         Unload();
         throw;
@@ -235,9 +267,9 @@ void Module::Unload() {
     {
         Registry& registry = TheRegistry();
         std::lock_guard lock(registry.mutex);
-        std::erase_if(registry.entries, [&](const auto& entry) {
+        std::erase_if(registry.entries, [&](const Registry::Entry& entry) {
             return std::any_of(types.begin(), types.end(),
-                               [&](const NodeType& type) { return type.descriptor == entry.second; });
+                               [&](const NodeType& type) { return type.descriptor == entry.descriptor; });
         });
     }
     for (const NodeType& type : types)
@@ -268,8 +300,8 @@ void ReleaseDescriptor(Plugin* descriptor) {
 Plugin* FindDescriptor(unsigned int classId) {
     Registry& registry = TheRegistry();
     std::lock_guard lock(registry.mutex);
-    for (const auto& [id, descriptor] : registry.entries) {
-        if (id == classId) return descriptor;
+    for (const Registry::Entry& entry : registry.entries) {
+        if (entry.classId == classId) return entry.descriptor;
     }
     return nullptr;
 }

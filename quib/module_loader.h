@@ -26,9 +26,10 @@ struct NodeType {
     std::string typeName;      ///< the descriptor's `TypeName`
     Plugin* descriptor = nullptr;
 
-    /// A new node of this type, or null when the module could not create one (or created
-    /// something that is not a function node). The caller owns it.
-    std::unique_ptr<Function> Create() const;
+    /// A new node of this type, or null when the module could not create one (its descriptor gave
+    /// null or let an exception out) or created something that is not a function node. The caller
+    /// owns it.
+    std::unique_ptr<Function> Create() const noexcept;
 };
 
 /// A loaded module: the library, its version and its node types. While it lives, the host's
@@ -37,11 +38,13 @@ struct NodeType {
 class Module {
 public:
     /// Loads the module in the file `path` (a name without a folder is a file in the current one).
-    /// Throws ModuleError (a quib::Error) when the file is not a loadable library (on ELF systems: not a
-    /// shared library of this host's kind, or shorter than its segments need, found before the system loader
-    /// maps it), lacks one of the exports `NumPlugs`, `Plugin` and `Version`, gives a count outside 0 to
-    /// 65536, returns null for an index below the count it gives, or lets an exception out of one of its
-    /// functions (std::bad_alloc passes as it is).
+    /// Throws ModuleError (a quib::Error) when the file is not a loadable library (on ELF systems: not a shared library
+    /// of this host's kind, or shorter than its segments need, found before the system loader maps it),
+    /// lacks one of the exports `NumPlugs`, `Plugin` and `Version`, gives a count outside 0 to 65536,
+    /// returns null for an index below the count it gives or a descriptor with an empty type name
+    /// (a module's answer when the name could not be allocated), lets an exception out of one of its
+    /// functions (std::bad_alloc passes as it is), or offers a class id that another library loaded
+    /// now offers already (the message names both files; the same file loaded twice is one library).
     explicit Module(const std::string& path);
     ~Module();
     Module(const Module&) = delete;

@@ -75,10 +75,12 @@ void Param::SetRangeComponents(const Components& low, const Components& high) {
 
 void Param::StoreConstant(const Components& value) {
     const int count = ComponentCount();
-    constant = {};
+    // Built apart, because `value` may be the constant itself (SetConstant(Constant()), SetType).
+    Components stored{};
     for (int i = 0; i < count; ++i)
-        constant[i] = value[i];
-    if (type == PTYPE::Int) constant[0] = TruncateToInt(constant[0]);
+        stored[i] = value[i];
+    if (type == PTYPE::Int) stored[0] = TruncateToInt(stored[0]);
+    constant = stored;
 
     Convert(constant, count, &constantInt);
     Convert(constant, count, &constantDouble);

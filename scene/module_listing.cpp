@@ -6,6 +6,7 @@
 #include "host/curve_holder.h"
 #include "host/gradient.h"
 #include "host/param.h"
+#include "quib/param_choices.h"
 
 namespace vantrel {
 namespace {
@@ -54,11 +55,19 @@ Json Describe(const quib::NodeType& type) {
     entry["category"] = node->Category();
     entry["params"] = Json::array();
     for (const Param* param : node->Params()) {
-        entry["params"].push_back(
-            {{"name", param->Name()},
-             {"type", TypeName(param->Type())},
-             {"default", SceneValue(*param, param->Constant())},
-             {"range", {SceneValue(*param, param->Minimum()), SceneValue(*param, param->Maximum())}}});
+        Json described = {{"name", param->Name()},
+                          {"type", TypeName(param->Type())},
+                          {"default", SceneValue(*param, param->Constant())},
+                          {"range", {SceneValue(*param, param->Minimum()), SceneValue(*param, param->Maximum())}},
+                          {"flag", param->ParamFlag},
+                          {"style", param->ParamStyle}};
+        const std::vector<quib::Choice> choices = quib::ChoicesOf(*param);
+        if (!choices.empty()) {
+            described["choices"] = Json::array();
+            for (const quib::Choice& choice : choices)
+                described["choices"].push_back({{"value", choice.value}, {"label", choice.label}});
+        }
+        entry["params"].push_back(std::move(described));
     }
     entry["curves"] = Json::array();
     for (const CurveHolder* curve : node->Curves()) {

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Compares the numbers of a vantrel built for another platform with those of the Linux build, to the bit.
 #
-#   scripts/compare-eval.sh [--linux DIR] [--render] PLATFORM DIR [RUNNER...]
+#   scripts/compare-eval.sh [--linux DIR] [--types T,...] [--render] PLATFORM DIR [RUNNER...]
 #
 #   PLATFORM  the name printed in the result ("aarch64", "windows")
 #   DIR       the folder of the other build's programs: vantrel (or vantrel.exe) with the module beside
@@ -9,21 +9,23 @@
 #   RUNNER    the command that runs that platform's programs, e.g. qemu-aarch64 or wine64; none for a
 #             program this machine runs itself
 #   --linux   the folder of the Linux build's programs; default build/release/bin
+#   --types   the output types to compare, by vantrel's names (all: every one); default double,vec3,color,int
 #   --render  also render one picture on both and compare the PNG files byte for byte
 #
 # Examples, from the repository's root:
 #
 #   scripts/compare-eval.sh aarch64 build/aarch64/bin qemu-aarch64
 #   scripts/compare-eval.sh --render windows build/windows/bin wine64
+#   scripts/compare-eval.sh --linux old/bin --types all new build/release/bin    # a change, before and after
 #
 # The samples are one fixed set of 10,000 and more positions, made afresh by the same integer arithmetic
 # each run: directions of lengths 1e-6 to 1e6, a few of lengths down to the smallest subnormal and up to
 # 1e300, plane points over ranges from +-1 to +-1e6, points of a half-unit grid, and special values
 # (zeros of both signs, infinities, not-a-number). Every scene of examples/ is evaluated at all of them
-# with `vantrel eval` in the types double, vec3, color and int, on Linux and on PLATFORM, and each pair
-# of outputs is compared line by line, exactly, but for Windows' CR LF line ends. Then the tables the
-# hexagonal lattice computes when it is first used (lattice_tables prints every entry's bits) are
-# compared the same way.
+# with `vantrel eval` in the types double, vec3, color and int (or those --types names), on Linux and on
+# PLATFORM, and each pair of outputs is compared line by line, exactly, but for Windows' CR LF line
+# ends. Then the tables the hexagonal lattice computes when it is first used (lattice_tables prints
+# every entry's bits) are compared the same way.
 #
 # Prints "PLATFORM: N samples compared (S scenes x T types x K positions), D differ", and for a
 # difference the first few differing lines with their scene, type and position. The status is 0 only when
@@ -32,14 +34,23 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 usage() {
-    sed -n '3,12s/^# \{0,1\}//p' "$0" >&2
+    sed -n '3,13s/^# \{0,1\}//p' "$0" >&2
     exit 2
 }
 linux=build/release/bin
+types=(double vec3 color int)
 render=false
 while [ $# -gt 0 ]; do
     case "$1" in
         --linux) [ $# -ge 2 ] || usage; linux=$2; shift 2 ;;
+        --types)
+            [ $# -ge 2 ] || usage
+            if [ "$2" = all ]; then
+                types=(string colora color quaternion vec4 vec3 vec2 double int)
+            else
+                IFS=, read -r -a types <<<"$2"
+            fi
+            shift 2 ;;
         --render) render=true; shift ;;
         -*) usage ;;
         *) break ;;
@@ -122,7 +133,6 @@ run() {
         fail "failed: $* <positions: $(head -c 2000 "$work/stderr")"
     fi
 }
-types=(double vec3 color int)
 scenes=(examples/*.json)
 compared=0
 differ=0

@@ -3,6 +3,7 @@
 
 #include <iterator>
 #include <new>
+#include <type_traits>
 
 #include "generators/hex_lattice.h"
 #include "generators/leapfrog_fractal.h"
@@ -19,14 +20,16 @@
 
 namespace {
 
-/// A new descriptor for node class `Node`, or null when its memory could not be had.
+/// A new descriptor for node class `Node`, or null when its memory could not be had. A descriptor
+/// holds no data, so making one throws nothing.
 template <class Node>
-Plugin* MakePlug() {
+Plugin* MakePlug() noexcept {
+    static_assert(std::is_nothrow_default_constructible_v<NodePlug<Node>>);
     return new (std::nothrow) NodePlug<Node>();
 }
 
 /// The registry, in index order; a type's class id is firstClassId + its index.
-constexpr Plugin* (*registry[])() = {
+constexpr Plugin* (*registry[])() noexcept = {
     MakePlug<FHexLattice>,       // 0  "Hexagonal lattice 3D(1)"
     MakePlug<FVectorToColor>,    // 1  "Vector to color"
     MakePlug<FCurve3>,           // 2  "Curve3"
@@ -37,25 +40,24 @@ constexpr unsigned int plugCount = std::size(registry);
 
 }  // namespace
 
+// No export lets an exception out (an exception that crosses into a host built by another compiler
+// ends the host's process); none of them can throw.
+
 /// The number of node types: 5, on every call.
-VANTREL_EXPORT int NumPlugs() {
+VANTREL_EXPORT int NumPlugs() noexcept {
     return plugCount;
 }
 
 /// A new descriptor for node type `index` (0 to NumPlugs() - 1), owned by the caller, who releases its
 /// bare storage (it has no destructor). Null for any other index, and when no memory could be had.
-VANTREL_EXPORT class Plugin* Plugin(int index) {
+VANTREL_EXPORT class Plugin* Plugin(int index) noexcept {
     // As unsigned, every negative index is out of range too.
     if (static_cast<unsigned int>(index) >= plugCount) return nullptr;
-    try {
-        return registry[index]();
-    } catch (...) {
-        return nullptr;  // nothing may unwind into the host
-    }
+    return registry[index]();
 }
 
 /// The module's version, 3.0.
-VANTREL_EXPORT float Version() {
+VANTREL_EXPORT float Version() noexcept {
     return 3.0f;
 }
 

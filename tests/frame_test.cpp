@@ -5,6 +5,7 @@
 #include <climits>
 #include <cmath>
 #include <limits>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -36,6 +37,7 @@ class FixedColor final : public NodeFrame<FixedColor, nodekind::Colour> {
 public:
     static constexpr unsigned int classId = 1;
     static constexpr const char* typeName = "fixed colour";
+    static constexpr NodeTable<> table{};
     explicit FixedColor(Color colour) : colour(colour) {}
     void Compute(Color* out, FunContext*) {
         log.Record(Components(*out));
@@ -50,6 +52,7 @@ class FixedReal final : public NodeFrame<FixedReal, nodekind::Real> {
 public:
     static constexpr unsigned int classId = 2;
     static constexpr const char* typeName = "fixed real";
+    static constexpr NodeTable<> table{};
     explicit FixedReal(double value) : value(value) {}
     void Compute(double* out, FunContext*) {
         log.Record({*out});
@@ -64,6 +67,7 @@ class FixedVector final : public NodeFrame<FixedVector, nodekind::Vector> {
 public:
     static constexpr unsigned int classId = 3;
     static constexpr const char* typeName = "fixed vector";
+    static constexpr NodeTable<> table{};
     FixedVector(Vec3d vector, double real, bool writesReal = true)
         : vector(vector), real(real), writesReal(writesReal) {}
     void Compute(Vec3d* out, FunContext*) {
@@ -249,6 +253,39 @@ TEST(Conversions, AskTheNativeResultOnceFromZero) {
     EXPECT_EQ(node.realLog.calls, 1);
     EXPECT_EQ(node.vectorLog.calls, 0);
     EXPECT_TRUE(node.realLog.startedAtZero);
+}
+
+// ---- Failures -------------------------------------------------------------------------------------
+
+/// A node whose computation fails, as one does whose linked parameter's source throws.
+class Failing final : public NodeFrame<Failing, nodekind::Vector> {
+public:
+    static constexpr unsigned int classId = 4;
+    static constexpr const char* typeName = "failing";
+    static constexpr NodeTable<> table{};
+    void Compute(Vec3d*, FunContext*) { throw std::runtime_error("no vector"); }
+    void Compute(Vec2d*, FunContext*) { throw std::runtime_error("no plane point"); }
+    void Compute(double*, FunContext*) { throw 7; }  // not even a std::exception
+};
+
+template <class T>
+void ExpectNothing(Function& node) {
+    EXPECT_EQ(Components(Evaluate<T>(node)), Components(T{}));  // from garbage
+}
+
+// No exception leaves an Eval: each output of a failed computation is zero, and its text empty (not
+// the text of a zero vector).
+TEST(Failure, EveryOutputIsZeroOrEmpty) {
+    Failing node;
+    EXPECT_EQ(Evaluate<std::string>(node), "");
+    ExpectNothing<ColorA>(node);
+    ExpectNothing<Color>(node);
+    ExpectNothing<Quaternion>(node);
+    ExpectNothing<Vec4d>(node);
+    ExpectNothing<Vec3d>(node);
+    ExpectNothing<Vec2d>(node);
+    ExpectNothing<double>(node);
+    ExpectNothing<int>(node);
 }
 
 TEST(Category, IsTheModuleLabelEveryTime) {

@@ -1,6 +1,7 @@
-// The hexagonal lattice node through the loaded module: what it builds, its outputs against values
-// worked out by hand from the lattice's geometry, the settings it caches in Update and hands to a clone,
-// and the weighted average's guard against a weight sum at zero.
+// The hexagonal lattice node through the loaded module: its outputs against values worked out by hand
+// from the lattice's geometry, the settings it caches in Update and hands to a clone, and the weighted
+// average's guard against a weight sum at zero. What it builds is checked with every node's, in
+// module_test.
 
 #include <gtest/gtest.h>
 
@@ -91,55 +92,6 @@ void WeighConstant(Function& node, double w1, double w2, double w3) {
 
 double Gap(const Vec3d& a, const Vec3d& b) {
     return std::max({std::abs(a.x - b.x), std::abs(a.y - b.y), std::abs(a.z - b.z)});
-}
-
-// ---- construction -----------------------------------------------------------------------------------
-
-TEST(HexLatticeNode, BuildsItsParametersAndCurvesInOrder) {
-    const std::unique_ptr<Function> node = TheModule()->Find("Hexagonal lattice 3D(1)")->Create();
-    EXPECT_EQ(node->Name(), "Hexagonal lattice 3D (1)");
-    EXPECT_EQ(node->TypeName(), "Hexagonal lattice 3D (1)");
-    EXPECT_EQ(node->FunctionProperty, 12);
-
-    const struct {
-        const char* name;
-        PTYPE type;
-        double value;
-        int flag, style;
-        double low, high;
-    } params[] = {
-        {"Position", PTYPE::Vec3d, 0, 1, 0, -1.7976931348623157e308, 1.7976931348623157e308},
-        {subdivisionName, PTYPE::Int, 10, 1, 0, -2147483648.0, 2147483647.0},
-        {rescaleName, PTYPE::Int, 1, 0, 3, -2147483648.0, 2147483647.0},
-        {modeName, PTYPE::Int, 3, 0, 0, 2, 3},
-    };
-    ASSERT_EQ(node->Params().size(), std::size(params));
-    for (std::size_t i = 0; i < std::size(params); ++i) {
-        const Param& param = *node->Params()[i];
-        SCOPED_TRACE(params[i].name);
-        EXPECT_EQ(param.Name(), params[i].name);
-        EXPECT_EQ(param.Type(), params[i].type);
-        EXPECT_EQ(param.Constant()[0], params[i].value);
-        EXPECT_EQ(param.ParamFlag, params[i].flag);
-        EXPECT_EQ(param.ParamStyle, params[i].style);
-        EXPECT_EQ(param.Minimum()[0], params[i].low);
-        EXPECT_EQ(param.Maximum()[0], params[i].high);
-    }
-
-    const double inverseSqrt3 = 0.5773502691896258;
-    const struct {
-        const char* name;
-        double low, high;
-    } curves[] = {{"W1", 0, inverseSqrt3}, {"W2", 0.5, 1}, {"W3", inverseSqrt3, 1}};
-    ASSERT_EQ(node->Curves().size(), std::size(curves));
-    for (std::size_t i = 0; i < std::size(curves); ++i) {
-        const CurveHolder& curve = *node->Curves()[i];
-        EXPECT_EQ(curve.Name(), curves[i].name);
-        EXPECT_EQ(curve.Form(), 1);
-        EXPECT_EQ(curve.InputLow(), curves[i].low);
-        EXPECT_EQ(curve.InputHigh(), curves[i].high);
-    }
-    EXPECT_TRUE(node->Gradients().empty());
 }
 
 // ---- the weight sum, by hand ------------------------------------------------------------------------

@@ -1,24 +1,31 @@
 // Loader and lifetime faults: broken modules give errors that name the file, and nothing crashes; the
 // real module loads and unloads a thousand times in one process and keeps its category label working;
-// an allocation that fails gives null from `Plugin` and `Create`, or std::bad_alloc from a node's
-// constructor, and nothing leaks. The counting operator new shows that no allocation of C++ code stays
-// live; the asan preset runs this program under LeakSanitizer, which sees every allocation.
+// an allocation that fails in any call into the module gives that call's failure, never an exception,
+// and nothing leaks. The counting operator new shows that no allocation of C++ code stays live; the
+// asan preset runs this program under LeakSanitizer, which sees every allocation.
 
 #include <dlfcn.h>
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
 #include <memory>
 #include <new>
 #include <string>
+#include <string_view>
+#include <type_traits>
+#include <vector>
 
+#include "host/components.h"
 #include "host/function.h"
+#include "host/param.h"
 #include "host/plugin.h"
 #include "quib/module_loader.h"
 #include "scene/scene.h"
 #include "scene/scene_format.h"
 #include "tests/allocation_counter.h"
+#include "tests/node_values.h"
 #include "tests/vantrel_run.h"
 
 namespace vantrel::test {
@@ -128,43 +135,53 @@ TEST(NullCreate, ThroughDlopenTheDescriptorGivesNull) {
     EXPECT_EQ(module.plugin(1), nullptr);
 }
 
+/// A descriptor that creates nothing, and one whose Create throws: the host takes both for a type
+/// without nodes.
+const std::string uncreatableModules[] = {nullCreateModule, QUIB_FIXTURE_CREATE_THROWS};
+
 TEST(NullCreate, TheHostLoaderLoadsItAndTheSceneNamesTheNode) {
-    const auto module = std::make_shared<const quib::Module>(nullCreateModule);
-    ASSERT_EQ(module->Types().size(), 1u);
-    EXPECT_EQ(module->Types()[0].Create(), nullptr);
-    try {
-        Scene::FromDocument(JsonDocument::Parse(R"({ "format": "vantrel-scene/1", "output": "a",
+    for (const std::string& path : uncreatableModules) {
+        SCOPED_TRACE(path);
+        const auto module = std::make_shared<const quib::Module>(path);
+        ASSERT_EQ(module->Types().size(), 1u);
+        EXPECT_EQ(module->Types()[0].Create(), nullptr);
+        try {
+            Scene::FromDocument(JsonDocument::Parse(R"({ "format": "vantrel-scene/1", "output": "a",
                                                    "nodes": [ { "id": "a", "type": "Uncreatable node" } ] })",
-                                                sceneNesting),
-                            "null.json", module);
-        ADD_FAILURE() << "a scene of a node that cannot be created";
-    } catch (const quib::Error& error) {
-        EXPECT_EQ(error.what(),
-                  "null.json: line 2, column 76: /nodes/0/type: expected a type whose descriptor creates a "
-                  "function node; the descriptor of \"Uncreatable node\" in " +
-                      nullCreateModule + " created none");
+                                                    sceneNesting),
+                                "null.json", module);
+            ADD_FAILURE() << "a scene of a node that cannot be created";
+        } catch (const quib::Error& error) {
+            EXPECT_EQ(error.what(),
+                      "null.json: line 2, column 76: /nodes/0/type: expected a type whose descriptor creates a "
+                      "function node; the descriptor of \"Uncreatable node\" in " +
+                          path + " created none");
+        }
     }
 }
 
 using NullCreateProgram = VantrelTest;
 
 TEST_F(NullCreateProgram, ListsTheTypeAsUncreatableAndRefusesItsScene) {
-    RunResult run = Vantrel({"list", "--module", nullCreateModule});
-    EXPECT_EQ(run.status, 0) << run.err;
-    EXPECT_EQ(run.out.rfind(nullCreateModule + ", version 1\n", 0), 0u) << run.out;
-    EXPECT_NE(run.out.find("\"Uncreatable node\"\n    the descriptor created no function node\n"),
-              std::string::npos)
-        << run.out;
-
     Write("scene.json", R"({ "format": "vantrel-scene/1", "output": "a",
                              "nodes": [ { "id": "a", "type": "Uncreatable node" } ] })");
-    for (const char* command : {"eval", "render"}) {
-        run = Vantrel({command, "scene.json", "--module", nullCreateModule}, "0 0 0\n");
-        EXPECT_EQ(run.status, 2) << command;
-        EXPECT_EQ(run.err,
-                  "vantrel: scene.json: line 2, column 54: /nodes/0/type: expected a type whose descriptor "
-                  "creates a function node; the descriptor of \"Uncreatable node\" in " +
-                      nullCreateModule + " created none\n");
+    for (const std::string& path : uncreatableModules) {
+        SCOPED_TRACE(path);
+        RunResult run = Vantrel({"list", "--module", path});
+        EXPECT_EQ(run.status, 0) << run.err;
+        EXPECT_EQ(run.out.rfind(path + ", version 1\n", 0), 0u) << run.out;
+        EXPECT_NE(run.out.find("\"Uncreatable node\"\n    the descriptor created no function node\n"),
+                  std::string::npos)
+            << run.out;
+
+        for (const char* command : {"eval", "render"}) {
+            run = Vantrel({command, "scene.json", "--module", path}, "0 0 0\n");
+            EXPECT_EQ(run.status, 2) << command;
+            EXPECT_EQ(run.err,
+                      "vantrel: scene.json: line 2, column 54: /nodes/0/type: expected a type whose descriptor "
+                      "creates a function node; the descriptor of \"Uncreatable node\" in " +
+                          path + " created none\n");
+        }
     }
     EXPECT_EQ(WorkFiles(), std::vector<std::string>{"scene.json"}) << "no image of a failed render";
 }
@@ -267,61 +284,243 @@ long FailEachAllocation(Call call, Check check) {
     }
 }
 
-TEST(AllocationFailure, PluginGivesNull) {
-    const RawModule module(modulePath);
-    ASSERT_NE(module.plugin, nullptr);
-    for (int index = 0; index < typeCount; ++index) {
-        Plugin* made = nullptr;
-        const long needed = FailEachAllocation(
-            [&] {
-                made = module.plugin(index);
-                if (made) quib::ReleaseDescriptor(made);
-            },
-            [&](long, const Attempt& attempt) {
-                EXPECT_FALSE(attempt.threw) << "Plugin(" << index << ") let an exception out";
-                EXPECT_EQ(made, nullptr) << "Plugin(" << index << ")";
-            });
-        EXPECT_EQ(needed, 1) << "Plugin(" << index << ") allocates its descriptor only";
+// Every call the host makes into the module, on every node type, through the module loaded by its
+// exports. No exception may come out (one that crosses into a host built by another compiler ends the
+// host's process): a call that runs out of memory gives the interface's failure (a null descriptor,
+// node or copy, an empty text, a zero value, an Update that keeps the settings it had), and nothing
+// leaks. The only exception let through is the host's own: the four nodes that keep the host's Clone
+// get its std::bad_alloc from the host's copying.
+
+/// A node of the test program's own, as a node of another module would be, that allocates whenever it
+/// is evaluated: a parameter linked to it fails when that allocation does.
+class AllocatingSource final : public Function {
+public:
+    unsigned int ClassID() override { return 0x51B0FFFF; }
+    int ObjectType() override { return 0; }
+    std::string TypeName() override { return "allocating source"; }
+    void Eval(std::string* out, FunContext*) override { *out = Answer<std::string>(); }
+    void Eval(ColorA* out, FunContext*) override { *out = Answer<ColorA>(); }
+    void Eval(Color* out, FunContext*) override { *out = Answer<Color>(); }
+    void Eval(Quaternion* out, FunContext*) override { *out = Answer<Quaternion>(); }
+    void Eval(Vec4d* out, FunContext*) override { *out = Answer<Vec4d>(); }
+    void Eval(Vec3d* out, FunContext*) override { *out = Answer<Vec3d>(); }
+    void Eval(Vec2d* out, FunContext*) override { *out = Answer<Vec2d>(); }
+    void Eval(double* out, FunContext*) override { *out = Answer<double>(); }
+    void Eval(int* out, FunContext*) override { *out = Answer<int>(); }
+
+private:
+    /// (0.3, -0.2, 0.9, 0.5) in as many components as T has; 2 as a scalar. A direct call of operator
+    /// new, which the compiler may not leave out as it may a new-expression's.
+    template <class T>
+    static T Answer() {
+        void* held = ::operator new(64);
+        ::operator delete(held);
+        if constexpr (std::is_same_v<T, std::string>) {
+            return "source";
+        } else if constexpr (std::is_arithmetic_v<T>) {
+            return 2;
+        } else if constexpr (requires { T(0.3, -0.2, 0.9, 0.5); }) {
+            return T(0.3, -0.2, 0.9, 0.5);
+        } else if constexpr (requires { T(0.3, -0.2, 0.9); }) {
+            return T(0.3, -0.2, 0.9);
+        } else {
+            return T(0.3, -0.2);
+        }
     }
+};
+
+/// What the sweep knows of each node type, by registry index, from the node guide.
+struct TypeFacts {
+    const char* plugName;
+    const char* nodeName;
+    std::vector<const char*> cached;  ///< the parameters Update caches (the rest are read per sample)
+    bool ownClone;                    ///< the module's Clone, not the host's
+    /// The parameters left at their defaults rather than linked to the source: the leapfrog's radius,
+    /// whose 2 would make the int output 0, the value a failure gives.
+    std::vector<const char*> unlinked = {};
+};
+const TypeFacts typeFacts[] = {
+    {"Hexagonal lattice 3D(1)",
+     "Hexagonal lattice 3D (1)",
+     {"Subdivision", "Rescale result?", "(2=plane, 3=sphere)(how to make list box]"},
+     true},
+    {"Vector to color", "Vector to color", {}, false},
+    {"Curve3", "Curve3", {}, false},
+    {"W Distortion", "W Distortion", {}, false},
+    {"Leapfrog fractal", "Leapfrog fractal", {}, false, {"Radius"}},
+};
+
+/// A call's result: the failure the interface documents, what the call gives when nothing fails, or
+/// neither.
+enum class Outcome { Failure, Whole, Wrong };
+
+/// One node type as a sweep uses it: the module's `Plugin` export, the type's descriptor and a node of
+/// it whose every parameter is linked to `source`, and what the whole call gives.
+struct Subject {
+    PluginFunction* plugin;
+    const quib::NodeType& type;
+    const TypeFacts& facts;
+    AllocatingSource& source;
+    std::unique_ptr<Function> node;
+    // What the whole call gives (an evaluation's components, or an Update's real output after) and an
+    // Update's real output before; the sweep's own checks allocate nothing.
+    quib::Components wholeValue = {};
+    std::string wholeText = {};
+    quib::Components failedValue = {};
+};
+
+/// A sample position away from the lattice's special points.
+const Vec3d samplePosition(0.4, 1.1, -0.2);
+
+struct Entry {
+    const char* name;
+    std::function<void(Subject&)> prepare;  ///< none: nothing to prepare
+    std::function<Outcome(Subject&)> call;
+};
+
+template <class T>
+Entry EvalEntry(const char* name) {
+    return {
+        name,
+        [](Subject& s) {
+            const T whole = Evaluate<T>(*s.node, samplePosition);
+            if constexpr (std::is_same_v<T, std::string>) {
+                s.wholeText = whole;
+            } else {
+                s.wholeValue = quib::Of(whole);
+            }
+        },
+        [](Subject& s) {
+            const T out = Evaluate<T>(*s.node, samplePosition);  // from garbage
+            if constexpr (std::is_same_v<T, std::string>) {
+                return out.empty() ? Outcome::Failure : out == s.wholeText ? Outcome::Whole : Outcome::Wrong;
+            } else {
+                const quib::Components got = quib::Of(out);
+                if (got == s.wholeValue) return Outcome::Whole;
+                return got == quib::Components{} ? Outcome::Failure : Outcome::Wrong;
+            }
+        }};
 }
 
-TEST(AllocationFailure, CreateGivesNullOrPassesOnBadAlloc) {
-    const RawModule module(modulePath);
-    ASSERT_NE(module.plugin, nullptr);
-    for (int index = 0; index < typeCount; ++index) {
-        const Descriptor descriptor(module.plugin(index));
-        ASSERT_NE(descriptor, nullptr);
-        bool created = false;
-        const long needed = FailEachAllocation(
-            [&] {
-                created = false;
-                const std::unique_ptr<Plugged> node(descriptor->Create());
-                created = node != nullptr;
-            },
-            [&](long failing, const Attempt& attempt) {
-                // The node's own memory comes first; its constructor's allocations after it.
-                EXPECT_EQ(attempt.threw, failing > 0) << "allocation " << failing << " of type " << index;
-                EXPECT_FALSE(created) << "allocation " << failing << " of type " << index;
-            });
-        EXPECT_GT(needed, 1) << "type " << index << " allocates in its constructor";
-        EXPECT_TRUE(created);
-    }
+/// Whether the text is empty (the failure) or `whole`.
+Outcome TextOutcome(const std::string& text, std::string_view whole) {
+    if (text.empty()) return Outcome::Failure;
+    return text == whole ? Outcome::Whole : Outcome::Wrong;
 }
 
-TEST(AllocationFailure, CloneGivesNullOrPassesOnBadAlloc) {
-    const quib::Module module(modulePath);
-    for (const quib::NodeType& type : module.Types()) {
-        const std::unique_ptr<Function> node = type.Create();
-        ASSERT_NE(node, nullptr);
-        bool copied = false;
-        FailEachAllocation(
-            [&] {
-                copied = false;
-                const std::unique_ptr<Plugged> copy(node->Clone(0, 0));
-                copied = copy != nullptr;
-            },
-            [&](long failing, const Attempt&) { EXPECT_FALSE(copied) << failing << " " << type.typeName; });
-        EXPECT_TRUE(copied) << type.typeName;
+/// Makes every parameter of the subject's node a constant, the first one the sample position and the
+/// rest their defaults, but for the cached ones, which `toSource` links to the source.
+void ForUpdate(Subject& s, bool toSource) {
+    for (Param* param : s.node->Params()) {
+        const bool cached =
+            std::find(s.facts.cached.begin(), s.facts.cached.end(), param->Name()) != s.facts.cached.end();
+        if (cached && toSource) {
+            param->LinkTo(&s.source);
+        } else {
+            param->SetConstant(param->Constant());
+        }
+    }
+    s.node->Params()[0]->SetConstant({samplePosition.x, samplePosition.y, samplePosition.z});
+}
+
+const Entry entries[] = {
+    {"Plugin",
+     {},
+     [](Subject& s) {
+         Plugin* made = s.plugin(s.type.index);
+         if (!made) return Outcome::Failure;
+         const bool whole = made->ClassID() == s.type.classId;
+         quib::ReleaseDescriptor(made);
+         return whole ? Outcome::Whole : Outcome::Wrong;
+     }},
+    {"descriptor TypeName",
+     {},
+     [](Subject& s) { return TextOutcome(s.type.descriptor->TypeName(), s.facts.plugName); }},
+    {"Create",
+     {},
+     [](Subject& s) {
+         const std::unique_ptr<Plugged> made(s.type.descriptor->Create());
+         if (!made) return Outcome::Failure;
+         auto* node = dynamic_cast<Function*>(made.get());
+         return node && node->Params().size() == s.node->Params().size() ? Outcome::Whole : Outcome::Wrong;
+     }},
+    {"TypeName", {}, [](Subject& s) { return TextOutcome(s.node->TypeName(), s.facts.nodeName); }},
+    {"Category", {}, [](Subject& s) { return TextOutcome(s.node->Category(), category); }},
+    EvalEntry<std::string>("Eval string"),
+    EvalEntry<ColorA>("Eval ColorA"),
+    EvalEntry<Color>("Eval Color"),
+    EvalEntry<Quaternion>("Eval Quaternion"),
+    EvalEntry<Vec4d>("Eval Vec4d"),
+    EvalEntry<Vec3d>("Eval Vec3d"),
+    EvalEntry<Vec2d>("Eval Vec2d"),
+    EvalEntry<double>("Eval double"),
+    EvalEntry<int>("Eval int"),
+    {"Clone",
+     {},
+     [](Subject& s) {
+         const std::unique_ptr<Plugged> copy(s.node->Clone(0, 0));
+         if (!copy) return Outcome::Failure;
+         return copy->ClassID() == s.type.classId ? Outcome::Whole : Outcome::Wrong;
+     }},
+    // The real output tells the cached settings: a failed Update leaves the node's defaults (sphere, 10
+    // steps), a whole one takes the source's 2s (plane); a setting read before the failure must not
+    // stay. The evaluation reads constants only, and allocates nothing.
+    {"Update",
+     [](Subject& s) {
+         FunContext context;
+         ForUpdate(s, false);
+         s.node->Update(0, &context);
+         s.failedValue = quib::Of(Evaluate<double>(*s.node));
+         ForUpdate(s, true);
+         s.node->Update(0, &context);
+         s.wholeValue = quib::Of(Evaluate<double>(*s.node));
+     },
+     [](Subject& s) {
+         // Back to the defaults, which takes no memory; then the Update the sweep fails.
+         FunContext context;
+         ForUpdate(s, false);
+         s.node->Update(0, &context);
+         ForUpdate(s, true);
+         s.node->Update(0, &context);
+         const quib::Components got = quib::Of(Evaluate<double>(*s.node));
+         if (got == s.wholeValue) return Outcome::Whole;
+         return got == s.failedValue ? Outcome::Failure : Outcome::Wrong;
+     }},
+};
+
+TEST(AllocationFailure, NoCallLetsAnExceptionOutOrLeaks) {
+    const quib::Module module(modulePath);  // for Clone, which finds the descriptor by class id
+    const RawModule exports(modulePath);    // the same library, for its Plugin export
+    ASSERT_NE(exports.plugin, nullptr);
+    ASSERT_EQ(module.Types().size(), std::size(typeFacts));
+    AllocatingSource source;
+    for (const Entry& entry : entries) {
+        for (const quib::NodeType& type : module.Types()) {
+            const TypeFacts& facts = typeFacts[type.index];
+            SCOPED_TRACE(testing::Message() << entry.name << " of " << facts.plugName);
+            Subject subject{exports.plugin, type, facts, source, type.Create()};
+            ASSERT_NE(subject.node, nullptr);
+            for (Param* param : subject.node->Params()) {
+                if (std::find(facts.unlinked.begin(), facts.unlinked.end(), param->Name()) ==
+                    facts.unlinked.end())
+                    param->LinkTo(&source);
+            }
+            if (entry.prepare) entry.prepare(subject);
+            const bool hostsClone = std::string(entry.name) == "Clone" && !facts.ownClone;
+            Outcome outcome = Outcome::Wrong;
+            const long needed = FailEachAllocation(
+                [&] {
+                    outcome = Outcome::Wrong;
+                    outcome = entry.call(subject);
+                },
+                [&](long failing, const Attempt& attempt) {
+                    if (attempt.threw && hostsClone) return;  // the host's own copying ran out
+                    EXPECT_FALSE(attempt.threw)
+                        << "allocation " << failing << " failed: an exception escaped";
+                    EXPECT_EQ(outcome, Outcome::Failure) << "allocation " << failing << " failed";
+                });
+            EXPECT_EQ(outcome, Outcome::Whole) << "after " << needed << " allocations";
+        }
     }
 }
 

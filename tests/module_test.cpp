@@ -6,17 +6,23 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <cmath>
 #include <cstring>
 #include <fstream>
 #include <iterator>
+#include <limits>
 #include <memory>
 #include <set>
 #include <string>
 #include <vector>
 
+#include "host/curve_holder.h"
 #include "host/function.h"
+#include "host/gradient.h"
+#include "host/param.h"
 #include "host/plugin.h"
 #include "quib/module_loader.h"
+#include "quib/param_choices.h"
 
 namespace {
 
@@ -153,6 +159,106 @@ TEST_F(Exports, NodesAnswerTheirTable) {
         EXPECT_EQ(node->ParamObjMap(3, 7), expected.paramObjMapOfSeven);
         EXPECT_EQ(node->FunctionFlag(), 1);
         EXPECT_EQ(node->FunctionProperty, expected.functionProperty);
+    }
+}
+
+// What each node type hands to the host when its node is built, in creation order, written out here
+// from the node guide rather than from the module's tables; a choice parameter's entries are those the
+// host reads from its name.
+
+constexpr double most = std::numeric_limits<double>::max();
+constexpr double intLow = INT_MIN, intHigh = INT_MAX;
+const double inverseSqrt3 = 1 / std::sqrt(3.0);
+
+struct ParamExpected {
+    const char* name;
+    PTYPE type;
+    Param::Components value;
+    double low, high;  ///< in every component
+    int flag, style;
+    std::vector<quib::Choice> choices = {};  ///< as the host reads them from the name
+};
+
+struct CurveExpected {
+    const char* name;
+    int form;
+    double low, high;
+};
+
+struct NodeExpected {
+    std::vector<ParamExpected> params;
+    std::vector<CurveExpected> curves;
+    std::vector<std::string> gradients;
+};
+
+const char* const modeName = "(2=plane, 3=sphere)(how to make list box]";
+
+/// By registry index.
+const NodeExpected builds[] = {
+    {{{"Position", PTYPE::Vec3d, {0, 0, 0}, -most, most, 1, 0},
+      {"Subdivision", PTYPE::Int, {10}, intLow, intHigh, 1, 0},
+      {"Rescale result?", PTYPE::Int, {1}, intLow, intHigh, 0, 3},
+      {modeName, PTYPE::Int, {3}, 2, 3, 0, 0, {{2, "plane"}, {3, "sphere"}}}},
+     {{"W1", 1, 0, inverseSqrt3}, {"W2", 1, 0.5, 1}, {"W3", 1, inverseSqrt3, 1}},
+     {}},
+    {{{"In", PTYPE::Vec4d, {0, 0, 0, 0}, -most, most, 1, 0},
+      {"Weights", PTYPE::Vec4d, {1, 1, 1, 1}, -most, most, 1, 0}},
+     {},
+     {"X color", "Y color", "Z color", "W color"}},
+    {{{"In", PTYPE::Color, {0.5, 0.5, 0.5}, -most, most, 1, 0}}, {{"Curve", 3, 0, 1}}, {}},
+    {{{"Position", PTYPE::Vec3d, {0, 0, 0}, -most, most, 1, 0},
+      {"Distortion", PTYPE::Double, {0}, -most, most, 1, 0}},
+     {},
+     {}},
+    {{{"A", PTYPE::Vec3d, {1, 0, 0}, -most, most, 1, 0},
+      {"B", PTYPE::Vec3d, {0, 1, 0}, -most, most, 1, 0},
+      {"C", PTYPE::Vec3d, {0, 0, 1}, -most, most, 1, 0},
+      {"Radius", PTYPE::Double, {0.1}, -most, most, 1, 0},
+      {"Iterations", PTYPE::Int, {100}, intLow, intHigh, 1, 0}},
+     {},
+     {}},
+};
+static_assert(std::size(builds) == typeCount);
+
+TEST_F(Exports, NodesBuildTheirParametersCurvesAndGradients) {
+    for (int index = 0; index < typeCount; ++index) {
+        const NodeExpected& expected = builds[index];
+        SCOPED_TRACE(registry[index].plugName);
+        const Descriptor descriptor = Make(index);
+        ASSERT_NE(descriptor, nullptr);
+        std::unique_ptr<Plugged> created(descriptor->Create());
+        auto* node = dynamic_cast<Function*>(created.get());
+        ASSERT_NE(node, nullptr);
+
+        ASSERT_EQ(node->Params().size(), expected.params.size());
+        for (std::size_t i = 0; i < expected.params.size(); ++i) {
+            const ParamExpected& want = expected.params[i];
+            const Param& param = *node->Params()[i];
+            SCOPED_TRACE(want.name);
+            EXPECT_EQ(param.Name(), want.name);
+            EXPECT_EQ(param.Owner(), node);
+            ASSERT_EQ(param.Type(), want.type);
+            EXPECT_EQ(param.Constant(), want.value);
+            for (int c = 0; c < param.ComponentCount(); ++c) {
+                EXPECT_EQ(param.Minimum()[c], want.low) << "component " << c;
+                EXPECT_EQ(param.Maximum()[c], want.high) << "component " << c;
+            }
+            EXPECT_EQ(param.ParamFlag, want.flag);
+            EXPECT_EQ(param.ParamStyle, want.style);
+            EXPECT_EQ(quib::ChoicesOf(param), want.choices);
+        }
+
+        ASSERT_EQ(node->Curves().size(), expected.curves.size());
+        for (std::size_t i = 0; i < expected.curves.size(); ++i) {
+            const CurveHolder& curve = *node->Curves()[i];
+            EXPECT_EQ(curve.Name(), expected.curves[i].name);
+            EXPECT_EQ(curve.Form(), expected.curves[i].form) << curve.Name();
+            EXPECT_EQ(curve.InputLow(), expected.curves[i].low) << curve.Name();
+            EXPECT_EQ(curve.InputHigh(), expected.curves[i].high) << curve.Name();
+        }
+        ASSERT_EQ(node->Gradients().size(), expected.gradients.size());
+        for (std::size_t i = 0; i < expected.gradients.size(); ++i)
+            EXPECT_EQ(node->Gradients()[i]->Label(), expected.gradients[i]);
     }
 }
 

@@ -19,6 +19,7 @@ namespace {
 using json = quib::Json;
 
 const std::string goodModule = QUIB_FIXTURE_MODULE;
+const std::string twinModule = QUIB_FIXTURE_TWIN;  // the same types, in another file
 const std::string nullPluginModule = QUIB_FIXTURE_NULL_PLUGIN;
 const std::string noExportsModule = QUIB_FIXTURE_NO_EXPORTS;
 
@@ -77,6 +78,24 @@ TEST(ModuleLoader, ListsTypesAndRegistersThemWhileLoaded) {
         EXPECT_EQ(module.Types()[1].Create(), nullptr) << "an object that is not a function node";
     }
     EXPECT_EQ(quib::FindDescriptor(QuibTestNode::classId), nullptr);
+}
+
+// A class id names one node type, which Clone and the stored form find by it: a second library that
+// offers one of the ids loaded now is refused, naming both files. The same file loaded again is the
+// same library, and offers the same types.
+TEST(ModuleLoader, RefusesASecondLibraryOfferingAClassId) {
+    {
+        const quib::Module first(goodModule);
+        EXPECT_EQ(LoadError(twinModule), twinModule +
+                                             ": class id 0x51b00001 of \"Quib test node\" is offered " +
+                                             "already by " + goodModule);
+        EXPECT_EQ(quib::FindDescriptor(QuibTestNode::classId), first.Types()[0].descriptor)
+            << "the refused library's descriptors are gone";
+        const quib::Module again(goodModule);
+        EXPECT_EQ(again.Types().size(), 2u);
+    }
+    const quib::Module twin(twinModule);  // once the first has gone
+    EXPECT_EQ(quib::FindDescriptor(QuibTestNode::classId), twin.Types()[0].descriptor);
 }
 
 /// The node's real output at a few positions, as bits.

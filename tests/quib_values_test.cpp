@@ -16,6 +16,7 @@
 #include "host/curve_holder.h"
 #include "host/gradient.h"
 #include "host/param.h"
+#include "quib/param_choices.h"
 #include "quib/text.h"
 #include "tests/fixtures/quib_test_node.h"
 
@@ -114,6 +115,10 @@ TEST(Param, NewParameterHoldsItsValueAndTheExtremesOfItsType) {
     EXPECT_EQ(vector.Maximum()[3], std::numeric_limits<double>::max());
     SParam<int> whole(&owner, -5);
     EXPECT_EQ(whole.Value(), -5);
+    whole.SetConstant(whole.Constant());  // the constant it stores is the one it reads
+    EXPECT_EQ(whole.Value(), -5);
+    vector.SetConstant(vector.Constant());
+    EXPECT_EQ(vector.Constant(), (Components{1, 2, 3, 4}));
     EXPECT_EQ(whole.Minimum()[0], INT_MIN);
     EXPECT_EQ(whole.Maximum()[0], INT_MAX);
     EXPECT_EQ(whole.ComponentCount(), 1);
@@ -135,6 +140,44 @@ TEST(Param, RangeComparesTheTypesComponents) {
     real.SetRange(-1.0, 1.0);
     for (double v : {-inf, inf, nan, 1.5})
         EXPECT_FALSE(real.InRange({v, 0, 0, 0})) << v;
+}
+
+// An int parameter whose name begins with "(value=label, ...)" is a list box of those entries.
+TEST(Param, ChoicesAreReadFromTheName) {
+    using quib::Choice;
+    const struct {
+        const char* name;
+        std::vector<Choice> choices;
+    } cases[] = {
+        {"(2=plane, 3=sphere)(how to make list box]", {{2, "plane"}, {3, "sphere"}}},
+        {"(0=off)", {{0, "off"}}},
+        {"(-1=below,0= level ,  12=far above)) rest", {{-1, "below"}, {0, "level"}, {12, "far above"}}},
+        {"(1=a=b, 2=(c)", {{1, "a=b"}, {2, "(c"}}},
+        {"Subdivision", {}},
+        {"", {}},
+        {" (2=plane, 3=sphere)", {}},  // not at the start
+        {"(2=plane, 3=sphere", {}},    // not closed
+        {"(2=plane, 3=)", {}},         // an empty label
+        {"(2=plane,)", {}},            //
+        {"()", {}},                    //
+        {"(x=plane)", {}},             // not a number
+        {"(2 =plane)", {}},            //
+        {"(2.5=half)", {}},            //
+        {"(+2=plane)", {}},            //
+        {"(2147483648=big)", {}},      // beyond int
+        {"(2147483647=big, -2147483648=small)", {{2147483647, "big"}, {-2147483648, "small"}}},
+    };
+    QuibTestNode owner;
+    for (const auto& c : cases) {
+        SParam<int> whole(&owner, 0);
+        whole.SetName(c.name);
+        EXPECT_EQ(quib::ChoicesOf(whole), c.choices) << c.name;
+        EXPECT_EQ(quib::ChoicesInName(c.name), c.choices) << c.name;
+    }
+    // Only an int chooses.
+    SParam<double> real(&owner, 0.0);
+    real.SetName("(2=plane, 3=sphere)");
+    EXPECT_TRUE(quib::ChoicesOf(real).empty());
 }
 
 TEST(Components, AlphaIsOneUnlessGivenAndScalarsFillQuaternions) {

@@ -19,6 +19,7 @@
 #include "host/gradient.h"
 #include "host/param.h"
 #include "quib/module_loader.h"
+#include "quib/param_choices.h"
 #include "tests/loaded_module.h"
 #include "tests/vantrel_run.h"
 
@@ -458,8 +459,18 @@ TEST_F(List, JsonDescribesEveryTypeOfTheModule) {
         ASSERT_EQ(entry["params"].size(), node->Params().size());
         for (std::size_t p = 0; p < node->Params().size(); ++p) {
             const Param& param = *node->Params()[p];
-            EXPECT_EQ(entry["params"][p]["name"], param.Name());
-            const json& range = entry["params"][p]["range"];
+            const json& listed = entry["params"][p];
+            EXPECT_EQ(listed["name"], param.Name());
+            EXPECT_EQ(listed["flag"], param.ParamFlag) << param.Name();
+            EXPECT_EQ(listed["style"], param.ParamStyle) << param.Name();
+            const std::vector<quib::Choice> choices = quib::ChoicesOf(param);
+            ASSERT_EQ(listed.contains("choices"), !choices.empty()) << param.Name();
+            for (std::size_t c = 0; c < choices.size(); ++c) {
+                EXPECT_EQ(listed["choices"][c],
+                          json({{"value", choices[c].value}, {"label", choices[c].label}}))
+                    << param.Name();
+            }
+            const json& range = listed["range"];
             ASSERT_EQ(range.size(), 2u) << param.Name();
             for (int c = 0; c < param.ComponentCount(); ++c) {
                 const json low = range[0].is_array() ? range[0][c] : range[0];
@@ -482,6 +493,11 @@ TEST_F(List, JsonDescribesEveryTypeOfTheModule) {
     EXPECT_EQ(listing["types"][2]["curves"][0]["form"], "rgb");
     // Ranges: the lattice mode's narrow one, the full int and double ones, a colour's per channel.
     EXPECT_EQ(listing["types"][0]["params"][3]["range"], json::array({2, 3}));
+    // The lattice's mode as a list box, its rescaling as a switch.
+    EXPECT_EQ(listing["types"][0]["params"][3]["choices"],
+              json::parse(R"([{"value": 2, "label": "plane"}, {"value": 3, "label": "sphere"}])"));
+    EXPECT_EQ(listing["types"][0]["params"][2]["style"], 3);
+    EXPECT_EQ(listing["types"][0]["params"][2]["flag"], 0);
     EXPECT_EQ(listing["types"][0]["params"][1]["range"],
               json::array({std::numeric_limits<int>::min(), std::numeric_limits<int>::max()}));
     const double most = std::numeric_limits<double>::max();
@@ -498,7 +514,8 @@ TEST_F(List, TextNamesTypesParametersCurvesAndGradients) {
          {", version 3\n", "[0] 0x92512342 \"Hexagonal lattice 3D(1)\"",
           "node name \"Hexagonal lattice 3D (1)\"",
           "\nWhat each node makes and what its parameters do: docs/nodes.md\n",
-          "param \"(2=plane, 3=sphere)(how to make list box]\": int = 3, range 2 to 3\n",
+          "param \"(2=plane, 3=sphere)(how to make list box]\": int = 3, range 2 to 3, choices 2 = "
+          "\"plane\", 3 = \"sphere\"\n",
           "param \"Subdivision\": int = 10, range -2147483648 to 2147483647\n",
           "param \"Radius\": double = 0.1, range -1.7976931348623157e+308 to "
           "1.7976931348623157e+308\n",

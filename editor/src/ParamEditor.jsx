@@ -5,15 +5,8 @@ import ErrorNote from './ErrorNote.jsx';
 import { useEditor } from './EditorContext.js';
 import { isLink, setParam, unlink } from './scene.js';
 
-// A parameter whose name lists its values ("(2=plane, 3=sphere)(...)") is a choice among them.
-export function choicesOf(desc) {
-  if (desc.type !== 'int') return null;
-  const choices = [...desc.name.matchAll(/(-?\d+)\s*=\s*([A-Za-z][\w ]*?)\s*[,)\]]/g)].map((m) => ({
-    value: Number(m[1]),
-    label: m[2],
-  }));
-  return choices.length >= 2 ? choices : null;
-}
+// The ParamStyle of an int parameter that is a switch: on (1) or off (0).
+const switchStyle = 3;
 
 // The bounds of component i, when the runtime enforces narrower ones than the type's own.
 function bounds(desc, i) {
@@ -52,7 +45,8 @@ export function ColourPicker({ rgb, onDraft, onCommit, title }) {
 }
 
 function ValueEditor({ desc, value, onDraft, onCommit, refused }) {
-  const choices = choicesOf(desc);
+  // A choice parameter's entries, as the listing gives them (the host reads them from the name).
+  const choices = desc.choices;
   if (choices) {
     return (
       <select
@@ -67,6 +61,17 @@ function ValueEditor({ desc, value, onDraft, onCommit, refused }) {
         ))}
         {!choices.some((c) => c.value === value) && <option value={String(value)}>{String(value)}</option>}
       </select>
+    );
+  }
+  if (desc.type === 'int' && desc.style === switchStyle) {
+    // Any value but 1 shows as off; unticking stores 0.
+    return (
+      <input
+        type="checkbox"
+        className={`switch nodrag${refused ? ' refused' : ''}`}
+        checked={value === 1}
+        onChange={(event) => onCommit(event.target.checked ? 1 : 0)}
+      />
     );
   }
   if (!Array.isArray(value)) {

@@ -234,6 +234,28 @@ test('the lattice mode as a choice, undone and redone', async () => {
   await nextPreview(source);
 });
 
+test('"Rescale result?" as a checkbox, stored as 1 or 0', async () => {
+  const box = param('lattice', 'Rescale result?').locator('input[type="checkbox"]');
+  assert.equal(await box.isChecked(), true, 'the default: 1, a weighted average');
+  const before = await previewBytes();
+  let source = await previewSource();
+  // The box follows the scene, which takes the edit once the loader has it: click, not uncheck.
+  await box.click();
+  const sum = await nextPreview(source);
+  assert.equal(await box.isChecked(), false);
+  assert.ok(differ(before, sum), 'the weighted sum looks different');
+
+  await page.locator('.save-name').fill('sum.json');
+  await page.locator('button', { hasText: 'Save as' }).click();
+  await page.locator('.file-name', { hasText: 'sum.json' }).waitFor();
+  assert.equal(readScene('sum.json').nodes.find((n) => n.id === 'lattice').params['Rescale result?'], 0);
+
+  source = await previewSource();
+  await box.click();
+  assert.ok(!differ(before, await nextPreview(source)), 'the average again');
+  assert.equal(await box.isChecked(), true);
+});
+
 test("a value outside its range is refused with the loader's message at the parameter", async () => {
   const scene = readScene('edited.json');
   scene.nodes[0].params.Subdivision = 3000000000;

@@ -48,7 +48,14 @@ void PrintText(const json& listing, std::ostream& out) {
         out << "    node name " << type["nodeName"] << ", category " << type["category"] << "\n";
         for (const json& param : type["params"]) {
             out << "    param " << param["name"] << ": " << param["type"].get<std::string>() << " = "
-                << ValueText(param["default"]) << ", range " << RangeText(param["range"]) << "\n";
+                << ValueText(param["default"]) << ", range " << RangeText(param["range"]);
+            if (param.contains("choices")) {
+                out << ", choices";
+                for (const json& choice : param["choices"])
+                    out << (&choice == &param["choices"][0] ? " " : ", ") << choice["value"] << " = "
+                        << choice["label"];
+            }
+            out << "\n";
         }
         for (const json& curve : type["curves"]) {
             out << "    curve " << curve["name"] << ": " << curve["form"].get<std::string>() << ", input "
