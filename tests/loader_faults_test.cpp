@@ -152,10 +152,11 @@ TEST(NullCreate, TheHostLoaderLoadsItAndTheSceneNamesTheNode) {
                                 "null.json", module);
             ADD_FAILURE() << "a scene of a node that cannot be created";
         } catch (const quib::Error& error) {
-            EXPECT_EQ(error.what(),
-                      "null.json: line 2, column 76: /nodes/0/type: expected a type whose descriptor creates a "
-                      "function node; the descriptor of \"Uncreatable node\" in " +
-                          path + " created none");
+            EXPECT_EQ(
+                error.what(),
+                "null.json: line 2, column 76: /nodes/0/type: expected a type whose descriptor creates a "
+                "function node; the descriptor of \"Uncreatable node\" in " +
+                    path + " created none");
         }
     }
 }
@@ -177,10 +178,11 @@ TEST_F(NullCreateProgram, ListsTheTypeAsUncreatableAndRefusesItsScene) {
         for (const char* command : {"eval", "render"}) {
             run = Vantrel({command, "scene.json", "--module", path}, "0 0 0\n");
             EXPECT_EQ(run.status, 2) << command;
-            EXPECT_EQ(run.err,
-                      "vantrel: scene.json: line 2, column 54: /nodes/0/type: expected a type whose descriptor "
-                      "creates a function node; the descriptor of \"Uncreatable node\" in " +
-                          path + " created none\n");
+            EXPECT_EQ(
+                run.err,
+                "vantrel: scene.json: line 2, column 54: /nodes/0/type: expected a type whose descriptor "
+                "creates a function node; the descriptor of \"Uncreatable node\" in " +
+                    path + " created none\n");
         }
     }
     EXPECT_EQ(WorkFiles(), std::vector<std::string>{"scene.json"}) << "no image of a failed render";
@@ -364,9 +366,9 @@ struct Subject {
     std::unique_ptr<Function> node;
     // What the whole call gives (an evaluation's components, or an Update's real output after) and an
     // Update's real output before; the sweep's own checks allocate nothing.
-    quib::Components wholeValue = {};
+    host::Components wholeValue = {};
     std::string wholeText = {};
-    quib::Components failedValue = {};
+    host::Components failedValue = {};
 };
 
 /// A sample position away from the lattice's special points.
@@ -387,7 +389,7 @@ Entry EvalEntry(const char* name) {
             if constexpr (std::is_same_v<T, std::string>) {
                 s.wholeText = whole;
             } else {
-                s.wholeValue = quib::Of(whole);
+                s.wholeValue = host::Of(whole);
             }
         },
         [](Subject& s) {
@@ -395,9 +397,9 @@ Entry EvalEntry(const char* name) {
             if constexpr (std::is_same_v<T, std::string>) {
                 return out.empty() ? Outcome::Failure : out == s.wholeText ? Outcome::Whole : Outcome::Wrong;
             } else {
-                const quib::Components got = quib::Of(out);
+                const host::Components got = host::Of(out);
                 if (got == s.wholeValue) return Outcome::Whole;
-                return got == quib::Components{} ? Outcome::Failure : Outcome::Wrong;
+                return got == host::Components{} ? Outcome::Failure : Outcome::Wrong;
             }
         }};
 }
@@ -470,10 +472,10 @@ const Entry entries[] = {
          FunContext context;
          ForUpdate(s, false);
          s.node->Update(0, &context);
-         s.failedValue = quib::Of(Evaluate<double>(*s.node));
+         s.failedValue = host::Of(Evaluate<double>(*s.node));
          ForUpdate(s, true);
          s.node->Update(0, &context);
-         s.wholeValue = quib::Of(Evaluate<double>(*s.node));
+         s.wholeValue = host::Of(Evaluate<double>(*s.node));
      },
      [](Subject& s) {
          // Back to the defaults, which takes no memory; then the Update the sweep fails.
@@ -482,7 +484,7 @@ const Entry entries[] = {
          s.node->Update(0, &context);
          ForUpdate(s, true);
          s.node->Update(0, &context);
-         const quib::Components got = quib::Of(Evaluate<double>(*s.node));
+         const host::Components got = host::Of(Evaluate<double>(*s.node));
          if (got == s.wholeValue) return Outcome::Whole;
          return got == s.failedValue ? Outcome::Failure : Outcome::Wrong;
      }},
