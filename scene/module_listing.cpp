@@ -55,12 +55,13 @@ Json Describe(const quib::NodeType& type) {
     entry["category"] = node->Category();
     entry["params"] = Json::array();
     for (const Param* param : node->Params()) {
-        Json described = {{"name", param->Name()},
-                          {"type", TypeName(param->Type())},
-                          {"default", SceneValue(*param, param->Constant())},
-                          {"range", {SceneValue(*param, param->Minimum()), SceneValue(*param, param->Maximum())}},
-                          {"flag", param->ParamFlag},
-                          {"style", param->ParamStyle}};
+        Json described = {
+            {"name", param->Name()},
+            {"type", TypeName(param->Type())},
+            {"default", SceneValue(*param, param->Constant())},
+            {"range", {SceneValue(*param, param->Minimum()), SceneValue(*param, param->Maximum())}},
+            {"flag", param->ParamFlag},
+            {"style", param->ParamStyle}};
         const std::vector<quib::Choice> choices = quib::ChoicesOf(*param);
         if (!choices.empty()) {
             described["choices"] = Json::array();
