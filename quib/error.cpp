@@ -60,6 +60,12 @@ void Error::Compose() {
     part(detail);
 }
 
+const char* KindName(Error::Kind kind) {
+    static constexpr const char* names[] = {"bad-input", "bad-module", "refused", "not-found",
+                                            "conflict",  "too-large",  "busy",    "failure"};
+    return names[static_cast<int>(kind)];
+}
+
 std::string MemberPointer(std::string_view pointer, std::string_view key) {
     std::string token = Excerpt(key);
     std::string escaped;

@@ -77,6 +77,10 @@ private:
     std::string message;
 };
 
+/// The name of `kind` as the server's replies and the Python package give it: "bad-input", "bad-module",
+/// "refused", "not-found", "conflict", "too-large", "busy" or "failure".
+const char* KindName(Error::Kind kind);
+
 /// The RFC 6901 pointer of the member `key` of the value at `pointer`: "/" and the key with "~" written
 /// "~0" and "/" written "~1". A key no node could have (longer than an excerpt, or holding control
 /// characters) stands as its excerpt, so that no pointer carries megabytes of input.

@@ -87,9 +87,7 @@ int StatusOf(const quib::Error& error) {
 }
 
 quib::Json ErrorReply(const quib::Error& error) {
-    static constexpr const char* kinds[] = {"bad-input", "bad-module", "refused", "not-found",
-                                            "conflict",  "too-large",  "busy",    "failure"};
-    quib::Json reply = {{"error", error.what()}, {"kind", kinds[static_cast<int>(error.GetKind())]}};
+    quib::Json reply = {{"error", error.what()}, {"kind", quib::KindName(error.GetKind())}};
     if (error.Pointer()) reply["pointer"] = *error.Pointer();
     if (!error.ExpectedText().empty()) reply["expected"] = error.ExpectedText();
     if (!error.Found().empty()) reply["found"] = error.Found();
