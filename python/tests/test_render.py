@@ -2,12 +2,15 @@
 image's own PNG against the bytes of `vantrel render`."""
 
 import json
+import os
+import subprocess
+import sys
 
 import numpy as np
 import pytest
 
 import vantrel
-from conftest import example, run_vantrel, same_bits, vantrel_eval
+from conftest import SOURCE, example, run_vantrel, same_bits, vantrel_eval
 
 # The channels of each type's image, and which of the value's components they hold.
 CHANNELS = {"colora": 4, "color": 3, "quaternion": 4, "vec4": 4, "vec3": 3, "vec2": 3, "double": 1, "int": 1}
@@ -97,3 +100,13 @@ def test_only_images_show_themselves():
     image = vantrel.Scene.load(example("globe-cells")).render(8, 4)
     assert image[:, :, :2]._repr_png_() is None and image[0]._repr_png_() is None
     assert image[1:3, 2:7]._repr_png_().startswith(b"\x89PNG")
+
+
+def test_the_example_renders_what_vantrel_renders(tmp_path):
+    script = os.path.join(SOURCE, "python", "examples", "subdivisions.py")
+    ran = subprocess.run([sys.executable, script, str(tmp_path)], check=True, capture_output=True, text=True)
+    assert [line.split(" ")[0] for line in ran.stdout.splitlines()] == ["1", "2", "4"]
+    rendered = run_vantrel("render", example("globe-cells"), "-o", str(tmp_path / "vantrel.png"), "--size", "256",
+                           "--set", "lattice.Subdivision=2")
+    assert rendered.returncode == 0, rendered.stderr
+    assert (tmp_path / "globe-2.png").read_bytes() == (tmp_path / "vantrel.png").read_bytes()

@@ -52,3 +52,7 @@ def from_native(message, kind, source, pointer, expected, found, line, column):
     error_class = FailureError if kind in _FAILURE_KINDS else InputError
     return error_class(message, kind, source or None, pointer, expected or None, found or None,
                        line or None, column or None)
+
+
+for _class in (Error, InputError, FailureError):
+    _class.__module__ = "vantrel"  # where users find them (and pickle finds them)
