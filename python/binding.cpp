@@ -58,6 +58,14 @@ OutputType TypeNamed(const std::string& name) {
     return *type;
 }
 
+/// The type of an image: any but string.
+OutputType ImageTypeNamed(const std::string& name) {
+    const OutputType type = TypeNamed(name);
+    if (type == OutputType::String)
+        throw ArgumentError("type", "a numeric output type for an image", "\"string\"");
+    return type;
+}
+
 /// Render threads: 1 to 1024, as --threads; none is one for each core.
 int ThreadsOf(std::optional<int> threads) {
     if (!threads) return static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
@@ -81,12 +89,22 @@ void* LoadFunction(const std::string& path, const char* symbol) {
     return function;
 }
 
+/// The channels of an image array, height x width x channels of 1, 3 or 4.
+int ImageChannels(const Pixels& pixels) {
+    const bool image = pixels.ndim() == 3 && pixels.shape(0) >= 1 && pixels.shape(1) >= 1 &&
+                       (pixels.shape(2) == 1 || pixels.shape(2) == 3 || pixels.shape(2) == 4);
+    if (!image) {
+        throw ArgumentError("image", "an array of height x width x channels reals, of 1, 3 or 4 channels");
+    }
+    return static_cast<int>(pixels.shape(2));
+}
+
 /// What to render, as the arguments of `render` and `save_image` give it.
 struct ImageArguments {
     int width = 512;
     std::optional<int> height;
     std::string type = "color";
-    std::optional<std::array<double, 4>> region;
+    std::optional<std::vector<double>> region;  ///< A, B, C, D
     int samples = 1;
     std::optional<std::string> node;
     std::optional<int> threads;
@@ -228,7 +246,7 @@ public:
         }
         if (depth != 0 && depth != 8 && depth != 16)
             throw ArgumentError("depth", "8 or 16", std::to_string(depth));
-        const int channels = pixels ? ImageChannels(*pixels) : ChannelsFor(TypeNamed(arguments.type));
+        const int channels = pixels ? ImageChannels(*pixels) : ChannelsFor(ImageTypeNamed(arguments.type));
         const ImageLimits limits = LargestImage(*format, channels);
         const std::string formatName = *format == ImageFormat::Png ? "a PNG" : "an OpenEXR image";
         std::optional<Prepared> image;
@@ -291,9 +309,7 @@ private:
     /// `formatName`, checked as `vantrel render` checks its options.
     Prepared Prepare(const ImageArguments& arguments, int largestWidth, int largestHeight,
                      const std::string& formatName) const {
-        const OutputType type = TypeNamed(arguments.type);
-        if (type == OutputType::String)
-            throw ArgumentError("type", "a numeric output type for an image", "\"string\"");
+        const OutputType type = ImageTypeNamed(arguments.type);
         if (arguments.samples < 1 || arguments.samples > largestSamples) {
             throw ArgumentError("samples",
                                 "a whole number from 1 to " + std::to_string(largestSamples) +
@@ -354,26 +370,16 @@ private:
         throw ArgumentError("node", "the id of a node of the scene", quib::Quote(*id));  // not reached
     }
 
-    static SampleDomain DomainOf(const Scene& built, const std::optional<std::array<double, 4>>& region) {
+    static SampleDomain DomainOf(const Scene& built, const std::optional<std::vector<double>>& region) {
         if (!region) return built.Domain();
-        if (!std::all_of(region->begin(), region->end(), [](double x) { return std::isfinite(x); }))
+        if (region->size() != 4 ||
+            !std::all_of(region->begin(), region->end(), [](double x) { return std::isfinite(x); }))
             throw ArgumentError("region", "four finite numbers A, B, C, D");
         try {
-            return built.Domain().Part(*region);
+            return built.Domain().Part({(*region)[0], (*region)[1], (*region)[2], (*region)[3]});
         } catch (Error& error) {
             throw std::move(error.WithSource("region"));
         }
-    }
-
-    /// The channels of an image array, height x width x channels of 1, 3 or 4.
-    static int ImageChannels(const Pixels& pixels) {
-        const bool image = pixels.ndim() == 3 && pixels.shape(0) >= 1 && pixels.shape(1) >= 1 &&
-                           (pixels.shape(2) == 1 || pixels.shape(2) == 3 || pixels.shape(2) == 4);
-        if (!image) {
-            throw ArgumentError("image",
-                                "an array of height x width x channels reals, of 1, 3 or 4 channels");
-        }
-        return static_cast<int>(pixels.shape(2));
     }
 
     Scene::ModulePointer module;
@@ -385,7 +391,7 @@ private:
 
 /// An image array as an 8-bit PNG in memory, as `save_image` writes it.
 py::bytes EncodePng(const Pixels& pixels) {
-    const int channels = static_cast<int>(pixels.shape(2));
+    const int channels = ImageChannels(pixels);
     std::string png;
     {
         py::gil_scoped_release unlocked;

@@ -107,3 +107,32 @@ def test_ctrl_c_stops_the_work(tmp_path, call):
     _, stderr = child.communicate(timeout=120)
     assert child.returncode != 0 and "KeyboardInterrupt" in stderr
     assert target.read_bytes() == b"before" and sorted(p.name for p in tmp_path.iterdir()) == ["slow.png"]
+
+
+# Each case: a call with a bad argument, and the argument its InputError names.
+ARGUMENTS = [
+    (lambda scene, tmp: scene.render(0), "width"),
+    (lambda scene, tmp: scene.render(8, 0), "height"),
+    (lambda scene, tmp: scene.render(8, type="string"), "type"),
+    (lambda scene, tmp: scene.save_image(os.path.join(tmp, "a.exr"), type="string"), "type"),
+    (lambda scene, tmp: scene.eval([0, 0, 0], "colour"), "type"),
+    (lambda scene, tmp: scene.render(8, samples=17), "samples"),
+    (lambda scene, tmp: scene.render(8, type="int", samples=2), "samples"),
+    (lambda scene, tmp: scene.render(8, region=(0, 0, 1)), "region"),
+    (lambda scene, tmp: scene.render(8, region=(1, 0, 0, 1)), "region"),
+    (lambda scene, tmp: scene.eval([0, 0, 0], threads=1025), "threads"),
+    (lambda scene, tmp: scene.eval([[0, 0]]), "points"),
+    (lambda scene, tmp: scene.set("Subdivision", 3), "key"),
+    (lambda scene, tmp: scene.save_image(os.path.join(tmp, "a.exr"), depth=8), "depth"),
+    (lambda scene, tmp: scene.save_image(os.path.join(tmp, "a.png"), depth=12), "depth"),
+    (lambda scene, tmp: scene.save_image(os.path.join(tmp, "a.png"), np.zeros((4, 4, 2))), "image"),
+    (lambda scene, tmp: vantrel._vantrel.encode_png(np.zeros((4, 4))), "image"),
+]
+
+
+@pytest.mark.parametrize("call, argument", ARGUMENTS)
+def test_bad_arguments_are_named(tmp_path, call, argument):
+    with pytest.raises(vantrel.InputError) as raised:
+        call(vantrel.Scene.load(PLANE), str(tmp_path))
+    assert raised.value.source == argument and str(raised.value).startswith(argument + ": ")
+    assert list(tmp_path.iterdir()) == []

@@ -140,7 +140,7 @@ def _image_arguments(width=512, height=None, type="color", region=None, samples=
     arguments.width = width
     arguments.height = height
     arguments.type = type
-    arguments.region = None if region is None else tuple(float(x) for x in region)
+    arguments.region = None if region is None else [float(x) for x in region]
     arguments.samples = samples
     arguments.node = node
     arguments.threads = threads
