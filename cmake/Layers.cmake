@@ -7,12 +7,13 @@
 #   scene    scene files and the graphs built from them, on top of the runtime
 #   module   the plug-in module: reaches the runtime only through host/
 #   tools    the vantrel program, on top of the scenes
+#   python   the Python package's extension, on top of the scenes and the render library
 #   checks   tests, benchmarks and fuzz targets: white-box, they may include every layer
 #
 # Includes are written from the project root ("host/param.h"). A view is a folder of the build tree
 # holding a link per folder the layer may include, and a target's only include root; so a header of
 # another layer is not found, and the include fails to compile.
-set(vantrelLayers host quib scene module tools checks)
+set(vantrelLayers host quib scene module tools python checks)
 
 set(vantrelLayerFolders_host host)
 set(vantrelLayerIncludes_host host)
@@ -29,8 +30,11 @@ set(vantrelLayerIncludes_module host shell generators mappers)
 set(vantrelLayerFolders_tools tools)
 set(vantrelLayerIncludes_tools host quib scene tools)
 
+set(vantrelLayerFolders_python python)
+set(vantrelLayerIncludes_python host quib scene tools python)
+
 set(vantrelLayerFolders_checks tests bench fuzz)
-set(vantrelLayerIncludes_checks host quib scene shell generators mappers tools tests bench fuzz)
+set(vantrelLayerIncludes_checks host quib scene shell generators mappers tools python tests bench fuzz)
 
 # vantrel_layer(TARGET LAYER)
 # Makes the view of LAYER the only project include root of TARGET. Private: a target that links another

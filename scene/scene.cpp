@@ -40,6 +40,17 @@ Error Named(Error error, const std::string& name, const JsonDocument* document) 
     return error;
 }
 
+/// The scene `root` describes once `edits` are made to it. The values' places in the text may have
+/// moved: errors name the edits instead.
+Scene BuildEdited(Json& root, const std::string& name, Scene::ModulePointer module, const SceneEdits& edits) {
+    edits.ApplyTo(root, name);
+    try {
+        return Scene::Build(root, std::move(module));
+    } catch (const Error& error) {
+        throw Named(error, name + " (with " + edits.said + ")", nullptr);
+    }
+}
+
 }  // namespace
 
 Scene Scene::Build(const Json& root, ModulePointer module) {
@@ -79,8 +90,13 @@ Scene Scene::Build(const Json& root, ModulePointer module) {
     return scene;
 }
 
-Scene Scene::FromDocument(const JsonDocument& document, const std::string& name, ModulePointer module) {
+Scene Scene::FromDocument(const JsonDocument& document, const std::string& name, ModulePointer module,
+                          const SceneEdits& edits) {
     return Building(name, [&] {
+        if (!edits.Empty()) {
+            Json root = document.Value();
+            return BuildEdited(root, name, std::move(module), edits);
+        }
         try {
             return Build(document.Value(), std::move(module));
         } catch (const Error& error) {
@@ -93,13 +109,7 @@ Scene Scene::FromFile(const std::string& path, ModulePointer module, const Scene
     return Building(path, [&] {
         JsonDocument document = ReadSceneFile(path);
         if (edits.Empty()) return FromDocument(document, path, std::move(module));
-        edits.ApplyTo(document.Value(), path);
-        // The values' places in the text may have moved: the message names the edits instead.
-        try {
-            return Build(document.Value(), std::move(module));
-        } catch (const Error& error) {
-            throw Named(error, path + " (with " + edits.said + ")", nullptr);
-        }
+        return BuildEdited(document.Value(), path, std::move(module), edits);  // the file's, not a copy
     });
 }
 

@@ -49,8 +49,10 @@ public:
     /// source, which the caller knows) or std::bad_alloc.
     static Scene Build(const quib::Json& root, ModulePointer module);
     /// The same, with errors naming `name` and, where the document has its text, the line and column
-    /// of the value at fault; memory running out is an error of kind Failure.
-    static Scene FromDocument(const JsonDocument& document, const std::string& name, ModulePointer module);
+    /// of the value at fault; memory running out is an error of kind Failure. With `edits`, the scene
+    /// is a copy of the document changed by them, and errors name `name` "with" the edits.
+    static Scene FromDocument(const JsonDocument& document, const std::string& name, ModulePointer module,
+                              const SceneEdits& edits = {});
     /// The scene file at `path`, changed by `edits` for this run: errors name the file, "with" the edits
     /// when there are any.
     static Scene FromFile(const std::string& path, ModulePointer module, const SceneEdits& edits = {});

@@ -4,7 +4,9 @@
 #   1. release  the optimised build and every test, the editor page's in chromium among them
 #   2. asan     every test again under AddressSanitizer, UndefinedBehaviorSanitizer (float-cast-overflow
 #               too, no recovery) and LeakSanitizer, but the browser's (they test the page, and the
-#               server's HTTP tests run here) and the module's build alone (a build, not a program)
+#               server's HTTP tests run here), the module's build alone (a build, not a program) and the
+#               Python package's (an instrumented extension in an interpreter that is not would need the
+#               sanitizer runtimes preloaded, and the interpreter's own allocations judged as leaks)
 #   3. tsan     the tests labelled concurrency under ThreadSanitizer, with only what they need built
 #   4. fuzz     each fuzz target for a short fixed time (scripts/fuzz.sh)
 #   5. windows  the runtime, the module and vantrel cross-compiled with mingw-w64, their export and
@@ -50,7 +52,7 @@ stage asan "AddressSanitizer + UndefinedBehaviorSanitizer + LeakSanitizer, every
 cmake --preset asan >/dev/null
 cmake --build --preset asan
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
-    "${fixed_layout[@]}" ctest --preset asan -j "$jobs" --no-tests=error -LE "browser|standalone"
+    "${fixed_layout[@]}" ctest --preset asan -j "$jobs" --no-tests=error -LE "browser|standalone|python"
 done_stage asan
 
 stage tsan "ThreadSanitizer, the concurrency tests"

@@ -145,13 +145,21 @@ void ExrEncoder::Close() {
 }  // namespace
 }  // namespace vantrel
 
+extern "C" bool VantrelWriteExr(int width, int height, int channels, int threads,
+                                const std::function<bool(vantrel::BandSink&)>& fill,
+                                const std::filesystem::path& path) {
+    static_assert(std::is_same_v<decltype(VantrelWriteExr), vantrel::ExrWriteFunction>);
+    Imf::setGlobalThreadCount(threads);
+    vantrel::ExrEncoder exr(width, height, channels, vantrel::BandsInFlight(threads), path);
+    if (!fill(exr)) return false;
+    exr.Close();
+    return true;
+}
+
 extern "C" bool VantrelRenderExr(const vantrel::RenderRequest& request, int channels,
                                  const std::filesystem::path& path) {
     static_assert(std::is_same_v<decltype(VantrelRenderExr), vantrel::ExrRenderFunction>);
-    Imf::setGlobalThreadCount(request.threads);
-    vantrel::ExrEncoder exr(request.width, request.height, channels, vantrel::BandsInFlight(request.threads),
-                            path);
-    if (!vantrel::Render(request, exr)) return false;
-    exr.Close();
-    return true;
+    return VantrelWriteExr(
+        request.width, request.height, channels, request.threads,
+        [&](vantrel::BandSink& sink) { return vantrel::Render(request, sink); }, path);
 }

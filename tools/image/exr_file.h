@@ -4,6 +4,7 @@
 /// loaded only for an OpenEXR output: OpenEXR's libraries took 1.9 ms of every other command's start.
 
 #include <filesystem>
+#include <functional>
 
 #include "tools/render/render_core.h"
 
@@ -15,5 +16,12 @@ namespace vantrel {
 /// throws what `Render` throws, and quib::Error (Failure) saying why the file could not be written. The
 /// module exports it as `VantrelRenderExr`.
 using ExrRenderFunction = bool(const RenderRequest& request, int channels, const std::filesystem::path& path);
+
+/// The same for bands that `fill` hands on to the encoder it is given, of `width` x `height` pixels and
+/// `channels` channels, holding `BandsInFlight(threads)` bands: `Render` into it, or `EncodeImage`
+/// (tools/render/sample_arrays.h) of an image in memory. Returns false when `fill` does (a cancelled
+/// render). The module exports it as `VantrelWriteExr`.
+using ExrWriteFunction = bool(int width, int height, int channels, int threads,
+                              const std::function<bool(BandSink&)>& fill, const std::filesystem::path& path);
 
 }  // namespace vantrel

@@ -1,0 +1,138 @@
+"""Errors: the message, kind, JSON Pointer, line and column of `vantrel` for the same fault, as a
+ValueError or RuntimeError by kind; and Ctrl-C, which stops an evaluation or a render between chunks."""
+
+import json
+import os
+import pickle
+import signal
+import subprocess
+import sys
+import time
+
+import numpy as np
+import pytest
+
+import vantrel
+from conftest import example, run_vantrel
+
+PLANE = example("hex-lattice-plane")
+
+
+def bad_scene(folder):
+    """A scene file whose Subdivision is a string, and the line and column of its key."""
+    with open(PLANE) as file:
+        description = json.load(file)
+    description["nodes"][0]["params"]["Subdivision"] = "many"
+    text = json.dumps(description, indent=2)
+    before = text[:text.index('"Subdivision"')]
+    path = os.path.join(folder, "bad.json")
+    with open(path, "w") as file:
+        file.write(text)
+    return path, (before.count("\n") + 1, len(before) - before.rfind("\n"))
+
+
+# Each case: what the package is asked, what vantrel is asked, the class, the kind and the pointer.
+CASES = [
+    ("bad file", lambda tmp: vantrel.Scene.load(bad_scene(tmp)[0]), lambda tmp: ["eval", bad_scene(tmp)[0]],
+     vantrel.InputError, "bad-input", "/nodes/0/params/Subdivision"),
+    ("bad setting", lambda tmp: vantrel.Scene.load(PLANE).set("lattice.Subdivision", "many"),
+     lambda tmp: ["eval", PLANE, "--set", 'lattice.Subdivision="many"'],
+     vantrel.InputError, "bad-input", "/nodes/0/params/Subdivision"),
+    ("setting of no node", lambda tmp: vantrel.Scene.load(PLANE).set("paint.Radius", [1, 2]),
+     lambda tmp: ["eval", PLANE, "--set", "paint.Radius=[1, 2]"], vantrel.InputError, "bad-input", None),
+    ("no such node", lambda tmp: vantrel.Scene.load(PLANE).eval([0, 0, 0], node="paint"),
+     lambda tmp: ["eval", PLANE, "--node", "paint"], vantrel.InputError, "bad-input", "/output"),
+    ("no such file", lambda tmp: vantrel.Scene.load(os.path.join(tmp, "none.json")),
+     lambda tmp: ["eval", os.path.join(tmp, "none.json")], vantrel.InputError, "bad-input", None),
+    ("not a module", lambda tmp: vantrel.load_module(PLANE), lambda tmp: ["--module", PLANE, "list"],
+     vantrel.InputError, "bad-module", None),
+    ("unwritable image", lambda tmp: vantrel.Scene.load(PLANE).save_image(os.path.join(tmp, "no", "a.png")),
+     lambda tmp: ["render", PLANE, "-o", os.path.join(tmp, "no", "a.png")],
+     vantrel.FailureError, "failure", None),
+]
+
+
+@pytest.mark.parametrize("what, call, command, error_class, kind, pointer", CASES, ids=[c[0] for c in CASES])
+def test_errors_are_vantrels(tmp_path, what, call, command, error_class, kind, pointer):
+    with pytest.raises(error_class) as raised:
+        call(str(tmp_path))
+    error = raised.value
+    said = run_vantrel(*command(str(tmp_path)))
+    assert said.returncode == (1 if kind == "failure" else 2)
+    assert "vantrel: " + str(error) == said.stderr.strip()
+    assert isinstance(error, ValueError if error_class is vantrel.InputError else RuntimeError)
+    assert (error.kind, error.pointer) == (kind, pointer)
+    if what == "bad file":
+        assert (error.line, error.column) == bad_scene(str(tmp_path))[1]
+        assert (error.expected, error.found) == ("a whole number within -2147483648 .. 2147483647, or a link",
+                                                 '"many"')
+    copy = pickle.loads(pickle.dumps(error))
+    assert (type(copy), str(copy), copy.pointer, copy.line) == (type(error), str(error), error.pointer, error.line)
+
+
+def test_a_failed_setting_leaves_the_scene():
+    scene = vantrel.Scene.load(PLANE)
+    before = scene.eval([0.3, 0.2, 0], "double")
+    scene.set("lattice.Subdivision", 5)
+    with pytest.raises(vantrel.InputError):
+        scene.set("lattice.Subdivision", 0.5)
+    assert scene.to_dict()["nodes"][0]["params"]["Subdivision"] == 5
+    scene.set("lattice.Subdivision", 3)
+    assert scene.eval([0.3, 0.2, 0], "double") == before
+
+
+# A leapfrog fractal that runs 20,000 iterations a sample: the whole call would take minutes.
+SLOW = """
+import sys, numpy as np, vantrel
+scene = vantrel.Scene.load(sys.argv[1])
+scene.set("fractal.Iterations", 20000)
+scene.set("fractal.Radius", 0)
+print("started", flush=True)
+if sys.argv[2] == "eval":
+    scene.eval(np.random.default_rng(1).normal(size=(1000000, 3)), "double", threads=2)
+else:
+    scene.save_image(sys.argv[3], width=2048, type="double", threads=2)
+"""
+
+
+@pytest.mark.parametrize("call", ["eval", "save_image"])
+def test_ctrl_c_stops_the_work(tmp_path, call):
+    target = tmp_path / "slow.png"
+    target.write_bytes(b"before")
+    child = subprocess.Popen([sys.executable, "-c", SLOW, example("leapfrog-fractal"), call, str(target)],
+                             stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+    assert child.stdout.readline() == "started\n"
+    time.sleep(1)  # into the work; a signal before it would be taken all the same
+    child.send_signal(signal.SIGINT)
+    _, stderr = child.communicate(timeout=120)
+    assert child.returncode != 0 and "KeyboardInterrupt" in stderr
+    assert target.read_bytes() == b"before" and sorted(p.name for p in tmp_path.iterdir()) == ["slow.png"]
+
+
+# Each case: a call with a bad argument, and the argument its InputError names.
+ARGUMENTS = [
+    (lambda scene, tmp: scene.render(0), "width"),
+    (lambda scene, tmp: scene.render(8, 0), "height"),
+    (lambda scene, tmp: scene.render(8, type="string"), "type"),
+    (lambda scene, tmp: scene.save_image(os.path.join(tmp, "a.exr"), type="string"), "type"),
+    (lambda scene, tmp: scene.eval([0, 0, 0], "colour"), "type"),
+    (lambda scene, tmp: scene.render(8, samples=17), "samples"),
+    (lambda scene, tmp: scene.render(8, type="int", samples=2), "samples"),
+    (lambda scene, tmp: scene.render(8, region=(0, 0, 1)), "region"),
+    (lambda scene, tmp: scene.render(8, region=(1, 0, 0, 1)), "region"),
+    (lambda scene, tmp: scene.eval([0, 0, 0], threads=1025), "threads"),
+    (lambda scene, tmp: scene.eval([[0, 0]]), "points"),
+    (lambda scene, tmp: scene.set("Subdivision", 3), "key"),
+    (lambda scene, tmp: scene.save_image(os.path.join(tmp, "a.exr"), depth=8), "depth"),
+    (lambda scene, tmp: scene.save_image(os.path.join(tmp, "a.png"), depth=12), "depth"),
+    (lambda scene, tmp: scene.save_image(os.path.join(tmp, "a.png"), np.zeros((4, 4, 2))), "image"),
+    (lambda scene, tmp: vantrel._vantrel.encode_png(np.zeros((4, 4))), "image"),
+]
+
+
+@pytest.mark.parametrize("call, argument", ARGUMENTS)
+def test_bad_arguments_are_named(tmp_path, call, argument):
+    with pytest.raises(vantrel.InputError) as raised:
+        call(vantrel.Scene.load(PLANE), str(tmp_path))
+    assert raised.value.source == argument and str(raised.value).startswith(argument + ": ")
+    assert list(tmp_path.iterdir()) == []

@@ -1,0 +1,112 @@
+"""Scene.render against `vantrel eval` at the pixel centres the render samples; save_image and the
+image's own PNG against the bytes of `vantrel render`."""
+
+import json
+import os
+import subprocess
+import sys
+
+import numpy as np
+import pytest
+
+import vantrel
+from conftest import SOURCE, example, run_vantrel, same_bits, vantrel_eval
+
+# The channels of each type's image, and which of the value's components they hold.
+CHANNELS = {"colora": 4, "color": 3, "quaternion": 4, "vec4": 4, "vec3": 3, "vec2": 3, "double": 1, "int": 1}
+
+
+def sampled_positions(name, width, height, region):
+    """The positions a render of the scene `name` samples, one a pixel: a W Distortion added to the
+    scene passes each on as the first three components of a vec4, so the render itself tells them."""
+    with open(example(name)) as file:
+        description = json.load(file)
+    description["nodes"].append({"id": "where-it-samples", "type": "W Distortion",
+                                 "params": {"Position": {"link": "@position"}}})
+    scene = vantrel.Scene(description)
+    return scene.render(width, height, "vec4", region, node="where-it-samples")[..., :3].reshape(-1, 3)
+
+
+# Each case: the scene, the type, the size (None: from the domain), the region, the threads.
+RENDERS = [("globe-cells", "color", (64, None), None, None),
+           ("hex-lattice-plane", "double", (40, 33), (-1.5, -0.5, 2.5, 1), 1),
+           ("leapfrog-fractal", "int", (32, None), None, 2),
+           ("distorted-lattice", "colora", (30, 20), None, 3),
+           ("w-distortion", "vec2", (25, None), None, None),
+           ("leapfrog-sphere", "quaternion", (36, 24), (-90, 0, 0, 45), None)]
+
+
+@pytest.mark.parametrize("name, kind, size, region, threads", RENDERS)
+def test_render_is_vantrel_eval_at_pixel_centres(name, kind, size, region, threads):
+    scene = vantrel.Scene.load(example(name))
+    image = scene.render(*size, kind, region, threads=threads)
+    height = size[1] or scene.render(size[0], None, "double", region).shape[0]
+    assert isinstance(image, vantrel.Image) and image.shape == (height, size[0], CHANNELS[kind])
+    where = sampled_positions(name, size[0], size[1], region)
+    expected = np.array([[float(word) for word in words] for words in vantrel_eval(example(name), where,
+                                                                                     "--type", kind)])
+    if region and name.startswith("hex-lattice-plane"):  # the pixel centres of the rectangle (A, B)-(C, D)
+        u, v = (np.arange(size[0]) + 0.5) / size[0], (np.arange(height) + 0.5) / height
+        x, y = np.meshgrid(region[0] + u * (region[2] - region[0]), region[3] - v * (region[3] - region[1]))
+        assert np.allclose(where, np.column_stack([x.ravel(), y.ravel(), np.zeros(x.size)]), rtol=0, atol=1e-15)
+    if kind == "vec2":  # red and green, blue 0
+        expected = np.column_stack([expected, np.zeros(len(expected))])
+    assert same_bits(image.reshape(-1, CHANNELS[kind]), expected)
+
+
+# Each case: the scene, the file's extension, and the options of vantrel render (a --depth only for a PNG).
+FILES = [("globe-cells", "png", ["--size", "96x48"]),
+         ("leapfrog-fractal", "png", ["--size", "64", "--type", "double", "--samples", "3"]),
+         ("hex-lattice-plane", "png", ["--size", "50x30", "--type", "vec2", "--depth", "16",
+                                       "--region", "0,0,1,1"]),
+         ("distorted-lattice", "png", ["--size", "40x40", "--type", "colora", "--node", "lattice"]),
+         ("leapfrog-sphere", "exr", ["--size", "80", "--type", "double"]),
+         ("distorted-lattice", "exr", ["--size", "33x17", "--type", "vec4", "--samples", "2"]),
+         ("curve3", "exr", ["--size", "20x70", "--type", "color"])]
+
+
+def render_arguments(options):
+    """The arguments of render that the options of `vantrel render` give; and the --depth."""
+    named = dict(zip(options[::2], options[1::2]))
+    width, _, height = named["--size"].partition("x")
+    arguments = {"width": int(width), "height": int(height) if height else None,
+                 "type": named.get("--type", "color"), "samples": int(named.get("--samples", 1)),
+                 "node": named.get("--node")}
+    if "--region" in named:
+        arguments["region"] = [float(x) for x in named["--region"].split(",")]
+    return arguments, int(named["--depth"]) if "--depth" in named else None
+
+
+@pytest.mark.parametrize("name, extension, options", FILES)
+def test_save_image_writes_vantrel_render_bytes(tmp_path, name, extension, options):
+    rendered = tmp_path / f"vantrel.{extension}"
+    result = run_vantrel("render", example(name), "-o", str(rendered), *options)
+    assert result.returncode == 0, result.stderr
+    expected = rendered.read_bytes()
+    scene = vantrel.Scene.load(example(name))
+    arguments, depth = render_arguments(options)
+    image = scene.render(**arguments)
+    scene.save_image(tmp_path / f"array.{extension}", image, depth=depth)
+    scene.save_image(tmp_path / f"direct.{extension}", depth=depth, threads=2, **arguments)
+    scene.save_image(tmp_path / f"dict.{extension}", arguments, depth=depth)
+    for written in ("array", "direct", "dict"):
+        assert (tmp_path / f"{written}.{extension}").read_bytes() == expected, written
+    if extension == "png" and depth is None:
+        assert image._repr_png_() == expected
+    assert sorted(path.name for path in tmp_path.iterdir() if path.name.startswith(".")) == []
+
+
+def test_only_images_show_themselves():
+    image = vantrel.Scene.load(example("globe-cells")).render(8, 4)
+    assert image[:, :, :2]._repr_png_() is None and image[0]._repr_png_() is None
+    assert image[1:3, 2:7]._repr_png_().startswith(b"\x89PNG")
+
+
+def test_the_example_renders_what_vantrel_renders(tmp_path):
+    script = os.path.join(SOURCE, "python", "examples", "subdivisions.py")
+    ran = subprocess.run([sys.executable, script, str(tmp_path)], check=True, capture_output=True, text=True)
+    assert [line.split(" ")[0] for line in ran.stdout.splitlines()] == ["1", "2", "4"]
+    rendered = run_vantrel("render", example("globe-cells"), "-o", str(tmp_path / "vantrel.png"), "--size", "256",
+                           "--set", "lattice.Subdivision=2")
+    assert rendered.returncode == 0, rendered.stderr
+    assert (tmp_path / "globe-2.png").read_bytes() == (tmp_path / "vantrel.png").read_bytes()

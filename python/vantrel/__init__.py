@@ -1,0 +1,254 @@
+"""Scenes of the VantrelFunctions nodes, evaluated and rendered from Python.
+
+    import numpy as np, vantrel
+    scene = vantrel.Scene.load("examples/globe-cells.json")
+    scene.set("lattice.Subdivision", 3)
+    colours = scene.eval(np.array([[0, 0, 1], [0.3, -0.2, 0.9]]))   # (2, 3) float64
+    image = scene.render(512, 256)                                    # (256, 512, 3) float64
+    scene.save_image("globe.png", image)
+
+The package loads the module through its three exports, as the ``vantrel`` program does, and computes
+every value with the program's own scene and render libraries: ``eval`` gives the doubles ``vantrel
+eval`` prints, ``render`` the values ``vantrel render`` writes, ``save_image`` its PNG and OpenEXR files
+byte for byte. The guide is docs/python.md.
+"""
+
+import json
+import math
+import os
+import threading
+
+import numpy as np
+
+from . import _vantrel
+from ._errors import Error, FailureError, InputError
+
+__all__ = ["Error", "FailureError", "Image", "InputError", "Module", "Scene", "load_module", "node_types"]
+__version__ = "3.0"
+
+_HERE = os.path.dirname(os.path.abspath(__file__))
+#: The module's file beside the package, which it loads unless told otherwise.
+MODULE_FILE = "VantrelFunctions.so"
+_EXR_WRITER = os.path.join(_HERE, "vantrel-exr.so")
+_RENDER_ARGUMENTS = ("width", "height", "type", "region", "samples", "node")
+
+_modules = {}
+_default_module = None
+_modules_lock = threading.Lock()
+
+
+class Module:
+    """A loaded module of node types, kept loaded while any scene of it lives.
+
+    ``path`` is its file, ``version`` its version; ``node_types()`` lists its node types.
+    """
+
+    def __init__(self, native):
+        self._native = native
+
+    @property
+    def path(self):
+        return self._native.path
+
+    @property
+    def version(self):
+        return self._native.version
+
+    def node_types(self):
+        """The module's node types with their parameters, curves and gradients: the object ``vantrel
+        list --json`` prints, {"module", "version", "guide", "types": [...]}."""
+        return json.loads(self._native.listing())
+
+    def __repr__(self):
+        return f"vantrel.Module({self.path!r}, version {self.version})"
+
+
+def _module_file():
+    """The module vantrel loads: $VANTREL_MODULE, else the one beside the package."""
+    return os.environ.get("VANTREL_MODULE") or os.path.join(_HERE, MODULE_FILE)
+
+
+def load_module(path=None):
+    """Loads the module in the file ``path`` (by default $VANTREL_MODULE, else the module beside the
+    package) and makes it the one every call without ``module=`` uses. A file is loaded once; a name
+    without a folder is a file in the current folder. Raises InputError when the file is not a module
+    (a library of another machine, cut short, without the three exports)."""
+    global _default_module
+    module = _module_at(_module_file() if path is None else path)
+    with _modules_lock:
+        _default_module = module
+    return module
+
+
+def _module_at(path):
+    path = os.fspath(path)
+    key = os.path.realpath(path)
+    with _modules_lock:
+        if key not in _modules:
+            _modules[key] = Module(_vantrel.Module(path))
+        return _modules[key]
+
+
+def _module(module):
+    """The module a call names (a Module or a file), else the one in use, loaded at first need."""
+    if isinstance(module, Module):
+        return module
+    if module is not None:
+        return _module_at(module)
+    with _modules_lock:
+        chosen = _default_module
+    return chosen if chosen is not None else load_module()
+
+
+def node_types(module=None):
+    """The node types of the module in use (or ``module``): what ``vantrel list --json`` prints."""
+    return _module(module).node_types()
+
+
+def _scene_json(value):
+    """``value`` as JSON in the scene format: a real that is not finite as "nan", "inf" or "-inf" (JSON
+    has no numbers for them), numpy's arrays and numbers as lists and numbers."""
+    def spelled(item):
+        if isinstance(item, np.ndarray):
+            return spelled(item.tolist())
+        if isinstance(item, np.generic):
+            return spelled(item.item())
+        if isinstance(item, float) and not math.isfinite(item):
+            return "nan" if math.isnan(item) else ("inf" if item > 0 else "-inf")
+        if isinstance(item, dict):
+            return {key: spelled(each) for key, each in item.items()}
+        if isinstance(item, (list, tuple)):
+            return [spelled(each) for each in item]
+        return item
+    return json.dumps(spelled(value), allow_nan=False)
+
+
+class Image(np.ndarray):
+    """A rendered image: a numpy array of height x width x channels float64 values (1 channel, grey, for
+    double and int; 3, RGB, for color, vec3 and vec2 with blue 0; 4, RGBA, for colora, vec4 and
+    quaternion), unclamped, as the nodes computed them. In Jupyter it shows itself as the 8-bit PNG
+    ``save_image`` would write (clamped to 0..1)."""
+
+    def _repr_png_(self):
+        if self.ndim != 3 or self.shape[2] not in (1, 3, 4) or self.shape[0] < 1 or self.shape[1] < 1:
+            return None
+        return _vantrel.encode_png(np.asarray(self))
+
+
+def _image_arguments(width=512, height=None, type="color", region=None, samples=1, node=None, threads=None):
+    arguments = _vantrel.ImageArguments()
+    arguments.width = width
+    arguments.height = height
+    arguments.type = type
+    arguments.region = None if region is None else [float(x) for x in region]
+    arguments.samples = samples
+    arguments.node = node
+    arguments.threads = threads
+    return arguments
+
+
+class Scene:
+    """A scene: a graph of the module's nodes, built and checked as ``vantrel`` builds a scene file
+    (docs/scene-format.md), ready to evaluate from any number of threads.
+
+    ``Scene(description)`` builds the scene a dict in the scene format describes; ``Scene.load(path)``
+    reads a scene file. ``module=`` names the module (a Module or a file) in place of the one in use;
+    ``name=`` is what errors call a dict's scene. A scene that is not sound raises InputError with the
+    message ``vantrel`` gives, the JSON Pointer of the value at fault and, for a file, its line and
+    column.
+    """
+
+    def __init__(self, description, *, module=None, name="scene"):
+        if isinstance(description, _vantrel.Scene):  # from load
+            self._native = description
+        else:
+            self._native = _vantrel.Scene.parse(_module(module)._native, _scene_json(description), name)
+
+    @classmethod
+    def load(cls, path, *, module=None):
+        """The scene in the file ``path``; errors name the file as given."""
+        return cls(_vantrel.Scene.load(_module(module)._native, os.fspath(path)))
+
+    def set(self, key, value):
+        """Gives the parameter ``key``, "ID.PARAM" (the id is what comes before the last dot), the value
+        ``value``, as ``vantrel --set ID.PARAM=VALUE`` does: a number, a list of numbers, a
+        ``{"link": ID}`` dict or a string, written as in a scene file. The scene is built again with it
+        and checked as the command line checks it, so a bad value raises InputError with the same
+        message ("FILE (with --set ...)") and leaves the scene as it was. A later setting of the same
+        parameter replaces the earlier one."""
+        self._native.set(key, _scene_json(value))
+
+    def eval(self, points, type="color", *, node=None, threads=None):
+        """The value of the output node (or of the node ``node``) at every position of ``points``, an
+        array of shape (..., 3): what ``vantrel eval --type TYPE`` prints for each, to the bit.
+
+        ``type`` is one of string, colora, color, quaternion, vec4, vec3, vec2, double and int. The
+        result has the shape of ``points`` without its last axis, then the type's components: float64
+        (N,) for double, int32 (N,) for int, float64 (N, 3) for color and vec3, (N, 4) for colora, vec4
+        and quaternion, (N, 2) for vec2, and an object array of str for string; a single position (3,)
+        gives a single value. ``threads`` evaluation threads (1 to 1024, default one for each core)
+        take the positions in chunks of 1024; the interpreter's lock is released meanwhile, and Ctrl-C
+        stops the evaluation between chunks.
+        """
+        positions = np.asarray(points, dtype=np.float64)
+        if positions.ndim < 1 or positions.shape[-1] != 3:
+            raise InputError(f"points: expected an array of positions x, y, z, shaped (..., 3), not one "
+                             f"shaped {positions.shape}", "bad-input", "points",
+                             expected="an array of positions x, y, z, shaped (..., 3)",
+                             found=f"shaped {positions.shape}")
+        lead = positions.shape[:-1]
+        values = self._native.eval(np.ascontiguousarray(positions.reshape(-1, 3)), type, node, threads)
+        if type == "string":
+            texts = np.empty(len(values), dtype=object)
+            texts[:] = values
+            values = texts
+        shaped = values.reshape(lead + values.shape[1:])
+        return shaped[()] if shaped.ndim == 0 else shaped
+
+    def render(self, width=512, height=None, type="color", region=None, samples=1, node=None, *,
+               threads=None):
+        """The image ``vantrel render --size WIDTHxHEIGHT --type TYPE`` makes, as an Image (a numpy
+        array of height x width x channels float64), before a file clamps or rounds it.
+
+        ``height`` None keeps the pixels square over the domain (half the width for the sphere).
+        ``region`` (A, B, C, D) renders part of the domain: the plane from (A, B) to (C, D), or the
+        sphere from longitude A to C and latitude B to D in degrees. ``samples`` N takes N x N samples
+        a pixel and averages them (not for int). ``node`` renders another node than the output;
+        ``threads`` as in ``eval``. Each pixel is what ``vantrel eval`` gives at the pixel's centre on
+        the domain (with one sample), whatever the threads.
+        """
+        arguments = _image_arguments(width, height, type, region, samples, node, threads)
+        return np.asarray(self._native.render(arguments)).view(Image)
+
+    def save_image(self, path, image=None, *, depth=None, threads=None, **render):
+        """Writes a PNG or OpenEXR file (by the extension of ``path``) as ``vantrel render`` writes it,
+        with the same encoders: of ``image`` (an array as ``render`` returns, (H, W) or (H, W, C) of 1,
+        3 or 4 channels), or else rendered straight into the file with the arguments of ``render``
+        (``save_image("globe.exr", width=2048, type="double")``, or a dict of them in place of the
+        image), row band by row band, so that the image is never held whole. A PNG is clamped to 0..1 and
+        has ``depth`` 8 (default) or 16 bits a channel; an OpenEXR file holds 32-bit floats. The file
+        replaces its target only once complete; Ctrl-C stops the render and leaves the target as it was.
+        """
+        if isinstance(image, dict):
+            image, render = None, {**image, **render}
+        unknown = set(render) - set(_RENDER_ARGUMENTS)
+        if unknown:
+            raise TypeError(f"save_image() got unexpected arguments {sorted(unknown)}")
+        if image is not None and render:
+            raise TypeError("save_image() takes an image or the arguments of a render, not both")
+        pixels = None
+        if image is not None:
+            pixels = np.ascontiguousarray(image, dtype=np.float64)
+            if pixels.ndim == 2:
+                pixels = pixels[:, :, np.newaxis]
+        arguments = _image_arguments(threads=threads, **render)
+        self._native.save(os.fspath(path), pixels, arguments, 0 if depth is None else depth, _EXR_WRITER)
+
+    def to_dict(self):
+        """The scene in the scene format, with the settings made by ``set``."""
+        return json.loads(self._native.json())
+
+    @property
+    def domain(self):
+        """The scene's domain: {"kind": "plane", "min": (x0, y0), "max": (x1, y1)} or {"kind": "sphere"}."""
+        return self._native.domain()
