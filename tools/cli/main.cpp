@@ -114,14 +114,14 @@ void CheckWritten(const std::ostream& out) {
 
 namespace {
 
-/// The type --type names; nothing given is `color`.
-OutputType ReadType(const std::string& text) {
-    if (text.empty()) return OutputType::Color;
+/// The type --type names; nothing when it is not given (the scene's own type is then taken).
+std::optional<OutputType> ReadType(const std::string& text) {
+    if (text.empty()) return std::nullopt;
     const std::optional<OutputType> type = OutputTypeNamed(text);
     if (!type) {
         throw UsageError("--type", "one of " + OutputTypeNames(", "), quib::Quote(text));
     }
-    return *type;
+    return type;
 }
 
 /// A whole number from 1 to `largest` (a side of --size, --samples), or nothing.
@@ -219,7 +219,8 @@ int Run(int argc, char** argv) {
     list->add_flag("--json", json, "Print JSON instead of text");
 
     const std::string typeHelp =
-        "The output type to ask the output node for: " + OutputTypeNames(" ") + " (default color)";
+        "The output type to ask the output node for: " + OutputTypeNames(" ") +
+        " (default: the scene's \"output_type\", else color)";
     CLI::App* eval = app.add_subcommand(
         "eval", "Evaluate a scene at the positions read from standard input, one \"x y z\" a line");
     EvalOptions evalOptions;

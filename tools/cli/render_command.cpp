@@ -159,17 +159,30 @@ std::filesystem::path OutputPath(const RenderOptions& options) {
 
 }  // namespace
 
-void RunRender(const Scene::ModulePointer& module, const RenderOptions& options, std::ostream& out) {
-    if (options.type == OutputType::String)
-        throw BadInput("--type", "render needs a numeric output type, not string");
-    if (options.type == OutputType::Int && options.samples > 1) {
+/// Refuses a type render cannot take: the text, and int with sub-samples. The type came from `source`,
+/// at `pointer` when that is a scene file.
+void CheckType(OutputType type, int samples, const std::string& source,
+               std::optional<std::string> pointer = {}) {
+    if (type == OutputType::String) {
+        quib::Error error = BadInput(source, "render needs a numeric output type, not string");
+        if (pointer) error.AtPointer(*pointer);
+        throw error;
+    }
+    if (type == OutputType::Int && samples > 1) {
         throw BadInput(
             "--samples",
-            "a pixel's sub-samples are averaged, and a mean of integers is no integer; --samples is for "
-            "the real-valued types, not int");
+            "a pixel's sub-samples are averaged, and a mean of integers is no integer; --samples is "
+            "for the real-valued types, not int");
     }
+}
+
+void RunRender(const Scene::ModulePointer& module, const RenderOptions& options, std::ostream& out) {
+    // A type given is checked at once; a scene's own once the scene is read.
+    if (options.type) CheckType(*options.type, options.samples, "--type");
     const std::filesystem::path output = OutputPath(options);
     const Scene scene = Scene::FromFile(options.scene, module, options.edits);
+    const OutputType type = TypeFor(options.type, scene);
+    if (!options.type) CheckType(type, options.samples, options.scene, "/output_type");
     SampleDomain domain = scene.Domain();
     if (options.region) {
         try {
@@ -179,7 +192,7 @@ void RunRender(const Scene::ModulePointer& module, const RenderOptions& options,
         }
     }
     const int width = options.width;
-    const int channels = ChannelsFor(options.type);
+    const int channels = ChannelsFor(type);
     const ImageFormat format = *FormatFor(output);
     const ImageLimits limits = LargestImage(format, channels);
     const std::string formatName = format == ImageFormat::Png ? "a PNG" : "an OpenEXR image";
@@ -221,7 +234,7 @@ void RunRender(const Scene::ModulePointer& module, const RenderOptions& options,
     const auto start = std::chrono::steady_clock::now();
     try {
         std::optional<Progress> progress;
-        RenderRequest request{scene.Output(), domain,          width,   height, options.type,
+        RenderRequest request{scene.Output(), domain,          width,   height, type,
                               threads,        options.samples, nullptr, {}};
         if (::isatty(STDERR_FILENO)) {
             progress.emplace(height);

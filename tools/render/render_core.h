@@ -21,7 +21,7 @@
 
 #include "host/function.h"
 #include "scene/scene.h"
-#include "tools/render/output_type.h"
+#include "scene/output_type.h"
 
 namespace vantrel {
 
