@@ -18,7 +18,7 @@
 
 #include "scene/scene.h"
 #include "tools/cli/commands.h"
-#include "tools/image/exr_file.h"
+#include "tools/image/exr_encoder.h"
 #include "tools/image/image_file.h"
 #include "tools/image/output_file.h"
 #include "tools/image/png_encoder.h"
@@ -248,11 +248,10 @@ void RunRender(const Scene::ModulePointer& module, const RenderOptions& options,
             Render(request, png);
             bytes.Close();
         } else {
-#if VANTREL_OPENEXR  // else OutputPath refuses an OpenEXR file
-            auto* renderExr =
-                reinterpret_cast<ExrRenderFunction*>(LoadBeside(VANTREL_EXR_FILE, "VantrelRenderExr"));
-            renderExr(request, channels, file.Path());
-#endif
+            OutputBytes bytes(file.Path(), "the OpenEXR image");
+            ExrEncoder exr(width, height, channels, BandsInFlight(threads), bytes);
+            if (Render(request, exr)) exr.Finish();
+            bytes.Close();
         }
     } catch (const std::bad_alloc&) {
         throw quib::Error(quib::Error::Kind::Failure, "not enough memory for a " + std::to_string(width) +

@@ -57,12 +57,16 @@ using ByteSink = std::function<void(std::span<const std::uint8_t>)>;
 /// samples as big-endian integers of `depth` bits, OpenEXR samples as floats.
 class StoredBands : public BandSink {
 public:
+    /// Rows `top` to `end` of the image (all of them by default), as BandSink takes them.
     StoredBands(int width, int height, int channels, int bandRows, int tailRows, int slots,
-                ImageFormat format, int depth);
+                ImageFormat format, int depth, int top = 0, int end = -1);
 
     /// For PNG each real is clamped to 0..1 and rounded to the nearest step (not-a-number gives 0); for
     /// OpenEXR it becomes the nearest float.
     void SetRow(int y, const double* values) override;
+
+    std::size_t RowBytes() const { return rowBytes; }
+    std::size_t PixelBytes() const { return rowBytes / Width(); }
 
 protected:
     /// Row `y` of a band in flight.
@@ -71,8 +75,6 @@ protected:
         return bytes.data() +
                (static_cast<std::size_t>(SlotOf(band)) * BandRows() + (y - FirstRow(band))) * rowBytes;
     }
-    std::size_t RowBytes() const { return rowBytes; }
-    std::size_t PixelBytes() const { return rowBytes / Width(); }
 
 private:
     ImageFormat format;

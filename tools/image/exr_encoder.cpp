@@ -1,0 +1,187 @@
+// OpenEXR images, written block by block as their bands are rendered.
+
+#include "tools/image/exr_encoder.h"
+
+#include <zlib.h>
+
+#include <bit>
+#include <cstring>
+#include <string>
+
+#include "quib/error.h"
+
+namespace vantrel {
+namespace {
+
+static_assert(std::endian::native == std::endian::little, "an OpenEXR file stores little-endian numbers");
+
+/// OpenEXR's default ZIP level, which its own writer uses.
+constexpr int zipLevel = 4;
+
+/// The order of the channels in a file, by name: for each channel of the file, the index of the
+/// interleaved channel it holds (Y; B, G, R; A, B, G, R).
+std::span<const int> FileOrder(int channels) {
+    static constexpr int grey[] = {0};
+    static constexpr int rgb[] = {2, 1, 0};
+    static constexpr int rgba[] = {3, 2, 1, 0};
+    return channels == 1 ? std::span<const int>(grey) : channels == 3 ? std::span<const int>(rgb) : rgba;
+}
+
+const char* ChannelName(int channels, int c) {
+    static const char* const names[][4] = {{"Y"}, {}, {"R", "G", "B"}, {"R", "G", "B", "A"}};
+    return names[channels - 1][c];
+}
+
+/// Appends the little-endian bytes of `value`.
+template <class T>
+void Append(std::vector<std::uint8_t>& bytes, T value) {
+    std::uint8_t raw[sizeof(T)];
+    std::memcpy(raw, &value, sizeof(T));
+    bytes.insert(bytes.end(), raw, raw + sizeof(T));
+}
+
+void AppendText(std::vector<std::uint8_t>& bytes, const char* text) {
+    bytes.insert(bytes.end(), text, text + std::strlen(text) + 1);  // with its terminating zero
+}
+
+/// An attribute of the header: its name, its type's name, the size of its value, the value.
+void Attribute(std::vector<std::uint8_t>& bytes, const char* name, const char* type,
+               const std::vector<std::uint8_t>& value) {
+    AppendText(bytes, name);
+    AppendText(bytes, type);
+    Append(bytes, static_cast<std::int32_t>(value.size()));
+    bytes.insert(bytes.end(), value.begin(), value.end());
+}
+
+}  // namespace
+
+void ExrBlockCompressor::Compress(const std::uint8_t* rows, int count, int width, int channels,
+                                  std::vector<std::uint8_t>& out) {
+    const std::size_t pixelBytes = 4 * static_cast<std::size_t>(channels);
+    const std::size_t rowBytes = pixelBytes * width;
+    const std::size_t size = rowBytes * count;
+    planar.resize(size);
+    std::uint8_t* to = planar.data();
+    for (int r = 0; r < count; ++r) {
+        const std::uint8_t* row = rows + r * rowBytes;
+        for (const int c : FileOrder(channels)) {
+            for (int x = 0; x < width; ++x, to += 4)
+                std::memcpy(to, row + x * pixelBytes + 4 * c, 4);
+        }
+    }
+    // The even bytes, then the odd ones, each as its difference from the byte before (plus 128).
+    predicted.resize(size);
+    const std::size_t half = (size + 1) / 2;
+    for (std::size_t i = 0; i < size; ++i)
+        predicted[i % 2 == 0 ? i / 2 : half + i / 2] = planar[i];
+    for (std::size_t i = size; i-- > 1;)
+        predicted[i] = static_cast<std::uint8_t>(predicted[i] - predicted[i - 1] + 128);
+    uLongf compressed = compressBound(static_cast<uLong>(size));
+    out.resize(compressed);
+    if (compress2(out.data(), &compressed, predicted.data(), static_cast<uLong>(size), zipLevel) != Z_OK)
+        throw quib::Error(quib::Error::Kind::Failure, "zlib could not compress a block of rows");
+    if (compressed < size) {
+        out.resize(compressed);
+    } else {
+        out = planar;  // a block that does not shrink is stored as it is
+    }
+}
+
+ExrFileWriter::ExrFileWriter(OutputBytes& file, int width, int height, int channels)
+    : file(file), offsets(static_cast<std::size_t>(ExrBlocks(height))) {
+    std::vector<std::uint8_t> header = {0x76, 0x2f, 0x31, 0x01};  // the magic number, 20000630
+    Append(header, std::int32_t{2});  // version 2: one part of scan lines, short names
+    // The attributes, in the order of their names. The channels: each name, its type (2: 32-bit float),
+    // whether it is perceptually linear, three reserved bytes, its sampling along x and y.
+    std::vector<std::uint8_t> value;
+    for (const int c : FileOrder(channels)) {
+        AppendText(value, ChannelName(channels, c));
+        Append(value, std::int32_t{2});
+        value.insert(value.end(), 4, 0);
+        Append(value, std::int32_t{1});
+        Append(value, std::int32_t{1});
+    }
+    value.push_back(0);
+    Attribute(header, "channels", "chlist", value);
+    value.clear();
+    const auto& p = rec709Primaries;
+    for (const Chromaticity& each : {p.red, p.green, p.blue, p.white}) {
+        Append(value, each.x);
+        Append(value, each.y);
+    }
+    Attribute(header, "chromaticities", "chromaticities", value);
+    Attribute(header, "compression", "compression", {3});  // ZIP, blocks of 16 rows
+    value.clear();
+    for (const int corner : {0, 0, width - 1, height - 1})
+        Append(value, static_cast<std::int32_t>(corner));
+    Attribute(header, "dataWindow", "box2i", value);
+    Attribute(header, "displayWindow", "box2i", value);
+    Attribute(header, "lineOrder", "lineOrder", {0});  // increasing rows
+    value.clear();
+    Append(value, 1.0f);
+    Attribute(header, "pixelAspectRatio", "float", value);
+    value.clear();
+    Append(value, 0.0f);
+    Append(value, 0.0f);
+    Attribute(header, "screenWindowCenter", "v2f", value);
+    value.clear();
+    Append(value, 1.0f);
+    Attribute(header, "screenWindowWidth", "float", value);
+    header.push_back(0);  // the end of the header
+    file.Put(header);
+    tableAt = header.size();
+    // The table, written again at the end, once the blocks' places are known.
+    const std::vector<std::uint8_t> table(offsets.size() * sizeof(std::uint64_t), 0);
+    file.Put(table);
+    written = tableAt + table.size();
+}
+
+void ExrFileWriter::Put(int block, std::span<const std::uint8_t> data) {
+    // A block: its first row, the size of its data, the data.
+    offsets[static_cast<std::size_t>(block)] = written;
+    std::vector<std::uint8_t> head;
+    Append(head, static_cast<std::int32_t>(block * exrBlockRows));
+    Append(head, static_cast<std::int32_t>(data.size()));
+    file.Put(head);
+    file.Put(data);
+    written += head.size() + data.size();
+}
+
+void ExrFileWriter::Finish() {
+    std::vector<std::uint8_t> table;
+    for (const std::uint64_t offset : offsets)
+        Append(table, offset);
+    file.Seek(tableAt);
+    file.Put(table);
+}
+
+int ExrEncoder::BandRows(int width, int channels) {
+    return RowsFor(bandBytes, width, channels, 4, exrBlockRows) / exrBlockRows * exrBlockRows;
+}
+
+ExrEncoder::ExrEncoder(int width, int height, int channels, int slots, OutputBytes& file)
+    // Whole blocks a band, the last too.
+    : StoredBands(width, height, channels, BandRows(width, channels), BandRows(width, channels), slots,
+                  ImageFormat::Exr, 32),
+      encoded(static_cast<std::size_t>(std::min(slots, Bands()))),
+      writer(file, width, height, channels) {}
+
+void ExrEncoder::Encode(int band) {
+    Encoded& slot = encoded[SlotOf(band)];
+    const int first = FirstRow(band);
+    const int end = EndRow(band);
+    slot.blocks.resize(static_cast<std::size_t>(ExrBlocks(end - first)));
+    for (int y = first, i = 0; y < end; y += exrBlockRows, ++i) {
+        slot.compressor.Compress(Row(y), std::min(exrBlockRows, end - y), Width(), Channels(),
+                                 slot.blocks[static_cast<std::size_t>(i)]);
+    }
+}
+
+void ExrEncoder::Put(int band) {
+    const Encoded& slot = encoded[SlotOf(band)];
+    const int firstBlock = FirstRow(band) / exrBlockRows;
+    for (std::size_t i = 0; i < slot.blocks.size(); ++i)
+        writer.Put(firstBlock + static_cast<int>(i), slot.blocks[i]);
+}
+
+}  // namespace vantrel
