@@ -7,6 +7,7 @@
 #include <iosfwd>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "quib/error.h"
 #include "scene/output_type.h"
@@ -88,11 +89,22 @@ struct RenderOptions {
     int threads = 0;                 ///< 0: one for each core
     int depth = 0;                   ///< PNG bits per channel, 8 or 16; 0 when not given, which is 8
     int samples = 1;                 ///< --samples N: N x N sub-samples a pixel, averaged
+    int part = 0;                    ///< --part K/N: K, from 1; 0 for the whole image
+    int parts = 0;                   ///< N
 };
 
 /// Renders the scene into an image file and reports the time taken on `out`. Throws quib::Error. When
 /// SIGINT or SIGTERM arrives it removes what it had written and ends the program by that signal at
 /// once, without waiting for the samples being taken.
 void RunRender(const Scene::ModulePointer& module, const RenderOptions& options, std::ostream& out);
+
+struct JoinOptions {
+    std::vector<std::string> parts;  ///< the part files, in any order
+    std::string output;
+};
+
+/// Joins the part files of one render into its image and reports it on `out`. Throws quib::Error; stops
+/// as `RunRender` does on SIGINT and SIGTERM.
+void RunJoin(const JoinOptions& options, std::ostream& out);
 
 }  // namespace vantrel

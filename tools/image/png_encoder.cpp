@@ -177,7 +177,7 @@ PngStream::PngStream(int width, int height, int channels, int depth, int bands, 
       out(std::move(out)),
       checksum(adler32_z(0, nullptr, 0)) {}
 
-bool PngStream::Small(std::size_t deflatedBytes) const {
+bool PngStream::Small(std::size_t deflatedBytes, int bands) {
     return bands > 1 && deflatedBytes < smallBand;
 }
 
@@ -262,7 +262,7 @@ void PngEncoder::Encode(int band) {
 
 void PngEncoder::Put(int band) {
     const PngBand& piece = encoded[SlotOf(band)];
-    if (stream.Small(piece.deflated.size())) {
+    if (PngStream::Small(piece.deflated.size(), Bands())) {
         stream.PutSmall(band, piece.filtered, piece.above);
     } else {
         stream.Put(band, piece.deflated, piece.checksum, piece.filtered.size());

@@ -73,8 +73,9 @@ class PngStream {
 public:
     PngStream(int width, int height, int channels, int depth, int bands, ByteSink out);
 
-    /// Whether a band that deflates alone to `deflatedBytes` goes into the stream of small bands.
-    bool Small(std::size_t deflatedBytes) const;
+    /// Whether a band of an image of `bands` bands that deflates alone to `deflatedBytes` goes into
+    /// the stream of small bands.
+    static bool Small(std::size_t deflatedBytes, int bands);
     /// Writes `band` as it deflated alone: `checksum` is the Adler-32 of its `filteredBytes`.
     void Put(int band, std::span<const std::uint8_t> deflated, unsigned long checksum,
              std::size_t filteredBytes);
