@@ -120,8 +120,8 @@ public:
     int failAt = -1;
 };
 
-// The last rows, up to a band's worth, go in short bands; every row is in the band that starts at or
-// before it and ends after it.
+// The last rows, from one band's worth to less than two (all when there are fewer), go in short bands;
+// every row is in the band that starts at or before it and ends after it.
 TEST(BandSink, CutsTheLastBandsShort) {
     struct Case {
         int height;
@@ -131,9 +131,10 @@ TEST(BandSink, CutsTheLastBandsShort) {
     } cases[] = {
         {1, 10, 3, {0, 1}},
         {10, 10, 3, {0, 3, 6, 9, 10}},
-        {11, 10, 3, {0, 10, 11}},
-        {100, 30, 8, {0, 30, 60, 90, 98, 100}},
-        {120, 30, 8, {0, 30, 60, 90, 98, 106, 114, 120}},
+        {11, 10, 3, {0, 3, 6, 9, 11}},
+        {21, 10, 3, {0, 10, 13, 16, 19, 21}},
+        {100, 30, 8, {0, 30, 60, 68, 76, 84, 92, 100}},
+        {120, 30, 8, {0, 30, 60, 68, 76, 84, 92, 100, 108, 116, 120}},
         {120, 30, 30, {0, 30, 60, 90, 120}},
         {7, 1, 1, {0, 1, 2, 3, 4, 5, 6, 7}},
     };

@@ -33,7 +33,9 @@ BandSink::BandSink(int width, int height, int channels, int bandRows, int tailRo
       bandRows(bandRows),
       tailRows(std::min(tailRows, bandRows)),
       slots(slots),
-      bodyBands((height - 1) / bandRows),
+      // At least a band's worth of rows at the end, and less than two, go in short bands: while one
+      // thread encodes the last long band, the others have rows left to render.
+      bodyBands(std::max(0, (height - 1) / bandRows - 1)),
       tailStart(bodyBands * bandRows),
       top(top),
       end(end < 0 ? height : end) {}

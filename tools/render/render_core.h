@@ -39,9 +39,10 @@ constexpr int BandsInFlight(int threads) {
 /// Where a render's rows go: an image encoder that holds `slots` bands at once (at least
 /// `BandsInFlight` of the render's threads), band `b` in slot `b % slots`.
 ///
-/// Bands hold `bandRows` rows from the top, but the last `bandRows` rows or fewer are cut into bands of
-/// `tailRows`: at the render's end the last band is encoded on one thread while the others have nothing
-/// left to do, and a short band makes that short.
+/// Bands hold `bandRows` rows from the top, but the last `bandRows` to `2 bandRows - 1` rows (all of
+/// them when there are fewer) are cut into bands of `tailRows`: at the render's end the last band is
+/// encoded on one thread while the others have nothing left to do, and a short band makes that short;
+/// and while a thread encodes the last long band, the others have a long band's worth of rows left.
 ///
 /// A sink may take only the rows `top` to `end` of the image (a part of a render): its bands are then
 /// those of the whole image that meet these rows, cut to them, numbered as in the whole image, so that
