@@ -44,6 +44,8 @@ void RunJoin(const JoinOptions& options, std::ostream& out) {
     const std::filesystem::path output = options.output;
     const std::optional<ImageFormat> format = FormatFor(output);
     if (!format) throw BadInput(output.string(), "expected an output file name ending in .png or .exr");
+    if (*format == ImageFormat::Exr && !VANTREL_OPENEXR)
+        throw BadInput(output.string(), "this build of vantrel writes PNG only, not OpenEXR");
     // Every part is read and checked before anything is written, one at a time: its checksum, its
     // header, and that it is of the render of the first. They then go in order of K.
     std::vector<Given> given;
