@@ -46,7 +46,7 @@ StoredBands::StoredBands(int width, int height, int channels, int bandRows, int 
       format(format),
       depth(depth),
       rowBytes(static_cast<std::size_t>(width) * channels * (format == ImageFormat::Exr ? 4 : depth / 8)),
-      bytes(static_cast<std::size_t>(std::min(slots, EndBand())) * BandRows() * rowBytes) {}
+      bytes(new std::uint8_t[static_cast<std::size_t>(std::min(slots, EndBand())) * BandRows() * rowBytes]) {}
 
 void StoredBands::SetRow(int y, const double* values) {
     const std::size_t count = static_cast<std::size_t>(Width()) * Channels();

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <span>
 #include <vector>
@@ -72,7 +73,7 @@ protected:
     /// Row `y` of a band in flight.
     std::uint8_t* Row(int y) {
         const int band = BandOf(y);
-        return bytes.data() +
+        return bytes.get() +
                (static_cast<std::size_t>(SlotOf(band)) * BandRows() + (y - FirstRow(band))) * rowBytes;
     }
 
@@ -80,7 +81,9 @@ private:
     ImageFormat format;
     int depth;
     std::size_t rowBytes;
-    std::vector<std::uint8_t> bytes;
+    /// Left uninitialised (every row is written before it is read), so that its pages are first
+    /// touched by the render threads that store rows, not by the thread that starts the render.
+    std::unique_ptr<std::uint8_t[]> bytes;
 };
 
 }  // namespace vantrel

@@ -140,14 +140,25 @@ void SetDictionary(z_stream& stream, std::span<const std::uint8_t> before) {
 
 }  // namespace
 
-PngBand::PngBand() {
-    // Raw deflate at the default level: the zlib stream's header and checksum go around all the bands.
-    if (deflateInit2(&stream, Z_DEFAULT_COMPRESSION, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY) != Z_OK)
-        throw std::bad_alloc();
-}
+PngBand::PngBand() = default;
 
 PngBand::~PngBand() {
-    deflateEnd(&stream);
+    if (ready) deflateEnd(&stream);
+}
+
+z_stream& PngBand::Stream() {
+    // Made at the first band, on the thread that deflates it: a stream's tables (about 270 KiB, its
+    // hash table cleared) cost the thread that starts a render a millisecond for a render's slots.
+    // Raw deflate at the default level: the zlib stream's header and checksum go around all the bands.
+    if (!ready) {
+        if (deflateInit2(&stream, Z_DEFAULT_COMPRESSION, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY) !=
+            Z_OK)
+            throw std::bad_alloc();
+        ready = true;
+    } else {
+        deflateReset(&stream);
+    }
+    return stream;
 }
 
 void PngBand::Filter(const std::uint8_t* rows, const std::uint8_t* previous, int count, std::size_t rowBytes,
@@ -162,10 +173,10 @@ void PngBand::FilterAbove(const std::uint8_t* rows, const std::uint8_t* previous
 }
 
 void PngBand::Deflate(bool last) {
-    deflateReset(&stream);
-    if (!above.empty()) SetDictionary(stream, above);
+    z_stream& fresh = Stream();
+    if (!above.empty()) SetDictionary(fresh, above);
     deflated.clear();
-    vantrel::Deflate(stream, filtered, last ? Z_FINISH : Z_SYNC_FLUSH, deflated);
+    vantrel::Deflate(fresh, filtered, last ? Z_FINISH : Z_SYNC_FLUSH, deflated);
 }
 
 PngStream::PngStream(int width, int height, int channels, int depth, int bands, ByteSink out)
@@ -216,8 +227,8 @@ void PngStream::PutSmall(int band, std::span<const std::uint8_t> filtered,
     if (!running) {
         // The run continues the stream after the band above, so it starts with that band's last
         // filtered rows as its dictionary.
-        deflateReset(&run.stream);
-        if (band > 0) SetDictionary(run.stream, above);
+        z_stream& fresh = run.Stream();
+        if (band > 0) SetDictionary(fresh, above);
         running = true;
     }
     Deflate(run.stream, filtered, last ? Z_FINISH : Z_NO_FLUSH, runBytes);

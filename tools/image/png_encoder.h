@@ -57,8 +57,11 @@ struct PngBand {
     /// Deflates `filtered` into `deflated`, after `above` (none for the first band), ending with a
     /// sync flush or, for the image's last band, the end of the stream.
     void Deflate(bool last);
+    /// The stream, reset for a new band (made at the first).
+    z_stream& Stream();
 
     z_stream stream{};                   ///< kept from band to band: it holds 256 KiB of its own
+    bool ready = false;                  ///< `stream` is made
     std::vector<std::uint8_t> above;     ///< the rows above as the stream holds them, its dictionary
     std::vector<std::uint8_t> filtered;  ///< its rows as the stream holds them
     std::vector<std::uint8_t> deflated;  ///< those deflated, continuing the bands above
