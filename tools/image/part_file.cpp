@@ -403,6 +403,9 @@ PartHeader ReadPartHeader(std::span<const std::uint8_t> bytes, const std::string
             read.format = image == "exr" ? ImageFormat::Exr : ImageFormat::Png;
             fine = fine && width > 0 && channels != 2 && (image == "png" || image == "exr") &&
                    (image == "png" ? depth == 8 || depth == 16 : depth == 32);
+            // No more than the format holds: an OpenEXR image's table of blocks follows its height.
+            const ImageLimits limits = LargestImage(read.format, std::max(channels, 1));
+            fine = fine && width <= limits.width && height <= limits.height;
             read.parts = fine ? HeaderInt(header.value("parts", quib::Json()), 1, height, fine) : 0;
             read.part = fine ? HeaderInt(header.value("part", quib::Json()), 1, read.parts, fine) : 0;
             read.firstRow = HeaderInt(header["rows"][0], 0, INT_MAX, fine);
