@@ -55,25 +55,33 @@ void Attribute(std::vector<std::uint8_t>& bytes, const char* name, const char* t
 
 }  // namespace
 
-void ExrBlockCompressor::Compress(const std::uint8_t* rows, int count, int width, int channels,
-                                  std::vector<std::uint8_t>& out) {
+void CompressExrBlock(const std::uint8_t* rows, int count, int width, int channels,
+                      std::vector<std::uint8_t>& out) {
     const std::size_t pixelBytes = 4 * static_cast<std::size_t>(channels);
     const std::size_t rowBytes = pixelBytes * width;
     const std::size_t size = rowBytes * count;
-    planar.resize(size);
-    std::uint8_t* to = planar.data();
-    for (int r = 0; r < count; ++r) {
-        const std::uint8_t* row = rows + r * rowBytes;
-        for (const int c : FileOrder(channels)) {
-            for (int x = 0; x < width; ++x, to += 4)
-                std::memcpy(to, row + x * pixelBytes + 4 * c, 4);
+    const std::span<const int> order = FileOrder(channels);
+    // The block's bytes in the file's order (row by row, channel by channel), taken straight from the
+    // interleaved rows: byte p of that order goes to p / 2 when even, and after the even ones when odd.
+    const auto inFileOrder = [&](auto&& take) {
+        std::size_t p = 0;
+        for (int r = 0; r < count; ++r) {
+            const std::uint8_t* row = rows + r * rowBytes;
+            for (const int c : order) {
+                for (int x = 0; x < width; ++x) {
+                    const std::uint8_t* sample = row + x * pixelBytes + 4 * c;
+                    for (int b = 0; b < 4; ++b, ++p)
+                        take(p, sample[b]);
+                }
+            }
         }
-    }
-    // The even bytes, then the odd ones, each as its difference from the byte before (plus 128).
+    };
+    thread_local std::vector<std::uint8_t> predicted;  // a block of each render thread, not of each slot
     predicted.resize(size);
     const std::size_t half = (size + 1) / 2;
-    for (std::size_t i = 0; i < size; ++i)
-        predicted[i % 2 == 0 ? i / 2 : half + i / 2] = planar[i];
+    inFileOrder(
+        [&](std::size_t p, std::uint8_t byte) { predicted[p % 2 == 0 ? p / 2 : half + p / 2] = byte; });
+    // Each byte as its difference from the one before (plus 128).
     for (std::size_t i = size; i-- > 1;)
         predicted[i] = static_cast<std::uint8_t>(predicted[i] - predicted[i - 1] + 128);
     uLongf compressed = compressBound(static_cast<uLong>(size));
@@ -83,7 +91,8 @@ void ExrBlockCompressor::Compress(const std::uint8_t* rows, int count, int width
     if (compressed < size) {
         out.resize(compressed);
     } else {
-        out = planar;  // a block that does not shrink is stored as it is
+        out.resize(size);  // a block that does not shrink is stored as it is
+        inFileOrder([&](std::size_t p, std::uint8_t byte) { out[p] = byte; });
     }
 }
 
@@ -167,21 +176,21 @@ ExrEncoder::ExrEncoder(int width, int height, int channels, int slots, OutputByt
       writer(file, width, height, channels) {}
 
 void ExrEncoder::Encode(int band) {
-    Encoded& slot = encoded[SlotOf(band)];
+    std::vector<std::vector<std::uint8_t>>& blocks = encoded[SlotOf(band)];
     const int first = FirstRow(band);
     const int end = EndRow(band);
-    slot.blocks.resize(static_cast<std::size_t>(ExrBlocks(end - first)));
+    blocks.resize(static_cast<std::size_t>(ExrBlocks(end - first)));
     for (int y = first, i = 0; y < end; y += exrBlockRows, ++i) {
-        slot.compressor.Compress(Row(y), std::min(exrBlockRows, end - y), Width(), Channels(),
-                                 slot.blocks[static_cast<std::size_t>(i)]);
+        CompressExrBlock(Row(y), std::min(exrBlockRows, end - y), Width(), Channels(),
+                         blocks[static_cast<std::size_t>(i)]);
     }
 }
 
 void ExrEncoder::Put(int band) {
-    const Encoded& slot = encoded[SlotOf(band)];
+    const std::vector<std::vector<std::uint8_t>>& blocks = encoded[SlotOf(band)];
     const int firstBlock = FirstRow(band) / exrBlockRows;
-    for (std::size_t i = 0; i < slot.blocks.size(); ++i)
-        writer.Put(firstBlock + static_cast<int>(i), slot.blocks[i]);
+    for (std::size_t i = 0; i < blocks.size(); ++i)
+        writer.Put(firstBlock + static_cast<int>(i), blocks[i]);
 }
 
 }  // namespace vantrel

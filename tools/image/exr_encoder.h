@@ -22,18 +22,11 @@ inline int ExrBlocks(int height) {
 /// channel's floats together, channels in the order of their names (A, B, G, R; or Y): the bytes are
 /// split into the even and the odd ones, each stored as its difference from the one before, and the
 /// whole deflated as a zlib stream at OpenEXR's default level, 4. Data that would not shrink is stored
-/// as it is, as OpenEXR reads it back.
-class ExrBlockCompressor {
-public:
-    /// The data of the block of `count` rows at `rows` (stored floats, channels interleaved, `width`
-    /// pixels a row) as a file holds it, into `out`.
-    void Compress(const std::uint8_t* rows, int count, int width, int channels,
-                  std::vector<std::uint8_t>& out);
-
-private:
-    std::vector<std::uint8_t> planar;
-    std::vector<std::uint8_t> predicted;
-};
+/// as it is, as OpenEXR reads it back. Writes the data of the block of `count` rows at `rows` (stored
+/// floats, channels interleaved, `width` pixels a row) as a file holds it into `out`. Its scratch, a
+/// block's size, is the calling thread's.
+void CompressExrBlock(const std::uint8_t* rows, int count, int width, int channels,
+                      std::vector<std::uint8_t>& out);
 
 /// An OpenEXR file around its blocks: the header (channels Y, RGB or RGBA of floats, ZIP compression,
 /// the data and display windows of the image, increasing rows, Rec. 709 chromaticities), a table of
@@ -42,7 +35,7 @@ class ExrFileWriter {
 public:
     ExrFileWriter(OutputBytes& file, int width, int height, int channels);
 
-    /// Writes block `block` (rows 16 x `block` on) from its data, as `ExrBlockCompressor` gives it.
+    /// Writes block `block` (rows 16 x `block` on) from its data, as `CompressExrBlock` gives it.
     void Put(int block, std::span<const std::uint8_t> data);
     /// Writes the table of blocks, once every block is written.
     void Finish();
@@ -73,12 +66,8 @@ public:
     void Finish() { writer.Finish(); }
 
 private:
-    /// A band's blocks, compressed.
-    struct Encoded {
-        ExrBlockCompressor compressor;
-        std::vector<std::vector<std::uint8_t>> blocks;
-    };
-    std::vector<Encoded> encoded;
+    /// Each slot's band's blocks, compressed.
+    std::vector<std::vector<std::vector<std::uint8_t>>> encoded;
     ExrFileWriter writer;
 };
 

@@ -226,9 +226,8 @@ public:
     ExrPart(int width, int height, int channels, int slots, int first, int end, std::string& out)
         : StoredBands(width, height, channels, ExrEncoder::BandRows(width, channels),
                       ExrEncoder::BandRows(width, channels), slots, ImageFormat::Exr, 32, first, end),
-          PartSink(out),
-          compressors(static_cast<std::size_t>(std::min(slots, EndBand()))) {
-        pieces.resize(compressors.size());
+          PartSink(out) {
+        pieces.resize(static_cast<std::size_t>(std::min(slots, EndBand())));
     }
 
     void Encode(int band) override {
@@ -242,7 +241,7 @@ public:
             const PieceHead head{static_cast<std::uint32_t>(block), static_cast<std::uint32_t>(y),
                                  static_cast<std::uint32_t>(to)};
             if (y == block * exrBlockRows && to == blockEnd) {
-                compressors[SlotOf(band)].Compress(Row(y), to - y, Width(), Channels(), data);
+                CompressExrBlock(Row(y), to - y, Width(), Channels(), data);
                 AppendPiece(piece, encodedPiece, head, data);
             } else {
                 AppendRows(piece, head, {}, {Row(y), RowBytes() * (to - y)});
@@ -251,9 +250,6 @@ public:
         }
     }
     void Put(int band) override { out += pieces[SlotOf(band)]; }
-
-private:
-    std::vector<ExrBlockCompressor> compressors;
 };
 
 quib::Error Refused(const std::string& name, std::string detail) {
@@ -436,7 +432,6 @@ struct PartJoiner::State {
     std::optional<PngStream> png;
     PngBand band;  ///< a PNG band being put together
     std::optional<ExrFileWriter> exr;
-    ExrBlockCompressor compressor;
     std::vector<std::uint8_t> rows;  ///< an OpenEXR block being put together
     std::vector<std::uint8_t> unpacked;
 
@@ -557,7 +552,7 @@ void PartJoiner::Add(std::span<const std::uint8_t> bytes, const std::string& nam
             }
         } else {
             std::vector<std::uint8_t> block;
-            s.compressor.Compress(s.rows.data(), s.unitRows, s.width, s.channels, block);
+            CompressExrBlock(s.rows.data(), s.unitRows, s.width, s.channels, block);
             s.exr->Put(unit, block);
         }
         s.unitRows = 0;
