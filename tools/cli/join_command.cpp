@@ -1,8 +1,10 @@
 // `vantrel join`: the part files of one render, rendered apart with `render --part K/N`, into its image.
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
