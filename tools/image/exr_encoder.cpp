@@ -84,12 +84,15 @@ void CompressExrBlock(const std::uint8_t* rows, int count, int width, int channe
     // Each byte as its difference from the one before (plus 128).
     for (std::size_t i = size; i-- > 1;)
         predicted[i] = static_cast<std::uint8_t>(predicted[i] - predicted[i - 1] + 128);
+    // Deflated into the thread's buffer too, and only what it takes copied out: a slot's block then holds
+    // (and touches) its compressed bytes, not room for the worst case.
+    thread_local std::vector<std::uint8_t> packed;
     uLongf compressed = compressBound(static_cast<uLong>(size));
-    out.resize(compressed);
-    if (compress2(out.data(), &compressed, predicted.data(), static_cast<uLong>(size), zipLevel) != Z_OK)
+    packed.resize(compressed);
+    if (compress2(packed.data(), &compressed, predicted.data(), static_cast<uLong>(size), zipLevel) != Z_OK)
         throw quib::Error(quib::Error::Kind::Failure, "zlib could not compress a block of rows");
     if (compressed < size) {
-        out.resize(compressed);
+        out.assign(packed.begin(), packed.begin() + static_cast<std::ptrdiff_t>(compressed));
     } else {
         out.resize(size);  // a block that does not shrink is stored as it is
         inFileOrder([&](std::size_t p, std::uint8_t byte) { out[p] = byte; });
