@@ -33,7 +33,7 @@ std::vector<std::uint8_t> PngInMemory(const Scene& scene, int width, int height,
                                       int depth) {
     std::vector<std::uint8_t> bytes;
     PngEncoder png(
-        width, height, ChannelsFor(type), depth, BandsInFlight(threads),
+        width, height, ChannelsFor(type), depth, LevelsFor(type, false), BandsInFlight(threads),
         [&](std::span<const std::uint8_t> piece) { bytes.insert(bytes.end(), piece.begin(), piece.end()); });
     EXPECT_TRUE(Render({scene.Output(), scene.Domain(), width, height, type, threads, 1, nullptr, {}}, png));
     return bytes;
@@ -233,9 +233,10 @@ TEST_F(RenderCore, CancelStopsBetweenRows) {
         SCOPED_TRACE("cancelled at the first progress, on " + std::to_string(threads) + " threads");
         std::atomic<bool> cancel{false};
         std::vector<std::uint8_t> bytes;
-        PngEncoder png(width, height, 3, 8, BandsInFlight(threads), [&](std::span<const std::uint8_t> piece) {
-            bytes.insert(bytes.end(), piece.begin(), piece.end());
-        });
+        PngEncoder png(width, height, 3, 8, PngLevels::Srgb, BandsInFlight(threads),
+                       [&](std::span<const std::uint8_t> piece) {
+                           bytes.insert(bytes.end(), piece.begin(), piece.end());
+                       });
         int reports = 0;
         const auto progress = [&](int) {
             ++reports;

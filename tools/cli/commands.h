@@ -88,6 +88,7 @@ struct RenderOptions {
     std::optional<OutputType> type;  ///< --type; nothing: the scene's "output_type", else color
     int threads = 0;                 ///< 0: one for each core
     int depth = 0;                   ///< PNG bits per channel, 8 or 16; 0 when not given, which is 8
+    bool linear = false;             ///< --linear: a PNG's levels the values as they are, gamma 1
     int samples = 1;                 ///< --samples N: N x N sub-samples a pixel, averaged
     int part = 0;                    ///< --part K/N: K, from 1; 0 for the whole image
     int parts = 0;                   ///< N

@@ -234,9 +234,8 @@ int Run(int argc, char** argv) {
     bool json = false;
     list->add_flag("--json", json, "Print JSON instead of text");
 
-    const std::string typeHelp =
-        "The output type to ask the output node for: " + OutputTypeNames(" ") +
-        " (default: the scene's \"output_type\", else color)";
+    const std::string typeHelp = "The output type to ask the output node for: " + OutputTypeNames(" ") +
+                                 " (default: the scene's \"output_type\", else color)";
     CLI::App* eval = app.add_subcommand(
         "eval", "Evaluate a scene at the positions read from standard input, one \"x y z\" a line");
     EvalOptions evalOptions;
@@ -266,6 +265,9 @@ int Run(int argc, char** argv) {
         ->check(CLI::Range(1, 1024));
     render->add_option("--depth", renderOptions.depth, "PNG bits a channel, 8 or 16 (default 8); PNG only")
         ->check(CLI::IsMember({8, 16}));
+    render->add_flag(
+        "--linear", renderOptions.linear,
+        "A PNG of a colour holds the values as they are, tagged as linear light, not sRGB-encoded");
     std::string samples;
     render
         ->add_option("--samples", samples,

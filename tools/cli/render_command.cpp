@@ -97,6 +97,10 @@ std::filesystem::path OutputPath(const RenderOptions& options) {
         throw BadInput("--depth", "an OpenEXR image always holds 32-bit floats; --depth is for PNG, not " +
                                       output.string());
     }
+    if (*format == ImageFormat::Exr && options.linear) {
+        throw BadInput("--linear", "an OpenEXR image always holds linear values; --linear is for PNG, not " +
+                                       output.string());
+    }
     std::error_code error;
     if (std::filesystem::equivalent(output, scene, error)) {
         throw BadInput(output.string(), "expected an output file other than the scene file");
@@ -182,6 +186,7 @@ void RunRender(const Scene::ModulePointer& module, const RenderOptions& options,
     const int threads =
         options.threads > 0 ? options.threads : std::max(1u, std::thread::hardware_concurrency());
     const int depth = options.depth != 0 ? options.depth : 8;
+    const PngLevels levels = LevelsFor(type, options.linear);
     const auto [firstRow, endRow] =
         inParts ? PartRows(height, options.part, options.parts) : std::pair(0, height);
 
@@ -202,14 +207,14 @@ void RunRender(const Scene::ModulePointer& module, const RenderOptions& options,
             JsonDocument document = ReadSceneFile(options.scene);
             options.edits.ApplyTo(document.Value(), options.scene);
             const std::optional<std::string> part =
-                RenderPart({request, format, depth, document.Value(), scene.Module().Version(), options.part,
-                            options.parts});
+                RenderPart({request, format, depth, levels, document.Value(), scene.Module().Version(),
+                            options.part, options.parts});
             OutputBytes bytes(file.Path(), "the part file");
             if (part) bytes.Put({reinterpret_cast<const std::uint8_t*>(part->data()), part->size()});
             bytes.Close();
         } else if (format == ImageFormat::Png) {
             OutputBytes bytes(file.Path(), "the PNG");
-            PngEncoder png(width, height, channels, depth, BandsInFlight(threads),
+            PngEncoder png(width, height, channels, depth, levels, BandsInFlight(threads),
                            [&](std::span<const std::uint8_t> piece) { bytes.Put(piece); });
             Render(request, png);
             bytes.Close();

@@ -179,11 +179,13 @@ void PngBand::Deflate(bool last) {
     vantrel::Deflate(fresh, filtered, last ? Z_FINISH : Z_SYNC_FLUSH, deflated);
 }
 
-PngStream::PngStream(int width, int height, int channels, int depth, int bands, ByteSink out)
+PngStream::PngStream(int width, int height, int channels, int depth, PngLevels levels, int bands,
+                     ByteSink out)
     : width(width),
       height(height),
       channels(channels),
       depth(depth),
+      levels(levels),
       bands(bands),
       out(std::move(out)),
       checksum(adler32_z(0, nullptr, 0)) {}
@@ -201,9 +203,13 @@ void PngStream::Start() {
     const std::uint8_t settings[] = {static_cast<std::uint8_t>(depth), colorType, 0, 0, 0};
     out(signature);
     PutChunk("IHDR", {BigEndian(width), BigEndian(height), settings});
-    // The levels are the values as they are: gamma 1 (stored as 100000 times the exponent), not
-    // sRGB's curve, which would call for the sRGB chunk. The chromaticities: white, red, green, blue.
-    PutChunk("gAMA", {BigEndian(100000)});
+    if (levels == PngLevels::Data) return;  // numbers, not light: a viewer shows them as they are
+    // sRGB's curve, rendering intent 0 (perceptual), with the gamma (stored as 100000 times the exponent
+    // its levels are raised to) and chromaticities it stands for, for readers that know no sRGB chunk;
+    // or linear levels, gamma 1. The chromaticities: white, red, green, blue.
+    static constexpr std::uint8_t perceptual[] = {0};
+    if (levels == PngLevels::Srgb) PutChunk("sRGB", {perceptual});
+    PutChunk("gAMA", {BigEndian(levels == PngLevels::Srgb ? 45455 : 100000)});
     const auto& c = rec709Primaries;
     PutChunk("cHRM", {PngFixed(c.white.x), PngFixed(c.white.y), PngFixed(c.red.x), PngFixed(c.red.y),
                       PngFixed(c.green.x), PngFixed(c.green.y), PngFixed(c.blue.x), PngFixed(c.blue.y)});
@@ -247,11 +253,12 @@ void PngStream::EndRun(bool last) {
     running = false;
 }
 
-PngEncoder::PngEncoder(int width, int height, int channels, int depth, int slots, ByteSink out)
+PngEncoder::PngEncoder(int width, int height, int channels, int depth, PngLevels levels, int slots,
+                       ByteSink out)
     : StoredBands(width, height, channels, PngBands::BandRows(width, channels, depth),
-                  PngBands::TailRows(width, channels, depth), slots, ImageFormat::Png, depth),
+                  PngBands::TailRows(width, channels, depth), slots, ImageFormat::Png, depth, levels),
       encoded(static_cast<std::size_t>(std::min(slots, Bands()))),
-      stream(width, height, channels, depth, Bands(), std::move(out)) {}
+      stream(width, height, channels, depth, levels, Bands(), std::move(out)) {}
 
 void PngEncoder::Encode(int band) {
     // Each row is filtered against the row above as in one stream over the whole image, and the rows

@@ -74,7 +74,7 @@ struct PngBand {
 /// into one stream with the other such bands next to it: flat rows deflate fast. Bands come in order.
 class PngStream {
 public:
-    PngStream(int width, int height, int channels, int depth, int bands, ByteSink out);
+    PngStream(int width, int height, int channels, int depth, PngLevels levels, int bands, ByteSink out);
 
     /// Whether a band of an image of `bands` bands that deflates alone to `deflatedBytes` goes into
     /// the stream of small bands.
@@ -101,6 +101,7 @@ private:
     int height;
     int channels;
     int depth;
+    PngLevels levels;
     int bands;
     ByteSink out;
     uLong checksum;        ///< of every band written
@@ -115,9 +116,10 @@ private:
 /// thread that completes it (`PngBand`), whichever thread that is, then written in order (`PngStream`).
 class PngEncoder : public StoredBands {
 public:
-    /// `channels` is 1 (grey), 3 (RGB) or 4 (RGBA); `depth` the bits a channel takes (8 or 16); `slots`
-    /// the bands held at once (`BandsInFlight`). The bytes go to `out` as bands are handed on.
-    PngEncoder(int width, int height, int channels, int depth, int slots, ByteSink out);
+    /// `channels` is 1 (grey), 3 (RGB) or 4 (RGBA); `depth` the bits a channel takes (8 or 16);
+    /// `levels` how values become levels and what the file says of them; `slots` the bands held at
+    /// once (`BandsInFlight`). The bytes go to `out` as bands are handed on.
+    PngEncoder(int width, int height, int channels, int depth, PngLevels levels, int slots, ByteSink out);
 
     void Encode(int band) override;
     void Put(int band) override;
