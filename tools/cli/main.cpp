@@ -149,9 +149,14 @@ void ReadSize(const std::string& text, RenderOptions& options) {
     options.height = *height;
 }
 
-/// Reads each --set ID.PARAM=VALUE and --node ID into `edits`. The id is what comes before the last dot
-/// ahead of the first `=`, so an id may hold dots and a value anything.
-void ReadEdits(const std::string& node, const std::vector<std::string>& settings, SceneEdits& edits) {
+/// Reads each --set ID.PARAM=VALUE and --node ID (the option `nodeOption`) into `edits`. The id of a
+/// setting is what comes before the last dot ahead of the first `=`, so an id may hold dots and a value
+/// anything.
+void ReadEdits(const CLI::Option& nodeOption, const std::string& node,
+               const std::vector<std::string>& settings, SceneEdits& edits) {
+    // Given, --node names a node: an empty id is none, not the scene's output.
+    if (nodeOption.count() > 0 && node.empty())
+        throw UsageError("--node", "the id of a node", quib::Quote(node));
     if (!node.empty()) {
         edits.output = node;
         edits.said = "--node " + node;
@@ -234,9 +239,8 @@ int Run(int argc, char** argv) {
     bool json = false;
     list->add_flag("--json", json, "Print JSON instead of text");
 
-    const std::string typeHelp =
-        "The output type to ask the output node for: " + OutputTypeNames(" ") +
-        " (default: the scene's \"output_type\", else color)";
+    const std::string typeHelp = "The output type to ask the output node for: " + OutputTypeNames(" ") +
+                                 " (default: the scene's \"output_type\", else color)";
     CLI::App* eval = app.add_subcommand(
         "eval", "Evaluate a scene at the positions read from standard input, one \"x y z\" a line");
     EvalOptions evalOptions;
@@ -249,7 +253,7 @@ int Run(int argc, char** argv) {
         "repeatable";
     std::string evalNode;
     std::vector<std::string> evalSettings;
-    eval->add_option("--node", evalNode, nodeHelp)->type_name("ID");
+    const CLI::Option* evalNodeOption = eval->add_option("--node", evalNode, nodeHelp)->type_name("ID");
     eval->add_option("--set", evalSettings, setHelp)->type_name("ID.PARAM=VALUE")->allow_extra_args(false);
 
     CLI::App* render = app.add_subcommand("render", "Render a scene into a PNG or OpenEXR image");
@@ -274,7 +278,7 @@ int Run(int argc, char** argv) {
     std::string renderNode;
     std::vector<std::string> renderSettings;
     std::string region;
-    render->add_option("--node", renderNode, nodeHelp)->type_name("ID");
+    const CLI::Option* renderNodeOption = render->add_option("--node", renderNode, nodeHelp)->type_name("ID");
     render->add_option("--set", renderSettings, setHelp)
         ->type_name("ID.PARAM=VALUE")
         ->allow_extra_args(false);
@@ -343,8 +347,8 @@ int Run(int argc, char** argv) {
         if (*join) {
             RunJoin(joinOptions, std::cout);  // needs no module
         } else {
-            ReadEdits(evalNode, evalSettings, evalOptions.edits);
-            ReadEdits(renderNode, renderSettings, renderOptions.edits);
+            ReadEdits(*evalNodeOption, evalNode, evalSettings, evalOptions.edits);
+            ReadEdits(*renderNodeOption, renderNode, renderSettings, renderOptions.edits);
             evalOptions.type = ReadType(evalType);
             renderOptions.type = ReadType(renderType);
             const auto module = std::make_shared<const quib::Module>(ModulePath(moduleOption));
