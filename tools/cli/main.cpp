@@ -40,6 +40,7 @@
 #include "quib/text.h"
 #include "scene/scene.h"
 #include "tools/cli/commands.h"
+#include "tools/cli/stop_signals.h"
 #include "tools/serve/serve.h"
 
 namespace vantrel {
@@ -408,6 +409,11 @@ int main(int argc, char** argv) {
         std::cerr << "vantrel: cannot set the stack size of its threads\n";
         return vantrel::exitFailure;
     }
+#ifdef SIGXFSZ
+    // A write beyond the file size limit (`ulimit -f`) fails with EFBIG, which is said like any other
+    // failed write, and a render removes its pending file, instead of ending the program unannounced.
+    std::signal(SIGXFSZ, SIG_IGN);
+#endif
     int status = vantrel::exitFailure;
     try {
         std::thread command([&] { status = vantrel::Run(argc, argv); });
@@ -415,8 +421,8 @@ int main(int argc, char** argv) {
         // place can hold them back while it does.
         sigset_t stop;
         sigemptyset(&stop);
-        sigaddset(&stop, SIGINT);
-        sigaddset(&stop, SIGTERM);
+        for (int signal : vantrel::stopSignals)
+            sigaddset(&stop, signal);
         pthread_sigmask(SIG_BLOCK, &stop, nullptr);
         command.join();
     } catch (const std::system_error& error) {

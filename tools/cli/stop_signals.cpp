@@ -1,4 +1,4 @@
-// SIGINT and SIGTERM while a command writes a file.
+// The stop signals while a command writes a file.
 
 #include "tools/cli/stop_signals.h"
 
@@ -33,20 +33,23 @@ StopSignals::StopSignals(const PendingFile& file) {
     action.sa_handler = OnStopSignal;
     action.sa_flags = SA_RESETHAND | SA_NODEFER;
     sigemptyset(&action.sa_mask);
-    for (int i = 0; i < 2; ++i)
-        sigaction(signals[i], &action, &previous[i]);
+    for (std::size_t i = 0; i < count; ++i) {
+        caught[i] = sigaction(stopSignals[i], nullptr, &previous[i]) == 0 &&
+                    previous[i].sa_handler == SIG_DFL && sigaction(stopSignals[i], &action, nullptr) == 0;
+    }
 }
 
 StopSignals::~StopSignals() {
-    for (int i = 0; i < 2; ++i)
-        sigaction(signals[i], &previous[i], nullptr);
+    for (std::size_t i = 0; i < count; ++i) {
+        if (caught[i]) sigaction(stopSignals[i], &previous[i], nullptr);
+    }
     pendingPath.store(nullptr);
 }
 
 void StopSignals::Commit(PendingFile& file) {
     sigset_t held;
     sigemptyset(&held);
-    for (int signal : signals)
+    for (int signal : stopSignals)
         sigaddset(&held, signal);
     sigset_t before;
     pthread_sigmask(SIG_BLOCK, &held, &before);

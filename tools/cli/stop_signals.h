@@ -1,17 +1,33 @@
 #pragma once
 /// @file
-/// The stop signals of the commands that write a file: SIGINT and SIGTERM remove the pending file and
-/// end the program by that signal, at once.
+/// The stop signals of the commands that write a file: each removes the pending file and ends the
+/// program by that signal, at once.
 
 #include <pthread.h>
 
 #include <csignal>
+#include <cstddef>
+#include <iterator>
 
 #include "tools/image/output_file.h"
 
 namespace vantrel {
 
-/// While it lives, SIGINT and SIGTERM remove the pending file and end the program by that signal.
+/// The signals that end a program unless it handles them, and that someone or something sends to stop
+/// it: Ctrl-C and Ctrl-\, `kill`, a closed terminal, a reader of its output that went away, timers, a
+/// CPU-time limit and the user's own. A command that writes a file catches those at their default to
+/// remove its pending file before it ends by them; the main thread holds them back, so that the
+/// command's threads take them. Windows has only the first two.
+#ifdef _WIN32
+inline constexpr int stopSignals[] = {SIGINT, SIGTERM};
+#else
+inline constexpr int stopSignals[] = {SIGINT,  SIGTERM, SIGHUP,    SIGQUIT, SIGPIPE, SIGALRM,
+                                      SIGUSR1, SIGUSR2, SIGVTALRM, SIGPROF, SIGXCPU};
+#endif
+
+/// While it lives, the stop signals remove the pending file and end the program by that signal. A
+/// signal that is not at its default, ignored as `nohup` ignores SIGHUP or handled by whoever set it,
+/// is left as it is.
 class StopSignals {
 public:
     explicit StopSignals(const PendingFile& file);
@@ -25,8 +41,9 @@ public:
     void Commit(PendingFile& file);
 
 private:
-    static constexpr int signals[2] = {SIGINT, SIGTERM};
-    struct sigaction previous[2];
+    static constexpr std::size_t count = std::size(stopSignals);
+    struct sigaction previous[count];
+    bool caught[count] = {};
 };
 
 }  // namespace vantrel
