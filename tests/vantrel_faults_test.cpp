@@ -283,6 +283,92 @@ TEST_F(Faults, RenderKeepsTheTargetsMode) {
     }
 }
 
+// Targets that are not plain files. A symbolic link is written through, as an editor saves through
+// one: the file it leads to (through a chain of links, read from each link's folder; there or not yet)
+// is replaced, keeping its mode, and the link stays; the pending file is made beside that file. What
+// an image cannot replace, a folder or a FIFO, is refused before any sample is taken (each sample of the
+// slow scene would take minutes).
+
+TEST_F(Faults, RenderWritesThroughLinksAndRefusesWhatItCannotReplace) {
+    ::umask(022);  // a new file's mode: 0644
+    Write("scene.json", curveScene);
+    Write("slow.json", slowScene);
+    std::filesystem::create_directory(work / "images");
+    Write("images/real.png", "the old picture");
+    ASSERT_EQ(::chmod((work / "images/real.png").c_str(), 0600), 0);
+    Write("other.png", "the old picture");
+    std::filesystem::create_symlink("images/real.png", work / "link.png");
+    std::filesystem::create_symlink("link.png", work / "chain.png");
+    std::filesystem::create_symlink(work / "images/real.png", work / "absolute.png");
+    std::filesystem::create_symlink("../other.png", work / "images/up.png");
+    std::filesystem::create_symlink("images/new.png", work / "new.png");
+    std::filesystem::create_symlink("loop.png", work / "loop.png");
+    std::filesystem::create_directory(work / "folder.png");
+    std::filesystem::create_directory_symlink("images", work / "folder-link.png");
+    ASSERT_EQ(::mkfifo((work / "fifo.png").c_str(), 0644), 0);
+    const struct {
+        const char* target;
+        const char* written;  // the file that becomes the image; null when refused
+        mode_t mode;
+        std::string message;
+    } cases[] = {
+        {"link.png", "images/real.png", 0600, ""},
+        {"chain.png", "images/real.png", 0600, ""},
+        {"absolute.png", "images/real.png", 0600, ""},
+        {"images/up.png", "other.png", 0644, ""},
+        {"new.png", "images/new.png", 0644, ""},
+        {"loop.png", nullptr, 0, "cannot follow its links: Too many levels of symbolic links"},
+        {"folder.png", nullptr, 0, "cannot replace it with a file: it is a folder"},
+        {"folder-link.png", nullptr, 0, "cannot replace it with a file: it is a folder"},
+        {"fifo.png", nullptr, 0, "cannot replace it with a file: it is not a regular file"},
+    };
+    const auto files = [&] {  // in the folder and in images/
+        std::vector<std::string> names = WorkFiles();
+        for (const auto& entry : std::filesystem::directory_iterator(work / "images"))
+            names.push_back("images/" + entry.path().filename().string());
+        std::sort(names.begin(), names.end());
+        return names;
+    };
+    const std::vector<std::string> before = files();
+    for (const auto& each : cases) {
+        SCOPED_TRACE(each.target);
+        Process render({VANTREL_PATH, "render", each.written ? "scene.json" : "slow.json", "-o", each.target,
+                        "--size", "8x4"},
+                       work, root / "streams", "");
+        const std::optional<RunResult> run = render.WaitAtMost(std::chrono::seconds(60));
+        ASSERT_TRUE(run) << "the render went on";
+        if (each.written) {
+            EXPECT_EQ(run->status, 0) << run->err;
+            EXPECT_TRUE(std::filesystem::is_symlink(work / each.target)) << "the link stays";
+            EXPECT_EQ(ReadFile(work / each.written).rfind("\x89PNG", 0), 0u);
+            struct stat status;
+            ASSERT_EQ(::stat((work / each.written).c_str(), &status), 0);
+            EXPECT_EQ(status.st_mode & 07777, each.mode);
+        } else {
+            EXPECT_EQ(run->status, 1);
+            EXPECT_EQ(run->err, "vantrel: " + std::string(each.target) + ": " + each.message + "\n");
+        }
+    }
+    std::vector<std::string> after = before;
+    after.push_back("images/new.png");
+    std::sort(after.begin(), after.end());
+    EXPECT_EQ(files(), after) << "no pending file is left, and no link is replaced";
+
+    // The pending file of a render through a link is beside the file it replaces.
+    Process render({VANTREL_PATH, "render", "slow.json", "-o", "link.png", "--size", "8x4"}, work,
+                   root / "streams", "");
+    bool beside = false;
+    for (int wait = 0; wait < 3000 && !beside; ++wait) {
+        for (const auto& entry : std::filesystem::directory_iterator(work / "images"))
+            beside = beside || entry.path().filename().string().rfind(".real.png.", 0) == 0;
+        if (!beside) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    kill(render.Pid(), SIGTERM);
+    EXPECT_EQ(render.Wait().status, 128 + SIGTERM);
+    EXPECT_TRUE(beside);
+    EXPECT_EQ(files(), after);
+}
+
 // Pending files of runs that nothing could stop from leaving them (SIGKILL): the next render to the
 // same target removes those of processes that no longer run, and nothing else.
 

@@ -185,7 +185,9 @@ void RunRender(const Scene::ModulePointer& module, const RenderOptions& options,
     const auto [firstRow, endRow] =
         inParts ? PartRows(height, options.part, options.parts) : std::pair(0, height);
 
-    PendingFile file(output);  // before the work, so that an unwritable folder fails at once
+    // Before the work, so that an unwritable folder or a target that cannot be replaced fails at once.
+    // A link to the image stays a link, as when an editor saves through it.
+    PendingFile file(output, PendingFile::Links::WriteThrough);
     StopSignals stopSignals(file);
     const auto start = std::chrono::steady_clock::now();
     try {
