@@ -186,9 +186,7 @@ void RunRender(const Scene::ModulePointer& module, const RenderOptions& options,
         inParts ? PartRows(height, options.part, options.parts) : std::pair(0, height);
 
     // Before the work, so that an unwritable folder or a target that cannot be replaced fails at once.
-    // A link to the image stays a link, as when an editor saves through it.
-    PendingFile file(output, PendingFile::Links::WriteThrough);
-    StopSignals stopSignals(file);
+    GuardedFile file(output);
     const auto start = std::chrono::steady_clock::now();
     try {
         std::optional<Progress> progress;
@@ -229,7 +227,7 @@ void RunRender(const Scene::ModulePointer& module, const RenderOptions& options,
         if (!error.Source().empty()) throw;
         throw quib::Error(error.GetKind(), error.Detail()).WithSource(output.string());
     }
-    stopSignals.Commit(file);
+    file.Commit();
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     const double samples =
         static_cast<double>(width) * (endRow - firstRow) * options.samples * options.samples;
