@@ -190,8 +190,8 @@ void RunRender(const Scene::ModulePointer& module, const RenderOptions& options,
     const auto [firstRow, endRow] =
         inParts ? PartRows(height, options.part, options.parts) : std::pair(0, height);
 
-    PendingFile file(output);  // before the work, so that an unwritable folder fails at once
-    StopSignals stopSignals(file);
+    // Before the work, so that an unwritable folder or a target that cannot be replaced fails at once.
+    GuardedFile file(output);
     const auto start = std::chrono::steady_clock::now();
     try {
         std::optional<Progress> progress;
@@ -232,7 +232,7 @@ void RunRender(const Scene::ModulePointer& module, const RenderOptions& options,
         if (!error.Source().empty()) throw;
         throw quib::Error(error.GetKind(), error.Detail()).WithSource(output.string());
     }
-    stopSignals.Commit(file);
+    file.Commit();
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     const double samples =
         static_cast<double>(width) * (endRow - firstRow) * options.samples * options.samples;
