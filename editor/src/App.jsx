@@ -1,8 +1,10 @@
 import React, { useCallback, useEffect, useMemo, useRef, useState } from 'react';
-import { ApiError, checkScene, getJson } from './api.js';
+import { ApiError, checkScene, getJson, postJson } from './api.js';
 import { EditorContext } from './EditorContext.js';
-import { placeOf } from './scene.js';
+import { describeEdit, placeOf } from './scene.js';
 import useHistory from './useHistory.js';
+import useDialog from './Dialog.jsx';
+import useFileSession, { fileInAddress } from './useFileSession.js';
 import Toolbar from './Toolbar.jsx';
 import GraphView from './GraphView.jsx';
 import Preview from './Preview.jsx';
@@ -13,7 +15,13 @@ export default function App() {
   const [failure, setFailure] = useState(null);
 
   useEffect(() => {
-    Promise.all([getJson('/api/types'), getJson('/api/scene')])
+    // The file the page had open before a reload (opened, so that it can be saved again), else the
+    // server's own.
+    const named = fileInAddress();
+    const scene = named
+      ? postJson('/api/open', { file: named }).catch(() => getJson('/api/scene'))
+      : getJson('/api/scene');
+    Promise.all([getJson('/api/types'), scene])
       .then(([list, opened]) => {
         setTypes(list.types);
         setStart(opened);
@@ -28,30 +36,40 @@ export default function App() {
 
 function Editor({ types, start }) {
   const history = useHistory(start.scene);
-  const [file, setFile] = useState(start.file);
-  // The revision of the file as it was last read or saved here: a save against another is refused.
-  const [revision, setRevision] = useState(start.revision ?? null);
-  const [savedJson, setSavedJson] = useState(start.file ? JSON.stringify(start.scene) : null);
   const [error, setError] = useState(null);
   const [picked, setPicked] = useState(null);
   const [generation, setGeneration] = useState(0);
+  // The last committed edit in a few words, to name when a preview is slow.
+  const [lastEdit, setLastEdit] = useState(null);
   const checks = useRef(0);
   const scene = history.live;
+  const [ask, dialog] = useDialog();
 
   const refuse = useCallback((err, against) => {
-    const pointer = err instanceof ApiError ? err.pointer : null;
-    setError({ message: err.message, place: placeOf(pointer, against) });
+    const details = err instanceof ApiError ? err : {};
+    setError({ message: err.message, ...details, place: placeOf(details.pointer, against) });
   }, []);
 
-  // Every edit but a drag in progress goes through the loader first: a refused one is not taken, and
-  // its message is shown where it belongs.
+  const opened = useCallback(() => {
+    setPicked(null);
+    setError(null);
+    setLastEdit(null);
+    setGeneration((g) => g + 1);
+  }, []);
+  const session = useFileSession({ start, history, ask, refuse, onOpened: opened });
+
+  // Every edit but a drag in progress goes through the loader: a refused one is not taken, and its
+  // message is shown where it belongs. The preview starts on the edit at once, beside the check.
   const commit = useCallback(
     async (next) => {
       const check = ++checks.current;
+      const before = history.committed;
+      history.draft(next);
       try {
         await checkScene(next);
         if (check !== checks.current) return;
         history.push(next);
+        setLastEdit(describeEdit(before, next));
         setError(null);
       } catch (err) {
         if (check !== checks.current) return;
@@ -59,35 +77,15 @@ function Editor({ types, start }) {
         refuse(err, next);
       }
     },
-    [history.push, history.revert, refuse],
+    [history.committed, history.draft, history.push, history.revert, refuse],
   );
-
-  const opened = useCallback(
-    (answer) => {
-      history.reset(answer.scene);
-      setFile(answer.file);
-      setRevision(answer.revision ?? null);
-      setSavedJson(JSON.stringify(answer.scene));
-      setPicked(null);
-      setError(null);
-      setGeneration((g) => g + 1);
-    },
-    [history.reset],
-  );
-
-  const saved = useCallback((name, savedScene, savedRevision) => {
-    setFile(name);
-    setRevision(savedRevision);
-    setSavedJson(JSON.stringify(savedScene));
-    setError(null);
-  }, []);
 
   // The preview shows a node the user picked only while it still exists.
   const shown = picked && scene.nodes.some((n) => n.id === picked) ? picked : null;
 
   useEffect(() => {
     const onKey = (event) => {
-      if (event.target.closest?.('input, select, textarea')) return;
+      if (event.target.closest?.('input, select, textarea, .dialog')) return;
       if (!(event.ctrlKey || event.metaKey)) return;
       const key = event.key.toLowerCase();
       if (key === 'z' && !event.shiftKey) history.undo();
@@ -110,26 +108,21 @@ function Editor({ types, start }) {
       picked: shown,
       pick: setPicked,
       generation,
+      lastEdit,
     }),
-    [types, scene, history.draft, commit, refuse, error, shown, generation],
+    [types, scene, history.draft, commit, refuse, error, shown, generation, lastEdit],
   );
 
   return (
     <EditorContext.Provider value={context}>
       <div className="app">
-        <Toolbar
-          file={file}
-          modified={JSON.stringify(history.committed) !== savedJson}
-          history={history}
-          revision={revision}
-          onOpened={opened}
-          onSaved={saved}
-        />
+        <Toolbar session={session} history={history} />
         <div className="main">
           <GraphView />
           <Preview />
         </div>
       </div>
+      {dialog}
     </EditorContext.Provider>
   );
 }

@@ -141,3 +141,43 @@ export function imageSize(domain, region, width) {
   const height = Math.round(width * aspect);
   return { width, height: Math.min(4096, Math.max(1, Number.isFinite(height) ? height : width)) };
 }
+
+const valueText = (value) => {
+  if (value === undefined) return 'its default';
+  if (isLink(value)) return `a link from ${value.link}`;
+  if (Array.isArray(value)) return `(${value.map(valueText).join(', ')})`;
+  return String(value);
+};
+
+// An edit in a few words, as the user made it: "fractal › Iterations = 2000000000", "lattice › the
+// curve W1", "curve3 added", "the domain". Of several changes, the first two.
+export function describeEdit(before, after) {
+  const same = (a, b) => JSON.stringify(a) === JSON.stringify(b);
+  const old = new Map(before.nodes.map((n) => [n.id, n]));
+  const now = new Set(after.nodes.map((n) => n.id));
+  // Nodes added or deleted first: a deletion unlinks the parameters that read the node.
+  const changes = [
+    ...after.nodes.filter((n) => !old.has(n.id)).map((n) => `${n.id} added`),
+    ...[...old.keys()].filter((id) => !now.has(id)).map((id) => `${id} deleted`),
+  ];
+  for (const node of after.nodes) {
+    const was = old.get(node.id);
+    if (!was) continue;
+    for (const [kind, what] of [
+      ['params', null],
+      ['curves', 'the curve'],
+      ['gradients', 'the gradient'],
+    ]) {
+      const names = new Set([...Object.keys(was[kind] ?? {}), ...Object.keys(node[kind] ?? {})]);
+      for (const name of names) {
+        const value = node[kind]?.[name];
+        if (same(was[kind]?.[name], value)) continue;
+        changes.push(`${node.id} › ${what ? `${what} ${name}` : `${name} = ${valueText(value)}`}`);
+      }
+    }
+  }
+  if (before.output !== after.output) changes.push(`the output = ${after.output}`);
+  if (!same(before.domain, after.domain)) changes.push('the domain');
+  if (changes.length === 0) return null;
+  return changes.length > 2 ? `${changes.slice(0, 2).join(', ')}, …` : changes.join(', ');
+}

@@ -288,11 +288,26 @@ test("a link that closes a cycle is refused with the loader's message where it w
   assert.equal(await page.locator('.react-flow__edge').count(), 2);
 });
 
-test('another scene opens from the folder as its graph', async () => {
+test('another scene opens from the folder as its graph, after asking about unsaved edits', async () => {
   const source = await previewSource();
+  await node('lattice').locator('[data-curve="W2"] circle.point[data-index="1"]').click();
+  assert.ok((await page.locator('circle.point.selected').count()) > 0);
+  const dialog = page.locator('[role="dialog"]');
   await page.locator('.open-choice').selectOption('distorted-lattice.json');
-  await page.locator('button', { hasText: 'Open' }).click();
+  // Cancelled, the scene and its history stay; discarded, the other file opens.
+  for (const choice of ['cancel', 'discard']) {
+    await page.locator('button', { hasText: 'Open' }).click();
+    await dialog.waitFor();
+    assert.match(await dialog.innerText(), /Unsaved changes to sum\.json/);
+    await dialog.locator(`button[data-choice="${choice}"]`).click();
+    await dialog.waitFor({ state: 'detached' });
+    if (choice === 'cancel') {
+      assert.equal(await page.locator('button', { hasText: 'Undo' }).isEnabled(), true);
+      assert.match(await page.locator('.file-name').innerText(), /sum\.json •/);
+    }
+  }
   await node('paint').waitFor();
+  assert.equal(await page.locator('circle.point.selected').count(), 0, 'no point of the new scene chosen');
   await page.locator('.file-name', { hasText: /^distorted-lattice\.json$/ }).waitFor();
   for (const id of ['tilt', 'lattice', 'carry', 'paint']) await node(id).waitFor();
   assert.equal(await page.locator('.react-flow__edge').count(), 5);
