@@ -2,6 +2,7 @@ import React, { useCallback, useEffect, useMemo, useRef, useState } from 'react'
 import { ApiError, checkScene, getJson, postJson } from './api.js';
 import { EditorContext } from './EditorContext.js';
 import { describeEdit, placeOf } from './scene.js';
+import { spoken } from './messages.js';
 import useHistory from './useHistory.js';
 import useDialog from './Dialog.jsx';
 import useFileSession, { fileInAddress } from './useFileSession.js';
@@ -47,7 +48,13 @@ function Editor({ types, start }) {
 
   const refuse = useCallback((err, against) => {
     const details = err instanceof ApiError ? err : {};
-    setError({ message: err.message, ...details, place: placeOf(details.pointer, against) });
+    const place = placeOf(details.pointer, against);
+    setError({
+      message: err.message,
+      ...details,
+      place,
+      text: spoken({ ...details, message: err.message }, place),
+    });
   }, []);
 
   const opened = useCallback(() => {

@@ -2,17 +2,14 @@ import React, { useEffect, useRef, useState } from 'react';
 import { useEditor } from './EditorContext.js';
 import { getJson } from './api.js';
 import NumberField from './NumberField.jsx';
+import ErrorNote from './ErrorNote.jsx';
 import { addNode } from './scene.js';
 
 // The loader's message for the scene as a whole, its output or its domain.
 function SceneError({ areas }) {
   const { error } = useEditor();
   if (!error || !areas.includes(error.place.area)) return null;
-  return (
-    <div className="error-note" role="alert">
-      {error.message}
-    </div>
-  );
+  return <ErrorNote />;
 }
 
 function FileControls({ session }) {

@@ -89,15 +89,29 @@ export function pointerTokens(pointer) {
 
 // Where a loader message belongs: the pointer names the value at fault ("/nodes/1/params/Subdivision",
 // "/nodes/0/curves/W1/2/0", "/domain/max"); its third token is a member's name as the node's type lists
-// it.
+// it, and what follows it the part of the member: a component of a vector, a curve's channel, point and
+// coordinate, a gradient stop and its position or colour.
 export function placeOf(pointer, scene) {
-  const [top, index, kind, name] = pointerTokens(pointer);
+  const [top, index, kind, name, ...rest] = pointerTokens(pointer);
   if (top === 'domain') return { area: 'domain' };
   if (top === 'output') return { area: 'output' };
   const node = top === 'nodes' ? scene.nodes[Number(index)] : undefined;
   if (!node) return { area: 'scene' };
   const member = ['params', 'curves', 'gradients'].includes(kind) && name !== undefined;
-  return { area: 'node', node: node.id, kind: member ? kind : null, name: member ? name : null };
+  if (!member) return { area: 'node', node: node.id, kind: null, name: null, part: null };
+  const numbers = (tokens) => tokens.map((t) => (/^\d+$/.test(t) ? Number(t) : t));
+  let part = null;
+  if (kind === 'params' && /^\d+$/.test(rest[0] ?? '')) part = { component: Number(rest[0]) };
+  if (kind === 'curves' && rest.length > 0) {
+    const channel = /^\d+$/.test(rest[0]) ? null : rest[0];
+    const [point, axis] = numbers(channel ? rest.slice(1) : rest);
+    part = { channel, point: point ?? null, axis: axis ?? null };
+  }
+  if (kind === 'gradients' && rest.length > 0) {
+    const [stop, which, component] = numbers(rest);
+    part = { stop, which: which ?? null, component: component ?? null };
+  }
+  return { area: 'node', node: node.id, kind, name, part };
 }
 
 // Columns by the longest chain of links from the sample position, rows in scene order: a first
