@@ -291,13 +291,15 @@ test('a preview past the time limit says so and names the edit that made it slow
   await s.page.locator('.preview-image[data-state="full"][data-current="yes"]').waitFor();
   const iterations = s.field('fractal', 'Iterations');
   await s.type(iterations, '2000000000');
+  // A further edit while it renders: the slow one is still the one named.
+  await s.type(s.page.locator('[data-node="fractal"] [data-param="B"] input').first(), '0.5');
   const status = s.page.locator('.render-status[data-state="failed"]');
   await status.waitFor({ timeout: 20000 });
   assert.match(
     await status.innerText(),
-    /took longer than 1 s and was stopped after the edit fractal › Iterations = 2000000000/,
+    /took longer than 1 s and was stopped after the edit fractal › Iterations = 2000000000 *Render again$/,
   );
-  // The page goes on: the edit undone, the preview is whole again.
+  // The page goes on: the slow edit undone, the preview is whole again.
   await s.type(iterations, '10');
   await s.page.locator('.preview-image[data-state="full"][data-current="yes"]').waitFor();
   assert.equal(await s.page.locator('.render-status').count(), 0);
