@@ -166,6 +166,7 @@ test('unsaved edits come back after Open and after the server was killed', async
 
 test('a save of a file changed on disk asks: overwrite it, load its version, or save as another', async () => {
   const s = await session(['w-distortion.json'], 'w-distortion.json');
+  s.write('w-distortion-2.json', withDistortion(s.read('w-distortion.json'), 'distortion', 0.5));
   const field = s.field('distortion', 'Distortion');
   const name = s.page.locator('.save-name');
   // What each choice leaves on the disk (`files`: Distortion by file), shown and open; `undone`, what
@@ -184,9 +185,10 @@ test('a save of a file changed on disk asks: overwrite it, load its version, or 
       choice: 'rename',
       ours: '0.13',
       theirs: 0.93,
-      files: { 'w-distortion.json': 0.93, 'w-distortion-2.json': 0.13 },
+      // w-distortion-2.json is there already, and stays as it is.
+      files: { 'w-distortion.json': 0.93, 'w-distortion-2.json': 0.5, 'w-distortion-3.json': 0.13 },
       shown: '0.13',
-      open: 'w-distortion-2.json',
+      open: 'w-distortion-3.json',
     },
   ];
   for (const c of cases) {
