@@ -288,7 +288,8 @@ test('a hanging preview leaves Save answered, and Stop ends it in the server', a
 test('a preview past the time limit says so and names the edit that made it slow', async () => {
   const s = await session([], 'fractal.json', {
     scenes: { 'fractal.json': hangingScene(10) },
-    args: ['--time-limit', '1'],
+    // Long enough for the scene's full picture on a loaded machine, short beside a minute's sample.
+    args: ['--time-limit', '3'],
   });
   await s.page.locator('.preview-image[data-state="full"][data-current="yes"]').waitFor();
   const iterations = s.field('fractal', 'Iterations');
@@ -299,7 +300,7 @@ test('a preview past the time limit says so and names the edit that made it slow
   await status.waitFor({ timeout: 20000 });
   assert.match(
     await status.innerText(),
-    /took longer than 1 s and was stopped after the edit fractal › Iterations = 2000000000 *Render again$/,
+    /took longer than 3 s and was stopped after the edit fractal › Iterations = 2000000000 *Render again$/,
   );
   // The page goes on: the slow edit undone, the preview is whole again.
   await s.type(iterations, '10');
