@@ -300,7 +300,9 @@ test('a preview past the time limit says so and names the edit that made it slow
   await s.page.locator('.preview-image[data-state="full"][data-current="yes"]').waitFor();
   const iterations = s.field('fractal', 'Iterations');
   await s.type(iterations, '2000000000');
-  // A further edit while it renders: the slow one is still the one named.
+  // A further edit while it renders, once the slow one is a step of the history: the slow one is still
+  // the one named.
+  await s.page.waitForFunction(() => !document.querySelector('button[title^="Undo"]').disabled);
   await s.type(s.page.locator('[data-node="fractal"] [data-param="B"] input').first(), '0.5');
   const status = s.page.locator('.render-status[data-state="failed"]');
   await status.waitFor({ timeout: 20000 });
