@@ -153,15 +153,81 @@ void WriteLargeForms(const quib::Module& module, const std::string& nodeDir) {
                                           std::string(100000, ']') + "}");
 }
 
+/// An input of fuzz_serve: the body, then the choices it reads from the end of its input, last first:
+/// of the method, the target and the headers (fuzz/fuzz_serve.cpp gives the lists).
+std::string ServeInput(const std::string& body, int method, int target,
+                       std::initializer_list<int> headers = {0, 0, 0, 0, 0}) {
+    std::string input = body;
+    for (auto header = std::rbegin(headers); header != std::rend(headers); ++header)
+        input += static_cast<char>(*header);
+    input += static_cast<char>(target);
+    input += static_cast<char>(method);
+    return input;
+}
+
+/// Requests of every kind the server takes, good ones, of the scenes given.
+void WriteServeSeeds(const std::vector<json>& scenes, const std::string& serveDir) {
+    enum Target {
+        page = 0,
+        types = 2,
+        scene = 3,
+        files = 5,
+        open = 6,
+        save = 7,
+        check = 8,
+        value = 9,
+        curve = 10,
+        gradient = 11,
+        render = 12
+    };
+    constexpr int get = 0;
+    constexpr int post = 1;
+    Write(serveDir + "/page", ServeInput("", get, page));
+    Write(serveDir + "/types", ServeInput("", get, types));
+    Write(serveDir + "/scene", ServeInput("", get, scene));
+    Write(serveDir + "/files", ServeInput("", get, files));
+    Write(serveDir + "/open", ServeInput(R"({"file": "scene.json"})", post, open));
+    for (std::size_t i = 0; i < scenes.size(); ++i) {
+        const std::string n = std::to_string(i);
+        const json& each = scenes[i];
+        Write(serveDir + "/check-" + n, ServeInput(json({{"scene", each}}).dump(), post, check));
+        Write(serveDir + "/save-" + n,
+              ServeInput(json({{"scene", each}, {"file", "new.json"}}).dump(), post, save));
+        const json picture = {{"scene", each}, {"node", nullptr},   {"type", "color"},  {"width", 8},
+                              {"height", 4},   {"region", nullptr}, {"client", "fuzz"}, {"job", "preview"}};
+        Write(serveDir + "/render-" + n, ServeInput(picture.dump(), post, render));
+        json at = picture;
+        at.update({{"x", 3}, {"y", 1}});
+        Write(serveDir + "/value-" + n, ServeInput(at.dump(), post, value));
+        const json& node = each["nodes"][0];
+        if (node.contains("curves") && !node["curves"].empty()) {
+            const json ask = {{"scene", each},
+                              {"node", node["id"]},
+                              {"curve", node["curves"].begin().key()},
+                              {"samples", 8}};
+            Write(serveDir + "/curve-" + n, ServeInput(ask.dump(), post, curve));
+        }
+        if (node.contains("gradients") && !node["gradients"].empty()) {
+            const json ask = {{"scene", each},
+                              {"node", node["id"]},
+                              {"gradient", node["gradients"].begin().key()},
+                              {"samples", 8}};
+            Write(serveDir + "/gradient-" + n, ServeInput(ask.dump(), post, gradient));
+        }
+    }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 3) {
-        std::fprintf(stderr, "usage: fuzz_seeds NODE_DIR SCENE_DIR\n");
+    if (argc != 4) {
+        std::fprintf(stderr, "usage: fuzz_seeds NODE_DIR SCENE_DIR SERVE_DIR\n");
         return 2;
     }
     const std::string nodeDir = argv[1];
     const std::string sceneDir = argv[2];
+    const std::string serveDir = argv[3];
+    std::vector<json> servedScenes;
     const quib::Module& module = *vantrel::fuzz::TheModule();
     const json sphere = {{"kind", "sphere"}};
     const json plane = {{"kind", "plane"}, {"min", {-2, -1}}, {"max", {2, 1}}};
@@ -178,8 +244,12 @@ int main(int argc, char** argv) {
         Write(nodeDir + "/node-" + index + "-new", typeByte + Saved(*node).dump());
         json alone = Saved(*node);
         alone["id"] = "node";
-        Write(sceneDir + "/scene-" + index + "-sphere.json", Scene({alone}, "node", sphere).dump());
-        Write(sceneDir + "/scene-" + index + "-plane.json", Scene({alone}, "node", plane).dump());
+        // (An initializer list of one json is that json, not a list of it.)
+        Write(sceneDir + "/scene-" + index + "-sphere.json",
+              Scene(json::array({alone}), "node", sphere).dump());
+        servedScenes.push_back(Scene(json::array({alone}), "node", plane));
+        Write(sceneDir + "/scene-" + index + "-plane.json",
+              Scene(json::array({alone}), "node", plane).dump());
 
         LinkEverything(*node, *source);
         Write(nodeDir + "/node-" + index + "-linked", typeByte + Saved(*node).dump());
@@ -203,5 +273,6 @@ int main(int argc, char** argv) {
     Write(sceneDir + "/scene-chain.json", Scene(chain, ids.back().second, sphere).dump());
     WriteLimits(module, sceneDir);
     WriteLargeForms(module, nodeDir);
+    WriteServeSeeds(servedScenes, serveDir);
     return 0;
 }

@@ -18,6 +18,7 @@
 #include <cstddef>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -25,6 +26,7 @@
 #include "quib/module_loader.h"
 #include "quib/stored_form.h"
 #include "scene/json_reader.h"
+#include "scene/output_type.h"
 #include "scene/sample_domain.h"
 #include "scene/scene_edits.h"
 
@@ -64,6 +66,9 @@ public:
     /// The node named by the scene's `output`.
     Function& Output() const { return *output; }
     const SampleDomain& Domain() const { return domain; }
+    /// The type the scene says it is seen in ("output_type"), which commands take when they are given
+    /// none; nothing when it names none.
+    std::optional<OutputType> NamedType() const { return namedType; }
     /// The node with this id, or null.
     Function* Node(const std::string& id) const;
     const quib::Module& Module() const { return *module; }
@@ -76,6 +81,7 @@ private:
     std::map<std::string, std::size_t> indexOf;    ///< node id to its index in `nodes`
     Function* output = nullptr;
     SampleDomain domain;
+    std::optional<OutputType> namedType;
 };
 
 /// The text of the scene file at `path`, read as JSON. Throws quib::Error naming the file when it

@@ -1,6 +1,7 @@
 #include "scene/scene_check.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <iterator>
 #include <optional>
@@ -33,6 +34,17 @@ const Json& Get(const Json& object, const char* key) {
 /// What stood at a place, quoted, or nothing when nothing did.
 std::string FoundAt(const Json& value) {
     return &value == &Missing() ? std::string() : quib::JsonExcerpt(value);
+}
+
+/// The type a scene names in "output_type", one of the nine as the command line names them.
+std::optional<OutputType> ReadOutputType(const Json& type) {
+    if (&type == &Missing()) return std::nullopt;
+    const std::optional<OutputType> named =
+        type.is_string() ? OutputTypeNamed(type.get<std::string>()) : std::nullopt;
+    if (!named)
+        throw Error::Expected(Error::Kind::BadInput, "/output_type", "one of " + OutputTypeNames(", "),
+                              FoundAt(type));
+    return named;
 }
 
 /// Reads a scene's JSON and checks it as a graph.
@@ -91,6 +103,19 @@ void SceneChecker::CheckRoot(const Json& root) const {
     const Json& description = Get(root, "description");
     if (&description != &Missing() && !description.is_string())
         Fail("/description", "a string", FoundAt(description));
+    // Where the editor keeps its nodes: the graph does not read it, but a file holds it whole.
+    const Json& layout = Get(root, "layout");
+    if (&layout != &Missing()) {
+        if (!layout.is_object()) Fail("/layout", "an object of node ids and [x, y] places", FoundAt(layout));
+        for (const auto& [id, place] : layout.items()) {
+            const bool point = place.is_array() && place.size() == 2 &&
+                               std::all_of(place.begin(), place.end(), [](const Json& coordinate) {
+                                   return coordinate.is_number() && std::isfinite(coordinate.get<double>());
+                               });
+            if (!point)
+                Fail(MemberPointer("/layout", id), "a place [x, y] of two finite numbers", FoundAt(place));
+        }
+    }
 }
 
 const quib::NodeType* SceneChecker::ReadType(const Json& type, const std::string& pointer) const {
@@ -240,6 +265,7 @@ CheckedScene SceneChecker::Check(const Json& root) {
     ReadNodes(Get(root, "nodes"));
     scene.output = ReadId(Get(root, "output"), "/output", "the id of the node to evaluate");
     if (const Json& domain = Get(root, "domain"); &domain != &Missing()) scene.domain = ReadDomain(domain);
+    scene.outputType = ReadOutputType(Get(root, "output_type"));
     scene.updateOrder = UpdateOrder();
     CheckCost(scene.updateOrder);
     scene.indexOf = std::move(indexOf);

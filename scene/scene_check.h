@@ -4,11 +4,13 @@
 
 #include <cstddef>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "quib/module_loader.h"
 #include "quib/stored_form.h"
+#include "scene/output_type.h"
 #include "scene/sample_domain.h"
 
 namespace vantrel {
@@ -22,6 +24,7 @@ struct CheckedScene {
     std::vector<std::size_t> updateOrder;        ///< node indices, each after the nodes it reads
     std::size_t output = 0;                      ///< the index of the output node
     SampleDomain domain;
+    std::optional<OutputType> outputType;  ///< the type the scene is seen in, when it names one
 };
 
 /// Checks `root`, a scene's JSON, against the node types of `module`. Throws quib::Error (BadInput) at

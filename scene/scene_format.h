@@ -12,7 +12,8 @@ namespace vantrel {
 inline constexpr const char* sceneFormat = "vantrel-scene/1";
 
 /// The keys of a scene's top level.
-inline constexpr const char* sceneKeys[] = {"format", "description", "nodes", "output", "domain"};
+inline constexpr const char* sceneKeys[] = {"format", "description", "nodes", "output",
+                                            "domain", "output_type", "layout"};
 
 /// The most lists and objects a scene holds one inside the other: its nodes' stored forms, in the list
 /// "nodes", in the top level.

@@ -91,8 +91,10 @@ awk -F, '
             ratio(label ", host / direct", host, name, 1.5, 1)
         }
         ratio("render, scene API, 2 threads / 1 thread", "Render/scene/threads:2", "Render/scene/threads:1", 1.8, 0)
-        ratio("render, vantrel program, 2 threads / 1 thread", "Render/vantrel/threads:2",
-              "Render/vantrel/threads:1", 1.8, 0)
+        ratio("render to PNG 1024x512, vantrel program, 2 threads / 1 thread", "Render/vantrel/threads:2",
+              "Render/vantrel/threads:1", 1.9, 0)
+        ratio("render to OpenEXR 2048x1024, vantrel program, 2 threads / 1 thread", "Render/vantrel-exr/threads:2",
+              "Render/vantrel-exr/threads:1", 1.8, 0)
         floor = "HostPart/virtual-call"
         direct = "Direct/w-distortion/Vec4d/raster"
         if ((floor in ns) && (direct in ns)) {

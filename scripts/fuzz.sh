@@ -3,15 +3,15 @@
 #
 #   scripts/fuzz.sh [SECONDS]    the whole budget, default 60 (CI); 1200 gives each target ten minutes
 #
-# Seeds: the nodes' own stored forms and scenes made of them (written by fuzz_seeds), and every scene in
-# examples/. What a run learns stays in build/fuzz/corpus/ for the next run. A crash, a sanitizer report
+# Seeds: the nodes' own stored forms, scenes made of them and requests of the server about them
+# (written by fuzz_seeds), and every scene in examples/. What a run learns stays in build/fuzz/corpus/ for the next run. A crash, a sanitizer report
 # or a broken promise stops the script with the input saved as build/fuzz/findings/TARGET-crash-...;
 # replay it with build/fuzz/bin/TARGET FILE.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 budget=${1:-60}
-targets=(fuzz_scene fuzz_node_load)
+targets=(fuzz_scene fuzz_node_load fuzz_serve)
 build=build/fuzz
 
 cmake --preset fuzz >/dev/null
@@ -19,8 +19,8 @@ cmake --build --preset fuzz
 
 seeds=$build/seeds
 rm -rf "$seeds"
-mkdir -p "$seeds/fuzz_node_load" "$seeds/fuzz_scene" "$build/findings"
-"$build/bin/fuzz_seeds" "$seeds/fuzz_node_load" "$seeds/fuzz_scene"
+mkdir -p "$seeds/fuzz_node_load" "$seeds/fuzz_scene" "$seeds/fuzz_serve" "$build/findings"
+"$build/bin/fuzz_seeds" "$seeds/fuzz_node_load" "$seeds/fuzz_scene" "$seeds/fuzz_serve"
 cp examples/*.json "$seeds/fuzz_scene/"
 
 each=$((budget / ${#targets[@]}))
@@ -38,5 +38,5 @@ for target in "${targets[@]}"; do
         echo "$target found a fault; the input is in $build/findings/" >&2
         exit 1
     fi
-    grep -E '^(Done|stat::number_of_executed_units|stat::new_units_added)' "$log"
+    grep -E '^(Done|stat::number_of_executed_units|stat::new_units_added)|^#[0-9]+.*DONE' "$log"
 done

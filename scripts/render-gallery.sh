@@ -26,26 +26,6 @@ while [ $# -gt 0 ]; do
     esac
 done
 
-# The output type a scene is best seen in, where it is not the default colour: the lattice and the
-# fractal on their own give a real number, shown as grey.
-declare -A types=(
-    [examples/hex-lattice-plane]=double
-    [examples/hex-lattice-sphere]=double
-    [examples/leapfrog-fractal]=double
-    [docs/nodes/lattice-w1]=double
-    [docs/nodes/lattice-w2]=double
-    [docs/nodes/lattice-w3]=double
-    [docs/nodes/lattice-soft-dots]=double
-    [docs/nodes/lattice-subdivision-1]=double
-    [docs/nodes/lattice-subdivision-3]=double
-    [docs/nodes/lattice-subdivision-10]=double
-    [docs/nodes/fractal-plane]=double
-    [docs/nodes/fractal-lifted]=double
-    [docs/nodes/fractal-radius-0.4]=double
-    [docs/nodes/fractal-radius-0.6]=double
-    [docs/nodes/fractal-radius-0.8]=double
-)
-
 # Scenes rendered a second time with N x N samples a pixel, into NAME-samples-N.png, to show beside the
 # picture of one sample a pixel what anti-aliasing does.
 declare -A samples=(
@@ -57,7 +37,8 @@ render() {
     mkdir -p "$2"
     for scene in "$root/$1"/*.json; do
         name="$(basename "$scene" .json)"
-        options=(--type "${types[$1/$name]:-color}" --size "$size")
+        # Each scene names the type it is seen in ("output_type"), or is seen in colour.
+        options=(--size "$size")
         "$vantrel" render "$scene" -o "$2/$name.png" "${options[@]}"
         if [ -n "${samples[$1/$name]:-}" ]; then
             n="${samples[$1/$name]}"

@@ -80,8 +80,10 @@ TEST_F(RenderCore, PngInMemoryIsTheFileRenderWrites) {
 /// is still needed.
 class CheckingSink : public BandSink {
 public:
-    CheckingSink(int width, int height, int bandRows, int tailRows, int slots)
-        : BandSink(width, height, 1, bandRows, tailRows, slots), stored(height) {}
+    CheckingSink(int width, int height, int bandRows, int tailRows, int slots, int top = 0, int end = -1)
+        : BandSink(width, height, 1, bandRows, tailRows, slots, top, end),
+          stored(height),
+          handedOn(FirstBand()) {}
 
     void SetRow(int y, const double* values) override {
         std::lock_guard lock(mutex);
@@ -90,11 +92,12 @@ public:
         if (band - Slots() + 1 >= handedOn)
             faults.push_back("row " + std::to_string(y) + " overwrote a band in use");
         if (values[0] != values[0]) faults.push_back("not a number");
+        if (y < Top() || y >= End()) faults.push_back("row " + std::to_string(y) + " is not the sink's");
         stored[y] = true;
     }
     void Encode(int band) override {
         std::lock_guard lock(mutex);
-        for (int y = band > 0 ? FirstRow(band - 1) : 0; y < EndRow(band); ++y) {
+        for (int y = band > FirstBand() ? FirstRow(band - 1) : FirstRow(band); y < EndRow(band); ++y) {
             if (!stored[y])
                 faults.push_back("band " + std::to_string(band) + " encoded before row " + std::to_string(y));
         }
@@ -113,12 +116,12 @@ public:
     std::vector<bool> stored;
     std::vector<int> encoded;
     std::vector<std::string> faults;
-    int handedOn = 0;
+    int handedOn;
     int failAt = -1;
 };
 
-// The last rows, up to a band's worth, go in short bands; every row is in the band that starts at or
-// before it and ends after it.
+// The last rows, from one band's worth to less than two (all when there are fewer), go in short bands;
+// every row is in the band that starts at or before it and ends after it.
 TEST(BandSink, CutsTheLastBandsShort) {
     struct Case {
         int height;
@@ -128,9 +131,10 @@ TEST(BandSink, CutsTheLastBandsShort) {
     } cases[] = {
         {1, 10, 3, {0, 1}},
         {10, 10, 3, {0, 3, 6, 9, 10}},
-        {11, 10, 3, {0, 10, 11}},
-        {100, 30, 8, {0, 30, 60, 90, 98, 100}},
-        {120, 30, 8, {0, 30, 60, 90, 98, 106, 114, 120}},
+        {11, 10, 3, {0, 3, 6, 9, 11}},
+        {21, 10, 3, {0, 10, 13, 16, 19, 21}},
+        {100, 30, 8, {0, 30, 60, 68, 76, 84, 92, 100}},
+        {120, 30, 8, {0, 30, 60, 68, 76, 84, 92, 100, 108, 116, 120}},
         {120, 30, 30, {0, 30, 60, 90, 120}},
         {7, 1, 1, {0, 1, 2, 3, 4, 5, 6, 7}},
     };
@@ -157,13 +161,28 @@ TEST_F(RenderCore, BandsGoInOrderWithinTheSlotsTheEncoderHolds) {
         int bandRows;
         int tailRows;
         int threads;
-    } cases[] = {{1, 1, 1, 1},    {7, 1, 1, 1},    {100, 1, 1, 3},  {100, 3, 1, 2}, {1000, 7, 2, 4},
-                 {999, 16, 5, 8}, {50, 64, 64, 2}, {50, 64, 10, 2}, {97, 12, 12, 1}};
+        int top = 0;  // the rows the sink takes, as a part of a render does
+        int end = -1;
+    } cases[] = {{1, 1, 1, 1},
+                 {7, 1, 1, 1},
+                 {100, 1, 1, 3},
+                 {100, 3, 1, 2},
+                 {1000, 7, 2, 4},
+                 {999, 16, 5, 8},
+                 {50, 64, 64, 2},
+                 {50, 64, 10, 2},
+                 {97, 12, 12, 1},
+                 {1000, 7, 2, 4, 500, 501},
+                 {1000, 7, 2, 3, 93, 997},
+                 {999, 16, 5, 8, 0, 17},
+                 {120, 30, 8, 2, 95, 120}};
     for (const Case& each : cases) {
         SCOPED_TRACE(std::to_string(each.height) + " rows in bands of " + std::to_string(each.bandRows) +
                      ", the last in bands of " + std::to_string(each.tailRows) + ", on " +
-                     std::to_string(each.threads) + " threads");
-        CheckingSink sink(3, each.height, each.bandRows, each.tailRows, BandsInFlight(each.threads));
+                     std::to_string(each.threads) + " threads, rows " + std::to_string(each.top) + " to " +
+                     std::to_string(each.end));
+        CheckingSink sink(3, each.height, each.bandRows, each.tailRows, BandsInFlight(each.threads), each.top,
+                          each.end);
         EXPECT_TRUE(Render({scene.Output(),
                             scene.Domain(),
                             3,
@@ -175,8 +194,9 @@ TEST_F(RenderCore, BandsGoInOrderWithinTheSlotsTheEncoderHolds) {
                             {}},
                            sink));
         EXPECT_EQ(sink.faults, std::vector<std::string>{});
-        EXPECT_EQ(sink.handedOn, sink.Bands());
-        EXPECT_EQ(static_cast<int>(sink.encoded.size()), sink.Bands());
+        EXPECT_EQ(sink.handedOn, sink.EndBand());
+        EXPECT_EQ(static_cast<int>(sink.encoded.size()), sink.EndBand() - sink.FirstBand());
+        EXPECT_EQ(std::count(sink.stored.begin(), sink.stored.end(), true), sink.End() - sink.Top());
     }
 }
 

@@ -393,6 +393,16 @@ const BadScene badScenes[] = {
     {R"~({ "format": "vantrel-scene/1", "nodes": [ { "id": "a", "type": "Curve3" } ], "output": "a",
           "domain": { "kind": "sphere", "min": [0, 0] } })~",
      "/domain/min", "expected only \"kind\" in a sphere domain, not \"min\"", "\"min\""},
+    // The type it is seen in, and the editor's places of its nodes.
+    {R"~({ "format": "vantrel-scene/1", "nodes": [ { "id": "a", "type": "Curve3" } ], "output": "a",
+          "output_type": "grey" })~",
+     "/output_type", "expected one of string, colora, color", "\"output_type\""},
+    {R"~({ "format": "vantrel-scene/1", "nodes": [ { "id": "a", "type": "Curve3" } ], "output": "a",
+          "layout": [1, 2] })~",
+     "/layout", "expected an object of node ids and [x, y] places", "\"layout\""},
+    {R"~({ "format": "vantrel-scene/1", "nodes": [ { "id": "a", "type": "Curve3" } ], "output": "a",
+          "layout": { "a": [1, "inf"] } })~",
+     "/layout/a", "expected a place [x, y] of two finite numbers", "\"a\""},
 };
 
 /// The text of `text` from line `line`, column `column` on (both from 1).
@@ -425,6 +435,37 @@ TEST_F(Eval, EveryKindOfBadSceneIsRefusedWithWhereItIs) {
             EXPECT_EQ(run.err.rfind("vantrel: bad.json: " + expected, 0), 0u) << run.err;
         }
     }
+}
+
+// A scene that names the type it is seen in is evaluated and rendered in it unless --type says
+// otherwise; the editor's places of its nodes change nothing.
+TEST_F(Eval, SceneNamesTheTypeItIsSeenIn) {
+    Write("typed.json", R"~({ "format": "vantrel-scene/1", "output": "c", "output_type": "double",
+        "layout": { "c": [120, -40.5], "@position": [0, 0] },
+        "nodes": [ { "id": "c", "type": "Curve3", "params": { "In": { "link": "@position" } } } ] })~");
+    const struct {
+        std::vector<std::string> options;
+        std::string out;
+    } runs[] = {{{}, "0.3333333333333\n"}, {{"--type", "color"}, "1 0 0\n"}, {{"--type", "int"}, "84\n"}};
+    for (const auto& run : runs) {
+        std::vector<std::string> arguments = {"eval", "typed.json"};
+        arguments.insert(arguments.end(), run.options.begin(), run.options.end());
+        const RunResult evaluated = Vantrel(arguments, "1 0 0\n");
+        EXPECT_EQ(evaluated.status, 0) << evaluated.err;
+        EXPECT_EQ(evaluated.out, run.out);
+    }
+    const RunResult rendered = Vantrel({"render", "typed.json", "--size", "4x2"});
+    ASSERT_EQ(rendered.status, 0) << rendered.err;
+    const std::string png = ReadFile(work / "typed.png");
+    ASSERT_GT(png.size(), 26u);
+    EXPECT_EQ(png[25], 0) << "a grey PNG (colour type 0), as the scene's double is seen";
+    // A scene seen as text is refused by render, naming the scene's type.
+    Write("text.json", R"~({ "format": "vantrel-scene/1", "output": "c", "output_type": "string",
+        "nodes": [ { "id": "c", "type": "Curve3" } ] })~");
+    const RunResult refused = Vantrel({"render", "text.json"});
+    EXPECT_EQ(refused.status, 2);
+    EXPECT_EQ(refused.err,
+              "vantrel: text.json: /output_type: render needs a numeric output type, not string\n");
 }
 
 TEST_F(Eval, MissingSceneFileIsBadInput) {

@@ -24,38 +24,13 @@
 
 #include "quib/module_loader.h"
 #include "scene/scene.h"
+#include "tests/exr_image.h"
 #include "tests/loaded_module.h"
 #include "tests/png_image.h"
 #include "tests/vantrel_run.h"
 
 namespace vantrel::test {
 namespace {
-
-Decoded ReadExr(const std::filesystem::path& path) {
-    Imf::InputFile file(path.c_str());
-    const Imath::Box2i window = file.header().dataWindow();
-    Decoded image;
-    image.width = window.max.x - window.min.x + 1;
-    image.height = window.max.y - window.min.y + 1;
-    image.depth = 32;
-    std::vector<const char*> names;
-    for (const char* name : {"Y", "R", "G", "B", "A"}) {
-        if (file.header().channels().findChannel(name) != nullptr) names.push_back(name);
-    }
-    image.channels = static_cast<int>(names.size());
-    std::vector<float> pixels(static_cast<std::size_t>(image.width) * image.height * image.channels);
-    Imf::FrameBuffer frame;
-    const std::size_t pixelBytes = sizeof(float) * image.channels;
-    for (int c = 0; c < image.channels; ++c) {
-        char* base = reinterpret_cast<char*>(pixels.data() + c) -
-                     (window.min.x + static_cast<std::ptrdiff_t>(window.min.y) * image.width) * pixelBytes;
-        frame.insert(names[c], Imf::Slice(Imf::FLOAT, base, pixelBytes, pixelBytes * image.width));
-    }
-    file.setFrameBuffer(frame);
-    file.readPixels(window.min.y, window.max.y);
-    image.samples.assign(pixels.begin(), pixels.end());
-    return image;
-}
 
 /// A real as the level PNG stores: clamped to 0..1 and rounded to the nearest of 2^depth levels.
 double Level(double value, int depth) {

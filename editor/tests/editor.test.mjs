@@ -204,7 +204,13 @@ test("the saved scene renders in vantrel to the preview's pixels", async () => {
 
   const image = page.locator('.preview-image');
   const size = `${await image.getAttribute('data-width')}x${await image.getAttribute('data-height')}`;
-  const rendered = await run(['render', 'edited.json', '-o', 'edited.png', '--size', size], { cwd: folder });
+  // The preview shows colour, whatever type the scene names.
+  const rendered = await run(
+    ['render', 'edited.json', '-o', 'edited.png', '--size', size, '--type', 'color'],
+    {
+      cwd: folder,
+    },
+  );
   assert.equal(rendered.status, 0, rendered.stderr);
   const theirs = decodePng(fs.readFileSync(path.join(folder, 'edited.png')));
   const ours = decodePng(await previewBytes());

@@ -7,12 +7,19 @@
 #include <iosfwd>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "quib/error.h"
+#include "scene/output_type.h"
 #include "scene/scene.h"
-#include "tools/render/output_type.h"
 
 namespace vantrel {
+
+/// The type a command takes for `scene`: the one given with --type, else the one the scene names, else
+/// color.
+inline OutputType TypeFor(const std::optional<OutputType>& given, const Scene& scene) {
+    return given ? *given : scene.NamedType().value_or(OutputType::Color);
+}
 
 /// Exit statuses.
 enum ExitStatus {
@@ -60,8 +67,8 @@ void RunList(const quib::Module& module, bool json, std::ostream& out);
 
 struct EvalOptions {
     std::string scene;
-    SceneEdits edits;  ///< --node and --set
-    OutputType type = OutputType::Color;
+    SceneEdits edits;                ///< --node and --set
+    std::optional<OutputType> type;  ///< --type; nothing: the scene's "output_type", else color
 };
 
 /// Evaluates the scene's output node at each sample position read from `in` ("x y z" a line), writing
@@ -77,16 +84,27 @@ struct RenderOptions {
     /// longitude A to C and latitude B to D in degrees, in place of the scene's domain
     std::optional<std::array<double, 4>> region;
     int width = 512;
-    int height = 0;  ///< 0: from the width and the domain's shape
-    OutputType type = OutputType::Color;
-    int threads = 0;  ///< 0: one for each core
-    int depth = 0;    ///< PNG bits per channel, 8 or 16; 0 when not given, which is 8
-    int samples = 1;  ///< --samples N: N x N sub-samples a pixel, averaged
+    int height = 0;                  ///< 0: from the width and the domain's shape
+    std::optional<OutputType> type;  ///< --type; nothing: the scene's "output_type", else color
+    int threads = 0;                 ///< 0: one for each core
+    int depth = 0;                   ///< PNG bits per channel, 8 or 16; 0 when not given, which is 8
+    int samples = 1;                 ///< --samples N: N x N sub-samples a pixel, averaged
+    int part = 0;                    ///< --part K/N: K, from 1; 0 for the whole image
+    int parts = 0;                   ///< N
 };
 
 /// Renders the scene into an image file and reports the time taken on `out`. Throws quib::Error. When
 /// SIGINT or SIGTERM arrives it removes what it had written and ends the program by that signal at
 /// once, without waiting for the samples being taken.
 void RunRender(const Scene::ModulePointer& module, const RenderOptions& options, std::ostream& out);
+
+struct JoinOptions {
+    std::vector<std::string> parts;  ///< the part files, in any order
+    std::string output;
+};
+
+/// Joins the part files of one render into its image and reports it on `out`. Throws quib::Error; stops
+/// as `RunRender` does on SIGINT and SIGTERM.
+void RunJoin(const JoinOptions& options, std::ostream& out);
 
 }  // namespace vantrel

@@ -50,7 +50,7 @@ void RunEval(const Scene::ModulePointer& module, const EvalOptions& options, std
     // Output is flushed here, when the input has no more waiting, not by a tie of `in` to it: a write
     // that fails must be seen by the check after it, while errno still says why.
     in.tie(nullptr);
-    VisitOutputType(options.type, [&]<class T>(std::type_identity<T>) {
+    VisitOutputType(TypeFor(options.type, scene), [&]<class T>(std::type_identity<T>) {
         std::string line;
         for (long lineNumber = 1; std::getline(in, line); ++lineNumber) {
             const std::string_view sample = std::string_view(line).substr(0, line.find('#'));

@@ -114,14 +114,14 @@ void CheckWritten(const std::ostream& out) {
 
 namespace {
 
-/// The type --type names; nothing given is `color`.
-OutputType ReadType(const std::string& text) {
-    if (text.empty()) return OutputType::Color;
+/// The type --type names; nothing when it is not given (the scene's own type is then taken).
+std::optional<OutputType> ReadType(const std::string& text) {
+    if (text.empty()) return std::nullopt;
     const std::optional<OutputType> type = OutputTypeNamed(text);
     if (!type) {
         throw UsageError("--type", "one of " + OutputTypeNames(", "), quib::Quote(text));
     }
-    return *type;
+    return type;
 }
 
 /// A whole number from 1 to `largest` (a side of --size, --samples), or nothing.
@@ -182,6 +182,22 @@ void ReadSamples(const std::string& text, RenderOptions& options) {
     options.samples = *samples;
 }
 
+/// Reads "K/N", a part K of N (1 <= K <= N), into the options; N is checked against the height later.
+void ReadPart(const std::string& text, RenderOptions& options) {
+    const std::size_t slash = text.find('/');
+    const std::optional<int> part = slash == std::string::npos
+                                        ? std::nullopt
+                                        : ReadCount(std::string_view(text).substr(0, slash), largestSide);
+    const std::optional<int> parts = slash == std::string::npos
+                                         ? std::nullopt
+                                         : ReadCount(std::string_view(text).substr(slash + 1), largestSide);
+    if (!part || !parts || *part > *parts) {
+        throw UsageError("--part", "K/N, part K of N bands of rows, 1 <= K <= N", quib::Quote(text));
+    }
+    options.part = *part;
+    options.parts = *parts;
+}
+
 /// Reads "A,B,C,D", four finite numbers, into the options.
 void ReadRegion(const std::string& text, RenderOptions& options) {
     std::array<double, 4> corners{};
@@ -219,7 +235,8 @@ int Run(int argc, char** argv) {
     list->add_flag("--json", json, "Print JSON instead of text");
 
     const std::string typeHelp =
-        "The output type to ask the output node for: " + OutputTypeNames(" ") + " (default color)";
+        "The output type to ask the output node for: " + OutputTypeNames(" ") +
+        " (default: the scene's \"output_type\", else color)";
     CLI::App* eval = app.add_subcommand(
         "eval", "Evaluate a scene at the positions read from standard input, one \"x y z\" a line");
     EvalOptions evalOptions;
@@ -266,6 +283,23 @@ int Run(int argc, char** argv) {
                      "Part of the domain: the plane from (A, B) to (C, D), the sphere from longitude A to C "
                      "and latitude B to D in degrees")
         ->type_name("A,B,C,D");
+    std::string part;
+    render
+        ->add_option(
+            "--part", part,
+            "Render only part K of N bands of rows, into a part file (-o NAME.png.part or NAME.exr.part) "
+            "for join")
+        ->type_name("K/N");
+
+    CLI::App* join =
+        app.add_subcommand("join", "Join the part files of one render into its PNG or OpenEXR image");
+    JoinOptions joinOptions;
+    join->add_option("parts", joinOptions.parts, "The part files, in any order")
+        ->required()
+        ->type_name("PART");
+    join->add_option("-o,--output", joinOptions.output,
+                     "The image file, .png or .exr, as the parts were rendered for")
+        ->required();
 
 #if VANTREL_SERVE
     CLI::App* serve = app.add_subcommand(
@@ -305,28 +339,33 @@ int Run(int argc, char** argv) {
         if (!size.empty()) ReadSize(size, renderOptions);
         if (!region.empty()) ReadRegion(region, renderOptions);
         if (!samples.empty()) ReadSamples(samples, renderOptions);
-        ReadEdits(evalNode, evalSettings, evalOptions.edits);
-        ReadEdits(renderNode, renderSettings, renderOptions.edits);
-        evalOptions.type = ReadType(evalType);
-        renderOptions.type = ReadType(renderType);
-        const auto module = std::make_shared<const quib::Module>(ModulePath(moduleOption));
-        if (*list) RunList(*module, json, std::cout);
-        if (*eval) RunEval(module, evalOptions, std::cin, std::cout);
-        if (*render) RunRender(module, renderOptions, std::cout);
+        if (!part.empty()) ReadPart(part, renderOptions);
+        if (*join) {
+            RunJoin(joinOptions, std::cout);  // needs no module
+        } else {
+            ReadEdits(evalNode, evalSettings, evalOptions.edits);
+            ReadEdits(renderNode, renderSettings, renderOptions.edits);
+            evalOptions.type = ReadType(evalType);
+            renderOptions.type = ReadType(renderType);
+            const auto module = std::make_shared<const quib::Module>(ModulePath(moduleOption));
+            if (*list) RunList(*module, json, std::cout);
+            if (*eval) RunEval(module, evalOptions, std::cin, std::cout);
+            if (*render) RunRender(module, renderOptions, std::cout);
 #if VANTREL_SERVE
-        if (*serve) {
-            serveOptions.program = ExecutablePath();
-            serveOptions.page = serveOptions.program.parent_path() / "editor";
-            serveOptions.timeLimit = std::chrono::milliseconds(static_cast<long>(timeLimit * 1000.0));
-            // The server's module stays loaded: what it throws is its code.
-            reinterpret_cast<ServeFunction*>(LoadBeside(VANTREL_SERVE_FILE, "VantrelServe"))(
-                module, serveOptions, std::cout);
-        }
-        if (*previewWorker) {
-            return reinterpret_cast<PreviewWorkerFunction*>(
-                LoadBeside(VANTREL_SERVE_FILE, "VantrelPreviewWorker"))(module);
-        }
+            if (*serve) {
+                serveOptions.program = ExecutablePath();
+                serveOptions.page = serveOptions.program.parent_path() / "editor";
+                serveOptions.timeLimit = std::chrono::milliseconds(static_cast<long>(timeLimit * 1000.0));
+                // The server's module stays loaded: what it throws is its code.
+                reinterpret_cast<ServeFunction*>(LoadBeside(VANTREL_SERVE_FILE, "VantrelServe"))(
+                    module, serveOptions, std::cout);
+            }
+            if (*previewWorker) {
+                return reinterpret_cast<PreviewWorkerFunction*>(
+                    LoadBeside(VANTREL_SERVE_FILE, "VantrelPreviewWorker"))(module);
+            }
 #endif
+        }
     } catch (const quib::Error& error) {
         std::cerr << "vantrel: " << error.what() << "\n";
         return ExitStatusOf(error);

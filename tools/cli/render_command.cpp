@@ -18,74 +18,16 @@
 
 #include "scene/scene.h"
 #include "tools/cli/commands.h"
-#include "tools/image/exr_file.h"
+#include "tools/cli/stop_signals.h"
+#include "tools/image/exr_encoder.h"
 #include "tools/image/image_file.h"
 #include "tools/image/output_file.h"
+#include "tools/image/part_file.h"
 #include "tools/image/png_encoder.h"
 #include "tools/render/render_core.h"
 
 namespace vantrel {
 namespace {
-
-/// The pending file a stop signal removes, or null. Read by the signal handler, so a lock-free atomic.
-/// (A path's characters are wide on Windows.)
-std::atomic<const std::filesystem::path::value_type*> pendingPath{nullptr};
-static_assert(decltype(pendingPath)::is_always_lock_free);
-
-/// Removes the pending file and ends the program by the signal, at once, whatever the render threads
-/// are doing: a sample may take hours, or never end, and a node's `Eval` has no way to be told to stop,
-/// so nothing waits for them. The handler runs once (SA_RESETHAND) and may take the signal again inside
-/// itself (SA_NODEFER), so raising it ends the program by it there. unlink and raise are safe in a
-/// signal handler.
-extern "C" void OnStopSignal(int signal) {
-    if (const auto* path = pendingPath.load()) ::unlink(path);
-    std::raise(signal);
-}
-
-/// While it lives, SIGINT and SIGTERM remove the pending file and end the program by that signal.
-class StopSignals {
-public:
-    explicit StopSignals(const PendingFile& file) {
-        pendingPath.store(file.Path().c_str());
-        struct sigaction action = {};
-        action.sa_handler = OnStopSignal;
-        action.sa_flags = SA_RESETHAND | SA_NODEFER;
-        sigemptyset(&action.sa_mask);
-        for (int i = 0; i < 2; ++i)
-            sigaction(signals[i], &action, &previous[i]);
-    }
-    ~StopSignals() {
-        for (int i = 0; i < 2; ++i)
-            sigaction(signals[i], &previous[i], nullptr);
-        pendingPath.store(nullptr);
-    }
-    StopSignals(const StopSignals&) = delete;
-    StopSignals& operator=(const StopSignals&) = delete;
-
-    /// Puts the file in place with the stop signals held back, so that a signal cannot remove it while
-    /// it is renamed; one that arrives meanwhile ends the program once the new file is in place. Called
-    /// when the thread that calls it is the only one that takes the signals (main blocks them).
-    void Commit(PendingFile& file) {
-        sigset_t held;
-        sigemptyset(&held);
-        for (int signal : signals)
-            sigaddset(&held, signal);
-        sigset_t before;
-        pthread_sigmask(SIG_BLOCK, &held, &before);
-        try {
-            file.Commit();
-        } catch (...) {
-            pthread_sigmask(SIG_SETMASK, &before, nullptr);
-            throw;
-        }
-        pendingPath.store(nullptr);
-        pthread_sigmask(SIG_SETMASK, &before, nullptr);
-    }
-
-private:
-    static constexpr int signals[2] = {SIGINT, SIGTERM};
-    struct sigaction previous[2];
-};
 
 /// Shows the rows done and an estimate of the time left on standard error, which is a terminal, on one
 /// line that it rewrites, and clears the line when it goes.
@@ -99,6 +41,7 @@ public:
     Progress& operator=(const Progress&) = delete;
 
     void Show(int rowsDone) {
+        rowsDone = std::min(rowsDone, height);  // a part's count takes the rows above it that it renders
         const double elapsed =
             std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         char left[40] = "";
@@ -117,31 +60,35 @@ private:
     int shown = 0;
 };
 
-/// A message about the pending file as the user reads it: where it quotes the pending file's path (the
-/// OpenEXR library's do), the target's instead, as the pending file is gone when the message is read.
-std::string NamingTarget(std::string message, const std::filesystem::path& pending,
-                         const std::filesystem::path& target) {
-    const std::string from = pending.string();
-    const std::string to = target.string();
-    for (std::size_t at = message.find(from); at != std::string::npos;
-         at = message.find(from, at + to.size()))
-        message.replace(at, from.size(), to);
-    return message;
-}
-
 /// Bad input about `source` (a file, an option): `detail` says what.
 quib::Error BadInput(const std::string& source, std::string detail) {
     return std::move(quib::Error(quib::Error::Kind::BadInput, std::move(detail)).WithSource(source));
 }
 
+/// The format of the image a file of render's is or becomes: its extension's, or for a part file
+/// (NAME.png.part, NAME.exr.part) the extension's before ".part".
+std::optional<ImageFormat> OutputFormat(const std::filesystem::path& output, bool part) {
+    if (!part) return FormatFor(output);
+    if (output.extension() != ".part") return std::nullopt;
+    return FormatFor(output.stem());
+}
+
 /// Checks the options against the scene and each other; returns the output path.
 std::filesystem::path OutputPath(const RenderOptions& options) {
     const std::filesystem::path scene = options.scene;
+    const bool part = options.parts > 0;
     std::filesystem::path output = options.output;
+    if (output.empty() && part) {
+        output = scene.stem().string() + "." + std::to_string(options.part) + "-of-" +
+                 std::to_string(options.parts) + ".png.part";
+    }
     if (output.empty()) output = scene.stem().string() + ".png";
-    const std::optional<ImageFormat> format = FormatFor(output);
+    const std::optional<ImageFormat> format = OutputFormat(output, part);
     if (!format) {
-        throw BadInput(output.string(), "expected an output file name ending in .png or .exr");
+        throw BadInput(output.string(),
+                       part ? "expected a part file name ending in .png.part or .exr.part (the image "
+                              "the parts join into)"
+                            : "expected an output file name ending in .png or .exr");
     }
     if (*format == ImageFormat::Exr && !VANTREL_OPENEXR) {
         throw BadInput(output.string(), "this build of vantrel writes PNG only, not OpenEXR");
@@ -159,17 +106,30 @@ std::filesystem::path OutputPath(const RenderOptions& options) {
 
 }  // namespace
 
-void RunRender(const Scene::ModulePointer& module, const RenderOptions& options, std::ostream& out) {
-    if (options.type == OutputType::String)
-        throw BadInput("--type", "render needs a numeric output type, not string");
-    if (options.type == OutputType::Int && options.samples > 1) {
+/// Refuses a type render cannot take: the text, and int with sub-samples. The type came from `source`,
+/// at `pointer` when that is a scene file.
+void CheckType(OutputType type, int samples, const std::string& source,
+               std::optional<std::string> pointer = {}) {
+    if (type == OutputType::String) {
+        quib::Error error = BadInput(source, "render needs a numeric output type, not string");
+        if (pointer) error.AtPointer(*pointer);
+        throw error;
+    }
+    if (type == OutputType::Int && samples > 1) {
         throw BadInput(
             "--samples",
-            "a pixel's sub-samples are averaged, and a mean of integers is no integer; --samples is for "
-            "the real-valued types, not int");
+            "a pixel's sub-samples are averaged, and a mean of integers is no integer; --samples is "
+            "for the real-valued types, not int");
     }
+}
+
+void RunRender(const Scene::ModulePointer& module, const RenderOptions& options, std::ostream& out) {
+    // A type given is checked at once; a scene's own once the scene is read.
+    if (options.type) CheckType(*options.type, options.samples, "--type");
     const std::filesystem::path output = OutputPath(options);
     const Scene scene = Scene::FromFile(options.scene, module, options.edits);
+    const OutputType type = TypeFor(options.type, scene);
+    if (!options.type) CheckType(type, options.samples, options.scene, "/output_type");
     SampleDomain domain = scene.Domain();
     if (options.region) {
         try {
@@ -179,8 +139,9 @@ void RunRender(const Scene::ModulePointer& module, const RenderOptions& options,
         }
     }
     const int width = options.width;
-    const int channels = ChannelsFor(options.type);
-    const ImageFormat format = *FormatFor(output);
+    const int channels = ChannelsFor(type);
+    const bool inParts = options.parts > 0;
+    const ImageFormat format = *OutputFormat(output, inParts);
     const ImageLimits limits = LargestImage(format, channels);
     const std::string formatName = format == ImageFormat::Png ? "a PNG" : "an OpenEXR image";
     const std::string ofChannels =
@@ -213,33 +174,50 @@ void RunRender(const Scene::ModulePointer& module, const RenderOptions& options,
                      "vantrel: --size %dx%d is not the shape of the %s, so its pixels are not square\n",
                      width, height, options.region ? "region" : "domain");
     }
+    if (options.parts > height) {
+        throw BadInput("--part " + std::to_string(options.part) + "/" + std::to_string(options.parts),
+                       "expected at most " + std::to_string(height) + " parts, the rows of the " +
+                           std::to_string(width) + "x" + std::to_string(height) + " image");
+    }
     const int threads =
         options.threads > 0 ? options.threads : std::max(1u, std::thread::hardware_concurrency());
+    const int depth = options.depth != 0 ? options.depth : 8;
+    const auto [firstRow, endRow] =
+        inParts ? PartRows(height, options.part, options.parts) : std::pair(0, height);
 
     PendingFile file(output);  // before the work, so that an unwritable folder fails at once
     StopSignals stopSignals(file);
     const auto start = std::chrono::steady_clock::now();
     try {
         std::optional<Progress> progress;
-        RenderRequest request{scene.Output(), domain,          width,   height, options.type,
+        RenderRequest request{scene.Output(), domain,          width,   height, type,
                               threads,        options.samples, nullptr, {}};
         if (::isatty(STDERR_FILENO)) {
-            progress.emplace(height);
+            progress.emplace(endRow - firstRow);
             request.progress = [&](int rowsDone) { progress->Show(rowsDone); };
         }
-        if (format == ImageFormat::Png) {
+        if (inParts) {
+            // The render's name: the scene as built from (the file's JSON with the edits made) and all
+            // that the options make of the image.
+            JsonDocument document = ReadSceneFile(options.scene);
+            options.edits.ApplyTo(document.Value(), options.scene);
+            const std::optional<std::string> part =
+                RenderPart({request, format, depth, document.Value(), scene.Module().Version(), options.part,
+                            options.parts});
+            OutputBytes bytes(file.Path(), "the part file");
+            if (part) bytes.Put({reinterpret_cast<const std::uint8_t*>(part->data()), part->size()});
+            bytes.Close();
+        } else if (format == ImageFormat::Png) {
             OutputBytes bytes(file.Path(), "the PNG");
-            PngEncoder png(width, height, channels, options.depth != 0 ? options.depth : 8,
-                           BandsInFlight(threads),
+            PngEncoder png(width, height, channels, depth, BandsInFlight(threads),
                            [&](std::span<const std::uint8_t> piece) { bytes.Put(piece); });
             Render(request, png);
             bytes.Close();
         } else {
-#if VANTREL_OPENEXR  // else OutputPath refuses an OpenEXR file
-            auto* renderExr =
-                reinterpret_cast<ExrRenderFunction*>(LoadBeside(VANTREL_EXR_FILE, "VantrelRenderExr"));
-            renderExr(request, channels, file.Path());
-#endif
+            OutputBytes bytes(file.Path(), "the OpenEXR image");
+            ExrEncoder exr(width, height, channels, BandsInFlight(threads), bytes);
+            if (Render(request, exr)) exr.Finish();
+            bytes.Close();
         }
     } catch (const std::bad_alloc&) {
         throw quib::Error(quib::Error::Kind::Failure, "not enough memory for a " + std::to_string(width) +
@@ -247,15 +225,22 @@ void RunRender(const Scene::ModulePointer& module, const RenderOptions& options,
             .WithSource(output.string());
     } catch (const quib::Error& error) {
         if (!error.Source().empty()) throw;
-        throw quib::Error(error.GetKind(), NamingTarget(error.Detail(), file.Path(), output))
-            .WithSource(output.string());
+        throw quib::Error(error.GetKind(), error.Detail()).WithSource(output.string());
     }
     stopSignals.Commit(file);
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    const double samples = static_cast<double>(width) * height * options.samples * options.samples;
-    char report[160];
-    std::snprintf(report, sizeof report, "%dx%d, %.0f samples in %.3f s, %.0f samples/s on %d thread%s\n",
-                  width, height, samples, seconds, samples / seconds, threads, threads == 1 ? "" : "s");
+    const double samples =
+        static_cast<double>(width) * (endRow - firstRow) * options.samples * options.samples;
+    char report[240];
+    char what[100];
+    if (inParts) {
+        std::snprintf(what, sizeof what, "part %d of %d (rows %d to %d of %dx%d)", options.part,
+                      options.parts, firstRow, endRow, width, height);
+    } else {
+        std::snprintf(what, sizeof what, "%dx%d", width, height);
+    }
+    std::snprintf(report, sizeof report, "%s, %.0f samples in %.3f s, %.0f samples/s on %d thread%s\n", what,
+                  samples, seconds, samples / seconds, threads, threads == 1 ? "" : "s");
     out << output.string() << ": " << report;
 }
 

@@ -41,12 +41,12 @@ int RowsFor(std::size_t bytes, int width, int channels, int sampleBytes, int lea
 }
 
 StoredBands::StoredBands(int width, int height, int channels, int bandRows, int tailRows, int slots,
-                         ImageFormat format, int depth)
-    : BandSink(width, height, channels, bandRows, tailRows, slots),
+                         ImageFormat format, int depth, int top, int end)
+    : BandSink(width, height, channels, bandRows, tailRows, slots, top, end),
       format(format),
       depth(depth),
       rowBytes(static_cast<std::size_t>(width) * channels * (format == ImageFormat::Exr ? 4 : depth / 8)),
-      bytes(static_cast<std::size_t>(std::min(slots, Bands())) * BandRows() * rowBytes) {}
+      bytes(new std::uint8_t[static_cast<std::size_t>(std::min(slots, EndBand())) * BandRows() * rowBytes]) {}
 
 void StoredBands::SetRow(int y, const double* values) {
     const std::size_t count = static_cast<std::size_t>(Width()) * Channels();

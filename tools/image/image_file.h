@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <span>
 #include <vector>
@@ -57,28 +58,32 @@ using ByteSink = std::function<void(std::span<const std::uint8_t>)>;
 /// samples as big-endian integers of `depth` bits, OpenEXR samples as floats.
 class StoredBands : public BandSink {
 public:
+    /// Rows `top` to `end` of the image (all of them by default), as BandSink takes them.
     StoredBands(int width, int height, int channels, int bandRows, int tailRows, int slots,
-                ImageFormat format, int depth);
+                ImageFormat format, int depth, int top = 0, int end = -1);
 
     /// For PNG each real is clamped to 0..1 and rounded to the nearest step (not-a-number gives 0); for
     /// OpenEXR it becomes the nearest float.
     void SetRow(int y, const double* values) override;
 
+    std::size_t RowBytes() const { return rowBytes; }
+    std::size_t PixelBytes() const { return rowBytes / Width(); }
+
 protected:
     /// Row `y` of a band in flight.
     std::uint8_t* Row(int y) {
         const int band = BandOf(y);
-        return bytes.data() +
+        return bytes.get() +
                (static_cast<std::size_t>(SlotOf(band)) * BandRows() + (y - FirstRow(band))) * rowBytes;
     }
-    std::size_t RowBytes() const { return rowBytes; }
-    std::size_t PixelBytes() const { return rowBytes / Width(); }
 
 private:
     ImageFormat format;
     int depth;
     std::size_t rowBytes;
-    std::vector<std::uint8_t> bytes;
+    /// Left uninitialised (every row is written before it is read), so that its pages are first
+    /// touched by the render threads that store rows, not by the thread that starts the render.
+    std::unique_ptr<std::uint8_t[]> bytes;
 };
 
 }  // namespace vantrel

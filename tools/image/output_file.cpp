@@ -9,6 +9,7 @@
 
 #include <cerrno>
 #include <charconv>
+#include <climits>
 #include <cstdio>
 #include <string_view>
 #include <system_error>
@@ -55,18 +56,9 @@ void OutputBytes::Close() {
     if (!written || !closed) Fail();
 }
 
-#if VANTREL_OPENEXR
-std::uint64_t OutputBytes::Position() {
-    const off_t position = ::ftello(file);
-    if (position < 0) Fail();
-    return static_cast<std::uint64_t>(position);
-}
-
 void OutputBytes::Seek(std::uint64_t position) {
-    if (::fseeko(file, static_cast<off_t>(position), SEEK_SET) != 0) Fail();
+    if (position > LONG_MAX || std::fseek(file, static_cast<long>(position), SEEK_SET) != 0) Fail();
 }
-
-#endif
 
 namespace {
 

@@ -24,10 +24,9 @@ public:
     OutputBytes& operator=(const OutputBytes&) = delete;
 
     void Put(std::span<const std::uint8_t> bytes);
-#if VANTREL_OPENEXR
-    std::uint64_t Position();
+    /// Goes back to `position`, within the first 2 GiB (an OpenEXR file's table of blocks, after its
+    /// header), to write over what is there.
     void Seek(std::uint64_t position);
-#endif
     /// Writes what is buffered and waits for the bytes to reach the disk.
     void Close();
 

@@ -93,9 +93,6 @@ std::array<std::uint8_t, 4> PngFixed(float coordinate) {
 
 namespace {
 
-/// deflate's window: how far back a band's matches may reach into the bands above.
-constexpr std::size_t windowBytes = std::size_t{1} << MAX_WBITS;
-
 /// What a band's restart costs beside one stream: its flush, its first Huffman tables and its chunk's
 /// framing, about 30 bytes; this is a bound. A band that deflates to less than 100 times as much goes
 /// into the stream of small bands instead.
@@ -134,8 +131,8 @@ void Deflate(z_stream& stream, std::span<const std::uint8_t> input, int flush,
 }
 
 /// Gives `stream` the last 32 KiB of `before` (all of it when shorter) as the bytes before its own.
-void SetDictionary(z_stream& stream, const std::vector<std::uint8_t>& before) {
-    const std::size_t reach = std::min(before.size(), windowBytes);
+void SetDictionary(z_stream& stream, std::span<const std::uint8_t> before) {
+    const std::size_t reach = std::min(before.size(), pngWindowBytes);
     if (deflateSetDictionary(&stream, before.data() + before.size() - reach, static_cast<uInt>(reach)) !=
         Z_OK)
         throw quib::Error(quib::Error::Kind::Failure, "zlib could not take the rows above a band");
@@ -143,101 +140,147 @@ void SetDictionary(z_stream& stream, const std::vector<std::uint8_t>& before) {
 
 }  // namespace
 
-PngEncoder::PngEncoder(int width, int height, int channels, int depth, int slots, ByteSink out)
-    : StoredBands(width, height, channels, RowsFor(bandBytes, width, channels, depth / 8, 8),
-                  RowsFor(tailBandBytes, width, channels, depth / 8, 8), slots, ImageFormat::Png, depth),
+PngBand::PngBand() = default;
+
+PngBand::~PngBand() {
+    if (ready) deflateEnd(&stream);
+}
+
+z_stream& PngBand::Stream() {
+    // Made at the first band, on the thread that deflates it: a stream's tables (about 270 KiB, its
+    // hash table cleared) cost the thread that starts a render a millisecond for a render's slots.
+    // Raw deflate at the default level: the zlib stream's header and checksum go around all the bands.
+    if (!ready) {
+        if (deflateInit2(&stream, Z_DEFAULT_COMPRESSION, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY) !=
+            Z_OK)
+            throw std::bad_alloc();
+        ready = true;
+    } else {
+        deflateReset(&stream);
+    }
+    return stream;
+}
+
+void PngBand::Filter(const std::uint8_t* rows, const std::uint8_t* previous, int count, std::size_t rowBytes,
+                     std::size_t pixelBytes) {
+    FilterRows(rows, previous, count, rowBytes, pixelBytes, filtered);
+    checksum = adler32_z(adler32_z(0, nullptr, 0), filtered.data(), filtered.size());
+}
+
+void PngBand::FilterAbove(const std::uint8_t* rows, const std::uint8_t* previous, int count,
+                          std::size_t rowBytes, std::size_t pixelBytes) {
+    FilterRows(rows, previous, count, rowBytes, pixelBytes, above);
+}
+
+void PngBand::Deflate(bool last) {
+    z_stream& fresh = Stream();
+    if (!above.empty()) SetDictionary(fresh, above);
+    deflated.clear();
+    vantrel::Deflate(fresh, filtered, last ? Z_FINISH : Z_SYNC_FLUSH, deflated);
+}
+
+PngStream::PngStream(int width, int height, int channels, int depth, int bands, ByteSink out)
+    : width(width),
+      height(height),
+      channels(channels),
       depth(depth),
+      bands(bands),
       out(std::move(out)),
-      encoded(static_cast<std::size_t>(std::min(slots, Bands()))),
       checksum(adler32_z(0, nullptr, 0)) {}
 
-PngEncoder::~PngEncoder() = default;
-
-/// Raw deflate at the default level: the zlib stream's header and checksum go around all the bands.
-PngEncoder::Encoded::Encoded() {
-    if (deflateInit2(&stream, Z_DEFAULT_COMPRESSION, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY) != Z_OK)
-        throw std::bad_alloc();
+bool PngStream::Small(std::size_t deflatedBytes, int bands) {
+    return bands > 1 && deflatedBytes < smallBand;
 }
 
-PngEncoder::Encoded::~Encoded() {
-    deflateEnd(&stream);
+void PngStream::Start() {
+    if (opened) return;
+    opened = true;
+    static constexpr std::uint8_t signature[] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'};
+    const std::uint8_t colorType = channels == 1 ? 0 : channels == 3 ? 2 : 6;  // grey, RGB, RGBA
+    // Width, height, bits a channel, colour type, then deflate, adaptive filtering and no interlace.
+    const std::uint8_t settings[] = {static_cast<std::uint8_t>(depth), colorType, 0, 0, 0};
+    out(signature);
+    PutChunk("IHDR", {BigEndian(width), BigEndian(height), settings});
+    // The levels are the values as they are: gamma 1 (stored as 100000 times the exponent), not
+    // sRGB's curve, which would call for the sRGB chunk. The chromaticities: white, red, green, blue.
+    PutChunk("gAMA", {BigEndian(100000)});
+    const auto& c = rec709Primaries;
+    PutChunk("cHRM", {PngFixed(c.white.x), PngFixed(c.white.y), PngFixed(c.red.x), PngFixed(c.red.y),
+                      PngFixed(c.green.x), PngFixed(c.green.y), PngFixed(c.blue.x), PngFixed(c.blue.y)});
 }
 
-void PngEncoder::Encode(int band) {
-    // Each row is filtered against the row above as in one stream over the whole image, and the rows
-    // above that deflate's window reaches are filtered again to give the dictionary.
-    Encoded& piece = encoded[SlotOf(band)];
-    const int first = FirstRow(band);
-    const std::size_t rowBytes = RowBytes();
-    FilterRows(Row(first), first > 0 ? Row(first - 1) : nullptr, EndRow(band) - first, rowBytes, PixelBytes(),
-               piece.filtered);
-    piece.checksum = adler32_z(adler32_z(0, nullptr, 0), piece.filtered.data(), piece.filtered.size());
-    deflateReset(&piece.stream);
-    if (first > 0) {
-        // The band above is whole and at least twice the window, so the rows the window reaches and
-        // the row above them are in it.
-        const int windowRows = static_cast<int>((windowBytes + rowBytes) / (rowBytes + 1));
-        const int start = first - windowRows;
-        FilterRows(Row(start), start > 0 ? Row(start - 1) : nullptr, windowRows, rowBytes, PixelBytes(),
-                   piece.above);
-        SetDictionary(piece.stream, piece.above);
-    }
-    piece.deflated.clear();
-    Deflate(piece.stream, piece.filtered, band + 1 == Bands() ? Z_FINISH : Z_SYNC_FLUSH, piece.deflated);
+void PngStream::Put(int band, std::span<const std::uint8_t> deflated, unsigned long bandChecksum,
+                    std::size_t filteredBytes) {
+    Start();
+    checksum = adler32_combine(checksum, bandChecksum, static_cast<z_off_t>(filteredBytes));
+    if (running) EndRun(false);
+    PutImageData(deflated, band + 1 == bands);
 }
 
-void PngEncoder::Put(int band) {
-    if (band == 0) {
-        static constexpr std::uint8_t signature[] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'};
-        const std::uint8_t colorType = Channels() == 1 ? 0 : Channels() == 3 ? 2 : 6;  // grey, RGB, RGBA
-        // Width, height, bits a channel, colour type, then deflate, adaptive filtering and no interlace.
-        const std::uint8_t settings[] = {static_cast<std::uint8_t>(depth), colorType, 0, 0, 0};
-        out(signature);
-        PutChunk("IHDR", {BigEndian(Width()), BigEndian(Height()), settings});
-        // The levels are the values as they are: gamma 1 (stored as 100000 times the exponent), not
-        // sRGB's curve, which would call for the sRGB chunk. The chromaticities: white, red, green, blue.
-        PutChunk("gAMA", {BigEndian(100000)});
-        const auto& c = rec709Primaries;
-        PutChunk("cHRM", {PngFixed(c.white.x), PngFixed(c.white.y), PngFixed(c.red.x), PngFixed(c.red.y),
-                          PngFixed(c.green.x), PngFixed(c.green.y), PngFixed(c.blue.x), PngFixed(c.blue.y)});
-    }
-    const Encoded& piece = encoded[SlotOf(band)];
-    const bool last = band + 1 == Bands();
-    checksum = adler32_combine(checksum, piece.checksum, static_cast<z_off_t>(piece.filtered.size()));
-    if (Bands() > 1 && piece.deflated.size() < smallBand) {
-        DeflateRun(band);
-    } else {
-        if (running) EndRun(false);
-        PutImageData(piece.deflated, last);
-    }
-}
-
-void PngEncoder::DeflateRun(int band) {
-    const bool last = band + 1 == Bands();
+void PngStream::PutSmall(int band, std::span<const std::uint8_t> filtered,
+                         std::span<const std::uint8_t> above) {
+    Start();
+    checksum =
+        adler32_combine(checksum, adler32_z(adler32_z(0, nullptr, 0), filtered.data(), filtered.size()),
+                        static_cast<z_off_t>(filtered.size()));
+    const bool last = band + 1 == bands;
     if (!running) {
         // The run continues the stream after the band above, so it starts with that band's last
         // filtered rows as its dictionary.
-        deflateReset(&run.stream);
-        if (band > 0) SetDictionary(run.stream, encoded[SlotOf(band - 1)].filtered);
+        z_stream& fresh = run.Stream();
+        if (band > 0) SetDictionary(fresh, above);
         running = true;
     }
-    Deflate(run.stream, encoded[SlotOf(band)].filtered, last ? Z_FINISH : Z_NO_FLUSH, runBytes);
+    Deflate(run.stream, filtered, last ? Z_FINISH : Z_NO_FLUSH, runBytes);
     if (last) {
         EndRun(true);
-    } else if (runBytes.size() >= 4 * bandBytes) {
+    } else if (runBytes.size() >= 4 * PngBands::bandBytes) {
         PutImageData(runBytes, false);
         runBytes.clear();
     }
 }
 
-void PngEncoder::EndRun(bool last) {
+void PngStream::EndRun(bool last) {
     if (!last) Deflate(run.stream, {}, Z_SYNC_FLUSH, runBytes);  // a byte boundary for the band that follows
     PutImageData(runBytes, last);
     runBytes.clear();
     running = false;
 }
 
-void PngEncoder::PutImageData(std::span<const std::uint8_t> data, bool last) {
+PngEncoder::PngEncoder(int width, int height, int channels, int depth, int slots, ByteSink out)
+    : StoredBands(width, height, channels, PngBands::BandRows(width, channels, depth),
+                  PngBands::TailRows(width, channels, depth), slots, ImageFormat::Png, depth),
+      encoded(static_cast<std::size_t>(std::min(slots, Bands()))),
+      stream(width, height, channels, depth, Bands(), std::move(out)) {}
+
+void PngEncoder::Encode(int band) {
+    // Each row is filtered against the row above as in one stream over the whole image, and the rows
+    // above that deflate's window reaches are filtered again to give the dictionary.
+    PngBand& piece = encoded[SlotOf(band)];
+    const int first = FirstRow(band);
+    piece.Filter(Row(first), first > 0 ? Row(first - 1) : nullptr, EndRow(band) - first, RowBytes(),
+                 PixelBytes());
+    piece.above.clear();
+    if (first > 0) {
+        // The band above is whole and at least twice the window, so the rows the window reaches and
+        // the row above them are in it.
+        const int start = first - PngWindowRows(RowBytes());
+        piece.FilterAbove(Row(start), start > 0 ? Row(start - 1) : nullptr, first - start, RowBytes(),
+                          PixelBytes());
+    }
+    piece.Deflate(band + 1 == Bands());
+}
+
+void PngEncoder::Put(int band) {
+    const PngBand& piece = encoded[SlotOf(band)];
+    if (PngStream::Small(piece.deflated.size(), Bands())) {
+        stream.PutSmall(band, piece.filtered, piece.above);
+    } else {
+        stream.Put(band, piece.deflated, piece.checksum, piece.filtered.size());
+    }
+}
+
+void PngStream::PutImageData(std::span<const std::uint8_t> data, bool last) {
     // The zlib stream's header: deflate with a 32 KiB window at the default level (the second byte
     // makes the pair a multiple of 31).
     static constexpr std::uint8_t zlibHeader[] = {0x78, 0x9c};
@@ -254,7 +297,7 @@ void PngEncoder::PutImageData(std::span<const std::uint8_t> data, bool last) {
     if (last) PutChunk("IEND", {});
 }
 
-void PngEncoder::PutChunk(const char* type, std::initializer_list<std::span<const std::uint8_t>> data) {
+void PngStream::PutChunk(const char* type, std::initializer_list<std::span<const std::uint8_t>> data) {
     const std::span<const std::uint8_t> typeBytes(reinterpret_cast<const std::uint8_t*>(type), 4);
     std::size_t length = 0;
     uLong crc = crc32_z(0, typeBytes.data(), typeBytes.size());

@@ -13,65 +13,118 @@
 
 namespace vantrel {
 
-/// A PNG written to a byte sink as its bands are rendered.
-///
-/// Each band's rows are filtered against the rows above, as one stream over the whole image would
-/// filter them, and deflated at zlib's default level with the 32 KiB of filtered rows above as its
-/// preset dictionary, on the render thread that completes it: the bands then match across their first
-/// rows as one stream would, whichever thread deflates which. A band but the last ends with a sync
-/// flush, which pads to a byte boundary without ending the stream, so the bands joined in order form the
-/// one zlib stream a PNG holds. A band that deflates so well that its restart (flush, first Huffman
-/// tables, chunk framing, about 30 bytes) would cost more than 1 % of it is deflated again, when it is
-/// handed on, into one stream with the other such bands next to it: flat rows deflate fast.
-class PngEncoder : public StoredBands {
-public:
-    /// About how many stored bytes a band holds, and one of the last (at least 8 rows, so that the rows
-    /// a band's window reaches lie in the band above). Each band costs its restart and a second
-    /// filtering of the 32 KiB above it, small beside 256 KiB; the last are small so that the render's
-    /// end, where the last band is deflated on one thread, is short.
+/// The bands a PNG's rows are encoded in: about `bandBytes` stored bytes a band, the last in bands of
+/// about `tailBandBytes` (at least 8 rows each, so that the rows a band's window reaches lie in the band
+/// above). Each band costs its restart and a second filtering of the 32 KiB above it, small beside
+/// 256 KiB; the last are small so that the render's end, where the last band is deflated on one thread,
+/// is short. The bands depend on the image's width, channels and depth alone, so a part of a render
+/// cuts the same bands as the whole.
+struct PngBands {
     static constexpr std::size_t bandBytes = 256 * 1024;
     static constexpr std::size_t tailBandBytes = 64 * 1024;
+    static int BandRows(int width, int channels, int depth) {
+        return RowsFor(bandBytes, width, channels, depth / 8, 8);
+    }
+    static int TailRows(int width, int channels, int depth) {
+        return RowsFor(tailBandBytes, width, channels, depth / 8, 8);
+    }
+};
 
-    /// `channels` is 1 (grey), 3 (RGB) or 4 (RGBA); `depth` the bits a channel takes (8 or 16); `slots`
-    /// the bands held at once (`BandsInFlight`). The bytes go to `out` as bands are handed on.
-    PngEncoder(int width, int height, int channels, int depth, int slots, ByteSink out);
-    ~PngEncoder() override;
+/// deflate's window: how far back a band's matches may reach into the bands above.
+inline constexpr std::size_t pngWindowBytes = std::size_t{1} << MAX_WBITS;
 
-    void Encode(int band) override;
-    void Put(int band) override;
+/// The rows above a band whose filtered bytes make up at least the 32 KiB of its window.
+inline int PngWindowRows(std::size_t rowBytes) {
+    return static_cast<int>((pngWindowBytes + rowBytes) / (rowBytes + 1));
+}
+
+/// One band of a PNG's rows between its encoding and its writing: filtered as PNG stores rows, and
+/// deflated alone at zlib's default level with the 32 KiB of filtered rows above as its preset
+/// dictionary, so that it matches across its first rows as one stream would.
+struct PngBand {
+    PngBand();
+    ~PngBand();
+    PngBand(const PngBand&) = delete;
+    PngBand& operator=(const PngBand&) = delete;
+
+    /// Filters `count` rows of `rowBytes` from `rows` into `filtered`, each against the row before
+    /// (`previous` before the first; null at the top of the image), and sets `checksum`.
+    void Filter(const std::uint8_t* rows, const std::uint8_t* previous, int count, std::size_t rowBytes,
+                std::size_t pixelBytes);
+    /// Filters the `count` rows from `rows` that lie above the band into `above`, its dictionary.
+    void FilterAbove(const std::uint8_t* rows, const std::uint8_t* previous, int count, std::size_t rowBytes,
+                     std::size_t pixelBytes);
+    /// Deflates `filtered` into `deflated`, after `above` (none for the first band), ending with a
+    /// sync flush or, for the image's last band, the end of the stream.
+    void Deflate(bool last);
+    /// The stream, reset for a new band (made at the first).
+    z_stream& Stream();
+
+    z_stream stream{};                   ///< kept from band to band: it holds 256 KiB of its own
+    bool ready = false;                  ///< `stream` is made
+    std::vector<std::uint8_t> above;     ///< the rows above as the stream holds them, its dictionary
+    std::vector<std::uint8_t> filtered;  ///< its rows as the stream holds them
+    std::vector<std::uint8_t> deflated;  ///< those deflated, continuing the bands above
+    unsigned long checksum = 0;          ///< the Adler-32 of `filtered`
+};
+
+/// The bytes of a PNG around its bands: the chunks before the image data, the one zlib stream the bands
+/// form in IDAT chunks, and the end. A band that deflated alone so well that its restart (flush, first
+/// Huffman tables, chunk framing, about 30 bytes) would cost more than 1 % of it is deflated again here,
+/// into one stream with the other such bands next to it: flat rows deflate fast. Bands come in order.
+class PngStream {
+public:
+    PngStream(int width, int height, int channels, int depth, int bands, ByteSink out);
+
+    /// Whether a band of an image of `bands` bands that deflates alone to `deflatedBytes` goes into
+    /// the stream of small bands.
+    static bool Small(std::size_t deflatedBytes, int bands);
+    /// Writes `band` as it deflated alone: `checksum` is the Adler-32 of its `filteredBytes`.
+    void Put(int band, std::span<const std::uint8_t> deflated, unsigned long checksum,
+             std::size_t filteredBytes);
+    /// Writes a small band from its filtered rows; `above` are the filtered bytes before it (at least
+    /// the last 32 KiB, or all there are), the dictionary of a run of small bands that starts here.
+    void PutSmall(int band, std::span<const std::uint8_t> filtered, std::span<const std::uint8_t> above);
 
 private:
     /// Writes a chunk: the length of its data, its type, the data (given in pieces), and the CRC-32 of
     /// type and data.
     void PutChunk(const char* type, std::initializer_list<std::span<const std::uint8_t>> data);
+    /// The signature and the chunks before the image data, before the first band.
+    void Start();
     /// Writes zlib stream bytes in IDAT chunks: the stream's header before the first, and its Adler-32
     /// checksum after the last when `last`.
     void PutImageData(std::span<const std::uint8_t> data, bool last);
-    /// Deflates `band`, already filtered, into the stream of bands too small to restart on their own.
-    void DeflateRun(int band);
     void EndRun(bool last);
 
+    int width;
+    int height;
+    int channels;
     int depth;
+    int bands;
     ByteSink out;
-    /// What a band holds between its encoding and its handing on.
-    struct Encoded {
-        Encoded();
-        ~Encoded();
-        Encoded(const Encoded&) = delete;
-        Encoded& operator=(const Encoded&) = delete;
-
-        z_stream stream{};                   ///< kept from band to band: it holds 256 KiB of its own
-        std::vector<std::uint8_t> above;     ///< the rows above as the stream holds them, its dictionary
-        std::vector<std::uint8_t> filtered;  ///< its rows as the stream holds them
-        std::vector<std::uint8_t> deflated;  ///< those deflated, continuing the bands above
-        unsigned long checksum = 0;          ///< the Adler-32 of `filtered`
-    };
-    std::vector<Encoded> encoded;
-    uLong checksum;        ///< of every band handed on
+    uLong checksum;        ///< of every band written
+    bool opened = false;   ///< the chunks before the image data are written
     bool started = false;  ///< the zlib stream's header is written
-    Encoded run;           ///< its stream: the stream of small bands, while `running`
+    PngBand run;           ///< its stream: the stream of small bands, while `running`
     bool running = false;
     std::vector<std::uint8_t> runBytes;
+};
+
+/// A PNG written to a byte sink as its bands are rendered: each band filtered and deflated on the render
+/// thread that completes it (`PngBand`), whichever thread that is, then written in order (`PngStream`).
+class PngEncoder : public StoredBands {
+public:
+    /// `channels` is 1 (grey), 3 (RGB) or 4 (RGBA); `depth` the bits a channel takes (8 or 16); `slots`
+    /// the bands held at once (`BandsInFlight`). The bytes go to `out` as bands are handed on.
+    PngEncoder(int width, int height, int channels, int depth, int slots, ByteSink out);
+
+    void Encode(int band) override;
+    void Put(int band) override;
+
+private:
+    std::vector<PngBand> encoded;
+    PngStream stream;
 };
 
 }  // namespace vantrel

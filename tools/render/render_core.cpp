@@ -25,15 +25,20 @@ int ChannelsFor(OutputType type) {
     });
 }
 
-BandSink::BandSink(int width, int height, int channels, int bandRows, int tailRows, int slots)
+BandSink::BandSink(int width, int height, int channels, int bandRows, int tailRows, int slots, int top,
+                   int end)
     : width(width),
       height(height),
       channels(channels),
       bandRows(bandRows),
       tailRows(std::min(tailRows, bandRows)),
       slots(slots),
-      bodyBands((height - 1) / bandRows),
-      tailStart(bodyBands * bandRows) {}
+      // At least a band's worth of rows at the end, and less than two, go in short bands: while one
+      // thread encodes the last long band, the others have rows left to render.
+      bodyBands(std::max(0, (height - 1) / bandRows - 1)),
+      tailStart(bodyBands * bandRows),
+      top(top),
+      end(end < 0 ? height : end) {}
 
 namespace {
 
@@ -46,7 +51,11 @@ namespace {
 class Schedule {
 public:
     Schedule(const RenderRequest& request, BandSink& sink)
-        : request(request), sink(sink), slots(static_cast<std::size_t>(sink.Slots())) {}
+        : request(request),
+          sink(sink),
+          slots(static_cast<std::size_t>(sink.Slots())),
+          nextRow(sink.Top()),
+          handedOn(sink.FirstBand()) {}
 
     /// Renders rows on a render thread until none is left or the render stops.
     template <class T>
@@ -105,8 +114,8 @@ private:
     std::condition_variable room;      ///< a band was handed on, or the render stops
     std::condition_variable finished;  ///< every band was handed on, or the render stops
     std::vector<Slot> slots;
-    int nextRow = 0;
-    int handedOn = 0;
+    int nextRow;
+    int handedOn;
     bool handing = false;  ///< a thread hands bands on
     int rowsDone = 0;
     bool stopping = false;
@@ -124,13 +133,14 @@ template <class T>
 void Schedule::RenderRows() {
     const int width = request.width;
     const int height = request.height;
+    const int end = sink.End();
     const int samples = request.samples;
     const int channels = sink.Channels();
     std::vector<FunContext> contexts(width);
     std::vector<T> values(width);
     std::vector<double> row(static_cast<std::size_t>(width) * channels, 0.0);
     std::unique_lock lock(mutex);
-    while (!stopping && nextRow < height) {
+    while (!stopping && nextRow < end) {
         if (Cancelled()) {
             lock.unlock();
             Stop();
@@ -185,9 +195,9 @@ void Schedule::RowStored(std::unique_lock<std::mutex>& lock, int y) {
     // This band may be encoded now, and so may the next, if it was complete before this one. The band
     // above a band still holds its slot: it is handed on only after the band below is encoded.
     for (const int next : {band, band + 1}) {
-        if (next >= sink.Bands()) break;
+        if (next >= sink.EndBand()) break;
         Slot& each = slots[sink.SlotOf(next)];
-        const bool aboveComplete = next == 0 || slots[sink.SlotOf(next - 1)].complete;
+        const bool aboveComplete = next == sink.FirstBand() || slots[sink.SlotOf(next - 1)].complete;
         if (each.band != next || !each.complete || each.claimed || !aboveComplete) continue;
         each.claimed = true;
         lock.unlock();
@@ -201,7 +211,7 @@ void Schedule::RowStored(std::unique_lock<std::mutex>& lock, int y) {
 void Schedule::HandOnEncoded(std::unique_lock<std::mutex>& lock) {
     if (handing) return;  // that thread sees this band encoded once it has handed on the one before
     handing = true;
-    while (!stopping && handedOn < sink.Bands()) {
+    while (!stopping && handedOn < sink.EndBand()) {
         const Slot& slot = slots[sink.SlotOf(handedOn)];
         if (slot.band != handedOn || !slot.encoded) break;
         lock.unlock();
@@ -211,7 +221,7 @@ void Schedule::HandOnEncoded(std::unique_lock<std::mutex>& lock) {
         room.notify_all();
     }
     handing = false;
-    if (handedOn == sink.Bands()) finished.notify_all();
+    if (handedOn == sink.EndBand()) finished.notify_all();
 }
 
 bool Schedule::Wait() {
@@ -220,7 +230,7 @@ bool Schedule::Wait() {
     constexpr auto cancelEvery = std::chrono::milliseconds(50);
     auto lastProgress = Clock::now();
     std::unique_lock lock(mutex);
-    while (handedOn < sink.Bands() && !stopping) {
+    while (handedOn < sink.EndBand() && !stopping) {
         if (Cancelled()) {
             stopping = true;
             break;
@@ -234,7 +244,7 @@ bool Schedule::Wait() {
             lock.lock();
         }
     }
-    const bool complete = handedOn == sink.Bands();
+    const bool complete = handedOn == sink.EndBand();
     stopping = true;
     room.notify_all();
     return complete;

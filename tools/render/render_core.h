@@ -21,7 +21,7 @@
 
 #include "host/function.h"
 #include "scene/scene.h"
-#include "tools/render/output_type.h"
+#include "scene/output_type.h"
 
 namespace vantrel {
 
@@ -39,36 +39,55 @@ constexpr int BandsInFlight(int threads) {
 /// Where a render's rows go: an image encoder that holds `slots` bands at once (at least
 /// `BandsInFlight` of the render's threads), band `b` in slot `b % slots`.
 ///
-/// Bands hold `bandRows` rows from the top, but the last `bandRows` rows or fewer are cut into bands of
-/// `tailRows`: at the render's end the last band is encoded on one thread while the others have nothing
-/// left to do, and a short band makes that short.
+/// Bands hold `bandRows` rows from the top, but the last `bandRows` to `2 bandRows - 1` rows (all of
+/// them when there are fewer) are cut into bands of `tailRows`: at the render's end the last band is
+/// encoded on one thread while the others have nothing left to do, and a short band makes that short;
+/// and while a thread encodes the last long band, the others have a long band's worth of rows left.
+///
+/// A sink may take only the rows `top` to `end` of the image (a part of a render): its bands are then
+/// those of the whole image that meet these rows, cut to them, numbered as in the whole image, so that
+/// each band of a part begins and ends where the whole image's does, or at the part's edge.
 class BandSink {
 public:
-    BandSink(int width, int height, int channels, int bandRows, int tailRows, int slots);
+    BandSink(int width, int height, int channels, int bandRows, int tailRows, int slots, int top = 0,
+             int end = -1);
     virtual ~BandSink() = default;
     BandSink(const BandSink&) = delete;
     BandSink& operator=(const BandSink&) = delete;
 
     int Width() const { return width; }
+    /// The whole image's height, whatever rows the sink takes.
     int Height() const { return height; }
     int Channels() const { return channels; }
     int Slots() const { return slots; }
+    /// The rows the sink takes: `Top()` to `End()`, the whole image unless it takes a part.
+    int Top() const { return top; }
+    int End() const { return end; }
+    /// The whole image's bands.
     int Bands() const { return bodyBands + (height - tailStart + tailRows - 1) / tailRows; }
+    /// The bands the sink takes: `FirstBand()` to `EndBand()`.
+    int FirstBand() const { return BandOf(top); }
+    int EndBand() const { return BandOf(end - 1) + 1; }
     /// The most rows a band holds.
     int BandRows() const { return bodyBands > 0 ? bandRows : std::min(tailRows, height); }
     int BandOf(int y) const { return y < tailStart ? y / bandRows : bodyBands + (y - tailStart) / tailRows; }
-    /// The first row of `band`, and the row after its last (the last band may have fewer rows).
-    int FirstRow(int band) const {
+    /// The first row of `band` in the whole image, and the row after its last (the last band may have
+    /// fewer rows).
+    int ImageFirstRow(int band) const {
         return band <= bodyBands ? band * bandRows : tailStart + (band - bodyBands) * tailRows;
     }
-    int EndRow(int band) const { return band + 1 < Bands() ? FirstRow(band + 1) : height; }
+    int ImageEndRow(int band) const { return band + 1 < Bands() ? ImageFirstRow(band + 1) : height; }
+    /// The same, of the rows of `band` the sink takes.
+    int FirstRow(int band) const { return std::max(top, ImageFirstRow(band)); }
+    int EndRow(int band) const { return std::min(end, ImageEndRow(band)); }
     int SlotOf(int band) const { return band % slots; }
 
     /// Stores row `y` (0 at the top) from width * channels reals, channels interleaved. Called on the
     /// render threads, for several rows at once, each row once.
     virtual void SetRow(int y, const double* values) = 0;
-    /// Every row of `band` and of the band above is stored: the work on the band that may run on
-    /// several threads at once (a PNG filters and deflates it here). Called on a render thread.
+    /// Every row of `band` and of the band above (when the sink takes it) is stored: the work on the
+    /// band that may run on several threads at once (a PNG filters and deflates it here). Called on a
+    /// render thread.
     virtual void Encode(int band) = 0;
     /// Hands `band` on, once it is encoded and every band above it has been handed on: called for each
     /// band in order, on a render thread, never on two at once.
@@ -83,6 +102,8 @@ private:
     int slots;
     int bodyBands;  ///< the bands of `bandRows` rows
     int tailStart;  ///< the first row of the bands of `tailRows` rows
+    int top;
+    int end;
 };
 
 /// What to render: `node` as `type` over `domain` as a width x height image, each pixel the mean of
@@ -98,12 +119,14 @@ struct RenderRequest {
     /// When set (from any thread), the render stops between rows, hands on no more bands and returns
     /// false. A sample being taken is not interrupted: a node's `Eval` cannot be told to stop.
     const std::atomic<bool>* cancel = nullptr;
-    /// Called on the thread that called `Render`, about five times a second, with the rows done.
+    /// Called on the thread that called `Render`, about five times a second, with the rows done (of the
+    /// rows the sink takes).
     std::function<void(int rowsDone)> progress;
 };
 
 /// Renders `request` into `sink`, whose size and channels are the request's and which holds at least
-/// `BandsInFlight(request.threads)` bands. Returns true once every band is handed on, false when
+/// `BandsInFlight(request.threads)` bands: the rows the sink takes, each sampled where it lies in the
+/// whole image. Returns true once every band is handed on, false when
 /// cancelled. What the render threads or the sink throw is thrown here, once every thread has stopped.
 bool Render(const RenderRequest& request, BandSink& sink);
 

@@ -61,7 +61,7 @@ std::string Failure(const Error& error) {
 
 PreviewPool::PreviewPool(asio::io_context& io, std::vector<std::string> command, int count,
                          std::size_t waiting, std::chrono::milliseconds limit)
-    : io(io), strand(asio::make_strand(io)), command(std::move(command)), maxWaiting(waiting), limit(limit) {
+    : strand(asio::make_strand(io)), command(std::move(command)), maxWaiting(waiting), limit(limit) {
     for (int i = 0; i < count; ++i) {
         workers.push_back(std::make_unique<Worker>(io));
         Spawn(*workers.back());

@@ -69,7 +69,6 @@ private:
     void Spawn(Worker& worker);
     static void Finish(const std::shared_ptr<Job>& job, std::uint8_t tag, std::string bytes);
 
-    boost::asio::io_context& io;
     boost::asio::strand<boost::asio::io_context::executor_type> strand;
     std::vector<std::string> command;
     std::size_t maxWaiting;

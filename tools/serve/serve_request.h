@@ -13,7 +13,7 @@
 #include "quib/error.h"
 #include "quib/stored_form.h"
 #include "scene/json_reader.h"
-#include "tools/render/output_type.h"
+#include "scene/output_type.h"
 
 namespace vantrel {
 

@@ -1,0 +1,176 @@
+// `vantrel render --part K/N` and `vantrel join`, run as a user runs them: the parts of a render, joined in
+// any order, are the whole render's PNG byte for byte and its OpenEXR image float for float; a set of
+// parts that is not one whole render is refused, naming the file at fault, and leaves nothing behind.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "tests/exr_image.h"
+#include "tests/vantrel_run.h"
+
+namespace vantrel::test {
+namespace {
+
+std::string Example(const std::string& name) {
+    return std::string(VANTREL_EXAMPLES_DIR) + "/" + name + ".json";
+}
+
+class Parts : public VantrelTest {
+protected:
+    /// Renders part `k` of `n` of `scene` at `size` into `name`; the status.
+    int RenderPart(const std::string& scene, const std::string& size, int k, int n, const std::string& name,
+                   const std::vector<std::string>& options = {}) {
+        std::vector<std::string> arguments = {"render", Example(scene),
+                                              "--size", size,
+                                              "--part", std::to_string(k) + "/" + std::to_string(n),
+                                              "-o",     name};
+        arguments.insert(arguments.end(), options.begin(), options.end());
+        const RunResult run = Vantrel(arguments);
+        EXPECT_EQ(run.status, 0) << run.err;
+        return run.status;
+    }
+};
+
+struct JoinCase {
+    const char* scene;
+    const char* size;
+    int parts;
+    const char* format;  ///< png or exr
+    std::vector<std::string> options;
+};
+
+// Sphere and plane; one part, one part a row, parts of uneven sizes, parts within one band of the PNG
+// and across many; flat images whose small bands the PNG deflates as one stream; 8 and 16 bits; grey,
+// RGB, RGBA; sub-samples and a region. The parts are given to join last first.
+TEST_F(Parts, JoinedPartsAreTheWholeRender) {
+    const JoinCase cases[] = {
+        {"hex-lattice-sphere", "300x150", 1, "png", {}},
+        {"hex-lattice-sphere", "64x40", 40, "png", {}},
+        {"curve3", "640x333", 7, "png", {}},
+        {"w-distortion", "200x700", 5, "png", {"--type", "colora"}},
+        {"leapfrog-fractal", "97x61", 4, "png", {"--type", "double", "--depth", "16"}},
+        {"hex-lattice-plane", "1000x999", 13, "png", {"--depth", "16"}},
+        {"globe-cells", "200x100", 3, "png", {"--samples", "2", "--region", "-90,0,0,45"}},
+        {"hex-lattice-sphere", "300x150", 7, "exr", {}},
+        {"globe-cells", "40x45", 45, "exr", {"--type", "double"}},
+        {"vector-to-color", "1000x500", 6, "exr", {"--type", "colora"}},
+    };
+    for (const JoinCase& each : cases) {
+        SCOPED_TRACE(std::string(each.scene) + " " + each.size + " in " + std::to_string(each.parts) + " " +
+                     each.format);
+        const std::string image = std::string("whole.") + each.format;
+        std::vector<std::string> whole = {"render", Example(each.scene), "--size", each.size, "-o", image};
+        whole.insert(whole.end(), each.options.begin(), each.options.end());
+        ASSERT_EQ(Vantrel(whole).status, 0);
+        std::vector<std::string> join = {"join"};
+        for (int k = each.parts; k >= 1; --k) {
+            const std::string name = "p" + std::to_string(k) + "." + each.format + ".part";
+            ASSERT_EQ(RenderPart(each.scene, each.size, k, each.parts, name, each.options), 0);
+            join.push_back(name);
+        }
+        const std::string joined = std::string("joined.") + each.format;
+        join.insert(join.end(), {"-o", joined});
+        const RunResult run = Vantrel(join);
+        ASSERT_EQ(run.status, 0) << run.err;
+        EXPECT_EQ(run.out, joined + ": " + std::string(each.size) + " from " + std::to_string(each.parts) +
+                               (each.parts == 1 ? " part in " : " parts in ") +
+                               run.out.substr(run.out.find(" in ") + 4));
+        if (std::string(each.format) == "png") {
+            EXPECT_TRUE(ReadFile(work / joined) == ReadFile(work / image))
+                << "the joined PNG has other bytes";
+        } else {
+            const Decoded a = ReadExr(work / joined);
+            const Decoded b = ReadExr(work / image);
+            EXPECT_EQ(a.width, b.width);
+            EXPECT_EQ(a.height, b.height);
+            EXPECT_EQ(a.channels, b.channels);
+            EXPECT_TRUE(a.samples == b.samples) << "the joined OpenEXR image has other floats";
+        }
+        for (int k = 1; k <= each.parts; ++k)
+            std::filesystem::remove(work / ("p" + std::to_string(k) + "." + each.format + ".part"));
+    }
+}
+
+// Sets of parts that are not one whole render, each refused with the file at fault named, before any
+// image is written.
+TEST_F(Parts, JoinRefusesPartsThatAreNotOneRender) {
+    for (int k = 1; k <= 3; ++k)
+        ASSERT_EQ(RenderPart("curve3", "64x32", k, 3, "c" + std::to_string(k) + ".png.part"), 0);
+    ASSERT_EQ(RenderPart("curve3", "64x33", 2, 3, "size.png.part"), 0);
+    ASSERT_EQ(RenderPart("w-distortion", "64x32", 2, 3, "scene.png.part"), 0);
+    ASSERT_EQ(RenderPart("curve3", "64x32", 2, 3, "type.png.part", {"--type", "vec3"}), 0);
+    ASSERT_EQ(RenderPart("curve3", "64x32", 2, 3, "samples.png.part", {"--samples", "2"}), 0);
+    ASSERT_EQ(RenderPart("curve3", "64x32", 2, 3, "depth.png.part", {"--depth", "16"}), 0);
+    ASSERT_EQ(RenderPart("curve3", "64x32", 2, 3, "region.png.part", {"--region", "0,0,0.5,0.25"}), 0);
+    ASSERT_EQ(RenderPart("curve3", "64x32", 2, 3, "set.png.part", {"--set", "curves.In=[0.5, 0.5, 0]"}), 0);
+    ASSERT_EQ(RenderPart("curve3", "64x32", 2, 3, "exr.exr.part"), 0);
+    ASSERT_EQ(RenderPart("curve3", "64x32", 2, 4, "four.png.part"), 0);
+    const std::string part = ReadFile(work / "c2.png.part");
+    WriteFile(work / "cut.png.part", part.substr(0, part.size() - 7));
+    std::string damaged = part;
+    damaged[damaged.size() / 2] ^= 1;
+    WriteFile(work / "damaged.png.part", damaged);
+    ASSERT_EQ(Vantrel({"render", Example("curve3"), "--size", "64x32", "-o", "image.png"}).status, 0);
+    const std::vector<std::string> files = WorkFiles();
+
+    const std::string other = "a part of another render than c1.png.part: ";
+    const struct {
+        std::vector<std::string> parts;
+        std::string message;
+    } cases[] = {
+        {{"c1.png.part", "cut.png.part", "c3.png.part"},
+         "cut.png.part: a part file cut short or damaged: its checksum does not match its bytes"},
+        {{"c1.png.part", "damaged.png.part", "c3.png.part"},
+         "damaged.png.part: a part file cut short or damaged: its checksum does not match its bytes"},
+        {{"c1.png.part", "image.png", "c3.png.part"},
+         "image.png: not a part file of vantrel render --part: it does not begin as one"},
+        {{"c1.png.part", "missing.png.part"},
+         "missing.png.part: cannot read the file: No such file or directory"},
+        {{"c1.png.part", "size.png.part", "c3.png.part"},
+         "size.png.part: " + other + "its size is [64,33], not [64,32]"},
+        {{"c1.png.part", "scene.png.part", "c3.png.part"},
+         "scene.png.part: " + other + "its scene is another"},
+        {{"c1.png.part", "set.png.part", "c3.png.part"}, "set.png.part: " + other + "its scene is another"},
+        {{"c1.png.part", "type.png.part", "c3.png.part"},
+         "type.png.part: " + other + "its type is \"vec3\", not \"color\""},
+        {{"c1.png.part", "samples.png.part", "c3.png.part"},
+         "samples.png.part: " + other + "its samples is 2, not 1"},
+        {{"c1.png.part", "depth.png.part", "c3.png.part"},
+         "depth.png.part: " + other + "its depth is 16, not 8"},
+        {{"c1.png.part", "region.png.part", "c3.png.part"},
+         "region.png.part: " + other +
+             "its domain is {\"kind\":\"plane\",\"min\":[0.0,0.0],\"max\":[0.5,0.25]}, not "
+             "{\"kind\":\"plane\",\"min\":[-0.5,0.0],\"max\":[1.5,1.0]}"},
+        {{"c1.png.part", "exr.exr.part", "c3.png.part"},
+         "exr.exr.part: " + other + "its image is \"exr\", not \"png\""},
+        {{"c1.png.part", "four.png.part", "c3.png.part"},
+         "four.png.part: a part of 4 parts, not 3 as c1.png.part"},
+        {{"c1.png.part", "c2.png.part", "c3.png.part", "c2.png.part"},
+         "c2.png.part: part 2 of 3 again: c2.png.part holds it too"},
+        {{"c1.png.part", "c3.png.part"},
+         "c1.png.part: part 2 of 3 of its render is missing among the parts given"},
+        {{"c2.png.part", "c3.png.part"},
+         "c2.png.part: part 1 of 3 of its render is missing among the parts given"},
+        {{"c1.png.part", "c2.png.part"},
+         "c1.png.part: part 3 of 3 of its render is missing among the parts given"},
+        {{"c1.png.part", "c2.png.part", "c3.png.part", "-o", "joined.exr"},
+         "joined.exr: the parts are of a PNG: expected an output file name ending in .png"},
+    };
+    for (const auto& each : cases) {
+        SCOPED_TRACE(each.message);
+        std::vector<std::string> arguments = {"join"};
+        arguments.insert(arguments.end(), each.parts.begin(), each.parts.end());
+        if (std::find(each.parts.begin(), each.parts.end(), "-o") == each.parts.end())
+            arguments.insert(arguments.end(), {"-o", "joined.png"});
+        const RunResult run = Vantrel(arguments);
+        EXPECT_EQ(run.status, 2);
+        EXPECT_EQ(run.err, "vantrel: " + each.message + "\n");
+        EXPECT_EQ(WorkFiles(), files) << "nothing is written";
+    }
+}
+
+}  // namespace
+}  // namespace vantrel::test

@@ -1,0 +1,112 @@
+// `vantrel join`: the part files of one render, rendered apart with `render --part K/N`, into its image.
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "tools/cli/commands.h"
+#include "tools/cli/stop_signals.h"
+#include "tools/image/image_file.h"
+#include "tools/image/output_file.h"
+#include "tools/image/part_file.h"
+
+namespace vantrel {
+namespace {
+
+quib::Error BadInput(const std::string& source, std::string detail) {
+    return std::move(quib::Error(quib::Error::Kind::BadInput, std::move(detail)).WithSource(source));
+}
+
+/// The bytes of the part file `path`; throws quib::Error (BadInput) naming it when it cannot be read.
+std::vector<std::uint8_t> ReadPart(const std::string& path) {
+    std::ifstream file(path, std::ios::binary);
+    std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    if (!file.is_open() || file.bad()) {
+        throw BadInput(path, std::string("cannot read the file: ") + std::strerror(errno));
+    }
+    return bytes;
+}
+
+struct Given {
+    PartHeader header;
+    std::string path;
+};
+
+}  // namespace
+
+void RunJoin(const JoinOptions& options, std::ostream& out) {
+    const std::filesystem::path output = options.output;
+    const std::optional<ImageFormat> format = FormatFor(output);
+    if (!format) throw BadInput(output.string(), "expected an output file name ending in .png or .exr");
+    if (*format == ImageFormat::Exr && !VANTREL_OPENEXR)
+        throw BadInput(output.string(), "this build of vantrel writes PNG only, not OpenEXR");
+    // Every part is read and checked before anything is written, one at a time: its checksum, its
+    // header, and that it is of the render of the first. They then go in order of K.
+    std::vector<Given> given;
+    for (const std::string& path : options.parts) {
+        std::error_code error;
+        if (std::filesystem::equivalent(path, output, error))
+            throw BadInput(output.string(), "expected an output file other than the part " + path);
+        given.push_back({ReadPartHeader(ReadPart(path), path), path});
+        if (given.size() > 1)
+            CheckSameRender(given.back().header, path, given.front().header, given.front().path);
+    }
+    const PartHeader& first = given.front().header;
+    if (first.format != *format) {
+        const bool png = first.format == ImageFormat::Png;
+        throw BadInput(output.string(),
+                       std::string("the parts are of ") + (png ? "a PNG" : "an OpenEXR image") +
+                           ": expected an output file name ending in " + (png ? ".png" : ".exr"));
+    }
+    std::stable_sort(given.begin(), given.end(),
+                     [](const Given& a, const Given& b) { return a.header.part < b.header.part; });
+    const std::string of = " of " + std::to_string(first.parts);
+    for (std::size_t i = 0; i < given.size(); ++i) {
+        const int part = given[i].header.part;
+        if (i > 0 && given[i - 1].header.part == part) {
+            throw BadInput(given[i].path, "part " + std::to_string(part) + of +
+                                              " again: " + given[i - 1].path + " holds it too");
+        }
+        const int due = i == 0 ? 1 : given[i - 1].header.part + 1;
+        if (part != due) {
+            throw BadInput(given.front().path, "part " + std::to_string(due) + of +
+                                                   " of its render is missing among the parts given");
+        }
+    }
+    if (given.back().header.part != first.parts) {
+        throw BadInput(given.front().path, "part " + std::to_string(given.back().header.part + 1) + of +
+                                               " of its render is missing among the parts given");
+    }
+
+    PendingFile file(output);
+    StopSignals stopSignals(file);
+    const auto start = std::chrono::steady_clock::now();
+    try {
+        OutputBytes bytes(file.Path(), format == ImageFormat::Png ? "the PNG" : "the OpenEXR image");
+        PartJoiner joiner(bytes);
+        for (const Given& each : given)
+            joiner.Add(ReadPart(each.path), each.path);
+        joiner.Finish();
+        bytes.Close();
+    } catch (const quib::Error& error) {
+        if (!error.Source().empty()) throw;
+        throw quib::Error(error.GetKind(), error.Detail()).WithSource(output.string());
+    }
+    stopSignals.Commit(file);
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    const auto size = first.render["size"];
+    char report[160];
+    std::snprintf(report, sizeof report, "%dx%d from %d part%s in %.3f s\n", size[0].get<int>(),
+                  size[1].get<int>(), first.parts, first.parts == 1 ? "" : "s", seconds);
+    out << output.string() << ": " << report;
+}
+
+}  // namespace vantrel

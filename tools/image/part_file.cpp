@@ -1,0 +1,575 @@
+// Renders in parts: part files, and the joiner that makes the image of them.
+
+#include "tools/image/part_file.h"
+
+#include <zlib.h>
+
+#include <algorithm>
+#include <climits>
+#include <cstring>
+#include <limits>
+#include <string_view>
+#include <vector>
+
+#include "quib/error.h"
+#include "tools/image/exr_encoder.h"
+#include "tools/image/png_encoder.h"
+
+namespace vantrel {
+namespace {
+
+/// A part file's first bytes: a byte with the high bit set, so that a transfer that drops it is caught,
+/// the name, and CR LF, which a transfer that changes line ends would change.
+constexpr std::uint8_t signature[8] = {0x89, 'V', 'P', 'A', 'R', 'T', '\r', '\n'};
+/// The value of the header's "format".
+constexpr const char* formatName = "vantrel-part/1";
+
+/// A piece of a part: an encoder's unit (a PNG band, an OpenEXR block) as the image holds it, or rows
+/// of a unit that the part's edges cut, to be encoded by the joiner once it has them all.
+enum PieceKind : std::uint8_t { encodedPiece = 'E', rowsPiece = 'R', endOfPieces = 'Z' };
+
+/// The fixed fields of a piece, after its kind.
+struct PieceHead {
+    std::uint32_t unit = 0;
+    std::uint32_t firstRow = 0;
+    std::uint32_t endRow = 0;
+    std::uint32_t checksum = 0;    ///< encoded PNG band: the Adler-32 of its filtered rows
+    std::uint64_t rawBytes = 0;    ///< encoded PNG band: its filtered bytes; rows: the data inflated
+    std::uint32_t aboveBytes = 0;  ///< rows that begin a PNG band: the filtered bytes above, first
+    std::uint64_t dataBytes = 0;
+};
+constexpr std::size_t pieceHeadBytes = 1 + 4 * 4 + 8 + 4 + 8;
+
+void PutBigEndian(std::string& out, std::uint64_t value, int bytes) {
+    for (int i = bytes - 1; i >= 0; --i)
+        out.push_back(static_cast<char>(value >> (8 * i) & 0xff));
+}
+
+std::uint64_t BigEndianAt(const std::uint8_t* bytes, int count) {
+    std::uint64_t value = 0;
+    for (int i = 0; i < count; ++i)
+        value = value << 8 | bytes[i];
+    return value;
+}
+
+/// zlib takes sizes of 32 bits at a time.
+constexpr std::size_t zlibStep = std::size_t{1} << 30;
+
+/// `data` deflated as a zlib stream, quickly: rows cut by a part's edges travel so.
+std::string Pack(std::span<const std::uint8_t> data) {
+    z_stream stream{};
+    if (deflateInit(&stream, Z_BEST_SPEED) != Z_OK) throw std::bad_alloc();
+    std::string out;
+    int status = Z_OK;
+    do {
+        const std::size_t step = std::min(data.size(), zlibStep);
+        stream.next_in = const_cast<Bytef*>(data.data());
+        stream.avail_in = static_cast<uInt>(step);
+        const int flush = step == data.size() ? Z_FINISH : Z_NO_FLUSH;
+        do {
+            const std::size_t used = out.size();
+            const std::size_t room = deflateBound(&stream, stream.avail_in) + 16;
+            out.resize(used + room);
+            stream.next_out = reinterpret_cast<Bytef*>(out.data() + used);
+            stream.avail_out = static_cast<uInt>(room);
+            status = deflate(&stream, flush);
+            out.resize(used + room - stream.avail_out);
+        } while (status == Z_OK && stream.avail_out == 0);
+        data = data.subspan(step);
+    } while (status == Z_OK && !data.empty());
+    deflateEnd(&stream);
+    if (status != Z_STREAM_END) throw quib::Error(quib::Error::Kind::Failure, "zlib could not pack rows");
+    return out;
+}
+
+/// Inflates `data` into exactly `out.size()` bytes; false when it does not hold that many, or more.
+bool Unpack(std::span<const std::uint8_t> data, std::vector<std::uint8_t>& out) {
+    z_stream stream{};
+    if (inflateInit(&stream) != Z_OK) throw std::bad_alloc();
+    std::size_t done = 0;
+    int status = Z_OK;
+    while (status == Z_OK) {
+        const std::size_t in = std::min(data.size(), zlibStep);
+        const std::size_t room = std::min(out.size() - done, zlibStep);
+        stream.next_in = const_cast<Bytef*>(data.data());
+        stream.avail_in = static_cast<uInt>(in);
+        stream.next_out = out.data() + done;
+        stream.avail_out = static_cast<uInt>(room);
+        status = inflate(&stream, Z_NO_FLUSH);
+        data = data.subspan(in - stream.avail_in);
+        done += room - stream.avail_out;
+        if (status == Z_BUF_ERROR) break;  // no room, or no data, left
+    }
+    inflateEnd(&stream);
+    return status == Z_STREAM_END && done == out.size() && data.empty();
+}
+
+void AppendPiece(std::string& out, PieceKind kind, const PieceHead& head,
+                 std::span<const std::uint8_t> data) {
+    out.push_back(static_cast<char>(kind));
+    PutBigEndian(out, head.unit, 4);
+    PutBigEndian(out, head.firstRow, 4);
+    PutBigEndian(out, head.endRow, 4);
+    PutBigEndian(out, head.checksum, 4);
+    PutBigEndian(out, head.rawBytes, 8);
+    PutBigEndian(out, head.aboveBytes, 4);
+    PutBigEndian(out, data.size(), 8);
+    out.append(reinterpret_cast<const char*>(data.data()), data.size());
+}
+
+std::span<const std::uint8_t> Bytes(const std::string& text) {
+    return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};
+}
+
+/// Rows cut by a part's edges as a piece: `above` (the filtered rows above a PNG band that begins
+/// here) then `rows`, packed.
+void AppendRows(std::string& out, PieceHead head, std::span<const std::uint8_t> above,
+                std::span<const std::uint8_t> rows) {
+    std::vector<std::uint8_t> raw(above.begin(), above.end());
+    raw.insert(raw.end(), rows.begin(), rows.end());
+    head.rawBytes = raw.size();
+    head.aboveBytes = static_cast<std::uint32_t>(above.size());
+    AppendPiece(out, rowsPiece, head, Bytes(Pack(raw)));
+}
+
+const char* TypeName(OutputType type) {
+    for (const auto& [name, each] : outputTypeNames) {
+        if (each == type) return name.data();
+    }
+    return "";
+}
+
+/// What makes a render's image what it is, as every part of it says.
+quib::Json Identity(const PartRequest& request) {
+    const RenderRequest& render = request.render;
+    const SampleDomain& domain = render.domain;
+    quib::Json where = {{"kind", domain.kind == SampleDomain::Kind::Plane ? "plane" : "sphere"}};
+    if (domain.kind == SampleDomain::Kind::Plane || domain.sphereWindow) {
+        where["min"] = {domain.min.x, domain.min.y};
+        where["max"] = {domain.max.x, domain.max.y};
+    }
+    const bool png = request.format == ImageFormat::Png;
+    return {{"program", VANTREL_VERSION},    {"module", request.moduleVersion},
+            {"scene", request.scene},        {"size", {render.width, render.height}},
+            {"type", TypeName(render.type)}, {"channels", ChannelsFor(render.type)},
+            {"samples", render.samples},     {"domain", where},
+            {"image", png ? "png" : "exr"},  {"depth", png ? request.depth : 32}};
+}
+
+/// The pieces of a part's bands, each band's made on the render thread that completes it and appended
+/// in order.
+class PartSink {
+public:
+    explicit PartSink(std::string& out) : out(out) {}
+
+protected:
+    std::vector<std::string> pieces;  ///< by slot
+    std::string& out;
+};
+
+/// A part of a PNG: the rows from `first` to `end`, and above them the rows that the first band's
+/// filtering and window reach, which are rendered but not held.
+class PngPart : public StoredBands, PartSink {
+public:
+    PngPart(int width, int height, int channels, int depth, int slots, int first, int end, std::string& out)
+        : StoredBands(
+              width, height, channels, PngBands::BandRows(width, channels, depth),
+              PngBands::TailRows(width, channels, depth), slots, ImageFormat::Png, depth,
+              std::max(0, first - PngWindowRows(static_cast<std::size_t>(width) * channels * depth / 8) - 1),
+              end),
+          PartSink(out),
+          first(first),
+          bands(static_cast<std::size_t>(std::min(slots, EndBand()))) {
+        pieces.resize(bands.size());
+    }
+
+    void Encode(int band) override {
+        std::string& piece = pieces[SlotOf(band)];
+        piece.clear();
+        const int from = std::max(FirstRow(band), first);
+        const int to = EndRow(band);
+        if (from >= to) return;  // rows above the part only
+        PngBand& encoded = bands[SlotOf(band)];
+        encoded.Filter(Row(from), from > 0 ? Row(from - 1) : nullptr, to - from, RowBytes(), PixelBytes());
+        const bool begins = from == ImageFirstRow(band);
+        encoded.above.clear();
+        if (begins && from > 0) {
+            // As the whole image's encoder does: the band above holds the rows the window reaches.
+            const int start = from - PngWindowRows(RowBytes());
+            encoded.FilterAbove(Row(start), start > 0 ? Row(start - 1) : nullptr, from - start, RowBytes(),
+                                PixelBytes());
+        }
+        const PieceHead head{static_cast<std::uint32_t>(band), static_cast<std::uint32_t>(from),
+                             static_cast<std::uint32_t>(to)};
+        if (begins && to == ImageEndRow(band)) {
+            encoded.Deflate(band + 1 == Bands());
+            if (!PngStream::Small(encoded.deflated.size(), Bands())) {
+                PieceHead whole = head;
+                whole.checksum = static_cast<std::uint32_t>(encoded.checksum);
+                whole.rawBytes = encoded.filtered.size();
+                AppendPiece(piece, encodedPiece, whole, encoded.deflated);
+                return;
+            }
+        }
+        AppendRows(piece, head, encoded.above, encoded.filtered);
+    }
+    void Put(int band) override { out += pieces[SlotOf(band)]; }
+
+private:
+    int first;
+    std::vector<PngBand> bands;
+};
+
+/// A part of an OpenEXR image: its rows in bands of whole blocks (cut by the part's edges).
+class ExrPart : public StoredBands, PartSink {
+public:
+    ExrPart(int width, int height, int channels, int slots, int first, int end, std::string& out)
+        : StoredBands(width, height, channels, ExrEncoder::BandRows(width, channels),
+                      ExrEncoder::BandRows(width, channels), slots, ImageFormat::Exr, 32, first, end),
+          PartSink(out) {
+        pieces.resize(static_cast<std::size_t>(std::min(slots, EndBand())));
+    }
+
+    void Encode(int band) override {
+        std::string& piece = pieces[SlotOf(band)];
+        piece.clear();
+        std::vector<std::uint8_t> data;
+        for (int y = FirstRow(band); y < EndRow(band);) {
+            const int block = y / exrBlockRows;
+            const int blockEnd = std::min((block + 1) * exrBlockRows, Height());
+            const int to = std::min(blockEnd, EndRow(band));
+            const PieceHead head{static_cast<std::uint32_t>(block), static_cast<std::uint32_t>(y),
+                                 static_cast<std::uint32_t>(to)};
+            if (y == block * exrBlockRows && to == blockEnd) {
+                CompressExrBlock(Row(y), to - y, Width(), Channels(), data);
+                AppendPiece(piece, encodedPiece, head, data);
+            } else {
+                AppendRows(piece, head, {}, {Row(y), RowBytes() * (to - y)});
+            }
+            y = to;
+        }
+    }
+    void Put(int band) override { out += pieces[SlotOf(band)]; }
+};
+
+quib::Error Refused(const std::string& name, std::string detail) {
+    return std::move(quib::Error(quib::Error::Kind::BadInput, std::move(detail)).WithSource(name));
+}
+
+/// A whole number of the header, within `low` .. `high`.
+int HeaderInt(const quib::Json& value, long low, long high, bool& fine) {
+    if (!value.is_number_integer() || value.get<long long>() < low || value.get<long long>() > high) {
+        fine = false;
+        return 0;
+    }
+    return static_cast<int>(value.get<long long>());
+}
+
+/// Reads the pieces of a part, one at a time, within its bytes.
+class PieceReader {
+public:
+    PieceReader(std::span<const std::uint8_t> pieces, const std::string& name) : rest(pieces), name(name) {}
+
+    /// The next piece, or false at the end.
+    bool Next(PieceHead& head, std::span<const std::uint8_t>& data) {
+        if (rest.empty()) throw Damaged();
+        if (rest[0] == endOfPieces) {
+            if (rest.size() != 1) throw Damaged();
+            return false;
+        }
+        if ((rest[0] != encodedPiece && rest[0] != rowsPiece) || rest.size() < pieceHeadBytes)
+            throw Damaged();
+        kind = static_cast<PieceKind>(rest[0]);
+        const std::uint8_t* at = rest.data() + 1;
+        head.unit = static_cast<std::uint32_t>(BigEndianAt(at, 4));
+        head.firstRow = static_cast<std::uint32_t>(BigEndianAt(at + 4, 4));
+        head.endRow = static_cast<std::uint32_t>(BigEndianAt(at + 8, 4));
+        head.checksum = static_cast<std::uint32_t>(BigEndianAt(at + 12, 4));
+        head.rawBytes = BigEndianAt(at + 16, 8);
+        head.aboveBytes = static_cast<std::uint32_t>(BigEndianAt(at + 24, 4));
+        head.dataBytes = BigEndianAt(at + 28, 8);
+        rest = rest.subspan(pieceHeadBytes);
+        if (head.dataBytes > rest.size()) throw Damaged();
+        data = rest.first(head.dataBytes);
+        rest = rest.subspan(head.dataBytes);
+        return true;
+    }
+    PieceKind Kind() const { return kind; }
+
+    quib::Error Damaged() const { return Refused(name, "a damaged part file: its pieces do not add up"); }
+
+private:
+    std::span<const std::uint8_t> rest;
+    const std::string& name;
+    PieceKind kind = endOfPieces;
+};
+
+/// Where the header ends: the signature, its length and its text.
+std::size_t HeaderEnd(std::span<const std::uint8_t> bytes) {
+    return sizeof signature + 4 + BigEndianAt(bytes.data() + sizeof signature, 4);
+}
+
+/// What differs between two renders' JSON, as a message says it: "its size is [512, 256], not [1024,
+/// 512]".
+std::string Difference(const quib::Json& render, const quib::Json& first) {
+    for (const auto& [key, value] : first.items()) {
+        if (render.contains(key) && render[key] == value) continue;
+        if (key == "scene") return "its scene is another";
+        const std::string said = render.contains(key) ? render[key].dump() : "none";
+        return "its " + key + " is " + said + ", not " + value.dump();
+    }
+    return "it says more than the others";
+}
+
+}  // namespace
+
+std::pair<int, int> PartRows(int height, int part, int parts) {
+    const auto row = [&](long long k) { return static_cast<int>(k * height / parts); };
+    return {row(part - 1), row(part)};
+}
+
+std::optional<std::string> RenderPart(const PartRequest& request) {
+    const RenderRequest& render = request.render;
+    const auto [first, end] = PartRows(render.height, request.part, request.parts);
+    const quib::Json header = {{"format", formatName},
+                               {"render", Identity(request)},
+                               {"part", request.part},
+                               {"parts", request.parts},
+                               {"rows", {first, end}}};
+    const std::string text = header.dump();
+    std::string out(reinterpret_cast<const char*>(signature), sizeof signature);
+    PutBigEndian(out, text.size(), 4);
+    out += text;
+    const int channels = ChannelsFor(render.type);
+    const int slots = BandsInFlight(render.threads);
+    bool complete = false;
+    if (request.format == ImageFormat::Png) {
+        PngPart sink(render.width, render.height, channels, request.depth, slots, first, end, out);
+        complete = Render(render, sink);
+    } else {
+        ExrPart sink(render.width, render.height, channels, slots, first, end, out);
+        complete = Render(render, sink);
+    }
+    if (!complete) return std::nullopt;
+    out.push_back(static_cast<char>(endOfPieces));
+    PutBigEndian(out, crc32_z(crc32_z(0, nullptr, 0), Bytes(out).data(), out.size()), 4);
+    return out;
+}
+
+void CheckSameRender(const PartHeader& part, const std::string& name, const PartHeader& first,
+                     const std::string& firstName) {
+    if (part.render != first.render) {
+        throw Refused(name, "a part of another render than " + firstName + ": " +
+                                Difference(part.render, first.render));
+    }
+    if (part.parts != first.parts) {
+        throw Refused(name, "a part of " + std::to_string(part.parts) + " parts, not " +
+                                std::to_string(first.parts) + " as " + firstName);
+    }
+}
+
+PartHeader ReadPartHeader(std::span<const std::uint8_t> bytes, const std::string& name) {
+    if (bytes.size() < sizeof signature || !std::equal(signature, signature + sizeof signature, bytes.data()))
+        throw Refused(name, "not a part file of vantrel render --part: it does not begin as one");
+    if (bytes.size() < sizeof signature + 4 + 5 || HeaderEnd(bytes) + 5 > bytes.size() ||
+        BigEndianAt(bytes.data() + bytes.size() - 4, 4) !=
+            crc32_z(crc32_z(0, nullptr, 0), bytes.data(), bytes.size() - 4)) {
+        throw Refused(name, "a part file cut short or damaged: its checksum does not match its bytes");
+    }
+    const std::size_t start = sizeof signature + 4;
+    const std::string_view text(reinterpret_cast<const char*>(bytes.data() + start),
+                                HeaderEnd(bytes) - start);
+    const quib::Json header = quib::Json::parse(text, nullptr, false);
+    PartHeader read;
+    bool fine = false;
+    try {
+        fine = header.is_object() && header.value("format", "") == formatName && header.contains("render") &&
+               header["render"].is_object() && header.contains("rows") && header["rows"].is_array() &&
+               header["rows"].size() == 2;
+        const quib::Json& render = fine ? header["render"] : header;
+        fine = fine && render.contains("size") && render["size"].is_array() && render["size"].size() == 2 &&
+               render.value("image", "") != "" && render.contains("channels") && render.contains("depth");
+        if (fine) {
+            read.render = render;
+            const int width = HeaderInt(render["size"][0], 1, INT_MAX, fine);
+            const int height = HeaderInt(render["size"][1], 1, INT_MAX, fine);
+            const int channels = HeaderInt(render["channels"], 1, 4, fine);
+            const int depth = HeaderInt(render["depth"], 8, 32, fine);
+            const std::string image = render["image"].is_string() ? render["image"].get<std::string>() : "";
+            read.format = image == "exr" ? ImageFormat::Exr : ImageFormat::Png;
+            fine = fine && width > 0 && channels != 2 && (image == "png" || image == "exr") &&
+                   (image == "png" ? depth == 8 || depth == 16 : depth == 32);
+            // No more than the format holds: an OpenEXR image's table of blocks follows its height.
+            const ImageLimits limits = LargestImage(read.format, std::max(channels, 1));
+            fine = fine && width <= limits.width && height <= limits.height;
+            read.parts = fine ? HeaderInt(header.value("parts", quib::Json()), 1, height, fine) : 0;
+            read.part = fine ? HeaderInt(header.value("part", quib::Json()), 1, read.parts, fine) : 0;
+            read.firstRow = HeaderInt(header["rows"][0], 0, INT_MAX, fine);
+            read.endRow = HeaderInt(header["rows"][1], 0, INT_MAX, fine);
+            fine = fine && std::pair(read.firstRow, read.endRow) == PartRows(height, read.part, read.parts);
+        }
+    } catch (const quib::Json::exception&) {
+        fine = false;  // a value of another type than a part file's
+    }
+    if (!fine) throw Refused(name, "a damaged part file: its header is not one of vantrel render --part");
+    return read;
+}
+
+/// What the joiner keeps between parts: the first part's render, and the unit whose rows come in
+/// pieces until it is whole.
+struct PartJoiner::State {
+    PartHeader first;
+    std::string firstName;
+    int width = 0;
+    int height = 0;
+    int channels = 0;
+    int depth = 0;
+    std::size_t rowBytes = 0;  ///< stored bytes a row, as the format stores it
+    int nextPart = 1;
+    int nextUnit = 0;                ///< the next band or block to write
+    int unitRows = 0;                ///< rows of that unit held so far, from its first
+    std::unique_ptr<BandSink> grid;  ///< a PNG's bands (only their rows are used)
+    std::optional<PngStream> png;
+    PngBand band;  ///< a PNG band being put together
+    std::optional<ExrFileWriter> exr;
+    std::vector<std::uint8_t> rows;  ///< an OpenEXR block being put together
+    std::vector<std::uint8_t> unpacked;
+
+    int Units() const { return grid ? grid->Bands() : ExrBlocks(height); }
+    int UnitFirst(int unit) const { return grid ? grid->ImageFirstRow(unit) : unit * exrBlockRows; }
+    int UnitEnd(int unit) const {
+        return grid ? grid->ImageEndRow(unit) : std::min(height, (unit + 1) * exrBlockRows);
+    }
+};
+
+namespace {
+
+/// A grid of a PNG's bands: the rows of each, nothing stored.
+class PngGrid : public BandSink {
+public:
+    PngGrid(int width, int height, int channels, int depth)
+        : BandSink(width, height, channels, PngBands::BandRows(width, channels, depth),
+                   PngBands::TailRows(width, channels, depth), 1) {}
+    void SetRow(int, const double*) override {}
+    void Encode(int) override {}
+    void Put(int) override {}
+};
+
+}  // namespace
+
+PartJoiner::PartJoiner(OutputBytes& file) : file(file), state(std::make_unique<State>()) {}
+
+PartJoiner::~PartJoiner() = default;
+
+std::optional<ImageFormat> PartJoiner::Format() const {
+    if (state->nextPart == 1) return std::nullopt;
+    return state->first.format;
+}
+
+void PartJoiner::Add(std::span<const std::uint8_t> bytes, const std::string& name) {
+    State& s = *state;
+    const PartHeader header = ReadPartHeader(bytes, name);
+    if (s.nextPart == 1) {
+        s.first = header;
+        s.firstName = name;
+        s.width = header.render["size"][0].get<int>();
+        s.height = header.render["size"][1].get<int>();
+        s.channels = header.render["channels"].get<int>();
+        s.depth = header.render["depth"].get<int>();
+        s.rowBytes = static_cast<std::size_t>(s.width) * s.channels * (s.depth / 8);
+        if (header.format == ImageFormat::Png) {
+            s.grid = std::make_unique<PngGrid>(s.width, s.height, s.channels, s.depth);
+            s.png.emplace(s.width, s.height, s.channels, s.depth, s.grid->Bands(),
+                          [this](std::span<const std::uint8_t> piece) { file.Put(piece); });
+        } else {
+            s.exr.emplace(file, s.width, s.height, s.channels);
+        }
+    } else {
+        CheckSameRender(header, name, s.first, s.firstName);
+    }
+    const std::string of = " of " + std::to_string(header.parts);
+    if (header.part < s.nextPart)
+        throw Refused(name, "part " + std::to_string(header.part) + of + " again: each part comes once");
+    if (header.part > s.nextPart) {
+        throw Refused(name, "part " + std::to_string(header.part) + of + " came where part " +
+                                std::to_string(s.nextPart) + of + " was due: part " +
+                                std::to_string(s.nextPart) + " is missing, or the parts are out of order");
+    }
+    PieceReader reader(bytes.subspan(HeaderEnd(bytes), bytes.size() - HeaderEnd(bytes) - 4), name);
+    PieceHead head;
+    std::span<const std::uint8_t> data;
+    int row = header.firstRow;
+    const bool isPng = header.format == ImageFormat::Png;
+    const std::size_t storedRow = s.rowBytes + (isPng ? 1 : 0);  // a PNG row's filter type byte
+    while (reader.Next(head, data)) {
+        // Each piece takes up where the one before stopped, within the unit being written.
+        const int unit = static_cast<int>(head.unit);
+        if (head.firstRow != static_cast<std::uint32_t>(row) || head.endRow <= head.firstRow ||
+            head.endRow > static_cast<std::uint32_t>(header.endRow) || unit != s.nextUnit ||
+            static_cast<int>(head.firstRow) != s.UnitFirst(unit) + s.unitRows ||
+            static_cast<int>(head.endRow) > s.UnitEnd(unit))
+            throw reader.Damaged();
+        row = static_cast<int>(head.endRow);
+        const int count = static_cast<int>(head.endRow - head.firstRow);
+        const bool whole = s.unitRows == 0 && static_cast<int>(head.endRow) == s.UnitEnd(unit);
+        if (reader.Kind() == encodedPiece) {
+            if (!whole) throw reader.Damaged();
+            if (isPng) {
+                if (head.rawBytes != count * storedRow) throw reader.Damaged();
+                s.png->Put(unit, data, head.checksum, head.rawBytes);
+            } else {
+                s.exr->Put(unit, data);
+            }
+            ++s.nextUnit;
+            continue;
+        }
+        // Rows: a PNG band that begins here comes with the window of filtered rows above it.
+        const bool begins = s.unitRows == 0;
+        const std::size_t aboveAll = static_cast<std::size_t>(s.UnitFirst(unit)) * storedRow;
+        const std::size_t above = isPng && begins ? std::min(aboveAll, pngWindowBytes) : 0;
+        if ((isPng && begins ? head.aboveBytes < above : head.aboveBytes != 0) ||
+            head.rawBytes != head.aboveBytes + count * storedRow)
+            throw reader.Damaged();
+        s.unpacked.resize(head.rawBytes);
+        if (!Unpack(data, s.unpacked)) throw reader.Damaged();
+        std::vector<std::uint8_t>& into = isPng ? s.band.filtered : s.rows;
+        if (begins) {
+            into.clear();
+            s.band.above.assign(s.unpacked.begin(), s.unpacked.begin() + head.aboveBytes);
+        }
+        into.insert(into.end(), s.unpacked.begin() + head.aboveBytes, s.unpacked.end());
+        s.unitRows += count;
+        if (s.UnitFirst(unit) + s.unitRows < s.UnitEnd(unit)) continue;
+        // The unit is whole: encoded as the whole image's encoder encodes it.
+        if (isPng) {
+            s.band.checksum =
+                adler32_z(adler32_z(0, nullptr, 0), s.band.filtered.data(), s.band.filtered.size());
+            s.band.Deflate(unit + 1 == s.Units());
+            if (PngStream::Small(s.band.deflated.size(), s.Units())) {
+                s.png->PutSmall(unit, s.band.filtered, s.band.above);
+            } else {
+                s.png->Put(unit, s.band.deflated, s.band.checksum, s.band.filtered.size());
+            }
+        } else {
+            std::vector<std::uint8_t> block;
+            CompressExrBlock(s.rows.data(), s.unitRows, s.width, s.channels, block);
+            s.exr->Put(unit, block);
+        }
+        s.unitRows = 0;
+        ++s.nextUnit;
+    }
+    if (row != header.endRow) throw reader.Damaged();
+    ++s.nextPart;
+}
+
+void PartJoiner::Finish() {
+    State& s = *state;
+    if (s.nextPart == 1) throw quib::Error(quib::Error::Kind::BadInput, "no part to join");
+    if (s.nextPart <= s.first.parts) {
+        throw Refused(s.firstName, "part " + std::to_string(s.nextPart) + " of " +
+                                       std::to_string(s.first.parts) + " of its render is missing");
+    }
+    if (s.exr) s.exr->Finish();
+}
+
+}  // namespace vantrel
