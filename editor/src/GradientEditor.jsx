@@ -3,7 +3,8 @@ import { useEditor } from './EditorContext.js';
 import useServerAnswer from './useServerAnswer.js';
 import NumberField from './NumberField.jsx';
 import ErrorNote from './ErrorNote.jsx';
-import { ColourPicker } from './ParamEditor.jsx';
+import { ColourFields } from './ParamEditor.jsx';
+import { byte, cssColour } from './colour.js';
 import usePlotPoints from './usePlotPoints.js';
 import { setMember } from './scene.js';
 
@@ -33,7 +34,8 @@ export default function GradientEditor({ node, desc }) {
     if (!context || !answer) return;
     const image = context.createImageData(answer.colours.length, 1);
     answer.colours.forEach((rgb, i) => {
-      rgb.forEach((v, c) => (image.data[i * 4 + c] = Math.round(Math.min(1, Math.max(0, v)) * 255)));
+      // Shown as a PNG of the colours shows them: through the sRGB transfer.
+      rgb.forEach((v, c) => (image.data[i * 4 + c] = byte(v)));
       image.data[i * 4 + 3] = 255;
     });
     canvas.current.width = answer.colours.length;
@@ -86,7 +88,7 @@ export default function GradientEditor({ node, desc }) {
                 data-index={i}
                 className={`stop${i === chosen ? ' selected' : ''}${fault?.stop === i ? ' refused' : ''}`}
                 d={`M${sx},${y} l6,11 h-12 z`}
-                fill={`rgb(${rgb.map((v) => Math.round(Math.min(1, Math.max(0, v)) * 255)).join(',')})`}
+                fill={cssColour(rgb)}
               />
             );
           })}
@@ -101,9 +103,10 @@ export default function GradientEditor({ node, desc }) {
             onCommit={(v) => commit(withStop(chosen, [v, stops[chosen][1]]))}
             refused={fault?.stop === chosen && fault.which !== 1}
           />
-          <ColourPicker
+          <ColourFields
             rgb={stops[chosen][1]}
             title="The stop's colour"
+            refused={(c) => fault?.stop === chosen && fault.which === 1 && (fault.component ?? c) === c}
             onDraft={(rgb) => draft(withStop(chosen, [stops[chosen][0], rgb]))}
             onCommit={(rgb) => commit(withStop(chosen, [stops[chosen][0], rgb]))}
           />
