@@ -6,7 +6,9 @@ import ErrorNote from './ErrorNote.jsx';
 import { ColourFields } from './ParamEditor.jsx';
 import { byte, cssColour } from './colour.js';
 import usePlotPoints from './usePlotPoints.js';
-import { setMember } from './scene.js';
+import { fitStops, setMember } from './scene.js';
+import { palettePresets } from './presets.js';
+import { PresetChoice } from './CurveEditor.jsx';
 
 const W = 260;
 const BAR = { left: 6, top: 2, width: 248, height: 22 };
@@ -15,10 +17,10 @@ const SAMPLES = 248;
 // A gradient as a colour bar of the node's own colours (the server samples it), with its stops below
 // to drag, add (click on the bar), delete (double-click, or Delete on the selected stop) and recolour.
 export default function GradientEditor({ node, desc }) {
-  const { scene, draft, commit, error } = useEditor();
+  const { scene, picture, draft, commit, error } = useEditor();
   const canvas = useRef(null);
   const answer = useServerAnswer('/api/gradient', {
-    scene,
+    scene: picture,
     node: node.id,
     gradient: desc.name,
     samples: SAMPLES,
@@ -64,7 +66,15 @@ export default function GradientEditor({ node, desc }) {
 
   return (
     <div className={`gradient${refused ? ' refused' : ''}`} data-gradient={desc.name}>
-      <div className="member-title">{desc.name}</div>
+      <div className="member-title">
+        {desc.name}
+        <PresetChoice
+          className="palette-preset"
+          load={palettePresets}
+          title="A palette for the gradient, over the span its stops have now"
+          onChoose={(preset) => commit(withStops(fitStops(preset.stops, stops)))}
+        />
+      </div>
       <div className="bar-box">
         <canvas
           ref={canvas}

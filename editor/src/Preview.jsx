@@ -1,13 +1,30 @@
-import React, { useEffect, useRef, useState } from 'react';
+import React, { Suspense, lazy, useEffect, useRef, useState } from 'react';
 import { useEditor } from './EditorContext.js';
 import { client, renderImage } from './api.js';
 import useServerAnswer from './useServerAnswer.js';
-import { imageSize } from './scene.js';
+import { imageSize, imageTypeOf, outputTypeOf } from './scene.js';
 
-const WIDTH = 512;
+// three.js is large: the globe's code is loaded the first time a globe is shown.
+const Globe = lazy(() => import('./Globe.jsx'));
+
+// The preview's widths: the usual, and larger.
+const WIDTHS = [512, 1024];
 const COARSE = 8;
 // The host's nine value types, by the names `vantrel --type` takes.
 const TYPES = ['string', 'colora', 'color', 'quaternion', 'vec4', 'vec3', 'vec2', 'double', 'int'];
+// How each is seen: colours as colour, a double or an int as grey, a vector's components as red,
+// green, blue (and alpha).
+const SEEN = {
+  string: 'text only; the picture in colour',
+  colora: 'colour and alpha',
+  color: 'colour',
+  quaternion: 'x y z w as red green blue alpha',
+  vec4: 'x y z w as red green blue alpha',
+  vec3: 'x y z as red green blue',
+  vec2: 'x y as red green',
+  double: 'grey',
+  int: 'grey',
+};
 
 const planeRect = (domain) => [...(domain?.min ?? [0, 0]), ...(domain?.max ?? [1, 1])];
 
@@ -63,10 +80,15 @@ function RenderStatus({ status, onStop, onAgain, lastEdit }) {
 // dragging pans and the wheel zooms (a region of the domain); the value under the pointer is the
 // server's, in the chosen type.
 export default function Preview() {
-  const { scene, picked, pick, lastEdit } = useEditor();
+  const { scene, picture, commit, samples, picked, pick, lastEdit } = useEditor();
   const [region, setRegion] = useState(null);
   const [image, setImage] = useState(null);
-  const [type, setType] = useState('color');
+  const [width, setWidth] = useState(WIDTHS[0]);
+  // 'flat', or 'tiles' (the plane, 3 x 3) or 'globe' (the sphere) beside it.
+  const [view, setView] = useState('flat');
+  // The type is the scene's: the picture is what `vantrel render` makes of the saved scene.
+  const type = outputTypeOf(scene);
+  const imageType = imageTypeOf(scene);
   const [hover, setHover] = useState(null);
   const element = useRef(null);
   const pan = useRef(null);
@@ -79,9 +101,12 @@ export default function Preview() {
   const domainKey = JSON.stringify(scene.domain ?? null);
   useEffect(() => setRegion(null), [domainKey]);
   const shownRegion = plane ? region : null;
-  const size = imageSize(scene.domain, shownRegion, WIDTH);
-  const request = { scene, node: picked, type: 'color', region: shownRegion, job: 'preview' };
-  const key = JSON.stringify({ request, size });
+  const size = imageSize(scene.domain, shownRegion, width);
+  const request = { scene: picture, node: picked, type: imageType, region: shownRegion, job: 'preview' };
+  // A mean of integers is no integer: an int is rendered at one sample.
+  const fullSamples = imageType === 'int' ? 1 : samples;
+  const key = JSON.stringify({ request, size, fullSamples });
+  const shownView = view === 'tiles' && plane ? 'tiles' : view === 'globe' && !plane ? 'globe' : 'flat';
 
   useEffect(() => {
     let alive = true;
@@ -105,7 +130,7 @@ export default function Preview() {
         setStatus({ state: 'rendering', since, coarse: true });
         if (!show(await renderImage({ ...request, ...coarse }, { signal }), true)) return;
         setStatus({ state: 'rendering', since, coarse: false });
-        show(await renderImage({ ...request, ...size }, { signal }), false);
+        show(await renderImage({ ...request, ...size, samples: fullSamples }, { signal }), false);
         if (alive) setStatus(null);
       } catch (error) {
         if (!alive) return;
@@ -123,7 +148,16 @@ export default function Preview() {
 
   const value = useServerAnswer(
     '/api/value',
-    hover && { scene, node: picked, type, ...size, region: shownRegion, x: hover[0], y: hover[1], client },
+    hover && {
+      scene: picture,
+      node: picked,
+      type,
+      ...size,
+      region: shownRegion,
+      x: hover[0],
+      y: hover[1],
+      client,
+    },
   );
 
   const pixelOf = (event) => {
@@ -167,7 +201,7 @@ export default function Preview() {
 
   const shownNode = picked ?? scene.output;
   return (
-    <div className="preview">
+    <div className="preview" style={{ width: width + 28 }}>
       <div className="preview-bar">
         <span>
           preview of <b>{shownNode}</b>
@@ -179,9 +213,61 @@ export default function Preview() {
         </span>
         <span>
           {size.width} × {size.height}
+          {fullSamples > 1 && `, ${fullSamples} × ${fullSamples} samples`}
+          <select
+            className="preview-width"
+            title="The preview's width"
+            value={width}
+            onChange={(event) => setWidth(Number(event.target.value))}
+          >
+            {WIDTHS.map((w) => (
+              <option key={w} value={w}>
+                {w === WIDTHS[0] ? 'usual size' : 'larger'}
+              </option>
+            ))}
+          </select>
         </span>
       </div>
-      <div className="preview-frame" style={{ aspectRatio: `${size.width} / ${size.height}` }}>
+      <div className="preview-bar">
+        <label>
+          seen as{' '}
+          <select
+            className="output-type"
+            value={type}
+            title="The scene's output type: the preview's, and vantrel render's and eval's when given none"
+            onChange={(event) => commit({ ...scene, output_type: event.target.value })}
+          >
+            {TYPES.map((t) => (
+              <option key={t}>{t}</option>
+            ))}
+          </select>{' '}
+          <span className="seen-as">{SEEN[type]}</span>
+        </label>
+        <span className="views">
+          {plane ? (
+            <label>
+              <input
+                type="checkbox"
+                className="tiles-view"
+                checked={shownView === 'tiles'}
+                onChange={(event) => setView(event.target.checked ? 'tiles' : 'flat')}
+              />{' '}
+              3 × 3 tiles
+            </label>
+          ) : (
+            <label>
+              <input
+                type="checkbox"
+                className="globe-view"
+                checked={shownView === 'globe'}
+                onChange={(event) => setView(event.target.checked ? 'globe' : 'flat')}
+              />{' '}
+              globe
+            </label>
+          )}
+        </span>
+      </div>
+      <div className="preview-frame" style={{ width, aspectRatio: `${size.width} / ${size.height}` }}>
         {image && (
           <img
             ref={element}
@@ -201,6 +287,23 @@ export default function Preview() {
           />
         )}
       </div>
+      {image && shownView === 'tiles' && (
+        <div
+          className="preview-tiles"
+          data-testid="tiles"
+          style={{
+            width,
+            aspectRatio: `${size.width} / ${size.height}`,
+            backgroundImage: `url(${image.url})`,
+          }}
+          title="The picture 3 × 3 times, so that seams and repeats show"
+        />
+      )}
+      {image && shownView === 'globe' && (
+        <Suspense fallback={<div className="globe-loading">loading the globe…</div>}>
+          <Globe url={image.url} size={Math.min(width, 512)} />
+        </Suspense>
+      )}
       <RenderStatus
         status={status}
         lastEdit={lastEdit}
@@ -222,14 +325,6 @@ export default function Preview() {
         ) : (
           <span>the sphere, longitude -180° .. 180°</span>
         )}
-        <label>
-          value as{' '}
-          <select value={type} onChange={(event) => setType(event.target.value)}>
-            {TYPES.map((t) => (
-              <option key={t}>{t}</option>
-            ))}
-          </select>
-        </label>
       </div>
       <div className="value-readout" data-testid="value">
         {hover && value ? (

@@ -4,7 +4,16 @@ import { after, before, test } from 'node:test';
 import assert from 'node:assert/strict';
 import fs from 'node:fs';
 import path from 'node:path';
-import { decodePng, run, scratchFolder, startBrowser, startServer } from './harness.mjs';
+import {
+  currentPreview,
+  decodePng,
+  run,
+  scratchFolder,
+  shownPreview,
+  startBrowser,
+  startServer,
+  waitForPreview,
+} from './harness.mjs';
 
 const MODE = '(2=plane, 3=sphere)(how to make list box]';
 let folder;
@@ -31,34 +40,9 @@ const node = (id) => page.locator(`.react-flow__node[data-id="${id}"]`);
 const param = (id, name) => node(id).locator(`[data-param="${name}"]`);
 const readScene = (name) => JSON.parse(fs.readFileSync(path.join(folder, name), 'utf8'));
 
-const previewSource = () => page.evaluate(() => document.querySelector('.preview-image')?.src ?? null);
-
-// Waits for the preview to show the finished image of the scene as it is now, other than `old`, and
-// answers its PNG's bytes.
-async function nextPreview(old) {
-  await page.waitForFunction(
-    (previous) => {
-      const image = document.querySelector('.preview-image');
-      return (
-        image && image.src !== previous && image.dataset.state === 'full' && image.dataset.current === 'yes'
-      );
-    },
-    old,
-    { timeout: 30000 },
-  );
-  return previewBytes();
-}
-
-async function previewBytes() {
-  const base64 = await page.evaluate(async () => {
-    const image = document.querySelector('.preview-image');
-    const bytes = new Uint8Array(await (await fetch(image.src)).arrayBuffer());
-    let text = '';
-    for (const b of bytes) text += String.fromCharCode(b);
-    return btoa(text);
-  });
-  return Buffer.from(base64, 'base64');
-}
+const previewSource = () => currentPreview(page);
+const nextPreview = (old) => waitForPreview(page, old);
+const previewBytes = () => shownPreview(page);
 
 const differ = (a, b) => !decodePng(a).data.equals(decodePng(b).data);
 
