@@ -167,6 +167,11 @@ public:
         return root.dump();
     }
 
+    /// The scene's "output_type", or color.
+    std::string OutputTypeOf() const {
+        return std::string(OutputTypeName(scene->NamedType().value_or(OutputType::Color)));
+    }
+
     py::dict Domain() const {
         const SampleDomain& domain = scene->Domain();
         py::dict described;
@@ -230,10 +235,11 @@ public:
         return pixels;
     }
 
-    /// Writes `pixels` (as `Render` gives them), or else the image the arguments describe, to the PNG
-    /// or OpenEXR file `path` as vantrel render writes it; `exrWriter` is the OpenEXR module's file.
+    /// Writes `pixels` (as `Render` gives them, of the arguments' type), or else the image the arguments
+    /// describe, to the PNG or OpenEXR file `path` as vantrel render writes it; `exrWriter` is the
+    /// OpenEXR module's file.
     void Save(const std::string& path, const std::optional<Pixels>& pixels, const ImageArguments& arguments,
-              int depth, const std::string& exrWriter) const {
+              int depth, bool linear, const std::string& exrWriter) const {
         const std::optional<ImageFormat> format = FormatFor(path);
         if (!format)
             throw Error(Error::Kind::BadInput, "expected a file name ending in .png or .exr")
@@ -243,6 +249,10 @@ public:
         if (*format == ImageFormat::Exr && depth != 0) {
             throw ArgumentError("depth", "no depth for an OpenEXR image, which always holds 32-bit floats",
                                 std::to_string(depth));
+        }
+        if (*format == ImageFormat::Exr && linear) {
+            throw ArgumentError("linear", "not for an OpenEXR image, which always holds linear values",
+                                "True");
         }
         if (depth != 0 && depth != 8 && depth != 16)
             throw ArgumentError("depth", "8 or 16", std::to_string(depth));
@@ -271,7 +281,8 @@ public:
         try {
             if (*format == ImageFormat::Png) {
                 OutputBytes bytes(file.Path(), "the PNG");
-                PngEncoder png(width, height, channels, depth != 0 ? depth : 8, BandsInFlight(threads),
+                PngEncoder png(width, height, channels, depth != 0 ? depth : 8,
+                               LevelsFor(ImageTypeNamed(arguments.type), linear), BandsInFlight(threads),
                                [&](std::span<const std::uint8_t> piece) { bytes.Put(piece); });
                 fill(png);
                 bytes.Close();
@@ -389,14 +400,15 @@ private:
     std::shared_ptr<const Scene> scene;
 };
 
-/// An image array as an 8-bit PNG in memory, as `save_image` writes it.
-py::bytes EncodePng(const Pixels& pixels) {
+/// An image array of the type `typeName` as an 8-bit PNG in memory, as `save_image` writes it.
+py::bytes EncodePng(const Pixels& pixels, const std::string& typeName) {
+    const PngLevels levels = LevelsFor(ImageTypeNamed(typeName), false);
     const int channels = ImageChannels(pixels);
     std::string png;
     {
         py::gil_scoped_release unlocked;
         PngEncoder encoder(static_cast<int>(pixels.shape(1)), static_cast<int>(pixels.shape(0)), channels, 8,
-                           BandsInFlight(1), [&](std::span<const std::uint8_t> piece) {
+                           levels, BandsInFlight(1), [&](std::span<const std::uint8_t> piece) {
                                png.append(piece.begin(), piece.end());
                            });
         EncodeImage(pixels.data(), encoder);
@@ -463,6 +475,7 @@ PYBIND11_MODULE(_vantrel, extension) {
         .def("set", &PackageScene::Set)
         .def("json", &PackageScene::Json)
         .def("domain", &PackageScene::Domain)
+        .def("output_type", &PackageScene::OutputTypeOf)
         .def("eval", &PackageScene::Eval)
         .def("render", &PackageScene::Render)
         .def("save", &PackageScene::Save);

@@ -54,8 +54,11 @@ def test_render_is_vantrel_eval_at_pixel_centres(name, kind, size, region, threa
     assert same_bits(image.reshape(-1, CHANNELS[kind]), expected)
 
 
-# Each case: the scene, the file's extension, and the options of vantrel render (a --depth only for a PNG).
+# Each case: the scene, the file's extension, and the options of vantrel render (a --depth and --linear
+# only for a PNG). With no --type, both take the scene's output_type.
 FILES = [("globe-cells", "png", ["--size", "96x48"]),
+         ("globe-cells", "png", ["--size", "40x20", "--depth", "16", "--linear"]),
+         ("hex-lattice-sphere", "png", ["--size", "40x20"]),
          ("leapfrog-fractal", "png", ["--size", "64", "--type", "double", "--samples", "3"]),
          ("hex-lattice-plane", "png", ["--size", "50x30", "--type", "vec2", "--depth", "16",
                                        "--region", "0,0,1,1"]),
@@ -66,15 +69,17 @@ FILES = [("globe-cells", "png", ["--size", "96x48"]),
 
 
 def render_arguments(options):
-    """The arguments of render that the options of `vantrel render` give; and the --depth."""
+    """The arguments of render that the options of `vantrel render` give; and the --depth and --linear."""
+    linear = "--linear" in options
+    options = [option for option in options if option != "--linear"]
     named = dict(zip(options[::2], options[1::2]))
     width, _, height = named["--size"].partition("x")
     arguments = {"width": int(width), "height": int(height) if height else None,
-                 "type": named.get("--type", "color"), "samples": int(named.get("--samples", 1)),
+                 "type": named.get("--type"), "samples": int(named.get("--samples", 1)),
                  "node": named.get("--node")}
     if "--region" in named:
         arguments["region"] = [float(x) for x in named["--region"].split(",")]
-    return arguments, int(named["--depth"]) if "--depth" in named else None
+    return arguments, int(named["--depth"]) if "--depth" in named else None, linear
 
 
 @pytest.mark.parametrize("name, extension, options", FILES)
@@ -84,14 +89,14 @@ def test_save_image_writes_vantrel_render_bytes(tmp_path, name, extension, optio
     assert result.returncode == 0, result.stderr
     expected = rendered.read_bytes()
     scene = vantrel.Scene.load(example(name))
-    arguments, depth = render_arguments(options)
+    arguments, depth, linear = render_arguments(options)
     image = scene.render(**arguments)
-    scene.save_image(tmp_path / f"array.{extension}", image, depth=depth)
-    scene.save_image(tmp_path / f"direct.{extension}", depth=depth, threads=2, **arguments)
-    scene.save_image(tmp_path / f"dict.{extension}", arguments, depth=depth)
+    scene.save_image(tmp_path / f"array.{extension}", image, depth=depth, linear=linear)
+    scene.save_image(tmp_path / f"direct.{extension}", depth=depth, linear=linear, threads=2, **arguments)
+    scene.save_image(tmp_path / f"dict.{extension}", arguments, depth=depth, linear=linear)
     for written in ("array", "direct", "dict"):
         assert (tmp_path / f"{written}.{extension}").read_bytes() == expected, written
-    if extension == "png" and depth is None:
+    if extension == "png" and depth is None and not linear:
         assert image._repr_png_() == expected
     assert sorted(path.name for path in tmp_path.iterdir() if path.name.startswith(".")) == []
 

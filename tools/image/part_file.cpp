@@ -132,13 +132,6 @@ void AppendRows(std::string& out, PieceHead head, std::span<const std::uint8_t> 
     AppendPiece(out, rowsPiece, head, Bytes(Pack(raw)));
 }
 
-const char* TypeName(OutputType type) {
-    for (const auto& [name, each] : outputTypeNames) {
-        if (each == type) return name.data();
-    }
-    return "";
-}
-
 /// What makes a render's image what it is, as every part of it says.
 quib::Json Identity(const PartRequest& request) {
     const RenderRequest& render = request.render;
@@ -149,11 +142,18 @@ quib::Json Identity(const PartRequest& request) {
         where["max"] = {domain.max.x, domain.max.y};
     }
     const bool png = request.format == ImageFormat::Png;
-    return {{"program", VANTREL_VERSION},    {"module", request.moduleVersion},
-            {"scene", request.scene},        {"size", {render.width, render.height}},
-            {"type", TypeName(render.type)}, {"channels", ChannelsFor(render.type)},
-            {"samples", render.samples},     {"domain", where},
-            {"image", png ? "png" : "exr"},  {"depth", png ? request.depth : 32}};
+    quib::Json identity = {{"program", VANTREL_VERSION},
+                           {"module", request.moduleVersion},
+                           {"scene", request.scene},
+                           {"size", {render.width, render.height}},
+                           {"type", OutputTypeName(render.type)},
+                           {"channels", ChannelsFor(render.type)},
+                           {"samples", render.samples},
+                           {"domain", where},
+                           {"image", png ? "png" : "exr"},
+                           {"depth", png ? request.depth : 32}};
+    if (png) identity["levels"] = LevelsName(request.levels);
+    return identity;
 }
 
 /// The pieces of a part's bands, each band's made on the render thread that completes it and appended
@@ -171,10 +171,11 @@ protected:
 /// filtering and window reach, which are rendered but not held.
 class PngPart : public StoredBands, PartSink {
 public:
-    PngPart(int width, int height, int channels, int depth, int slots, int first, int end, std::string& out)
+    PngPart(int width, int height, int channels, int depth, PngLevels levels, int slots, int first, int end,
+            std::string& out)
         : StoredBands(
               width, height, channels, PngBands::BandRows(width, channels, depth),
-              PngBands::TailRows(width, channels, depth), slots, ImageFormat::Png, depth,
+              PngBands::TailRows(width, channels, depth), slots, ImageFormat::Png, depth, levels,
               std::max(0, first - PngWindowRows(static_cast<std::size_t>(width) * channels * depth / 8) - 1),
               end),
           PartSink(out),
@@ -225,7 +226,8 @@ class ExrPart : public StoredBands, PartSink {
 public:
     ExrPart(int width, int height, int channels, int slots, int first, int end, std::string& out)
         : StoredBands(width, height, channels, ExrEncoder::BandRows(width, channels),
-                      ExrEncoder::BandRows(width, channels), slots, ImageFormat::Exr, 32, first, end),
+                      ExrEncoder::BandRows(width, channels), slots, ImageFormat::Exr, 32, PngLevels::Linear,
+                      first, end),
           PartSink(out) {
         pieces.resize(static_cast<std::size_t>(std::min(slots, EndBand())));
     }
@@ -344,7 +346,8 @@ std::optional<std::string> RenderPart(const PartRequest& request) {
     const int slots = BandsInFlight(render.threads);
     bool complete = false;
     if (request.format == ImageFormat::Png) {
-        PngPart sink(render.width, render.height, channels, request.depth, slots, first, end, out);
+        PngPart sink(render.width, render.height, channels, request.depth, request.levels, slots, first, end,
+                     out);
         complete = Render(render, sink);
     } else {
         ExrPart sink(render.width, render.height, channels, slots, first, end, out);
@@ -397,6 +400,9 @@ PartHeader ReadPartHeader(std::span<const std::uint8_t> bytes, const std::string
             const int depth = HeaderInt(render["depth"], 8, 32, fine);
             const std::string image = render["image"].is_string() ? render["image"].get<std::string>() : "";
             read.format = image == "exr" ? ImageFormat::Exr : ImageFormat::Png;
+            const std::optional<PngLevels> levels = LevelsNamed(render.value("levels", ""));
+            fine = fine && (read.format == ImageFormat::Exr || levels);
+            read.levels = levels.value_or(PngLevels::Linear);
             fine = fine && width > 0 && channels != 2 && (image == "png" || image == "exr") &&
                    (image == "png" ? depth == 8 || depth == 16 : depth == 32);
             // No more than the format holds: an OpenEXR image's table of blocks follows its height.
@@ -479,7 +485,7 @@ void PartJoiner::Add(std::span<const std::uint8_t> bytes, const std::string& nam
         s.rowBytes = static_cast<std::size_t>(s.width) * s.channels * (s.depth / 8);
         if (header.format == ImageFormat::Png) {
             s.grid = std::make_unique<PngGrid>(s.width, s.height, s.channels, s.depth);
-            s.png.emplace(s.width, s.height, s.channels, s.depth, s.grid->Bands(),
+            s.png.emplace(s.width, s.height, s.channels, s.depth, header.levels, s.grid->Bands(),
                           [this](std::span<const std::uint8_t> piece) { file.Put(piece); });
         } else {
             s.exr.emplace(file, s.width, s.height, s.channels);
