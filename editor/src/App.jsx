@@ -40,8 +40,9 @@ function Editor({ types, start }) {
   const [error, setError] = useState(null);
   const [picked, setPicked] = useState(null);
   const [generation, setGeneration] = useState(0);
-  // The last committed edit in a few words, to name when a preview is slow.
-  const [lastEdit, setLastEdit] = useState(null);
+  // The history as it is now, for `slowEdit`, which is asked when a render ends.
+  const latest = useRef(history);
+  latest.current = history;
   const checks = useRef(0);
   const scene = history.live;
   const [ask, dialog] = useDialog();
@@ -60,7 +61,6 @@ function Editor({ types, start }) {
   const opened = useCallback(() => {
     setPicked(null);
     setError(null);
-    setLastEdit(null);
     setGeneration((g) => g + 1);
   }, []);
   const session = useFileSession({ start, history, ask, refuse, onOpened: opened });
@@ -70,13 +70,11 @@ function Editor({ types, start }) {
   const commit = useCallback(
     async (next) => {
       const check = ++checks.current;
-      const before = history.committed;
       history.draft(next);
       try {
         await checkScene(next);
         if (check !== checks.current) return;
         history.push(next);
-        setLastEdit(describeEdit(before, next));
         setError(null);
       } catch (err) {
         if (check !== checks.current) return;
@@ -86,6 +84,16 @@ function Editor({ types, start }) {
     },
     [history.committed, history.draft, history.push, history.revert, refuse],
   );
+
+  // The edit that made a preview too slow, in a few words: the step that left the last scene whose
+  // preview finished in time (`fast`, its JSON), when it is one of the steps to here (an edit, or a redo
+  // of one), else the step to here; null for the scene as it was opened.
+  const slowEdit = useCallback((fast) => {
+    const { steps, at } = latest.current;
+    const from = steps.slice(0, at).findIndex((step) => JSON.stringify(step) === fast);
+    const k = from >= 0 ? from : at - 1;
+    return k >= 0 ? describeEdit(steps[k], steps[k + 1]) : null;
+  }, []);
 
   // The preview shows a node the user picked only while it still exists.
   const shown = picked && scene.nodes.some((n) => n.id === picked) ? picked : null;
@@ -123,9 +131,9 @@ function Editor({ types, start }) {
       picked: shown,
       pick: setPicked,
       generation,
-      lastEdit,
+      slowEdit,
     }),
-    [types, scene, picture, samples, history.draft, commit, refuse, error, shown, generation, lastEdit],
+    [types, scene, picture, samples, history.draft, commit, refuse, error, shown, generation, slowEdit],
   );
 
   return (

@@ -34,7 +34,7 @@ function zoomed([a, b, c, d], ux, uy, factor) {
 }
 
 // While a preview renders: for how long, and Stop; once it failed or was stopped, why, and Render again.
-function RenderStatus({ status, onStop, onAgain, lastEdit }) {
+function RenderStatus({ status, onStop, onAgain }) {
   const [now, setNow] = useState(Date.now());
   const rendering = status?.state === 'rendering';
   useEffect(() => {
@@ -61,10 +61,10 @@ function RenderStatus({ status, onStop, onAgain, lastEdit }) {
   return (
     <div className="render-status" data-state={status.state} role="alert">
       {status.state === 'stopped' ? 'stopped: the picture is of an earlier state' : error.message}
-      {slow && lastEdit && (
+      {slow && status.edit && (
         <>
           {' '}
-          after the edit <span className="edit-name">{lastEdit}</span>
+          after the edit <span className="edit-name">{status.edit}</span>
         </>
       )}
       <button className="link-button" onClick={onAgain}>
@@ -80,7 +80,7 @@ function RenderStatus({ status, onStop, onAgain, lastEdit }) {
 // dragging pans and the wheel zooms (a region of the domain); the value under the pointer is the
 // server's, in the chosen type.
 export default function Preview() {
-  const { scene, picture, commit, samples, picked, pick, lastEdit } = useEditor();
+  const { scene, picture, commit, samples, picked, pick, slowEdit } = useEditor();
   const [region, setRegion] = useState(null);
   const [image, setImage] = useState(null);
   const [width, setWidth] = useState(WIDTHS[0]);
@@ -96,6 +96,9 @@ export default function Preview() {
   const [status, setStatus] = useState(null);
   const [attempt, setAttempt] = useState(0);
   const stopper = useRef(null);
+  // The scene (its JSON) of the last full picture that came in time, from which a slow one's edit is
+  // told.
+  const fast = useRef(null);
 
   const plane = scene.domain?.kind !== 'sphere';
   const domainKey = JSON.stringify(scene.domain ?? null);
@@ -130,14 +133,19 @@ export default function Preview() {
         setStatus({ state: 'rendering', since, coarse: true });
         if (!show(await renderImage({ ...request, ...coarse }, { signal }), true)) return;
         setStatus({ state: 'rendering', since, coarse: false });
-        show(await renderImage({ ...request, ...size, samples: fullSamples }, { signal }), false);
-        if (alive) setStatus(null);
+        if (!show(await renderImage({ ...request, ...size, samples: fullSamples }, { signal }), false))
+          return;
+        fast.current = JSON.stringify(scene);
+        setStatus(null);
       } catch (error) {
         if (!alive) return;
         if (error.cancelled) setStatus(signal.aborted ? { state: 'stopped' } : null);
         // A scene the loader refuses: the check of the edit says where.
         else if (error.kind === 'bad-input' && error.pointer) setStatus(null);
-        else setStatus({ state: 'failed', error });
+        else {
+          const edit = error.kind === 'timed-out' ? slowEdit(fast.current) : null;
+          setStatus({ state: 'failed', error, edit });
+        }
       }
     })();
     return () => {
@@ -306,7 +314,6 @@ export default function Preview() {
       )}
       <RenderStatus
         status={status}
-        lastEdit={lastEdit}
         onStop={() => stopper.current?.abort()}
         onAgain={() => setAttempt((a) => a + 1)}
       />

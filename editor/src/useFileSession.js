@@ -212,7 +212,17 @@ export default function useFileSession({ start, history, ask, refuse, onOpened }
       });
       if (choice === 'overwrite') return save(target, true);
       if (choice === 'rename') {
-        setProposal((p) => ({ name: target.replace(/(\.json)?$/i, '-2.json'), count: (p?.count ?? 0) + 1 }));
+        // NAME-2.json, or the first NAME-K.json the folder does not hold.
+        const taken = new Set(
+          await getJson('/api/files').then(
+            (a) => a.files,
+            () => [],
+          ),
+        );
+        const stem = target.replace(/\.json$/i, '');
+        let k = 2;
+        while (taken.has(`${stem}-${k}.json`)) ++k;
+        setProposal((p) => ({ name: `${stem}-${k}.json`, count: (p?.count ?? 0) + 1 }));
       }
       if (choice === 'load') {
         try {

@@ -164,12 +164,32 @@ test('unsaved edits come back after Open and after the server was killed', async
   assert.equal(await s.dialog.count(), 0, 'a saved edit is not offered again');
 });
 
-test('a save of a file changed on disk asks: overwrite it, or load its version', async () => {
+test('a save of a file changed on disk asks: overwrite it, load its version, or save as another', async () => {
   const s = await session(['w-distortion.json'], 'w-distortion.json');
+  s.write('w-distortion-2.json', withDistortion(s.read('w-distortion.json'), 'distortion', 0.5));
   const field = s.field('distortion', 'Distortion');
+  const name = s.page.locator('.save-name');
+  // What each choice leaves on the disk (`files`: Distortion by file), shown and open; `undone`, what
+  // one Undo then shows.
   const cases = [
-    { choice: 'overwrite', ours: '0.11', theirs: 0.91, onDisk: 0.11, shown: '0.11' },
-    { choice: 'load', ours: '0.12', theirs: 0.92, onDisk: 0.92, shown: '0.92' },
+    { choice: 'overwrite', ours: '0.11', theirs: 0.91, files: { 'w-distortion.json': 0.11 }, shown: '0.11' },
+    {
+      choice: 'load',
+      ours: '0.12',
+      theirs: 0.92,
+      files: { 'w-distortion.json': 0.92 },
+      shown: '0.92',
+      undone: '0.12', // the page's version is one Undo away from the file's
+    },
+    {
+      choice: 'rename',
+      ours: '0.13',
+      theirs: 0.93,
+      // w-distortion-2.json is there already, and stays as it is.
+      files: { 'w-distortion.json': 0.93, 'w-distortion-2.json': 0.5, 'w-distortion-3.json': 0.13 },
+      shown: '0.13',
+      open: 'w-distortion-3.json',
+    },
   ];
   for (const c of cases) {
     await s.type(field, c.ours);
@@ -177,13 +197,27 @@ test('a save of a file changed on disk asks: overwrite it, or load its version',
     s.write('w-distortion.json', withDistortion(s.read('w-distortion.json'), 'distortion', c.theirs));
     await s.page.locator('button', { hasText: /^Save$/ }).click();
     await s.choose(c.choice, /w-distortion\.json has changed on disk/);
+    if (c.choice === 'rename') {
+      // The name field proposes one, ready to be taken or typed over.
+      await s.page.waitForFunction(
+        (proposed) =>
+          document.activeElement?.matches('.save-name') && document.activeElement.value === proposed,
+        c.open,
+      );
+      await name.press('Enter');
+    }
     await s.saved();
-    assert.equal(distortion(s.read('w-distortion.json'), 'distortion'), c.onDisk, c.choice);
+    for (const [file, value] of Object.entries(c.files))
+      assert.equal(distortion(s.read(file), 'distortion'), value, `${c.choice}: ${file}`);
     assert.equal(await field.inputValue(), c.shown, c.choice);
+    const open = c.open ?? 'w-distortion.json';
+    assert.equal(await s.fileName(), open, c.choice);
+    assert.equal(await s.page.locator('.open-choice').inputValue(), open, `${c.choice}: the file list`);
+    if (c.undone) {
+      await s.page.locator('button', { hasText: 'Undo' }).click();
+      assert.equal(await field.inputValue(), c.undone, c.choice);
+    }
   }
-  // The page's version is one Undo away from the file's.
-  await s.page.locator('button', { hasText: 'Undo' }).click();
-  assert.equal(await field.inputValue(), '0.12');
 });
 
 // A fractal that never finishes a sample (Radius 0: no mirror image falls below it) feeding five
@@ -254,18 +288,21 @@ test('a hanging preview leaves Save answered, and Stop ends it in the server', a
 test('a preview past the time limit says so and names the edit that made it slow', async () => {
   const s = await session([], 'fractal.json', {
     scenes: { 'fractal.json': hangingScene(10) },
-    args: ['--time-limit', '1'],
+    // Long enough for the scene's full picture on a loaded machine, short beside a minute's sample.
+    args: ['--time-limit', '3'],
   });
   await s.page.locator('.preview-image[data-state="full"][data-current="yes"]').waitFor();
   const iterations = s.field('fractal', 'Iterations');
   await s.type(iterations, '2000000000');
+  // A further edit while it renders: the slow one is still the one named.
+  await s.type(s.page.locator('[data-node="fractal"] [data-param="B"] input').first(), '0.5');
   const status = s.page.locator('.render-status[data-state="failed"]');
   await status.waitFor({ timeout: 20000 });
   assert.match(
     await status.innerText(),
-    /took longer than 1 s and was stopped after the edit fractal › Iterations = 2000000000/,
+    /took longer than 3 s and was stopped after the edit fractal › Iterations = 2000000000 *Render again$/,
   );
-  // The page goes on: the edit undone, the preview is whole again.
+  // The page goes on: the slow edit undone, the preview is whole again.
   await s.type(iterations, '10');
   await s.page.locator('.preview-image[data-state="full"][data-current="yes"]').waitFor();
   assert.equal(await s.page.locator('.render-status').count(), 0);
