@@ -188,13 +188,10 @@ test("the saved scene renders in vantrel to the preview's pixels", async () => {
 
   const image = page.locator('.preview-image');
   const size = `${await image.getAttribute('data-width')}x${await image.getAttribute('data-height')}`;
-  // The preview shows colour, whatever type the scene names.
-  const rendered = await run(
-    ['render', 'edited.json', '-o', 'edited.png', '--size', size, '--type', 'color'],
-    {
-      cwd: folder,
-    },
-  );
+  // The preview shows the type the scene names, as render takes it when given none.
+  const rendered = await run(['render', 'edited.json', '-o', 'edited.png', '--size', size], {
+    cwd: folder,
+  });
   assert.equal(rendered.status, 0, rendered.stderr);
   const theirs = decodePng(fs.readFileSync(path.join(folder, 'edited.png')));
   const ours = decodePng(await previewBytes());
@@ -394,7 +391,8 @@ test('the value under the pointer is what vantrel eval gives for its position', 
   const text = page.locator('.value-text');
   await text.waitFor();
   const position = (await page.locator('.value-readout span').first().innerText()).replace(/[(),]/g, ' ');
-  const evaluated = await run(['eval', 'distorted-lattice.json', '--type', 'color'], {
+  // In the scene's type, as eval takes it when given none.
+  const evaluated = await run(['eval', 'distorted-lattice.json'], {
     cwd: folder,
     input: `${position}\n`,
   });

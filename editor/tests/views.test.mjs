@@ -323,8 +323,14 @@ test('the plane as 3 x 3 tiles, the sphere as a lit globe that draws', async () 
     'the same corner of two tiles',
   );
 
-  const source = await currentPreview(page);
+  let source = await currentPreview(page);
   await page.locator('select.domain-kind').selectOption('sphere');
+  await waitForPreview(page, source);
+  // The recipe's lattice, made a lattice of the sphere, on the globe.
+  source = await currentPreview(page);
+  await node('lattice').locator('[data-param^="(2=plane"] select').selectOption({ label: 'sphere' });
+  await node('lattice').locator('img.thumb').click();
+  await page.locator('.preview-bar b', { hasText: /^lattice$/ }).waitFor();
   await waitForPreview(page, source);
   await page.locator('.globe-view').check();
   const globe = page.locator('canvas.globe');
@@ -348,4 +354,5 @@ test('the plane as 3 x 3 tiles, the sphere as a lit globe that draws', async () 
   await page.mouse.up();
   assert.ok(!decodePng(await globe.screenshot()).data.equals(decodePng(before).data), 'turned');
   assert.deepEqual(errors, [], 'the page logged no error');
+  await page.screenshot({ path: process.env.EDITOR_GLOBE_SCREENSHOT ?? path.join(folder, 'globe.png') });
 });
