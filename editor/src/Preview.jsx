@@ -109,7 +109,9 @@ export default function Preview() {
   // A mean of integers is no integer: an int is rendered at one sample.
   const fullSamples = imageType === 'int' ? 1 : samples;
   const key = JSON.stringify({ request, size, fullSamples });
-  const shownView = view === 'tiles' && plane ? 'tiles' : view === 'globe' && !plane ? 'globe' : 'flat';
+  // The view beside the flat picture that the domain has: tiles of the plane, the globe of the sphere.
+  const otherView = plane ? 'tiles' : 'globe';
+  const shownView = view === otherView ? view : 'flat';
 
   useEffect(() => {
     let alive = true;
@@ -251,29 +253,15 @@ export default function Preview() {
           </select>{' '}
           <span className="seen-as">{SEEN[type]}</span>
         </label>
-        <span className="views">
-          {plane ? (
-            <label>
-              <input
-                type="checkbox"
-                className="tiles-view"
-                checked={shownView === 'tiles'}
-                onChange={(event) => setView(event.target.checked ? 'tiles' : 'flat')}
-              />{' '}
-              3 × 3 tiles
-            </label>
-          ) : (
-            <label>
-              <input
-                type="checkbox"
-                className="globe-view"
-                checked={shownView === 'globe'}
-                onChange={(event) => setView(event.target.checked ? 'globe' : 'flat')}
-              />{' '}
-              globe
-            </label>
-          )}
-        </span>
+        <label className="views">
+          <input
+            type="checkbox"
+            className={`${otherView}-view`}
+            checked={shownView === otherView}
+            onChange={(event) => setView(event.target.checked ? otherView : 'flat')}
+          />{' '}
+          {plane ? '3 × 3 tiles' : 'globe'}
+        </label>
       </div>
       <div className="preview-frame" style={{ width, aspectRatio: `${size.width} / ${size.height}` }}>
         {image && (
