@@ -1,8 +1,8 @@
 import React, { useCallback, useEffect, useRef, useState } from 'react';
 
 // The page's own questions (unsaved changes, a file changed on disk): a modal box of a title, a text and
-// its choices, the first of which has the focus; Escape chooses the last.
-function Dialog({ title, text, choices, onChoose }) {
+// its choices, the first of which has the focus; Escape chooses `escape`, else the last.
+function Dialog({ title, text, choices, escape, onChoose }) {
   const first = useRef(null);
   useEffect(() => first.current?.focus(), []);
   return (
@@ -15,7 +15,7 @@ function Dialog({ title, text, choices, onChoose }) {
         onKeyDown={(event) => {
           if (event.key !== 'Escape') return;
           event.stopPropagation();
-          onChoose(choices[choices.length - 1].value);
+          onChoose(escape ?? choices[choices.length - 1].value);
         }}
       >
         <h2>{title}</h2>
@@ -37,7 +37,7 @@ function Dialog({ title, text, choices, onChoose }) {
   );
 }
 
-// `ask({title, text, choices: [{label, value}]})` shows the dialog and answers the value chosen; the
+// `ask({title, text, choices: [{label, value}], escape})` shows the dialog and answers the value chosen; the
 // element goes where the dialog is to be drawn.
 export default function useDialog() {
   const [question, setQuestion] = useState(null);

@@ -117,6 +117,8 @@ export default function useFileSession({ start, history, ask, refuse, onOpened }
           { label: 'Restore them', value: 'restore' },
           { label: 'Discard them', value: 'discard' },
         ],
+        // Restored edits are a step of Undo away from the file; discarded ones are gone.
+        escape: 'restore',
       });
       if (choice !== 'restore') return dropDraft(answer.file);
       // Saved against the revision they were made from: a file changed since is not overwritten unasked.

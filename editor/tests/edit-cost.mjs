@@ -3,7 +3,7 @@
 // test: `node editor/tests/edit-cost.mjs` with VANTREL and VANTREL_EXAMPLES set as for the browser tests.
 import fs from 'node:fs';
 import path from 'node:path';
-import { examples, scratchFolder, startBrowser, startServer } from './harness.mjs';
+import { exampleScenes, scratchFolder, startBrowser, startServer } from './harness.mjs';
 
 const edits = 5; // per scene; the medians are printed
 const ticks = 100; // clock ticks a second, as /proc counts CPU time
@@ -28,10 +28,7 @@ async function idle(page, requests, quiet = 400) {
 
 const browser = await startBrowser();
 const rows = [];
-for (const file of fs
-  .readdirSync(examples)
-  .filter((name) => name.endsWith('.json'))
-  .sort()) {
+for (const file of exampleScenes()) {
   const folder = scratchFolder([file]);
   const server = await startServer(folder, file);
   const page = await browser.context.newPage();

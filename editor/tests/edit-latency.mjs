@@ -8,7 +8,7 @@
 // an idle machine: the server's previews take its cores.
 import fs from 'node:fs';
 import path from 'node:path';
-import { examples, scratchFolder, startBrowser, startServer } from './harness.mjs';
+import { exampleScenes, examples, scratchFolder, startBrowser, startServer } from './harness.mjs';
 
 const edits = Number(process.argv[2] ?? 7);
 const median = (values) => {
@@ -77,10 +77,7 @@ const line = (name, first, full, missed = 0) =>
 const browser = await startBrowser();
 const all = { coarse: [], full: [] };
 const plain = { coarse: [], full: [] }; // the scenes without the fractal, whose samples are slow
-for (const file of fs
-  .readdirSync(examples)
-  .filter((name) => name.endsWith('.json'))
-  .sort()) {
+for (const file of exampleScenes()) {
   const folder = scratchFolder([file]);
   const server = await startServer(folder, file);
   const page = await browser.context.newPage();

@@ -15,6 +15,13 @@ if (!process.env.VANTREL || !process.env.VANTREL_EXAMPLES) {
 export const vantrel = path.resolve(process.env.VANTREL);
 export const examples = path.resolve(process.env.VANTREL_EXAMPLES);
 
+// The example scenes' file names, in order.
+export const exampleScenes = () =>
+  fs
+    .readdirSync(examples)
+    .filter((name) => name.endsWith('.json'))
+    .sort();
+
 export function scratchFolder(files) {
   const folder = fs.mkdtempSync(path.join(os.tmpdir(), 'vantrel-editor-'));
   for (const file of files) fs.copyFileSync(path.join(examples, file), path.join(folder, file));

@@ -46,10 +46,12 @@ async function session(files, start, { scenes = {}, args = [] } = {}) {
   s.write = (name, scene) => fs.writeFileSync(path.join(folder, name), JSON.stringify(scene, null, 2));
   s.field = (id, name) => s.page.locator(`.react-flow__node[data-id="${id}"] [data-param="${name}"] input`);
   s.dialog = s.page.locator('[role="dialog"]');
+  // A choice of the page's dialog, by its button, or by a key (`{key: 'Escape'}`).
   s.choose = async (choice, text) => {
     await s.dialog.waitFor();
     if (text) assert.match(await s.dialog.innerText(), text);
-    await s.dialog.locator(`button[data-choice="${choice}"]`).click();
+    if (choice.key) await s.page.keyboard.press(choice.key);
+    else await s.dialog.locator(`button[data-choice="${choice}"]`).click();
     await s.dialog.waitFor({ state: 'detached' });
   };
   s.type = async (field, text) => {
@@ -134,7 +136,8 @@ test('unsaved edits come back after Open and after the server was killed', async
       },
     },
     {
-      how: 'the server killed and started again on its port',
+      how: 'the server killed and started again on its port; Escape restores too',
+      answer: { key: 'Escape' },
       async away() {
         await s.kept('w-distortion.json');
         const port = s.server.port;
@@ -152,7 +155,10 @@ test('unsaved edits come back after Open and after the server was killed', async
     await s.type(field, value);
     await s.page.locator('.file-name', { hasText: '•' }).waitFor();
     await way.away();
-    await s.choose('restore', /changes to w-distortion\.json from \d\d:\d\d that were not saved/);
+    await s.choose(
+      way.answer ?? 'restore',
+      /changes to w-distortion\.json from \d\d:\d\d that were not saved/,
+    );
     assert.equal(await field.inputValue(), value, way.how);
     assert.match(await s.fileName(), /^w-distortion\.json •$/, way.how);
   }
@@ -294,7 +300,9 @@ test('a preview past the time limit says so and names the edit that made it slow
   await s.page.locator('.preview-image[data-state="full"][data-current="yes"]').waitFor();
   const iterations = s.field('fractal', 'Iterations');
   await s.type(iterations, '2000000000');
-  // A further edit while it renders: the slow one is still the one named.
+  // A further edit while it renders, once the slow one is a step of the history: the slow one is still
+  // the one named.
+  await s.page.waitForFunction(() => !document.querySelector('button[title^="Undo"]').disabled);
   await s.type(s.page.locator('[data-node="fractal"] [data-param="B"] input').first(), '0.5');
   const status = s.page.locator('.render-status[data-state="failed"]');
   await status.waitFor({ timeout: 20000 });
