@@ -305,11 +305,20 @@ test("a recipe added to the open graph, its ids made unique, renders as its own 
   await assertPreviewIsRender('flat.json', ['--node', 'paint']);
 });
 
-test('the full preview at 2 x 2 samples is vantrel render --samples 2', async () => {
-  const source = await currentPreview(page);
-  await page.locator('select.samples').selectOption('2');
-  await waitForPreview(page, source);
-  await assertPreviewIsRender('flat.json', ['--node', 'paint', '--samples', '2']);
+test('the full preview, larger and with more samples, is vantrel render --samples N', async () => {
+  const rows = [
+    { samples: 2, width: 512 },
+    { samples: 3, width: 1024 },
+    { samples: 1, width: 512 },
+  ];
+  for (const row of rows) {
+    const source = await currentPreview(page);
+    await page.locator('select.samples').selectOption(String(row.samples));
+    await page.locator('select.preview-width').selectOption(String(row.width));
+    await waitForPreview(page, source);
+    assert.equal(await page.locator('.preview-image').getAttribute('data-width'), String(row.width));
+    await assertPreviewIsRender('flat.json', ['--node', 'paint', '--samples', String(row.samples)]);
+  }
 });
 
 test('the plane as 3 x 3 tiles, the sphere as a lit globe that draws', async () => {
