@@ -46,6 +46,8 @@ export default function Globe({ url, size }) {
       material.dispose();
       globe.geometry.dispose();
       renderer.dispose();
+      // A browser keeps only so many WebGL contexts: give this one back now, not when it is collected.
+      renderer.forceContextLoss();
       world.current = null;
     };
   }, []);

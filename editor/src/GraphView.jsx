@@ -112,8 +112,13 @@ function Graph() {
 
   // Only a box the user moved has a new place: measuring changes none, and a box that went with
   // its scene must not leave its place to a node of the next one.
+  const moved = useRef(false);
   const onNodesChange = useCallback((changes) => {
-    for (const c of changes) if (c.type === 'position' && c.position) placed.current.set(c.id, c.position);
+    for (const c of changes) {
+      if (c.type !== 'position' || !c.position) continue;
+      placed.current.set(c.id, c.position);
+      if (c.dragging) moved.current = true;
+    }
     setNodes((ns) =>
       applyNodeChanges(
         changes.filter((c) => c.type !== 'remove'),
@@ -121,8 +126,13 @@ function Graph() {
       ),
     );
   }, []);
-  // A box put down is an edit of the scene's "layout" (undone as any other), with every box's place.
-  const onNodeDragStop = useCallback(() => commit(withLayout(scene, placed.current)), [scene, commit]);
+  // A box put down where it was not is an edit of the scene's "layout" (undone as any other), with every
+  // box's place; a click on a title moves nothing.
+  const onNodeDragStop = useCallback(() => {
+    if (!moved.current) return;
+    moved.current = false;
+    commit(withLayout(scene, placed.current));
+  }, [scene, commit]);
   const onEdgesChange = useCallback(
     (changes) =>
       setEdges((es) =>
