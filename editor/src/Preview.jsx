@@ -7,8 +7,11 @@ import { imageSize, imageTypeOf, outputTypeOf } from './scene.js';
 // three.js is large: the globe's code is loaded the first time a globe is shown.
 const Globe = lazy(() => import('./Globe.jsx'));
 
-// The preview's widths: the usual, and larger.
+// The preview's widths to choose: the usual, and larger; its left edge drags it to any width between
+// the least and the most, in steps of 16 pixels.
 const WIDTHS = [512, 1024];
+const [LEAST, MOST, STEP] = [256, 2048, 16];
+const fittedWidth = (w) => Math.min(MOST, Math.max(LEAST, Math.round(w / STEP) * STEP));
 const COARSE = 8;
 // The host's nine value types, by the names `vantrel --type` takes.
 const TYPES = ['string', 'colora', 'color', 'quaternion', 'vec4', 'vec3', 'vec2', 'double', 'int'];
@@ -84,6 +87,11 @@ export default function Preview() {
   const [region, setRegion] = useState(null);
   const [image, setImage] = useState(null);
   const [width, setWidth] = useState(WIDTHS[0]);
+  // While the edge is dragged, the width shown (the picture scaled); the picture is rendered at the
+  // width it is let go at.
+  const [dragWidth, setDragWidth] = useState(null);
+  const shownWidth = dragWidth ?? width;
+  const resize = useRef(null);
   // 'flat', or 'tiles' (the plane, 3 x 3) or 'globe' (the sphere) beside it.
   const [view, setView] = useState('flat');
   // The type is the scene's: the picture is what `vantrel render` makes of the saved scene.
@@ -211,7 +219,26 @@ export default function Preview() {
 
   const shownNode = picked ?? scene.output;
   return (
-    <div className="preview" style={{ width: width + 28 }}>
+    <div className="preview" style={{ width: shownWidth + 28 }}>
+      <div
+        className="preview-resize"
+        title="Drag to make the preview wider or narrower"
+        onPointerDown={(event) => {
+          event.preventDefault();
+          resize.current = { x: event.clientX, width };
+          event.currentTarget.setPointerCapture(event.pointerId);
+        }}
+        onPointerMove={(event) => {
+          const r = resize.current;
+          if (r) setDragWidth(fittedWidth(r.width + r.x - event.clientX));
+        }}
+        onPointerUp={() => {
+          if (!resize.current) return;
+          resize.current = null;
+          if (dragWidth !== null) setWidth(dragWidth);
+          setDragWidth(null);
+        }}
+      />
       <div className="preview-bar">
         <span>
           preview of <b>{shownNode}</b>
@@ -235,6 +262,7 @@ export default function Preview() {
                 {w === WIDTHS[0] ? 'usual size' : 'larger'}
               </option>
             ))}
+            {!WIDTHS.includes(width) && <option value={width}>{width} wide</option>}
           </select>
         </span>
       </div>
@@ -263,7 +291,10 @@ export default function Preview() {
           {plane ? '3 × 3 tiles' : 'globe'}
         </label>
       </div>
-      <div className="preview-frame" style={{ width, aspectRatio: `${size.width} / ${size.height}` }}>
+      <div
+        className="preview-frame"
+        style={{ width: shownWidth, aspectRatio: `${size.width} / ${size.height}` }}
+      >
         {image && (
           <img
             ref={element}
@@ -288,7 +319,7 @@ export default function Preview() {
           className="preview-tiles"
           data-testid="tiles"
           style={{
-            width,
+            width: shownWidth,
             aspectRatio: `${size.width} / ${size.height}`,
             backgroundImage: `url(${image.url})`,
           }}
@@ -297,7 +328,7 @@ export default function Preview() {
       )}
       {image && shownView === 'globe' && (
         <Suspense fallback={<div className="globe-loading">loading the globe…</div>}>
-          <Globe url={image.url} size={Math.min(width, 512)} />
+          <Globe url={image.url} size={Math.min(shownWidth, 512)} />
         </Suspense>
       )}
       <RenderStatus

@@ -305,7 +305,7 @@ test("a recipe added to the open graph, its ids made unique, renders as its own 
   await assertPreviewIsRender('flat.json', ['--node', 'paint']);
 });
 
-test('the full preview, larger and with more samples, is vantrel render --samples N', async () => {
+test('the full preview, larger, wider and with more samples, is vantrel render --samples N', async () => {
   const rows = [
     { samples: 2, width: 512 },
     { samples: 3, width: 1024 },
@@ -319,6 +319,17 @@ test('the full preview, larger and with more samples, is vantrel render --sample
     assert.equal(await page.locator('.preview-image').getAttribute('data-width'), String(row.width));
     await assertPreviewIsRender('flat.json', ['--node', 'paint', '--samples', String(row.samples)]);
   }
+  // Its left edge dragged 192 pixels out: rendered 704 wide once let go.
+  const edge = await page.locator('.preview-resize').boundingBox();
+  const source = await currentPreview(page);
+  await page.mouse.move(edge.x + edge.width / 2, edge.y + 100);
+  await page.mouse.down();
+  await page.mouse.move(edge.x + edge.width / 2 - 192, edge.y + 100, { steps: 8 });
+  await page.mouse.up();
+  await waitForPreview(page, source);
+  assert.equal(await page.locator('.preview-image').getAttribute('data-width'), '704');
+  await assertPreviewIsRender('flat.json', ['--node', 'paint']);
+  await page.locator('select.preview-width').selectOption('512');
 });
 
 test('the plane as 3 x 3 tiles, the sphere as a lit globe that draws', async () => {
