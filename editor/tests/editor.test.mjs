@@ -7,6 +7,7 @@ import path from 'node:path';
 import {
   currentPreview,
   decodePng,
+  endSession,
   run,
   scratchFolder,
   shownPreview,
@@ -30,11 +31,7 @@ before(async () => {
   await page.goto(server.url);
 });
 
-after(async () => {
-  await browser?.close();
-  server?.stop();
-  if (folder) fs.rmSync(folder, { recursive: true, force: true });
-});
+after(() => endSession({ browser, server, folder }));
 
 const node = (id) => page.locator(`.react-flow__node[data-id="${id}"]`);
 const param = (id, name) => node(id).locator(`[data-param="${name}"]`);

@@ -137,3 +137,10 @@ export async function shownPreview(page) {
   });
   return Buffer.from(base64, 'base64');
 }
+
+// Ends what a test file started: its browser, its server and its folder.
+export async function endSession({ browser, server, folder }) {
+  await browser?.close();
+  server?.stop();
+  if (folder) fs.rmSync(folder, { recursive: true, force: true });
+}

@@ -8,6 +8,7 @@ import path from 'node:path';
 import {
   currentPreview,
   decodePng,
+  endSession,
   examples,
   run,
   scratchFolder,
@@ -57,11 +58,7 @@ before(async () => {
   await page.goto(server.url);
 });
 
-after(async () => {
-  await browser?.close();
-  server?.stop();
-  if (folder) fs.rmSync(folder, { recursive: true, force: true });
-});
+after(() => endSession({ browser, server, folder }));
 
 const node = (id) => page.locator(`.react-flow__node[data-id="${id}"]`);
 const readScene = (name) => JSON.parse(fs.readFileSync(path.join(folder, name), 'utf8'));
