@@ -113,16 +113,27 @@ export const currentPreview = (page) =>
 // Waits for the preview to show the finished image of the scene as it is now, other than `old`, and
 // answers its PNG's bytes.
 export async function waitForPreview(page, old) {
-  await page.waitForFunction(
-    (previous) => {
-      const image = document.querySelector('.preview-image');
-      return (
-        image && image.src !== previous && image.dataset.state === 'full' && image.dataset.current === 'yes'
+  await page
+    .waitForFunction(
+      (previous) => {
+        const image = document.querySelector('.preview-image');
+        return (
+          image && image.src !== previous && image.dataset.state === 'full' && image.dataset.current === 'yes'
+        );
+      },
+      old,
+      { timeout: 30000 },
+    )
+    .catch(async (error) => {
+      // Why not, as the page says it.
+      const status = await page.evaluate(
+        () => document.querySelector('.render-status')?.innerText ?? 'no status',
       );
-    },
-    old,
-    { timeout: 30000 },
-  );
+      const image = await page.evaluate(() =>
+        JSON.stringify(document.querySelector('.preview-image')?.dataset),
+      );
+      throw new Error(`${error.message}; the preview: ${status}; its image: ${image}`);
+    });
   return shownPreview(page);
 }
 
