@@ -154,7 +154,8 @@ test('a Curve3 node added after the lattice and linked to it', async () => {
   );
   await param('curve3', 'In').locator('.linked').waitFor();
   assert.match(await param('curve3', 'In').innerText(), /lattice/);
-  assert.equal(await page.locator('.react-flow__edge').count(), 2);
+  // The wire is drawn once the new box's handles are measured, a moment after the link shows.
+  await page.waitForFunction(() => document.querySelectorAll('.react-flow__edge').length === 2);
 
   const source = await previewSource();
   await node('curve3').locator('.make-output').click();
