@@ -10,6 +10,8 @@ import Toolbar from './Toolbar.jsx';
 import GraphView from './GraphView.jsx';
 import Preview from './Preview.jsx';
 
+const idle = Promise.resolve(null); // no edit being checked
+
 export default function App() {
   const [types, setTypes] = useState(null);
   const [start, setStart] = useState(null);
@@ -63,24 +65,41 @@ function Editor({ types, start }) {
     setError(null);
     setGeneration((g) => g + 1);
   }, []);
-  const session = useFileSession({ start, history, ask, refuse, onOpened: opened });
+  // The check of the edit being checked, which answers the scene it commits (null when it is refused
+  // or overtaken), or `idle`: a Save clicked meanwhile saves that edit once it is taken.
+  const checking = useRef(idle);
+  const checked = useCallback(async () => {
+    let scene = null;
+    for (let run = checking.current; run !== idle; run = checking.current) scene = await run;
+    return scene;
+  }, []);
+  const session = useFileSession({ start, history, ask, refuse, checked, onOpened: opened });
 
   // Every edit but a drag in progress goes through the loader: a refused one is not taken, and its
   // message is shown where it belongs. The preview starts on the edit at once, beside the check.
   const commit = useCallback(
-    async (next) => {
+    (next) => {
       const check = ++checks.current;
       history.draft(next);
-      try {
-        await checkScene(next);
-        if (check !== checks.current) return;
-        history.push(next);
-        setError(null);
-      } catch (err) {
-        if (check !== checks.current) return;
-        history.revert();
-        refuse(err, next);
-      }
+      const run = (async () => {
+        try {
+          await checkScene(next);
+          if (check !== checks.current) return null;
+          history.push(next);
+          setError(null);
+          return next;
+        } catch (err) {
+          if (check !== checks.current) return null;
+          history.revert();
+          refuse(err, next);
+          return null;
+        }
+      })();
+      checking.current = run;
+      run.then(() => {
+        if (checking.current === run) checking.current = idle;
+      });
+      return run;
     },
     [history.committed, history.draft, history.push, history.revert, refuse],
   );

@@ -44,7 +44,7 @@ export function fileInAddress() {
 // The scene file the page edits: its name, the revision it was read or saved at, whether the scene
 // differs from it; opening (asking first about unsaved edits), saving (asking what to do when the file
 // changed on disk), the leave-page prompt, and the edits kept in the browser and offered back.
-export default function useFileSession({ start, history, ask, refuse, onOpened }) {
+export default function useFileSession({ start, history, ask, refuse, checked, onOpened }) {
   const [file, setFile] = useState(start.file);
   const [revision, setRevision] = useState(start.revision ?? null);
   const [savedJson, setSavedJson] = useState(JSON.stringify(start.scene));
@@ -176,11 +176,13 @@ export default function useFileSession({ start, history, ask, refuse, onOpened }
     setSavedJson(JSON.stringify(scene));
   };
 
-  // Saves the committed scene to `target` (the open file, or a new name); answers whether it was saved.
+  // Saves the committed scene to `target` (the open file, or a new name), with the edit being checked
+  // once it is taken; answers whether it was saved.
   const save = useCallback(
     async (target, force = false) => {
+      const taken = await checked();
       const s = latest.current;
-      const scene = s.committed;
+      const scene = taken ?? s.committed;
       try {
         const answer = await postJson('/api/save', {
           scene,
@@ -238,7 +240,7 @@ export default function useFileSession({ start, history, ask, refuse, onOpened }
       }
       return false;
     },
-    [ask, refuse, history.push],
+    [ask, refuse, checked, history.push],
   );
 
   return { file, revision, modified, open, save, proposal };
