@@ -289,7 +289,8 @@ class PartJoiner:
     """
 
     def __init__(self, path):
-        self._native = _vantrel.PartJoiner(os.fspath(path))
+        self.path = os.fspath(path)
+        self._native = _vantrel.PartJoiner(self.path)
         self._added = 0
 
     def add(self, part, name=None):
