@@ -93,14 +93,16 @@ void* LoadFunction(const std::string& path, const char* symbol) {
 }
 
 /// Refuses a file of `format` that `source` (the file, or the argument that named the format) asks
-/// for and this build cannot write, and a `depth` (0 for the default) that it cannot hold.
-void CheckFormat(ImageFormat format, int depth, const std::string& source) {
+/// for and this build cannot write, and a `depth` (0 for the default) or `linear` that it cannot hold.
+void CheckFormat(ImageFormat format, int depth, bool linear, const std::string& source) {
     if (format == ImageFormat::Exr && !VANTREL_OPENEXR)
         throw Error(Error::Kind::BadInput, "this build writes PNG only, not OpenEXR").WithSource(source);
     if (format == ImageFormat::Exr && depth != 0) {
         throw ArgumentError("depth", "no depth for an OpenEXR image, which always holds 32-bit floats",
                             std::to_string(depth));
     }
+    if (format == ImageFormat::Exr && linear)
+        throw ArgumentError("linear", "not for an OpenEXR image, which always holds linear values", "True");
     if (depth != 0 && depth != 8 && depth != 16)
         throw ArgumentError("depth", "8 or 16", std::to_string(depth));
 }
@@ -188,6 +190,11 @@ public:
     }
     std::string Json() const { return Described().dump(); }
 
+    /// The scene's "output_type", or color.
+    std::string OutputTypeOf() const {
+        return std::string(OutputTypeName(scene->NamedType().value_or(OutputType::Color)));
+    }
+
     py::dict Domain() const {
         const SampleDomain& domain = scene->Domain();
         py::dict described;
@@ -251,15 +258,16 @@ public:
         return pixels;
     }
 
-    /// Writes `pixels` (as `Render` gives them), or else the image the arguments describe, to the PNG
-    /// or OpenEXR file `path` as vantrel render writes it; `exrWriter` is the OpenEXR module's file.
+    /// Writes `pixels` (as `Render` gives them, of the arguments' type), or else the image the arguments
+    /// describe, to the PNG or OpenEXR file `path` as vantrel render writes it; `exrWriter` is the
+    /// OpenEXR module's file.
     void Save(const std::string& path, const std::optional<Pixels>& pixels, const ImageArguments& arguments,
-              int depth, const std::string& exrWriter) const {
+              int depth, bool linear, const std::string& exrWriter) const {
         const std::optional<ImageFormat> format = FormatFor(path);
         if (!format)
             throw Error(Error::Kind::BadInput, "expected a file name ending in .png or .exr")
                 .WithSource(path);
-        CheckFormat(*format, depth, path);
+        CheckFormat(*format, depth, linear, path);
         const int channels = pixels ? ImageChannels(*pixels) : ChannelsFor(ImageTypeNamed(arguments.type));
         const ImageLimits limits = LargestImage(*format, channels);
         const std::string formatName = FormatName(*format);
@@ -285,7 +293,8 @@ public:
         try {
             if (*format == ImageFormat::Png) {
                 OutputBytes bytes(file.Path(), "the PNG");
-                PngEncoder png(width, height, channels, depth != 0 ? depth : 8, BandsInFlight(threads),
+                PngEncoder png(width, height, channels, depth != 0 ? depth : 8,
+                               LevelsFor(ImageTypeNamed(arguments.type), linear), BandsInFlight(threads),
                                [&](std::span<const std::uint8_t> piece) { bytes.Put(piece); });
                 fill(png);
                 bytes.Close();
@@ -304,18 +313,19 @@ public:
     /// The width, height and channels of the image the arguments describe, checked as `RenderPart`
     /// checks them (for `parts` None, all but the parts).
     std::tuple<int, int, int> CheckPart(const ImageArguments& arguments, const std::string& format, int depth,
-                                        std::optional<int> parts) const {
-        const Prepared image = PreparePart(arguments, FormatNamed(format), depth, parts);
+                                        bool linear, std::optional<int> parts) const {
+        const Prepared image = PreparePart(arguments, FormatNamed(format), depth, linear, parts);
         return {image.width, image.height, ChannelsFor(image.type)};
     }
 
     /// Part `part` of `parts` of the image the arguments describe, in a file of `format` ("png", "exr")
-    /// of `depth` bits a channel (0 for 8, or for OpenEXR): the bytes of the part file `vantrel render
-    /// --part K/N` writes, named by the scene's JSON with the settings made and the module's version.
-    py::bytes RenderPart(const ImageArguments& arguments, const std::string& formatName, int depth, int part,
-                         int parts) const {
+    /// of `depth` bits a channel (0 for 8, or for OpenEXR), its levels `linear` or not as `save_image`'s
+    /// are: the bytes of the part file `vantrel render --part K/N [--linear]` writes, named by the
+    /// scene's JSON with the settings made and the module's version.
+    py::bytes RenderPart(const ImageArguments& arguments, const std::string& formatName, int depth,
+                         bool linear, int part, int parts) const {
         const ImageFormat format = FormatNamed(formatName);
-        const Prepared image = PreparePart(arguments, format, depth, parts);
+        const Prepared image = PreparePart(arguments, format, depth, linear, parts);
         if (part < 1 || part > parts)
             throw ArgumentError("part", "a whole number from 1 to " + std::to_string(parts),
                                 std::to_string(part));
@@ -325,7 +335,8 @@ public:
         std::optional<std::string> bytes;
         {
             py::gil_scoped_release unlocked;
-            bytes = vantrel::RenderPart({image.Request(), format, depth != 0 ? depth : 8, std::move(named),
+            bytes = vantrel::RenderPart({image.Request(), format, depth != 0 ? depth : 8,
+                                         LevelsFor(image.type, linear), std::move(named),
                                          image.scene->Module().Version(), part, parts});
         }
         return py::bytes(*bytes);  // given no cancel flag, a render ends complete or throws
@@ -408,11 +419,11 @@ private:
         throw ArgumentError("format", "\"png\" or \"exr\"", quib::Quote(format));
     }
 
-    /// A render in `parts` parts (none: not yet known) into a file of `format` of `depth` bits, checked
-    /// as `vantrel render --part` checks its options.
-    Prepared PreparePart(const ImageArguments& arguments, ImageFormat format, int depth,
+    /// A render in `parts` parts (none: not yet known) into a file of `format` of `depth` bits, linear
+    /// or not, checked as `vantrel render --part` checks its options.
+    Prepared PreparePart(const ImageArguments& arguments, ImageFormat format, int depth, bool linear,
                          std::optional<int> parts) const {
-        CheckFormat(format, depth, "format");
+        CheckFormat(format, depth, linear, "format");
         const ImageLimits limits = LargestImage(format, ChannelsFor(ImageTypeNamed(arguments.type)));
         Prepared image = Prepare(arguments, limits.width, limits.height, FormatName(format));
         if (parts && (*parts < 1 || *parts > image.height)) {
@@ -468,7 +479,7 @@ public:
             throw Error(Error::Kind::BadInput, "expected a file name ending in .png or .exr")
                 .WithSource(this->path);
         }
-        CheckFormat(*format, 0, this->path);
+        CheckFormat(*format, 0, false, this->path);
         open = std::make_unique<Open>(this->path, *format);
     }
 
@@ -547,14 +558,15 @@ private:
     std::unique_ptr<Open> open;
 };
 
-/// An image array as an 8-bit PNG in memory, as `save_image` writes it.
-py::bytes EncodePng(const Pixels& pixels) {
+/// An image array of the type `typeName` as an 8-bit PNG in memory, as `save_image` writes it.
+py::bytes EncodePng(const Pixels& pixels, const std::string& typeName) {
+    const PngLevels levels = LevelsFor(ImageTypeNamed(typeName), false);
     const int channels = ImageChannels(pixels);
     std::string png;
     {
         py::gil_scoped_release unlocked;
         PngEncoder encoder(static_cast<int>(pixels.shape(1)), static_cast<int>(pixels.shape(0)), channels, 8,
-                           BandsInFlight(1), [&](std::span<const std::uint8_t> piece) {
+                           levels, BandsInFlight(1), [&](std::span<const std::uint8_t> piece) {
                                png.append(piece.begin(), piece.end());
                            });
         EncodeImage(pixels.data(), encoder);
@@ -621,6 +633,7 @@ PYBIND11_MODULE(_vantrel, extension) {
         .def("set", &PackageScene::Set)
         .def("json", &PackageScene::Json)
         .def("domain", &PackageScene::Domain)
+        .def("output_type", &PackageScene::OutputTypeOf)
         .def("eval", &PackageScene::Eval)
         .def("render", &PackageScene::Render)
         .def("save", &PackageScene::Save)

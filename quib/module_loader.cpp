@@ -15,6 +15,7 @@
 #include <elf.h>
 #include <fcntl.h>
 #include <link.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -101,9 +102,29 @@ bool ReadAt(int descriptor, void* target, std::size_t size, off_t offset) {
 /// or that ends before the bytes its segments map: the loader reads those from the mapped file, and a
 /// page beyond the end ends the process with SIGBUS, where no error can be given.
 void CheckLibraryFile(const std::string& path, const std::string& file) {
-    const OpenFile open{::open(file.c_str(), O_RDONLY | O_CLOEXEC)};
-    if (open.descriptor < 0) throw ModuleError(path + ": cannot open the file: " + std::strerror(errno));
     const std::string refused = path + ": not a loadable library: ";
+    // Only a regular file is read: opening a FIFO no one writes to would wait for ever, and a device
+    // may never end. The look before the open keeps it from blocking; the look at what was opened, in
+    // case the name was given to something else in between, keeps the checks about this one.
+    const auto refuseKind = [&](const struct stat& kind) {
+        if (S_ISREG(kind.st_mode)) return;
+        const char* what = S_ISDIR(kind.st_mode)    ? "a folder"
+                           : S_ISFIFO(kind.st_mode) ? "a FIFO"
+                           : S_ISCHR(kind.st_mode)  ? "a character device"
+                           : S_ISBLK(kind.st_mode)  ? "a block device"
+                           : S_ISSOCK(kind.st_mode) ? "a socket"
+                                                    : "another kind of file";
+        throw ModuleError(refused + "expected a regular file, not " + what);
+    };
+    struct stat kind;
+    if (::stat(file.c_str(), &kind) != 0)
+        throw ModuleError(path + ": cannot open the file: " + std::strerror(errno));
+    refuseKind(kind);
+    const OpenFile open{::open(file.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC)};
+    if (open.descriptor < 0) throw ModuleError(path + ": cannot open the file: " + std::strerror(errno));
+    if (::fstat(open.descriptor, &kind) != 0)
+        throw ModuleError(path + ": cannot open the file: " + std::strerror(errno));
+    refuseKind(kind);
     const off_t end = ::lseek(open.descriptor, 0, SEEK_END);
     ElfW(Ehdr) header;
     if (end < 0 || !ReadAt(open.descriptor, &header, sizeof header, 0) ||

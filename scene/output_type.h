@@ -31,6 +31,14 @@ inline std::optional<OutputType> OutputTypeNamed(std::string_view name) {
     return std::nullopt;
 }
 
+/// The command line's name of `type`.
+inline std::string_view OutputTypeName(OutputType type) {
+    for (const auto& [name, each] : outputTypeNames) {
+        if (each == type) return name;
+    }
+    return {};
+}
+
 /// The names of the types, separated by `separator`.
 inline std::string OutputTypeNames(std::string_view separator) {
     std::string names;

@@ -3,8 +3,10 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <initializer_list>
 #include <iterator>
 #include <optional>
+#include <string>
 
 #include "quib/error.h"
 #include "quib/text.h"
@@ -72,7 +74,16 @@ private:
         throw Error::Expected(Error::Kind::BadInput, pointer, expected, std::move(found), std::move(note));
     }
 
+    /// Refuses `text`, `what` ("an id") at `pointer`, when it holds a NUL character, which JSON text
+    /// can hold only escaped ("\u0000"): a name or an id that the host, or anything that reads it as a C
+    /// string, would see cut short at it.
+    static void RefuseNul(const std::string& text, const std::string& pointer, const char* what) {
+        if (text.find('\0') != std::string::npos)
+            Fail(pointer, std::string(what) + " without a NUL character", Quote(text));
+    }
+
     void CheckRoot(const Json& root) const;
+    void ReadNames(const Json& node, const std::string& pointer) const;
     void ReadNodes(const Json& nodes);
     const quib::NodeType* ReadType(const Json& type, const std::string& pointer) const;
     std::size_t ReadId(const Json& id, const std::string& pointer, const std::string& expected) const;
@@ -160,6 +171,7 @@ void SceneChecker::ReadNodes(const Json& nodes) {
             id.get_ref<const std::string&>()[0] == '@') {
             Fail(pointer + "/id", "a non-empty string not starting with '@'", FoundAt(id));
         }
+        RefuseNul(id.get_ref<const std::string&>(), pointer + "/id", "an id");
         const auto [where, added] = indexOf.emplace(id.get<std::string>(), i);
         if (!added) {
             Fail(pointer + "/id", "an id of its own", FoundAt(id),
@@ -168,8 +180,21 @@ void SceneChecker::ReadNodes(const Json& nodes) {
         ids.push_back(where->first);
         types.push_back(ReadType(Get(node, "type"), pointer + "/type"));
     }
-    for (std::size_t i = 0; i < nodes.size(); ++i)
+    for (std::size_t i = 0; i < nodes.size(); ++i) {
+        ReadNames(nodes[i], ElementPointer("/nodes", i));
         ReadLinks(nodes[i], i, ElementPointer("/nodes", i));
+    }
+}
+
+/// The names of a node's parameters, curves and gradients: which there are is for Load to say, but a
+/// NUL in one is refused here, with the ids, so that the scene has one rule for both.
+void SceneChecker::ReadNames(const Json& node, const std::string& pointer) const {
+    for (const char* key : {"params", "curves", "gradients"}) {
+        const Json& names = Get(node, key);
+        if (!names.is_object()) continue;  // Load says what is wrong with them
+        for (const auto& [name, value] : names.items())
+            RefuseNul(name, MemberPointer(pointer + "/" + key, name), "a name");
+    }
 }
 
 void SceneChecker::ReadLinks(const Json& node, std::size_t reader, const std::string& pointer) {
@@ -180,6 +205,7 @@ void SceneChecker::ReadLinks(const Json& node, std::size_t reader, const std::st
         const Json& link = Get(value, "link");
         if (&link == &Missing() || link == quib::positionLink) continue;
         const std::string linkPointer = MemberPointer(pointer + "/params", name) + "/link";
+        if (link.is_string()) RefuseNul(link.get_ref<const std::string&>(), linkPointer, "an id");
         const std::size_t source =
             ReadId(link, linkPointer, Quote(quib::positionLink) + " or the id of a node");
         reads[reader].push_back({source, linkPointer});
@@ -263,7 +289,9 @@ CheckedScene SceneChecker::Check(const Json& root) {
     CheckedScene scene;
     CheckRoot(root);
     ReadNodes(Get(root, "nodes"));
-    scene.output = ReadId(Get(root, "output"), "/output", "the id of the node to evaluate");
+    const Json& output = Get(root, "output");
+    if (output.is_string()) RefuseNul(output.get_ref<const std::string&>(), "/output", "an id");
+    scene.output = ReadId(output, "/output", "the id of the node to evaluate");
     if (const Json& domain = Get(root, "domain"); &domain != &Missing()) scene.domain = ReadDomain(domain);
     scene.outputType = ReadOutputType(Get(root, "output_type"));
     scene.updateOrder = UpdateOrder();

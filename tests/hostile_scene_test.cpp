@@ -1,7 +1,8 @@
 // Scenes written to hurt the loader, run through vantrel as a hostile user would: nesting far deeper
 // than the format uses, graphs whose samples cost more than any render could wait for, keys given
-// twice, a NUL byte that once ended the text early, and a scene larger than the memory the program may
-// have. Each is refused with the file, the place and what was expected, and nothing is evaluated.
+// twice, a NUL byte that once ended the text early, escaped NULs in ids and names, and a scene larger
+// than the memory the program may have. Each is refused with the file, the place and what was expected,
+// and nothing is evaluated.
 
 #include <gtest/gtest.h>
 
@@ -61,15 +62,38 @@ const std::string linkToMissing =
 const std::string unknownNodeKey = head + R"([{"id": "a", "type": "Curve3", "colour": 1}]})";
 const std::string nulInString = head + R"([{"id": "a)" + std::string(1, '\0') + R"(", "type": "Curve3"}]})";
 
+// Escaped, a NUL is JSON, but no id or name may hold one, as none could hold it raw.
+const std::string escapedNulId =
+    R"({"format": "vantrel-scene/1", "output": "a\u0000", "nodes": [{"id": "a\u0000", "type": "Curve3"}]})";
+const std::string escapedNulOutput =
+    R"({"format": "vantrel-scene/1", "output": "a\u0000", "nodes": [{"id": "a", "type": "Curve3"}]})";
+const std::string escapedNulLink =
+    head +
+    R"([{"id": "a", "type": "Curve3"}, {"id": "b", "type": "Curve3", "params": {"In": {"link": "a\u0000"}}}]})";
+const std::string escapedNulParam = head + R"([{"id": "a", "type": "Curve3", "params": {"In\u0000": 1}}]})";
+const std::string escapedNulCurve =
+    head + R"([{"id": "a", "type": "Curve3", "curves": {"Curve\u0000": {"red": [[0, 0]]}}}]})";
+const std::string escapedNulGradient =
+    head + R"([{"id": "a", "type": "Vector to color", "gradients": {"X color\u0000": [[0, [1, 1, 1]]]}}]})";
+
 const std::string tooDeep = ": expected at most 7 levels of nested lists and objects";
 const std::string twice = ": expected each key once in its object; this is the second";
 const std::string nul = ": malformed JSON: a NUL character, which JSON text cannot hold";
 
 struct Hostile {
-    const char* what;
+    std::string what;
     std::string scene;
     std::string message;  ///< after "vantrel: hostile.json: "
 };
+
+/// The row of `scene`, refused at the member `key` (`pointer`) for the escaped NUL after `start` in it,
+/// `kind` "an id" or "a name".
+Hostile EscapedNul(const char* where, const std::string& scene, const std::string& key,
+                   const std::string& pointer, const std::string& kind, const std::string& start) {
+    return {"escaped NUL in " + std::string(where), scene,
+            At(scene, key) + ": " + pointer + ": expected " + kind + " without a NUL character, not \"" +
+                start + "\\u0000\""};
+}
 
 const Hostile hostile[] = {
     // Deep nesting: the parser stops at the first list or object deeper than any scene uses (the
@@ -96,6 +120,14 @@ const Hostile hostile[] = {
     {"NUL after a scene", oneNode + std::string(1, '\0') + R"({"this is": "not json)",
      "line 1, column " + std::to_string(oneNode.size() + 1) + nul},
     {"NUL in a string", nulInString, At(nulInString, std::string(1, '\0')) + nul},
+    EscapedNul("an id", escapedNulId, "\"id\"", "/nodes/0/id", "an id", "a"),
+    EscapedNul("the output", escapedNulOutput, "\"output\"", "/output", "an id", "a"),
+    EscapedNul("a link", escapedNulLink, "\"link\"", "/nodes/1/params/In/link", "an id", "a"),
+    EscapedNul("a parameter's name", escapedNulParam, "\"In\\u", "/nodes/0/params/In\\u0000", "a name", "In"),
+    EscapedNul("a curve's name", escapedNulCurve, "\"Curve\\u", "/nodes/0/curves/Curve\\u0000", "a name",
+               "Curve"),
+    EscapedNul("a gradient's name", escapedNulGradient, "\"X color\\u", "/nodes/0/gradients/X color\\u0000",
+               "a name", "X color"),
     // The cost of a sample: node 16 of the doubling graph evaluates 2^17 - 1 nodes a sample.
     {"doubling graph", Doubling(16),
      At(Doubling(16), "{\"id\": \"n16\"") +

@@ -5,6 +5,7 @@
 // asan preset runs this program under LeakSanitizer, which sees every allocation.
 
 #include <dlfcn.h>
+#include <sys/stat.h>
 
 #include <gtest/gtest.h>
 
@@ -12,6 +13,7 @@
 #include <functional>
 #include <memory>
 #include <new>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <type_traits>
@@ -82,6 +84,14 @@ std::string ModuleBytes(std::size_t length = std::string::npos, std::size_t offs
 }
 
 TEST_F(BrokenModule, VantrelRefusesItNamingTheFile) {
+    const auto fifo = [&](const std::string& name) {
+        EXPECT_EQ(::mkfifo((work / name).c_str(), 0644), 0);
+        return name;
+    };
+    const auto folder = [&](const std::string& name) {
+        std::filesystem::create_directory(work / name);
+        return name;
+    };
     struct Row {
         std::string path;
         std::string says;
@@ -105,6 +115,11 @@ TEST_F(BrokenModule, VantrelRefusesItNamingTheFile) {
          "not a loadable library: an ELF file of type 1, expected a shared library (3)"},
         {"./" + Write("arm.so", ModuleBytes(std::string::npos, 18, std::string("\xb7\x00", 2))),
          "not a loadable library: an ELF file for machine 183, expected this host's"},
+        // Not files to read: a FIFO no one writes to, whose opening would wait for ever, a folder, a
+        // device.
+        {"./" + fifo("fifo.so"), "not a loadable library: expected a regular file, not a FIFO"},
+        {"./" + folder("folder.so"), "not a loadable library: expected a regular file, not a folder"},
+        {"/dev/null", "not a loadable library: expected a regular file, not a character device"},
         {QUIB_FIXTURE_NO_EXPORTS, "no export NumPlugs"},
         {QUIB_FIXTURE_NULL_PLUGIN, "Plugin(1) gave null, though NumPlugs gave 2"},
         {QUIB_FIXTURE_ALL_INTS, "NumPlugs gave 2147483647, expected 0 to 65536"},
@@ -117,7 +132,10 @@ TEST_F(BrokenModule, VantrelRefusesItNamingTheFile) {
              {std::vector<std::string>{"list"}, {"eval", "scene.json"}}) {
             std::vector<std::string> arguments = {"--module", row.path};
             arguments.insert(arguments.end(), command.begin(), command.end());
-            const RunResult run = Vantrel(arguments, "0 0 0\n");
+            const std::optional<RunResult> ended =
+                Start(arguments, "0 0 0\n").WaitAtMost(std::chrono::seconds(60));
+            ASSERT_TRUE(ended) << "vantrel waits for ever";
+            const RunResult& run = *ended;
             EXPECT_EQ(run.status, 2) << command[0];
             EXPECT_EQ(run.err.rfind("vantrel: " + row.path + ": " + row.says, 0), 0u) << run.err;
             EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;

@@ -1,7 +1,7 @@
 // A render that fails loses nothing: the file it would have replaced keeps its bytes and no pending file
-// is left beside it, whether the folder refuses new files, the disk fills up or the image does not fit
-// in memory; and no way of naming the scene makes render write over it. The missing folder, the size
-// limit part way through a write and the stop signal are in vantrel_render_test.
+// is left beside it, whether the folder refuses new files, the disk fills up or the image or its threads
+// do not fit in memory; and no way of naming the scene makes render write over it. The missing folder, the
+// size limit part way through a write and the stop signal are in vantrel_render_test.
 
 #include <sys/stat.h>
 
@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <optional>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -126,33 +127,48 @@ TEST_F(NothingLost, FullDiskKeepsTheOldFile) {
 }
 
 // An image too large for the memory the process may have: the pending file exists by then, and goes.
-// AddressSanitizer's operator new ends the program rather than throw, and it cannot start under a
-// limit of the address space, so this runs in the builds without it.
+// So with more render threads than the memory takes stacks of 16 MiB for: the message says how many
+// started. AddressSanitizer's operator new ends the program rather than throw, and it cannot start
+// under a limit of the address space, so this runs in the builds without it.
 
 TEST_F(NothingLost, ImageTooLargeForMemoryKeepsTheOldFile) {
 #if defined(__SANITIZE_ADDRESS__)
     GTEST_SKIP() << "AddressSanitizer ends the program where operator new would throw";
 #endif
     Write("globe.json", globeScene);
-    for (const char* name : {"old.png", "old.exr"}) {
-        SCOPED_TRACE(name);
-        Write(name, oldPicture);
-        // Rows so wide that the bands in flight take more than the 2 GB of address space allowed: a
-        // band of 8 rows of 2^31 - 1 pixels of four 16-bit channels, 128 GiB; 16 rows of the widest
-        // OpenEXR image of four channels, 2 GiB.
-        const std::string size = std::string(name) == "old.png" ? "2147483647x8" : "8388607x16";
+    // Rows so wide that the bands in flight take more than the 2 GB of address space allowed: a band of
+    // 8 rows of 2^31 - 1 pixels of four 16-bit channels, 128 GiB; 16 rows of the widest OpenEXR image
+    // of four channels, 2 GiB. (--depth is for PNG only: an OpenEXR image always holds floats.)
+    const struct {
+        const char* name;
+        std::vector<std::string> options;
+        std::string message;  // a regular expression of the last line, after "vantrel: "
+    } cases[] = {
+        {"old.png",
+         {"--size", "2147483647x8", "--type", "colora", "--depth", "16"},
+         "old\\.png: not enough memory for a 2147483647x8 image"},
+        {"old.exr",
+         {"--size", "8388607x16", "--type", "colora"},
+         "old\\.exr: not enough memory for a 8388607x16 image"},
+        {"old.png",
+         {"--size", "64x32", "--threads", "1024"},
+         "old\\.png: cannot start 1024 render threads \\([1-9][0-9]* started\\): Resource temporarily "
+         "unavailable"},
+    };
+    for (const auto& each : cases) {
+        SCOPED_TRACE(::testing::PrintToString(each.options));
+        Write(each.name, oldPicture);
         std::vector<std::string> command = {"/bin/sh",    "-c",     "ulimit -v 2000000 && exec \"$0\" \"$@\"",
-                                            VANTREL_PATH, "render", "globe.json"};
-        command.insert(command.end(), {"-o", name, "--size", size, "--type", "colora"});
-        // --depth is for PNG only: an OpenEXR image always holds floats, and vantrel refuses it there.
-        if (std::string(name) == "old.png") command.insert(command.end(), {"--depth", "16"});
+                                            VANTREL_PATH, "render", "globe.json",
+                                            "-o",         each.name};
+        command.insert(command.end(), each.options.begin(), each.options.end());
         const RunResult run = Run(command);
         EXPECT_EQ(run.status, 1) << run.err;
-        // After the line that says the size stretches the domain.
-        EXPECT_TRUE(run.err.ends_with("\nvantrel: " + std::string(name) + ": not enough memory for a " +
-                                      size + " image\n"))
+        // After the line that says the size stretches the domain, where it does.
+        const std::size_t last = run.err.rfind('\n', run.err.size() - 2) + 1;  // npos + 1 is 0
+        EXPECT_TRUE(std::regex_match(run.err.substr(last), std::regex("vantrel: " + each.message + "\n")))
             << run.err;
-        EXPECT_EQ(ReadFile(work / name), oldPicture);
+        EXPECT_EQ(ReadFile(work / each.name), oldPicture);
     }
     EXPECT_EQ(WorkFiles(), (std::vector<std::string>{"globe.json", "old.exr", "old.png"}));
 }

@@ -1,12 +1,19 @@
 // The render apart from any command, as `vantrel serve` uses it: a PNG made in memory is byte for byte
-// the file `vantrel render` writes; bands reach the encoder in order, each once its rows and those above
-// are stored, within the bands the encoder holds; a cancelled render stops; a failing encoder stops it.
+// the file `vantrel render` writes; each PNG filter alone gives what libpng decodes; bands reach the encoder
+// in order, each once its rows and those above are stored, within the bands the encoder holds; a cancelled
+// render stops; a failing encoder stops it.
 
 #include <gtest/gtest.h>
+#include <zlib.h>
 
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <iterator>
+#include <map>
 #include <mutex>
 #include <stdexcept>
 #include <string>
@@ -16,6 +23,7 @@
 #include "quib/module_loader.h"
 #include "scene/scene.h"
 #include "tests/loaded_module.h"
+#include "tests/png_image.h"
 #include "tests/vantrel_run.h"
 #include "tools/image/image_file.h"
 #include "tools/image/png_encoder.h"
@@ -33,7 +41,7 @@ std::vector<std::uint8_t> PngInMemory(const Scene& scene, int width, int height,
                                       int depth) {
     std::vector<std::uint8_t> bytes;
     PngEncoder png(
-        width, height, ChannelsFor(type), depth, BandsInFlight(threads),
+        width, height, ChannelsFor(type), depth, LevelsFor(type, false), BandsInFlight(threads),
         [&](std::span<const std::uint8_t> piece) { bytes.insert(bytes.end(), piece.begin(), piece.end()); });
     EXPECT_TRUE(Render({scene.Output(), scene.Domain(), width, height, type, threads, 1, nullptr, {}}, png));
     return bytes;
@@ -71,6 +79,131 @@ TEST_F(RenderCore, PngInMemoryIsTheFileRenderWrites) {
                 PngInMemory(scene, each.width, each.height, each.type, threads, each.depth);
             EXPECT_TRUE(std::string(bytes.begin(), bytes.end()) == file)
                 << threads << " threads gave other bytes";
+        }
+    }
+}
+
+// Each of PNG's five filters forced on every row in turn, on rows made to reach every branch of its
+// predictor: what libpng decodes must be the rows given, and every row must say it was stored with that
+// filter. Adaptive filtering hides a wrong branch wherever another filter wins; here none can. The
+// branches are counted from the rows by PNG's own rule, apart from the encoder: Paeth's three choices,
+// each alone and in each tie (pa = pb, pa = pc, pb = pc, all three), Average's odd sums, which round
+// down, and its sums beyond a byte, the left edge (no a, c), the top row (no b, c), at 8 and 16 bits
+// (a is the byte a pixel back: two a channel at 16) in grey, RGB and RGBA.
+
+/// What the bytes of `rows` (`height` rows of `rowBytes`, pixels of `pixelBytes`) make each predictor
+/// do, by name: "paeth a", "paeth a=b", ..., "average odd", "average over 255", "left edge", "top row".
+/// (Paeth's pa and pb tie, below pc, only where a = b: there either choice predicts alike.)
+std::map<std::string, int> PredictorBranches(const std::vector<std::uint8_t>& rows, int height,
+                                             std::size_t rowBytes, std::size_t pixelBytes) {
+    std::map<std::string, int> seen;
+    for (int y = 0; y < height; ++y) {
+        for (std::size_t i = 0; i < rowBytes; ++i) {
+            const std::uint8_t* row = rows.data() + y * rowBytes;
+            const int a = i >= pixelBytes ? row[i - pixelBytes] : 0;
+            const int b = y > 0 ? row[i - rowBytes] : 0;
+            const int c = y > 0 && i >= pixelBytes ? row[i - rowBytes - pixelBytes] : 0;
+            const int p = a + b - c;
+            const int pa = std::abs(p - a), pb = std::abs(p - b), pc = std::abs(p - c);
+            const char* paeth = pa == pb && pb == pc  ? "paeth a=b=c"
+                                : pa == pb && pa < pc ? "paeth a=b"
+                                : pa == pc && pa < pb ? "paeth a=c"
+                                : pb == pc && pb < pa ? "paeth b=c"
+                                : pa < pb && pa < pc  ? "paeth a"
+                                : pb < pc             ? "paeth b"
+                                                      : "paeth c";
+            ++seen[paeth];
+            if ((a + b) % 2 == 1) ++seen["average odd"];
+            if (a + b > 255) ++seen["average over 255"];
+            if (i < pixelBytes) ++seen["left edge"];
+            if (y == 0) ++seen["top row"];
+        }
+    }
+    return seen;
+}
+
+/// The zlib stream of a PNG's IDAT chunks, inflated: each row's filter type byte, then its bytes.
+std::vector<std::uint8_t> StoredRows(const std::vector<std::uint8_t>& png, std::size_t size) {
+    std::vector<std::uint8_t> stream;
+    for (std::size_t at = 8; at + 12 <= png.size();) {
+        const std::size_t length =
+            std::size_t{png[at]} << 24 | png[at + 1] << 16 | png[at + 2] << 8 | png[at + 3];
+        if (std::string(png.begin() + at + 4, png.begin() + at + 8) == "IDAT")
+            stream.insert(stream.end(), png.begin() + at + 8, png.begin() + at + 8 + length);
+        at += length + 12;
+    }
+    std::vector<std::uint8_t> stored(size);
+    uLongf storedSize = size;
+    EXPECT_EQ(uncompress(stored.data(), &storedSize, stream.data(), stream.size()), Z_OK);
+    EXPECT_EQ(storedSize, size);
+    return stored;
+}
+
+TEST_F(RenderCore, EachPngFilterDecodesToTheRowsGiven) {
+    const struct {
+        int depth;
+        int channels;
+    } shapes[] = {{8, 1}, {8, 3}, {8, 4}, {16, 1}, {16, 3}, {16, 4}};
+    const std::pair<PngRowFilter, const char*> filters[] = {{PngRowFilter::None, "None"},
+                                                            {PngRowFilter::Sub, "Sub"},
+                                                            {PngRowFilter::Up, "Up"},
+                                                            {PngRowFilter::Average, "Average"},
+                                                            {PngRowFilter::Paeth, "Paeth"}};
+    const int width = 16;
+    const int height = 32;
+    // Few levels, near both ends: neighbours are often equal or evenly spaced, so that the predictors
+    // tie, and large ones sum beyond a byte. (The count of each branch below checks that they do.)
+    const std::uint8_t levels[] = {0, 1, 2, 3, 253, 254, 255};
+    for (const auto& shape : shapes) {
+        SCOPED_TRACE(std::to_string(shape.depth) + " bits, " + std::to_string(shape.channels) + " channels");
+        const std::size_t pixelBytes = static_cast<std::size_t>(shape.channels) * shape.depth / 8;
+        const std::size_t rowBytes = width * pixelBytes;
+        std::vector<std::uint8_t> rows(height * rowBytes);
+        std::uint32_t state = 12345;  // a fixed sequence: the same rows on every run
+        for (std::uint8_t& byte : rows) {
+            state = state * 1664525u + 1013904223u;
+            byte = levels[(state >> 16) % std::size(levels)];
+        }
+        const std::map<std::string, int> branches = PredictorBranches(rows, height, rowBytes, pixelBytes);
+        for (const char* branch : {"paeth a", "paeth b", "paeth c", "paeth a=b", "paeth a=c", "paeth b=c",
+                                   "paeth a=b=c", "average odd", "average over 255", "left edge", "top row"})
+            EXPECT_GT(branches.count(branch), 0u) << "no byte takes " << branch;
+        for (const auto& [filter, name] : filters) {
+            SCOPED_TRACE(name);
+            std::vector<std::uint8_t> png;
+            PngEncoder encoder(
+                width, height, shape.channels, shape.depth, PngLevels::Data, BandsInFlight(1),
+                [&](std::span<const std::uint8_t> piece) {
+                    png.insert(png.end(), piece.begin(), piece.end());
+                },
+                filter);
+            const double top = shape.depth == 16 ? 65535.0 : 255.0;
+            std::vector<double> values(static_cast<std::size_t>(width) * shape.channels);
+            for (int band = 0; band < encoder.Bands(); ++band) {
+                for (int y = encoder.FirstRow(band); y < encoder.EndRow(band); ++y) {
+                    const std::uint8_t* row = rows.data() + y * rowBytes;
+                    for (std::size_t i = 0; i < values.size(); ++i)
+                        values[i] = (shape.depth == 16 ? row[2 * i] * 256 + row[2 * i + 1] : row[i]) / top;
+                    encoder.SetRow(y, values.data());
+                }
+                encoder.Encode(band);
+                encoder.Put(band);
+            }
+            const std::vector<std::uint8_t> stored = StoredRows(png, height * (rowBytes + 1));
+            for (int y = 0; y < height; ++y)
+                EXPECT_EQ(stored[y * (rowBytes + 1)], static_cast<int>(filter)) << "the filter of row " << y;
+            const std::filesystem::path file = work / "filtered.png";
+            WriteFile(file, std::string(png.begin(), png.end()));
+            png_uint_32 decodedWidth = 0, decodedHeight = 0;
+            int channels = 0, depth = 0;
+            std::vector<unsigned char> decoded;
+            ASSERT_TRUE(
+                ReadPngRows(file.c_str(), &decodedWidth, &decodedHeight, &channels, &depth, &decoded));
+            EXPECT_EQ(decodedWidth, static_cast<png_uint_32>(width));
+            EXPECT_EQ(decodedHeight, static_cast<png_uint_32>(height));
+            EXPECT_EQ(channels, shape.channels);
+            EXPECT_EQ(depth, shape.depth);
+            EXPECT_TRUE(decoded == rows) << "libpng decodes other rows";
         }
     }
 }
@@ -233,9 +366,10 @@ TEST_F(RenderCore, CancelStopsBetweenRows) {
         SCOPED_TRACE("cancelled at the first progress, on " + std::to_string(threads) + " threads");
         std::atomic<bool> cancel{false};
         std::vector<std::uint8_t> bytes;
-        PngEncoder png(width, height, 3, 8, BandsInFlight(threads), [&](std::span<const std::uint8_t> piece) {
-            bytes.insert(bytes.end(), piece.begin(), piece.end());
-        });
+        PngEncoder png(width, height, 3, 8, PngLevels::Srgb, BandsInFlight(threads),
+                       [&](std::span<const std::uint8_t> piece) {
+                           bytes.insert(bytes.end(), piece.begin(), piece.end());
+                       });
         int reports = 0;
         const auto progress = [&](int) {
             ++reports;

@@ -628,6 +628,9 @@ TEST_F(CommandLine, RefusesOptionsOutOfRangeSayingWhatItTakes) {
         {{"render", "scene.json", "--samples", "4294967298"}, samples + "\"4294967298\""},
         {{"render", "scene.json", "--samples", "2.5"}, samples + "\"2.5\""},
         {{"render", "scene.json", "--samples", "-3"}, samples + "\"-3\""},
+        // Given, --node names a node: empty, it is refused, not taken for the scene's output.
+        {{"eval", "scene.json", "--node", ""}, "vantrel: --node: expected the id of a node, not \"\""},
+        {{"render", "scene.json", "--node", ""}, "vantrel: --node: expected the id of a node, not \"\""},
         // A mean of integers is no integer.
         {{"render", "scene.json", "--samples", "2", "--type", "int"},
          "vantrel: --samples: a pixel's sub-samples are averaged, and a mean of integers is no integer; "

@@ -32,11 +32,13 @@
 namespace vantrel::test {
 namespace {
 
-/// A real as the level PNG stores: clamped to 0..1 and rounded to the nearest of 2^depth levels.
-double Level(double value, int depth) {
+/// A real as the level PNG stores: clamped to 0..1, through the sRGB transfer function where `srgb`
+/// (here by std::pow, as the standard writes it), and rounded to the nearest of 2^depth levels.
+double Level(double value, int depth, bool srgb = false) {
     const double steps = depth == 16 ? 65535.0 : 255.0;
-    const double clamped = value >= 0.0 ? std::min(value, 1.0) : 0.0;
-    return std::floor(clamped * steps + 0.5);
+    double v = value >= 0.0 ? std::min(value, 1.0) : 0.0;
+    if (srgb) v = v <= 0.0031308 ? 12.92 * v : 1.055 * std::pow(v, 1 / 2.4) - 0.055;
+    return std::floor(v * steps + 0.5);
 }
 
 // A hexagonal lattice on the plane coloured by vector to color: flat cells of varied colours.
@@ -125,7 +127,7 @@ TEST_F(Render, PngPixelsHoldWhatEvalGivesAtTheirCentres) {
         for (int y = 0; y < 21; ++y) {
             for (int x = 0; x < 12; ++x) {
                 for (int c = 0; c < 3; ++c) {
-                    EXPECT_EQ(image.At(x, y, c), Level(values[y * 12 + x][c], depth))
+                    EXPECT_NEAR(image.At(x, y, c), Level(values[y * 12 + x][c], depth, true), 1)
                         << x << "," << y << "," << c;
                 }
             }
@@ -158,8 +160,8 @@ TEST_F(Render, StreamedFilesHoldWhatEvalGivesInEveryBand) {
                 for (int x = 0; x < width; ++x) {
                     for (int c = 0; c < 3; ++c) {
                         const double value = values[static_cast<std::size_t>(y) * width + x][c];
-                        const double expected = png ? Level(value, 8) : static_cast<float>(value);
-                        if (image.At(x, y, c) != expected && ++wrong <= 5)
+                        const double expected = png ? Level(value, 8, true) : static_cast<float>(value);
+                        if (std::abs(image.At(x, y, c) - expected) > (png ? 1 : 0) && ++wrong <= 5)
                             ADD_FAILURE() << x << "," << y << "," << c << ": " << image.At(x, y, c) << " for "
                                           << expected;
                     }
@@ -202,61 +204,64 @@ TEST_F(Render, ExrHoldsUnclampedFloats) {
     }
 }
 
-TEST_F(Render, OutputTypeChoosesThePngChannels) {
+// What each PNG holds and says of itself. Colour goes through the sRGB transfer function (alpha
+// not) and is tagged sRGB, with the gamma and primaries that stand for it beside; --linear keeps the
+// values raw and says so by a gamma of 1; data is raw and tagged as no colour at all. Primaries are
+// those of Rec. 709 and sRGB, white D65, as the OpenEXR of the same render says.
+TEST_F(Render, OutputTypeChoosesThePngChannelsAndLevels) {
     Write("ramp.json", rampScene);
+    // White, red, green, blue: x then y.
+    const double primaries[8] = {0.3127, 0.3290, 0.64, 0.33, 0.30, 0.60, 0.15, 0.06};
+    enum Tag { None, Srgb, Linear };
     struct Case {
         const char* type;
+        int depth;
+        bool linear;
         int channels;
+        int encoded;  ///< channels through the transfer function
+        Tag tag;
     };
-    for (const Case& each :
-         {Case{"double", 1}, Case{"int", 1}, Case{"vec2", 3}, Case{"colora", 4}, Case{"quaternion", 4}}) {
-        SCOPED_TRACE(each.type);
+    for (const Case& each : {Case{"double", 8, false, 1, 0, None}, Case{"int", 16, false, 1, 0, None},
+                             Case{"vec2", 8, false, 3, 0, None}, Case{"quaternion", 8, false, 4, 0, None},
+                             Case{"color", 8, false, 3, 3, Srgb}, Case{"colora", 16, false, 4, 3, Srgb},
+                             Case{"color", 16, true, 3, 0, Linear}, Case{"double", 8, true, 1, 0, Linear}}) {
+        SCOPED_TRACE(std::string(each.type) + " at " + std::to_string(each.depth) +
+                     (each.linear ? " bits, linear" : " bits"));
         const auto values = EvalAtCentres("ramp.json", 4, 19, each.type);
-        const RunResult run = RenderTo("ramp.json", "ramp.png", {"--size", "4x19", "--type", each.type});
+        std::vector<std::string> options = {"--size",  "4x19",    "--type",
+                                            each.type, "--depth", std::to_string(each.depth)};
+        if (each.linear) options.push_back("--linear");
+        const RunResult run = RenderTo("ramp.json", "ramp.png", options);
         ASSERT_EQ(run.status, 0) << run.err;
         const Decoded image = ReadPng(work / "ramp.png");
         ASSERT_EQ(image.channels, each.channels);
+        ASSERT_EQ(image.depth, each.depth);
         for (int y = 0; y < 19; ++y) {
             for (int x = 0; x < 4; ++x) {
                 const std::vector<double>& value = values[y * 4 + x];
                 for (int c = 0; c < each.channels; ++c) {
                     // A pair is red and green, with blue 0.
-                    const double expected = c < static_cast<int>(value.size()) ? value[c] : 0.0;
-                    EXPECT_EQ(image.At(x, y, c), Level(expected, 8)) << x << "," << y << "," << c;
+                    const double v = c < static_cast<int>(value.size()) ? value[c] : 0.0;
+                    const bool encoded = c < each.encoded;
+                    EXPECT_NEAR(image.At(x, y, c), Level(v, each.depth, encoded), encoded ? 1 : 0)
+                        << x << "," << y << "," << c;
                 }
             }
         }
-    }
-}
-
-// The values go into both files as they are, with no transfer function: a PNG says so by a gamma of 1
-// (and no sRGB chunk or profile, which would say otherwise), and both give the primaries and white of
-// Rec. 709 and sRGB, D65, so that a viewer shows the PNG and the OpenEXR of one render alike.
-TEST_F(Render, FilesSayTheirValuesAreLinearOnRec709Primaries) {
-    Write("ramp.json", rampScene);
-    // White, red, green, blue: x then y.
-    const double primaries[8] = {0.3127, 0.3290, 0.64, 0.33, 0.30, 0.60, 0.15, 0.06};
-    struct Case {
-        const char* type;
-        const char* depth;
-    };
-    for (const Case& each : {Case{"double", "8"}, Case{"color", "8"}, Case{"colora", "16"}}) {
-        SCOPED_TRACE(std::string(each.type) + " at " + each.depth + " bits");
-        ASSERT_EQ(
-            RenderTo("ramp.json", "ramp.png", {"--size", "9x5", "--type", each.type, "--depth", each.depth})
-                .status,
-            0);
         const PngColour colour = ReadPngColour((work / "ramp.png").c_str());
         ASSERT_TRUE(colour.read);
-        EXPECT_TRUE(colour.hasGamma);
-        EXPECT_EQ(colour.gamma, 100000);
-        EXPECT_FALSE(colour.hasSrgb);
+        EXPECT_EQ(colour.hasSrgb, each.tag == Srgb);
         EXPECT_FALSE(colour.hasIccProfile);
-        EXPECT_TRUE(colour.hasChromaticities);
-        for (int i = 0; i < 8; ++i)
+        EXPECT_EQ(colour.hasGamma, each.tag != None);
+        EXPECT_EQ(colour.gamma, each.tag == Srgb ? 45455 : each.tag == Linear ? 100000 : 0);
+        EXPECT_EQ(colour.hasChromaticities, each.tag != None);
+        for (int i = 0; i < 8 && colour.hasChromaticities; ++i)
             EXPECT_EQ(colour.chromaticities[i], std::lround(primaries[i] * 100000)) << i;
+    }
 
-        ASSERT_EQ(RenderTo("ramp.json", "ramp.exr", {"--size", "9x5", "--type", each.type}).status, 0);
+    // OpenEXR holds linear values whatever the type, and says so by its primaries alone.
+    for (const char* type : {"double", "color"}) {
+        ASSERT_EQ(RenderTo("ramp.json", "ramp.exr", {"--size", "9x5", "--type", type}).status, 0);
         const Imf::InputFile file((work / "ramp.exr").c_str());
         ASSERT_TRUE(Imf::hasChromaticities(file.header()));
         const Imf::Chromaticities& c = Imf::chromaticities(file.header());
@@ -266,6 +271,9 @@ TEST_F(Render, FilesSayTheirValuesAreLinearOnRec709Primaries) {
             EXPECT_FLOAT_EQ(read[i].y, primaries[2 * i + 1]) << i;
         }
     }
+    const RunResult refused = RenderTo("ramp.json", "ramp.exr", {"--size", "9x5", "--linear"});
+    EXPECT_EQ(refused.status, 2);
+    EXPECT_NE(refused.err.find("--linear"), std::string::npos) << refused.err;
 }
 
 // --samples N: each pixel the mean of the values at the centres of its N x N cells, for real values of
@@ -601,16 +609,18 @@ TEST_F(Render, UnwritableTargetFailsWithStatusOneAndKeepsTheOldFile) {
     EXPECT_EQ(run.status, 1);
     EXPECT_TRUE(std::filesystem::is_directory(work / "folder.png"));
 
-    // A file size limit makes writing fail part way, as a full disk would.
+    // A file size limit makes writing fail part way, as a full disk would: SIGXFSZ, which would end
+    // vantrel unannounced and leave the pending file, is ignored, so the write fails and says why.
     for (const char* target : {"old.png", "old.exr"}) {
         SCOPED_TRACE(target);
         if (std::string(target) == "old.exr") Write("old.exr", "the old picture");
-        Process limited({"/bin/sh", "-c", "ulimit -f 1 && trap '' XFSZ && exec \"$0\" \"$@\"", VANTREL_PATH,
-                         "render", "globe.json", "-o", target, "--size", "256x128"},
+        Process limited({"/bin/sh", "-c", "ulimit -f 1 && exec \"$0\" \"$@\"", VANTREL_PATH, "render",
+                         "globe.json", "-o", target, "--size", "256x128"},
                         work, root / "streams", "");
         run = limited.Wait();
         EXPECT_EQ(run.status, 1) << run.err;
         EXPECT_EQ(run.err.rfind(std::string("vantrel: ") + target + ": cannot write the ", 0), 0u) << run.err;
+        EXPECT_TRUE(run.err.ends_with(": File too large\n")) << run.err;
         EXPECT_EQ(run.err.find(".tmp"), std::string::npos) << "the pending file is gone: " << run.err;
         EXPECT_EQ(ReadFile(work / target), "the old picture");
     }

@@ -1,8 +1,11 @@
 import React, { useCallback, useEffect, useMemo, useRef, useState } from 'react';
-import { ApiError, checkScene, getJson } from './api.js';
+import { ApiError, checkScene, getJson, postJson } from './api.js';
 import { EditorContext } from './EditorContext.js';
-import { placeOf } from './scene.js';
+import { describeEdit, placeOf } from './scene.js';
+import { spoken } from './messages.js';
 import useHistory from './useHistory.js';
+import useDialog from './Dialog.jsx';
+import useFileSession, { fileInAddress } from './useFileSession.js';
 import Toolbar from './Toolbar.jsx';
 import GraphView from './GraphView.jsx';
 import Preview from './Preview.jsx';
@@ -13,7 +16,13 @@ export default function App() {
   const [failure, setFailure] = useState(null);
 
   useEffect(() => {
-    Promise.all([getJson('/api/types'), getJson('/api/scene')])
+    // The file the page had open before a reload (opened, so that it can be saved again), else the
+    // server's own.
+    const named = fileInAddress();
+    const scene = named
+      ? postJson('/api/open', { file: named }).catch(() => getJson('/api/scene'))
+      : getJson('/api/scene');
+    Promise.all([getJson('/api/types'), scene])
       .then(([list, opened]) => {
         setTypes(list.types);
         setStart(opened);
@@ -28,26 +37,40 @@ export default function App() {
 
 function Editor({ types, start }) {
   const history = useHistory(start.scene);
-  const [file, setFile] = useState(start.file);
-  // The revision of the file as it was last read or saved here: a save against another is refused.
-  const [revision, setRevision] = useState(start.revision ?? null);
-  const [savedJson, setSavedJson] = useState(start.file ? JSON.stringify(start.scene) : null);
   const [error, setError] = useState(null);
   const [picked, setPicked] = useState(null);
   const [generation, setGeneration] = useState(0);
+  // The history as it is now, for `slowEdit`, which is asked when a render ends.
+  const latest = useRef(history);
+  latest.current = history;
   const checks = useRef(0);
   const scene = history.live;
+  const [ask, dialog] = useDialog();
 
   const refuse = useCallback((err, against) => {
-    const pointer = err instanceof ApiError ? err.pointer : null;
-    setError({ message: err.message, place: placeOf(pointer, against) });
+    const details = err instanceof ApiError ? err : {};
+    const place = placeOf(details.pointer, against);
+    setError({
+      message: err.message,
+      ...details,
+      place,
+      text: spoken({ ...details, message: err.message }, place),
+    });
   }, []);
 
-  // Every edit but a drag in progress goes through the loader first: a refused one is not taken, and
-  // its message is shown where it belongs.
+  const opened = useCallback(() => {
+    setPicked(null);
+    setError(null);
+    setGeneration((g) => g + 1);
+  }, []);
+  const session = useFileSession({ start, history, ask, refuse, onOpened: opened });
+
+  // Every edit but a drag in progress goes through the loader: a refused one is not taken, and its
+  // message is shown where it belongs. The preview starts on the edit at once, beside the check.
   const commit = useCallback(
     async (next) => {
       const check = ++checks.current;
+      history.draft(next);
       try {
         await checkScene(next);
         if (check !== checks.current) return;
@@ -59,27 +82,17 @@ function Editor({ types, start }) {
         refuse(err, next);
       }
     },
-    [history.push, history.revert, refuse],
+    [history.committed, history.draft, history.push, history.revert, refuse],
   );
 
-  const opened = useCallback(
-    (answer) => {
-      history.reset(answer.scene);
-      setFile(answer.file);
-      setRevision(answer.revision ?? null);
-      setSavedJson(JSON.stringify(answer.scene));
-      setPicked(null);
-      setError(null);
-      setGeneration((g) => g + 1);
-    },
-    [history.reset],
-  );
-
-  const saved = useCallback((name, savedScene, savedRevision) => {
-    setFile(name);
-    setRevision(savedRevision);
-    setSavedJson(JSON.stringify(savedScene));
-    setError(null);
+  // The edit that made a preview too slow, in a few words: the step that left the last scene whose
+  // preview finished in time (`fast`, its JSON), when it is one of the steps to here (an edit, or a redo
+  // of one), else the step to here; null for the scene as it was opened.
+  const slowEdit = useCallback((fast) => {
+    const { steps, at } = latest.current;
+    const from = steps.slice(0, at).findIndex((step) => JSON.stringify(step) === fast);
+    const k = from >= 0 ? from : at - 1;
+    return k >= 0 ? describeEdit(steps[k], steps[k + 1]) : null;
   }, []);
 
   // The preview shows a node the user picked only while it still exists.
@@ -87,7 +100,7 @@ function Editor({ types, start }) {
 
   useEffect(() => {
     const onKey = (event) => {
-      if (event.target.closest?.('input, select, textarea')) return;
+      if (event.target.closest?.('input, select, textarea, .dialog')) return;
       if (!(event.ctrlKey || event.metaKey)) return;
       const key = event.key.toLowerCase();
       if (key === 'z' && !event.shiftKey) history.undo();
@@ -110,26 +123,21 @@ function Editor({ types, start }) {
       picked: shown,
       pick: setPicked,
       generation,
+      slowEdit,
     }),
-    [types, scene, history.draft, commit, refuse, error, shown, generation],
+    [types, scene, history.draft, commit, refuse, error, shown, generation, slowEdit],
   );
 
   return (
     <EditorContext.Provider value={context}>
       <div className="app">
-        <Toolbar
-          file={file}
-          modified={JSON.stringify(history.committed) !== savedJson}
-          history={history}
-          revision={revision}
-          onOpened={opened}
-          onSaved={saved}
-        />
+        <Toolbar session={session} history={history} />
         <div className="main">
           <GraphView />
           <Preview />
         </div>
       </div>
+      {dialog}
     </EditorContext.Provider>
   );
 }

@@ -4,7 +4,7 @@ import useServerAnswer from './useServerAnswer.js';
 import NumberField from './NumberField.jsx';
 import ErrorNote from './ErrorNote.jsx';
 import usePlotPoints from './usePlotPoints.js';
-import { span } from './plot.js';
+import { span, ticks } from './plot.js';
 import { setMember } from './scene.js';
 
 const W = 260;
@@ -35,6 +35,11 @@ export default function CurveEditor({ node, desc, siblings }) {
   const points = channelPoints(stored, answer, rgb, channel);
   const place = error?.place;
   const refused = place?.node === node.id && place.kind === 'curves' && place.name === desc.name;
+  // The point the loader refused, when it is one of the channel shown, and which coordinate.
+  const fault =
+    refused && place.part?.point != null && (!rgb || place.part.channel === CHANNELS[channel])
+      ? place.part
+      : null;
 
   const withPoints = (list) =>
     setMember(
@@ -53,12 +58,16 @@ export default function CurveEditor({ node, desc, siblings }) {
     ? [answer.x[0], answer.x[answer.x.length - 1]]
     : span([...desc.inputRange, ...pxs], 0);
   const [y0, y1] = span([0, 1, ...ys, ...pys]);
+  const view = { x0: Math.min(x0, ...pxs), x1: Math.max(x1, ...pxs), y0, y1 };
+  // The grid of the plot's ticks, which Ctrl snaps a dragged point to; it holds still with the frame.
+  const [xTicks, yTicks] = [ticks(view.x0, view.x1, 5), ticks(view.y0, view.y1, 4)];
   const { frame, chosen, select, handlers } = usePlotPoints({
     list: points,
-    view: { x0: Math.min(x0, ...pxs), x1: Math.max(x1, ...pxs), y0, y1 },
+    view,
     box: PLOT,
     width: W,
     vertical: true,
+    grid: { x: xTicks.step, y: yTicks.step },
     create: (x, y) => [x, y],
     move: (list) => draft(withPoints(list)),
     take: (list) => commit(withPoints(list)),
@@ -75,6 +84,10 @@ export default function CurveEditor({ node, desc, siblings }) {
       : '';
   const marks = siblings.length > 1 ? siblings : [];
   const height = PLOT.top + PLOT.height + 6 + marks.length * 14;
+  const [left, right, bottom] = [PLOT.left, PLOT.left + PLOT.width, PLOT.top + PLOT.height];
+  const within = (v, lo, hi) => v >= lo - 0.5 && v <= hi + 0.5;
+  const faultField = (a) =>
+    fault !== null && fault.point === chosen && (fault.axis === null || fault.axis === a);
 
   return (
     <div className={`curve${refused ? ' refused' : ''}`} data-curve={desc.name}>
@@ -107,6 +120,28 @@ export default function CurveEditor({ node, desc, siblings }) {
           width={Math.max(0, frame.sx(r1) - frame.sx(r0))}
           height={PLOT.height}
         />
+        <g className="grid">
+          {xTicks.values
+            .filter((v) => within(frame.sx(v), left, right))
+            .map((v) => (
+              <g key={`x${v}`} className="tick-x">
+                <line x1={frame.sx(v)} x2={frame.sx(v)} y1={PLOT.top} y2={bottom} />
+                <text x={frame.sx(v) + 2} y={bottom - 2}>
+                  {v}
+                </text>
+              </g>
+            ))}
+          {yTicks.values
+            .filter((v) => within(frame.sy(v), PLOT.top, bottom))
+            .map((v) => (
+              <g key={`y${v}`} className="tick-y">
+                <line x1={left} x2={right} y1={frame.sy(v)} y2={frame.sy(v)} />
+                <text x={left + 2} y={frame.sy(v) - 2}>
+                  {v}
+                </text>
+              </g>
+            ))}
+        </g>
         <line className="axis" x1={PLOT.left} x2={PLOT.left + PLOT.width} y1={frame.sy(0)} y2={frame.sy(0)} />
         <line className="axis" x1={PLOT.left} x2={PLOT.left + PLOT.width} y1={frame.sy(1)} y2={frame.sy(1)} />
         {(rgb ? [0, 1, 2] : [0]).map((c) => (
@@ -122,22 +157,24 @@ export default function CurveEditor({ node, desc, siblings }) {
           <circle
             key={i}
             data-index={i}
-            className={`point${i === chosen ? ' selected' : ''}`}
+            className={`point${i === chosen ? ' selected' : ''}${fault?.point === i ? ' refused' : ''}`}
             cx={frame.sx(x)}
             cy={frame.sy(y)}
             r={5}
           />
         ))}
         {marks.map((m, k) => {
+          // Each curve's input range under the plot, cut at its edges (an end beyond has no bar), so
+          // that the names to the right stay clear.
           const y = PLOT.top + PLOT.height + 8 + k * 14;
-          const a = frame.sx(m.inputRange[0]);
-          const b = frame.sx(m.inputRange[1]);
+          const [a, b] = [frame.sx(m.inputRange[0]), frame.sx(m.inputRange[1])];
+          const [ca, cb] = [Math.min(right, Math.max(left, a)), Math.min(right, Math.max(left, b))];
           return (
             <g key={m.name} className={`range-mark${m.name === desc.name ? ' own' : ''}`}>
-              <line x1={a} x2={b} y1={y} y2={y} />
-              <line x1={a} x2={a} y1={y - 4} y2={y + 4} />
-              <line x1={b} x2={b} y1={y - 4} y2={y + 4} />
-              <text x={PLOT.left + PLOT.width + 6} y={y + 4}>
+              {cb > ca && <line x1={ca} x2={cb} y1={y} y2={y} />}
+              {within(a, left, right) && <line x1={a} x2={a} y1={y - 4} y2={y + 4} />}
+              {within(b, left, right) && <line x1={b} x2={b} y1={y - 4} y2={y + 4} />}
+              <text x={right + 6} y={y + 4}>
                 {m.name}
               </text>
             </g>
@@ -154,6 +191,7 @@ export default function CurveEditor({ node, desc, siblings }) {
                 value={points[chosen][a]}
                 onDraft={(v) => draft(withCoordinate(chosen, a, v))}
                 onCommit={(v) => commit(withCoordinate(chosen, a, v))}
+                refused={faultField(a)}
               />
             </label>
           ))}

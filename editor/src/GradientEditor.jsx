@@ -25,6 +25,8 @@ export default function GradientEditor({ node, desc }) {
   const stops = node.gradients?.[desc.name] ?? answer?.stops ?? null;
   const place = error?.place;
   const refused = place?.node === node.id && place.kind === 'gradients' && place.name === desc.name;
+  // The stop the loader refused, and whether its position (0) or its colour (1).
+  const fault = refused && place.part?.stop != null ? place.part : null;
 
   useEffect(() => {
     const context = canvas.current?.getContext('2d');
@@ -82,7 +84,7 @@ export default function GradientEditor({ node, desc }) {
               <path
                 key={i}
                 data-index={i}
-                className={`stop${i === chosen ? ' selected' : ''}`}
+                className={`stop${i === chosen ? ' selected' : ''}${fault?.stop === i ? ' refused' : ''}`}
                 d={`M${sx},${y} l6,11 h-12 z`}
                 fill={`rgb(${rgb.map((v) => Math.round(Math.min(1, Math.max(0, v)) * 255)).join(',')})`}
               />
@@ -97,6 +99,7 @@ export default function GradientEditor({ node, desc }) {
             value={stops[chosen][0]}
             onDraft={(v) => draft(withStop(chosen, [v, stops[chosen][1]]))}
             onCommit={(v) => commit(withStop(chosen, [v, stops[chosen][1]]))}
+            refused={fault?.stop === chosen && fault.which !== 1}
           />
           <ColourPicker
             rgb={stops[chosen][1]}

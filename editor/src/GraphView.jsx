@@ -67,6 +67,11 @@ function Graph() {
       const ids = [POSITION, ...scene.nodes.map((n) => n.id)];
       return ids.map((id) => {
         if (!placed.current.has(id)) placed.current.set(id, first.get(id));
+        // A box that stays where it was keeps its object, and with it its measured size and the
+        // places of its handles: a new object is measured again, and its wires vanish meanwhile.
+        const kept = before.get(id);
+        const at = placed.current.get(id);
+        if (kept && kept.position.x === at.x && kept.position.y === at.y) return kept;
         return {
           id,
           type: id === POSITION ? 'position' : 'scene',

@@ -1,4 +1,4 @@
-import React, { useRef, useState } from 'react';
+import React, { useLayoutEffect, useRef, useState } from 'react';
 
 const NUMBER = /^[-+]?(\d+\.?\d*|\.\d+)(e[-+]?\d+)?$/i;
 const SPECIAL = ['nan', 'inf', '-inf'];
@@ -14,6 +14,52 @@ export function parseTyped(text) {
 
 // JavaScript's shortest decimal that reads back to the same double, as vantrel writes numbers.
 export const formatNumber = (value) => String(value);
+
+// The value as it fits a field: whole when it does, else rounded to fewer digits, in plain or
+// scientific notation (-1.317e-7 in five characters is -1e-7, never the -1.31 of a cut-off text).
+export function fitted(value, fits) {
+  const whole = formatNumber(value);
+  if (typeof value !== 'number' || !Number.isFinite(value) || fits(whole)) return whole;
+  let shortest = whole;
+  for (let digits = 16; digits >= 1; --digits) {
+    const plain = String(Number(value.toPrecision(digits)));
+    const scientific = value
+      .toExponential(digits - 1)
+      .replace(/\.?0+e/, 'e')
+      .replace('e+', 'e');
+    for (const text of [plain, scientific]) {
+      if (fits(text)) return text;
+      if (text.length < shortest.length) shortest = text;
+    }
+  }
+  return shortest;
+}
+
+// Whether a text fits `room` pixels in an element's font, for `fitted`.
+let measurer = null;
+function fitsIn(element, room) {
+  measurer ??= document.createElement('canvas').getContext('2d');
+  const style = getComputedStyle(element);
+  measurer.font = `${style.fontWeight} ${style.fontSize} ${style.fontFamily}`;
+  return (text) => measurer.measureText(text).width <= room;
+}
+
+// The room a field has for its text, in pixels, as it is laid out now and whenever it changes size.
+function useRoom(input) {
+  const [room, setRoom] = useState(null);
+  useLayoutEffect(() => {
+    const element = input.current;
+    const measure = () => {
+      const style = getComputedStyle(element);
+      setRoom(element.clientWidth - parseFloat(style.paddingLeft) - parseFloat(style.paddingRight) - 1);
+    };
+    measure();
+    const observer = new ResizeObserver(measure);
+    observer.observe(element);
+    return () => observer.disconnect();
+  }, []);
+  return room;
+}
 
 // The step one pixel of dragging moves a value: a hundredth of its order of magnitude, so 0.35 moves
 // by 0.001 and 40 by 0.1; whole numbers move one step every few pixels. Shift drags ten times finer.
@@ -32,6 +78,9 @@ export default function NumberField({ value, integer, min, max, onDraft, onCommi
   const drag = useRef(null);
   const input = useRef(null);
   const escaped = useRef(false);
+  const room = useRoom(input);
+  const whole = formatNumber(value);
+  const shown = room === null || room <= 0 ? whole : fitted(value, fitsIn(input.current, room));
 
   const clamp = (v) => Math.min(max ?? Infinity, Math.max(min ?? -Infinity, v));
 
@@ -80,9 +129,9 @@ export default function NumberField({ value, integer, min, max, onDraft, onCommi
   return (
     <input
       ref={input}
-      className={`number nodrag${refused ? ' refused' : ''}`}
-      title={title}
-      value={text ?? formatNumber(value)}
+      className={`number nodrag${refused ? ' refused' : ''}${shown !== whole ? ' rounded' : ''}`}
+      title={shown !== whole ? `${whole}${title ? `: ${title}` : ''}` : title}
+      value={text ?? shown}
       onPointerDown={onPointerDown}
       onPointerMove={onPointerMove}
       onPointerUp={onPointerUp}

@@ -44,7 +44,9 @@ export function ColourPicker({ rgb, onDraft, onCommit, title }) {
   );
 }
 
-function ValueEditor({ desc, value, onDraft, onCommit, refused }) {
+// `fault` marks what the loader refused: null for nothing, 'all' for the value, or a component's index.
+function ValueEditor({ desc, value, onDraft, onCommit, fault }) {
+  const refused = fault !== null;
   // A choice parameter's entries, as the listing gives them (the host reads them from the name).
   const choices = desc.choices;
   if (choices) {
@@ -96,7 +98,7 @@ function ValueEditor({ desc, value, onDraft, onCommit, refused }) {
           {...bounds(desc, i)}
           onDraft={(x) => onDraft(component(i, x))}
           onCommit={(x) => onCommit(component(i, x))}
-          refused={refused}
+          refused={fault === 'all' || fault === i}
         />
       ))}
       {desc.type === 'Color' && <ColourPicker rgb={value} onDraft={onDraft} onCommit={onCommit} />}
@@ -117,6 +119,7 @@ export default function ParamEditor({ node, desc, index }) {
   const value = node.params?.[desc.name] ?? desc.default;
   const place = error?.place;
   const refused = place?.node === node.id && place.kind === 'params' && place.name === desc.name;
+  const fault = refused ? (place.part?.component ?? 'all') : null;
   const edit = (f) => (v) => f(setParam(scene, node.id, desc.name, v));
   return (
     <div className={`param${refused ? ' refused' : ''}`} data-param={desc.name}>
@@ -136,13 +139,7 @@ export default function ParamEditor({ node, desc, index }) {
           </button>
         </span>
       ) : (
-        <ValueEditor
-          desc={desc}
-          value={value}
-          onDraft={edit(draft)}
-          onCommit={edit(commit)}
-          refused={refused}
-        />
+        <ValueEditor desc={desc} value={value} onDraft={edit(draft)} onCommit={edit(commit)} fault={fault} />
       )}
       {refused && <ErrorNote />}
     </div>

@@ -16,12 +16,54 @@ function zoomed([a, b, c, d], ux, uy, factor) {
   return [ux - (ux - a) * factor, uy - (uy - b) * factor, ux + (c - ux) * factor, uy + (d - uy) * factor];
 }
 
+// While a preview renders: for how long, and Stop; once it failed or was stopped, why, and Render again.
+function RenderStatus({ status, onStop, onAgain }) {
+  const [now, setNow] = useState(Date.now());
+  const rendering = status?.state === 'rendering';
+  useEffect(() => {
+    if (!rendering) return undefined;
+    const timer = setInterval(() => setNow(Date.now()), 250);
+    return () => clearInterval(timer);
+  }, [rendering, status]);
+  if (!status) return null;
+  if (rendering) {
+    const seconds = Math.max(0, now - status.since) / 1000;
+    // A render that ends within half a second is not worth a word.
+    if (seconds < 0.5) return null;
+    return (
+      <div className="render-status" data-state="rendering" role="status">
+        rendering the {status.coarse ? 'coarse' : 'full'} picture… <b>{Math.floor(seconds)} s</b>
+        <button className="link-button stop-render" onClick={onStop}>
+          Stop
+        </button>
+      </div>
+    );
+  }
+  const error = status.error;
+  const slow = error?.kind === 'timed-out';
+  return (
+    <div className="render-status" data-state={status.state} role="alert">
+      {status.state === 'stopped' ? 'stopped: the picture is of an earlier state' : error.message}
+      {slow && status.edit && (
+        <>
+          {' '}
+          after the edit <span className="edit-name">{status.edit}</span>
+        </>
+      )}
+      <button className="link-button" onClick={onAgain}>
+        Render again
+      </button>
+    </div>
+  );
+}
+
 // The output node's image (or the picked node's), rendered again on every edit: an eighth of the size
-// first, then the full size. The server cancels a render still running when a newer one of the same
-// job arrives, so only the last edit's image is finished. On the plane, dragging pans and the wheel
-// zooms (a region of the domain); the value under the pointer is the server's, in the chosen type.
+// first, then the full size. A render the edit has moved on from is given up (the server ends its
+// process), so only the last edit's image is finished; Stop gives up the one running. On the plane,
+// dragging pans and the wheel zooms (a region of the domain); the value under the pointer is the
+// server's, in the chosen type.
 export default function Preview() {
-  const { scene, picked, pick, refuse } = useEditor();
+  const { scene, picked, pick, slowEdit } = useEditor();
   const [region, setRegion] = useState(null);
   const [image, setImage] = useState(null);
   const [type, setType] = useState('color');
@@ -29,6 +71,12 @@ export default function Preview() {
   const element = useRef(null);
   const pan = useRef(null);
   const shownUrl = useRef(null);
+  const [status, setStatus] = useState(null);
+  const [attempt, setAttempt] = useState(0);
+  const stopper = useRef(null);
+  // The scene (its JSON) of the last full picture that came in time, from which a slow one's edit is
+  // told.
+  const fast = useRef(null);
 
   const plane = scene.domain?.kind !== 'sphere';
   const domainKey = JSON.stringify(scene.domain ?? null);
@@ -40,6 +88,8 @@ export default function Preview() {
 
   useEffect(() => {
     let alive = true;
+    const stop = new AbortController();
+    stopper.current = stop;
     const show = (url, coarse) => {
       if (!alive) return URL.revokeObjectURL(url);
       if (shownUrl.current) URL.revokeObjectURL(shownUrl.current);
@@ -51,18 +101,32 @@ export default function Preview() {
       width: Math.max(1, Math.ceil(size.width / COARSE)),
       height: Math.max(1, Math.ceil(size.height / COARSE)),
     };
+    const { signal } = stop;
     (async () => {
       try {
-        if (!show(await renderImage({ ...request, ...coarse }), true)) return;
-        show(await renderImage({ ...request, ...size }), false);
+        const since = Date.now();
+        setStatus({ state: 'rendering', since, coarse: true });
+        if (!show(await renderImage({ ...request, ...coarse }, { signal }), true)) return;
+        setStatus({ state: 'rendering', since, coarse: false });
+        if (!show(await renderImage({ ...request, ...size }, { signal }), false)) return;
+        fast.current = JSON.stringify(scene);
+        setStatus(null);
       } catch (error) {
-        if (alive && !error.cancelled) refuse(error, scene);
+        if (!alive) return;
+        if (error.cancelled) setStatus(signal.aborted ? { state: 'stopped' } : null);
+        // A scene the loader refuses: the check of the edit says where.
+        else if (error.kind === 'bad-input' && error.pointer) setStatus(null);
+        else {
+          const edit = error.kind === 'timed-out' ? slowEdit(fast.current) : null;
+          setStatus({ state: 'failed', error, edit });
+        }
       }
     })();
     return () => {
       alive = false;
+      stop.abort();
     };
-  }, [key]);
+  }, [key, attempt]);
 
   const value = useServerAnswer(
     '/api/value',
@@ -144,6 +208,11 @@ export default function Preview() {
           />
         )}
       </div>
+      <RenderStatus
+        status={status}
+        onStop={() => stopper.current?.abort()}
+        onAgain={() => setAttempt((a) => a + 1)}
+      />
       <div className="preview-bar">
         {plane ? (
           <span className="region">

@@ -43,7 +43,7 @@ export function PositionNode() {
 }
 
 export default function SceneNode({ id }) {
-  const { scene, types, commit, error } = useEditor();
+  const { scene, types, commit, error, generation } = useEditor();
   const node = scene.nodes.find((n) => n.id === id);
   if (!node) return null;
   const type = typeOf(types, node);
@@ -77,10 +77,11 @@ export default function SceneNode({ id }) {
         <ParamEditor key={desc.name} node={node} desc={desc} index={i} />
       ))}
       {type?.curves.map((desc) => (
-        <CurveEditor key={desc.name} node={node} desc={desc} siblings={type.curves} />
+        // A scene opened anew starts with no point chosen.
+        <CurveEditor key={`${generation}:${desc.name}`} node={node} desc={desc} siblings={type.curves} />
       ))}
       {type?.gradients.map((desc) => (
-        <GradientEditor key={desc.name} node={node} desc={desc} />
+        <GradientEditor key={`${generation}:${desc.name}`} node={node} desc={desc} />
       ))}
     </div>
   );

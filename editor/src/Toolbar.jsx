@@ -1,25 +1,24 @@
 import React, { useEffect, useRef, useState } from 'react';
 import { useEditor } from './EditorContext.js';
-import { getJson, postJson } from './api.js';
+import { getJson } from './api.js';
 import NumberField from './NumberField.jsx';
+import ErrorNote from './ErrorNote.jsx';
 import { addNode } from './scene.js';
 
 // The loader's message for the scene as a whole, its output or its domain.
 function SceneError({ areas }) {
   const { error } = useEditor();
   if (!error || !areas.includes(error.place.area)) return null;
-  return (
-    <div className="error-note" role="alert">
-      {error.message}
-    </div>
-  );
+  return <ErrorNote />;
 }
 
-function FileControls({ file, revision, modified, onOpened, onSaved }) {
-  const { scene, refuse } = useEditor();
+function FileControls({ session }) {
+  const { file, modified, open, save, proposal } = session;
   const [files, setFiles] = useState([]);
   const [name, setName] = useState('');
-  const choice = useRef(null);
+  // The file chosen to open; until one is, the list shows the file open now.
+  const [chosen, setChosen] = useState(null);
+  const nameField = useRef(null);
 
   const refresh = () =>
     getJson('/api/files')
@@ -28,31 +27,26 @@ function FileControls({ file, revision, modified, onOpened, onSaved }) {
   useEffect(() => {
     refresh();
   }, []);
+  useEffect(() => {
+    if (!proposal) return;
+    setName(proposal.name);
+    nameField.current.focus();
+    nameField.current.select();
+  }, [proposal]);
 
-  const open = async () => {
-    const picked = choice.current.value;
-    if (!picked) return;
-    try {
-      onOpened(await postJson('/api/open', { file: picked }));
-    } catch (error) {
-      refuse(error, scene);
-    }
+  const openChosen = async () => {
+    const target = chosen ?? file;
+    if (!target) return;
+    if (await open(target)) setChosen(null);
   };
-  const save = async (target) => {
-    try {
-      // A save as another name starts that file's revisions: it is new, or it is refused.
-      const answer = await postJson('/api/save', {
-        scene,
-        file: target,
-        revision: target === file ? revision : null,
-      });
-      onSaved(answer.file, scene, answer.revision);
+  const saveTo = async (target) => {
+    if (await save(target)) {
       setName('');
+      setChosen(null);
       refresh();
-    } catch (error) {
-      refuse(error, scene);
     }
   };
+  const listed = file && !files.includes(file) ? [...files, file].sort() : files;
 
   return (
     <div className="group files">
@@ -60,26 +54,32 @@ function FileControls({ file, revision, modified, onOpened, onSaved }) {
         {file ?? 'new scene'}
         {modified && ' •'}
       </span>
-      <select ref={choice} className="open-choice" onFocus={refresh} defaultValue="">
+      <select
+        className="open-choice"
+        value={chosen ?? file ?? ''}
+        onFocus={refresh}
+        onChange={(event) => setChosen(event.target.value)}
+      >
         <option value="" disabled>
           open…
         </option>
-        {files.map((f) => (
+        {listed.map((f) => (
           <option key={f}>{f}</option>
         ))}
       </select>
-      <button onClick={open}>Open</button>
-      <button onClick={() => save(file)} disabled={!file}>
+      <button onClick={openChosen}>Open</button>
+      <button onClick={() => saveTo(file)} disabled={!file}>
         Save
       </button>
       <input
+        ref={nameField}
         className="save-name"
         placeholder="name.json"
         value={name}
         onChange={(event) => setName(event.target.value)}
-        onKeyDown={(event) => event.key === 'Enter' && name && save(name)}
+        onKeyDown={(event) => event.key === 'Enter' && name && saveTo(name)}
       />
-      <button onClick={() => save(name)} disabled={!name}>
+      <button onClick={() => saveTo(name)} disabled={!name}>
         Save as
       </button>
     </div>
@@ -165,16 +165,10 @@ function AddNode() {
   );
 }
 
-export default function Toolbar({ file, revision, modified, history, onOpened, onSaved }) {
+export default function Toolbar({ session, history }) {
   return (
     <div className="toolbar">
-      <FileControls
-        file={file}
-        revision={revision}
-        modified={modified}
-        onOpened={onOpened}
-        onSaved={onSaved}
-      />
+      <FileControls session={session} />
       <div className="group">
         <button onClick={history.undo} disabled={!history.canUndo} title="Undo (Ctrl+Z)">
           Undo

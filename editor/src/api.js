@@ -17,15 +17,21 @@ export class ApiError extends Error {
     this.expected = details.expected ?? null;
     this.found = details.found ?? null;
   }
-  // 409: a newer request of the same job replaced this one; nothing to show.
+  // A render or value replaced by a newer one of its job, or given up: nothing to show.
   get cancelled() {
-    return this.status === 409;
+    return this.kind === 'cancelled';
+  }
+  // A save refused because the file changed since it was read here (or is there already).
+  get conflict() {
+    return this.kind === 'conflict';
   }
   // 503: too many renders in flight; worth another try shortly.
   get busy() {
     return this.status === 503;
   }
 }
+
+const cancelled = () => new ApiError(0, 'cancelled', { kind: 'cancelled' });
 
 async function answer(response) {
   if (response.ok) return response;
@@ -41,38 +47,107 @@ async function answer(response) {
   throw new ApiError(response.status, message, details);
 }
 
-export async function getJson(url) {
-  const response = await answer(await fetch(url));
-  return response.json();
-}
-
-export async function postJson(url, body) {
-  const response = await answer(await post(url, body));
-  return response.json();
-}
-
-function post(url, body) {
+function post(url, body, signal) {
   return fetch(url, {
     method: 'POST',
     headers: { 'Content-Type': 'application/json' },
     body: JSON.stringify(body),
+    signal,
   });
 }
 
 const pause = (ms) => new Promise((resolve) => setTimeout(resolve, ms));
 
-// Renders to an object URL (the caller revokes it). A 503 is tried again a few times, a little later
-// each time; a 409 is thrown as an ApiError whose `cancelled` is true.
-export async function renderImage(request) {
-  for (let attempt = 0; ; ++attempt) {
-    try {
-      const response = await answer(await post('/api/render', { client, ...request }));
-      return URL.createObjectURL(await response.blob());
-    } catch (error) {
-      if (!(error instanceof ApiError) || !error.busy || attempt >= 8) throw error;
-      await pause(100 * (attempt + 1));
-    }
+// Renders and values wait here for one of two places, so that however many of them run or hang, the
+// browser keeps connections to the server (it has six) for saving, opening, checks, curves and
+// gradients, which are sent at once. A newer request of a job replaces its older one: still waiting, it
+// is dropped unsent; already sent, it is aborted, and the server ends the process it ran in. The
+// preview goes first, then the value under the pointer, then the thumbnails.
+const PLACES = 2;
+const waiting = [];
+const running = new Set();
+const rank = (job) => (job === 'preview' ? 0 : job === 'value' ? 1 : 2);
+
+function next() {
+  while (running.size < PLACES && waiting.length > 0) {
+    let best = 0;
+    for (let i = 1; i < waiting.length; ++i) if (waiting[i].rank < waiting[best].rank) best = i;
+    const entry = waiting.splice(best, 1)[0];
+    running.add(entry);
+    entry
+      .start()
+      .then(entry.resolve, (error) =>
+        // The server answers 409 for a preview a newer one of the same job replaced.
+        entry.reject(error?.name === 'AbortError' || error?.status === 409 ? cancelled() : error),
+      )
+      .finally(() => {
+        running.delete(entry);
+        next();
+      });
   }
 }
+
+// Sends `url` with `body` when a place is free and answers what `read` makes of the response, read in
+// that place. `signal` gives it up (a Stop). A 503 is tried again a few times, a little later each time.
+function queued(url, body, signal, read) {
+  const job = url === '/api/value' ? 'value' : body.job;
+  return new Promise((resolve, reject) => {
+    for (let i = waiting.length - 1; i >= 0; --i) {
+      if (waiting[i].job === job) waiting.splice(i, 1)[0].reject(cancelled());
+    }
+    for (const entry of running) if (entry.job === job) entry.controller.abort();
+    const controller = new AbortController();
+    const entry = {
+      job,
+      rank: rank(job),
+      controller,
+      resolve,
+      reject,
+      async start() {
+        for (let attempt = 0; ; ++attempt) {
+          try {
+            return await read(await answer(await post(url, { client, ...body }, controller.signal)));
+          } catch (error) {
+            if (!(error instanceof ApiError) || !error.busy || attempt >= 8) throw error;
+            await pause(100 * (attempt + 1));
+          }
+        }
+      },
+    };
+    if (signal) {
+      if (signal.aborted) return reject(cancelled());
+      signal.addEventListener(
+        'abort',
+        () => {
+          const at = waiting.indexOf(entry);
+          if (at >= 0) {
+            waiting.splice(at, 1);
+            reject(cancelled());
+          } else controller.abort();
+        },
+        { once: true },
+      );
+    }
+    waiting.push(entry);
+    next();
+  });
+}
+
+const json = (response) => response.json();
+
+export async function getJson(url) {
+  return json(await answer(await fetch(url)));
+}
+
+// The server's JSON answer; a value (`/api/value`) waits its turn with the renders.
+export async function postJson(url, body, { signal } = {}) {
+  if (url === '/api/value') return queued(url, body, signal, json);
+  return json(await answer(await post(url, body, signal)));
+}
+
+// Renders to an object URL (the caller revokes it); a replaced or given-up render is thrown as an
+// ApiError whose `cancelled` is true.
+export const renderImage = (request, { signal } = {}) =>
+  queued('/api/render', request, signal, async (response) => URL.createObjectURL(await response.blob()));
 
 export const checkScene = (scene) => postJson('/api/check', { scene });

@@ -33,3 +33,17 @@ export function between(list, i, x, gap) {
   const hi = i < list.length - 1 ? list[i + 1] - gap : Infinity;
   return Math.min(hi, Math.max(lo, x));
 }
+
+// The ticks of a plot's axis: steps of 1, 2 or 5 times a power of ten, at most `count` of them across
+// lo .. hi, and the multiples of the step within it.
+export function ticks(lo, hi, count) {
+  const raw = (hi - lo) / count;
+  const power = 10 ** Math.floor(Math.log10(raw));
+  const step = [1, 2, 5, 10].map((m) => m * power).find((s) => s >= raw * (1 - 1e-9));
+  const values = [];
+  for (let k = Math.ceil(lo / step); k * step <= hi; ++k) values.push(snap(k * step, step));
+  return { step, values };
+}
+
+// The multiple of `step` nearest to v, without the binary fraction's tail (0.30000000000000004).
+export const snap = (v, step) => Number((Math.round(v / step) * step).toPrecision(12));

@@ -89,15 +89,29 @@ export function pointerTokens(pointer) {
 
 // Where a loader message belongs: the pointer names the value at fault ("/nodes/1/params/Subdivision",
 // "/nodes/0/curves/W1/2/0", "/domain/max"); its third token is a member's name as the node's type lists
-// it.
+// it, and what follows it the part of the member: a component of a vector, a curve's channel, point and
+// coordinate, a gradient stop and its position or colour.
 export function placeOf(pointer, scene) {
-  const [top, index, kind, name] = pointerTokens(pointer);
+  const [top, index, kind, name, ...rest] = pointerTokens(pointer);
   if (top === 'domain') return { area: 'domain' };
   if (top === 'output') return { area: 'output' };
   const node = top === 'nodes' ? scene.nodes[Number(index)] : undefined;
   if (!node) return { area: 'scene' };
   const member = ['params', 'curves', 'gradients'].includes(kind) && name !== undefined;
-  return { area: 'node', node: node.id, kind: member ? kind : null, name: member ? name : null };
+  if (!member) return { area: 'node', node: node.id, kind: null, name: null, part: null };
+  const numbers = (tokens) => tokens.map((t) => (/^\d+$/.test(t) ? Number(t) : t));
+  let part = null;
+  if (kind === 'params' && /^\d+$/.test(rest[0] ?? '')) part = { component: Number(rest[0]) };
+  if (kind === 'curves' && rest.length > 0) {
+    const channel = /^\d+$/.test(rest[0]) ? null : rest[0];
+    const [point, axis] = numbers(channel ? rest.slice(1) : rest);
+    part = { channel, point: point ?? null, axis: axis ?? null };
+  }
+  if (kind === 'gradients' && rest.length > 0) {
+    const [stop, which, component] = numbers(rest);
+    part = { stop, which: which ?? null, component: component ?? null };
+  }
+  return { area: 'node', node: node.id, kind, name, part };
 }
 
 // Columns by the longest chain of links from the sample position, rows in scene order: a first
@@ -140,4 +154,44 @@ export function imageSize(domain, region, width) {
   }
   const height = Math.round(width * aspect);
   return { width, height: Math.min(4096, Math.max(1, Number.isFinite(height) ? height : width)) };
+}
+
+const valueText = (value) => {
+  if (value === undefined) return 'its default';
+  if (isLink(value)) return `a link from ${value.link}`;
+  if (Array.isArray(value)) return `(${value.map(valueText).join(', ')})`;
+  return String(value);
+};
+
+// An edit in a few words, as the user made it: "fractal › Iterations = 2000000000", "lattice › the
+// curve W1", "curve3 added", "the domain". Of several changes, the first two.
+export function describeEdit(before, after) {
+  const same = (a, b) => JSON.stringify(a) === JSON.stringify(b);
+  const old = new Map(before.nodes.map((n) => [n.id, n]));
+  const now = new Set(after.nodes.map((n) => n.id));
+  // Nodes added or deleted first: a deletion unlinks the parameters that read the node.
+  const changes = [
+    ...after.nodes.filter((n) => !old.has(n.id)).map((n) => `${n.id} added`),
+    ...[...old.keys()].filter((id) => !now.has(id)).map((id) => `${id} deleted`),
+  ];
+  for (const node of after.nodes) {
+    const was = old.get(node.id);
+    if (!was) continue;
+    for (const [kind, what] of [
+      ['params', null],
+      ['curves', 'the curve'],
+      ['gradients', 'the gradient'],
+    ]) {
+      const names = new Set([...Object.keys(was[kind] ?? {}), ...Object.keys(node[kind] ?? {})]);
+      for (const name of names) {
+        const value = node[kind]?.[name];
+        if (same(was[kind]?.[name], value)) continue;
+        changes.push(`${node.id} › ${what ? `${what} ${name}` : `${name} = ${valueText(value)}`}`);
+      }
+    }
+  }
+  if (before.output !== after.output) changes.push(`the output = ${after.output}`);
+  if (!same(before.domain, after.domain)) changes.push('the domain');
+  if (changes.length === 0) return null;
+  return changes.length > 2 ? `${changes.slice(0, 2).join(', ')}, …` : changes.join(', ');
 }

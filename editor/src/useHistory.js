@@ -27,6 +27,8 @@ export default function useHistory(initial) {
   );
 
   return {
+    steps: state.steps,
+    at: state.at,
     live: state.live,
     committed: state.steps[state.at],
     canUndo: state.at > 0,

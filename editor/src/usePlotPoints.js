@@ -1,12 +1,19 @@
 import { useRef, useState } from 'react';
-import { between, plotFrame } from './plot.js';
+import { between, plotFrame, snap } from './plot.js';
+
+// How far, in pixels, the pointer may stray from an axis before a drag moves the point along it.
+const SLACK = 4;
 
 // The pointer and keys of a plot whose points are dragged, added and deleted: curve points, gradient
 // stops. `list` holds them as [x, ...]; a dragged point stays strictly between its neighbours, as the
 // loader wants x increasing, and moves in y too when `vertical`. `move(list)` shows a list while a
 // point is dragged, `take(list)` makes a list the edit; `create(x, y)` is the point a click on the plot
 // adds there. The frame holds still while a point is dragged, so the point stays under the pointer.
-export default function usePlotPoints({ list, view, box, width, vertical, create, move, take }) {
+//
+// A coordinate keeps its value until the pointer has left it by more than SLACK pixels (a vertical drag
+// leaves x as it was, to the bit); Shift holds the axis the pointer has moved less along; Ctrl snaps
+// to `grid` ({x, y}: the steps of the plot's ticks).
+export default function usePlotPoints({ list, view, box, width, vertical, grid, create, move, take }) {
   const [selected, setSelected] = useState(null);
   const svg = useRef(null);
   const drag = useRef(null);
@@ -37,7 +44,8 @@ export default function usePlotPoints({ list, view, box, width, vertical, create
       const mark = event.target.dataset.index;
       const index = mark === undefined ? null : Number(mark);
       pressed.current = index;
-      drag.current = { view: shown, index, start: [event.clientX, event.clientY], moved: false, list };
+      const start = [event.clientX, event.clientY];
+      drag.current = { view: shown, index, start, from: at(event), moved: false, list };
       if (index !== null) setSelected(index);
       svg.current.setPointerCapture(event.pointerId);
     },
@@ -45,11 +53,28 @@ export default function usePlotPoints({ list, view, box, width, vertical, create
       const d = drag.current;
       if (!d || d.index === null || (!d.moved && !beyond(d, event, 2))) return;
       d.moved = true;
-      const [x, y] = at(event);
+      // The point moves as far as the pointer has, wherever on the mark it was pressed.
+      const [x0, y0] = d.list[d.index];
+      const [px, py] = at(event);
+      let x = x0 + (px - d.from[0]);
+      let y = y0 + (py - d.from[1]);
+      const dx = Math.abs(event.clientX - d.start[0]);
+      const dy = Math.abs(event.clientY - d.start[1]);
+      d.freeX ||= !vertical || dx > SLACK;
+      d.freeY ||= dy > SLACK;
+      let keepX = !d.freeX;
+      let keepY = !d.freeY;
+      if (event.shiftKey && vertical) {
+        if (dx >= dy) keepY = true;
+        else keepX = true;
+      }
+      if ((event.ctrlKey || event.metaKey) && grid) {
+        x = snap(x, grid.x);
+        y = snap(y, grid.y);
+      }
       const xs = d.list.map((p) => p[0]);
-      d.latest = d.list.map((p, i) =>
-        i === d.index ? [between(xs, i, x, gap), ...(vertical ? [y] : p.slice(1))] : p,
-      );
+      const moved = [keepX ? x0 : between(xs, d.index, x, gap), ...(vertical ? [keepY ? y0 : y] : [])];
+      d.latest = d.list.map((p, i) => (i === d.index ? [...moved, ...p.slice(moved.length)] : p));
       move(d.latest);
     },
     onPointerUp(event) {

@@ -2,8 +2,8 @@ import { useEffect, useRef, useState } from 'react';
 import { renderImage } from './api.js';
 
 // An image rendered by the server for a request, `delay` ms after the request last changed: while the
-// graph is being dragged, only the last state is rendered. Failures leave the last image (the preview
-// shows the loader's messages).
+// graph is being dragged, only the last state is rendered, and a render the request has moved on from is
+// given up. Failures leave the last image (the preview shows the loader's messages).
 export default function useRenderedImage(request, delay) {
   const [url, setUrl] = useState(null);
   const current = useRef(null);
@@ -11,8 +11,9 @@ export default function useRenderedImage(request, delay) {
 
   useEffect(() => {
     let alive = true;
+    const stop = new AbortController();
     const timer = setTimeout(() => {
-      renderImage(JSON.parse(key))
+      renderImage(JSON.parse(key), { signal: stop.signal })
         .then((made) => {
           if (!alive) return URL.revokeObjectURL(made);
           if (current.current) URL.revokeObjectURL(current.current);
@@ -24,6 +25,7 @@ export default function useRenderedImage(request, delay) {
     return () => {
       alive = false;
       clearTimeout(timer);
+      stop.abort();
     };
   }, [key, delay]);
 

@@ -1,16 +1,29 @@
-// What one edit in the editor costs the server: the requests the page sends for it, and the server's
-// CPU time, from the edit until the page is idle again, for every example scene. A measurement, not a
-// test: `node editor/tests/edit-cost.mjs` with VANTREL and VANTREL_EXAMPLES set as for the browser tests.
+// What one edit in the editor costs the server: the requests the page sends for it, and the CPU time
+// of the server and its preview workers, from the edit until the page is idle again, for every
+// example scene. A measurement, not a test: `node editor/tests/edit-cost.mjs` with VANTREL and
+// VANTREL_EXAMPLES set as for the browser tests.
 import fs from 'node:fs';
 import path from 'node:path';
-import { examples, scratchFolder, startBrowser, startServer } from './harness.mjs';
+import { exampleScenes, scratchFolder, startBrowser, startServer } from './harness.mjs';
 
 const edits = 5; // per scene; the medians are printed
 const ticks = 100; // clock ticks a second, as /proc counts CPU time
 
+// The CPU time of the server and of the processes it started (its preview workers), which are not
+// waited for and so not counted in its own children's times.
 const cpuSeconds = (pid) => {
-  const fields = fs.readFileSync(`/proc/${pid}/stat`, 'utf8').split(') ')[1].split(' ');
-  return (Number(fields[11]) + Number(fields[12])) / ticks; // utime and stime
+  let ticksUsed = 0;
+  for (const entry of fs.readdirSync('/proc').filter((name) => /^\d+$/.test(name))) {
+    let fields;
+    try {
+      fields = fs.readFileSync(`/proc/${entry}/stat`, 'utf8').split(') ')[1].split(' ');
+    } catch {
+      continue; // ended meanwhile
+    }
+    if (Number(entry) === pid || Number(fields[1]) === pid)
+      ticksUsed += Number(fields[11]) + Number(fields[12]); // utime and stime
+  }
+  return ticksUsed / ticks;
 };
 const median = (values) => [...values].sort((a, b) => a - b)[Math.floor(values.length / 2)];
 
@@ -28,10 +41,7 @@ async function idle(page, requests, quiet = 400) {
 
 const browser = await startBrowser();
 const rows = [];
-for (const file of fs
-  .readdirSync(examples)
-  .filter((name) => name.endsWith('.json'))
-  .sort()) {
+for (const file of exampleScenes()) {
   const folder = scratchFolder([file]);
   const server = await startServer(folder, file);
   const page = await browser.context.newPage();

@@ -89,7 +89,15 @@ async function loaderRefusal(scene) {
   const match = /^\/nodes\/(\d+)\/params\/([^/]+)(\/link)?$/.exec(answer.pointer);
   assert.ok(match, `a parameter's pointer: ${answer.pointer}`);
   const param = match[2].replaceAll('~1', '/').replaceAll('~0', '~');
-  return { message: answer.error, node: scene.nodes[Number(match[1])].id, param };
+  return { message: answer.error, pointer: answer.pointer, node: scene.nodes[Number(match[1])].id, param };
+}
+
+// The note of a refused parameter: the loader's words after its pointer, under the parameter's name; the
+// pointer and the whole message in its tooltip.
+async function assertNote(note, refusal) {
+  const [, words] = refusal.message.split(`${refusal.pointer}: `);
+  assert.equal(await note.innerText(), `${refusal.param}: ${words}`);
+  assert.equal(await note.getAttribute('title'), `${refusal.pointer}\n${refusal.message}`);
 }
 
 let preview;
@@ -178,6 +186,7 @@ test("the saved scene renders in vantrel to the preview's pixels", async () => {
   await page.locator('button', { hasText: 'Save as' }).click();
   await page.locator('.file-name', { hasText: 'edited.json' }).waitFor();
   await page.waitForFunction(() => !document.querySelector('.file-name').textContent.includes('•'));
+  assert.equal(await page.locator('.open-choice').inputValue(), 'edited.json', 'the list shows the file');
 
   const saved = readScene('edited.json');
   const lattice = saved.nodes.find((n) => n.id === 'lattice');
@@ -272,7 +281,7 @@ test("a value outside its range is refused with the loader's message at the para
   await typeInto(field, '3000000000');
   const note = param('lattice', 'Subdivision').locator('.error-note');
   await note.waitFor();
-  assert.equal(await note.innerText(), refusal.message);
+  await assertNote(note, refusal);
   assert.equal(await field.inputValue(), '8', 'the value stays');
   assert.match(refusal.message, /2147483647/);
 });
@@ -289,16 +298,31 @@ test("a link that closes a cycle is refused with the loader's message where it w
   );
   const note = param(refusal.node, refusal.param).locator('.error-note');
   await note.waitFor();
-  assert.equal(await note.innerText(), refusal.message);
+  await assertNote(note, refusal);
   assert.match(await param('lattice', 'Position').innerText(), /@position/, 'the old link stays');
   assert.equal(await page.locator('.react-flow__edge').count(), 2);
 });
 
-test('another scene opens from the folder as its graph', async () => {
+test('another scene opens from the folder as its graph, after asking about unsaved edits', async () => {
   const source = await previewSource();
+  await node('lattice').locator('[data-curve="W2"] circle.point[data-index="1"]').click();
+  assert.ok((await page.locator('circle.point.selected').count()) > 0);
+  const dialog = page.locator('[role="dialog"]');
   await page.locator('.open-choice').selectOption('distorted-lattice.json');
-  await page.locator('button', { hasText: 'Open' }).click();
+  // Cancelled, the scene and its history stay; discarded, the other file opens.
+  for (const choice of ['cancel', 'discard']) {
+    await page.locator('button', { hasText: 'Open' }).click();
+    await dialog.waitFor();
+    assert.match(await dialog.innerText(), /Unsaved changes to sum\.json/);
+    await dialog.locator(`button[data-choice="${choice}"]`).click();
+    await dialog.waitFor({ state: 'detached' });
+    if (choice === 'cancel') {
+      assert.equal(await page.locator('button', { hasText: 'Undo' }).isEnabled(), true);
+      assert.match(await page.locator('.file-name').innerText(), /sum\.json •/);
+    }
+  }
   await node('paint').waitFor();
+  assert.equal(await page.locator('circle.point.selected').count(), 0, 'no point of the new scene chosen');
   await page.locator('.file-name', { hasText: /^distorted-lattice\.json$/ }).waitFor();
   for (const id of ['tilt', 'lattice', 'carry', 'paint']) await node(id).waitFor();
   assert.equal(await page.locator('.react-flow__edge').count(), 5);
@@ -424,4 +448,134 @@ test('the plane zoomed and panned renders that region as vantrel render --region
 
   await page.locator('.region button', { hasText: 'reset' }).click();
   await page.locator('.region', { hasText: 'the whole domain' }).waitFor();
+});
+
+const saveAndRead = async (name) => {
+  await page.locator('button', { hasText: /^Save$/ }).click();
+  await page.waitForFunction(() => !document.querySelector('.file-name').textContent.includes('•'));
+  return readScene(name);
+};
+
+test('a refusal counts as the page does and marks only the field at fault', async () => {
+  const weights = param('paint', 'Weights').locator('input.number');
+  const w1 = node('lattice').locator('[data-curve="W1"]');
+  const cases = [
+    {
+      async edit() {
+        // Point 2 moved past point 3: the loader names point 3 (index 2), whose x is now below.
+        await w1.locator('circle.point[data-index="1"]').click();
+        await typeInto(w1.locator('.point-fields label', { hasText: 'x' }).locator('input'), '0.4');
+      },
+      note: w1.locator('.error-note'),
+      text: "point 3 of W1: its x must be above point 2's, 0.4",
+      pointer: '/nodes/1/curves/W1/2/0',
+      marked: [w1.locator('circle.point[data-index="2"]')],
+      among: node('lattice').locator('.refused'),
+    },
+    {
+      edit: () => typeInto(weights.nth(1), 'x'),
+      note: param('paint', 'Weights').locator('.error-note'),
+      text: 'Weights, component 2: expected a number, not "x"',
+      pointer: '/nodes/3/params/Weights/1',
+      marked: [weights.nth(1)],
+      among: node('paint').locator('input.refused, .point.refused, .stop.refused'),
+    },
+  ];
+  for (const c of cases) {
+    await c.edit();
+    await c.note.waitFor();
+    assert.equal(await c.note.innerText(), c.text);
+    const title = await c.note.getAttribute('title');
+    assert.ok(title.startsWith(`${c.pointer}\n`), title);
+    assert.match(title, /expected/, "the server's own message");
+    // The curve or parameter as a whole carries the note; of its fields and marks, only the one.
+    const marked = await c.among.evaluateAll((all) =>
+      all.filter((e) => e.matches('input, circle, path')).map((e) => e.outerHTML),
+    );
+    assert.equal(marked.length, 1, marked.join('\n'));
+    assert.equal(marked[0], await c.marked[0].evaluate((e) => e.outerHTML));
+  }
+  await page.keyboard.press('Escape');
+});
+
+test('a narrow number field shows the whole value, or fewer digits of it, never a cut-off one', async () => {
+  const field = param('paint', 'Weights').locator('input.number').first();
+  for (const typed of ['-1.317e-7', '123456789012', '0.25']) {
+    await typeInto(field, typed);
+    await page.waitForFunction(
+      ([selector, wanted]) => document.querySelector(selector).title.startsWith(wanted) || wanted === '0.25',
+      ['.react-flow__node[data-id="paint"] [data-param="Weights"] input.number', typed],
+    );
+    const shown = await field.inputValue();
+    const fits = await field.evaluate((input) => {
+      const style = getComputedStyle(input);
+      const context = document.createElement('canvas').getContext('2d');
+      context.font = `${style.fontWeight} ${style.fontSize} ${style.fontFamily}`;
+      const room = input.clientWidth - parseFloat(style.paddingLeft) - parseFloat(style.paddingRight);
+      return context.measureText(input.value).width <= room;
+    });
+    assert.ok(fits, `${shown} fits its field`);
+    const value = Number(typed);
+    assert.ok(Math.abs(Number(shown) - value) <= Math.abs(value) * 0.05, `${shown} is about ${typed}`);
+    if (typed === '0.25') assert.equal(shown, '0.25', 'a value that fits is whole');
+    else assert.notEqual(shown, typed, `${typed} does not fit whole`);
+  }
+  assert.deepEqual((await saveAndRead('distorted-lattice.json')).nodes[3].params.Weights, [0.25, 0.25, 0, 1]);
+});
+
+test("a curve point's drag keeps the axis it has not left, Shift holds one, Ctrl snaps to the ticks", async () => {
+  const w3 = node('lattice').locator('[data-curve="W3"]');
+  const end = w3.locator('circle.point[data-index="1"]');
+  // The steps of the plot's grid, from the labels it draws.
+  const labels = (axis) =>
+    w3.locator(`.grid .tick-${axis} text`).evaluateAll((all) => all.map((t) => Number(t.textContent)));
+  const [xs, ys] = [await labels('x'), await labels('y')];
+  const multiple = (v, ticks) => {
+    const step = ticks[1] - ticks[0];
+    return Math.abs(v / step - Math.round(v / step)) < 1e-9;
+  };
+  const cases = [
+    { move: [2, -30], keys: [], check: ([x, y]) => x === 1 && y > 0.1, what: 'x stays exactly 1' },
+    { move: [-40, -6], keys: ['Shift'], check: ([x, y]) => x < 0.95 && y === 0, what: 'Shift holds y' },
+    {
+      move: [-30, -45],
+      keys: ['Control'],
+      check: ([x, y]) => x < 1 && y > 0 && multiple(x, xs) && multiple(y, ys),
+      what: 'Ctrl snaps to the grid',
+    },
+  ];
+  for (const c of cases) {
+    const box = await end.boundingBox();
+    const [cx, cy] = [box.x + box.width / 2, box.y + box.height / 2];
+    for (const key of c.keys) await page.keyboard.down(key);
+    await page.mouse.move(cx, cy);
+    await page.mouse.down();
+    await page.mouse.move(cx + c.move[0], cy + c.move[1], { steps: 8 });
+    await page.mouse.up();
+    for (const key of c.keys) await page.keyboard.up(key);
+    const point = (await saveAndRead('distorted-lattice.json')).nodes[1].curves.W3[1];
+    assert.ok(c.check(point), `${c.what}: ${JSON.stringify(point)}`);
+    await page.locator('button', { hasText: 'Undo' }).click();
+  }
+});
+
+test('the input ranges under the lattice curves stay within the plot, clear of their names', async () => {
+  const curves = node('lattice').locator('[data-curve]');
+  for (let i = 0; i < (await curves.count()); ++i) {
+    const { area, marks } = await curves.nth(i).evaluate((curve) => ({
+      area: (({ x, width }) => ({ x, width }))(curve.querySelector('.plot-area').getBBox()),
+      marks: [...curve.querySelectorAll('.range-mark')].map((m) => ({
+        xs: [...m.querySelectorAll('line')].flatMap((l) => [l.x1.baseVal.value, l.x2.baseVal.value]),
+        label: m.querySelector('text').getBBox().x,
+      })),
+    }));
+    assert.equal(marks.length, 3);
+    for (const m of marks) {
+      assert.ok(
+        Math.min(...m.xs) >= area.x - 0.5 && Math.max(...m.xs) <= area.x + area.width + 0.5,
+        `${m.xs} ${JSON.stringify(area)}`,
+      );
+      assert.ok(m.label > Math.max(...m.xs), 'the name right of its bar');
+    }
+  }
 });

@@ -15,15 +15,23 @@ if (!process.env.VANTREL || !process.env.VANTREL_EXAMPLES) {
 export const vantrel = path.resolve(process.env.VANTREL);
 export const examples = path.resolve(process.env.VANTREL_EXAMPLES);
 
+// The example scenes' file names, in order.
+export const exampleScenes = () =>
+  fs
+    .readdirSync(examples)
+    .filter((name) => name.endsWith('.json'))
+    .sort();
+
 export function scratchFolder(files) {
   const folder = fs.mkdtempSync(path.join(os.tmpdir(), 'vantrel-editor-'));
   for (const file of files) fs.copyFileSync(path.join(examples, file), path.join(folder, file));
   return folder;
 }
 
-// Starts the server on a free port and answers its address, read from the line it prints first.
-export async function startServer(folder, scene) {
-  const server = spawn(vantrel, ['serve', scene, '--port', '0'], {
+// Starts the server (on a free port, unless `port` names one) and answers its address, read from the
+// line it prints first. `args` are further options (`--token`, `--time-limit`).
+export async function startServer(folder, scene, { port = 0, args = [] } = {}) {
+  const server = spawn(vantrel, ['serve', scene, '--port', String(port), ...args], {
     cwd: folder,
     stdio: ['ignore', 'pipe', 'pipe'],
   });
@@ -35,15 +43,22 @@ export async function startServer(folder, scene) {
     server.once('exit', (code) => reject(new Error(`vantrel serve ended with ${code}: ${stderr}`)));
     server.once('error', reject);
   });
-  const match = /open (http:\/\/127\.0\.0\.1:\d+\/)\?token=([0-9a-f]+) in a browser/.exec(first);
+  const match = /open (http:\/\/127\.0\.0\.1:(\d+)\/)\?token=([-0-9a-zA-Z._~]+) in a browser/.exec(first);
   if (!match) throw new Error(`vantrel serve printed "${first}"`);
   // `url` opens the page as a user does, with the secret; `origin` is the server's own address.
+  const ended = new Promise((resolve) => server.once('exit', resolve));
   return {
-    url: `${match[1]}?token=${match[2]}`,
+    url: `${match[1]}?token=${match[3]}`,
     origin: match[1],
-    token: match[2],
+    port: Number(match[2]),
+    token: match[3],
     pid: server.pid,
     stop: () => server.kill('SIGTERM'),
+    // Ends it at once, as a crash would, and waits until it has.
+    kill: () => {
+      server.kill('SIGKILL');
+      return ended;
+    },
     stderr: () => stderr,
   };
 }

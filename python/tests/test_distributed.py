@@ -43,17 +43,20 @@ def client(tmp_path_factory):
 # Each case: the scene, the image's extension, the arguments of the render, the parts (None: the
 # default), and a worker killed as it renders part 3: never, once or every time. The parts asked for at
 # a time (the window) are the default, eight, but for the OpenEXR image, which has them one by one.
-RENDERS = [("globe-cells", "png", {"width": 256}, None, None),
+RENDERS = [("globe-cells", "png", {"width": 256, "linear": True}, None, None),
            ("leapfrog-sphere", "exr", {"width": 96, "type": "double", "window": 1}, 5, None),
-           ("leapfrog-fractal", "png", {"width": 128, "type": "double", "samples": 2, "depth": 16}, 6, "once"),
+           ("leapfrog-fractal", "png", {"width": 128, "samples": 2, "depth": 16}, 6, "once"),
            ("globe-cells", "png", {"width": 128, "height": 100, "region": (-90, -45, 90, 45)}, 4, "always")]
 
 
 def vantrel_options(arguments):
     """The options of vantrel render that give the render the arguments describe."""
     size = str(arguments["width"]) + (f"x{arguments['height']}" if "height" in arguments else "")
-    options = ["--size", size, "--type", arguments.get("type", "color"), "--samples",
-               str(arguments.get("samples", 1))]
+    options = ["--size", size, "--samples", str(arguments.get("samples", 1))]
+    if "type" in arguments:  # else the scene's output_type, for both
+        options += ["--type", arguments["type"]]
+    if arguments.get("linear"):
+        options.append("--linear")
     if "depth" in arguments:
         options += ["--depth", str(arguments["depth"])]
     if "region" in arguments:

@@ -54,8 +54,11 @@ def test_render_is_vantrel_eval_at_pixel_centres(name, kind, size, region, threa
     assert same_bits(image.reshape(-1, CHANNELS[kind]), expected)
 
 
-# Each case: the scene, the file's extension, and the options of vantrel render (a --depth only for a PNG).
+# Each case: the scene, the file's extension, and the options of vantrel render (a --depth and --linear
+# only for a PNG). With no --type, both take the scene's output_type.
 FILES = [("globe-cells", "png", ["--size", "96x48"]),
+         ("globe-cells", "png", ["--size", "40x20", "--depth", "16", "--linear"]),
+         ("hex-lattice-sphere", "png", ["--size", "40x20"]),
          ("leapfrog-fractal", "png", ["--size", "64", "--type", "double", "--samples", "3"]),
          ("hex-lattice-plane", "png", ["--size", "50x30", "--type", "vec2", "--depth", "16",
                                        "--region", "0,0,1,1"]),
@@ -66,15 +69,17 @@ FILES = [("globe-cells", "png", ["--size", "96x48"]),
 
 
 def render_arguments(options):
-    """The arguments of render that the options of `vantrel render` give; and the --depth."""
+    """The arguments of render that the options of `vantrel render` give; and the --depth and --linear."""
+    linear = "--linear" in options
+    options = [option for option in options if option != "--linear"]
     named = dict(zip(options[::2], options[1::2]))
     width, _, height = named["--size"].partition("x")
     arguments = {"width": int(width), "height": int(height) if height else None,
-                 "type": named.get("--type", "color"), "samples": int(named.get("--samples", 1)),
+                 "type": named.get("--type"), "samples": int(named.get("--samples", 1)),
                  "node": named.get("--node")}
     if "--region" in named:
         arguments["region"] = [float(x) for x in named["--region"].split(",")]
-    return arguments, int(named["--depth"]) if "--depth" in named else None
+    return arguments, int(named["--depth"]) if "--depth" in named else None, linear
 
 
 @pytest.mark.parametrize("name, extension, options", FILES)
@@ -84,14 +89,14 @@ def test_save_image_writes_vantrel_render_bytes(tmp_path, name, extension, optio
     assert result.returncode == 0, result.stderr
     expected = rendered.read_bytes()
     scene = vantrel.Scene.load(example(name))
-    arguments, depth = render_arguments(options)
+    arguments, depth, linear = render_arguments(options)
     image = scene.render(**arguments)
-    scene.save_image(tmp_path / f"array.{extension}", image, depth=depth)
-    scene.save_image(tmp_path / f"direct.{extension}", depth=depth, threads=2, **arguments)
-    scene.save_image(tmp_path / f"dict.{extension}", arguments, depth=depth)
+    scene.save_image(tmp_path / f"array.{extension}", image, depth=depth, linear=linear)
+    scene.save_image(tmp_path / f"direct.{extension}", depth=depth, linear=linear, threads=2, **arguments)
+    scene.save_image(tmp_path / f"dict.{extension}", arguments, depth=depth, linear=linear)
     for written in ("array", "direct", "dict"):
         assert (tmp_path / f"{written}.{extension}").read_bytes() == expected, written
-    if extension == "png" and depth is None:
+    if extension == "png" and depth is None and not linear:
         assert image._repr_png_() == expected
     assert sorted(path.name for path in tmp_path.iterdir() if path.name.startswith(".")) == []
 
@@ -112,11 +117,12 @@ def test_the_example_renders_what_vantrel_renders(tmp_path):
     assert (tmp_path / "globe-2.png").read_bytes() == (tmp_path / "vantrel.png").read_bytes()
 
 
-# Each case: the scene, the image's extension, the options of vantrel render, its --set settings, the parts.
+# Each case: the scene, the image's extension, the options of vantrel render (without --type, the scene's
+# output_type), its --set settings, the parts.
 PARTS = [("globe-cells", "png", ["--size", "200x150", "--node", "lattice", "--type", "double"],
           ["lattice.Subdivision=2"], 3),
-         ("leapfrog-fractal", "png", ["--size", "64x32", "--type", "double", "--depth", "16", "--samples", "2"], [],
-          2),
+         ("leapfrog-fractal", "png", ["--size", "64x32", "--depth", "16", "--samples", "2"], [], 2),
+         ("globe-cells", "png", ["--size", "64x48", "--linear"], [], 2),
          ("distorted-lattice", "exr", ["--size", "40x37", "--type", "colora"], [], 3)]
 
 
@@ -127,7 +133,7 @@ def test_render_part_is_vantrel_render_part(tmp_path, name, extension, options, 
         key, _, value = setting.partition("=")
         scene.set(key, json.loads(value))
     sets = [word for setting in settings for word in ("--set", setting)]
-    arguments, depth = render_arguments(options)
+    arguments, depth, linear = render_arguments(options)
     whole = tmp_path / f"whole.{extension}"
     assert run_vantrel("render", example(name), "-o", str(whole), *options, *sets).returncode == 0
     with vantrel.PartJoiner(tmp_path / f"joined.{extension}") as joiner:
@@ -136,7 +142,7 @@ def test_render_part_is_vantrel_render_part(tmp_path, name, extension, options, 
             rendered = run_vantrel("render", example(name), "-o", str(part), *options, *sets, "--part",
                                    f"{k}/{parts}")
             assert rendered.returncode == 0, rendered.stderr
-            made = scene.render_part(k, parts, extension, depth=depth, threads=k, **arguments)
+            made = scene.render_part(k, parts, extension, depth=depth, linear=linear, threads=k, **arguments)
             assert made == part.read_bytes(), k
             joiner.add(made)
     assert (tmp_path / f"joined.{extension}").read_bytes() == whole.read_bytes()

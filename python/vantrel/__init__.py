@@ -127,13 +127,25 @@ def _scene_json(value):
 class Image(np.ndarray):
     """A rendered image: a numpy array of height x width x channels float64 values (1 channel, grey, for
     double and int; 3, RGB, for color, vec3 and vec2 with blue 0; 4, RGBA, for colora, vec4 and
-    quaternion), unclamped, as the nodes computed them. In Jupyter it shows itself as the 8-bit PNG
-    ``save_image`` would write (clamped to 0..1)."""
+    quaternion), unclamped, as the nodes computed them, linear for a colour. ``output_type`` is the
+    type it was rendered as, which says how ``save_image`` writes it. In Jupyter it shows itself as the
+    8-bit PNG ``save_image`` would write (clamped to 0..1, a colour sRGB-encoded)."""
+
+    output_type = None
+
+    def __array_finalize__(self, source):
+        self.output_type = getattr(source, "output_type", None)
 
     def _repr_png_(self):
         if self.ndim != 3 or self.shape[2] not in (1, 3, 4) or self.shape[0] < 1 or self.shape[1] < 1:
             return None
-        return _vantrel.encode_png(np.asarray(self))
+        return _vantrel.encode_png(np.asarray(self), _type_of(self, self.shape[2]))
+
+
+def _type_of(image, channels):
+    """The type an image array holds: its ``output_type`` if it has one, else a colour if it has three
+    or four channels, and a real if one."""
+    return getattr(image, "output_type", None) or ("double" if channels == 1 else "color")
 
 
 def _image_arguments(width=512, height=None, type="color", region=None, samples=1, node=None, threads=None):
@@ -165,6 +177,12 @@ class Scene:
         else:
             self._native = _vantrel.Scene.parse(_module(module)._native, _scene_json(description), name)
 
+    @property
+    def output_type(self):
+        """The scene's "output_type", the type that ``eval``, ``render`` and ``save_image`` take when
+        given none: color if the scene names none."""
+        return self._native.output_type()
+
     @classmethod
     def load(cls, path, *, module=None):
         """The scene in the file ``path``; errors name the file as given."""
@@ -179,16 +197,16 @@ class Scene:
         parameter replaces the earlier one."""
         self._native.set(key, _scene_json(value))
 
-    def eval(self, points, type="color", *, node=None, threads=None):
+    def eval(self, points, type=None, *, node=None, threads=None):
         """The value of the output node (or of the node ``node``) at every position of ``points``, an
         array of shape (..., 3): what ``vantrel eval --type TYPE`` prints for each, to the bit.
 
-        ``type`` is one of string, colora, color, quaternion, vec4, vec3, vec2, double and int. The
-        result has the shape of ``points`` without its last axis, then the type's components: float64
-        (N,) for double, int32 (N,) for int, float64 (N, 3) for color and vec3, (N, 4) for colora, vec4
-        and quaternion, (N, 2) for vec2, and an object array of str for string; a single position (3,)
-        gives a single value. ``threads`` evaluation threads (1 to 1024, default one for each core)
-        take the positions in chunks of 1024; the interpreter's lock is released meanwhile, and Ctrl-C
+        ``type`` is one of string, colora, color, quaternion, vec4, vec3, vec2, double and int, by
+        default the scene's ``output_type``. The result has the shape of ``points`` without its last
+        axis, then the type's components: float64 (N,) for double, int32 (N,) for int, float64 (N, 3)
+        for color and vec3, (N, 4) for colora, vec4 and quaternion, (N, 2) for vec2, and an object array
+        of str for string; a single position (3,) gives a single value. ``threads`` evaluation threads
+        (1 to 1024, default one for each core) take the positions in chunks of 1024; the interpreter's lock is released meanwhile, and Ctrl-C
         stops the evaluation between chunks.
         """
         positions = np.asarray(points, dtype=np.float64)
@@ -198,6 +216,7 @@ class Scene:
                              expected="an array of positions x, y, z, shaped (..., 3)",
                              found=f"shaped {positions.shape}")
         lead = positions.shape[:-1]
+        type = type or self.output_type
         values = self._native.eval(np.ascontiguousarray(positions.reshape(-1, 3)), type, node, threads)
         if type == "string":
             texts = np.empty(len(values), dtype=object)
@@ -206,7 +225,7 @@ class Scene:
         shaped = values.reshape(lead + values.shape[1:])
         return shaped[()] if shaped.ndim == 0 else shaped
 
-    def render(self, width=512, height=None, type="color", region=None, samples=1, node=None, *,
+    def render(self, width=512, height=None, type=None, region=None, samples=1, node=None, *,
                threads=None):
         """The image ``vantrel render --size WIDTHxHEIGHT --type TYPE`` makes, as an Image (a numpy
         array of height x width x channels float64), before a file clamps or rounds it.
@@ -218,17 +237,23 @@ class Scene:
         ``threads`` as in ``eval``. Each pixel is what ``vantrel eval`` gives at the pixel's centre on
         the domain (with one sample), whatever the threads.
         """
+        type = type or self.output_type
         arguments = _image_arguments(width, height, type, region, samples, node, threads)
-        return np.asarray(self._native.render(arguments)).view(Image)
+        image = np.asarray(self._native.render(arguments)).view(Image)
+        image.output_type = type
+        return image
 
-    def save_image(self, path, image=None, *, depth=None, threads=None, **render):
+    def save_image(self, path, image=None, *, depth=None, linear=False, threads=None, **render):
         """Writes a PNG or OpenEXR file (by the extension of ``path``) as ``vantrel render`` writes it,
         with the same encoders: of ``image`` (an array as ``render`` returns, (H, W) or (H, W, C) of 1,
         3 or 4 channels), or else rendered straight into the file with the arguments of ``render``
         (``save_image("globe.exr", width=2048, type="double")``, or a dict of them in place of the
         image), row band by row band, so that the image is never held whole. A PNG is clamped to 0..1 and
-        has ``depth`` 8 (default) or 16 bits a channel; an OpenEXR file holds 32-bit floats. The file
-        replaces its target only once complete; Ctrl-C stops the render and leaves the target as it was.
+        has ``depth`` 8 (default) or 16 bits a channel; a colour's red, green and blue go through sRGB's
+        transfer function and the file is tagged sRGB, other types are written as data, and
+        ``linear=True`` writes the values as they are, tagged as linear light. The type of ``image`` is
+        its ``output_type``, or for a plain array color (3 or 4 channels) or double (1). An OpenEXR file
+        holds 32-bit floats, linear. The file replaces its target only once complete; Ctrl-C stops the render and leaves the target as it was.
         """
         if isinstance(image, dict):
             image, render = None, {**image, **render}
@@ -242,23 +267,30 @@ class Scene:
             pixels = np.ascontiguousarray(image, dtype=np.float64)
             if pixels.ndim == 2:
                 pixels = pixels[:, :, np.newaxis]
+        if pixels is not None:
+            render["type"] = _type_of(image, pixels.shape[2])
+        render["type"] = render.get("type") or self.output_type
         arguments = _image_arguments(threads=threads, **render)
-        self._native.save(os.fspath(path), pixels, arguments, 0 if depth is None else depth, _EXR_WRITER)
+        self._native.save(os.fspath(path), pixels, arguments, 0 if depth is None else depth, bool(linear),
+                          _EXR_WRITER)
 
-    def render_part(self, part, parts, format="png", *, depth=None, threads=None, **render):
+    def render_part(self, part, parts, format="png", *, depth=None, linear=False, threads=None, **render):
         """Part ``part`` of ``parts`` of the image ``save_image`` would write as a ``format`` file ("png"
-        or "exr"), with the arguments of ``render``: the bytes of the part file ``vantrel render --part
-        PART/PARTS -o NAME.FORMAT.part`` writes (the rows floor((PART - 1) H / PARTS) to floor(PART H /
-        PARTS) of the H rows). ``vantrel join`` and ``PartJoiner`` join the parts into the image, byte
-        for byte the file of the whole render; parts of the same scene (its JSON with the settings
-        made), module and arguments join, whichever process or program rendered them. The interpreter's
-        lock is released while it renders; Ctrl-C stops it between rows.
+        or "exr"), with the arguments of ``render`` (``type`` by default the scene's ``output_type``)
+        and ``depth`` and ``linear`` as ``save_image`` takes them: the bytes of the part file ``vantrel
+        render --part PART/PARTS -o NAME.FORMAT.part`` writes (the rows floor((PART - 1) H / PARTS) to
+        floor(PART H / PARTS) of the H rows). ``vantrel join`` and ``PartJoiner`` join the parts into
+        the image, byte for byte the file of the whole render; parts of the same scene (its JSON with
+        the settings made), module and arguments join, whichever process or program rendered them. The
+        interpreter's lock is released while it renders; Ctrl-C stops it between rows.
         """
         unknown = set(render) - set(_RENDER_ARGUMENTS)
         if unknown:
             raise TypeError(f"render_part() got unexpected arguments {sorted(unknown)}")
+        render["type"] = render.get("type") or self.output_type
         arguments = _image_arguments(threads=threads, **render)
-        return self._native.render_part(arguments, format, 0 if depth is None else depth, part, parts)
+        return self._native.render_part(arguments, format, 0 if depth is None else depth, bool(linear), part,
+                                        parts)
 
     def to_dict(self):
         """The scene in the scene format, with the settings made by ``set``."""

@@ -56,17 +56,19 @@ def _worker_scene(text, name):
     return Scene(_vantrel.Scene.parse(_module(None)._native, text, name))
 
 
-def _render_part(text, name, arguments, image_format, depth, part, parts):
+def _render_part(text, name, arguments, image_format, depth, linear, part, parts):
     """A task: the bytes of part ``part`` of ``parts``, rendered on the worker."""
-    return _worker_scene(text, name).render_part(part, parts, image_format, depth=depth, **arguments)
+    return _worker_scene(text, name).render_part(part, parts, image_format, depth=depth, linear=linear,
+                                                 **arguments)
 
 
-def render(scene_path, output_path, width, height=None, *, client, parts=None, type="color", samples=1,
-           region=None, depth=None, threads=1, window=None, retries=3, progress=None):
+def render(scene_path, output_path, width, height=None, *, client, parts=None, type=None, samples=1,
+           region=None, depth=None, linear=False, threads=1, window=None, retries=3, progress=None):
     """Renders the scene in the file ``scene_path`` into the PNG or OpenEXR file ``output_path`` (by its
     extension) through the Dask ``client``'s workers, in ``parts`` parts: what ``vantrel render
-    SCENE -o OUTPUT --size WIDTHxHEIGHT --type TYPE --samples N --region A,B,C,D --depth D`` writes,
-    byte for byte. ``height`` None keeps the pixels square over the domain or the region.
+    SCENE -o OUTPUT --size WIDTHxHEIGHT --type TYPE --samples N --region A,B,C,D --depth D [--linear]``
+    writes, byte for byte. ``height`` None keeps the pixels square over the domain or the region;
+    ``type`` None is the scene's ``output_type``, as for ``vantrel render``.
 
     The scene is read and checked here, and each task takes its JSON, so that the workers need no
     access to the file; each worker loads its own module (the one beside its package, or
@@ -87,25 +89,26 @@ def render(scene_path, output_path, width, height=None, *, client, parts=None, t
     start = time.monotonic()
     scene_path = os.fspath(scene_path)
     scene = Scene.load(scene_path)
+    type = type or scene.output_type
     arguments = _image_arguments(width, height, type, region, samples)
     joiner = PartJoiner(output_path)  # at once: a bad name or an unwritable folder fails before any work
     try:
         image_format = os.path.splitext(os.fspath(output_path))[1][1:].lower()
         depth = depth or 0
-        width, height, channels = scene._native.check_part(arguments, image_format, depth, None)
+        width, height, channels = scene._native.check_part(arguments, image_format, depth, bool(linear), None)
         threads_in_all = sum(client.nthreads().values())
         if parts is None:
             channel_bytes = 4 if image_format == "exr" else (depth or 8) // 8
             parts = default_parts(width, height, channels, channel_bytes, max(threads_in_all, 1),
                                   image_format == "png")
-        scene._native.check_part(arguments, image_format, depth, parts)
+        scene._native.check_part(arguments, image_format, depth, bool(linear), parts)
         window = 4 * max(threads_in_all, 1) if window is None else window
         if window < 1:
             raise ValueError(f"window: expected at least 1 part, not {window}")
         task = (scene._native.json(), scene_path,
                 {"width": width, "height": height, "type": type, "region": region, "samples": samples,
                  "threads": threads},
-                image_format, depth)
+                image_format, depth, bool(linear))
         _join(client, joiner, task, parts, window, retries,
               sys.stderr.isatty() if progress is None else progress, height)
     except BaseException:

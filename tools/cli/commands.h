@@ -31,6 +31,10 @@ enum ExitStatus {
 /// The exit status of a command that ends with `error`.
 ExitStatus ExitStatusOf(const quib::Error& error);
 
+/// The longest line `eval` reads, in bytes (without its line end): a sample is three numbers, and even
+/// with blanks and a comment a line of more is no sample, but a file that is not one, or an endless stream.
+inline constexpr std::size_t largestSampleLine = std::size_t{1} << 20;
+
 /// The longest side --size takes: 2^31 - 1 pixels, a PNG's. Each format's own limits (LargestImage) are
 /// checked once the output's format is known.
 inline constexpr int largestSide = 2147483647;
@@ -72,7 +76,8 @@ struct EvalOptions {
 };
 
 /// Evaluates the scene's output node at each sample position read from `in` ("x y z" a line), writing
-/// one line a sample to `out`. Throws quib::Error (BadInput) at the first bad line.
+/// one line a sample to `out`. Throws quib::Error at the first line that is bad or longer than
+/// `largestSampleLine` (BadInput), or that cannot be read (Failure), naming its number.
 void RunEval(const Scene::ModulePointer& module, const EvalOptions& options, std::istream& in,
              std::ostream& out);
 
@@ -88,14 +93,15 @@ struct RenderOptions {
     std::optional<OutputType> type;  ///< --type; nothing: the scene's "output_type", else color
     int threads = 0;                 ///< 0: one for each core
     int depth = 0;                   ///< PNG bits per channel, 8 or 16; 0 when not given, which is 8
+    bool linear = false;             ///< --linear: a PNG's levels the values as they are, gamma 1
     int samples = 1;                 ///< --samples N: N x N sub-samples a pixel, averaged
     int part = 0;                    ///< --part K/N: K, from 1; 0 for the whole image
     int parts = 0;                   ///< N
 };
 
 /// Renders the scene into an image file and reports the time taken on `out`. Throws quib::Error. When
-/// SIGINT or SIGTERM arrives it removes what it had written and ends the program by that signal at
-/// once, without waiting for the samples being taken.
+/// one of the `stopSignals` arrives it removes what it had written and ends the program by that signal
+/// at once, without waiting for the samples being taken.
 void RunRender(const Scene::ModulePointer& module, const RenderOptions& options, std::ostream& out);
 
 struct JoinOptions {
@@ -104,7 +110,7 @@ struct JoinOptions {
 };
 
 /// Joins the part files of one render into its image and reports it on `out`. Throws quib::Error; stops
-/// as `RunRender` does on SIGINT and SIGTERM.
+/// as `RunRender` does on a stop signal.
 void RunJoin(const JoinOptions& options, std::ostream& out);
 
 }  // namespace vantrel

@@ -3,8 +3,10 @@
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
+#include <ios>
 #include <istream>
 #include <ostream>
+#include <streambuf>
 #include <string>
 #include <string_view>
 
@@ -42,6 +44,34 @@ bool ReadPosition(std::string_view line, Vec3d& position) {
     return cursor == end;
 }
 
+/// Where a sample line came from, for messages: "standard input: line 3".
+std::string LineSource(long lineNumber) {
+    return "standard input: line " + std::to_string(lineNumber);
+}
+
+/// Reads the next line of `in` into `line`, without its '\n'; false at the end of the input. A line is
+/// at most `largestSampleLine` bytes: one longer is refused as soon as that many are read, so that an
+/// endless line (`< /dev/zero`) neither takes all the memory nor passes for the end of the input. A read
+/// that fails (standard input a folder, or closed) is said, not taken for the end either.
+bool ReadLine(std::streambuf& in, long lineNumber, std::string& line) {
+    line.clear();
+    try {
+        for (int c = in.sbumpc(); c != std::streambuf::traits_type::eof(); c = in.sbumpc()) {
+            if (c == '\n') return true;
+            if (line.size() == largestSampleLine) {
+                throw UsageError(LineSource(lineNumber),
+                                 "a line of at most " + std::to_string(largestSampleLine) + " bytes (1 MiB)",
+                                 "a longer one");
+            }
+            line.push_back(static_cast<char>(c));
+        }
+    } catch (const std::ios_base::failure& error) {
+        throw std::move(quib::Error(quib::Error::Kind::Failure, "cannot read: " + error.code().message())
+                            .WithSource(LineSource(lineNumber)));
+    }
+    return !line.empty();
+}
+
 }  // namespace
 
 void RunEval(const Scene::ModulePointer& module, const EvalOptions& options, std::istream& in,
@@ -52,13 +82,12 @@ void RunEval(const Scene::ModulePointer& module, const EvalOptions& options, std
     in.tie(nullptr);
     VisitOutputType(TypeFor(options.type, scene), [&]<class T>(std::type_identity<T>) {
         std::string line;
-        for (long lineNumber = 1; std::getline(in, line); ++lineNumber) {
+        for (long lineNumber = 1; ReadLine(*in.rdbuf(), lineNumber, line); ++lineNumber) {
             const std::string_view sample = std::string_view(line).substr(0, line.find('#'));
             if (std::all_of(sample.begin(), sample.end(), IsBlank)) continue;
             FunContext context;
             if (!ReadPosition(sample, context.position)) {
-                throw UsageError("standard input: line " + std::to_string(lineNumber),
-                                 "three numbers \"x y z\"", quib::Quote(line));
+                throw UsageError(LineSource(lineNumber), "three numbers \"x y z\"", quib::Quote(line));
             }
             T value{};
             scene.Output().Eval(&value, &context);

@@ -86,8 +86,7 @@ void RunJoin(const JoinOptions& options, std::ostream& out) {
                                                " of its render is missing among the parts given");
     }
 
-    PendingFile file(output);
-    StopSignals stopSignals(file);
+    GuardedFile file(output);
     const auto start = std::chrono::steady_clock::now();
     try {
         OutputBytes bytes(file.Path(), format == ImageFormat::Png ? "the PNG" : "the OpenEXR image");
@@ -100,7 +99,7 @@ void RunJoin(const JoinOptions& options, std::ostream& out) {
         if (!error.Source().empty()) throw;
         throw quib::Error(error.GetKind(), error.Detail()).WithSource(output.string());
     }
-    stopSignals.Commit(file);
+    file.Commit();
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     const auto size = first.render["size"];
     char report[160];

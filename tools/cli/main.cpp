@@ -40,6 +40,7 @@
 #include "quib/text.h"
 #include "scene/scene.h"
 #include "tools/cli/commands.h"
+#include "tools/cli/stop_signals.h"
 #include "tools/serve/serve.h"
 
 namespace vantrel {
@@ -149,9 +150,14 @@ void ReadSize(const std::string& text, RenderOptions& options) {
     options.height = *height;
 }
 
-/// Reads each --set ID.PARAM=VALUE and --node ID into `edits`. The id is what comes before the last dot
-/// ahead of the first `=`, so an id may hold dots and a value anything.
-void ReadEdits(const std::string& node, const std::vector<std::string>& settings, SceneEdits& edits) {
+/// Reads each --set ID.PARAM=VALUE and --node ID (the option `nodeOption`) into `edits`. The id of a
+/// setting is what comes before the last dot ahead of the first `=`, so an id may hold dots and a value
+/// anything.
+void ReadEdits(const CLI::Option& nodeOption, const std::string& node,
+               const std::vector<std::string>& settings, SceneEdits& edits) {
+    // Given, --node names a node: an empty id is none, not the scene's output.
+    if (nodeOption.count() > 0 && node.empty())
+        throw UsageError("--node", "the id of a node", quib::Quote(node));
     if (!node.empty()) {
         edits.output = node;
         edits.said = "--node " + node;
@@ -234,9 +240,8 @@ int Run(int argc, char** argv) {
     bool json = false;
     list->add_flag("--json", json, "Print JSON instead of text");
 
-    const std::string typeHelp =
-        "The output type to ask the output node for: " + OutputTypeNames(" ") +
-        " (default: the scene's \"output_type\", else color)";
+    const std::string typeHelp = "The output type to ask the output node for: " + OutputTypeNames(" ") +
+                                 " (default: the scene's \"output_type\", else color)";
     CLI::App* eval = app.add_subcommand(
         "eval", "Evaluate a scene at the positions read from standard input, one \"x y z\" a line");
     EvalOptions evalOptions;
@@ -249,7 +254,7 @@ int Run(int argc, char** argv) {
         "repeatable";
     std::string evalNode;
     std::vector<std::string> evalSettings;
-    eval->add_option("--node", evalNode, nodeHelp)->type_name("ID");
+    const CLI::Option* evalNodeOption = eval->add_option("--node", evalNode, nodeHelp)->type_name("ID");
     eval->add_option("--set", evalSettings, setHelp)->type_name("ID.PARAM=VALUE")->allow_extra_args(false);
 
     CLI::App* render = app.add_subcommand("render", "Render a scene into a PNG or OpenEXR image");
@@ -266,6 +271,9 @@ int Run(int argc, char** argv) {
         ->check(CLI::Range(1, 1024));
     render->add_option("--depth", renderOptions.depth, "PNG bits a channel, 8 or 16 (default 8); PNG only")
         ->check(CLI::IsMember({8, 16}));
+    render->add_flag(
+        "--linear", renderOptions.linear,
+        "A PNG of a colour holds the values as they are, tagged as linear light, not sRGB-encoded");
     std::string samples;
     render
         ->add_option("--samples", samples,
@@ -274,7 +282,7 @@ int Run(int argc, char** argv) {
     std::string renderNode;
     std::vector<std::string> renderSettings;
     std::string region;
-    render->add_option("--node", renderNode, nodeHelp)->type_name("ID");
+    const CLI::Option* renderNodeOption = render->add_option("--node", renderNode, nodeHelp)->type_name("ID");
     render->add_option("--set", renderSettings, setHelp)
         ->type_name("ID.PARAM=VALUE")
         ->allow_extra_args(false);
@@ -343,8 +351,8 @@ int Run(int argc, char** argv) {
         if (*join) {
             RunJoin(joinOptions, std::cout);  // needs no module
         } else {
-            ReadEdits(evalNode, evalSettings, evalOptions.edits);
-            ReadEdits(renderNode, renderSettings, renderOptions.edits);
+            ReadEdits(*evalNodeOption, evalNode, evalSettings, evalOptions.edits);
+            ReadEdits(*renderNodeOption, renderNode, renderSettings, renderOptions.edits);
             evalOptions.type = ReadType(evalType);
             renderOptions.type = ReadType(renderType);
             const auto module = std::make_shared<const quib::Module>(ModulePath(moduleOption));
@@ -404,6 +412,11 @@ int main(int argc, char** argv) {
         std::cerr << "vantrel: cannot set the stack size of its threads\n";
         return vantrel::exitFailure;
     }
+#ifdef SIGXFSZ
+    // A write beyond the file size limit (`ulimit -f`) fails with EFBIG, which is said like any other
+    // failed write, and a render removes its pending file, instead of ending the program unannounced.
+    std::signal(SIGXFSZ, SIG_IGN);
+#endif
     int status = vantrel::exitFailure;
     try {
         std::thread command([&] { status = vantrel::Run(argc, argv); });
@@ -411,8 +424,8 @@ int main(int argc, char** argv) {
         // place can hold them back while it does.
         sigset_t stop;
         sigemptyset(&stop);
-        sigaddset(&stop, SIGINT);
-        sigaddset(&stop, SIGTERM);
+        for (int signal : vantrel::stopSignals)
+            sigaddset(&stop, signal);
         pthread_sigmask(SIG_BLOCK, &stop, nullptr);
         command.join();
     } catch (const std::system_error& error) {

@@ -97,6 +97,10 @@ std::filesystem::path OutputPath(const RenderOptions& options) {
         throw BadInput("--depth", "an OpenEXR image always holds 32-bit floats; --depth is for PNG, not " +
                                       output.string());
     }
+    if (*format == ImageFormat::Exr && options.linear) {
+        throw BadInput("--linear", "an OpenEXR image always holds linear values; --linear is for PNG, not " +
+                                       output.string());
+    }
     std::error_code error;
     if (std::filesystem::equivalent(output, scene, error)) {
         throw BadInput(output.string(), "expected an output file other than the scene file");
@@ -182,11 +186,12 @@ void RunRender(const Scene::ModulePointer& module, const RenderOptions& options,
     const int threads =
         options.threads > 0 ? options.threads : std::max(1u, std::thread::hardware_concurrency());
     const int depth = options.depth != 0 ? options.depth : 8;
+    const PngLevels levels = LevelsFor(type, options.linear);
     const auto [firstRow, endRow] =
         inParts ? PartRows(height, options.part, options.parts) : std::pair(0, height);
 
-    PendingFile file(output);  // before the work, so that an unwritable folder fails at once
-    StopSignals stopSignals(file);
+    // Before the work, so that an unwritable folder or a target that cannot be replaced fails at once.
+    GuardedFile file(output);
     const auto start = std::chrono::steady_clock::now();
     try {
         std::optional<Progress> progress;
@@ -202,14 +207,14 @@ void RunRender(const Scene::ModulePointer& module, const RenderOptions& options,
             JsonDocument document = ReadSceneFile(options.scene);
             options.edits.ApplyTo(document.Value(), options.scene);
             const std::optional<std::string> part =
-                RenderPart({request, format, depth, document.Value(), scene.Module().Version(), options.part,
-                            options.parts});
+                RenderPart({request, format, depth, levels, document.Value(), scene.Module().Version(),
+                            options.part, options.parts});
             OutputBytes bytes(file.Path(), "the part file");
             if (part) bytes.Put({reinterpret_cast<const std::uint8_t*>(part->data()), part->size()});
             bytes.Close();
         } else if (format == ImageFormat::Png) {
             OutputBytes bytes(file.Path(), "the PNG");
-            PngEncoder png(width, height, channels, depth, BandsInFlight(threads),
+            PngEncoder png(width, height, channels, depth, levels, BandsInFlight(threads),
                            [&](std::span<const std::uint8_t> piece) { bytes.Put(piece); });
             Render(request, png);
             bytes.Close();
@@ -227,7 +232,7 @@ void RunRender(const Scene::ModulePointer& module, const RenderOptions& options,
         if (!error.Source().empty()) throw;
         throw quib::Error(error.GetKind(), error.Detail()).WithSource(output.string());
     }
-    stopSignals.Commit(file);
+    file.Commit();
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     const double samples =
         static_cast<double>(width) * (endRow - firstRow) * options.samples * options.samples;

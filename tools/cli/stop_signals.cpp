@@ -1,4 +1,4 @@
-// SIGINT and SIGTERM while a command writes a file.
+// The stop signals while a command writes a file.
 
 #include "tools/cli/stop_signals.h"
 
@@ -25,39 +25,67 @@ extern "C" void OnStopSignal(int signal) {
     std::raise(signal);
 }
 
-}  // namespace
-
-StopSignals::StopSignals(const PendingFile& file) {
-    pendingPath.store(file.Path().c_str());
-    struct sigaction action = {};
-    action.sa_handler = OnStopSignal;
-    action.sa_flags = SA_RESETHAND | SA_NODEFER;
-    sigemptyset(&action.sa_mask);
-    for (int i = 0; i < 2; ++i)
-        sigaction(signals[i], &action, &previous[i]);
-}
-
-StopSignals::~StopSignals() {
-    for (int i = 0; i < 2; ++i)
-        sigaction(signals[i], &previous[i], nullptr);
-    pendingPath.store(nullptr);
-}
-
-void StopSignals::Commit(PendingFile& file) {
+/// Runs `work` with the stop signals held back on this thread: one that arrives meanwhile is taken
+/// once `work` is done.
+template <class Work>
+void HoldingStopSignals(Work work) {
     sigset_t held;
     sigemptyset(&held);
-    for (int signal : signals)
+    for (int signal : stopSignals)
         sigaddset(&held, signal);
     sigset_t before;
     pthread_sigmask(SIG_BLOCK, &held, &before);
     try {
-        file.Commit();
+        work();
     } catch (...) {
         pthread_sigmask(SIG_SETMASK, &before, nullptr);
         throw;
     }
-    pendingPath.store(nullptr);
     pthread_sigmask(SIG_SETMASK, &before, nullptr);
+}
+
+}  // namespace
+
+GuardedFile::GuardedFile(const std::filesystem::path& target) {
+    struct sigaction action = {};
+    action.sa_handler = OnStopSignal;
+    action.sa_flags = SA_RESETHAND | SA_NODEFER;
+    sigemptyset(&action.sa_mask);
+    for (std::size_t i = 0; i < count; ++i) {
+        caught[i] = sigaction(stopSignals[i], nullptr, &previous[i]) == 0 &&
+                    previous[i].sa_handler == SIG_DFL && sigaction(stopSignals[i], &action, nullptr) == 0;
+    }
+    try {
+        // A link to the file stays a link, as when an editor saves through it.
+        HoldingStopSignals([&] {
+            file.emplace(target, PendingFile::Links::WriteThrough);
+            pendingPath.store(file->Path().c_str());
+        });
+    } catch (...) {
+        Restore();
+        throw;
+    }
+}
+
+GuardedFile::~GuardedFile() {
+    HoldingStopSignals([&] {
+        pendingPath.store(nullptr);
+        file.reset();  // which removes it, unless it is in place
+    });
+    Restore();
+}
+
+void GuardedFile::Commit() {
+    HoldingStopSignals([&] {
+        file->Commit();
+        pendingPath.store(nullptr);
+    });
+}
+
+void GuardedFile::Restore() {
+    for (std::size_t i = 0; i < count; ++i) {
+        if (caught[i]) sigaction(stopSignals[i], &previous[i], nullptr);
+    }
 }
 
 }  // namespace vantrel

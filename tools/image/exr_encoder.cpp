@@ -174,7 +174,7 @@ int ExrEncoder::BandRows(int width, int channels) {
 ExrEncoder::ExrEncoder(int width, int height, int channels, int slots, OutputBytes& file)
     // Whole blocks a band, the last too.
     : StoredBands(width, height, channels, BandRows(width, channels), BandRows(width, channels), slots,
-                  ImageFormat::Exr, 32),
+                  ImageFormat::Exr, 32, PngLevels::Linear),
       encoded(static_cast<std::size_t>(std::min(slots, Bands()))),
       writer(file, width, height, channels) {}
 

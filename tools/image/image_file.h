@@ -10,8 +10,10 @@
 #include <memory>
 #include <optional>
 #include <span>
+#include <string_view>
 #include <vector>
 
+#include "scene/output_type.h"
 #include "tools/render/render_core.h"
 
 namespace vantrel {
@@ -39,10 +41,10 @@ inline constexpr int exrBlockRows = 16;
 /// Rows of about `bytes` stored bytes a band, at least `least`.
 int RowsFor(std::size_t bytes, int width, int channels, int sampleBytes, int least);
 
-/// The colours of every image render writes: the values are the nodes' reals as they are, read as light
-/// in proportion to the value (linear, no transfer function), on the Rec. 709 primaries, which sRGB
-/// shares, with the D65 white point. An OpenEXR file holds this as its chromaticities, a PNG as gAMA and
-/// cHRM, so that a viewer shows the two files of one render alike.
+/// The colours of the images render writes: the nodes compute colours as linear light (a blend of two
+/// colours is their weighted sum), on the Rec. 709 primaries, which sRGB shares, with the D65 white
+/// point. An OpenEXR file holds every value as it is, linear, and says so by its chromaticities; a PNG
+/// holds a colour through sRGB's transfer function, as display images are held (`PngLevels`).
 /// (Held here rather than as OpenEXR's Chromaticities, so that a build without OpenEXR has them too.)
 struct Chromaticity {
     float x, y;
@@ -50,6 +52,26 @@ struct Chromaticity {
 inline constexpr struct {
     Chromaticity red, green, blue, white;
 } rec709Primaries = {{0.64f, 0.33f}, {0.30f, 0.60f}, {0.15f, 0.06f}, {0.3127f, 0.3290f}};
+
+/// What a PNG's levels stand for, as the chunks before its image data say.
+enum class PngLevels {
+    Data,    ///< the values as they are, for data (heights, normals, positions): no colour chunks
+    Linear,  ///< the values as they are, as linear light: gAMA of 1 and cHRM
+    Srgb,    ///< red, green and blue through sRGB's transfer function, alpha as it is: sRGB, gAMA, cHRM
+};
+
+/// The levels of a PNG of `type`: a colour (color, colora) is sRGB-encoded, and any other type is
+/// data; `linear` asks for the values as they are, tagged as linear light, whatever the type.
+PngLevels LevelsFor(OutputType type, bool linear);
+
+/// A PNG's levels as part files name them ("data", "linear", "srgb"), and the levels of a name.
+const char* LevelsName(PngLevels levels);
+std::optional<PngLevels> LevelsNamed(std::string_view name);
+
+/// sRGB's encoding of a linear value of 0..1: 12.92 v up to 0.0031308, 1.055 v^(1/2.4) - 0.055 above.
+/// Made of IEEE arithmetic and square roots alone, so that it gives the same bits on every compiler,
+/// library and CPU.
+double SrgbEncoded(double linear);
 
 /// Where encoded bytes go, in order.
 using ByteSink = std::function<void(std::span<const std::uint8_t>)>;
@@ -59,11 +81,13 @@ using ByteSink = std::function<void(std::span<const std::uint8_t>)>;
 class StoredBands : public BandSink {
 public:
     /// Rows `top` to `end` of the image (all of them by default), as BandSink takes them.
+    /// `levels` is what a PNG's levels stand for (OpenEXR ignores it).
     StoredBands(int width, int height, int channels, int bandRows, int tailRows, int slots,
-                ImageFormat format, int depth, int top = 0, int end = -1);
+                ImageFormat format, int depth, PngLevels levels, int top = 0, int end = -1);
 
-    /// For PNG each real is clamped to 0..1 and rounded to the nearest step (not-a-number gives 0); for
-    /// OpenEXR it becomes the nearest float.
+    /// For PNG each real is clamped to 0..1, encoded by sRGB's transfer function when `levels` says so
+    /// (not the alpha), and rounded to the nearest step (not-a-number gives 0); for OpenEXR it becomes
+    /// the nearest float.
     void SetRow(int y, const double* values) override;
 
     std::size_t RowBytes() const { return rowBytes; }
@@ -80,6 +104,7 @@ protected:
 private:
     ImageFormat format;
     int depth;
+    int encodedChannels;  ///< the first channels of a pixel that sRGB encodes: red, green and blue, or none
     std::size_t rowBytes;
     /// Left uninitialised (every row is written before it is read), so that its pages are first
     /// touched by the render threads that store rows, not by the thread that starts the render.

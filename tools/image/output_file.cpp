@@ -108,16 +108,46 @@ void RemoveLeftovers(const std::filesystem::path& target) {
     }
 }
 
+/// Where the chain of symbolic links that starts at `target` leads: the first path that is not a link
+/// (which need not exist). A link's relative path is read from the link's folder. Fails with ELOOP after
+/// 40 links, where the system gives up too.
+std::filesystem::path ThroughLinks(std::filesystem::path target, std::error_code& error) {
+    for (int links = 0; links <= 40; ++links) {
+        // A path that cannot be looked at is no link: creating the pending file beside it says why.
+        std::error_code unseen;
+        if (!std::filesystem::is_symlink(std::filesystem::symlink_status(target, unseen))) return target;
+        const std::filesystem::path next = std::filesystem::read_symlink(target, error);
+        if (error) return target;
+        target = next.is_absolute() ? next : target.parent_path() / next;
+    }
+    error = std::make_error_code(std::errc::too_many_symbolic_link_levels);
+    return target;
+}
+
 }  // namespace
 
-PendingFile::PendingFile(std::filesystem::path targetPath) : target(std::move(targetPath)) {
-    RemoveLeftovers(target);
+PendingFile::PendingFile(std::filesystem::path targetPath, Links links)
+    : target(std::move(targetPath)), destination(target) {
+    std::error_code error;
+    if (links == Links::WriteThrough) destination = ThroughLinks(target, error);
+    if (error) throw WriteFailure("cannot follow its links: " + error.message()).WithSource(target.string());
+    // The rename would put the new file in place of a regular file or a link, but a folder does not
+    // go, and a device or a FIFO is no file to replace: both are refused before any work is done.
+    const std::filesystem::file_status kind = std::filesystem::symlink_status(destination, error);
+    if (std::filesystem::is_directory(kind))
+        throw WriteFailure("cannot replace it with a file: it is a folder").WithSource(target.string());
+    if (std::filesystem::exists(kind) && !std::filesystem::is_regular_file(kind) &&
+        !std::filesystem::is_symlink(kind)) {
+        throw WriteFailure("cannot replace it with a file: it is not a regular file")
+            .WithSource(target.string());
+    }
+    RemoveLeftovers(destination);
     // The target's permissions carry over to its replacement: a private file stays private.
     struct stat old;
-    const bool replacing = ::stat(target.c_str(), &old) == 0 && S_ISREG(old.st_mode);
-    const std::string stem = PendingStem(target, ::getpid());
+    const bool replacing = ::stat(destination.c_str(), &old) == 0 && S_ISREG(old.st_mode);
+    const std::string stem = PendingStem(destination, ::getpid());
     for (int attempt = 0;; ++attempt) {
-        path = target.parent_path() / (stem + std::to_string(attempt) + ".tmp");
+        path = destination.parent_path() / (stem + std::to_string(attempt) + ".tmp");
         const int descriptor = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (descriptor >= 0) {
             const bool moded = !replacing || ::fchmod(descriptor, old.st_mode & 07777) == 0;
@@ -143,7 +173,7 @@ PendingFile::~PendingFile() {
 
 void PendingFile::Commit() {
     std::error_code error;
-    std::filesystem::rename(path, target, error);
+    std::filesystem::rename(path, destination, error);
     if (error)
         throw WriteFailure("cannot put the new file in place: " + error.message())
             .WithSource(target.string());
@@ -151,7 +181,7 @@ void PendingFile::Commit() {
 #ifndef _WIN32
     // The rename is durable only once the folder that records it is on the disk too: a crash before
     // then could bring back the old file, or none.
-    const std::filesystem::path folder = target.parent_path().empty() ? "." : target.parent_path();
+    const std::filesystem::path folder = destination.parent_path().empty() ? "." : destination.parent_path();
     // A file system that cannot sync a folder (EINVAL) has nothing to sync; only an I/O error is one.
     const int descriptor = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     const bool failed = descriptor >= 0 && ::fsync(descriptor) != 0 && (errno == EIO || errno == ENOSPC);

@@ -42,8 +42,15 @@ private:
 /// a pending file that is never committed is removed when it is destroyed.
 class PendingFile {
 public:
-    /// Creates the file. Throws quib::Error (Failure) naming the target when the folder does not take it.
-    explicit PendingFile(std::filesystem::path target);
+    /// What becomes of a target that is a symbolic link: the link itself is replaced by the new file, or
+    /// the file it leads to (through any chain of links; it may not exist yet) is, and the link stays,
+    /// as an editor writes through a link.
+    enum class Links { Replace, WriteThrough };
+
+    /// Creates the file. Throws quib::Error (Failure) naming the target when the folder does not take
+    /// it, or when the target is there but is not a regular file (a folder), which the new file could
+    /// not replace, or is a chain of links that never ends.
+    explicit PendingFile(std::filesystem::path target, Links links = Links::Replace);
     ~PendingFile();
     PendingFile(const PendingFile&) = delete;
     PendingFile& operator=(const PendingFile&) = delete;
@@ -54,7 +61,8 @@ public:
     void Commit();
 
 private:
-    std::filesystem::path target;
+    std::filesystem::path target;       ///< as named, for messages
+    std::filesystem::path destination;  ///< the file the new one replaces: the target, or where it leads
     std::filesystem::path path;
     bool committed = false;
 };

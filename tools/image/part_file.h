@@ -6,7 +6,8 @@
 /// pixel (in fact byte for byte too: its blocks are compressed alike).
 ///
 /// ```
-/// std::optional<std::string> part = RenderPart({render, ImageFormat::Png, 8, sceneJson, version, k, n});
+/// std::optional<std::string> part =
+///     RenderPart({render, ImageFormat::Png, 8, PngLevels::Srgb, sceneJson, version, k, n});
 /// ...
 /// PartJoiner joiner(file);            // an OutputBytes, behind a PendingFile
 /// for (each part, in order of K) joiner.Add(bytes, name);
@@ -40,9 +41,11 @@ std::pair<int, int> PartRows(int height, int part, int parts);
 struct PartRequest {
     RenderRequest render;  ///< the whole image's size; only the part's rows are sampled
     ImageFormat format;
-    int depth;  ///< a PNG's bits a channel, 8 or 16; ignored for OpenEXR
+    int depth;         ///< a PNG's bits a channel, 8 or 16; ignored for OpenEXR
+    PngLevels levels;  ///< what a PNG's levels stand for; ignored for OpenEXR
     /// The scene as built (its JSON after any edits) and the module's version: with the request's size,
-    /// type, samples, domain, format and depth, and this program's version, they name the render.
+    /// type, samples, domain, format, depth and levels, and this program's version, they name the
+    /// render.
     quib::Json scene;
     double moduleVersion;
     int part;   ///< K, from 1
@@ -62,6 +65,7 @@ struct PartHeader {
     int firstRow = 0;
     int endRow = 0;
     ImageFormat format = ImageFormat::Png;
+    PngLevels levels = PngLevels::Linear;
 };
 
 /// Reads and checks a whole part file, `name` in messages: its signature, its checksum (so that a file
@@ -75,7 +79,7 @@ void CheckSameRender(const PartHeader& part, const std::string& name, const Part
 
 /// Joins the parts of one render into its image, written to `file` as the parts come: one part at a
 /// time, in order of K, each checked to be of the render of the first (the same scene, size, type,
-/// samples, domain, format, depth, module and program) and the next in turn.
+/// samples, domain, format, depth, levels, module and program) and the next in turn.
 class PartJoiner {
 public:
     explicit PartJoiner(OutputBytes& file);

@@ -22,6 +22,8 @@ namespace {
 // PNG's row filters: each byte is stored as its difference from a prediction made of its left neighbour
 // a, the byte above it b and the byte above-left c, in the same channel (0 outside the image).
 enum PngFilter { filterNone, filterSub, filterUp, filterAverage, filterPaeth, filterCount };
+static_assert(static_cast<int>(PngRowFilter::Paeth) == filterPaeth &&
+              static_cast<int>(PngRowFilter::Adaptive) == filterCount);
 
 /// Writes `row` filtered by `filter` to `out` and returns the sum of the filtered bytes' magnitudes, read
 /// as signed. Sub and None do not look at `above`.
@@ -51,10 +53,10 @@ unsigned long FilterRow(const std::uint8_t* row, const std::uint8_t* above, std:
 
 /// `count` rows of `rowBytes` bytes as PNG stores them, into `filtered`: each row a filter type byte,
 /// then the row filtered by the filter whose bytes have the smallest magnitudes (the usual heuristic:
-/// small differences deflate best). `above` is the row before the first, or null at the top of the
-/// image.
+/// small differences deflate best), or by `only`. `above` is the row before the first, or null at the
+/// top of the image, where the filters that read the row above read zeros.
 void FilterRows(const std::uint8_t* rows, const std::uint8_t* above, int count, std::size_t rowBytes,
-                std::size_t pixelBytes, std::vector<std::uint8_t>& filtered) {
+                std::size_t pixelBytes, PngRowFilter only, std::vector<std::uint8_t>& filtered) {
     using Filter =
         unsigned long (*)(const std::uint8_t*, const std::uint8_t*, std::size_t, std::size_t, std::uint8_t*);
     static constexpr Filter filters[filterCount] = {FilterRow<filterNone>, FilterRow<filterSub>,
@@ -62,11 +64,19 @@ void FilterRows(const std::uint8_t* rows, const std::uint8_t* above, int count, 
                                                     FilterRow<filterPaeth>};
     filtered.resize(count * (rowBytes + 1));
     std::vector<std::uint8_t> trial(rowBytes), best(rowBytes);  // the best so far is kept, not redone
+    // At the top, where the row above is zeros, Up is None and Paeth is Sub: only None and Sub are
+    // tried there, and a filter forced there reads a row of zeros.
+    const int forced = static_cast<int>(only);
+    std::vector<std::uint8_t> zeros(forced >= filterUp && forced < filterCount && above == nullptr ? rowBytes
+                                                                                                   : 0);
     for (int r = 0; r < count; ++r, above = rows, rows += rowBytes) {
-        int bestFilter = filterNone;
+        const int first = forced < filterCount ? forced : filterNone;
+        const int end = forced < filterCount ? forced + 1 : above ? filterCount : filterUp;
+        int bestFilter = first;
         unsigned long bestCost = ULONG_MAX;
-        for (int f = 0; f < (above ? filterCount : filterUp); ++f) {
-            const unsigned long cost = filters[f](rows, above, rowBytes, pixelBytes, trial.data());
+        for (int f = first; f < end; ++f) {
+            const unsigned long cost =
+                filters[f](rows, above ? above : zeros.data(), rowBytes, pixelBytes, trial.data());
             if (cost < bestCost) {
                 bestFilter = f;
                 bestCost = cost;
@@ -162,14 +172,14 @@ z_stream& PngBand::Stream() {
 }
 
 void PngBand::Filter(const std::uint8_t* rows, const std::uint8_t* previous, int count, std::size_t rowBytes,
-                     std::size_t pixelBytes) {
-    FilterRows(rows, previous, count, rowBytes, pixelBytes, filtered);
+                     std::size_t pixelBytes, PngRowFilter filter) {
+    FilterRows(rows, previous, count, rowBytes, pixelBytes, filter, filtered);
     checksum = adler32_z(adler32_z(0, nullptr, 0), filtered.data(), filtered.size());
 }
 
 void PngBand::FilterAbove(const std::uint8_t* rows, const std::uint8_t* previous, int count,
-                          std::size_t rowBytes, std::size_t pixelBytes) {
-    FilterRows(rows, previous, count, rowBytes, pixelBytes, above);
+                          std::size_t rowBytes, std::size_t pixelBytes, PngRowFilter filter) {
+    FilterRows(rows, previous, count, rowBytes, pixelBytes, filter, above);
 }
 
 void PngBand::Deflate(bool last) {
@@ -179,11 +189,13 @@ void PngBand::Deflate(bool last) {
     vantrel::Deflate(fresh, filtered, last ? Z_FINISH : Z_SYNC_FLUSH, deflated);
 }
 
-PngStream::PngStream(int width, int height, int channels, int depth, int bands, ByteSink out)
+PngStream::PngStream(int width, int height, int channels, int depth, PngLevels levels, int bands,
+                     ByteSink out)
     : width(width),
       height(height),
       channels(channels),
       depth(depth),
+      levels(levels),
       bands(bands),
       out(std::move(out)),
       checksum(adler32_z(0, nullptr, 0)) {}
@@ -201,9 +213,13 @@ void PngStream::Start() {
     const std::uint8_t settings[] = {static_cast<std::uint8_t>(depth), colorType, 0, 0, 0};
     out(signature);
     PutChunk("IHDR", {BigEndian(width), BigEndian(height), settings});
-    // The levels are the values as they are: gamma 1 (stored as 100000 times the exponent), not
-    // sRGB's curve, which would call for the sRGB chunk. The chromaticities: white, red, green, blue.
-    PutChunk("gAMA", {BigEndian(100000)});
+    if (levels == PngLevels::Data) return;  // numbers, not light: a viewer shows them as they are
+    // sRGB's curve, rendering intent 0 (perceptual), with the gamma (stored as 100000 times the exponent
+    // its levels are raised to) and chromaticities it stands for, for readers that know no sRGB chunk;
+    // or linear levels, gamma 1. The chromaticities: white, red, green, blue.
+    static constexpr std::uint8_t perceptual[] = {0};
+    if (levels == PngLevels::Srgb) PutChunk("sRGB", {perceptual});
+    PutChunk("gAMA", {BigEndian(levels == PngLevels::Srgb ? 45455 : 100000)});
     const auto& c = rec709Primaries;
     PutChunk("cHRM", {PngFixed(c.white.x), PngFixed(c.white.y), PngFixed(c.red.x), PngFixed(c.red.y),
                       PngFixed(c.green.x), PngFixed(c.green.y), PngFixed(c.blue.x), PngFixed(c.blue.y)});
@@ -247,11 +263,13 @@ void PngStream::EndRun(bool last) {
     running = false;
 }
 
-PngEncoder::PngEncoder(int width, int height, int channels, int depth, int slots, ByteSink out)
+PngEncoder::PngEncoder(int width, int height, int channels, int depth, PngLevels levels, int slots,
+                       ByteSink out, PngRowFilter filter)
     : StoredBands(width, height, channels, PngBands::BandRows(width, channels, depth),
-                  PngBands::TailRows(width, channels, depth), slots, ImageFormat::Png, depth),
+                  PngBands::TailRows(width, channels, depth), slots, ImageFormat::Png, depth, levels),
+      filter(filter),
       encoded(static_cast<std::size_t>(std::min(slots, Bands()))),
-      stream(width, height, channels, depth, Bands(), std::move(out)) {}
+      stream(width, height, channels, depth, levels, Bands(), std::move(out)) {}
 
 void PngEncoder::Encode(int band) {
     // Each row is filtered against the row above as in one stream over the whole image, and the rows
@@ -259,14 +277,14 @@ void PngEncoder::Encode(int band) {
     PngBand& piece = encoded[SlotOf(band)];
     const int first = FirstRow(band);
     piece.Filter(Row(first), first > 0 ? Row(first - 1) : nullptr, EndRow(band) - first, RowBytes(),
-                 PixelBytes());
+                 PixelBytes(), filter);
     piece.above.clear();
     if (first > 0) {
         // The band above is whole and at least twice the window, so the rows the window reaches and
         // the row above them are in it.
         const int start = first - PngWindowRows(RowBytes());
         piece.FilterAbove(Row(start), start > 0 ? Row(start - 1) : nullptr, first - start, RowBytes(),
-                          PixelBytes());
+                          PixelBytes(), filter);
     }
     piece.Deflate(band + 1 == Bands());
 }

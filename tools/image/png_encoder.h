@@ -13,6 +13,11 @@
 
 namespace vantrel {
 
+/// The filter a PNG's rows are stored with: for each row the one that favours its bytes (`Adaptive`,
+/// which render writes), or one filter for every row, so that each of PNG's predictors can be checked
+/// on its own against a decoder.
+enum class PngRowFilter { None, Sub, Up, Average, Paeth, Adaptive };
+
 /// The bands a PNG's rows are encoded in: about `bandBytes` stored bytes a band, the last in bands of
 /// about `tailBandBytes` (at least 8 rows each, so that the rows a band's window reaches lie in the band
 /// above). Each band costs its restart and a second filtering of the 32 KiB above it, small beside
@@ -48,12 +53,12 @@ struct PngBand {
     PngBand& operator=(const PngBand&) = delete;
 
     /// Filters `count` rows of `rowBytes` from `rows` into `filtered`, each against the row before
-    /// (`previous` before the first; null at the top of the image), and sets `checksum`.
+    /// (`previous` before the first; null at the top of the image), by `filter`, and sets `checksum`.
     void Filter(const std::uint8_t* rows, const std::uint8_t* previous, int count, std::size_t rowBytes,
-                std::size_t pixelBytes);
+                std::size_t pixelBytes, PngRowFilter filter = PngRowFilter::Adaptive);
     /// Filters the `count` rows from `rows` that lie above the band into `above`, its dictionary.
     void FilterAbove(const std::uint8_t* rows, const std::uint8_t* previous, int count, std::size_t rowBytes,
-                     std::size_t pixelBytes);
+                     std::size_t pixelBytes, PngRowFilter filter = PngRowFilter::Adaptive);
     /// Deflates `filtered` into `deflated`, after `above` (none for the first band), ending with a
     /// sync flush or, for the image's last band, the end of the stream.
     void Deflate(bool last);
@@ -74,7 +79,7 @@ struct PngBand {
 /// into one stream with the other such bands next to it: flat rows deflate fast. Bands come in order.
 class PngStream {
 public:
-    PngStream(int width, int height, int channels, int depth, int bands, ByteSink out);
+    PngStream(int width, int height, int channels, int depth, PngLevels levels, int bands, ByteSink out);
 
     /// Whether a band of an image of `bands` bands that deflates alone to `deflatedBytes` goes into
     /// the stream of small bands.
@@ -101,6 +106,7 @@ private:
     int height;
     int channels;
     int depth;
+    PngLevels levels;
     int bands;
     ByteSink out;
     uLong checksum;        ///< of every band written
@@ -115,14 +121,17 @@ private:
 /// thread that completes it (`PngBand`), whichever thread that is, then written in order (`PngStream`).
 class PngEncoder : public StoredBands {
 public:
-    /// `channels` is 1 (grey), 3 (RGB) or 4 (RGBA); `depth` the bits a channel takes (8 or 16); `slots`
-    /// the bands held at once (`BandsInFlight`). The bytes go to `out` as bands are handed on.
-    PngEncoder(int width, int height, int channels, int depth, int slots, ByteSink out);
+    /// `channels` is 1 (grey), 3 (RGB) or 4 (RGBA); `depth` the bits a channel takes (8 or 16);
+    /// `levels` how values become levels and what the file says of them; `slots` the bands held at
+    /// once (`BandsInFlight`). The bytes go to `out` as bands are handed on.
+    PngEncoder(int width, int height, int channels, int depth, PngLevels levels, int slots, ByteSink out,
+               PngRowFilter filter = PngRowFilter::Adaptive);
 
     void Encode(int band) override;
     void Put(int band) override;
 
 private:
+    PngRowFilter filter;
     std::vector<PngBand> encoded;
     PngStream stream;
 };

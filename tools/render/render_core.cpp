@@ -6,11 +6,13 @@
 #include <exception>
 #include <mutex>
 #include <string>
+#include <system_error>
 #include <thread>
 #include <type_traits>
 #include <vector>
 
 #include "host/components.h"
+#include "quib/error.h"
 
 namespace vantrel {
 
@@ -259,8 +261,20 @@ bool Render(const RenderRequest& request, BandSink& sink) {
     try {
         VisitOutputType(request.type, [&]<class T>(std::type_identity<T>) {
             if constexpr (!std::is_same_v<T, std::string>) {
-                for (int i = 0; i < request.threads; ++i)
-                    workers.emplace_back([&schedule] { schedule.Work<T>(); });
+                for (int i = 0; i < request.threads; ++i) {
+                    try {
+                        workers.emplace_back([&schedule] { schedule.Work<T>(); });
+                    } catch (const std::system_error& error) {
+                        // The system's own word ("Resource temporarily unavailable") does not say
+                        // what it could not do: start this many threads, under a limit of memory or
+                        // of processes.
+                        throw quib::Error(
+                            quib::Error::Kind::Failure,
+                            "cannot start " + std::to_string(request.threads) +
+                                (request.threads == 1 ? " render thread (" : " render threads (") +
+                                std::to_string(i) + " started): " + error.code().message());
+                    }
+                }
             }
         });
         complete = schedule.Wait();

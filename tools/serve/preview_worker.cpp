@@ -65,7 +65,7 @@ namespace {
 using quib::Error;
 
 /// The PNG of the preview the body asks for: what `vantrel render` writes for the same scene, size,
-/// type, node, region and samples.
+/// type, node, region and samples: a colour sRGB-encoded, as a display shows it, and other types as data.
 std::string RenderPreview(SceneCache& scenes, const RequestBody& body) {
     const std::shared_ptr<const Scene> scene = scenes.SceneOf(body);
     Function& node = NodeOf(*scene, body, true);
@@ -92,7 +92,7 @@ std::string RenderPreview(SceneCache& scenes, const RequestBody& body) {
     const SampleDomain domain = DomainOf(*scene, body);
     const int threads = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
     std::string png;
-    PngEncoder encoder(width, height, ChannelsFor(type), 8, BandsInFlight(threads),
+    PngEncoder encoder(width, height, ChannelsFor(type), 8, LevelsFor(type, false), BandsInFlight(threads),
                        [&](std::span<const std::uint8_t> piece) { png.append(piece.begin(), piece.end()); });
     Render({.node = node,
             .domain = domain,

@@ -1,6 +1,4 @@
-// Renders in parts: part files, and the joiner that makes the image of them.
-
-#include "tools/image/part_file.h"
+// The joiner of a render's parts: each part file checked, then its pieces written as the image.
 
 #include <zlib.h>
 
@@ -13,244 +11,12 @@
 
 #include "quib/error.h"
 #include "tools/image/exr_encoder.h"
+#include "tools/image/part_file.h"
+#include "tools/image/part_pieces.h"
 #include "tools/image/png_encoder.h"
 
 namespace vantrel {
 namespace {
-
-/// A part file's first bytes: a byte with the high bit set, so that a transfer that drops it is caught,
-/// the name, and CR LF, which a transfer that changes line ends would change.
-constexpr std::uint8_t signature[8] = {0x89, 'V', 'P', 'A', 'R', 'T', '\r', '\n'};
-/// The value of the header's "format".
-constexpr const char* formatName = "vantrel-part/1";
-
-/// A piece of a part: an encoder's unit (a PNG band, an OpenEXR block) as the image holds it, or rows
-/// of a unit that the part's edges cut, to be encoded by the joiner once it has them all.
-enum PieceKind : std::uint8_t { encodedPiece = 'E', rowsPiece = 'R', endOfPieces = 'Z' };
-
-/// The fixed fields of a piece, after its kind.
-struct PieceHead {
-    std::uint32_t unit = 0;
-    std::uint32_t firstRow = 0;
-    std::uint32_t endRow = 0;
-    std::uint32_t checksum = 0;    ///< encoded PNG band: the Adler-32 of its filtered rows
-    std::uint64_t rawBytes = 0;    ///< encoded PNG band: its filtered bytes; rows: the data inflated
-    std::uint32_t aboveBytes = 0;  ///< rows that begin a PNG band: the filtered bytes above, first
-    std::uint64_t dataBytes = 0;
-};
-constexpr std::size_t pieceHeadBytes = 1 + 4 * 4 + 8 + 4 + 8;
-
-void PutBigEndian(std::string& out, std::uint64_t value, int bytes) {
-    for (int i = bytes - 1; i >= 0; --i)
-        out.push_back(static_cast<char>(value >> (8 * i) & 0xff));
-}
-
-std::uint64_t BigEndianAt(const std::uint8_t* bytes, int count) {
-    std::uint64_t value = 0;
-    for (int i = 0; i < count; ++i)
-        value = value << 8 | bytes[i];
-    return value;
-}
-
-/// zlib takes sizes of 32 bits at a time.
-constexpr std::size_t zlibStep = std::size_t{1} << 30;
-
-/// `data` deflated as a zlib stream, quickly: rows cut by a part's edges travel so.
-std::string Pack(std::span<const std::uint8_t> data) {
-    z_stream stream{};
-    if (deflateInit(&stream, Z_BEST_SPEED) != Z_OK) throw std::bad_alloc();
-    std::string out;
-    int status = Z_OK;
-    do {
-        const std::size_t step = std::min(data.size(), zlibStep);
-        stream.next_in = const_cast<Bytef*>(data.data());
-        stream.avail_in = static_cast<uInt>(step);
-        const int flush = step == data.size() ? Z_FINISH : Z_NO_FLUSH;
-        do {
-            const std::size_t used = out.size();
-            const std::size_t room = deflateBound(&stream, stream.avail_in) + 16;
-            out.resize(used + room);
-            stream.next_out = reinterpret_cast<Bytef*>(out.data() + used);
-            stream.avail_out = static_cast<uInt>(room);
-            status = deflate(&stream, flush);
-            out.resize(used + room - stream.avail_out);
-        } while (status == Z_OK && stream.avail_out == 0);
-        data = data.subspan(step);
-    } while (status == Z_OK && !data.empty());
-    deflateEnd(&stream);
-    if (status != Z_STREAM_END) throw quib::Error(quib::Error::Kind::Failure, "zlib could not pack rows");
-    return out;
-}
-
-/// Inflates `data` into exactly `out.size()` bytes; false when it does not hold that many, or more.
-bool Unpack(std::span<const std::uint8_t> data, std::vector<std::uint8_t>& out) {
-    z_stream stream{};
-    if (inflateInit(&stream) != Z_OK) throw std::bad_alloc();
-    std::size_t done = 0;
-    int status = Z_OK;
-    while (status == Z_OK) {
-        const std::size_t in = std::min(data.size(), zlibStep);
-        const std::size_t room = std::min(out.size() - done, zlibStep);
-        stream.next_in = const_cast<Bytef*>(data.data());
-        stream.avail_in = static_cast<uInt>(in);
-        stream.next_out = out.data() + done;
-        stream.avail_out = static_cast<uInt>(room);
-        status = inflate(&stream, Z_NO_FLUSH);
-        data = data.subspan(in - stream.avail_in);
-        done += room - stream.avail_out;
-        if (status == Z_BUF_ERROR) break;  // no room, or no data, left
-    }
-    inflateEnd(&stream);
-    return status == Z_STREAM_END && done == out.size() && data.empty();
-}
-
-void AppendPiece(std::string& out, PieceKind kind, const PieceHead& head,
-                 std::span<const std::uint8_t> data) {
-    out.push_back(static_cast<char>(kind));
-    PutBigEndian(out, head.unit, 4);
-    PutBigEndian(out, head.firstRow, 4);
-    PutBigEndian(out, head.endRow, 4);
-    PutBigEndian(out, head.checksum, 4);
-    PutBigEndian(out, head.rawBytes, 8);
-    PutBigEndian(out, head.aboveBytes, 4);
-    PutBigEndian(out, data.size(), 8);
-    out.append(reinterpret_cast<const char*>(data.data()), data.size());
-}
-
-std::span<const std::uint8_t> Bytes(const std::string& text) {
-    return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};
-}
-
-/// Rows cut by a part's edges as a piece: `above` (the filtered rows above a PNG band that begins
-/// here) then `rows`, packed.
-void AppendRows(std::string& out, PieceHead head, std::span<const std::uint8_t> above,
-                std::span<const std::uint8_t> rows) {
-    std::vector<std::uint8_t> raw(above.begin(), above.end());
-    raw.insert(raw.end(), rows.begin(), rows.end());
-    head.rawBytes = raw.size();
-    head.aboveBytes = static_cast<std::uint32_t>(above.size());
-    AppendPiece(out, rowsPiece, head, Bytes(Pack(raw)));
-}
-
-const char* TypeName(OutputType type) {
-    for (const auto& [name, each] : outputTypeNames) {
-        if (each == type) return name.data();
-    }
-    return "";
-}
-
-/// What makes a render's image what it is, as every part of it says.
-quib::Json Identity(const PartRequest& request) {
-    const RenderRequest& render = request.render;
-    const SampleDomain& domain = render.domain;
-    quib::Json where = {{"kind", domain.kind == SampleDomain::Kind::Plane ? "plane" : "sphere"}};
-    if (domain.kind == SampleDomain::Kind::Plane || domain.sphereWindow) {
-        where["min"] = {domain.min.x, domain.min.y};
-        where["max"] = {domain.max.x, domain.max.y};
-    }
-    const bool png = request.format == ImageFormat::Png;
-    return {{"program", VANTREL_VERSION},    {"module", request.moduleVersion},
-            {"scene", request.scene},        {"size", {render.width, render.height}},
-            {"type", TypeName(render.type)}, {"channels", ChannelsFor(render.type)},
-            {"samples", render.samples},     {"domain", where},
-            {"image", png ? "png" : "exr"},  {"depth", png ? request.depth : 32}};
-}
-
-/// The pieces of a part's bands, each band's made on the render thread that completes it and appended
-/// in order.
-class PartSink {
-public:
-    explicit PartSink(std::string& out) : out(out) {}
-
-protected:
-    std::vector<std::string> pieces;  ///< by slot
-    std::string& out;
-};
-
-/// A part of a PNG: the rows from `first` to `end`, and above them the rows that the first band's
-/// filtering and window reach, which are rendered but not held.
-class PngPart : public StoredBands, PartSink {
-public:
-    PngPart(int width, int height, int channels, int depth, int slots, int first, int end, std::string& out)
-        : StoredBands(
-              width, height, channels, PngBands::BandRows(width, channels, depth),
-              PngBands::TailRows(width, channels, depth), slots, ImageFormat::Png, depth,
-              std::max(0, first - PngWindowRows(static_cast<std::size_t>(width) * channels * depth / 8) - 1),
-              end),
-          PartSink(out),
-          first(first),
-          bands(static_cast<std::size_t>(std::min(slots, EndBand()))) {
-        pieces.resize(bands.size());
-    }
-
-    void Encode(int band) override {
-        std::string& piece = pieces[SlotOf(band)];
-        piece.clear();
-        const int from = std::max(FirstRow(band), first);
-        const int to = EndRow(band);
-        if (from >= to) return;  // rows above the part only
-        PngBand& encoded = bands[SlotOf(band)];
-        encoded.Filter(Row(from), from > 0 ? Row(from - 1) : nullptr, to - from, RowBytes(), PixelBytes());
-        const bool begins = from == ImageFirstRow(band);
-        encoded.above.clear();
-        if (begins && from > 0) {
-            // As the whole image's encoder does: the band above holds the rows the window reaches.
-            const int start = from - PngWindowRows(RowBytes());
-            encoded.FilterAbove(Row(start), start > 0 ? Row(start - 1) : nullptr, from - start, RowBytes(),
-                                PixelBytes());
-        }
-        const PieceHead head{static_cast<std::uint32_t>(band), static_cast<std::uint32_t>(from),
-                             static_cast<std::uint32_t>(to)};
-        if (begins && to == ImageEndRow(band)) {
-            encoded.Deflate(band + 1 == Bands());
-            if (!PngStream::Small(encoded.deflated.size(), Bands())) {
-                PieceHead whole = head;
-                whole.checksum = static_cast<std::uint32_t>(encoded.checksum);
-                whole.rawBytes = encoded.filtered.size();
-                AppendPiece(piece, encodedPiece, whole, encoded.deflated);
-                return;
-            }
-        }
-        AppendRows(piece, head, encoded.above, encoded.filtered);
-    }
-    void Put(int band) override { out += pieces[SlotOf(band)]; }
-
-private:
-    int first;
-    std::vector<PngBand> bands;
-};
-
-/// A part of an OpenEXR image: its rows in bands of whole blocks (cut by the part's edges).
-class ExrPart : public StoredBands, PartSink {
-public:
-    ExrPart(int width, int height, int channels, int slots, int first, int end, std::string& out)
-        : StoredBands(width, height, channels, ExrEncoder::BandRows(width, channels),
-                      ExrEncoder::BandRows(width, channels), slots, ImageFormat::Exr, 32, first, end),
-          PartSink(out) {
-        pieces.resize(static_cast<std::size_t>(std::min(slots, EndBand())));
-    }
-
-    void Encode(int band) override {
-        std::string& piece = pieces[SlotOf(band)];
-        piece.clear();
-        std::vector<std::uint8_t> data;
-        for (int y = FirstRow(band); y < EndRow(band);) {
-            const int block = y / exrBlockRows;
-            const int blockEnd = std::min((block + 1) * exrBlockRows, Height());
-            const int to = std::min(blockEnd, EndRow(band));
-            const PieceHead head{static_cast<std::uint32_t>(block), static_cast<std::uint32_t>(y),
-                                 static_cast<std::uint32_t>(to)};
-            if (y == block * exrBlockRows && to == blockEnd) {
-                CompressExrBlock(Row(y), to - y, Width(), Channels(), data);
-                AppendPiece(piece, encodedPiece, head, data);
-            } else {
-                AppendRows(piece, head, {}, {Row(y), RowBytes() * (to - y)});
-            }
-            y = to;
-        }
-    }
-    void Put(int band) override { out += pieces[SlotOf(band)]; }
-};
 
 quib::Error Refused(const std::string& name, std::string detail) {
     return std::move(quib::Error(quib::Error::Kind::BadInput, std::move(detail)).WithSource(name));
@@ -304,9 +70,9 @@ private:
     PieceKind kind = endOfPieces;
 };
 
-/// Where the header ends: the signature, its length and its text.
+/// Where the header ends: the partSignature, its length and its text.
 std::size_t HeaderEnd(std::span<const std::uint8_t> bytes) {
-    return sizeof signature + 4 + BigEndianAt(bytes.data() + sizeof signature, 4);
+    return sizeof partSignature + 4 + BigEndianAt(bytes.data() + sizeof partSignature, 4);
 }
 
 /// What differs between two renders' JSON, as a message says it: "its size is [512, 256], not [1024,
@@ -323,39 +89,6 @@ std::string Difference(const quib::Json& render, const quib::Json& first) {
 
 }  // namespace
 
-std::pair<int, int> PartRows(int height, int part, int parts) {
-    const auto row = [&](long long k) { return static_cast<int>(k * height / parts); };
-    return {row(part - 1), row(part)};
-}
-
-std::optional<std::string> RenderPart(const PartRequest& request) {
-    const RenderRequest& render = request.render;
-    const auto [first, end] = PartRows(render.height, request.part, request.parts);
-    const quib::Json header = {{"format", formatName},
-                               {"render", Identity(request)},
-                               {"part", request.part},
-                               {"parts", request.parts},
-                               {"rows", {first, end}}};
-    const std::string text = header.dump();
-    std::string out(reinterpret_cast<const char*>(signature), sizeof signature);
-    PutBigEndian(out, text.size(), 4);
-    out += text;
-    const int channels = ChannelsFor(render.type);
-    const int slots = BandsInFlight(render.threads);
-    bool complete = false;
-    if (request.format == ImageFormat::Png) {
-        PngPart sink(render.width, render.height, channels, request.depth, slots, first, end, out);
-        complete = Render(render, sink);
-    } else {
-        ExrPart sink(render.width, render.height, channels, slots, first, end, out);
-        complete = Render(render, sink);
-    }
-    if (!complete) return std::nullopt;
-    out.push_back(static_cast<char>(endOfPieces));
-    PutBigEndian(out, crc32_z(crc32_z(0, nullptr, 0), Bytes(out).data(), out.size()), 4);
-    return out;
-}
-
 void CheckSameRender(const PartHeader& part, const std::string& name, const PartHeader& first,
                      const std::string& firstName) {
     if (part.render != first.render) {
@@ -369,21 +102,22 @@ void CheckSameRender(const PartHeader& part, const std::string& name, const Part
 }
 
 PartHeader ReadPartHeader(std::span<const std::uint8_t> bytes, const std::string& name) {
-    if (bytes.size() < sizeof signature || !std::equal(signature, signature + sizeof signature, bytes.data()))
+    if (bytes.size() < sizeof partSignature ||
+        !std::equal(partSignature, partSignature + sizeof partSignature, bytes.data()))
         throw Refused(name, "not a part file of vantrel render --part: it does not begin as one");
-    if (bytes.size() < sizeof signature + 4 + 5 || HeaderEnd(bytes) + 5 > bytes.size() ||
+    if (bytes.size() < sizeof partSignature + 4 + 5 || HeaderEnd(bytes) + 5 > bytes.size() ||
         BigEndianAt(bytes.data() + bytes.size() - 4, 4) !=
             crc32_z(crc32_z(0, nullptr, 0), bytes.data(), bytes.size() - 4)) {
         throw Refused(name, "a part file cut short or damaged: its checksum does not match its bytes");
     }
-    const std::size_t start = sizeof signature + 4;
+    const std::size_t start = sizeof partSignature + 4;
     const std::string_view text(reinterpret_cast<const char*>(bytes.data() + start),
                                 HeaderEnd(bytes) - start);
     const quib::Json header = quib::Json::parse(text, nullptr, false);
     PartHeader read;
     bool fine = false;
     try {
-        fine = header.is_object() && header.value("format", "") == formatName && header.contains("render") &&
+        fine = header.is_object() && header.value("format", "") == partFormat && header.contains("render") &&
                header["render"].is_object() && header.contains("rows") && header["rows"].is_array() &&
                header["rows"].size() == 2;
         const quib::Json& render = fine ? header["render"] : header;
@@ -397,6 +131,9 @@ PartHeader ReadPartHeader(std::span<const std::uint8_t> bytes, const std::string
             const int depth = HeaderInt(render["depth"], 8, 32, fine);
             const std::string image = render["image"].is_string() ? render["image"].get<std::string>() : "";
             read.format = image == "exr" ? ImageFormat::Exr : ImageFormat::Png;
+            const std::optional<PngLevels> levels = LevelsNamed(render.value("levels", ""));
+            fine = fine && (read.format == ImageFormat::Exr || levels);
+            read.levels = levels.value_or(PngLevels::Linear);
             fine = fine && width > 0 && channels != 2 && (image == "png" || image == "exr") &&
                    (image == "png" ? depth == 8 || depth == 16 : depth == 32);
             // No more than the format holds: an OpenEXR image's table of blocks follows its height.
@@ -479,7 +216,7 @@ void PartJoiner::Add(std::span<const std::uint8_t> bytes, const std::string& nam
         s.rowBytes = static_cast<std::size_t>(s.width) * s.channels * (s.depth / 8);
         if (header.format == ImageFormat::Png) {
             s.grid = std::make_unique<PngGrid>(s.width, s.height, s.channels, s.depth);
-            s.png.emplace(s.width, s.height, s.channels, s.depth, s.grid->Bands(),
+            s.png.emplace(s.width, s.height, s.channels, s.depth, header.levels, s.grid->Bands(),
                           [this](std::span<const std::uint8_t> piece) { file.Put(piece); });
         } else {
             s.exr.emplace(file, s.width, s.height, s.channels);
