@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cmath>
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
@@ -255,6 +256,39 @@ public:
 
 // The last rows, from one band's worth to less than two (all when there are fewer), go in short bands;
 // every row is in the band that starts at or before it and ends after it.
+// sRGB's transfer function against the standard's own form by std::pow, and the 8-bit table against
+// the function it stands for: at the foot of every level (found here from the standard's inverse, and
+// swept a few thousand doubles either side, where an off-by-one of the table would show) and at
+// values spread over 0..1.
+TEST(Srgb, LevelsAreTheTransferFunctionsToTheBit) {
+    const auto standard = [](double v) {
+        return v <= 0.0031308 ? 12.92 * v : 1.055 * std::pow(v, 1 / 2.4) - 0.055;
+    };
+    std::vector<double> values;
+    for (int k = 1; k < 256; ++k) {
+        const double encoded = (k - 0.5) / 255.0;
+        const double foot = encoded <= 0.04045 ? encoded / 12.92 : std::pow((encoded + 0.055) / 1.055, 2.4);
+        double below = foot, above = foot;
+        for (int step = 0; step < 2048; ++step) {
+            values.push_back(below = std::nextafter(below, 0.0));
+            values.push_back(above = std::nextafter(above, 1.0));
+        }
+    }
+    for (int i = 0; i <= 1 << 16; ++i)
+        values.push_back(i / 65536.0);
+    int wrong = 0;
+    for (const double v : values) {
+        const double encoded = SrgbEncoded(v);
+        const unsigned int level = SrgbLevel8(v);
+        if ((std::abs(encoded - standard(v)) > 1e-15 ||
+             level != static_cast<unsigned int>(encoded * 255.0 + 0.5)) &&
+            ++wrong <= 5)
+            ADD_FAILURE() << std::hexfloat << v << ": " << encoded << " for " << standard(v) << ", level "
+                          << level;
+    }
+    EXPECT_EQ(wrong, 0) << "of " << values.size();
+}
+
 TEST(BandSink, CutsTheLastBandsShort) {
     struct Case {
         int height;

@@ -843,6 +843,19 @@ TEST_F(Serve, PageOpensWithTheSecretAsACookie) {
         EXPECT_EQ(page.status, 404) << "no page is built beside " << VANTREL_PATH;
     }
     EXPECT_EQ(HttpCall(port, "GET", "/api/files", withCookie).status, 200);
+    // The data the page reads beside its code, as the source tree holds it, and the secret guards it
+    // as everything else.
+    if (std::filesystem::is_regular_file(built / "index.html")) {
+        for (const char* file : {"examples/presets/curves.json", "examples/presets/recipes.json",
+                                 "docs/nodes/lattice-soft-dots.json"}) {
+            const HttpAnswer data = HttpCall(port, "GET", std::string("/") + file, withCookie);
+            EXPECT_EQ(data.status, 200) << file;
+            EXPECT_EQ(data.body, ReadFile(examples.parent_path() / file)) << file;
+            EXPECT_EQ(HttpCall(port, "GET", std::string("/") + file).status, 403);
+        }
+        EXPECT_EQ(HttpCall(port, "GET", "/examples/presets/../../index.html", withCookie).status, 404);
+        EXPECT_EQ(HttpCall(port, "GET", "/docs/nodes/../../bin/vantrel", withCookie).status, 404);
+    }
     // A script may carry the secret in the address of any request instead.
     EXPECT_EQ(HttpCall(port, "GET", "/api/files?token=" + token).status, 200);
 }

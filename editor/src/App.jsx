@@ -1,7 +1,7 @@
 import React, { useCallback, useEffect, useMemo, useRef, useState } from 'react';
 import { ApiError, checkScene, getJson, postJson } from './api.js';
 import { EditorContext } from './EditorContext.js';
-import { describeEdit, placeOf } from './scene.js';
+import { describeEdit, forPicture, placeOf } from './scene.js';
 import { spoken } from './messages.js';
 import useHistory from './useHistory.js';
 import useDialog from './Dialog.jsx';
@@ -112,10 +112,18 @@ function Editor({ types, start }) {
     return () => window.removeEventListener('keydown', onKey);
   }, [history.undo, history.redo]);
 
+  const picture = useMemo(() => forPicture(scene), [scene]);
+  // Samples a pixel of the full preview, as `vantrel render --samples` takes them: the page's, not the
+  // scene's.
+  const [samples, setSamples] = useState(1);
+
   const context = useMemo(
     () => ({
       types,
       scene,
+      picture,
+      samples,
+      setSamples,
       draft: history.draft,
       commit,
       refuse,
@@ -125,7 +133,7 @@ function Editor({ types, start }) {
       generation,
       slowEdit,
     }),
-    [types, scene, history.draft, commit, refuse, error, shown, generation, slowEdit],
+    [types, scene, picture, samples, history.draft, commit, refuse, error, shown, generation, slowEdit],
   );
 
   return (

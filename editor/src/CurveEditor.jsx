@@ -1,11 +1,12 @@
-import React, { useState } from 'react';
+import React, { useEffect, useState } from 'react';
 import { useEditor } from './EditorContext.js';
 import useServerAnswer from './useServerAnswer.js';
 import NumberField from './NumberField.jsx';
 import ErrorNote from './ErrorNote.jsx';
 import usePlotPoints from './usePlotPoints.js';
 import { span, ticks } from './plot.js';
-import { setMember } from './scene.js';
+import { fitPoints, setMember } from './scene.js';
+import { curvePresets } from './presets.js';
 
 const W = 260;
 const PLOT = { left: 6, top: 6, width: 222, height: 110 };
@@ -19,13 +20,40 @@ function channelPoints(stored, answer, rgb, channel) {
   return own ?? answer?.points[channel] ?? null;
 }
 
+// A list of presets (read from their file) to put into a curve or gradient; it shows no choice, so that
+// the same one can be chosen again.
+export function PresetChoice({ load, onChoose, className, title }) {
+  const [list, setList] = useState([]);
+  useEffect(() => {
+    load().then(setList);
+  }, [load]);
+  if (list.length === 0) return null;
+  return (
+    <select
+      className={`preset ${className} nodrag`}
+      title={title}
+      value=""
+      onChange={(event) => event.target.value !== '' && onChoose(list[Number(event.target.value)])}
+    >
+      <option value="" disabled>
+        preset…
+      </option>
+      {list.map((p, i) => (
+        <option key={p.name} value={i}>
+          {p.name}
+        </option>
+      ))}
+    </select>
+  );
+}
+
 // A curve as a plot of the node's own evaluation (the server samples it), with its control points to
 // drag, add (click on the plot), and delete (double-click, or Delete on the selected point).
 export default function CurveEditor({ node, desc, siblings }) {
-  const { scene, draft, commit, error } = useEditor();
+  const { scene, picture, draft, commit, error } = useEditor();
   const [channel, setChannel] = useState(0);
   const answer = useServerAnswer('/api/curve', {
-    scene,
+    scene: picture,
     node: node.id,
     curve: desc.name,
     samples: SAMPLES,
@@ -110,6 +138,15 @@ export default function CurveEditor({ node, desc, siblings }) {
         <span className="range-note">
           input {r0} .. {r1}
         </span>
+        <PresetChoice
+          className="curve-preset"
+          load={curvePresets}
+          title="A shape for the curve (the channel shown), fitted to its input range"
+          onChoose={(preset) => {
+            select(null);
+            commit(withPoints(fitPoints(preset.points, desc.inputRange)));
+          }}
+        />
       </div>
       <svg className="plot nodrag nopan nowheel nokey" width={W} height={height} {...handlers}>
         <rect className="plot-area" x={PLOT.left} y={PLOT.top} width={PLOT.width} height={PLOT.height} />

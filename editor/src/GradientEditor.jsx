@@ -3,9 +3,12 @@ import { useEditor } from './EditorContext.js';
 import useServerAnswer from './useServerAnswer.js';
 import NumberField from './NumberField.jsx';
 import ErrorNote from './ErrorNote.jsx';
-import { ColourPicker } from './ParamEditor.jsx';
+import { ColourFields } from './ParamEditor.jsx';
+import { byte, cssColour } from './colour.js';
 import usePlotPoints from './usePlotPoints.js';
-import { setMember } from './scene.js';
+import { fitStops, setMember } from './scene.js';
+import { palettePresets } from './presets.js';
+import { PresetChoice } from './CurveEditor.jsx';
 
 const W = 260;
 const BAR = { left: 6, top: 2, width: 248, height: 22 };
@@ -14,10 +17,10 @@ const SAMPLES = 248;
 // A gradient as a colour bar of the node's own colours (the server samples it), with its stops below
 // to drag, add (click on the bar), delete (double-click, or Delete on the selected stop) and recolour.
 export default function GradientEditor({ node, desc }) {
-  const { scene, draft, commit, error } = useEditor();
+  const { scene, picture, draft, commit, error } = useEditor();
   const canvas = useRef(null);
   const answer = useServerAnswer('/api/gradient', {
-    scene,
+    scene: picture,
     node: node.id,
     gradient: desc.name,
     samples: SAMPLES,
@@ -33,7 +36,8 @@ export default function GradientEditor({ node, desc }) {
     if (!context || !answer) return;
     const image = context.createImageData(answer.colours.length, 1);
     answer.colours.forEach((rgb, i) => {
-      rgb.forEach((v, c) => (image.data[i * 4 + c] = Math.round(Math.min(1, Math.max(0, v)) * 255)));
+      // Shown as a PNG of the colours shows them: through the sRGB transfer.
+      rgb.forEach((v, c) => (image.data[i * 4 + c] = byte(v)));
       image.data[i * 4 + 3] = 255;
     });
     canvas.current.width = answer.colours.length;
@@ -62,7 +66,15 @@ export default function GradientEditor({ node, desc }) {
 
   return (
     <div className={`gradient${refused ? ' refused' : ''}`} data-gradient={desc.name}>
-      <div className="member-title">{desc.name}</div>
+      <div className="member-title">
+        {desc.name}
+        <PresetChoice
+          className="palette-preset"
+          load={palettePresets}
+          title="A palette for the gradient, over the span its stops have now"
+          onChoose={(preset) => commit(withStops(fitStops(preset.stops, stops)))}
+        />
+      </div>
       <div className="bar-box">
         <canvas
           ref={canvas}
@@ -86,7 +98,7 @@ export default function GradientEditor({ node, desc }) {
                 data-index={i}
                 className={`stop${i === chosen ? ' selected' : ''}${fault?.stop === i ? ' refused' : ''}`}
                 d={`M${sx},${y} l6,11 h-12 z`}
-                fill={`rgb(${rgb.map((v) => Math.round(Math.min(1, Math.max(0, v)) * 255)).join(',')})`}
+                fill={cssColour(rgb)}
               />
             );
           })}
@@ -101,9 +113,10 @@ export default function GradientEditor({ node, desc }) {
             onCommit={(v) => commit(withStop(chosen, [v, stops[chosen][1]]))}
             refused={fault?.stop === chosen && fault.which !== 1}
           />
-          <ColourPicker
+          <ColourFields
             rgb={stops[chosen][1]}
             title="The stop's colour"
+            refused={(c) => fault?.stop === chosen && fault.which === 1 && (fault.component ?? c) === c}
             onDraft={(rgb) => draft(withStop(chosen, [stops[chosen][0], rgb]))}
             onCommit={(rgb) => commit(withStop(chosen, [stops[chosen][0], rgb]))}
           />

@@ -10,7 +10,7 @@ import {
 } from '@xyflow/react';
 import { useEditor } from './EditorContext.js';
 import SceneNode, { PositionNode } from './SceneNode.jsx';
-import { POSITION, deleteNode, layout, link, links, typeOf, unlink } from './scene.js';
+import { POSITION, deleteNode, layout, link, links, typeOf, unlink, withLayout } from './scene.js';
 
 const nodeTypes = { scene: SceneNode, position: PositionNode };
 
@@ -56,11 +56,18 @@ function Graph() {
       placed.current.clear();
     }
     const first = layout(scene, guessHeight(types));
+    // The places the scene keeps come first: opened, undone or redone, the boxes stand where they were.
+    for (const [id, [x, y]] of Object.entries(scene.layout ?? {})) placed.current.set(id, { x, y });
     const arriving = scene.nodes.filter((n) => !placed.current.has(n.id));
-    // One node added to a graph on screen goes to the right of it; anything more takes the layout.
-    if (arriving.length === 1 && placed.current.size > 0) {
+    // One node added to a graph on screen goes to the right of it.
+    // Several (a recipe) keep their own arrangement, moved to the right of the graph.
+    if (arriving.length > 0 && placed.current.size > 0) {
       const right = Math.max(...[...placed.current.values()].map((p) => p.x));
-      placed.current.set(arriving[0].id, { x: right + 340, y: 40 });
+      const left = Math.min(...arriving.map((n) => first.get(n.id).x));
+      for (const n of arriving) {
+        const at = first.get(n.id);
+        placed.current.set(n.id, { x: at.x - left + right + 340, y: arriving.length === 1 ? 40 : at.y });
+      }
     }
     setNodes((old) => {
       const before = new Map(old.map((n) => [n.id, n]));
@@ -105,8 +112,13 @@ function Graph() {
 
   // Only a box the user moved has a new place: measuring changes none, and a box that went with
   // its scene must not leave its place to a node of the next one.
+  const moved = useRef(false);
   const onNodesChange = useCallback((changes) => {
-    for (const c of changes) if (c.type === 'position' && c.position) placed.current.set(c.id, c.position);
+    for (const c of changes) {
+      if (c.type !== 'position' || !c.position) continue;
+      placed.current.set(c.id, c.position);
+      if (c.dragging) moved.current = true;
+    }
     setNodes((ns) =>
       applyNodeChanges(
         changes.filter((c) => c.type !== 'remove'),
@@ -114,6 +126,13 @@ function Graph() {
       ),
     );
   }, []);
+  // A box put down where it was not is an edit of the scene's "layout" (undone as any other), with every
+  // box's place; a click on a title moves nothing.
+  const onNodeDragStop = useCallback(() => {
+    if (!moved.current) return;
+    moved.current = false;
+    commit(withLayout(scene, placed.current));
+  }, [scene, commit]);
   const onEdgesChange = useCallback(
     (changes) =>
       setEdges((es) =>
@@ -181,6 +200,7 @@ function Graph() {
         edges={edges}
         nodeTypes={nodeTypes}
         onNodesChange={onNodesChange}
+        onNodeDragStop={onNodeDragStop}
         onEdgesChange={onEdgesChange}
         onConnect={onConnect}
         onDelete={onDelete}

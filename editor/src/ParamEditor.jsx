@@ -1,9 +1,10 @@
-import React, { useEffect, useRef } from 'react';
+import React, { useEffect, useRef, useState } from 'react';
 import { Handle, Position } from '@xyflow/react';
 import NumberField from './NumberField.jsx';
 import ErrorNote from './ErrorNote.jsx';
 import { useEditor } from './EditorContext.js';
 import { isLink, setParam, unlink } from './scene.js';
+import { fromHex, toHex } from './colour.js';
 
 // The ParamStyle of an int parameter that is a switch: on (1) or off (0).
 const switchStyle = 3;
@@ -16,12 +17,9 @@ function bounds(desc, i) {
   return { min: range[0], max: range[1] };
 }
 
-const channel = (v) => Math.round(Math.min(1, Math.max(0, Number(v) || 0)) * 255);
-const toHex = (rgb) => `#${rgb.map((v) => channel(v).toString(16).padStart(2, '0')).join('')}`;
-const fromHex = (hex) => [1, 3, 5].map((i) => parseInt(hex.slice(i, i + 2), 16) / 255);
-
-// A colour picker for a colour of 0..1 channels; values beyond 1 stay typed in the fields. The picker's
-// every move is a draft, its closing the edit.
+// A colour picker of the colour as it is shown (the sRGB transfer of its linear values); what it picks
+// is stored linear. Values beyond 0 .. 1 stay typed in the fields. The picker's every move is a draft,
+// its closing the edit.
 export function ColourPicker({ rgb, onDraft, onCommit, title }) {
   const input = useRef(null);
   const commit = useRef(onCommit);
@@ -41,6 +39,51 @@ export function ColourPicker({ rgb, onDraft, onCommit, title }) {
       value={toHex(rgb)}
       onChange={(event) => onDraft(fromHex(event.target.value))}
     />
+  );
+}
+
+// The colour as display hex, to type: "#ff8c1a" (or "#f81") is stored as the linear values it shows as.
+export function HexField({ rgb, onCommit }) {
+  const shown = toHex(rgb);
+  const [text, setText] = useState(null);
+  const take = () => {
+    const typed = text === null ? null : fromHex(text);
+    setText(null);
+    if (typed && text.trim().toLowerCase() !== shown) onCommit(typed);
+  };
+  return (
+    <input
+      className={`hex nodrag${text !== null && !fromHex(text) ? ' refused' : ''}`}
+      spellCheck={false}
+      title="The colour as shown, in hex; stored as its linear values"
+      value={text ?? shown}
+      onChange={(event) => setText(event.target.value)}
+      onBlur={take}
+      onKeyDown={(event) => {
+        if (event.key === 'Enter') take();
+        else if (event.key === 'Escape') setText(null);
+      }}
+    />
+  );
+}
+
+// A colour's linear channels (any value, beyond 1 too), its display hex and its picker.
+export function ColourFields({ rgb, onDraft, onCommit, refused = () => false, title }) {
+  const component = (i, v) => rgb.map((old, j) => (j === i ? v : old));
+  return (
+    <span className="vector">
+      {rgb.map((v, i) => (
+        <NumberField
+          key={i}
+          value={v}
+          onDraft={(x) => onDraft(component(i, x))}
+          onCommit={(x) => onCommit(component(i, x))}
+          refused={refused(i)}
+        />
+      ))}
+      <HexField rgb={rgb} onCommit={onCommit} />
+      <ColourPicker rgb={rgb} onDraft={onDraft} onCommit={onCommit} title={title} />
+    </span>
   );
 }
 
@@ -89,6 +132,33 @@ function ValueEditor({ desc, value, onDraft, onCommit, fault }) {
     );
   }
   const component = (i, v) => value.map((old, j) => (j === i ? v : old));
+  const faulty = (i) => fault === 'all' || fault === i;
+  if (desc.type === 'Color') {
+    // The three channels are the colour's; a fourth (alpha) is not, and is not encoded.
+    const rgb = value.slice(0, 3);
+    const rest = value.slice(3);
+    const whole = (c) => [...c, ...rest];
+    return (
+      <span className="vector">
+        <ColourFields
+          rgb={rgb}
+          onDraft={(c) => onDraft(whole(c))}
+          onCommit={(c) => onCommit(whole(c))}
+          refused={faulty}
+        />
+        {rest.map((v, k) => (
+          <NumberField
+            key={k}
+            value={v}
+            {...bounds(desc, 3 + k)}
+            onDraft={(x) => onDraft(component(3 + k, x))}
+            onCommit={(x) => onCommit(component(3 + k, x))}
+            refused={faulty(3 + k)}
+          />
+        ))}
+      </span>
+    );
+  }
   return (
     <span className="vector">
       {value.map((v, i) => (
@@ -98,10 +168,9 @@ function ValueEditor({ desc, value, onDraft, onCommit, fault }) {
           {...bounds(desc, i)}
           onDraft={(x) => onDraft(component(i, x))}
           onCommit={(x) => onCommit(component(i, x))}
-          refused={fault === 'all' || fault === i}
+          refused={faulty(i)}
         />
       ))}
-      {desc.type === 'Color' && <ColourPicker rgb={value} onDraft={onDraft} onCommit={onCommit} />}
     </span>
   );
 }

@@ -1,13 +1,33 @@
-import React, { useEffect, useRef, useState } from 'react';
+import React, { Suspense, lazy, useEffect, useRef, useState } from 'react';
 import { useEditor } from './EditorContext.js';
 import { client, renderImage } from './api.js';
 import useServerAnswer from './useServerAnswer.js';
-import { imageSize } from './scene.js';
+import { imageSize, imageTypeOf, outputTypeOf } from './scene.js';
 
-const WIDTH = 512;
+// three.js is large: the globe's code is loaded the first time a globe is shown.
+const Globe = lazy(() => import('./Globe.jsx'));
+
+// The preview's widths to choose: the usual, and larger; its left edge drags it to any width between
+// the least and the most, in steps of 16 pixels.
+const WIDTHS = [512, 1024];
+const [LEAST, MOST, STEP] = [256, 2048, 16];
+const fittedWidth = (w) => Math.min(MOST, Math.max(LEAST, Math.round(w / STEP) * STEP));
 const COARSE = 8;
 // The host's nine value types, by the names `vantrel --type` takes.
 const TYPES = ['string', 'colora', 'color', 'quaternion', 'vec4', 'vec3', 'vec2', 'double', 'int'];
+// How each is seen: colours as colour, a double or an int as grey, a vector's components as red,
+// green, blue (and alpha).
+const SEEN = {
+  string: 'text only; the picture in colour',
+  colora: 'colour and alpha',
+  color: 'colour',
+  quaternion: 'x y z w as red green blue alpha',
+  vec4: 'x y z w as red green blue alpha',
+  vec3: 'x y z as red green blue',
+  vec2: 'x y as red green',
+  double: 'grey',
+  int: 'grey',
+};
 
 const planeRect = (domain) => [...(domain?.min ?? [0, 0]), ...(domain?.max ?? [1, 1])];
 
@@ -63,10 +83,20 @@ function RenderStatus({ status, onStop, onAgain }) {
 // dragging pans and the wheel zooms (a region of the domain); the value under the pointer is the
 // server's, in the chosen type.
 export default function Preview() {
-  const { scene, picked, pick, slowEdit } = useEditor();
+  const { scene, picture, commit, samples, picked, pick, slowEdit } = useEditor();
   const [region, setRegion] = useState(null);
   const [image, setImage] = useState(null);
-  const [type, setType] = useState('color');
+  const [width, setWidth] = useState(WIDTHS[0]);
+  // While the edge is dragged, the width shown (the picture scaled); the picture is rendered at the
+  // width it is let go at.
+  const [dragWidth, setDragWidth] = useState(null);
+  const shownWidth = dragWidth ?? width;
+  const resize = useRef(null);
+  // 'flat', or 'tiles' (the plane, 3 x 3) or 'globe' (the sphere) beside it.
+  const [view, setView] = useState('flat');
+  // The type is the scene's: the picture is what `vantrel render` makes of the saved scene.
+  const type = outputTypeOf(scene);
+  const imageType = imageTypeOf(scene);
   const [hover, setHover] = useState(null);
   const element = useRef(null);
   const pan = useRef(null);
@@ -82,9 +112,14 @@ export default function Preview() {
   const domainKey = JSON.stringify(scene.domain ?? null);
   useEffect(() => setRegion(null), [domainKey]);
   const shownRegion = plane ? region : null;
-  const size = imageSize(scene.domain, shownRegion, WIDTH);
-  const request = { scene, node: picked, type: 'color', region: shownRegion, job: 'preview' };
-  const key = JSON.stringify({ request, size });
+  const size = imageSize(scene.domain, shownRegion, width);
+  const request = { scene: picture, node: picked, type: imageType, region: shownRegion, job: 'preview' };
+  // A mean of integers is no integer: an int is rendered at one sample.
+  const fullSamples = imageType === 'int' ? 1 : samples;
+  const key = JSON.stringify({ request, size, fullSamples });
+  // The view beside the flat picture that the domain has: tiles of the plane, the globe of the sphere.
+  const otherView = plane ? 'tiles' : 'globe';
+  const shownView = view === otherView ? view : 'flat';
 
   useEffect(() => {
     let alive = true;
@@ -108,7 +143,8 @@ export default function Preview() {
         setStatus({ state: 'rendering', since, coarse: true });
         if (!show(await renderImage({ ...request, ...coarse }, { signal }), true)) return;
         setStatus({ state: 'rendering', since, coarse: false });
-        if (!show(await renderImage({ ...request, ...size }, { signal }), false)) return;
+        if (!show(await renderImage({ ...request, ...size, samples: fullSamples }, { signal }), false))
+          return;
         fast.current = JSON.stringify(scene);
         setStatus(null);
       } catch (error) {
@@ -130,7 +166,16 @@ export default function Preview() {
 
   const value = useServerAnswer(
     '/api/value',
-    hover && { scene, node: picked, type, ...size, region: shownRegion, x: hover[0], y: hover[1], client },
+    hover && {
+      scene: picture,
+      node: picked,
+      type,
+      ...size,
+      region: shownRegion,
+      x: hover[0],
+      y: hover[1],
+      client,
+    },
   );
 
   const pixelOf = (event) => {
@@ -174,7 +219,26 @@ export default function Preview() {
 
   const shownNode = picked ?? scene.output;
   return (
-    <div className="preview">
+    <div className="preview" style={{ width: shownWidth + 28 }}>
+      <div
+        className="preview-resize"
+        title="Drag to make the preview wider or narrower"
+        onPointerDown={(event) => {
+          event.preventDefault();
+          resize.current = { x: event.clientX, width };
+          event.currentTarget.setPointerCapture(event.pointerId);
+        }}
+        onPointerMove={(event) => {
+          const r = resize.current;
+          if (r) setDragWidth(fittedWidth(r.width + r.x - event.clientX));
+        }}
+        onPointerUp={() => {
+          if (!resize.current) return;
+          resize.current = null;
+          if (dragWidth !== null) setWidth(dragWidth);
+          setDragWidth(null);
+        }}
+      />
       <div className="preview-bar">
         <span>
           preview of <b>{shownNode}</b>
@@ -186,9 +250,51 @@ export default function Preview() {
         </span>
         <span>
           {size.width} × {size.height}
+          {fullSamples > 1 && `, ${fullSamples} × ${fullSamples} samples`}
+          <select
+            className="preview-width"
+            title="The preview's width"
+            value={width}
+            onChange={(event) => setWidth(Number(event.target.value))}
+          >
+            {WIDTHS.map((w) => (
+              <option key={w} value={w}>
+                {w === WIDTHS[0] ? 'usual size' : 'larger'}
+              </option>
+            ))}
+            {!WIDTHS.includes(width) && <option value={width}>{width} wide</option>}
+          </select>
         </span>
       </div>
-      <div className="preview-frame" style={{ aspectRatio: `${size.width} / ${size.height}` }}>
+      <div className="preview-bar">
+        <label>
+          seen as{' '}
+          <select
+            className="output-type"
+            value={type}
+            title="The scene's output type: the preview's, and vantrel render's and eval's when given none"
+            onChange={(event) => commit({ ...scene, output_type: event.target.value })}
+          >
+            {TYPES.map((t) => (
+              <option key={t}>{t}</option>
+            ))}
+          </select>{' '}
+          <span className="seen-as">{SEEN[type]}</span>
+        </label>
+        <label className="views">
+          <input
+            type="checkbox"
+            className={`${otherView}-view`}
+            checked={shownView === otherView}
+            onChange={(event) => setView(event.target.checked ? otherView : 'flat')}
+          />{' '}
+          {plane ? '3 × 3 tiles' : 'globe'}
+        </label>
+      </div>
+      <div
+        className="preview-frame"
+        style={{ width: shownWidth, aspectRatio: `${size.width} / ${size.height}` }}
+      >
         {image && (
           <img
             ref={element}
@@ -208,6 +314,23 @@ export default function Preview() {
           />
         )}
       </div>
+      {image && shownView === 'tiles' && (
+        <div
+          className="preview-tiles"
+          data-testid="tiles"
+          style={{
+            width: shownWidth,
+            aspectRatio: `${size.width} / ${size.height}`,
+            backgroundImage: `url(${image.url})`,
+          }}
+          title="The picture 3 × 3 times, so that seams and repeats show"
+        />
+      )}
+      {image && shownView === 'globe' && (
+        <Suspense fallback={<div className="globe-loading">loading the globe…</div>}>
+          <Globe url={image.url} size={Math.min(shownWidth, 512)} />
+        </Suspense>
+      )}
       <RenderStatus
         status={status}
         onStop={() => stopper.current?.abort()}
@@ -228,14 +351,6 @@ export default function Preview() {
         ) : (
           <span>the sphere, longitude -180° .. 180°</span>
         )}
-        <label>
-          value as{' '}
-          <select value={type} onChange={(event) => setType(event.target.value)}>
-            {TYPES.map((t) => (
-              <option key={t}>{t}</option>
-            ))}
-          </select>
-        </label>
       </div>
       <div className="value-readout" data-testid="value">
         {hover && value ? (

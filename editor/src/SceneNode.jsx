@@ -6,17 +6,18 @@ import CurveEditor from './CurveEditor.jsx';
 import GradientEditor from './GradientEditor.jsx';
 import ErrorNote from './ErrorNote.jsx';
 import useRenderedImage from './useRenderedImage.js';
-import { deleteNode, imageSize, typeOf } from './scene.js';
+import { deleteNode, imageSize, imageTypeOf, typeOf } from './scene.js';
 
 const THUMB_WIDTH = 96;
 
 // The node's own output, small, re-rendered a moment after the graph last changed.
 function Thumbnail({ id }) {
-  const { scene, picked, pick } = useEditor();
-  const size = imageSize(scene.domain, null, THUMB_WIDTH);
-  if (size.height > THUMB_WIDTH) Object.assign(size, imageSize(scene.domain, null, THUMB_WIDTH / 2));
+  const { picture, picked, pick } = useEditor();
+  const size = imageSize(picture.domain, null, THUMB_WIDTH);
+  if (size.height > THUMB_WIDTH) Object.assign(size, imageSize(picture.domain, null, THUMB_WIDTH / 2));
+  // In the type the scene is seen in, as the preview shows the node when it is clicked.
   const url = useRenderedImage(
-    { scene, node: id, type: 'color', ...size, region: null, job: `thumb:${id}` },
+    { scene: picture, node: id, type: imageTypeOf(picture), ...size, region: null, job: `thumb:${id}` },
     250,
   );
   return (

@@ -3,7 +3,8 @@ import { useEditor } from './EditorContext.js';
 import { getJson } from './api.js';
 import NumberField from './NumberField.jsx';
 import ErrorNote from './ErrorNote.jsx';
-import { addNode } from './scene.js';
+import { addNode, addRecipe } from './scene.js';
+import { recipeScene, recipes } from './presets.js';
 
 // The loader's message for the scene as a whole, its output or its domain.
 function SceneError({ areas }) {
@@ -165,6 +166,95 @@ function AddNode() {
   );
 }
 
+// A recipe of the node guide added to the graph, wired, and shown in the preview.
+function AddRecipe() {
+  const { scene, commit, pick, refuse } = useEditor();
+  const [list, setList] = useState([]);
+  const choice = useRef(null);
+  useEffect(() => {
+    recipes().then(setList);
+  }, []);
+  if (list.length === 0) return null;
+  const add = async () => {
+    const recipe = list[Number(choice.current.value)];
+    try {
+      const added = addRecipe(scene, await recipeScene(recipe));
+      await commit(added.scene);
+      if (added.output) pick(added.output);
+    } catch (error) {
+      refuse(error, scene);
+    }
+  };
+  return (
+    <div className="group recipes">
+      <select ref={choice} className="recipe-choice" defaultValue="0">
+        {list.map((r, i) => (
+          <option key={r.name} value={i}>
+            {r.name}
+          </option>
+        ))}
+      </select>
+      <button className="add-recipe" onClick={add} title="Add the recipe's nodes to the graph, wired">
+        Add recipe
+      </button>
+    </div>
+  );
+}
+
+// Samples a pixel of the full preview takes, N x N as `vantrel render --samples N`.
+function SamplesChoice() {
+  const { samples, setSamples } = useEditor();
+  return (
+    <div className="group">
+      <label title="Samples a pixel of the full preview, as vantrel render --samples">
+        samples{' '}
+        <select
+          className="samples"
+          value={samples}
+          onChange={(event) => setSamples(Number(event.target.value))}
+        >
+          {[1, 2, 3, 4].map((n) => (
+            <option key={n} value={n}>
+              {n === 1 ? '1' : `${n} × ${n}`}
+            </option>
+          ))}
+        </select>
+      </label>
+    </div>
+  );
+}
+
+// The scene's description, for people: the programs ignore it. Taken on Enter or on leaving the field;
+// emptied, the scene holds none.
+function Description() {
+  const { scene, commit } = useEditor();
+  const [text, setText] = useState(null);
+  const take = () => {
+    if (text === null) return;
+    setText(null);
+    if (text === (scene.description ?? '')) return;
+    const next = { ...scene, description: text };
+    if (text === '') delete next.description;
+    commit(next);
+  };
+  return (
+    <div className="group description">
+      <input
+        className="scene-description"
+        placeholder="the scene's description"
+        title={scene.description ?? "The scene's description"}
+        value={text ?? scene.description ?? ''}
+        onChange={(event) => setText(event.target.value)}
+        onBlur={take}
+        onKeyDown={(event) => {
+          if (event.key === 'Enter') take();
+          else if (event.key === 'Escape') setText(null);
+        }}
+      />
+    </div>
+  );
+}
+
 export default function Toolbar({ session, history }) {
   return (
     <div className="toolbar">
@@ -178,7 +268,10 @@ export default function Toolbar({ session, history }) {
         </button>
       </div>
       <AddNode />
+      <AddRecipe />
       <DomainControls />
+      <SamplesChoice />
+      <Description />
       <SceneError areas={['scene', 'output']} />
     </div>
   );

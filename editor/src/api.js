@@ -66,6 +66,8 @@ const pause = (ms) => new Promise((resolve) => setTimeout(resolve, ms));
 const PLACES = 2;
 const waiting = [];
 const running = new Set();
+// The newest request of each job.
+const latest = new Map();
 const rank = (job) => (job === 'preview' ? 0 : job === 'value' ? 1 : 2);
 
 function next() {
@@ -108,7 +110,12 @@ function queued(url, body, signal, read) {
           try {
             return await read(await answer(await post(url, { client, ...body }, controller.signal)));
           } catch (error) {
-            if (!(error instanceof ApiError) || !error.busy || attempt >= 8) throw error;
+            // A 409 says a newer request of the job reached the server first. When this one is the
+            // newest the page sent, the newer one is an older request that arrived late, on another
+            // connection (one given up a moment after it was sent): this one is still wanted.
+            const overtaken =
+              error?.status === 409 && latest.get(job) === entry && !controller.signal.aborted;
+            if (!(error instanceof ApiError) || !(error.busy || overtaken) || attempt >= 8) throw error;
             await pause(100 * (attempt + 1));
           }
         }
@@ -128,6 +135,7 @@ function queued(url, body, signal, read) {
         { once: true },
       );
     }
+    latest.set(job, entry);
     waiting.push(entry);
     next();
   });

@@ -3,6 +3,28 @@
 
 export const POSITION = '@position';
 
+// The scene as the pictures read it: where the boxes stand and the description change no pixel, so a
+// box moved or a word typed renders nothing again.
+export function forPicture(scene) {
+  const { layout: _layout, description: _description, ...rest } = scene;
+  return rest;
+}
+
+// The type the scene is seen in when it names none, as `vantrel render` takes it.
+export const DEFAULT_TYPE = 'color';
+export const outputTypeOf = (scene) => scene.output_type ?? DEFAULT_TYPE;
+// The type a picture of the scene is rendered in: a text has none, so a string scene is seen as colour.
+export const imageTypeOf = (scene) => (outputTypeOf(scene) === 'string' ? DEFAULT_TYPE : outputTypeOf(scene));
+
+// The scene with the boxes' places (a map of id to {x, y}) as its "layout": whole pixels, in id order.
+export function withLayout(scene, places) {
+  const ids = [POSITION, ...scene.nodes.map((n) => n.id)].filter((id) => places.has(id));
+  const layout = Object.fromEntries(
+    ids.map((id) => [id, [Math.round(places.get(id).x), Math.round(places.get(id).y)]]),
+  );
+  return { ...scene, layout };
+}
+
 export function typeOf(types, node) {
   return types.find((t) => t.name === node.type || t.classId === node.type) ?? null;
 }
@@ -49,6 +71,45 @@ export function addNode(scene, type) {
   return { scene: { ...scene, nodes: [...scene.nodes, { id, type: type.name }] }, id };
 }
 
+// A preset's points, given over 0 .. 1, fitted to a curve's input range: x from its low to its high end,
+// y as given.
+export const fitPoints = (points, [low, high]) => points.map(([x, y]) => [low + x * (high - low), y]);
+
+// A palette's stops, given over 0 .. 1, over the span of a gradient's stops now (0 .. 1 when they have
+// none), so that a gradient read over -2.5 .. 2.5 keeps its range.
+export function fitStops(stops, current) {
+  const at = (current ?? []).map((s) => s[0]);
+  const [low, high] =
+    at.length > 1 && Math.max(...at) > Math.min(...at) ? [Math.min(...at), Math.max(...at)] : [0, 1];
+  return stops.map(([x, rgb]) => [low + x * (high - low), [...rgb]]);
+}
+
+// A recipe's nodes added to the scene, wired among themselves as in the recipe's scene; an id the scene
+// has already gets a number ("lattice" becomes "lattice-2"), and the links follow it. Answers the new
+// scene and the id of the recipe's output.
+export function addRecipe(scene, recipe) {
+  const taken = new Set(scene.nodes.map((n) => n.id));
+  const renamed = new Map();
+  for (const node of recipe.nodes) {
+    let id = node.id;
+    for (let i = 2; taken.has(id) || id === POSITION; ++i) id = `${node.id}-${i}`;
+    taken.add(id);
+    renamed.set(node.id, id);
+  }
+  const relink = (value) =>
+    isLink(value) && renamed.has(value.link) ? { link: renamed.get(value.link) } : value;
+  const nodes = recipe.nodes.map((node) => {
+    const next = { ...node, id: renamed.get(node.id) };
+    if (node.params)
+      next.params = Object.fromEntries(Object.entries(node.params).map(([k, v]) => [k, relink(v)]));
+    return next;
+  });
+  return {
+    scene: { ...scene, nodes: [...scene.nodes, ...nodes] },
+    output: renamed.get(recipe.output) ?? null,
+  };
+}
+
 // Removes a node and every link to it (those parameters take their defaults again); when it was the
 // output, the first remaining node becomes the output.
 export function deleteNode(scene, id) {
@@ -64,7 +125,12 @@ export function deleteNode(scene, id) {
       return next;
     });
   const output = scene.output === id ? (nodes[0]?.id ?? id) : scene.output;
-  return { ...scene, nodes, output };
+  const next = { ...scene, nodes, output };
+  if (scene.layout?.[id]) {
+    next.layout = { ...scene.layout };
+    delete next.layout[id];
+  }
+  return next;
 }
 
 // Every link of the scene as wires: from the source's output to the parameter it feeds.
@@ -191,7 +257,10 @@ export function describeEdit(before, after) {
     }
   }
   if (before.output !== after.output) changes.push(`the output = ${after.output}`);
+  if (before.output_type !== after.output_type) changes.push(`the type = ${outputTypeOf(after)}`);
   if (!same(before.domain, after.domain)) changes.push('the domain');
+  if (before.description !== after.description) changes.push('the description');
+  if (!same(before.layout, after.layout)) changes.push('the places of the boxes');
   if (changes.length === 0) return null;
   return changes.length > 2 ? `${changes.slice(0, 2).join(', ')}, …` : changes.join(', ');
 }

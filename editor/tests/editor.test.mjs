@@ -4,7 +4,17 @@ import { after, before, test } from 'node:test';
 import assert from 'node:assert/strict';
 import fs from 'node:fs';
 import path from 'node:path';
-import { decodePng, run, scratchFolder, startBrowser, startServer } from './harness.mjs';
+import {
+  currentPreview,
+  decodePng,
+  endSession,
+  run,
+  scratchFolder,
+  shownPreview,
+  startBrowser,
+  startServer,
+  waitForPreview,
+} from './harness.mjs';
 
 const MODE = '(2=plane, 3=sphere)(how to make list box]';
 let folder;
@@ -21,44 +31,15 @@ before(async () => {
   await page.goto(server.url);
 });
 
-after(async () => {
-  await browser?.close();
-  server?.stop();
-  if (folder) fs.rmSync(folder, { recursive: true, force: true });
-});
+after(() => endSession({ browser, server, folder }));
 
 const node = (id) => page.locator(`.react-flow__node[data-id="${id}"]`);
 const param = (id, name) => node(id).locator(`[data-param="${name}"]`);
 const readScene = (name) => JSON.parse(fs.readFileSync(path.join(folder, name), 'utf8'));
 
-const previewSource = () => page.evaluate(() => document.querySelector('.preview-image')?.src ?? null);
-
-// Waits for the preview to show the finished image of the scene as it is now, other than `old`, and
-// answers its PNG's bytes.
-async function nextPreview(old) {
-  await page.waitForFunction(
-    (previous) => {
-      const image = document.querySelector('.preview-image');
-      return (
-        image && image.src !== previous && image.dataset.state === 'full' && image.dataset.current === 'yes'
-      );
-    },
-    old,
-    { timeout: 30000 },
-  );
-  return previewBytes();
-}
-
-async function previewBytes() {
-  const base64 = await page.evaluate(async () => {
-    const image = document.querySelector('.preview-image');
-    const bytes = new Uint8Array(await (await fetch(image.src)).arrayBuffer());
-    let text = '';
-    for (const b of bytes) text += String.fromCharCode(b);
-    return btoa(text);
-  });
-  return Buffer.from(base64, 'base64');
-}
+const previewSource = () => currentPreview(page);
+const nextPreview = (old) => waitForPreview(page, old);
+const previewBytes = () => shownPreview(page);
 
 const differ = (a, b) => !decodePng(a).data.equals(decodePng(b).data);
 
@@ -173,7 +154,8 @@ test('a Curve3 node added after the lattice and linked to it', async () => {
   );
   await param('curve3', 'In').locator('.linked').waitFor();
   assert.match(await param('curve3', 'In').innerText(), /lattice/);
-  assert.equal(await page.locator('.react-flow__edge').count(), 2);
+  // The wire is drawn once the new box's handles are measured, a moment after the link shows.
+  await page.waitForFunction(() => document.querySelectorAll('.react-flow__edge').length === 2);
 
   const source = await previewSource();
   await node('curve3').locator('.make-output').click();
@@ -204,13 +186,10 @@ test("the saved scene renders in vantrel to the preview's pixels", async () => {
 
   const image = page.locator('.preview-image');
   const size = `${await image.getAttribute('data-width')}x${await image.getAttribute('data-height')}`;
-  // The preview shows colour, whatever type the scene names.
-  const rendered = await run(
-    ['render', 'edited.json', '-o', 'edited.png', '--size', size, '--type', 'color'],
-    {
-      cwd: folder,
-    },
-  );
+  // The preview shows the type the scene names, as render takes it when given none.
+  const rendered = await run(['render', 'edited.json', '-o', 'edited.png', '--size', size], {
+    cwd: folder,
+  });
   assert.equal(rendered.status, 0, rendered.stderr);
   const theirs = decodePng(fs.readFileSync(path.join(folder, 'edited.png')));
   const ours = decodePng(await previewBytes());
@@ -410,7 +389,8 @@ test('the value under the pointer is what vantrel eval gives for its position', 
   const text = page.locator('.value-text');
   await text.waitFor();
   const position = (await page.locator('.value-readout span').first().innerText()).replace(/[(),]/g, ' ');
-  const evaluated = await run(['eval', 'distorted-lattice.json', '--type', 'color'], {
+  // In the scene's type, as eval takes it when given none.
+  const evaluated = await run(['eval', 'distorted-lattice.json'], {
     cwd: folder,
     input: `${position}\n`,
   });

@@ -78,6 +78,8 @@ export async function startBrowser() {
       '--disable-background-networking',
       '--disable-component-update',
       '--disable-sync',
+      // Screenshots in sRGB, whatever the machine's display: the colour tests read their pixels.
+      '--force-color-profile=srgb',
     ],
   });
   return {
@@ -102,4 +104,54 @@ export function run(args, { input = '', cwd } = {}) {
     child.stderr.on('data', (chunk) => (stderr += chunk));
     child.on('exit', (status) => resolve({ status, stdout, stderr }));
   });
+}
+
+// The address of the preview's image on `page`, or null.
+export const currentPreview = (page) =>
+  page.evaluate(() => document.querySelector('.preview-image')?.src ?? null);
+
+// Waits for the preview to show the finished image of the scene as it is now, other than `old`, and
+// answers its PNG's bytes.
+export async function waitForPreview(page, old) {
+  await page
+    .waitForFunction(
+      (previous) => {
+        const image = document.querySelector('.preview-image');
+        return (
+          image && image.src !== previous && image.dataset.state === 'full' && image.dataset.current === 'yes'
+        );
+      },
+      old,
+      { timeout: 30000 },
+    )
+    .catch(async (error) => {
+      // Why not, as the page says it.
+      const status = await page.evaluate(
+        () => document.querySelector('.render-status')?.innerText ?? 'no status',
+      );
+      const image = await page.evaluate(() =>
+        JSON.stringify(document.querySelector('.preview-image')?.dataset),
+      );
+      throw new Error(`${error.message}; the preview: ${status}; its image: ${image}`);
+    });
+  return shownPreview(page);
+}
+
+// The PNG bytes of the image the preview shows.
+export async function shownPreview(page) {
+  const base64 = await page.evaluate(async () => {
+    const image = document.querySelector('.preview-image');
+    const bytes = new Uint8Array(await (await fetch(image.src)).arrayBuffer());
+    let text = '';
+    for (const b of bytes) text += String.fromCharCode(b);
+    return btoa(text);
+  });
+  return Buffer.from(base64, 'base64');
+}
+
+// Ends what a test file started: its browser, its server and its folder.
+export async function endSession({ browser, server, folder }) {
+  await browser?.close();
+  server?.stop();
+  if (folder) fs.rmSync(folder, { recursive: true, force: true });
 }

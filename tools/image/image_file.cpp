@@ -3,6 +3,8 @@
 #include "tools/image/image_file.h"
 
 #include <algorithm>
+#include <array>
+#include <bit>
 #include <cctype>
 #include <climits>
 #include <cmath>
@@ -26,6 +28,49 @@ double CubeRoot(double v) {
         x = (2.0 * x + v / (x * x)) / 3.0;
     return x;
 }
+
+/// What SrgbLevel8 gives, the slow way.
+unsigned int EncodedLevel8(double linear) {
+    return static_cast<unsigned int>(SrgbEncoded(linear) * 255.0 + 0.5);
+}
+
+/// Where each 8-bit sRGB level begins: `first[k]` is the least value of level k. SrgbEncoded gives the
+/// same bits everywhere and rises with its value, so these are the same everywhere too, however they
+/// are found. `start[i]` is the level of i / 1024: a level spans more than 1 / 1024 except at the
+/// foot, where the slope is steepest (12.92), so a value lies at most four levels above its start.
+struct SrgbLevels8 {
+    std::array<double, 256> first{};
+    std::array<std::uint8_t, 1025> start{};
+
+    SrgbLevels8() {
+        for (unsigned int k = 1; k < first.size(); ++k) {
+            // From a guess by the inverse of the transfer function, widened until it brackets the
+            // level's foot, then halved over the doubles between, whose bits order as they do.
+            const double encoded = (k - 0.5) / 255.0;
+            const double guess =
+                encoded <= 0.04045 ? encoded / 12.92 : std::pow((encoded + 0.055) / 1.055, 2.4);
+            const auto bits = [](double v) { return std::bit_cast<std::uint64_t>(v); };
+            const std::uint64_t one = bits(1.0);
+            std::uint64_t below = bits(guess), above = below;
+            for (std::uint64_t step = 1; below > 0 && EncodedLevel8(std::bit_cast<double>(below)) >= k;
+                 step *= 2)
+                below = below > step ? below - step : 0;
+            for (std::uint64_t step = 1; EncodedLevel8(std::bit_cast<double>(above)) < k; step *= 2)
+                above = std::min(above + step, one);
+            while (above - below > 1) {
+                const std::uint64_t middle = below + (above - below) / 2;
+                (EncodedLevel8(std::bit_cast<double>(middle)) >= k ? above : below) = middle;
+            }
+            first[k] = std::bit_cast<double>(above);
+        }
+        unsigned int level = 0;
+        for (std::size_t i = 0; i < start.size(); ++i) {
+            while (level < 255 && first[level + 1] <= i / 1024.0)
+                ++level;
+            start[i] = static_cast<std::uint8_t>(level);
+        }
+    }
+};
 
 constexpr std::pair<PngLevels, const char*> levelsNames[] = {
     {PngLevels::Data, "data"}, {PngLevels::Linear, "linear"}, {PngLevels::Srgb, "srgb"}};
@@ -57,6 +102,14 @@ double SrgbEncoded(double linear) {
     return 1.055 * (std::sqrt(std::sqrt(linear)) * std::sqrt(CubeRoot(linear))) - 0.055;
 }
 
+unsigned int SrgbLevel8(double linear) {
+    static const SrgbLevels8 levels;
+    unsigned int level = levels.start[static_cast<std::size_t>(linear * 1024.0)];
+    while (level < 255 && linear >= levels.first[level + 1])
+        ++level;
+    return level;
+}
+
 std::optional<ImageFormat> FormatFor(const std::filesystem::path& path) {
     std::string extension = path.extension().string();
     std::transform(extension.begin(), extension.end(), extension.begin(),
@@ -86,7 +139,9 @@ StoredBands::StoredBands(int width, int height, int channels, int bandRows, int 
       depth(depth),
       encodedChannels(format == ImageFormat::Png && levels == PngLevels::Srgb ? std::min(channels, 3) : 0),
       rowBytes(static_cast<std::size_t>(width) * channels * (format == ImageFormat::Exr ? 4 : depth / 8)),
-      bytes(new std::uint8_t[static_cast<std::size_t>(std::min(slots, EndBand())) * BandRows() * rowBytes]) {}
+      bytes(new std::uint8_t[static_cast<std::size_t>(std::min(slots, EndBand())) * BandRows() * rowBytes]) {
+    if (encodedChannels > 0 && depth == 8) SrgbLevel8(0.0);  // its table made now, not on a render thread
+}
 
 void StoredBands::SetRow(int y, const double* values) {
     const int channels = Channels();
@@ -103,9 +158,14 @@ void StoredBands::SetRow(int y, const double* values) {
     std::size_t i = 0;
     for (int x = 0; x < Width(); ++x) {
         for (int c = 0; c < channels; ++c, ++i) {
-            double value = Clamped(values[i]);
-            if (c < encodedChannels) value = SrgbEncoded(value);  // alpha, the last of four, never is
-            const auto level = static_cast<unsigned int>(value * steps + 0.5);
+            const double value = Clamped(values[i]);
+            unsigned int level;
+            if (c >= encodedChannels)  // alpha, the last of four, never is encoded
+                level = static_cast<unsigned int>(value * steps + 0.5);
+            else if (depth == 8)
+                level = SrgbLevel8(value);
+            else
+                level = static_cast<unsigned int>(SrgbEncoded(value) * steps + 0.5);
             if (depth == 16) {
                 row[2 * i] = static_cast<std::uint8_t>(level >> 8);  // PNG stores big-endian
                 row[2 * i + 1] = static_cast<std::uint8_t>(level & 0xff);

@@ -199,7 +199,7 @@ std::function<void()> Router::Answer(const HttpRequest& request, Respond respond
                      "",
                      {{"Location", "/"},
                       {"Set-Cookie", cookie + "=" + token + "; Path=/; HttpOnly; SameSite=Strict"}}});
-        } else if (request.method == "GET" && (path == "/" || path.rfind("/assets/", 0) == 0)) {
+        } else if (request.method == "GET" && IsPagePath(path)) {
             respond(PageFile(path));
         } else if (get("/api/types")) {
             respond({200, "application/json", editor.Types(), {}});

@@ -11,6 +11,7 @@
 #include <cctype>
 #include <cmath>
 #include <cstdint>
+#include <iterator>
 #include <system_error>
 
 #include "quib/text.h"
@@ -218,15 +219,22 @@ std::filesystem::path SceneFileIn(const std::filesystem::path& folder, const std
     return folder / name;
 }
 
+bool IsPagePath(std::string_view urlPath) {
+    return urlPath == "/" ||
+           std::any_of(std::begin(pageFolders), std::end(pageFolders),
+                       [&](std::string_view folder) { return urlPath.starts_with(folder); });
+}
+
 std::optional<std::filesystem::path> StaticFile(const std::filesystem::path& root,
                                                 const std::string& urlPath) {
-    const std::string assets = "/assets/";
     std::filesystem::path file;
+    const auto folder = std::find_if(std::begin(pageFolders), std::end(pageFolders),
+                                     [&](std::string_view each) { return urlPath.starts_with(each); });
     if (urlPath == "/") {
         file = root / "index.html";
-    } else if (urlPath.compare(0, assets.size(), assets) == 0) {
-        file = root / "assets";
-        std::size_t start = assets.size();
+    } else if (folder != std::end(pageFolders)) {
+        file = root / std::filesystem::path(std::string(folder->substr(1)));
+        std::size_t start = folder->size();
         while (true) {
             const std::size_t end = urlPath.find('/', start);
             const std::string segment = urlPath.substr(start, end - start);

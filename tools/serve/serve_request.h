@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "quib/error.h"
@@ -81,9 +82,18 @@ private:
 /// folder, no "..", not hidden) ending in ".json". Throws quib::Error (Refused) otherwise.
 std::filesystem::path SceneFileIn(const std::filesystem::path& folder, const std::string& name);
 
+/// The folders of the built page a GET may read from: the bundle's assets, and the data the page reads
+/// (the presets and the recipes' scenes, copied from examples/presets and docs/nodes by the build, so
+/// that a recipe's path from its list holds as in the source tree).
+inline constexpr std::string_view pageFolders[] = {"/assets/", "/examples/presets/", "/docs/nodes/"};
+
+/// Whether a GET of `urlPath` is for a file of the built page (and not the interface).
+bool IsPagePath(std::string_view urlPath);
+
 /// The file a GET of `urlPath` reads from the built page's folder `root`: "/" is index.html, and
-/// "/assets/..." a file under root/assets. Nothing when it names no such regular file or steps out of
-/// the folder (by "..", by a symbolic link, by an encoded or doubled separator).
+/// "/assets/..." a file under root/assets (and so for each of `pageFolders`). Nothing when it names
+/// no such regular file or steps out of the folder (by "..", by a symbolic link, by an encoded or
+/// doubled separator).
 std::optional<std::filesystem::path> StaticFile(const std::filesystem::path& root,
                                                 const std::string& urlPath);
 
