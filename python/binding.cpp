@@ -14,9 +14,11 @@
 #include <cstdio>
 #include <filesystem>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <type_traits>
 #include <vector>
 
@@ -34,6 +36,7 @@
 #include "tools/image/exr_file.h"
 #include "tools/image/image_file.h"
 #include "tools/image/output_file.h"
+#include "tools/image/part_file.h"
 #include "tools/image/png_encoder.h"
 #include "tools/render/render_core.h"
 #include "tools/render/sample_arrays.h"
@@ -87,6 +90,25 @@ void* LoadFunction(const std::string& path, const char* symbol) {
     void* function = library != nullptr ? dlsym(library, symbol) : nullptr;
     if (function == nullptr) throw Error(Error::Kind::Failure, std::string("cannot load ") + dlerror());
     return function;
+}
+
+/// Refuses a file of `format` that `source` (the file, or the argument that named the format) asks
+/// for and this build cannot write, and a `depth` (0 for the default) or `linear` that it cannot hold.
+void CheckFormat(ImageFormat format, int depth, bool linear, const std::string& source) {
+    if (format == ImageFormat::Exr && !VANTREL_OPENEXR)
+        throw Error(Error::Kind::BadInput, "this build writes PNG only, not OpenEXR").WithSource(source);
+    if (format == ImageFormat::Exr && depth != 0) {
+        throw ArgumentError("depth", "no depth for an OpenEXR image, which always holds 32-bit floats",
+                            std::to_string(depth));
+    }
+    if (format == ImageFormat::Exr && linear)
+        throw ArgumentError("linear", "not for an OpenEXR image, which always holds linear values", "True");
+    if (depth != 0 && depth != 8 && depth != 16)
+        throw ArgumentError("depth", "8 or 16", std::to_string(depth));
+}
+
+std::string FormatName(ImageFormat format) {
+    return format == ImageFormat::Png ? "a PNG" : "an OpenEXR image";
 }
 
 /// The channels of an image array, height x width x channels of 1, 3 or 4.
@@ -161,11 +183,12 @@ public:
     }
 
     /// The scene's JSON with the settings made.
-    std::string Json() const {
+    quib::Json Described() const {
         quib::Json root = document->Value();
         edits.ApplyTo(root, name);
-        return root.dump();
+        return root;
     }
+    std::string Json() const { return Described().dump(); }
 
     /// The scene's "output_type", or color.
     std::string OutputTypeOf() const {
@@ -244,21 +267,10 @@ public:
         if (!format)
             throw Error(Error::Kind::BadInput, "expected a file name ending in .png or .exr")
                 .WithSource(path);
-        if (*format == ImageFormat::Exr && !VANTREL_OPENEXR)
-            throw Error(Error::Kind::BadInput, "this build writes PNG only, not OpenEXR").WithSource(path);
-        if (*format == ImageFormat::Exr && depth != 0) {
-            throw ArgumentError("depth", "no depth for an OpenEXR image, which always holds 32-bit floats",
-                                std::to_string(depth));
-        }
-        if (*format == ImageFormat::Exr && linear) {
-            throw ArgumentError("linear", "not for an OpenEXR image, which always holds linear values",
-                                "True");
-        }
-        if (depth != 0 && depth != 8 && depth != 16)
-            throw ArgumentError("depth", "8 or 16", std::to_string(depth));
+        CheckFormat(*format, depth, linear, path);
         const int channels = pixels ? ImageChannels(*pixels) : ChannelsFor(ImageTypeNamed(arguments.type));
         const ImageLimits limits = LargestImage(*format, channels);
-        const std::string formatName = *format == ImageFormat::Png ? "a PNG" : "an OpenEXR image";
+        const std::string formatName = FormatName(*format);
         std::optional<Prepared> image;
         if (!pixels) image = Prepare(arguments, limits.width, limits.height, formatName);
         const int width = pixels ? static_cast<int>(pixels->shape(1)) : image->width;
@@ -296,6 +308,38 @@ public:
             throw Error(error.GetKind(), error.Detail()).WithSource(path);
         }
         file.Commit();
+    }
+
+    /// The width, height and channels of the image the arguments describe, checked as `RenderPart`
+    /// checks them (for `parts` None, all but the parts).
+    std::tuple<int, int, int> CheckPart(const ImageArguments& arguments, const std::string& format, int depth,
+                                        bool linear, std::optional<int> parts) const {
+        const Prepared image = PreparePart(arguments, FormatNamed(format), depth, linear, parts);
+        return {image.width, image.height, ChannelsFor(image.type)};
+    }
+
+    /// Part `part` of `parts` of the image the arguments describe, in a file of `format` ("png", "exr")
+    /// of `depth` bits a channel (0 for 8, or for OpenEXR), its levels `linear` or not as `save_image`'s
+    /// are: the bytes of the part file `vantrel render --part K/N [--linear]` writes, named by the
+    /// scene's JSON with the settings made and the module's version.
+    py::bytes RenderPart(const ImageArguments& arguments, const std::string& formatName, int depth,
+                         bool linear, int part, int parts) const {
+        const ImageFormat format = FormatNamed(formatName);
+        const Prepared image = PreparePart(arguments, format, depth, linear, parts);
+        if (part < 1 || part > parts)
+            throw ArgumentError("part", "a whole number from 1 to " + std::to_string(parts),
+                                std::to_string(part));
+        // Named as `vantrel render --part --node ID` names it: the node is the scene's output.
+        quib::Json named = Described();
+        if (arguments.node && named.is_object()) named["output"] = *arguments.node;
+        std::optional<std::string> bytes;
+        {
+            py::gil_scoped_release unlocked;
+            bytes = vantrel::RenderPart({image.Request(), format, depth != 0 ? depth : 8,
+                                         LevelsFor(image.type, linear), std::move(named),
+                                         image.scene->Module().Version(), part, parts});
+        }
+        return py::bytes(*bytes);  // given no cancel flag, a render ends complete or throws
     }
 
 private:
@@ -369,6 +413,29 @@ private:
                 ThreadsOf(arguments.threads)};
     }
 
+    static ImageFormat FormatNamed(const std::string& format) {
+        if (format == "png") return ImageFormat::Png;
+        if (format == "exr") return ImageFormat::Exr;
+        throw ArgumentError("format", "\"png\" or \"exr\"", quib::Quote(format));
+    }
+
+    /// A render in `parts` parts (none: not yet known) into a file of `format` of `depth` bits, linear
+    /// or not, checked as `vantrel render --part` checks its options.
+    Prepared PreparePart(const ImageArguments& arguments, ImageFormat format, int depth, bool linear,
+                         std::optional<int> parts) const {
+        CheckFormat(format, depth, linear, "format");
+        const ImageLimits limits = LargestImage(format, ChannelsFor(ImageTypeNamed(arguments.type)));
+        Prepared image = Prepare(arguments, limits.width, limits.height, FormatName(format));
+        if (parts && (*parts < 1 || *parts > image.height)) {
+            throw ArgumentError("parts",
+                                "a whole number from 1 to " + std::to_string(image.height) +
+                                    ", the rows of the " + std::to_string(image.width) + "x" +
+                                    std::to_string(image.height) + " image",
+                                std::to_string(*parts));
+        }
+        return image;
+    }
+
     /// The node `id` names, or the output. An id the scene lacks is refused as `--node` refuses it:
     /// by building the scene with it.
     Function& NodeOf(const Scene& built, const std::optional<std::string>& id) const {
@@ -398,6 +465,97 @@ private:
     std::string name;
     SceneEdits edits;
     std::shared_ptr<const Scene> scene;
+};
+
+/// The image file that the parts of one render are joined into, as `vantrel join` writes it: through
+/// a pending file in its folder, which takes its place only when `Finish` has every part in it. A
+/// part that is refused, or a joiner dropped unfinished, removes the pending file and leaves the
+/// target as it was; the joiner then takes no more. Calls from several Python threads take turns.
+class PackageJoiner {
+public:
+    explicit PackageJoiner(std::string path) : path(std::move(path)) {
+        const std::optional<ImageFormat> format = FormatFor(this->path);
+        if (!format) {
+            throw Error(Error::Kind::BadInput, "expected a file name ending in .png or .exr")
+                .WithSource(this->path);
+        }
+        CheckFormat(*format, 0, false, this->path);
+        open = std::make_unique<Open>(this->path, *format);
+    }
+
+    /// Adds the next part, the bytes of its part file, `name` in messages.
+    void Add(const py::bytes& part, const std::string& name) {
+        char* data = nullptr;
+        Py_ssize_t size = 0;
+        PyBytes_AsStringAndSize(part.ptr(), &data, &size);
+        py::gil_scoped_release unlocked;  // `part` stays alive in the caller's hands meanwhile
+        std::lock_guard turn(mutex);
+        Guarded([&](Open& file) {
+            file.joiner.Add({reinterpret_cast<const std::uint8_t*>(data), static_cast<std::size_t>(size)},
+                            name);
+            if (file.joiner.Format() != file.format) {
+                const bool png = file.joiner.Format() == ImageFormat::Png;
+                throw Error(Error::Kind::BadInput,
+                            std::string("the parts are of ") + FormatName(*file.joiner.Format()) +
+                                ": expected a file name ending in " + (png ? ".png" : ".exr"));
+            }
+        });
+    }
+
+    /// Completes the image and puts it in its place.
+    void Finish() {
+        py::gil_scoped_release unlocked;
+        std::lock_guard turn(mutex);
+        Guarded([](Open& file) {
+            file.joiner.Finish();
+            file.bytes.Close();
+            file.pending.Commit();
+        });
+        open.reset();
+    }
+
+    /// Removes the pending file, leaving the target as it was.
+    void Abort() {
+        py::gil_scoped_release unlocked;
+        std::lock_guard turn(mutex);
+        open.reset();
+    }
+
+private:
+    struct Open {
+        Open(const std::string& path, ImageFormat format)
+            : format(format),
+              pending(path),
+              bytes(pending.Path(), format == ImageFormat::Png ? "the PNG" : "the OpenEXR image"),
+              joiner(bytes) {}
+        ImageFormat format;
+        PendingFile pending;
+        OutputBytes bytes;
+        PartJoiner joiner;
+    };
+
+    /// Runs `work` on the open file; an error ends it, named by the target when it names nothing.
+    template <class Work>
+    void Guarded(Work work) {
+        if (!open) {
+            throw Error(Error::Kind::BadInput, "the joiner is closed: it has finished or failed")
+                .WithSource(path);
+        }
+        try {
+            work(*open);
+        } catch (const Error& error) {
+            open.reset();
+            if (!error.Source().empty()) throw;
+            throw Error(error.GetKind(), error.Detail()).WithSource(path);
+        } catch (...) {
+            open.reset();
+            throw;
+        }
+    }
+
+    std::string path;
+    std::mutex mutex;
+    std::unique_ptr<Open> open;
 };
 
 /// An image array of the type `typeName` as an 8-bit PNG in memory, as `save_image` writes it.
@@ -478,7 +636,15 @@ PYBIND11_MODULE(_vantrel, extension) {
         .def("output_type", &PackageScene::OutputTypeOf)
         .def("eval", &PackageScene::Eval)
         .def("render", &PackageScene::Render)
-        .def("save", &PackageScene::Save);
+        .def("save", &PackageScene::Save)
+        .def("check_part", &PackageScene::CheckPart)
+        .def("render_part", &PackageScene::RenderPart);
+
+    py::class_<PackageJoiner>(extension, "PartJoiner")
+        .def(py::init<std::string>())
+        .def("add", &PackageJoiner::Add)
+        .def("finish", &PackageJoiner::Finish)
+        .def("abort", &PackageJoiner::Abort);
 
     extension.def("encode_png", &EncodePng);
 }

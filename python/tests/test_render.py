@@ -115,3 +115,63 @@ def test_the_example_renders_what_vantrel_renders(tmp_path):
                            "--set", "lattice.Subdivision=2")
     assert rendered.returncode == 0, rendered.stderr
     assert (tmp_path / "globe-2.png").read_bytes() == (tmp_path / "vantrel.png").read_bytes()
+
+
+# Each case: the scene, the image's extension, the options of vantrel render (without --type, the scene's
+# output_type), its --set settings, the parts.
+PARTS = [("globe-cells", "png", ["--size", "200x150", "--node", "lattice", "--type", "double"],
+          ["lattice.Subdivision=2"], 3),
+         ("leapfrog-fractal", "png", ["--size", "64x32", "--depth", "16", "--samples", "2"], [], 2),
+         ("globe-cells", "png", ["--size", "64x48", "--linear"], [], 2),
+         ("distorted-lattice", "exr", ["--size", "40x37", "--type", "colora"], [], 3)]
+
+
+@pytest.mark.parametrize("name, extension, options, settings, parts", PARTS)
+def test_render_part_is_vantrel_render_part(tmp_path, name, extension, options, settings, parts):
+    scene = vantrel.Scene.load(example(name))
+    for setting in settings:
+        key, _, value = setting.partition("=")
+        scene.set(key, json.loads(value))
+    sets = [word for setting in settings for word in ("--set", setting)]
+    arguments, depth, linear = render_arguments(options)
+    whole = tmp_path / f"whole.{extension}"
+    assert run_vantrel("render", example(name), "-o", str(whole), *options, *sets).returncode == 0
+    with vantrel.PartJoiner(tmp_path / f"joined.{extension}") as joiner:
+        for k in range(1, parts + 1):
+            part = tmp_path / f"p{k}.{extension}.part"
+            rendered = run_vantrel("render", example(name), "-o", str(part), *options, *sets, "--part",
+                                   f"{k}/{parts}")
+            assert rendered.returncode == 0, rendered.stderr
+            made = scene.render_part(k, parts, extension, depth=depth, linear=linear, threads=k, **arguments)
+            assert made == part.read_bytes(), k
+            joiner.add(made)
+    assert (tmp_path / f"joined.{extension}").read_bytes() == whole.read_bytes()
+
+
+# Each case: the parts given to the joiner of a.png (K/N of the size WxH, in a format), and its message.
+REFUSED = [(["1/3 256x128 png", "3/3 256x128 png"],
+            "parts[1]: part 3 of 3 came where part 2 of 3 was due: part 2 is missing, or the parts are out of order"),
+           (["1/3 256x128 png", "2/3 256x100 png"],
+            "parts[1]: a part of another render than parts[0]: its size is [256,100], not [256,128]"),
+           (["1/2 256x128 exr"], "a.png: the parts are of an OpenEXR image: expected a file name ending in .exr"),
+           (["1/2 256x128 png", "finish"], "parts[0]: part 2 of 2 of its render is missing")]
+
+
+@pytest.mark.parametrize("given, message", REFUSED)
+def test_a_refused_part_leaves_the_target(tmp_path, given, message):
+    scene = vantrel.Scene.load(example("globe-cells"))
+    target = tmp_path / "a.png"
+    target.write_bytes(b"as it was")
+    joiner = vantrel.PartJoiner(target)
+    with pytest.raises(vantrel.InputError) as raised:
+        for each in given:
+            if each == "finish":
+                joiner.finish()
+                continue
+            part, size, extension = each.split(" ")
+            (k, n), (width, height) = map(int, part.split("/")), map(int, size.split("x"))
+            joiner.add(scene.render_part(k, n, extension, width=width, height=height))
+    assert str(raised.value).replace(f"{tmp_path}{os.sep}", "") == message
+    assert sorted(path.name for path in tmp_path.iterdir()) == ["a.png"] and target.read_bytes() == b"as it was"
+    with pytest.raises(vantrel.InputError, match="the joiner is closed"):
+        joiner.add(scene.render_part(1, 2, width=256, height=128))

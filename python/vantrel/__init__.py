@@ -23,7 +23,8 @@ import numpy as np
 from . import _vantrel
 from ._errors import Error, FailureError, InputError
 
-__all__ = ["Error", "FailureError", "Image", "InputError", "Module", "Scene", "load_module", "node_types"]
+__all__ = ["Error", "FailureError", "Image", "InputError", "Module", "PartJoiner", "Scene", "load_module",
+           "node_types"]
 __version__ = "3.0"
 
 _HERE = os.path.dirname(os.path.abspath(__file__))
@@ -273,6 +274,24 @@ class Scene:
         self._native.save(os.fspath(path), pixels, arguments, 0 if depth is None else depth, bool(linear),
                           _EXR_WRITER)
 
+    def render_part(self, part, parts, format="png", *, depth=None, linear=False, threads=None, **render):
+        """Part ``part`` of ``parts`` of the image ``save_image`` would write as a ``format`` file ("png"
+        or "exr"), with the arguments of ``render`` (``type`` by default the scene's ``output_type``)
+        and ``depth`` and ``linear`` as ``save_image`` takes them: the bytes of the part file ``vantrel
+        render --part PART/PARTS -o NAME.FORMAT.part`` writes (the rows floor((PART - 1) H / PARTS) to
+        floor(PART H / PARTS) of the H rows). ``vantrel join`` and ``PartJoiner`` join the parts into
+        the image, byte for byte the file of the whole render; parts of the same scene (its JSON with
+        the settings made), module and arguments join, whichever process or program rendered them. The
+        interpreter's lock is released while it renders; Ctrl-C stops it between rows.
+        """
+        unknown = set(render) - set(_RENDER_ARGUMENTS)
+        if unknown:
+            raise TypeError(f"render_part() got unexpected arguments {sorted(unknown)}")
+        render["type"] = render.get("type") or self.output_type
+        arguments = _image_arguments(threads=threads, **render)
+        return self._native.render_part(arguments, format, 0 if depth is None else depth, bool(linear), part,
+                                        parts)
+
     def to_dict(self):
         """The scene in the scene format, with the settings made by ``set``."""
         return json.loads(self._native.json())
@@ -281,3 +300,53 @@ class Scene:
     def domain(self):
         """The scene's domain: {"kind": "plane", "min": (x0, y0), "max": (x1, y1)} or {"kind": "sphere"}."""
         return self._native.domain()
+
+
+class PartJoiner:
+    """Joins the parts of one render into its image file, as ``vantrel join`` does: the bytes of each
+    part file (from ``Scene.render_part``, or files of ``vantrel render --part``) given to ``add`` in
+    order of their numbers, from 1, then ``finish``. The image (a PNG or OpenEXR file by the extension
+    of ``path``) is written as the parts come, so only the part being added is held, and is byte for
+    byte the file the whole render writes.
+
+    It is written to a pending file in the folder of ``path``, which takes the place of ``path`` only
+    when ``finish`` has every part. A part that is refused (not a part file, damaged, of another
+    render, out of turn) raises InputError with ``vantrel join``'s message and removes the pending file,
+    as does ``abort``; the target stays as it was. As a context manager, it finishes when the block
+    ends normally and aborts when it raises::
+
+        with vantrel.PartJoiner("globe.png") as joiner:
+            for k in range(1, 5):
+                joiner.add(scene.render_part(k, 4, width=1024))
+    """
+
+    def __init__(self, path):
+        self.path = os.fspath(path)
+        self._native = _vantrel.PartJoiner(self.path)
+        self._added = 0
+
+    def add(self, part, name=None):
+        """Adds the next part, the bytes of its part file; ``name`` is what messages call it (by
+        default "parts[I]", I counting the parts added from 0)."""
+        name = f"parts[{self._added}]" if name is None else name
+        self._added += 1
+        self._native.add(bytes(part) if not isinstance(part, bytes) else part, name)
+
+    def finish(self):
+        """Completes the image once every part is added and puts it in place of ``path``; raises
+        InputError naming the part missing otherwise."""
+        self._native.finish()
+
+    def abort(self):
+        """Removes the pending file: the target stays as it was."""
+        self._native.abort()
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, kind, value, traceback):
+        if kind is None:
+            self.finish()
+        else:
+            self.abort()
+        return False

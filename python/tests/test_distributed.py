@@ -1,0 +1,93 @@
+"""vantrel.distributed.render on a real LocalCluster of two worker processes, against `vantrel render`;
+with a worker killed while it renders a part, once (survived) or every time (the render fails)."""
+
+import os
+import signal
+
+import pytest
+from distributed import Client, KilledWorker, LocalCluster, WorkerPlugin
+
+import vantrel.distributed
+from conftest import example, run_vantrel
+
+
+class KillWhileRendering(WorkerPlugin):
+    """Kills the worker process as it starts to render part `part` of a render: once (the first worker
+    to do so leaves its process id in `marker`), or every time."""
+
+    name = "kill-while-rendering"
+
+    def __init__(self, part, marker, once):
+        self.part, self.marker, self.once = part, marker, once
+
+    def transition(self, key, start, finish, **kwargs):
+        if finish != "executing" or not str(key).startswith("vantrel-part-"):
+            return
+        if int(str(key).rsplit("-", 1)[1]) != self.part:
+            return
+        try:
+            with open(self.marker, "x" if self.once else "a") as file:
+                file.write(f"{os.getpid()}\n")
+        except FileExistsError:
+            return
+        os.kill(os.getpid(), signal.SIGKILL)
+
+
+@pytest.fixture(scope="module")
+def client(tmp_path_factory):
+    with LocalCluster(n_workers=2, threads_per_worker=1, processes=True, dashboard_address=None,
+                      local_directory=tmp_path_factory.mktemp("workers")) as cluster, Client(cluster) as connected:
+        yield connected
+
+
+# Each case: the scene, the image's extension, the arguments of the render, the parts (None: the
+# default), and a worker killed as it renders part 3: never, once or every time. The parts asked for at
+# a time (the window) are the default, eight, but for the OpenEXR image, which has them one by one.
+RENDERS = [("globe-cells", "png", {"width": 256, "linear": True}, None, None),
+           ("leapfrog-sphere", "exr", {"width": 96, "type": "double", "window": 1}, 5, None),
+           ("leapfrog-fractal", "png", {"width": 128, "samples": 2, "depth": 16}, 6, "once"),
+           ("globe-cells", "png", {"width": 128, "height": 100, "region": (-90, -45, 90, 45)}, 4, "always")]
+
+
+def vantrel_options(arguments):
+    """The options of vantrel render that give the render the arguments describe."""
+    size = str(arguments["width"]) + (f"x{arguments['height']}" if "height" in arguments else "")
+    options = ["--size", size, "--samples", str(arguments.get("samples", 1))]
+    if "type" in arguments:  # else the scene's output_type, for both
+        options += ["--type", arguments["type"]]
+    if arguments.get("linear"):
+        options.append("--linear")
+    if "depth" in arguments:
+        options += ["--depth", str(arguments["depth"])]
+    if "region" in arguments:
+        options += ["--region", ",".join(str(x) for x in arguments["region"])]
+    return options
+
+
+@pytest.mark.parametrize("name, extension, arguments, parts, kill", RENDERS)
+def test_the_cluster_renders_what_vantrel_renders(tmp_path, client, name, extension, arguments, parts, kill):
+    target = tmp_path / f"out.{extension}"
+    target.write_bytes(b"as it was")
+    marker = tmp_path / "killed"
+    if kill:
+        client.register_worker_plugin(KillWhileRendering(3, str(marker), kill == "once"))
+    try:
+        if kill == "always":
+            with pytest.raises(KilledWorker):
+                vantrel.distributed.render(example(name), target, client=client, parts=parts, **arguments)
+            assert target.read_bytes() == b"as it was"
+            assert sorted(path.name for path in tmp_path.iterdir()) == ["killed", target.name]
+            return
+        done = vantrel.distributed.render(example(name), target, client=client, parts=parts, **arguments)
+    finally:
+        if kill:
+            client.unregister_worker_plugin(KillWhileRendering.name)
+    expected = tmp_path / f"vantrel.{extension}"
+    rendered = run_vantrel("render", example(name), "-o", str(expected), *vantrel_options(arguments))
+    assert rendered.returncode == 0, rendered.stderr
+    assert target.read_bytes() == expected.read_bytes()
+    assert done["parts"] == (parts or done["parts"]) and done["height"] == arguments["width"] // 2
+    if kill == "once":
+        killed = int(marker.read_text())
+        assert killed not in client.run(os.getpid).values()  # that worker did die, and was replaced
+    assert sorted(path.name for path in tmp_path.iterdir() if path.name.startswith(".")) == []
