@@ -62,9 +62,13 @@ async function session(files, start, { scenes = {}, args = [] } = {}) {
   s.fileName = () => s.page.locator('.file-name').innerText();
   s.saved = () =>
     s.page.waitForFunction(() => !document.querySelector('.file-name').textContent.includes('•'));
-  // An edit is kept in the browser a moment after it is taken.
-  s.kept = (file) =>
-    s.page.waitForFunction((name) => Object.keys(localStorage).some((key) => key.endsWith(` ${name}`)), file);
+  // An edit is kept in the browser a moment after it is taken: the file's entry, holding `text`.
+  s.kept = (file, text) =>
+    s.page.waitForFunction(
+      ([name, held]) =>
+        Object.keys(localStorage).some((key) => key.endsWith(` ${name}`) && localStorage[key].includes(held)),
+      [file, text],
+    );
   return s;
 }
 
@@ -139,7 +143,7 @@ test('unsaved edits come back after Open and after the server was killed', async
       how: 'the server killed and started again on its port; Escape restores too',
       answer: { key: 'Escape' },
       async away() {
-        await s.kept('w-distortion.json');
+        await s.kept('w-distortion.json', '"Distortion":0.3');
         const port = s.server.port;
         await s.server.kill();
         s.server = await startServer(s.folder, 'w-distortion.json', {
