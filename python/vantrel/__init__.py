@@ -206,8 +206,8 @@ class Scene:
         axis, then the type's components: float64 (N,) for double, int32 (N,) for int, float64 (N, 3)
         for color and vec3, (N, 4) for colora, vec4 and quaternion, (N, 2) for vec2, and an object array
         of str for string; a single position (3,) gives a single value. ``threads`` evaluation threads
-        (1 to 1024, default one for each core) take the positions in chunks of 1024; the interpreter's lock is released meanwhile, and Ctrl-C
-        stops the evaluation between chunks.
+        (1 to 1024, default one for each core) take the positions in chunks of 1024; the interpreter's
+        lock is released meanwhile, and Ctrl-C stops the evaluation between chunks.
         """
         positions = np.asarray(points, dtype=np.float64)
         if positions.ndim < 1 or positions.shape[-1] != 3:
@@ -237,11 +237,16 @@ class Scene:
         ``threads`` as in ``eval``. Each pixel is what ``vantrel eval`` gives at the pixel's centre on
         the domain (with one sample), whatever the threads.
         """
-        type = type or self.output_type
-        arguments = _image_arguments(width, height, type, region, samples, node, threads)
+        arguments = self._render_arguments(threads, dict(width=width, height=height, type=type, region=region,
+                                                         samples=samples, node=node))
         image = np.asarray(self._native.render(arguments)).view(Image)
-        image.output_type = type
+        image.output_type = arguments.type
         return image
+
+    def _render_arguments(self, threads, render):
+        """The native arguments of a render, its type the scene's ``output_type`` when ``render`` names
+        none."""
+        return _image_arguments(threads=threads, **{**render, "type": render.get("type") or self.output_type})
 
     def save_image(self, path, image=None, *, depth=None, linear=False, threads=None, **render):
         """Writes a PNG or OpenEXR file (by the extension of ``path``) as ``vantrel render`` writes it,
@@ -253,7 +258,8 @@ class Scene:
         transfer function and the file is tagged sRGB, other types are written as data, and
         ``linear=True`` writes the values as they are, tagged as linear light. The type of ``image`` is
         its ``output_type``, or for a plain array color (3 or 4 channels) or double (1). An OpenEXR file
-        holds 32-bit floats, linear. The file replaces its target only once complete; Ctrl-C stops the render and leaves the target as it was.
+        holds 32-bit floats, linear. The file replaces its target only once complete; Ctrl-C stops the
+        render and leaves the target as it was.
         """
         if isinstance(image, dict):
             image, render = None, {**image, **render}
@@ -267,10 +273,8 @@ class Scene:
             pixels = np.ascontiguousarray(image, dtype=np.float64)
             if pixels.ndim == 2:
                 pixels = pixels[:, :, np.newaxis]
-        if pixels is not None:
             render["type"] = _type_of(image, pixels.shape[2])
-        render["type"] = render.get("type") or self.output_type
-        arguments = _image_arguments(threads=threads, **render)
+        arguments = self._render_arguments(threads, render)
         self._native.save(os.fspath(path), pixels, arguments, 0 if depth is None else depth, bool(linear),
                           _EXR_WRITER)
 
@@ -287,8 +291,7 @@ class Scene:
         unknown = set(render) - set(_RENDER_ARGUMENTS)
         if unknown:
             raise TypeError(f"render_part() got unexpected arguments {sorted(unknown)}")
-        render["type"] = render.get("type") or self.output_type
-        arguments = _image_arguments(threads=threads, **render)
+        arguments = self._render_arguments(threads, render)
         return self._native.render_part(arguments, format, 0 if depth is None else depth, bool(linear), part,
                                         parts)
 
