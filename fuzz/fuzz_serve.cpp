@@ -13,9 +13,9 @@
 
 #include <unistd.h>
 #include <chrono>
-#include <cstdlib>
 #include <condition_variable>
 #include <cstdint>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -67,7 +67,7 @@ public:
         previews.emplace(
             io, std::vector<std::string>{VANTREL_PATH, "--module", VANTREL_MODULE_PATH, "preview-worker"}, 1,
             4, previewLimit);
-        router.emplace(*editor, *previews, vantrel::AllowedHosts("", port), secret, port);
+        router.emplace(*editor, *previews, vantrel::AllowedHosts("", port), secret);
         runner = std::thread([this] { io.run(); });
         static std::filesystem::path made;
         made = folder;
