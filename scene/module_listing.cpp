@@ -7,6 +7,7 @@
 #include "host/gradient.h"
 #include "host/param.h"
 #include "quib/param_choices.h"
+#include "quib/text.h"
 
 namespace vantrel {
 namespace {
@@ -85,7 +86,9 @@ Json Describe(const quib::NodeType& type) {
 }  // namespace
 
 Json ListModule(const quib::Module& module) {
-    Json listing = {{"module", module.Path()},
+    // A path is bytes, and JSON text is UTF-8: one that is not is given escaped (\xe9).
+    const std::string& path = module.Path();
+    Json listing = {{"module", quib::IsUtf8(path) ? path : quib::Printable(path)},
                     {"version", module.Version()},
                     {"guide", nodeGuide},
                     {"types", Json::array()}};
