@@ -195,6 +195,9 @@ public:
         return std::string(OutputTypeName(scene->NamedType().value_or(OutputType::Color)));
     }
 
+    /// The scene's "samples", or 1.
+    int SamplesOf() const { return scene->NamedSamples().value_or(1); }
+
     py::dict Domain() const {
         const SampleDomain& domain = scene->Domain();
         py::dict described;
@@ -634,6 +637,7 @@ PYBIND11_MODULE(_vantrel, extension) {
         .def("json", &PackageScene::Json)
         .def("domain", &PackageScene::Domain)
         .def("output_type", &PackageScene::OutputTypeOf)
+        .def("samples", &PackageScene::SamplesOf)
         .def("eval", &PackageScene::Eval)
         .def("render", &PackageScene::Render)
         .def("save", &PackageScene::Save)

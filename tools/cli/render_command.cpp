@@ -134,6 +134,10 @@ void RunRender(const Scene::ModulePointer& module, const RenderOptions& options,
     const Scene scene = Scene::FromFile(options.scene, module, options.edits);
     const OutputType type = TypeFor(options.type, scene);
     if (!options.type) CheckType(type, options.samples, options.scene, "/output_type");
+    // The scene's own sub-samples are what its picture was seen with; an int image takes one.
+    const int samples = options.samples > 0       ? options.samples
+                        : type == OutputType::Int ? 1
+                                                  : scene.NamedSamples().value_or(1);
     SampleDomain domain = scene.Domain();
     if (options.region) {
         try {
@@ -195,8 +199,7 @@ void RunRender(const Scene::ModulePointer& module, const RenderOptions& options,
     const auto start = std::chrono::steady_clock::now();
     try {
         std::optional<Progress> progress;
-        RenderRequest request{scene.Output(), domain,          width,   height, type,
-                              threads,        options.samples, nullptr, {}};
+        RenderRequest request{scene.Output(), domain, width, height, type, threads, samples, nullptr, {}};
         if (::isatty(STDERR_FILENO)) {
             progress.emplace(endRow - firstRow);
             request.progress = [&](int rowsDone) { progress->Show(rowsDone); };
@@ -234,8 +237,7 @@ void RunRender(const Scene::ModulePointer& module, const RenderOptions& options,
     }
     file.Commit();
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    const double samples =
-        static_cast<double>(width) * (endRow - firstRow) * options.samples * options.samples;
+    const double taken = static_cast<double>(width) * (endRow - firstRow) * samples * samples;
     char report[240];
     char what[100];
     if (inParts) {
@@ -245,7 +247,7 @@ void RunRender(const Scene::ModulePointer& module, const RenderOptions& options,
         std::snprintf(what, sizeof what, "%dx%d", width, height);
     }
     std::snprintf(report, sizeof report, "%s, %.0f samples in %.3f s, %.0f samples/s on %d thread%s\n", what,
-                  samples, seconds, samples / seconds, threads, threads == 1 ? "" : "s");
+                  taken, seconds, taken / seconds, threads, threads == 1 ? "" : "s");
     out << output.string() << ": " << report;
 }
 
