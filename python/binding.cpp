@@ -358,8 +358,9 @@ private:
         int threads;
 
         RenderRequest Request() const {
-            return {
-                *node, domain, width, height, type, threads, samples, nullptr, [](int) { CheckSignals(); }};
+            return {*node,   domain,  width,
+                    height,  type,    threads,
+                    samples, nullptr, [](const RenderProgress&) { CheckSignals(); }};
         }
     };
 
