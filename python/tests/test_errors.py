@@ -81,30 +81,39 @@ def test_a_failed_setting_leaves_the_scene():
     assert scene.eval([0.3, 0.2, 0], "double") == before
 
 
-# A leapfrog fractal that runs 20,000 iterations a sample: the whole call would take minutes.
+# A leapfrog fractal of ITERATIONS rounds a sample: at 20,000 a row of the image takes seconds, at
+# 10,000,000 a sample takes about a second, so that a chunk of eval's 1024 positions would take many
+# minutes and Ctrl-C must stop it between samples.
 SLOW = """
 import sys, numpy as np, vantrel
 scene = vantrel.Scene.load(sys.argv[1])
-scene.set("fractal.Iterations", 20000)
+scene.set("fractal.Iterations", int(sys.argv[3]))
 scene.set("fractal.Radius", 0)
 print("started", flush=True)
-if sys.argv[2] == "eval":
-    scene.eval(np.random.default_rng(1).normal(size=(1000000, 3)), "double", threads=2)
+if sys.argv[2] == "save_image":
+    scene.save_image(sys.argv[4], width=2048, type="double", threads=2)
 else:
-    scene.save_image(sys.argv[3], width=2048, type="double", threads=2)
+    scene.eval(np.random.default_rng(1).normal(size=(int(sys.argv[2]), 3)), "double", threads=2)
 """
 
 
-@pytest.mark.parametrize("call", ["eval", "save_image"])
-def test_ctrl_c_stops_the_work(tmp_path, call):
+# Each case: what the child works at (the positions eval takes, or save_image) and the iterations. The
+# child must stop within a minute of the signal: the unfinished chunk alone would take ten.
+@pytest.mark.parametrize("call, iterations", [("1000000", 20000), ("save_image", 20000),
+                                              ("1000", 10**7), ("100000", 10**7)],
+                         ids=["eval", "save_image", "eval in one chunk", "eval on threads"])
+def test_ctrl_c_stops_the_work(tmp_path, call, iterations):
     target = tmp_path / "slow.png"
     target.write_bytes(b"before")
-    child = subprocess.Popen([sys.executable, "-c", SLOW, example("leapfrog-fractal"), call, str(target)],
-                             stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
-    assert child.stdout.readline() == "started\n"
-    time.sleep(1)  # into the work; a signal before it would be taken all the same
-    child.send_signal(signal.SIGINT)
-    _, stderr = child.communicate(timeout=120)
+    child = subprocess.Popen([sys.executable, "-c", SLOW, example("leapfrog-fractal"), call, str(iterations),
+                              str(target)], stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+    try:
+        assert child.stdout.readline() == "started\n"
+        time.sleep(1)  # into the work; a signal before it would be taken all the same
+        child.send_signal(signal.SIGINT)
+        _, stderr = child.communicate(timeout=60)
+    finally:
+        child.kill()
     assert child.returncode != 0 and "KeyboardInterrupt" in stderr
     assert target.read_bytes() == b"before" and sorted(p.name for p in tmp_path.iterdir()) == ["slow.png"]
 

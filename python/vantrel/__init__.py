@@ -217,7 +217,7 @@ class Scene:
         for color and vec3, (N, 4) for colora, vec4 and quaternion, (N, 2) for vec2, and an object array
         of str for string; a single position (3,) gives a single value. ``threads`` evaluation threads
         (1 to 1024, default one for each core) take the positions in chunks of 1024; the interpreter's
-        lock is released meanwhile, and Ctrl-C stops the evaluation between chunks.
+        lock is released meanwhile, and Ctrl-C stops the evaluation after the samples being taken.
         """
         positions = np.asarray(points, dtype=np.float64)
         if positions.ndim < 1 or positions.shape[-1] != 3:
