@@ -292,7 +292,7 @@ public:
             return vantrel::Render(image->Request(), sink);
         };
         py::gil_scoped_release unlocked;
-        PendingFile file(path);
+        PendingFile file(path, PendingFile::Links::WriteThrough);  // as vantrel render writes
         try {
             if (*format == ImageFormat::Png) {
                 OutputBytes bytes(file.Path(), "the PNG");
@@ -528,7 +528,7 @@ private:
     struct Open {
         Open(const std::string& path, ImageFormat format)
             : format(format),
-              pending(path),
+              pending(path, PendingFile::Links::WriteThrough),
               bytes(pending.Path(), format == ImageFormat::Png ? "the PNG" : "the OpenEXR image"),
               joiner(bytes) {}
         ImageFormat format;

@@ -270,8 +270,9 @@ class Scene:
         transfer function and the file is tagged sRGB, other types are written as data, and
         ``linear=True`` writes the values as they are, tagged as linear light. The type of ``image`` is
         its ``output_type``, or for a plain array color (3 or 4 channels) or double (1). An OpenEXR file
-        holds 32-bit floats, linear. The file replaces its target only once complete; Ctrl-C stops the
-        render and leaves the target as it was.
+        holds 32-bit floats, linear. The file replaces its target only once complete, as ``vantrel
+        render -o`` writes it: a symbolic link is written through, the link kept. Ctrl-C stops the render
+        and leaves the target as it was.
         """
         if isinstance(image, dict):
             image, render = None, {**image, **render}
@@ -324,8 +325,8 @@ class PartJoiner:
     of ``path``) is written as the parts come, so only the part being added is held, and is byte for
     byte the file the whole render writes.
 
-    It is written to a pending file in the folder of ``path``, which takes the place of ``path`` only
-    when ``finish`` has every part. A part that is refused (not a part file, damaged, of another
+    It is written to a pending file in the folder of ``path`` (of the file it leads to, for a symbolic
+    link, which stays), which takes the place of that file only when ``finish`` has every part. A part that is refused (not a part file, damaged, of another
     render, out of turn) raises InputError with ``vantrel join``'s message and removes the pending file,
     as does ``abort``; the target stays as it was. As a context manager, it finishes when the block
     ends normally and aborts when it raises::
