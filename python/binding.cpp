@@ -111,12 +111,20 @@ std::string FormatName(ImageFormat format) {
     return format == ImageFormat::Png ? "a PNG" : "an OpenEXR image";
 }
 
-/// The channels of an image array, height x width x channels of 1, 3 or 4.
-int ImageChannels(const Pixels& pixels) {
+/// The channels of an image array of `type`, height x width x its channels: an image whose channels
+/// are not its type's (a slice of three channels of four) is refused, not written as another type.
+int ImageChannels(const Pixels& pixels, OutputType type) {
     const bool image = pixels.ndim() == 3 && pixels.shape(0) >= 1 && pixels.shape(1) >= 1 &&
                        (pixels.shape(2) == 1 || pixels.shape(2) == 3 || pixels.shape(2) == 4);
     if (!image) {
         throw ArgumentError("image", "an array of height x width x channels reals, of 1, 3 or 4 channels");
+    }
+    if (pixels.shape(2) != ChannelsFor(type)) {
+        throw ArgumentError("image",
+                            std::to_string(ChannelsFor(type)) + " channels, as an image of output_type " +
+                                std::string(OutputTypeName(type)) +
+                                " has (np.asarray(image) is a plain array)",
+                            std::to_string(pixels.shape(2)));
     }
     return static_cast<int>(pixels.shape(2));
 }
@@ -271,7 +279,8 @@ public:
             throw Error(Error::Kind::BadInput, "expected a file name ending in .png or .exr")
                 .WithSource(path);
         CheckFormat(*format, depth, linear, path);
-        const int channels = pixels ? ImageChannels(*pixels) : ChannelsFor(ImageTypeNamed(arguments.type));
+        const OutputType type = ImageTypeNamed(arguments.type);
+        const int channels = pixels ? ImageChannels(*pixels, type) : ChannelsFor(type);
         const ImageLimits limits = LargestImage(*format, channels);
         const std::string formatName = FormatName(*format);
         std::optional<Prepared> image;
@@ -296,8 +305,8 @@ public:
         try {
             if (*format == ImageFormat::Png) {
                 OutputBytes bytes(file.Path(), "the PNG");
-                PngEncoder png(width, height, channels, depth != 0 ? depth : 8,
-                               LevelsFor(ImageTypeNamed(arguments.type), linear), BandsInFlight(threads),
+                PngEncoder png(width, height, channels, depth != 0 ? depth : 8, LevelsFor(type, linear),
+                               BandsInFlight(threads),
                                [&](std::span<const std::uint8_t> piece) { bytes.Put(piece); });
                 fill(png);
                 bytes.Close();
@@ -563,8 +572,9 @@ private:
 
 /// An image array of the type `typeName` as an 8-bit PNG in memory, as `save_image` writes it.
 py::bytes EncodePng(const Pixels& pixels, const std::string& typeName) {
-    const PngLevels levels = LevelsFor(ImageTypeNamed(typeName), false);
-    const int channels = ImageChannels(pixels);
+    const OutputType type = ImageTypeNamed(typeName);
+    const int channels = ImageChannels(pixels, type);
+    const PngLevels levels = LevelsFor(type, false);
     std::string png;
     {
         py::gil_scoped_release unlocked;

@@ -91,3 +91,21 @@ def test_the_cluster_renders_what_vantrel_renders(tmp_path, client, name, extens
         killed = int(marker.read_text())
         assert killed not in client.run(os.getpid).values()  # that worker did die, and was replaced
     assert sorted(path.name for path in tmp_path.iterdir() if path.name.startswith(".")) == []
+
+
+def rendered(name, kind):
+    """A task: the scene `name` rendered as `kind` on the worker, 24x12."""
+    return vantrel.Scene.load(example(name)).render(24, 12, kind)
+
+
+# Each case: the scene and the type of an image a worker renders and sends back. Dask sends a plain
+# array as its bare buffer; an Image keeps its output_type, so it is written as the type it is.
+@pytest.mark.parametrize("name, kind", [("distorted-lattice", "vec3"), ("distorted-lattice", "vec4"),
+                                        ("leapfrog-fractal", "double")])
+def test_an_image_from_a_worker_keeps_its_type(tmp_path, client, name, kind):
+    image = client.submit(rendered, name, kind, pure=False).result()
+    assert isinstance(image, vantrel.Image) and image.output_type == kind
+    vantrel.Scene.load(example(name)).save_image(tmp_path / "worker.png", image)
+    said = run_vantrel("render", example(name), "-o", str(tmp_path / "vantrel.png"), "--size", "24x12", "--type", kind)
+    assert said.returncode == 0, said.stderr
+    assert (tmp_path / "worker.png").read_bytes() == (tmp_path / "vantrel.png").read_bytes()

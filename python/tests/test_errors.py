@@ -136,6 +136,8 @@ ARGUMENTS = [
     (lambda scene, tmp: scene.save_image(os.path.join(tmp, "a.png"), depth=12), "depth"),
     (lambda scene, tmp: scene.save_image(os.path.join(tmp, "a.png"), np.zeros((4, 4, 2))), "image"),
     (lambda scene, tmp: vantrel._vantrel.encode_png(np.zeros((4, 4)), "color"), "image"),
+    (lambda scene, tmp: scene.save_image(os.path.join(tmp, "a.png"), scene.render(4, type="vec4")[..., :3]),
+     "image"),
 ]
 
 

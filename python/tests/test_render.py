@@ -3,6 +3,7 @@ image's own PNG against the bytes of `vantrel render`."""
 
 import json
 import os
+import pickle
 import subprocess
 import sys
 
@@ -104,7 +105,25 @@ def test_save_image_writes_vantrel_render_bytes(tmp_path, name, extension, optio
 def test_only_images_show_themselves():
     image = vantrel.Scene.load(example("globe-cells")).render(8, 4)
     assert image[:, :, :2]._repr_png_() is None and image[0]._repr_png_() is None
+    assert image[:, :, :1]._repr_png_() is None  # a colour's red is no grey image
     assert image[1:3, 2:7]._repr_png_().startswith(b"\x89PNG")
+
+
+# Each case: the type of an image, and the pickle protocol of its copy (as multiprocessing sends it).
+# The copy keeps its output_type, so it is written as the type it is, not guessed from its channels.
+COPIES = [("vec3", 2), ("vec3", 5), ("double", 4), ("vec4", 5), ("color", 3)]
+
+
+@pytest.mark.parametrize("kind, protocol", COPIES)
+def test_an_image_keeps_its_type_through_pickle(tmp_path, kind, protocol):
+    scene = vantrel.Scene.load(example("distorted-lattice"))
+    copy = pickle.loads(pickle.dumps(scene.render(24, 12, kind), protocol=protocol))
+    assert isinstance(copy, vantrel.Image) and copy.output_type == kind
+    scene.save_image(tmp_path / "copy.png", copy)
+    rendered = run_vantrel("render", example("distorted-lattice"), "-o", str(tmp_path / "vantrel.png"),
+                           "--size", "24x12", "--type", kind)
+    assert rendered.returncode == 0, rendered.stderr
+    assert (tmp_path / "copy.png").read_bytes() == (tmp_path / "vantrel.png").read_bytes()
 
 
 def test_the_example_renders_what_vantrel_renders(tmp_path):

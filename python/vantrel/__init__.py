@@ -16,6 +16,7 @@ byte for byte. The guide is docs/python.md.
 import json
 import math
 import os
+import sys
 import threading
 
 import numpy as np
@@ -128,7 +129,8 @@ class Image(np.ndarray):
     """A rendered image: a numpy array of height x width x channels float64 values (1 channel, grey, for
     double and int; 3, RGB, for color, vec3 and vec2 with blue 0; 4, RGBA, for colora, vec4 and
     quaternion), unclamped, as the nodes computed them, linear for a colour. ``output_type`` is the
-    type it was rendered as, which says how ``save_image`` writes it. In Jupyter it shows itself as the
+    type it was rendered as, which says how ``save_image`` writes it; a copy keeps it, pickled or sent
+    back from a Dask task. In Jupyter it shows itself as the
     8-bit PNG ``save_image`` would write (clamped to 0..1, a colour sRGB-encoded)."""
 
     output_type = None
@@ -136,16 +138,44 @@ class Image(np.ndarray):
     def __array_finalize__(self, source):
         self.output_type = getattr(source, "output_type", None)
 
+    def __reduce__(self):  # so that a copy in another process (multiprocessing, Dask) keeps the type
+        rebuild, arguments, state = super().__reduce__()
+        return rebuild, arguments, (state, self.output_type)
+
+    def __setstate__(self, state):
+        array_state, self.output_type = state
+        super().__setstate__(array_state)
+
     def _repr_png_(self):
-        if self.ndim != 3 or self.shape[2] not in (1, 3, 4) or self.shape[0] < 1 or self.shape[1] < 1:
+        try:
+            channels = self.shape[-1] if self.ndim else 0
+            return _vantrel.encode_png(np.asarray(self), _type_of(self, channels))
+        except InputError:  # not an image of its type: numpy shows it
             return None
-        return _vantrel.encode_png(np.asarray(self), _type_of(self, self.shape[2]))
 
 
 def _type_of(image, channels):
     """The type an image array holds: its ``output_type`` if it has one, else a colour if it has three
     or four channels, and a real if one."""
-    return getattr(image, "output_type", None) or ("double" if channels == 1 else "color")
+    return getattr(image, "output_type", None) or {1: "double", 4: "colora"}.get(channels, "color")
+
+
+def _send_images_whole():
+    """Dask sends a numpy array as its bare buffer, which would make an Image a plain array and lose its
+    ``output_type``, so that a vec3 image would be written as a colour. Wherever distributed is loaded,
+    an Image is declined by Dask's own serializer and goes by pickle, which keeps it (``__reduce__``).
+    Called when the package is loaded and when it renders an image: a worker loads distributed first,
+    and a client before it renders what it sends."""
+    serialize = sys.modules.get("distributed.protocol.serialize")
+    if serialize is not None:
+        serialize.dask_serialize.register(Image)(_decline)
+
+
+def _decline(image, context=None):
+    raise NotImplementedError("an Image goes by pickle")  # Dask then takes its next serializer
+
+
+_send_images_whole()
 
 
 def _image_arguments(width=512, height=None, type="color", region=None, samples=1, node=None, threads=None):
@@ -251,6 +281,7 @@ class Scene:
                                                          samples=samples, node=node))
         image = np.asarray(self._native.render(arguments)).view(Image)
         image.output_type = arguments.type
+        _send_images_whole()
         return image
 
     def _render_arguments(self, threads, render):
@@ -269,10 +300,10 @@ class Scene:
         has ``depth`` 8 (default) or 16 bits a channel; a colour's red, green and blue go through sRGB's
         transfer function and the file is tagged sRGB, other types are written as data, and
         ``linear=True`` writes the values as they are, tagged as linear light. The type of ``image`` is
-        its ``output_type``, or for a plain array color (3 or 4 channels) or double (1). An OpenEXR file
-        holds 32-bit floats, linear. The file replaces its target only once complete, as ``vantrel
-        render -o`` writes it: a symbolic link is written through, the link kept. Ctrl-C stops the render
-        and leaves the target as it was.
+        its ``output_type`` (whose channels it must have), or for a plain array double (1 channel), color
+        (3) or colora (4). An OpenEXR file holds 32-bit floats, linear. The file replaces its target only
+        once complete, as ``vantrel render -o`` writes it: a symbolic link is written through, the link
+        kept. Ctrl-C stops the render and leaves the target as it was.
         """
         if isinstance(image, dict):
             image, render = None, {**image, **render}
