@@ -109,3 +109,21 @@ def test_an_image_from_a_worker_keeps_its_type(tmp_path, client, name, kind):
     said = run_vantrel("render", example(name), "-o", str(tmp_path / "vantrel.png"), "--size", "24x12", "--type", kind)
     assert said.returncode == 0, said.stderr
     assert (tmp_path / "worker.png").read_bytes() == (tmp_path / "vantrel.png").read_bytes()
+
+
+# Each case: a bad argument of render, and the argument its InputError names, before any part is
+# rendered or any file made: a NUL in a path would end it at the system's calls.
+BAD = [({"window": 0}, "window"), ({"client": None}, "client"), ({"retries": -1}, "retries"),
+       ({"linear": "yes"}, "linear"), ({"output": "victim.txt\0.png"}, "output_path"),
+       ({"scene": example("globe-cells") + "\0.txt"}, "scene_path")]
+
+
+@pytest.mark.parametrize("arguments, argument", BAD, ids=[argument for _, argument in BAD])
+def test_bad_arguments_are_named(tmp_path, client, arguments, argument):
+    given = {"client": client, **arguments}
+    scene = given.pop("scene", example("globe-cells"))
+    output = str(tmp_path / given.pop("output", "out.png"))
+    with pytest.raises(vantrel.InputError) as raised:
+        vantrel.distributed.render(scene, output, 64, **given)
+    assert raised.value.source == argument and str(raised.value).startswith(argument + ": expected ")
+    assert list(tmp_path.iterdir()) == []

@@ -14,14 +14,13 @@ byte for byte. The guide is docs/python.md.
 """
 
 import json
-import math
 import os
 import sys
 import threading
 
 import numpy as np
 
-from . import _vantrel
+from . import _arguments, _vantrel
 from ._errors import Error, FailureError, InputError
 
 __all__ = ["Error", "FailureError", "Image", "InputError", "Module", "PartJoiner", "Scene", "load_module",
@@ -76,14 +75,15 @@ def load_module(path=None):
     without a folder is a file in the current folder. Raises InputError when the file is not a module
     (a library of another machine, cut short, without the three exports)."""
     global _default_module
-    module = _module_at(_module_file() if path is None else path)
+    module = _module_at("path", _module_file() if path is None else path)
     with _modules_lock:
         _default_module = module
     return module
 
 
-def _module_at(path):
-    path = os.fspath(path)
+def _module_at(argument, path):
+    """The module in the file ``path``, the argument ``argument``, loaded once."""
+    path = _arguments.path(argument, path)
     key = os.path.realpath(path)
     with _modules_lock:
         if key not in _modules:
@@ -96,7 +96,7 @@ def _module(module):
     if isinstance(module, Module):
         return module
     if module is not None:
-        return _module_at(module)
+        return _module_at("module", module)
     with _modules_lock:
         chosen = _default_module
     return chosen if chosen is not None else load_module()
@@ -105,24 +105,6 @@ def _module(module):
 def node_types(module=None):
     """The node types of the module in use (or ``module``): what ``vantrel list --json`` prints."""
     return _module(module).node_types()
-
-
-def _scene_json(value):
-    """``value`` as JSON in the scene format: a real that is not finite as "nan", "inf" or "-inf" (JSON
-    has no numbers for them), numpy's arrays and numbers as lists and numbers."""
-    def spelled(item):
-        if isinstance(item, np.ndarray):
-            return spelled(item.tolist())
-        if isinstance(item, np.generic):
-            return spelled(item.item())
-        if isinstance(item, float) and not math.isfinite(item):
-            return "nan" if math.isnan(item) else ("inf" if item > 0 else "-inf")
-        if isinstance(item, dict):
-            return {key: spelled(each) for key, each in item.items()}
-        if isinstance(item, (list, tuple)):
-            return [spelled(each) for each in item]
-        return item
-    return json.dumps(spelled(value), allow_nan=False)
 
 
 class Image(np.ndarray):
@@ -179,15 +161,8 @@ _send_images_whole()
 
 
 def _image_arguments(width=512, height=None, type="color", region=None, samples=1, node=None, threads=None):
-    arguments = _vantrel.ImageArguments()
-    arguments.width = width
-    arguments.height = height
-    arguments.type = type
-    arguments.region = None if region is None else [float(x) for x in region]
-    arguments.samples = samples
-    arguments.node = node
-    arguments.threads = threads
-    return arguments
+    return _vantrel.ImageArguments(width=width, height=height, type=type, region=region, samples=samples,
+                                   node=node, threads=threads)
 
 
 class Scene:
@@ -205,7 +180,8 @@ class Scene:
         if isinstance(description, _vantrel.Scene):  # from load
             self._native = description
         else:
-            self._native = _vantrel.Scene.parse(_module(module)._native, _scene_json(description), name)
+            self._native = _vantrel.Scene.parse(_module(module)._native,
+                                                _arguments.scene_json("description", description), name)
 
     @property
     def output_type(self):
@@ -221,12 +197,14 @@ class Scene:
 
     def _samples_for(self, type, samples):
         """The sub-samples of a render of ``type``: those given, else the scene's; one for int."""
-        return samples or (1 if type == "int" else self.samples)
+        if samples is not None:
+            return samples
+        return 1 if type == "int" else self.samples
 
     @classmethod
     def load(cls, path, *, module=None):
         """The scene in the file ``path``; errors name the file as given."""
-        return cls(_vantrel.Scene.load(_module(module)._native, os.fspath(path)))
+        return cls(_vantrel.Scene.load(_module(module)._native, _arguments.path("path", path)))
 
     def set(self, key, value):
         """Gives the parameter ``key``, "ID.PARAM" (the id is what comes before the last dot), the value
@@ -235,7 +213,7 @@ class Scene:
         and checked as the command line checks it, so a bad value raises InputError with the same
         message ("FILE (with --set ...)") and leaves the scene as it was. A later setting of the same
         parameter replaces the earlier one."""
-        self._native.set(key, _scene_json(value))
+        self._native.set(key, _arguments.scene_json("value", value))
 
     def eval(self, points, type=None, *, node=None, threads=None):
         """The value of the output node (or of the node ``node``) at every position of ``points``, an
@@ -249,14 +227,12 @@ class Scene:
         (1 to 1024, default one for each core) take the positions in chunks of 1024; the interpreter's
         lock is released meanwhile, and Ctrl-C stops the evaluation after the samples being taken.
         """
-        positions = np.asarray(points, dtype=np.float64)
+        expected = "an array of positions x, y, z of real numbers, shaped (..., 3)"
+        positions = _arguments.reals("points", points, expected)
         if positions.ndim < 1 or positions.shape[-1] != 3:
-            raise InputError(f"points: expected an array of positions x, y, z, shaped (..., 3), not one "
-                             f"shaped {positions.shape}", "bad-input", "points",
-                             expected="an array of positions x, y, z, shaped (..., 3)",
-                             found=f"shaped {positions.shape}")
+            _arguments.refuse("points", expected, points, f"one shaped {positions.shape}")
         lead = positions.shape[:-1]
-        type = type or self.output_type
+        type = self.output_type if type is None else type
         values = self._native.eval(np.ascontiguousarray(positions.reshape(-1, 3)), type, node, threads)
         if type == "string":
             texts = np.empty(len(values), dtype=object)
@@ -277,19 +253,19 @@ class Scene:
         ``threads`` as in ``eval``. Each pixel is what ``vantrel eval`` gives at the pixel's centre on
         the domain (with one sample), whatever the threads.
         """
-        arguments = self._render_arguments(threads, dict(width=width, height=height, type=type, region=region,
-                                                         samples=samples, node=node))
+        type = self.output_type if type is None else type
+        arguments = _image_arguments(width, height, type, region, samples, node, threads)
         image = np.asarray(self._native.render(arguments)).view(Image)
-        image.output_type = arguments.type
+        image.output_type = type
         _send_images_whole()
         return image
 
     def _render_arguments(self, threads, render):
         """The native arguments of a render, its type the scene's ``output_type`` and its samples the
         scene's ``samples`` when ``render`` names none."""
-        type = render.get("type") or self.output_type
-        samples = self._samples_for(type, render.get("samples"))
-        return _image_arguments(threads=threads, **{**render, "type": type, "samples": samples})
+        kind = self.output_type if render.get("type") is None else render["type"]
+        samples = self._samples_for(kind, render.get("samples"))
+        return _image_arguments(threads=threads, **{**render, "type": kind, "samples": samples})
 
     def save_image(self, path, image=None, *, depth=None, linear=False, threads=None, **render):
         """Writes a PNG or OpenEXR file (by the extension of ``path``) as ``vantrel render`` writes it,
@@ -312,15 +288,16 @@ class Scene:
             raise TypeError(f"save_image() got unexpected arguments {sorted(unknown)}")
         if image is not None and render:
             raise TypeError("save_image() takes an image or the arguments of a render, not both")
+        path = _arguments.path("path", path)
         pixels = None
         if image is not None:
-            pixels = np.ascontiguousarray(image, dtype=np.float64)
+            pixels = np.ascontiguousarray(_arguments.reals(
+                "image", image, "an image: an array of height x width x channels real numbers"))
             if pixels.ndim == 2:
                 pixels = pixels[:, :, np.newaxis]
-            render["type"] = _type_of(image, pixels.shape[2])
+            render["type"] = _type_of(image, pixels.shape[-1] if pixels.ndim else 0)
         arguments = self._render_arguments(threads, render)
-        self._native.save(os.fspath(path), pixels, arguments, 0 if depth is None else depth, bool(linear),
-                          _EXR_WRITER)
+        self._native.save(path, pixels, arguments, depth, _arguments.flag("linear", linear), _EXR_WRITER)
 
     def render_part(self, part, parts, format="png", *, depth=None, linear=False, threads=None, **render):
         """Part ``part`` of ``parts`` of the image ``save_image`` would write as a ``format`` file ("png"
@@ -336,8 +313,7 @@ class Scene:
         if unknown:
             raise TypeError(f"render_part() got unexpected arguments {sorted(unknown)}")
         arguments = self._render_arguments(threads, render)
-        return self._native.render_part(arguments, format, 0 if depth is None else depth, bool(linear), part,
-                                        parts)
+        return self._native.render_part(arguments, format, depth, _arguments.flag("linear", linear), part, parts)
 
     def to_dict(self):
         """The scene in the scene format, with the settings made by ``set``."""
@@ -368,16 +344,22 @@ class PartJoiner:
     """
 
     def __init__(self, path):
-        self.path = os.fspath(path)
-        self._native = _vantrel.PartJoiner(self.path)
+        named = _arguments.path("path", path)
+        self.path = os.fsdecode(named)
+        self._native = _vantrel.PartJoiner(named)
         self._added = 0
 
     def add(self, part, name=None):
         """Adds the next part, the bytes of its part file; ``name`` is what messages call it (by
         default "parts[I]", I counting the parts added from 0)."""
         name = f"parts[{self._added}]" if name is None else name
+        if not isinstance(part, bytes):
+            try:
+                part = memoryview(part).tobytes()
+            except TypeError:
+                _arguments.refuse("part", "the bytes of a part file", part)
         self._added += 1
-        self._native.add(bytes(part) if not isinstance(part, bytes) else part, name)
+        self._native.add(part, name)
 
     def finish(self):
         """Completes the image once every part is added and puts it in place of ``path``; raises
