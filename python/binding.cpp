@@ -178,7 +178,9 @@ PYBIND11_MODULE(_vantrel, extension) {
                                        std::move(threads)};
              }),
              py::arg("width"), py::arg("height"), py::arg("type"), py::arg("region"), py::arg("samples"),
-             py::arg("node"), py::arg("threads"));
+             py::arg("node"), py::arg("threads"))
+        // The type asked for, the image's output_type once it is rendered.
+        .def_property_readonly("type", [](const ImageArguments& arguments) { return arguments.type.text; });
 
     py::class_<PackageScene>(extension, "Scene")
         .def_static("load",

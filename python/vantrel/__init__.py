@@ -112,8 +112,8 @@ class Image(np.ndarray):
     double and int; 3, RGB, for color, vec3 and vec2 with blue 0; 4, RGBA, for colora, vec4 and
     quaternion), unclamped, as the nodes computed them, linear for a colour. ``output_type`` is the
     type it was rendered as, which says how ``save_image`` writes it; a copy keeps it, pickled or sent
-    back from a Dask task. In Jupyter it shows itself as the
-    8-bit PNG ``save_image`` would write (clamped to 0..1, a colour sRGB-encoded)."""
+    back from a Dask task. In Jupyter it shows itself as the 8-bit PNG ``save_image`` would write
+    (clamped to 0..1, a colour sRGB-encoded)."""
 
     output_type = None
 
@@ -253,10 +253,10 @@ class Scene:
         ``threads`` as in ``eval``. Each pixel is what ``vantrel eval`` gives at the pixel's centre on
         the domain (with one sample), whatever the threads.
         """
-        type = self.output_type if type is None else type
-        arguments = _image_arguments(width, height, type, region, samples, node, threads)
+        arguments = self._render_arguments(threads, dict(width=width, height=height, type=type, region=region,
+                                                         samples=samples, node=node))
         image = np.asarray(self._native.render(arguments)).view(Image)
-        image.output_type = type
+        image.output_type = arguments.type
         _send_images_whole()
         return image
 
