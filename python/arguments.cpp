@@ -4,6 +4,7 @@
 
 #include <climits>
 #include <cmath>
+#include <cstring>
 #include <thread>
 
 #include "quib/text.h"
@@ -15,6 +16,9 @@ namespace {
 /// The bytes of the str `value` (see Text), or nothing (and no Python error) when it is no str.
 std::optional<std::string> BytesOf(py::handle value) {
     if (!PyUnicode_Check(value.ptr())) return std::nullopt;
+    Py_ssize_t size = 0;
+    if (const char* utf8 = PyUnicode_AsUTF8AndSize(value.ptr(), &size)) return std::string(utf8, size);
+    PyErr_Clear();  // a lone surrogate, which os.fsdecode makes of a byte that is not UTF-8
     const auto bytes =
         py::reinterpret_steal<py::object>(PyUnicode_AsEncodedString(value.ptr(), "utf-8", "surrogateescape"));
     if (!bytes) {  // a lone surrogate that stands for no byte
@@ -37,10 +41,10 @@ std::string Shown(py::handle value) {
 }
 
 Whole WholeFrom(py::handle value) {
-    Whole given{std::nullopt, Shown(value)};
+    Whole given{std::nullopt, py::reinterpret_borrow<py::object>(value)};
     // A bool, Python's or numpy's, is an int to Python, but no count a caller means.
     const bool flag =
-        PyBool_Check(value.ptr()) || py::isinstance(value, py::module_::import("numpy").attr("bool_"));
+        PyBool_Check(value.ptr()) || std::strcmp(Py_TYPE(value.ptr())->tp_name, "numpy.bool_") == 0;
     if (flag || !PyIndex_Check(value.ptr())) return given;
     const auto index = py::reinterpret_steal<py::object>(PyNumber_Index(value.ptr()));
     if (!index) {
@@ -54,7 +58,7 @@ Whole WholeFrom(py::handle value) {
 }
 
 Text TextFrom(py::handle value) {
-    return {BytesOf(value), Shown(value)};
+    return {BytesOf(value), py::reinterpret_borrow<py::object>(value)};
 }
 
 quib::Error ArgumentError(const std::string& argument, std::string expected, std::string found) {
@@ -66,20 +70,19 @@ quib::Error ArgumentError(const std::string& argument, std::string expected, std
 long long WholeIn(const Whole& given, const std::string& argument, long long low, long long high,
                   const std::string& expected) {
     if (!given.number || *given.number < low || *given.number > high)
-        throw ArgumentError(argument, expected, given.shown);
+        throw ArgumentError(argument, expected, Shown(given.value));
     return *given.number;
 }
 
 std::string TextOf(const Text& given, const std::string& argument, const std::string& expected) {
     if (!given.text || given.text->find('\0') != std::string::npos)
-        throw ArgumentError(argument, expected, given.shown);
+        throw ArgumentError(argument, expected, Shown(given.value));
     return *given.text;
 }
 
 OutputType TypeNamed(const Text& name) {
-    const std::string expected = "one of " + OutputTypeNames(", ");
-    const std::optional<OutputType> type = OutputTypeNamed(TextOf(name, "type", expected));
-    if (!type) throw ArgumentError("type", expected, name.shown);
+    const std::optional<OutputType> type = name.text ? OutputTypeNamed(*name.text) : std::nullopt;
+    if (!type) throw ArgumentError("type", "one of " + OutputTypeNames(", "), Shown(name.value));
     return *type;
 }
 
@@ -101,11 +104,11 @@ int BitsOf(ImageFormat format, const std::optional<Whole>& depth, bool linear, c
             .WithSource(source);
     if (format == ImageFormat::Exr && depth)
         throw ArgumentError("depth", "no depth for an OpenEXR image, which always holds 32-bit floats",
-                            depth->shown);
+                            Shown(depth->value));
     if (format == ImageFormat::Exr && linear)
         throw ArgumentError("linear", "not for an OpenEXR image, which always holds linear values", "True");
     if (depth && depth->number != 8 && depth->number != 16)
-        throw ArgumentError("depth", "8 or 16", depth->shown);
+        throw ArgumentError("depth", "8 or 16", Shown(depth->value));
     return depth ? static_cast<int>(*depth->number) : 8;
 }
 

@@ -22,18 +22,19 @@ namespace py = pybind11;
 using Pixels = py::array_t<double, py::array::c_style | py::array::forcecast>;
 
 /// A value given for a whole number: the number when it is one (an int or a numpy integer, not a
-/// bool; one beyond 64 bits as the nearest that fits, which every range refuses), and how a message
-/// shows the value.
+/// bool; one beyond 64 bits as the nearest that fits, which every range refuses), and the value as
+/// given, for a message. Used with the interpreter's lock held.
 struct Whole {
     std::optional<long long> number;
-    std::string shown;
+    py::object value;
 };
 
 /// A value given for text: its bytes when it is a str (UTF-8; a character that stands for a byte of a
-/// file name that is not, as os.fsencode gives it, that byte), and how a message shows the value.
+/// file name that is not, as os.fsencode gives it, that byte), and the value as given, for a message.
+/// Used with the interpreter's lock held.
 struct Text {
     std::optional<std::string> text;
-    std::string shown;
+    py::object value;
 };
 
 /// How a message shows a value Python gave: a str quoted as the scene format quotes text, anything

@@ -47,7 +47,7 @@ ImageFormat FormatNamed(const Text& format) {
     const std::string name = TextOf(format, "format", expected);
     if (name == "png") return ImageFormat::Png;
     if (name == "exr") return ImageFormat::Exr;
-    throw ArgumentError("format", expected, format.shown);
+    throw ArgumentError("format", expected, Shown(format.value));
 }
 
 SampleDomain DomainOf(const Scene& built, const std::optional<std::vector<double>>& region) {
@@ -140,7 +140,7 @@ void PackageScene::Set(const Text& key, const std::string& value) {
     const std::string named = TextOf(key, "key", expected);
     const std::size_t dot = named.rfind('.');
     if (dot == std::string::npos || dot == 0 || dot + 1 == named.size())
-        throw ArgumentError("key", expected, key.shown);
+        throw ArgumentError("key", expected, Shown(key.value));
     const std::string node = named.substr(0, dot);
     const std::string param = named.substr(dot + 1);
     SceneEdits changed;
@@ -345,7 +345,7 @@ Function& PackageScene::NodeOf(const Scene& built, const std::optional<Text>& id
     asked.output = named;
     asked.said = "--node " + named + (edits.said.empty() ? "" : " ") + edits.said;
     Scene::FromDocument(*document, name, module, asked);
-    throw ArgumentError("node", "the id of a node of the scene", id->shown);  // not reached
+    throw ArgumentError("node", "the id of a node of the scene", Shown(id->value));  // not reached
 }
 
 py::bytes EncodePng(const Pixels& pixels, const Text& typeName) {
