@@ -44,13 +44,14 @@ class PendingFile {
 public:
     /// What becomes of a target that is a symbolic link: the link itself is replaced by the new file, or
     /// the file it leads to (through any chain of links; it may not exist yet) is, and the link stays,
-    /// as an editor writes through a link.
+    /// as an editor writes through a link. Every image a user names is written through (`vantrel render`
+    /// and `join`, the Python package); a writer that must not follow a link says so.
     enum class Links { Replace, WriteThrough };
 
     /// Creates the file. Throws quib::Error (Failure) naming the target when the folder does not take
     /// it, or when the target is there but is not a regular file (a folder), which the new file could
     /// not replace, or is a chain of links that never ends.
-    explicit PendingFile(std::filesystem::path target, Links links = Links::Replace);
+    PendingFile(std::filesystem::path target, Links links);
     ~PendingFile();
     PendingFile(const PendingFile&) = delete;
     PendingFile& operator=(const PendingFile&) = delete;
