@@ -1,10 +1,14 @@
 // `vantrel render --part K/N` and `vantrel join`, run as a user runs them: the parts of a render, joined in
 // any order, are the whole render's PNG byte for byte and its OpenEXR image float for float; a set of
-// parts that is not one whole render is refused, naming the file at fault, and leaves nothing behind.
+// parts that is not one whole render is refused, naming the file at fault, and leaves nothing behind;
+// so are forged parts, within little memory.
+
+#include <zlib.h>
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -169,6 +173,81 @@ TEST_F(Parts, JoinRefusesPartsThatAreNotOneRender) {
         EXPECT_EQ(run.status, 2);
         EXPECT_EQ(run.err, "vantrel: " + each.message + "\n");
         EXPECT_EQ(WorkFiles(), files) << "nothing is written";
+    }
+}
+
+/// `value`'s low `bytes` bytes, big-endian.
+std::string BigEndian(std::uint64_t value, int bytes) {
+    std::string text;
+    for (int i = bytes - 1; i >= 0; --i)
+        text.push_back(static_cast<char>(value >> (8 * i) & 0xff));
+    return text;
+}
+
+/// `raw` as a zlib stream.
+std::string Zlib(const std::string& raw) {
+    uLongf size = compressBound(raw.size());
+    std::string packed(size, '\0');
+    compress(reinterpret_cast<Bytef*>(packed.data()), &size, reinterpret_cast<const Bytef*>(raw.data()),
+             raw.size());
+    return packed.substr(0, size);
+}
+
+/// A piece of a part file: its kind (E or R), band or block, rows, inflated and above lengths, data.
+std::string Piece(char kind, int unit, int first, int end, std::uint64_t raw, std::uint32_t above,
+                  const std::string& data) {
+    return std::string(1, kind) + BigEndian(unit, 4) + BigEndian(first, 4) + BigEndian(end, 4) +
+           BigEndian(0, 4) + BigEndian(raw, 8) + BigEndian(above, 4) + BigEndian(data.size(), 8) + data;
+}
+
+/// Part 1 of 1 of the render `render` (its JSON), of `height` rows, holding `pieces`, with the checksum
+/// that matches its bytes: what anyone can make.
+std::string Forged(const std::string& render, int height, const std::string& pieces) {
+    const std::string header = R"({"format":"vantrel-part/1","render":)" + render +
+                               R"(,"part":1,"parts":1,"rows":[0,)" + std::to_string(height) + "]}";
+    const std::string bytes =
+        std::string("\x89VPART\r\n") + BigEndian(header.size(), 4) + header + pieces + "Z";
+    return bytes + BigEndian(crc32(0, reinterpret_cast<const Bytef*>(bytes.data()), bytes.size()), 4);
+}
+
+// Forged parts whose checksums match, each declaring more than its bytes hold: refused as damaged,
+// within little memory and having written little. Before, the row of 1.5 GB took 1.4 GiB, and the
+// OpenEXR image of 2^30 - 1 rows 1 GiB and 512 MiB written, for its table of blocks, before the refusal.
+TEST_F(Parts, ForgedPartsAreRefusedWithinLittleMemory) {
+    const std::string png = R"("image":"png","channels":3,"depth":8,"levels":"srgb"})";
+    const std::string exr = R"("image":"exr","channels":3,"depth":32})";
+    const int bandRows = 88;  // of a PNG 1000 pixels wide, RGB of 8 bits: 256 KiB
+    const std::string firstBand = std::string(bandRows * 3001, '\0');
+    const std::uint32_t gibibyte = 1u << 30;
+    const struct {
+        const char* what;
+        std::string part;
+    } cases[] = {
+        {"a PNG row of 1.5 GB inflated from a few bytes",
+         Forged(R"({"size":[500000000,1],)" + png, 1, Piece('R', 0, 0, 1, 1500000001, 0, Zlib("row")))},
+        {"the rows above a PNG band said to be 1 GiB, in data that could inflate to it",
+         Forged(R"({"size":[1000,1000],)" + png, 1000,
+                Piece('R', 0, 0, bandRows, firstBand.size(), 0, Zlib(firstBand)) +
+                    Piece('R', 1, bandRows, 2 * bandRows, gibibyte + bandRows * 3001, gibibyte,
+                          std::string(gibibyte / 1000, 'x')))},
+        {"an OpenEXR image of 2^30 - 1 rows, whose table of blocks takes 512 MiB",
+         Forged(R"({"size":[16,1073741823],)" + exr, 1073741823,
+                Piece('R', 0, 0, 16, 16 * 16 * 12, 0, Zlib("rows")))},
+        {"an OpenEXR block larger than its rows",
+         Forged(R"({"size":[16,16],)" + exr, 16, Piece('E', 0, 0, 16, 0, 0, std::string(3073, 'x')))},
+    };
+    for (const auto& each : cases) {
+        SCOPED_TRACE(each.what);
+        const std::string name =
+            std::string("forged.") + (each.part.find(R"("exr")") != std::string::npos ? "exr" : "png");
+        WriteFile(work / (name + ".part"), each.part);
+        const RunResult run = Vantrel({"join", name + ".part", "-o", name});
+        EXPECT_EQ(run.status, 2);
+        EXPECT_EQ(run.err, "vantrel: " + name + ".part: a damaged part file: its pieces do not add up\n");
+        EXPECT_LT(run.peakKiB, 64 * 1024);
+        EXPECT_LT(run.writtenKiB, 1024);
+        EXPECT_EQ(WorkFiles(), std::vector<std::string>{name + ".part"}) << "nothing is left";
+        std::filesystem::remove(work / (name + ".part"));
     }
 }
 
