@@ -1,8 +1,9 @@
 // `vantrel render --part K/N` and `vantrel join`, run as a user runs them: the parts of a render, joined in
 // any order, are the whole render's PNG byte for byte and its OpenEXR image float for float; a set of
 // parts that is not one whole render is refused, naming the file at fault, and leaves nothing behind;
-// so are forged parts, within little memory.
+// so are forged parts, within little memory, and files that are no part files, without waiting.
 
+#include <sys/stat.h>
 #include <zlib.h>
 
 #include <gtest/gtest.h>
@@ -248,6 +249,27 @@ TEST_F(Parts, ForgedPartsAreRefusedWithinLittleMemory) {
         EXPECT_LT(run.writtenKiB, 1024);
         EXPECT_EQ(WorkFiles(), std::vector<std::string>{name + ".part"}) << "nothing is left";
         std::filesystem::remove(work / (name + ".part"));
+    }
+}
+
+// Files that are no part files are refused by name at once: a FIFO no one writes to, which join once
+// waited on for ever, a device that never ends, a folder.
+TEST_F(Parts, JoinRefusesFilesThatAreNoRegularFilesWithoutWaiting) {
+    ASSERT_EQ(RenderPart("curve3", "64x32", 1, 2, "c1.png.part"), 0);
+    ASSERT_EQ(mkfifo((work / "fifo").c_str(), 0600), 0);
+    std::filesystem::create_directory(work / "folder");
+    const std::pair<const char*, const char*> cases[] = {
+        {"fifo", "a FIFO"},
+        {"/dev/zero", "a device or another kind of file"},
+        {"folder", "a folder"},
+    };
+    for (const auto& [name, kind] : cases) {
+        SCOPED_TRACE(name);
+        const std::optional<RunResult> run =
+            Start({"join", "c1.png.part", name, "-o", "joined.png"}).WaitAtMost(std::chrono::seconds(60));
+        ASSERT_TRUE(run) << "join waited";
+        EXPECT_EQ(run->status, 2);
+        EXPECT_EQ(run->err, "vantrel: " + std::string(name) + ": expected a part file, not " + kind + "\n");
     }
 }
 

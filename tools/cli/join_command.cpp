@@ -1,13 +1,16 @@
 // `vantrel join`: the part files of one render, rendered apart with `render --part K/N`, into its image.
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
+#include <memory>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -25,13 +28,33 @@ quib::Error BadInput(const std::string& source, std::string detail) {
     return std::move(quib::Error(quib::Error::Kind::BadInput, std::move(detail)).WithSource(source));
 }
 
-/// The bytes of the part file `path`; throws quib::Error (BadInput) naming it when it cannot be read.
+/// The bytes of the part file `path`; throws quib::Error (BadInput) naming it when it cannot be read or
+/// is no regular file. A folder, a FIFO or a device is refused unread: a FIFO no one writes to would
+/// keep the open waiting for ever, and a device may never end. The open does not wait, and the kind
+/// of what was opened decides, whatever the name leads to by then.
 std::vector<std::uint8_t> ReadPart(const std::string& path) {
-    std::ifstream file(path, std::ios::binary);
-    std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
-    if (!file.is_open() || file.bad()) {
-        throw BadInput(path, std::string("cannot read the file: ") + std::strerror(errno));
+    const auto unreadable = [&] {
+        return BadInput(path, std::string("cannot read the file: ") + std::strerror(errno));
+    };
+    const int descriptor = ::open(std::filesystem::path(path).c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (descriptor < 0) throw unreadable();
+    const std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(::fdopen(descriptor, "rb"), std::fclose);
+    struct stat kind {};
+    if (!file) {
+        ::close(descriptor);
+        throw unreadable();
     }
+    if (::fstat(descriptor, &kind) != 0) throw unreadable();
+    if (!S_ISREG(kind.st_mode)) {
+        throw BadInput(path, std::string("expected a part file, not ") +
+                                 (S_ISDIR(kind.st_mode)    ? "a folder"
+                                  : S_ISFIFO(kind.st_mode) ? "a FIFO"
+                                                           : "a device or another kind of file"));
+    }
+    std::vector<std::uint8_t> bytes(static_cast<std::size_t>(kind.st_size));
+    // A file cut short since is cut short here too, and its checksum refuses it.
+    bytes.resize(std::fread(bytes.data(), 1, bytes.size(), file.get()));
+    if (std::ferror(file.get())) throw unreadable();
     return bytes;
 }
 
