@@ -99,6 +99,54 @@ TEST_F(Parts, JoinedPartsAreTheWholeRender) {
     }
 }
 
+/// `value`'s low `bytes` bytes, big-endian.
+std::string BigEndian(std::uint64_t value, int bytes) {
+    std::string text;
+    for (int i = bytes - 1; i >= 0; --i)
+        text.push_back(static_cast<char>(value >> (8 * i) & 0xff));
+    return text;
+}
+
+/// `raw` as a zlib stream.
+std::string Zlib(const std::string& raw) {
+    uLongf size = compressBound(raw.size());
+    std::string packed(size, '\0');
+    compress(reinterpret_cast<Bytef*>(packed.data()), &size, reinterpret_cast<const Bytef*>(raw.data()),
+             raw.size());
+    return packed.substr(0, size);
+}
+
+/// A piece of a part file: its kind (E or R), band or block, rows, inflated and above lengths, data.
+std::string Piece(char kind, int unit, int first, int end, std::uint64_t raw, std::uint32_t above,
+                  const std::string& data) {
+    return std::string(1, kind) + BigEndian(unit, 4) + BigEndian(first, 4) + BigEndian(end, 4) +
+           BigEndian(0, 4) + BigEndian(raw, 8) + BigEndian(above, 4) + BigEndian(data.size(), 8) + data;
+}
+
+/// `bytes` and their CRC-32, as a part file ends.
+std::string Sealed(const std::string& bytes) {
+    return bytes + BigEndian(crc32(0, reinterpret_cast<const Bytef*>(bytes.data()), bytes.size()), 4);
+}
+
+/// Part 1 of 1 of the render `render` (its JSON), of `height` rows, holding `pieces`, with the checksum
+/// that matches its bytes: what anyone can make.
+std::string Forged(const std::string& render, int height, const std::string& pieces) {
+    const std::string header = R"({"format":"vantrel-part/1","render":)" + render +
+                               R"(,"part":1,"parts":1,"rows":[0,)" + std::to_string(height) + "]}";
+    return Sealed(std::string("\x89VPART\r\n") + BigEndian(header.size(), 4) + header + pieces + "Z");
+}
+
+/// The part file `part` with `from` in its header made `to`, its length and checksum made to match.
+std::string Reheaded(const std::string& part, const std::string& from, const std::string& to) {
+    std::size_t length = 0;
+    for (int i = 8; i < 12; ++i)
+        length = length << 8 | static_cast<unsigned char>(part[i]);
+    std::string header = part.substr(12, length);
+    header.replace(header.find(from), from.size(), to);
+    return Sealed(part.substr(0, 8) + BigEndian(header.size(), 4) + header +
+                  part.substr(12 + length, part.size() - 16 - length));
+}
+
 // Sets of parts that are not one whole render, each refused with the file at fault named, before any
 // image is written.
 TEST_F(Parts, JoinRefusesPartsThatAreNotOneRender) {
@@ -118,6 +166,9 @@ TEST_F(Parts, JoinRefusesPartsThatAreNotOneRender) {
     std::string damaged = part;
     damaged[damaged.size() / 2] ^= 1;
     WriteFile(work / "damaged.png.part", damaged);
+    // A header may say anything, its checksum remade: what differs is quoted as an excerpt.
+    WriteFile(work / "long.png.part",
+              Reheaded(part, R"("type":"color")", R"("type":")" + std::string(100000, 'x') + "\""));
     ASSERT_EQ(Vantrel({"render", Example("curve3"), "--size", "64x32", "-o", "image.png"}).status, 0);
     const std::vector<std::string> files = WorkFiles();
 
@@ -141,6 +192,9 @@ TEST_F(Parts, JoinRefusesPartsThatAreNotOneRender) {
         {{"c1.png.part", "set.png.part", "c3.png.part"}, "set.png.part: " + other + "its scene is another"},
         {{"c1.png.part", "type.png.part", "c3.png.part"},
          "type.png.part: " + other + "its type is \"vec3\", not \"color\""},
+        {{"c1.png.part", "long.png.part", "c3.png.part"},
+         "long.png.part: " + other + "its type is \"" + std::string(79, 'x') +
+             "... (100002 bytes), not \"color\""},
         {{"c1.png.part", "samples.png.part", "c3.png.part"},
          "samples.png.part: " + other + "its samples is 2, not 1"},
         {{"c1.png.part", "depth.png.part", "c3.png.part"},
@@ -175,40 +229,6 @@ TEST_F(Parts, JoinRefusesPartsThatAreNotOneRender) {
         EXPECT_EQ(run.err, "vantrel: " + each.message + "\n");
         EXPECT_EQ(WorkFiles(), files) << "nothing is written";
     }
-}
-
-/// `value`'s low `bytes` bytes, big-endian.
-std::string BigEndian(std::uint64_t value, int bytes) {
-    std::string text;
-    for (int i = bytes - 1; i >= 0; --i)
-        text.push_back(static_cast<char>(value >> (8 * i) & 0xff));
-    return text;
-}
-
-/// `raw` as a zlib stream.
-std::string Zlib(const std::string& raw) {
-    uLongf size = compressBound(raw.size());
-    std::string packed(size, '\0');
-    compress(reinterpret_cast<Bytef*>(packed.data()), &size, reinterpret_cast<const Bytef*>(raw.data()),
-             raw.size());
-    return packed.substr(0, size);
-}
-
-/// A piece of a part file: its kind (E or R), band or block, rows, inflated and above lengths, data.
-std::string Piece(char kind, int unit, int first, int end, std::uint64_t raw, std::uint32_t above,
-                  const std::string& data) {
-    return std::string(1, kind) + BigEndian(unit, 4) + BigEndian(first, 4) + BigEndian(end, 4) +
-           BigEndian(0, 4) + BigEndian(raw, 8) + BigEndian(above, 4) + BigEndian(data.size(), 8) + data;
-}
-
-/// Part 1 of 1 of the render `render` (its JSON), of `height` rows, holding `pieces`, with the checksum
-/// that matches its bytes: what anyone can make.
-std::string Forged(const std::string& render, int height, const std::string& pieces) {
-    const std::string header = R"({"format":"vantrel-part/1","render":)" + render +
-                               R"(,"part":1,"parts":1,"rows":[0,)" + std::to_string(height) + "]}";
-    const std::string bytes =
-        std::string("\x89VPART\r\n") + BigEndian(header.size(), 4) + header + pieces + "Z";
-    return bytes + BigEndian(crc32(0, reinterpret_cast<const Bytef*>(bytes.data()), bytes.size()), 4);
 }
 
 // Forged parts whose checksums match, each declaring more than its bytes hold: refused as damaged,

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "quib/error.h"
+#include "quib/text.h"
 #include "tools/image/exr_encoder.h"
 #include "tools/image/part_file.h"
 #include "tools/image/part_pieces.h"
@@ -81,8 +82,8 @@ std::string Difference(const quib::Json& render, const quib::Json& first) {
     for (const auto& [key, value] : first.items()) {
         if (render.contains(key) && render[key] == value) continue;
         if (key == "scene") return "its scene is another";
-        const std::string said = render.contains(key) ? render[key].dump() : "none";
-        return "its " + key + " is " + said + ", not " + value.dump();
+        const std::string said = render.contains(key) ? quib::JsonExcerpt(render[key]) : "none";
+        return "its " + quib::Excerpt(key) + " is " + said + ", not " + quib::JsonExcerpt(value);
     }
     return "it says more than the others";
 }
