@@ -59,9 +59,9 @@ std::size_t CharacterLength(std::string_view text) {
 }
 
 /// Appends `text` with control characters and bytes that are not UTF-8 escaped, and with `"` and `\`
-/// escaped too when `quoted`, as long as the result stays within `excerptLength` bytes. Returns how
-/// many bytes of `text` went in.
-std::size_t AppendEscaped(std::string& out, std::string_view text, bool quoted) {
+/// escaped too when `quoted`, as long as the result stays within `limit` bytes. Returns how many bytes
+/// of `text` went in.
+std::size_t AppendEscaped(std::string& out, std::string_view text, bool quoted, std::size_t limit) {
     static constexpr char hex[] = "0123456789abcdef";
     const std::size_t start = out.size();
     std::size_t at = 0;
@@ -94,7 +94,7 @@ std::size_t AppendEscaped(std::string& out, std::string_view text, bool quoted) 
         } else {
             piece = text.substr(at, length);
         }
-        if (out.size() - start + piece.size() > excerptLength) break;
+        if (out.size() - start + piece.size() > limit) break;
         out += piece;
         at += length == 0 ? 1 : length;
     }
@@ -103,7 +103,7 @@ std::size_t AppendEscaped(std::string& out, std::string_view text, bool quoted) 
 
 std::string Escaped(std::string_view text, bool quoted) {
     std::string out = quoted ? "\"" : "";
-    const std::size_t taken = AppendEscaped(out, text, quoted);
+    const std::size_t taken = AppendEscaped(out, text, quoted, excerptLength);
     if (quoted) out += '"';
     if (taken < text.size()) out += "... (" + std::to_string(text.size()) + " bytes)";
     return out;
@@ -126,6 +126,12 @@ std::string Excerpt(std::string_view text) {
 
 std::string Quote(std::string_view text) {
     return Escaped(text, true);
+}
+
+std::string Printable(std::string_view text) {
+    std::string out;
+    AppendEscaped(out, text, false, std::string::npos);
+    return out;
 }
 
 std::string NameList(const std::vector<std::string>& names) {

@@ -27,6 +27,10 @@ inline constexpr std::size_t excerptLength = 80;
 /// so that a line of megabytes gives a message of one line.
 std::string Excerpt(std::string_view text);
 
+/// `text` with its control characters and bytes that are not UTF-8 escaped as in an excerpt, but whole:
+/// a whole message as a program prints it, whose names of files must stay whole to be found.
+std::string Printable(std::string_view text);
+
 /// "a", "b" and "c": names for a message, as given (quoted already); past twelve, the first eleven and
 /// how many more there are.
 std::string NameList(const std::vector<std::string>& names);
