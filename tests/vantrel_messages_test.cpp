@@ -168,5 +168,24 @@ TEST_F(Messages, SayWhatWasExpectedAndQuoteExcerpts) {
     EXPECT_EQ(WorkFiles(), (std::vector<std::string>{"many.json", "scene.json"})) << "nothing is written";
 }
 
+// What render and join report on standard output names the image as a message would, escaped.
+TEST_F(Messages, ReportsNameTheImageEscaped) {
+    Write("scene.json", curveScene);
+    const std::string red = "a\x1b[31m";
+    const std::vector<std::string> commands[] = {
+        {"render", "scene.json", "--size", "8x4", "-o", red + ".png"},
+        {"render", "scene.json", "--size", "8x4", "--part", "1/1", "-o", red + ".png.part"},
+        {"join", red + ".png.part", "-o", red + ".png"},
+    };
+    for (const std::vector<std::string>& arguments : commands) {
+        SCOPED_TRACE(arguments.front());
+        const RunResult run = Vantrel(arguments);
+        EXPECT_EQ(run.status, 0) << run.err;
+        std::string shown = arguments.back();  // the image, after -o
+        shown.replace(shown.find('\x1b'), 1, "\\u001b");
+        EXPECT_EQ(run.out.substr(0, shown.size() + 2), shown + ": ");
+    }
+}
+
 }  // namespace
 }  // namespace vantrel::test

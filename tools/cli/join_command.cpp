@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "quib/text.h"
 #include "tools/cli/commands.h"
 #include "tools/cli/stop_signals.h"
 #include "tools/image/image_file.h"
@@ -128,7 +129,7 @@ void RunJoin(const JoinOptions& options, std::ostream& out) {
     char report[160];
     std::snprintf(report, sizeof report, "%dx%d from %d part%s in %.3f s\n", size[0].get<int>(),
                   size[1].get<int>(), first.parts, first.parts == 1 ? "" : "s", seconds);
-    out << output.string() << ": " << report;
+    out << quib::Printable(output.string()) << ": " << report;  // the name as messages show it
 }
 
 }  // namespace vantrel
