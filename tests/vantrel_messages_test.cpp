@@ -21,8 +21,9 @@ using Messages = VantrelTest;
 
 struct Refused {
     std::vector<std::string> arguments;
-    std::string message;     ///< after "vantrel: ", before the line end
-    std::string input = "";  ///< standard input
+    std::string message;                        ///< after "vantrel: ", before the line end
+    std::string input = "";                     ///< standard input
+    std::vector<std::string> environment = {};  ///< added to vantrel's, "NAME=value"
 };
 
 /// Refusals of options' values in vantrel's words.
@@ -144,6 +145,10 @@ std::vector<Refused> LongAndControlInput() {
         {{"join", "a.png.part", "-o", x + ".png"},
          "expected a file name of at most 4096 bytes, not \"" + x80 + "\"... (100004 bytes)"},
         {{"eval", red + ".json"}, "a\\u001b[31mred.json: cannot read the file: No such file or directory"},
+        {{"list"},
+         "expected a file name of at most 4096 bytes, not \"" + x80 + "\"... (100000 bytes)",
+         "",
+         {"VANTREL_MODULE=" + x}},
     };
 }
 
@@ -159,7 +164,7 @@ TEST_F(Messages, SayWhatWasExpectedAndQuoteExcerpts) {
         for (const Refused& row : table) {
             SCOPED_TRACE(row.message.substr(0, 200));
             const std::optional<RunResult> run =
-                Start(row.arguments, row.input).WaitAtMost(std::chrono::seconds(60));
+                Start(row.arguments, row.input, row.environment).WaitAtMost(std::chrono::seconds(60));
             ASSERT_TRUE(run) << "it ran on: a server that took its option";
             EXPECT_EQ(run->status, 2);
             EXPECT_EQ(run->err, "vantrel: " + row.message + "\n");

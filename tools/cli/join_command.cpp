@@ -52,9 +52,12 @@ std::vector<std::uint8_t> ReadPart(const std::string& path) {
                                   : S_ISFIFO(kind.st_mode) ? "a FIFO"
                                                            : "a device or another kind of file"));
     }
-    std::vector<std::uint8_t> bytes(static_cast<std::size_t>(kind.st_size));
-    // A file cut short since is cut short here too, and its checksum refuses it.
-    bytes.resize(std::fread(bytes.data(), 1, bytes.size(), file.get()));
+    // Read to its end: its size is a hint (a file may change, and Windows gives 32 bits of it).
+    std::vector<std::uint8_t> bytes;
+    if (kind.st_size > 0) bytes.reserve(static_cast<std::size_t>(kind.st_size));
+    std::uint8_t buffer[1 << 16];
+    while (const std::size_t count = std::fread(buffer, 1, sizeof buffer, file.get()))
+        bytes.insert(bytes.end(), buffer, buffer + count);
     if (std::ferror(file.get())) throw unreadable();
     return bytes;
 }

@@ -248,8 +248,8 @@ int Run(int argc, char** argv) {
     }
 
     try {
-        for (const std::string* name : {&moduleOption, &evalOptions.scene, &renderOptions.scene,
-                                        &renderOptions.output, &joinOptions.output})
+        for (const std::string* name :
+             {&evalOptions.scene, &renderOptions.scene, &renderOptions.output, &joinOptions.output})
             CheckFileName(*name);
         for (const std::string& name : joinOptions.parts)
             CheckFileName(name);
@@ -276,7 +276,9 @@ int Run(int argc, char** argv) {
             ReadEdits(render->count("--node") > 0, renderNode, renderSettings, renderOptions.edits);
             evalOptions.type = ReadType(evalType);
             renderOptions.type = ReadType(renderType);
-            const auto module = std::make_shared<const quib::Module>(ModulePath(moduleOption));
+            const std::string modulePath = ModulePath(moduleOption);
+            CheckFileName(modulePath);
+            const auto module = std::make_shared<const quib::Module>(modulePath);
             if (*list) RunList(*module, json, std::cout);
             if (*eval) RunEval(module, evalOptions, std::cin, std::cout);
             if (*render) RunRender(module, renderOptions, std::cout);
