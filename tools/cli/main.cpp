@@ -15,11 +15,7 @@
 #include <windows.h>
 #endif
 
-#include <array>
 #include <cerrno>
-#include <charconv>
-#include <chrono>
-#include <cmath>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
@@ -27,10 +23,8 @@
 #include <iostream>
 #include <memory>
 #include <new>
-#include <optional>
 #include <stdexcept>
 #include <string>
-#include <string_view>
 #include <system_error>
 #include <thread>
 #include <vector>

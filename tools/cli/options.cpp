@@ -33,7 +33,7 @@ std::optional<int> ReadNumber(std::string_view text, int low, int high) {
     return count;
 }
 
-/// A whole number from 1 to `largest` (a side of --size, --samples), or nothing.
+/// A whole number from 1 to `largest` (a side of --size, K or N of --part), or nothing.
 std::optional<int> ReadCount(std::string_view text, int largest) {
     return ReadNumber(text, 1, largest);
 }
