@@ -155,44 +155,39 @@ int Run(int argc, char** argv) {
 
     CLI::App* render = app.add_subcommand("render", "Render a scene into a PNG or OpenEXR image");
     RenderOptions renderOptions;
-    std::string size;
+    RenderTexts texts;
     std::string renderType;
     render->add_option("scene", renderOptions.scene, "The scene file")->required()->type_name("SCENE");
     render->add_option("-o,--output", renderOptions.output,
                        "The image file, .png or .exr (default: the scene's name with .png, here)");
-    render->add_option("--size", size,
+    render->add_option("--size", texts.size,
                        "WIDTHxHEIGHT, or WIDTH and the height from the domain (default: 512 wide)");
     render->add_option("--type", renderType, typeHelp + "; not string")->type_name("TYPE");
-    std::string threads;
-    render->add_option("--threads", threads, "Render threads, 1 to 1024 (default: one a core)")
+    render->add_option("--threads", texts.threads, "Render threads, 1 to 1024 (default: one a core)")
         ->type_name("N");
-    std::string depth;
-    render->add_option("--depth", depth, "PNG bits a channel, 8 or 16 (default 8); PNG only")
+    render->add_option("--depth", texts.depth, "PNG bits a channel, 8 or 16 (default 8); PNG only")
         ->type_name("BITS");
     render->add_flag(
         "--linear", renderOptions.linear,
         "A PNG of a colour holds the values as they are, tagged as linear light, not sRGB-encoded");
-    std::string samples;
     render
-        ->add_option("--samples", samples,
+        ->add_option("--samples", texts.samples,
                      "N x N sub-samples a pixel, averaged, N from 1 to 16 (default 1); not for int")
         ->type_name("N");
     std::string renderNode;
     std::vector<std::string> renderSettings;
-    std::string region;
     render->add_option("--node", renderNode, nodeHelp)->type_name("ID");
     render->add_option("--set", renderSettings, setHelp)
         ->type_name("ID.PARAM=VALUE")
         ->allow_extra_args(false);
     render
-        ->add_option("--region", region,
+        ->add_option("--region", texts.region,
                      "Part of the domain: the plane from (A, B) to (C, D), the sphere from longitude A to C "
                      "and latitude B to D in degrees")
         ->type_name("A,B,C,D");
-    std::string part;
     render
         ->add_option(
-            "--part", part,
+            "--part", texts.part,
             "Render only part K of N bands of rows, into a part file (-o NAME.png.part or NAME.exr.part) "
             "for join")
         ->type_name("K/N");
@@ -247,22 +242,13 @@ int Run(int argc, char** argv) {
             CheckFileName(*name);
         for (const std::string& name : joinOptions.parts)
             CheckFileName(name);
-        if (render->count("--size") > 0) ReadSize(size, renderOptions);
-        if (render->count("--region") > 0) ReadRegion(region, renderOptions);
-        if (render->count("--samples") > 0) {
-            renderOptions.samples = ReadWhole("--samples", samples, 1, largestSamples,
-                                              "the sub-samples along each side of a pixel");
-        }
-        if (render->count("--threads") > 0)
-            renderOptions.threads = ReadWhole("--threads", threads, 1, 1024, "the render threads");
-        if (render->count("--depth") > 0) renderOptions.depth = ReadDepth(depth);
+        ReadRenderOptions(*render, texts, renderOptions);
 #if VANTREL_SERVE
         CheckFileName(serveOptions.scene);
         if (serve->count("--time-limit") > 0) serveOptions.timeLimit = ReadTimeLimit(timeLimit);
         if (serve->count("--port") > 0)
             serveOptions.port = ReadWhole("--port", port, 0, 65535, "the port to listen on");
 #endif
-        if (render->count("--part") > 0) ReadPart(part, renderOptions);
         if (*join) {
             RunJoin(joinOptions, std::cout);  // needs no module
         } else {

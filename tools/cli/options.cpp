@@ -52,6 +52,8 @@ int ReadWhole(const std::string& option, const std::string& text, int low, int h
     return *number;
 }
 
+namespace {
+
 int ReadDepth(const std::string& text) {
     if (text != "8" && text != "16")
         throw UsageError("--depth", "8 or 16, the bits a channel of a PNG", quib::Quote(text));
@@ -70,29 +72,6 @@ void ReadSize(const std::string& text, RenderOptions& options) {
     }
     options.width = *width;
     options.height = *height;
-}
-
-void ReadEdits(bool nodeGiven, const std::string& node, const std::vector<std::string>& settings,
-               SceneEdits& edits) {
-    // Given, --node names a node: an empty id is none, not the scene's output.
-    if (nodeGiven && node.empty()) throw UsageError("--node", "the id of a node", quib::Quote(node));
-    // How the user asked, for messages that name the scene "with" the edits: each as an excerpt.
-    if (!node.empty()) {
-        edits.output = node;
-        edits.said = "--node " + quib::Excerpt(node);
-    }
-    for (const std::string& text : settings) {
-        const std::size_t equals = text.find('=');
-        const std::size_t dot = text.rfind('.', equals);
-        if (equals == std::string::npos || dot == std::string::npos || dot == 0 || dot + 1 == equals) {
-            throw UsageError("--set", "ID.PARAM=VALUE, the value written as in a scene file",
-                             quib::Quote(text));
-        }
-        const std::string said = "--set " + quib::Excerpt(text);
-        edits.settings.push_back(
-            {text.substr(0, dot), text.substr(dot + 1, equals - dot - 1), text.substr(equals + 1), said});
-        edits.said += (edits.said.empty() ? "" : " ") + said;
-    }
 }
 
 void ReadPart(const std::string& text, RenderOptions& options) {
@@ -123,6 +102,44 @@ void ReadRegion(const std::string& text, RenderOptions& options) {
     }
     if (!read) throw UsageError("--region", "four numbers A,B,C,D", quib::Quote(text));
     options.region = corners;
+}
+
+}  // namespace
+
+void ReadRenderOptions(const CLI::App& render, const RenderTexts& texts, RenderOptions& options) {
+    if (render.count("--size") > 0) ReadSize(texts.size, options);
+    if (render.count("--threads") > 0)
+        options.threads = ReadWhole("--threads", texts.threads, 1, 1024, "the render threads");
+    if (render.count("--depth") > 0) options.depth = ReadDepth(texts.depth);
+    if (render.count("--samples") > 0) {
+        options.samples = ReadWhole("--samples", texts.samples, 1, largestSamples,
+                                    "the sub-samples along each side of a pixel");
+    }
+    if (render.count("--region") > 0) ReadRegion(texts.region, options);
+    if (render.count("--part") > 0) ReadPart(texts.part, options);
+}
+
+void ReadEdits(bool nodeGiven, const std::string& node, const std::vector<std::string>& settings,
+               SceneEdits& edits) {
+    // Given, --node names a node: an empty id is none, not the scene's output.
+    if (nodeGiven && node.empty()) throw UsageError("--node", "the id of a node", quib::Quote(node));
+    // How the user asked, for messages that name the scene "with" the edits: each as an excerpt.
+    if (!node.empty()) {
+        edits.output = node;
+        edits.said = "--node " + quib::Excerpt(node);
+    }
+    for (const std::string& text : settings) {
+        const std::size_t equals = text.find('=');
+        const std::size_t dot = text.rfind('.', equals);
+        if (equals == std::string::npos || dot == std::string::npos || dot == 0 || dot + 1 == equals) {
+            throw UsageError("--set", "ID.PARAM=VALUE, the value written as in a scene file",
+                             quib::Quote(text));
+        }
+        const std::string said = "--set " + quib::Excerpt(text);
+        edits.settings.push_back(
+            {text.substr(0, dot), text.substr(dot + 1, equals - dot - 1), text.substr(equals + 1), said});
+        edits.said += (edits.said.empty() ? "" : " ") + said;
+    }
 }
 
 void CheckFileName(const std::string& name) {

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include <CLI/CLI.hpp>
+
 #include "scene/output_type.h"
 #include "scene/scene_edits.h"
 #include "tools/cli/commands.h"
@@ -22,17 +24,18 @@ std::optional<OutputType> ReadType(const std::string& text);
 /// after the range, in the message that refuses another.
 int ReadWhole(const std::string& option, const std::string& text, int low, int high, const std::string& what);
 
-/// Reads --depth BITS: 8 or 16.
-int ReadDepth(const std::string& text);
+/// The values of render's options as given.
+struct RenderTexts {
+    std::string size;     ///< "WxH", or "W" (the height then follows the domain's shape)
+    std::string threads;  ///< 1 to 1024
+    std::string depth;    ///< 8 or 16
+    std::string samples;  ///< 1 to `largestSamples`
+    std::string region;   ///< "A,B,C,D", four finite numbers
+    std::string part;     ///< "K/N", a part K of N (1 <= K <= N); N is checked against the height later
+};
 
-/// Reads "WxH", or "W" (the height then follows the domain's shape), into the options.
-void ReadSize(const std::string& text, RenderOptions& options);
-
-/// Reads "K/N", a part K of N (1 <= K <= N), into the options; N is checked against the height later.
-void ReadPart(const std::string& text, RenderOptions& options);
-
-/// Reads "A,B,C,D", four finite numbers, into the options.
-void ReadRegion(const std::string& text, RenderOptions& options);
+/// Reads each of `texts` whose option `render` was given (empty too) into `options`.
+void ReadRenderOptions(const CLI::App& render, const RenderTexts& texts, RenderOptions& options);
 
 /// Reads each --set ID.PARAM=VALUE and --node ID (`nodeGiven` when the option was) into `edits`. The
 /// id of a setting is what comes before the last dot ahead of the first `=`, so an id may hold dots and
