@@ -16,6 +16,7 @@
 #include <span>
 #include <thread>
 
+#include "quib/text.h"
 #include "scene/scene.h"
 #include "tools/cli/commands.h"
 #include "tools/cli/stop_signals.h"
@@ -266,7 +267,7 @@ void RunRender(const Scene::ModulePointer& module, const RenderOptions& options,
     }
     std::snprintf(report, sizeof report, "%s, %.0f samples in %.3f s, %.0f samples/s on %d thread%s\n", what,
                   taken, seconds, taken / seconds, threads, threads == 1 ? "" : "s");
-    out << output.string() << ": " << report;
+    out << quib::Printable(output.string()) << ": " << report;  // the name as messages show it
 }
 
 }  // namespace vantrel

@@ -24,8 +24,9 @@ public:
     OutputBytes& operator=(const OutputBytes&) = delete;
 
     void Put(std::span<const std::uint8_t> bytes);
-    /// Goes back to `position`, within the first 2 GiB (an OpenEXR file's table of blocks, after its
-    /// header), to write over what is there.
+    /// Goes to `position`, within the first 2 GiB: back, to write over what is there, or past the end,
+    /// leaving bytes that read as zeros until written (an OpenEXR file's table of blocks, after its
+    /// header).
     void Seek(std::uint64_t position);
     /// Writes what is buffered and waits for the bytes to reach the disk.
     void Close();
