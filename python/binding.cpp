@@ -337,7 +337,7 @@ public:
             py::gil_scoped_release unlocked;
             bytes = vantrel::RenderPart({image.Request(), format, depth != 0 ? depth : 8,
                                          LevelsFor(image.type, linear), std::move(named),
-                                         image.scene->Module().Version(), part, parts});
+                                         image.scene->Modules().Versions(), part, parts});
         }
         return py::bytes(*bytes);  // given no cancel flag, a render ends complete or throws
     }
@@ -605,11 +605,12 @@ PYBIND11_MODULE(_vantrel, extension) {
         }
     });
 
-    py::class_<quib::Module, std::shared_ptr<quib::Module>>(extension, "Module")
-        .def(py::init<const std::string&>())
-        .def_property_readonly("path", &quib::Module::Path)
-        .def_property_readonly("version", &quib::Module::Version)
-        .def("listing", [](const quib::Module& module) { return ListModule(module).dump(); });
+    // The modules loaded together, from a list of files.
+    py::class_<ModuleSet, std::shared_ptr<ModuleSet>>(extension, "Modules")
+        .def(py::init(&ModuleSet::Load))
+        .def_property_readonly("paths", &ModuleSet::Paths)
+        .def_property_readonly("versions", &ModuleSet::Versions)
+        .def("listing", [](const ModuleSet& modules) { return ListModule(modules).dump(); });
 
     py::class_<ImageArguments>(extension, "ImageArguments")
         .def(py::init<>())
@@ -623,11 +624,11 @@ PYBIND11_MODULE(_vantrel, extension) {
 
     py::class_<PackageScene>(extension, "Scene")
         .def_static("load",
-                    [](std::shared_ptr<quib::Module> module, const std::string& path) {
+                    [](std::shared_ptr<ModuleSet> module, const std::string& path) {
                         return PackageScene::Load(std::move(module), path);
                     })
         .def_static("parse",
-                    [](std::shared_ptr<quib::Module> module, std::string text, const std::string& name) {
+                    [](std::shared_ptr<ModuleSet> module, std::string text, const std::string& name) {
                         return PackageScene::Parse(std::move(module), std::move(text), name);
                     })
         .def("set", &PackageScene::Set)

@@ -84,13 +84,21 @@ Json Describe(const quib::NodeType& type) {
 
 }  // namespace
 
-Json ListModule(const quib::Module& module) {
-    Json listing = {{"module", module.Path()},
-                    {"version", module.Version()},
+Json ListModule(const ModuleSet& modules) {
+    const quib::Module& first = *modules.Modules().front();
+    Json listing = {{"module", first.Path()},
+                    {"version", first.Version()},
                     {"guide", nodeGuide},
+                    {"modules", Json::array()},
                     {"types", Json::array()}};
-    for (const quib::NodeType& type : module.Types())
-        listing["types"].push_back(Describe(type));
+    for (const ModuleSet::Member& module : modules.Modules()) {
+        listing["modules"].push_back({{"module", module->Path()}, {"version", module->Version()}});
+        for (const quib::NodeType& type : module->Types()) {
+            Json entry = Describe(type);
+            entry["module"] = module->Path();
+            listing["types"].push_back(std::move(entry));
+        }
+    }
     return listing;
 }
 
