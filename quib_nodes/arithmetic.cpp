@@ -4,10 +4,14 @@
 
 namespace quibnodes {
 
+// Halves, as two ends a whole double's range apart are further apart than a double holds. Halving is
+// exact but for subnormal numbers, and so is doubling a product, unless the product overflows, and the
+// result with it.
+
 double Lerp(double a, double b, double t) {
     // From the nearer end: each end is reached exactly, as the other's term is then 0.
-    const double span = b - a;
-    return t < 0.5 ? a + span * t : b - span * (1 - t);
+    const double halfSpan = b / 2 - a / 2;
+    return t < 0.5 ? a + halfSpan * t * 2 : b - halfSpan * (1 - t) * 2;
 }
 
 double Clamp01(double t) {
@@ -15,7 +19,7 @@ double Clamp01(double t) {
 }
 
 double Remap(double v, const RemapRanges& ranges, RemapCurve curve, bool clamp) {
-    const double t = (v - ranges.fromMin) / (ranges.fromMax - ranges.fromMin);
+    const double t = (v / 2 - ranges.fromMin / 2) / (ranges.fromMax / 2 - ranges.fromMin / 2);
     double fraction = t;
     if (curve == RemapCurve::SmoothStep) {
         const double s = Clamp01(t);

@@ -8,9 +8,9 @@
 
 namespace quibnodes {
 
-/// The value the fraction t of the way from a to b: exactly a at t = 0 and exactly b at t = 1, on the
-/// line through them beyond (so an infinite t gives an infinity), not-a-number for a t that is one.
-/// The difference b - a overflows only for ends more than the largest double apart.
+/// The value the fraction t of the way from a to b: exactly a at t = 0 and exactly b at t = 1 (for
+/// finite ends), on the line through them beyond (so an infinite t gives an infinity), not-a-number for
+/// a t that is one. Ends of any finite size: their difference is taken in halves.
 double Lerp(double a, double b, double t);
 
 /// t held within 0 .. 1; not-a-number stays not-a-number.
@@ -29,6 +29,7 @@ struct RemapRanges {
 };
 
 /// `v` moved from the From range to the To range along `curve`; with `clamp`, held within the To range.
+/// A From range of no width gives t = -infinity below it, +infinity above it and not-a-number at it.
 double Remap(double v, const RemapRanges& ranges, RemapCurve curve, bool clamp);
 
 /// The operations of the math node, in the order its list box gives them.

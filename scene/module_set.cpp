@@ -30,6 +30,15 @@ std::shared_ptr<ModuleSet> ModuleSet::Load(const std::vector<std::string>& paths
     return std::make_shared<ModuleSet>(std::move(modules));
 }
 
+std::vector<const quib::NodeType*> ModuleSet::Types() const {
+    std::vector<const quib::NodeType*> types;
+    for (const Member& module : modules) {
+        for (const quib::NodeType& type : module->Types())
+            types.push_back(&type);
+    }
+    return types;
+}
+
 const quib::NodeType* ModuleSet::Find(const std::string& typeName) const {
     for (const Member& module : modules) {
         if (const quib::NodeType* type = module->Find(typeName)) return type;

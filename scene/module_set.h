@@ -26,6 +26,8 @@ public:
     static std::shared_ptr<ModuleSet> Load(const std::vector<std::string>& paths);
 
     const std::vector<Member>& Modules() const { return modules; }
+    /// Every module's node types, module by module.
+    std::vector<const quib::NodeType*> Types() const;
     /// The node type of this name or class id in the first module that offers one; null when none does.
     const quib::NodeType* Find(const std::string& typeName) const;
     const quib::NodeType* Find(unsigned int classId) const;

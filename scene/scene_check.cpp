@@ -138,10 +138,8 @@ const quib::NodeType* SceneChecker::ReadType(const Json& type, const std::string
     }
     if (found == nullptr) {
         std::vector<std::string> known;
-        for (const ModuleSet::Member& module : modules.Modules()) {
-            for (const quib::NodeType& each : module->Types())
-                known.push_back(Quote(each.typeName) + " (" + quib::ClassIdText(each.classId) + ")");
-        }
+        for (const quib::NodeType* each : modules.Types())
+            known.push_back(Quote(each->typeName) + " (" + quib::ClassIdText(each->classId) + ")");
         Fail(pointer, "a node type of the loaded modules, by name or class id", FoundAt(type),
              "the types are " + quib::NameList(known));
     }
