@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <cstring>
 #include <map>
+#include <numbers>
 #include <set>
 #include <string>
 #include <vector>
@@ -39,7 +40,7 @@ std::vector<Vec3d> Directions(int count) {
     for (int i = 0; i < count; ++i) {
         const double z = 1 - (2 * i + 1.0) / count;
         const double r = std::sqrt(1 - z * z);
-        const double angle = M_PI * turn * i;
+        const double angle = std::numbers::pi * turn * i;
         const double length = lengths[i % 5];
         directions.emplace_back(r * std::cos(angle) * length, r * std::sin(angle) * length, z * length);
     }
