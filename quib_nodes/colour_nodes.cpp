@@ -36,11 +36,6 @@ Color SteppedColour(const Gradient& gradient, double position) {
 
 }  // namespace
 
-constexpr std::array<ParamSpec, 2> FRandom::paramSpecs = {{
-    {"Vector", PTYPE::Vec3d},
-    {"Seed", PTYPE::Int},
-}};
-
 void FRandom::Compute(double* out, FunContext* context) {
     const std::uint64_t key = RandomKey(At(randomVector).GetVec3d(context), At(randomSeed).GetInt(context));
     *out = RandomDraw(key, valueDraw);
@@ -51,11 +46,6 @@ void FRandom::Compute(Color* out, FunContext* context) {
     *out = Color(RandomDraw(key, redDraw), RandomDraw(key, greenDraw), RandomDraw(key, blueDraw));
 }
 
-constexpr std::array<ParamSpec, 2> FGradientMap::paramSpecs = {{
-    {"Value", PTYPE::Double},
-    {"(0=smooth, 1=stepped)Interpolation", PTYPE::Int, {0}, Style::List, 1},
-}};
-
 void FGradientMap::Compute(Color* out, FunContext* context) {
     const double value = At(mapValue).GetDouble(context);
     if (EntryAt(mapStepped, context) == 1) {
@@ -64,13 +54,6 @@ void FGradientMap::Compute(Color* out, FunContext* context) {
         gradients[0]->GetColour(value, *out);
     }
 }
-
-constexpr std::array<ParamSpec, 4> FMix::paramSpecs = {{
-    {"Factor", PTYPE::Double, {0.5}},
-    {"A", PTYPE::Color, {0, 0, 0}},
-    {"B", PTYPE::Color, {1, 1, 1}},
-    {"(0=mix, 1=add, 2=multiply, 3=screen, 4=overlay)Blend", PTYPE::Int, {0}, Style::List, lastBlendMode},
-}};
 
 void FMix::Compute(Color* out, FunContext* context) {
     const auto mode = static_cast<BlendMode>(EntryAt(mixMode, context));

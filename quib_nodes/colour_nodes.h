@@ -5,6 +5,7 @@
 #include <array>
 #include <string_view>
 
+#include "quib_nodes/arithmetic.h"
 #include "quib_nodes/node_frame.h"
 
 namespace quibnodes {
@@ -16,7 +17,10 @@ class FRandom final : public NodeFrame<FRandom, RealAndColourResult> {
 public:
     static constexpr unsigned int classId = firstClassId + 2;
     static constexpr const char* typeName = "Random";
-    static const std::array<ParamSpec, 2> paramSpecs;
+    static constexpr std::array<ParamSpec, 2> paramSpecs = {{
+        {"Vector", PTYPE::Vec3d},
+        {"Seed", PTYPE::Int},
+    }};
 
     void Compute(double* out, FunContext* context);
     void Compute(Color* out, FunContext* context);
@@ -28,7 +32,10 @@ class FGradientMap final : public NodeFrame<FGradientMap, ColourResult> {
 public:
     static constexpr unsigned int classId = firstClassId + 3;
     static constexpr const char* typeName = "Gradient map";
-    static const std::array<ParamSpec, 2> paramSpecs;
+    static constexpr std::array<ParamSpec, 2> paramSpecs = {{
+        {"Value", PTYPE::Double},
+        {"(0=smooth, 1=stepped)Interpolation", PTYPE::Int, {0}, Style::List, 1},
+    }};
     static constexpr std::array<std::string_view, 1> gradientLabels = {"Gradient"};
 
     void Compute(Color* out, FunContext* context);
@@ -40,7 +47,12 @@ class FMix final : public NodeFrame<FMix, ColourResult> {
 public:
     static constexpr unsigned int classId = firstClassId + 4;
     static constexpr const char* typeName = "Mix";
-    static const std::array<ParamSpec, 4> paramSpecs;
+    static constexpr std::array<ParamSpec, 4> paramSpecs = {{
+        {"Factor", PTYPE::Double, {0.5}},
+        {"A", PTYPE::Color, {0, 0, 0}},
+        {"B", PTYPE::Color, {1, 1, 1}},
+        {"(0=mix, 1=add, 2=multiply, 3=screen, 4=overlay)Blend", PTYPE::Int, {0}, Style::List, lastBlendMode},
+    }};
 
     void Compute(Color* out, FunContext* context);
 };

@@ -83,6 +83,30 @@ void Convert(const Vec3d& v, T* out) {
     }
 }
 
+/// Whether every list box's name begins with its entries 0 to `last`, in order, as the host reads them:
+/// "(0=linear, 1=smooth step)Interpolation" for `last` 1.
+template <class Specs>
+consteval bool SpellsItsEntries(const Specs& specs) {
+    for (const ParamSpec& spec : specs) {
+        if (spec.style != Style::List) continue;
+        std::string_view rest = spec.name;
+        for (int entry = 0; entry <= spec.last; ++entry) {
+            const std::string_view opening = entry == 0 ? "(" : ", ";
+            if (!rest.starts_with(opening)) return false;
+            rest.remove_prefix(opening.size());
+            for (int digits = entry >= 10 ? 10 : 1; digits > 0; digits /= 10) {
+                if (rest.empty() || rest.front() != '0' + entry / digits % 10) return false;
+                rest.remove_prefix(1);
+            }
+            const std::size_t end = rest.find_first_of(",)");
+            if (!rest.starts_with('=') || end < 2 || end == std::string_view::npos) return false;
+            rest.remove_prefix(end);
+        }
+        if (!rest.starts_with(')')) return false;
+    }
+    return true;
+}
+
 /// Which result of a node each output type T is made from: the node computes `From<T>` itself, and T
 /// is converted from it when the two differ.
 struct RealResult {
@@ -134,6 +158,8 @@ protected:
     /// Names the node, then makes its parameters in list order, each stored at its index as soon as it
     /// exists, then its gradients. What the host's constructors throw passes on to the descriptor.
     NodeFrame() {
+        static_assert(SpellsItsEntries(Node::paramSpecs),
+                      "a list box's name must spell its entries 0 to `last`: \"(0=a, 1=b)Name\"");
         name = Node::typeName;
         params.resize(std::size(Node::paramSpecs));
         for (std::size_t i = 0; i < params.size(); ++i)
@@ -167,7 +193,7 @@ private:
     }
 
     template <class T>
-    Param* MakeTyped(const ParamSpec& spec, const T& value) {
+    SParam<T>* MakeTyped(const ParamSpec& spec, const T& value) {
         auto* param = new SParam<T>(this, value);
         param->SetName(std::string(spec.name));
         return param;
@@ -177,7 +203,7 @@ private:
         const Param::Components& v = spec.value;
         switch (spec.type) {
             case PTYPE::Int: {
-                auto* param = static_cast<SParam<int>*>(MakeTyped(spec, static_cast<int>(v[0])));
+                SParam<int>* param = MakeTyped(spec, static_cast<int>(v[0]));
                 if (spec.style) {
                     param->ParamStyle = static_cast<int>(*spec.style);
                     param->SetRange(0, spec.last);

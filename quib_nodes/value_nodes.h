@@ -4,6 +4,7 @@
 
 #include <array>
 
+#include "quib_nodes/arithmetic.h"
 #include "quib_nodes/node_frame.h"
 
 namespace quibnodes {
@@ -15,7 +16,15 @@ class FRemap final : public NodeFrame<FRemap, RealResult> {
 public:
     static constexpr unsigned int classId = firstClassId + 0;
     static constexpr const char* typeName = "Remap";
-    static const std::array<ParamSpec, 7> paramSpecs;
+    static constexpr std::array<ParamSpec, 7> paramSpecs = {{
+        {"Value", PTYPE::Double},
+        {"From min", PTYPE::Double, {0}},
+        {"From max", PTYPE::Double, {1}},
+        {"To min", PTYPE::Double, {0}},
+        {"To max", PTYPE::Double, {1}},
+        {"Clamp", PTYPE::Int, {1}, Style::Switch},
+        {"(0=linear, 1=smooth step, 2=step)Interpolation", PTYPE::Int, {0}, Style::List, 2},
+    }};
 
     void Compute(double* out, FunContext* context);
 };
@@ -25,7 +34,16 @@ class FMath final : public NodeFrame<FMath, RealResult> {
 public:
     static constexpr unsigned int classId = firstClassId + 1;
     static constexpr const char* typeName = "Math";
-    static const std::array<ParamSpec, 3> paramSpecs;
+    static constexpr std::array<ParamSpec, 3> paramSpecs = {{
+        {"A", PTYPE::Double},
+        {"B", PTYPE::Double},
+        {"(0=add, 1=subtract, 2=multiply, 3=divide, 4=minimum, 5=maximum, 6=power, 7=absolute, 8=floor, "
+         "9=fraction, 10=modulo)Operation",
+         PTYPE::Int,
+         {0},
+         Style::List,
+         lastMathOperation},
+    }};
 
     void Compute(double* out, FunContext* context);
 };
@@ -35,7 +53,11 @@ class FCombine final : public NodeFrame<FCombine, VectorResult> {
 public:
     static constexpr unsigned int classId = firstClassId + 5;
     static constexpr const char* typeName = "Combine";
-    static const std::array<ParamSpec, 3> paramSpecs;
+    static constexpr std::array<ParamSpec, 3> paramSpecs = {{
+        {"X", PTYPE::Double},
+        {"Y", PTYPE::Double},
+        {"Z", PTYPE::Double},
+    }};
 
     void Compute(Vec3d* out, FunContext* context);
 };
@@ -45,7 +67,10 @@ class FPick final : public NodeFrame<FPick, RealResult> {
 public:
     static constexpr unsigned int classId = firstClassId + 6;
     static constexpr const char* typeName = "Pick";
-    static const std::array<ParamSpec, 2> paramSpecs;
+    static constexpr std::array<ParamSpec, 2> paramSpecs = {{
+        {"Vector", PTYPE::Vec4d},
+        {"(0=x, 1=y, 2=z, 3=w)Component", PTYPE::Int, {0}, Style::List, 3},
+    }};
 
     void Compute(double* out, FunContext* context);
 };
