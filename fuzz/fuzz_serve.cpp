@@ -68,7 +68,7 @@ public:
                          std::vector<std::string>{VANTREL_PATH, "--module", VANTREL_MODULE_PATH, "--module",
                                                   QUIB_NODES_PATH, "preview-worker"},
                          1, 4, previewLimit);
-        router.emplace(*editor, *previews, vantrel::AllowedHosts("", port), secret, port);
+        router.emplace(*editor, *previews, vantrel::AllowedHosts("", port), secret);
         runner = std::thread([this] { io.run(); });
         static std::filesystem::path made;
         made = folder;

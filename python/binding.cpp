@@ -195,6 +195,9 @@ public:
         return std::string(OutputTypeName(scene->NamedType().value_or(OutputType::Color)));
     }
 
+    /// The scene's "samples", or 1.
+    int SamplesOf() const { return scene->NamedSamples().value_or(1); }
+
     py::dict Domain() const {
         const SampleDomain& domain = scene->Domain();
         py::dict described;
@@ -355,8 +358,9 @@ private:
         int threads;
 
         RenderRequest Request() const {
-            return {
-                *node, domain, width, height, type, threads, samples, nullptr, [](int) { CheckSignals(); }};
+            return {*node,   domain,  width,
+                    height,  type,    threads,
+                    samples, nullptr, [](const RenderProgress&) { CheckSignals(); }};
         }
     };
 
@@ -635,6 +639,7 @@ PYBIND11_MODULE(_vantrel, extension) {
         .def("json", &PackageScene::Json)
         .def("domain", &PackageScene::Domain)
         .def("output_type", &PackageScene::OutputTypeOf)
+        .def("samples", &PackageScene::SamplesOf)
         .def("eval", &PackageScene::Eval)
         .def("render", &PackageScene::Render)
         .def("save", &PackageScene::Save)

@@ -20,6 +20,8 @@
 
 #include <cerrno>
 #include <cstring>
+
+#include "quib/open_file.h"
 #endif
 
 int Plugin::ObjectTypeFamily() {
@@ -75,14 +77,6 @@ constexpr int hostMachine = EM_S390;
 /// The ELF class and byte order of this host.
 constexpr unsigned char hostClass = sizeof(void*) == 8 ? ELFCLASS64 : ELFCLASS32;
 constexpr unsigned char hostByteOrder = __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__ ? ELFDATA2LSB : ELFDATA2MSB;
-
-/// An open file, closed when it goes.
-struct OpenFile {
-    int descriptor;
-    ~OpenFile() {
-        if (descriptor >= 0) ::close(descriptor);
-    }
-};
 
 /// Reads `size` bytes at `offset`; false when the file ends first.
 bool ReadAt(int descriptor, void* target, std::size_t size, off_t offset) {

@@ -59,9 +59,10 @@ std::size_t CharacterLength(std::string_view text) {
 }
 
 /// Appends `text` with control characters and bytes that are not UTF-8 escaped, and with `"` and `\`
-/// escaped too when `quoted`, as long as the result stays within `excerptLength` bytes. Returns how
-/// many bytes of `text` went in.
-std::size_t AppendEscaped(std::string& out, std::string_view text, bool quoted) {
+/// escaped too when `quoted`, as long as the result stays within `limit` bytes. Returns how many bytes
+/// of `text` went in.
+std::size_t AppendEscaped(std::string& out, std::string_view text, bool quoted,
+                          std::size_t limit = excerptLength) {
     static constexpr char hex[] = "0123456789abcdef";
     const std::size_t start = out.size();
     std::size_t at = 0;
@@ -94,7 +95,7 @@ std::size_t AppendEscaped(std::string& out, std::string_view text, bool quoted) 
         } else {
             piece = text.substr(at, length);
         }
-        if (out.size() - start + piece.size() > excerptLength) break;
+        if (out.size() - start + piece.size() > limit) break;
         out += piece;
         at += length == 0 ? 1 : length;
     }
@@ -122,6 +123,12 @@ bool IsUtf8(std::string_view text) {
 
 std::string Excerpt(std::string_view text) {
     return Escaped(text, false);
+}
+
+std::string Printable(std::string_view text) {
+    std::string out;
+    AppendEscaped(out, text, false, std::string::npos);
+    return out;
 }
 
 std::string Quote(std::string_view text) {

@@ -7,6 +7,7 @@
 #include "host/gradient.h"
 #include "host/param.h"
 #include "quib/param_choices.h"
+#include "quib/text.h"
 
 namespace vantrel {
 namespace {
@@ -82,20 +83,27 @@ Json Describe(const quib::NodeType& type) {
     return entry;
 }
 
+/// A file's path as JSON text holds it: a path is bytes, and JSON text is UTF-8, so one that is not is
+/// given escaped (\xe9).
+std::string JsonPath(const std::string& path) {
+    return quib::IsUtf8(path) ? path : quib::Printable(path);
+}
+
 }  // namespace
 
 Json ListModule(const ModuleSet& modules) {
     const quib::Module& first = *modules.Modules().front();
-    Json listing = {{"module", first.Path()},
+    Json listing = {{"module", JsonPath(first.Path())},
                     {"version", first.Version()},
                     {"guide", nodeGuide},
                     {"modules", Json::array()},
                     {"types", Json::array()}};
     for (const ModuleSet::Member& module : modules.Modules()) {
-        listing["modules"].push_back({{"module", module->Path()}, {"version", module->Version()}});
+        const std::string path = JsonPath(module->Path());
+        listing["modules"].push_back({{"module", path}, {"version", module->Version()}});
         for (const quib::NodeType& type : module->Types()) {
             Json entry = Describe(type);
-            entry["module"] = module->Path();
+            entry["module"] = path;
             listing["types"].push_back(std::move(entry));
         }
     }

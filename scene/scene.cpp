@@ -60,6 +60,7 @@ Scene Scene::Build(const Json& root, ModulePointer module) {
     scene.module = std::move(module);
     scene.domain = checked.domain;
     scene.namedType = checked.outputType;
+    scene.namedSamples = checked.samples;
     scene.indexOf = checked.indexOf;
     // Every node is created before any is loaded, so that a link may name a node later in the file.
     for (const quib::NodeType* type : checked.types) {

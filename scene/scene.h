@@ -70,6 +70,9 @@ public:
     /// The type the scene says it is seen in ("output_type"), which commands take when they are given
     /// none; nothing when it names none.
     std::optional<OutputType> NamedType() const { return namedType; }
+    /// The sub-samples along each side of a pixel the scene says it is rendered with ("samples"),
+    /// which `render` takes when it is given none; nothing when it names none.
+    std::optional<int> NamedSamples() const { return namedSamples; }
     /// The node with this id, or null.
     Function* Node(const std::string& id) const;
     const ModuleSet& Modules() const { return *module; }
@@ -83,6 +86,7 @@ private:
     Function* output = nullptr;
     SampleDomain domain;
     std::optional<OutputType> namedType;
+    std::optional<int> namedSamples;
 };
 
 /// The text of the scene file at `path`, read as JSON. Throws quib::Error naming the file when it

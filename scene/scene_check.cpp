@@ -49,6 +49,30 @@ std::optional<OutputType> ReadOutputType(const Json& type) {
     return named;
 }
 
+/// The sub-samples along each side of a pixel a scene names in "samples": 1 to `largestSamples`, and
+/// 1 only for an int image, whose mean of integers would be no integer.
+std::optional<int> ReadSamples(const Json& samples, std::optional<OutputType> type) {
+    if (&samples == &Missing()) return std::nullopt;
+    // The reader keeps a whole number that does not fit a signed 64-bit integer as an unsigned one.
+    const bool whole =
+        samples.is_number_integer() &&
+        !(samples.is_number_unsigned() && samples.get<std::uint64_t>() > std::uint64_t{INT64_MAX});
+    const std::int64_t count = whole ? samples.get<std::int64_t>() : 0;
+    if (!whole || count < 1 || count > largestSamples) {
+        throw Error::Expected(Error::Kind::BadInput, "/samples",
+                              "a whole number from 1 to " + std::to_string(largestSamples) +
+                                  ", the sub-samples along each side of a pixel",
+                              FoundAt(samples));
+    }
+    if (type == OutputType::Int && count > 1) {
+        throw Error::Expected(Error::Kind::BadInput, "/samples",
+                              "1 for an int image: a pixel's sub-samples are averaged, and a mean of "
+                              "integers is no integer",
+                              FoundAt(samples));
+    }
+    return static_cast<int>(count);
+}
+
 /// Reads a scene's JSON and checks it as a graph.
 class SceneChecker {
 public:
@@ -294,6 +318,7 @@ CheckedScene SceneChecker::Check(const Json& root) {
     scene.output = ReadId(output, "/output", "the id of the node to evaluate");
     if (const Json& domain = Get(root, "domain"); &domain != &Missing()) scene.domain = ReadDomain(domain);
     scene.outputType = ReadOutputType(Get(root, "output_type"));
+    scene.samples = ReadSamples(Get(root, "samples"), scene.outputType);
     scene.updateOrder = UpdateOrder();
     CheckCost(scene.updateOrder);
     scene.indexOf = std::move(indexOf);

@@ -25,6 +25,7 @@ struct CheckedScene {
     std::size_t output = 0;                      ///< the index of the output node
     SampleDomain domain;
     std::optional<OutputType> outputType;  ///< the type the scene is seen in, when it names one
+    std::optional<int> samples;            ///< the sub-samples along a pixel's side, when it names them
 };
 
 /// Checks `root`, a scene's JSON, against the node types of `modules`. Throws quib::Error (BadInput) at

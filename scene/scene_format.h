@@ -12,8 +12,12 @@ namespace vantrel {
 inline constexpr const char* sceneFormat = "vantrel-scene/1";
 
 /// The keys of a scene's top level.
-inline constexpr const char* sceneKeys[] = {"format", "description", "nodes", "output",
-                                            "domain", "output_type", "layout"};
+inline constexpr const char* sceneKeys[] = {"format", "description", "nodes",   "output",
+                                            "domain", "output_type", "samples", "layout"};
+
+/// The most sub-samples along each side of a pixel a render takes ("samples", `render --samples`):
+/// 16 x 16 = 256 a pixel.
+inline constexpr int largestSamples = 16;
 
 /// The most lists and objects a scene holds one inside the other: its nodes' stored forms, in the list
 /// "nodes", in the top level.

@@ -1,9 +1,11 @@
 #!/usr/bin/python3
 """A soak of `vantrel serve`: for a while (default 10 minutes) several clients on 127.0.0.1 send it a
 bounded mix of good and bad requests (the page's every kind, bodies malformed or too large, other hosts
-and no secret, previews given up and superseded, clients that send slowly), and the server's resident
-memory, threads and open files are reported at the start and at the end. None of them may grow: the
-script ends with status 1 when one does (memory by more than a tenth).
+and no secret, previews given up and superseded, clients that send slowly), while one more client edits
+a large scene (128 KiB) as fast as a person drags, its previews superseding each other every 5 ms, and
+the server's resident memory, threads, open files and preview processes are reported at the start and
+at the end. None of them may grow: the script ends with status 1 when one does (memory by more than a
+tenth), or when the server ends.
 
     scripts/soak-serve.py [--vantrel build/release/bin/vantrel] [--minutes 10] [--clients 6]
 
@@ -30,12 +32,24 @@ SCENES = ["hex-lattice-plane.json", "vector-to-color.json", "leapfrog-fractal.js
 
 
 def measure(pid):
-    """Resident memory in KiB, threads and open files of the process."""
+    """Resident memory in KiB, threads, open files and child processes (previews') of the process, each
+    the least of ten looks over a second: connections and processes come and go between looks."""
+    looks = []
+    for _ in range(10):
+        looks.append(look(pid))
+        time.sleep(0.1)
+    return {key: min(each[key] for each in looks) for key in looks[0]}
+
+
+def look(pid):
     status = open(f"/proc/{pid}/status").read()
     rss = int(re.search(r"VmRSS:\s+(\d+)", status).group(1))
     threads = int(re.search(r"Threads:\s+(\d+)", status).group(1))
     files = len(os.listdir(f"/proc/{pid}/fd"))
-    return {"rss_kib": rss, "threads": threads, "open_files": files}
+    children = set()
+    for task in os.listdir(f"/proc/{pid}/task"):
+        children.update(open(f"/proc/{pid}/task/{task}/children").read().split())
+    return {"rss_kib": rss, "threads": threads, "open_files": files, "workers": len(children)}
 
 
 class Client(threading.Thread):
@@ -113,6 +127,41 @@ class Client(threading.Thread):
             time.sleep(self.random.uniform(0.0, 0.05))
 
 
+class Superseder(threading.Thread):
+    """Previews of a 128 KiB scene for one tab's preview, each sent 5 ms after the one before on a
+    connection of its own, so that each supersedes the last while its request may still be being written
+    to its process."""
+
+    def __init__(self, port, token, scene, stop):
+        super().__init__(daemon=True)
+        self.port, self.token, self.stop = port, token, stop
+        large = dict(scene, description="x" * (128 * 1024))
+        self.body = json.dumps({"scene": large, "node": None, "type": "color", "width": 64, "height": 32,
+                                "region": None, "client": "superseder", "job": "preview"})
+        self.counts = {}
+        self.lock = threading.Lock()
+
+    def send(self):
+        connection = http.client.HTTPConnection("127.0.0.1", self.port, timeout=30)
+        try:
+            connection.request("POST", "/api/render", body=self.body,
+                               headers={"X-Vantrel-Token": self.token, "Content-Type": "application/json"})
+            answer = connection.getresponse()
+            answer.read()
+            status = answer.status
+        except (OSError, http.client.HTTPException):
+            status = -1
+        finally:
+            connection.close()
+        with self.lock:
+            self.counts[status] = self.counts.get(status, 0) + 1
+
+    def run(self):
+        while not self.stop.is_set():
+            threading.Thread(target=self.send, daemon=True).start()
+            time.sleep(0.005)
+
+
 def main():
     arguments = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     arguments.add_argument("--vantrel", default=os.path.join(HERE, "..", "build", "release", "bin", "vantrel"))
@@ -134,7 +183,8 @@ def main():
         port, token = int(match.group(1)), match.group(2)
         stop = threading.Event()
         clients = [Client(port, token, scenes, stop, number) for number in range(options.clients)]
-        for client in clients:
+        superseder = Superseder(port, token, scenes[0], stop)
+        for client in clients + [superseder]:
             client.start()
         time.sleep(min(30.0, options.minutes * 6))  # warmed up: caches and pools at their size
         start = measure(server.pid)
@@ -142,7 +192,7 @@ def main():
         time.sleep(options.minutes * 60)
         end = measure(server.pid)
         stop.set()
-        for client in clients:
+        for client in clients + [superseder]:
             client.join()
         print(f"end:   {end}")
         totals = {}
@@ -151,9 +201,10 @@ def main():
                 for status, count in statuses.items():
                     totals.setdefault(name, {}).setdefault(status, 0)
                     totals[name][status] += count
+        totals["superseded"] = superseder.counts
         for name in sorted(totals):
             print(f"  {name:11} {dict(sorted(totals[name].items()))}")
-        grew = [key for key in ("threads", "open_files") if end[key] > start[key]]
+        grew = [key for key in ("threads", "open_files", "workers") if end[key] > start[key]]
         if end["rss_kib"] > start["rss_kib"] * 1.1:
             grew.append("rss_kib")
         if server.poll() is not None:

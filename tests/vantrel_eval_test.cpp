@@ -399,6 +399,13 @@ const BadScene badScenes[] = {
           "output_type": "grey" })~",
      "/output_type", "expected one of string, colora, color", "\"output_type\""},
     {R"~({ "format": "vantrel-scene/1", "nodes": [ { "id": "a", "type": "Curve3" } ], "output": "a",
+          "samples": 17 })~",
+     "/samples", "expected a whole number from 1 to 16, the sub-samples along each side of a pixel, not 17",
+     "\"samples\""},
+    {R"~({ "format": "vantrel-scene/1", "nodes": [ { "id": "a", "type": "Curve3" } ], "output": "a",
+          "output_type": "int", "samples": 2 })~",
+     "/samples", "expected 1 for an int image", "\"samples\""},
+    {R"~({ "format": "vantrel-scene/1", "nodes": [ { "id": "a", "type": "Curve3" } ], "output": "a",
           "layout": [1, 2] })~",
      "/layout", "expected an object of node ids and [x, y] places", "\"layout\""},
     {R"~({ "format": "vantrel-scene/1", "nodes": [ { "id": "a", "type": "Curve3" } ], "output": "a",
@@ -467,6 +474,29 @@ TEST_F(Eval, SceneNamesTheTypeItIsSeenIn) {
     EXPECT_EQ(refused.status, 2);
     EXPECT_EQ(refused.err,
               "vantrel: text.json: /output_type: render needs a numeric output type, not string\n");
+}
+
+// A scene that names its sub-samples is rendered with them unless --samples says otherwise, so the
+// saved file renders as the editor showed it; an int image takes one.
+TEST_F(Eval, SceneNamesTheSamplesItIsRenderedWith) {
+    const std::string scene = R"~({ "format": "vantrel-scene/1", "output": "c",
+        "nodes": [ { "id": "c", "type": "Curve3", "params": { "In": { "link": "@position" } },
+                     "curves": { "Curve": { "red": [[0, 0], [0.3, 1], [0.31, 0]] } } } ])~";
+    Write("plain.json", scene + "}");
+    Write("sampled.json", scene + R"~(, "samples": 3 })~");
+    const auto render = [&](const std::vector<std::string>& options) {
+        std::vector<std::string> arguments = {"render", "-o", "out.png", "--size", "16x8"};
+        arguments.insert(arguments.end(), options.begin(), options.end());
+        const RunResult run = Vantrel(arguments);
+        EXPECT_EQ(run.status, 0) << run.err;
+        return ReadFile(work / "out.png");
+    };
+    const std::string three = render({"plain.json", "--samples", "3"});
+    const std::string one = render({"plain.json"});
+    ASSERT_NE(three, one) << "the curve's steep edges differ when sub-sampled";
+    EXPECT_EQ(render({"sampled.json"}), three);
+    EXPECT_EQ(render({"sampled.json", "--samples", "1"}), one);
+    EXPECT_EQ(render({"sampled.json", "--type", "int"}), render({"plain.json", "--type", "int"}));
 }
 
 TEST_F(Eval, MissingSceneFileIsBadInput) {

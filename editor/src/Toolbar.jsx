@@ -16,6 +16,8 @@ function SceneError({ areas }) {
 function FileControls({ session }) {
   const { file, modified, open, save, proposal } = session;
   const [files, setFiles] = useState([]);
+  // Scene files whose names are not UTF-8 text: listed, escaped, but not to be opened from here.
+  const [unopenable, setUnopenable] = useState([]);
   const [name, setName] = useState('');
   // The file chosen to open; until one is, the list shows the file open now.
   const [chosen, setChosen] = useState(null);
@@ -23,7 +25,10 @@ function FileControls({ session }) {
 
   const refresh = () =>
     getJson('/api/files')
-      .then((answer) => setFiles(answer.files))
+      .then((answer) => {
+        setFiles(answer.files);
+        setUnopenable(answer.unopenable ?? []);
+      })
       .catch(() => {});
   useEffect(() => {
     refresh();
@@ -66,6 +71,15 @@ function FileControls({ session }) {
         </option>
         {listed.map((f) => (
           <option key={f}>{f}</option>
+        ))}
+        {unopenable.map((f) => (
+          <option
+            key={`unopenable ${f}`}
+            disabled
+            title="its name is not UTF-8 text; rename it to open it here"
+          >
+            {f}
+          </option>
         ))}
       </select>
       <button onClick={openChosen}>Open</button>

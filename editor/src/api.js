@@ -6,6 +6,26 @@ export const client =
     ? crypto.randomUUID()
     : `tab-${Date.now()}-${Math.random().toString(36).slice(2)}`;
 
+// The server's secret, from the address it printed (`?token=`), kept in this tab's session storage and
+// taken out of the address. Every request of the interface carries it in a header: a cookie would be
+// sent by the browser to a server on any other port of the machine, and session storage is this
+// origin's alone, port included.
+const SECRET_KEY = 'vantrel-secret';
+const secret = (() => {
+  if (typeof window === 'undefined') return '';
+  const query = new URLSearchParams(window.location.search);
+  const given = query.get('token');
+  if (given !== null) {
+    sessionStorage.setItem(SECRET_KEY, given);
+    query.delete('token');
+    const rest = query.toString();
+    const { pathname, hash } = window.location;
+    window.history.replaceState(window.history.state, '', pathname + (rest ? `?${rest}` : '') + hash);
+  }
+  return sessionStorage.getItem(SECRET_KEY) ?? '';
+})();
+const withSecret = (headers = {}) => ({ ...headers, 'X-Vantrel-Token': secret });
+
 // An error the server answered: its message, and the parts it keeps apart (its kind, the JSON Pointer of
 // the value of the scene it concerns when the loader named one, what was expected and what was found).
 export class ApiError extends Error {
@@ -50,7 +70,7 @@ async function answer(response) {
 function post(url, body, signal) {
   return fetch(url, {
     method: 'POST',
-    headers: { 'Content-Type': 'application/json' },
+    headers: withSecret({ 'Content-Type': 'application/json' }),
     body: JSON.stringify(body),
     signal,
   });
@@ -144,7 +164,7 @@ function queued(url, body, signal, read) {
 const json = (response) => response.json();
 
 export async function getJson(url) {
-  return json(await answer(await fetch(url)));
+  return json(await answer(await fetch(url, { headers: withSecret() })));
 }
 
 // The server's JSON answer; a value (`/api/value`) waits its turn with the renders.

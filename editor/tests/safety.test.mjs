@@ -4,6 +4,7 @@
 import { after, before, test } from 'node:test';
 import assert from 'node:assert/strict';
 import fs from 'node:fs';
+import http from 'node:http';
 import path from 'node:path';
 import { scratchFolder, startBrowser, startServer } from './harness.mjs';
 
@@ -78,6 +79,28 @@ const withDistortion = (scene, id, value) => {
   copy.nodes.find((n) => n.id === id).params.Distortion = value;
   return copy;
 };
+
+test('the secret stays with its server: out of the address, no cookie, nothing to another port', async () => {
+  const s = await session(['w-distortion.json'], 'w-distortion.json');
+  assert.ok(!s.page.url().includes(TOKEN), `the address still holds the secret: ${s.page.url()}`);
+  assert.deepEqual(await s.page.context().cookies(), []);
+  // Another server of the machine, as another account could run one, on another port.
+  const seen = [];
+  const other = http.createServer((request, response) => {
+    seen.push(JSON.stringify(request.headers));
+    response.end('<!doctype html><title>other</title>');
+  });
+  await new Promise((resolve) => other.listen(0, '127.0.0.1', resolve));
+  try {
+    const page = await s.page.context().newPage();
+    await page.goto(`http://127.0.0.1:${other.address().port}/`);
+    await page.close();
+  } finally {
+    other.close();
+  }
+  assert.ok(seen.length > 0);
+  for (const headers of seen) assert.ok(!headers.includes(TOKEN), `sent to another port: ${headers}`);
+});
 
 test('a reload shows the file the page had open, as it is on disk now', async () => {
   const s = await session(['w-distortion.json', 'distorted-lattice.json'], 'w-distortion.json');

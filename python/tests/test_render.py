@@ -75,7 +75,7 @@ def render_arguments(options):
     named = dict(zip(options[::2], options[1::2]))
     width, _, height = named["--size"].partition("x")
     arguments = {"width": int(width), "height": int(height) if height else None,
-                 "type": named.get("--type"), "samples": int(named.get("--samples", 1)),
+                 "type": named.get("--type"), "samples": int(named["--samples"]) if "--samples" in named else None,
                  "node": named.get("--node")}
     if "--region" in named:
         arguments["region"] = [float(x) for x in named["--region"].split(",")]
@@ -175,3 +175,18 @@ def test_a_refused_part_leaves_the_target(tmp_path, given, message):
     assert sorted(path.name for path in tmp_path.iterdir()) == ["a.png"] and target.read_bytes() == b"as it was"
     with pytest.raises(vantrel.InputError, match="the joiner is closed"):
         joiner.add(scene.render_part(1, 2, width=256, height=128))
+
+
+def test_the_scene_s_samples_are_the_default(tmp_path):
+    """A scene's "samples" are what render and save_image take when given none, as vantrel render."""
+    described = json.loads(open(example("leapfrog-fractal")).read())
+    (tmp_path / "sampled.json").write_text(json.dumps({**described, "samples": 3}))
+    result = run_vantrel("render", str(tmp_path / "sampled.json"), "-o", str(tmp_path / "vantrel.png"),
+                         "--size", "40x20")
+    assert result.returncode == 0, result.stderr
+    scene = vantrel.Scene.load(tmp_path / "sampled.json")
+    assert scene.samples == 3
+    scene.save_image(tmp_path / "python.png", width=40, height=20)
+    assert (tmp_path / "python.png").read_bytes() == (tmp_path / "vantrel.png").read_bytes()
+    assert np.array_equal(scene.render(40, 20), scene.render(40, 20, samples=3))
+    assert not np.array_equal(scene.render(40, 20), scene.render(40, 20, samples=1))

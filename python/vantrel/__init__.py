@@ -202,6 +202,16 @@ class Scene:
         given none: color if the scene names none."""
         return self._native.output_type()
 
+    @property
+    def samples(self):
+        """The scene's "samples", the sub-samples along each side of a pixel that ``render`` and
+        ``save_image`` take when given none: 1 if the scene names none."""
+        return self._native.samples()
+
+    def _samples_for(self, type, samples):
+        """The sub-samples of a render of ``type``: those given, else the scene's; one for int."""
+        return samples or (1 if type == "int" else self.samples)
+
     @classmethod
     def load(cls, path, *, module=None):
         """The scene in the file ``path``; errors name the file as given."""
@@ -244,7 +254,7 @@ class Scene:
         shaped = values.reshape(lead + values.shape[1:])
         return shaped[()] if shaped.ndim == 0 else shaped
 
-    def render(self, width=512, height=None, type=None, region=None, samples=1, node=None, *,
+    def render(self, width=512, height=None, type=None, region=None, samples=None, node=None, *,
                threads=None):
         """The image ``vantrel render --size WIDTHxHEIGHT --type TYPE`` makes, as an Image (a numpy
         array of height x width x channels float64), before a file clamps or rounds it.
@@ -252,7 +262,7 @@ class Scene:
         ``height`` None keeps the pixels square over the domain (half the width for the sphere).
         ``region`` (A, B, C, D) renders part of the domain: the plane from (A, B) to (C, D), or the
         sphere from longitude A to C and latitude B to D in degrees. ``samples`` N takes N x N samples
-        a pixel and averages them (not for int). ``node`` renders another node than the output;
+        a pixel and averages them (not for int; by default the scene's ``samples``). ``node`` renders another node than the output;
         ``threads`` as in ``eval``. Each pixel is what ``vantrel eval`` gives at the pixel's centre on
         the domain (with one sample), whatever the threads.
         """
@@ -263,9 +273,11 @@ class Scene:
         return image
 
     def _render_arguments(self, threads, render):
-        """The native arguments of a render, its type the scene's ``output_type`` when ``render`` names
-        none."""
-        return _image_arguments(threads=threads, **{**render, "type": render.get("type") or self.output_type})
+        """The native arguments of a render, its type the scene's ``output_type`` and its samples the
+        scene's ``samples`` when ``render`` names none."""
+        type = render.get("type") or self.output_type
+        samples = self._samples_for(type, render.get("samples"))
+        return _image_arguments(threads=threads, **{**render, "type": type, "samples": samples})
 
     def save_image(self, path, image=None, *, depth=None, linear=False, threads=None, **render):
         """Writes a PNG or OpenEXR file (by the extension of ``path``) as ``vantrel render`` writes it,

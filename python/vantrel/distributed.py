@@ -62,13 +62,14 @@ def _render_part(text, name, arguments, image_format, depth, linear, part, parts
                                                  **arguments)
 
 
-def render(scene_path, output_path, width, height=None, *, client, parts=None, type=None, samples=1,
+def render(scene_path, output_path, width, height=None, *, client, parts=None, type=None, samples=None,
            region=None, depth=None, linear=False, threads=1, window=None, retries=3, progress=None):
     """Renders the scene in the file ``scene_path`` into the PNG or OpenEXR file ``output_path`` (by its
     extension) through the Dask ``client``'s workers, in ``parts`` parts: what ``vantrel render
     SCENE -o OUTPUT --size WIDTHxHEIGHT --type TYPE --samples N --region A,B,C,D --depth D [--linear]``
     writes, byte for byte. ``height`` None keeps the pixels square over the domain or the region;
-    ``type`` None is the scene's ``output_type``, as for ``vantrel render``.
+    ``type`` None is the scene's ``output_type`` and ``samples`` None its ``samples``, as for ``vantrel
+    render``.
 
     The scene is read and checked here, and each task takes its JSON, so that the workers need no
     access to the file; each worker loads its own modules (the two beside its package, or those
@@ -90,6 +91,7 @@ def render(scene_path, output_path, width, height=None, *, client, parts=None, t
     scene_path = os.fspath(scene_path)
     scene = Scene.load(scene_path)
     type = type or scene.output_type
+    samples = scene._samples_for(type, samples)
     arguments = _image_arguments(width, height, type, region, samples)
     joiner = PartJoiner(output_path)  # at once: a bad name or an unwritable folder fails before any work
     try:

@@ -12,6 +12,7 @@
 #include "quib/error.h"
 #include "scene/output_type.h"
 #include "scene/scene.h"
+#include "scene/scene_format.h"
 
 namespace vantrel {
 
@@ -38,9 +39,6 @@ inline constexpr std::size_t largestSampleLine = std::size_t{1} << 20;
 /// The longest side --size takes: 2^31 - 1 pixels, a PNG's. Each format's own limits (LargestImage) are
 /// checked once the output's format is known.
 inline constexpr int largestSide = 2147483647;
-
-/// The most sub-samples `render --samples` takes along each side of a pixel: 16 x 16 = 256 a pixel.
-inline constexpr int largestSamples = 16;
 
 /// The stack of each of vantrel's threads: room for the deepest chain of links a scene may hold, in
 /// every build (a thousand links take about 0.4 MB in the release build, more than 1 MB under
@@ -94,9 +92,9 @@ struct RenderOptions {
     int threads = 0;                 ///< 0: one for each core
     int depth = 0;                   ///< PNG bits per channel, 8 or 16; 0 when not given, which is 8
     bool linear = false;             ///< --linear: a PNG's levels the values as they are, gamma 1
-    int samples = 1;                 ///< --samples N: N x N sub-samples a pixel, averaged
-    int part = 0;                    ///< --part K/N: K, from 1; 0 for the whole image
-    int parts = 0;                   ///< N
+    int samples = 0;  ///< --samples N: N x N sub-samples a pixel, averaged; 0: the scene's "samples"
+    int part = 0;     ///< --part K/N: K, from 1; 0 for the whole image
+    int parts = 0;    ///< N
 };
 
 /// Renders the scene into an image file and reports the time taken on `out`. Throws quib::Error. When

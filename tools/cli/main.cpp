@@ -334,11 +334,19 @@ int Run(int argc, char** argv) {
         ->add_option("--host", serveOptions.host,
                      "The address to listen on, and the name the browser may use (default: 127.0.0.1 only)")
         ->type_name("HOST");
+    CLI::Option* token =
+        serve
+            ->add_option("--token", serveOptions.token,
+                         "The secret every request must carry (default: a new random one, printed in the "
+                         "address). Every account of the machine can read a program's command line: give "
+                         "it in VANTREL_TOKEN or --token-file instead")
+            ->envname("VANTREL_TOKEN")
+            ->type_name("SECRET");
     serve
-        ->add_option(
-            "--token", serveOptions.token,
-            "The secret every request must carry (default: a new random one, printed in the address)")
-        ->type_name("SECRET");
+        ->add_option("--token-file", serveOptions.tokenFile,
+                     "A file that holds the secret, readable by its owner only (mode 600)")
+        ->excludes(token)
+        ->type_name("FILE");
     double timeLimit = 5.0;
     serve
         ->add_option("--time-limit", timeLimit,

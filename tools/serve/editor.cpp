@@ -1,5 +1,8 @@
 #include "tools/serve/editor.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <zlib.h>
 
 #include <algorithm>
@@ -12,6 +15,7 @@
 
 #include "host/curve_holder.h"
 #include "host/gradient.h"
+#include "quib/open_file.h"
 #include "quib/text.h"
 #include "scene/module_listing.h"
 #include "scene/scene_format.h"
@@ -47,27 +51,37 @@ std::string RevisionOf(const std::string& bytes) {
     return text;
 }
 
-/// The bytes of the scene file `name` at `path`, or nothing when there is no such file; at most what a
-/// request may carry, since the page sends the scene back with every edit.
-std::optional<std::string> FileBytes(const std::filesystem::path& path, const std::string& name) {
-    std::error_code error;
-    const std::filesystem::file_status kind = std::filesystem::symlink_status(path, error);
-    if (!std::filesystem::exists(kind)) return std::nullopt;
-    if (std::filesystem::is_symlink(kind) || !std::filesystem::is_regular_file(kind)) {
-        throw Refused(
-            Error::Kind::Refused, name,
-            std::string("expected a scene file, not ") +
-                (std::filesystem::is_symlink(kind) ? "a link" : "a folder or another kind of file"));
-    }
-    if (std::filesystem::file_size(path, error) > maxBodyBytes)
-        throw Refused(Error::Kind::TooLarge, name,
-                      "expected at most " + std::to_string(maxBodyBytes) + " bytes");
-    std::ifstream file(path, std::ios::binary);
-    std::string text{std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
-    if (!file.good() && !file.eof())
+/// The bytes of the scene file `name` of the folder open as `folder`, or nothing when there is no such
+/// file; at most what a request may carry, since the page sends the scene back with every edit. The
+/// file is opened first and what was opened is checked: a link swapped in after a check would be
+/// followed, out of the folder, by an open that came after it.
+std::optional<std::string> FileBytes(int folder, const std::string& name) {
+    const quib::OpenFile open(::openat(folder, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    const int file = open.descriptor;
+    if (file < 0 && errno == ENOENT) return std::nullopt;
+    if (file < 0 && errno == ELOOP)
+        throw Refused(Error::Kind::Refused, name, "expected a scene file, not a link");
+    if (file < 0)
         throw Refused(Error::Kind::Failure, name,
-                      std::string("cannot read the file: ") + std::strerror(errno));
-    return text;
+                      std::string("cannot open the file: ") + std::strerror(errno));
+    struct stat status {};
+    if (::fstat(file, &status) != 0 || !S_ISREG(status.st_mode))
+        throw Refused(Error::Kind::Refused, name,
+                      "expected a scene file, not a folder or another kind of file");
+    std::string text;
+    char buffer[65536];
+    for (;;) {
+        const ssize_t got = ::read(file, buffer, sizeof buffer);
+        if (got < 0 && errno == EINTR) continue;
+        if (got < 0)
+            throw Refused(Error::Kind::Failure, name,
+                          std::string("cannot read the file: ") + std::strerror(errno));
+        if (got == 0) return text;
+        text.append(buffer, static_cast<std::size_t>(got));
+        if (text.size() > maxBodyBytes)
+            throw Refused(Error::Kind::TooLarge, name,
+                          "expected at most " + std::to_string(maxBodyBytes) + " bytes");
+    }
 }
 
 /// `samples` evenly spaced reals from `low` to `high`, both included. The steps are taken in halves of
@@ -101,9 +115,13 @@ const Item& Named(const std::vector<Item*>& items, const std::string& (Item::*na
 
 Editor::Editor(Scene::ModulePointer module, const ServeOptions& options)
     : scenes(module), page(options.page), types(ListModule(*module).dump(2)) {
-    if (options.scene.empty()) return;
     const std::filesystem::path path = options.scene;
-    folder = path.parent_path().empty() ? "." : path.parent_path();
+    if (!options.scene.empty()) folder = path.parent_path().empty() ? "." : path.parent_path();
+    folderDescriptor = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (folderDescriptor < 0)
+        throw Refused(Error::Kind::Failure, folder.string(),
+                      std::string("cannot open the folder: ") + std::strerror(errno));
+    if (options.scene.empty()) return;
     startedName = path.filename().string();
     SceneFileIn(folder, *startedName);  // a name the page can save to again
     try {
@@ -115,8 +133,13 @@ Editor::Editor(Scene::ModulePointer module, const ServeOptions& options)
     sessionFiles.insert(*startedName);
 }
 
+Editor::~Editor() {
+    ::close(folderDescriptor);
+}
+
 quib::Json Editor::Read(const std::string& name) const {
-    const std::optional<std::string> bytes = FileBytes(SceneFileIn(folder, name), name);
+    SceneFileIn(folder, name);
+    const std::optional<std::string> bytes = FileBytes(folderDescriptor, name);
     if (!bytes)
         throw Refused(Error::Kind::NotFound, name,
                       "cannot read the file: there is no such file in the folder");
@@ -142,20 +165,28 @@ quib::Json Editor::SceneFile(const std::string& file) const {
 
 quib::Json Editor::Files() const {
     std::vector<std::string> names;
+    std::vector<std::string> unopenable;  // names of bytes the page cannot send back, shown escaped
     std::error_code error;
     for (const auto& entry : std::filesystem::directory_iterator(folder, error)) {
         const std::string name = entry.path().filename().string();
+        const std::string suffix = ".json";
+        if (!name.ends_with(suffix) || !entry.is_regular_file(error) || entry.is_symlink(error)) continue;
+        if (!quib::IsUtf8(name)) {
+            unopenable.push_back(quib::Printable(name));
+            continue;
+        }
         try {
             SceneFileIn(folder, name);
         } catch (const Error&) {
             continue;
         }
-        if (entry.is_regular_file(error) && !entry.is_symlink(error)) names.push_back(name);
+        names.push_back(name);
     }
     if (error)
         throw Refused(Error::Kind::Failure, folder.string(), "cannot list the folder: " + error.message());
     std::sort(names.begin(), names.end());
-    return {{"files", names}};
+    std::sort(unopenable.begin(), unopenable.end());
+    return {{"files", names}, {"unopenable", unopenable}};
 }
 
 quib::Json Editor::Open(const RequestBody& body) {
@@ -179,7 +210,7 @@ quib::Json Editor::Save(const RequestBody& body) {
     scenes.SceneOf(body);  // nothing is written for a scene that does not build
     const std::string text = body.Scene().dump(2) + "\n";
     std::lock_guard lock(filesMutex);
-    if (const std::optional<std::string> now = FileBytes(target, name)) {
+    if (const std::optional<std::string> now = FileBytes(folderDescriptor, name)) {
         if (sessionFiles.count(name) == 0) {
             throw Refused(Error::Kind::Refused, name,
                           "the file is there already and was not opened here; open it first to replace it");

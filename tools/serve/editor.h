@@ -25,12 +25,17 @@ class Editor {
 public:
     /// Reads the scene the server starts with. Throws quib::Error when it cannot be used.
     Editor(Scene::ModulePointer module, const ServeOptions& options);
+    ~Editor();
+    Editor(const Editor&) = delete;
+    Editor& operator=(const Editor&) = delete;
 
     /// `vantrel list --json`, as text.
     const std::string& Types() const { return types; }
     /// {"file", "scene", "revision"}: the file `file` names (the one the server started with, when
     /// empty) as it is on the disk now, or the new scene when the server started with none.
     quib::Json SceneFile(const std::string& file) const;
+    /// {"files": the scene files the page may open, "unopenable": those whose names are not UTF-8
+    /// text, escaped (\xe9), which the page cannot name back to the server}.
     quib::Json Files() const;
     quib::Json Open(const RequestBody& body);
     /// Writes the body's scene to "file" (null: the one the server started with), unless the file
@@ -51,6 +56,7 @@ private:
     SceneCache scenes;
     std::filesystem::path page;
     std::filesystem::path folder = ".";
+    int folderDescriptor = -1;               ///< `folder`, open, which scene files are opened from
     std::optional<std::string> startedName;  ///< the scene file's name in `folder`, if it was given one
 
     /// The files of the folder this server may replace: the one it started with, those it opened and

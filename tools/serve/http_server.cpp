@@ -2,10 +2,12 @@
 
 #include <sys/socket.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <memory>
 #include <optional>
+#include <utility>
 
 #include <boost/asio/bind_executor.hpp>
 #include <boost/asio/dispatch.hpp>
@@ -41,7 +43,8 @@ void Harden(http::response<http::string_body>& response) {
     response.set("X-Frame-Options", "DENY");
     response.set("Referrer-Policy", "no-referrer");
     response.set("Content-Security-Policy",
-                 "default-src 'self'; img-src 'self' blob: data:; connect-src 'self' blob:; style-src 'self' 'unsafe-inline'; "
+                 "default-src 'self'; img-src 'self' blob: data:; connect-src 'self' blob:; style-src 'self' "
+                 "'unsafe-inline'; "
                  "frame-ancestors 'none'");
 }
 
@@ -64,8 +67,35 @@ private:
         http::async_read_header(stream, buffer, *parser,
                                 [self = shared_from_this()](beast::error_code error, std::size_t) {
                                     if (error) return self->Failed(error);
-                                    self->ReadBody();
+                                    self->Admit();
                                 });
+    }
+
+    /// Refuses a request that names another host or lacks the secret on its headers alone, before its
+    /// body (up to 4 MiB) is read and held: a client without the secret holds nothing of the server's
+    /// but its connection, and that only until the refusal is sent.
+    void Admit() {
+        HttpRequest request = RequestOf(parser->get());
+        if (std::optional<HttpResponse> refusal = router.Refusal(request)) {
+            const bool body = parser->content_length().value_or(0) > 0 || parser->chunked();
+            Write(std::move(*refusal), false, parser->get().version(), body);
+            return;
+        }
+        ReadBody();
+    }
+
+    /// The method, target and headers (names in lower case) of a message.
+    static HttpRequest RequestOf(const http::request_header<>& message) {
+        HttpRequest request;
+        request.method = std::string(message.method_string());
+        request.target = std::string(message.target());
+        for (const auto& field : message) {
+            std::string name(field.name_string());
+            for (char& c : name)
+                c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+            request.headers.emplace_back(std::move(name), std::string(field.value()));
+        }
+        return request;
     }
 
     void ReadBody() {
@@ -106,18 +136,11 @@ private:
     }
 
     void Answer(http::request<http::string_body> message) {
-        HttpRequest request;
-        request.method = std::string(message.method_string());
-        request.target = std::string(message.target());
-        for (const auto& field : message) {
-            std::string name(field.name_string());
-            for (char& c : name)
-                c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-            request.headers.emplace_back(std::move(name), std::string(field.value()));
-        }
+        HttpRequest request = RequestOf(message);
         request.body = std::move(message.body());
         const bool keepAlive = message.keep_alive();
         const unsigned version = message.version();
+        head = message.method() == http::verb::head;
         answered = false;
         giveUp =
             router.Answer(request, [self = shared_from_this(), keepAlive, version](HttpResponse response) {
@@ -164,6 +187,7 @@ private:
         response->body() = std::move(answer.body);
         response->keep_alive(keepAlive);
         response->prepare_payload();
+        if (std::exchange(head, false)) response->body().clear();  // the length GET would send, no body
         stream.expires_after(bodyDeadline);
         http::async_write(
             stream, *response,
@@ -179,12 +203,12 @@ private:
         beast::error_code ignored;
         stream.socket().shutdown(tcp::socket::shutdown_send, ignored);
         stream.expires_after(drainDeadline);
-        stream.async_read_some(asio::buffer(drained), [self = shared_from_this()](beast::error_code error,
-                                                                                  std::size_t got) {
-            self->drainedBytes += got;
-            if (error || self->drainedBytes > drainLimit) return self->Close();
-            self->Drain();
-        });
+        stream.async_read_some(asio::buffer(drained),
+                               [self = shared_from_this()](beast::error_code error, std::size_t got) {
+                                   self->drainedBytes += got;
+                                   if (error || self->drainedBytes > drainLimit) return self->Close();
+                                   self->Drain();
+                               });
     }
 
     void Close() {
@@ -201,12 +225,14 @@ private:
     std::array<char, 16384> drained;
     std::size_t drainedBytes = 0;
     bool answered = false;
+    bool head = false;  ///< the request being answered is a HEAD
     std::function<void()> giveUp;
 };
 
 }  // namespace
 
-HttpServer::HttpServer(asio::io_context& io, const std::string& host, int port) : io(io), acceptor(io) {
+HttpServer::HttpServer(asio::io_context& io, const std::string& host, int port)
+    : io(io), acceptor(io), retry(io) {
     const auto fail = [&](const beast::error_code& error) {
         return Error(Error::Kind::Failure,
                      "cannot listen on " + host + " port " + std::to_string(port) + ": " + error.message());
@@ -233,8 +259,18 @@ void HttpServer::Start(Router& router) {
 void HttpServer::Accept(Router& router) {
     acceptor.async_accept(asio::make_strand(io),
                           [this, &router](beast::error_code error, tcp::socket socket) {
-                              if (!error) std::make_shared<Connection>(std::move(socket), router)->Start();
-                              Accept(router);
+                              if (!error) {
+                                  pause = std::chrono::milliseconds(0);
+                                  std::make_shared<Connection>(std::move(socket), router)->Start();
+                                  return Accept(router);
+                              }
+                              if (error == asio::error::operation_aborted) return;
+                              // Out of descriptors or memory: the connection waits in the queue, and
+                              // accepting at once would fail at once, over and over. Wait a little, longer
+                              // while it lasts, until one is closed.
+                              pause = std::clamp(pause * 2, firstAcceptPause, longestAcceptPause);
+                              retry.expires_after(pause);
+                              retry.async_wait([this, &router](beast::error_code) { Accept(router); });
                           });
 }
 

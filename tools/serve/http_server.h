@@ -11,6 +11,7 @@
 
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/steady_timer.hpp>
 
 #include "tools/serve/router.h"
 
@@ -36,8 +37,14 @@ public:
 private:
     void Accept(Router& router);
 
+    /// How long accepting waits after it failed (out of descriptors), at first and at most.
+    static constexpr std::chrono::milliseconds firstAcceptPause{10};
+    static constexpr std::chrono::milliseconds longestAcceptPause{500};
+
     boost::asio::io_context& io;
     boost::asio::ip::tcp::acceptor acceptor;
+    boost::asio::steady_timer retry;
+    std::chrono::milliseconds pause{0};
 };
 
 }  // namespace vantrel

@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <utility>
 
 #include <boost/asio/bind_executor.hpp>
 #include <boost/asio/post.hpp>
@@ -32,52 +33,85 @@ struct PreviewPool::Job {
     std::string body;
     Done done;
     bool finished = false;
+    bool startedAgain = false;  ///< once given to a process that ended by itself, and queued again
     Worker* runningOn = nullptr;
 };
 
-struct PreviewPool::Worker {
-    explicit Worker(asio::io_context& io) : toWorker(io), fromWorker(io), timer(io) {}
+/// One process and everything its operations touch. The operations hold it, so that what one of an
+/// ended process completes with lands in its own buffers and descriptors, never in its successor's.
+struct PreviewPool::Process {
+    explicit Process(asio::io_context& io) : toWorker(io), fromWorker(io) {}
 
     pid_t pid = -1;
     asio::posix::stream_descriptor toWorker;
     asio::posix::stream_descriptor fromWorker;
-    asio::steady_timer timer;
-    /// Counts the processes this slot has had: a completion of an earlier one is stale.
-    std::uint64_t generation = 0;
-    std::shared_ptr<Job> job;
-    std::array<std::uint8_t, preview::headerBytes> header{};
-    std::string sent;
+    std::array<std::uint8_t, preview::headerBytes> requestHeader{};
+    std::string request;
+    std::array<std::uint8_t, preview::headerBytes> answerHeader{};
     std::string answer;
+    bool ready = false;  ///< it said so; one that ends before it is ready could not start
+};
+
+struct PreviewPool::Worker {
+    explicit Worker(asio::io_context& io) : timer(io), restart(io) {}
+
+    ProcessPointer process;  ///< null while none runs: one is to be started after `restart`
+    asio::steady_timer timer;
+    asio::steady_timer restart;
+    std::chrono::milliseconds pause{0};  ///< before the next start of a process that could not start
+    std::shared_ptr<Job> job;
 };
 
 namespace {
+
+/// The first pause before a process that ended without answering is started again, and the longest;
+/// each such end doubles it.
+constexpr std::chrono::milliseconds firstPause{100};
+constexpr std::chrono::milliseconds longestPause{5000};
 
 /// A failed frame: the error as the server answers it.
 std::string Failure(const Error& error) {
     return ErrorReply(error).dump();
 }
 
+std::string Failure(Error::Kind kind, const std::string& message) {
+    return Failure(Error(kind, message));
+}
+
+/// How a reaped process ended, for a message.
+std::string HowItEnded(int status) {
+    return WIFSIGNALED(status) ? "by signal " + std::to_string(WTERMSIG(status))
+                               : "with status " + std::to_string(WEXITSTATUS(status));
+}
+
+/// Kills the process and waits for it; how it ended.
+int Reap(pid_t pid) {
+    int status = 0;
+    ::kill(pid, SIGKILL);
+    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    return status;
+}
+
 }  // namespace
 
 PreviewPool::PreviewPool(asio::io_context& io, std::vector<std::string> command, int count,
                          std::size_t waiting, std::chrono::milliseconds limit)
-    : strand(asio::make_strand(io)), command(std::move(command)), maxWaiting(waiting), limit(limit) {
+    : io(io), strand(asio::make_strand(io)), command(std::move(command)), maxWaiting(waiting), limit(limit) {
     for (int i = 0; i < count; ++i) {
         workers.push_back(std::make_unique<Worker>(io));
-        Spawn(*workers.back());
+        workers.back()->process = StartProcess();  // the first ones must start: throws when they cannot
+        ReadAnswer(*workers.back(), workers.back()->process);
     }
 }
 
 PreviewPool::~PreviewPool() {
     for (const auto& worker : workers) {
-        if (worker->pid > 0) {
-            ::kill(worker->pid, SIGKILL);
-            ::waitpid(worker->pid, nullptr, 0);
-        }
+        if (worker->process) Reap(worker->process->pid);
     }
 }
 
-void PreviewPool::Spawn(Worker& worker) {
+PreviewPool::ProcessPointer PreviewPool::StartProcess() {
     int toWorker[2];
     int fromWorker[2];
     if (::pipe2(toWorker, O_CLOEXEC) != 0)
@@ -109,10 +143,32 @@ void PreviewPool::Spawn(Worker& worker) {
         throw Error(Error::Kind::Failure,
                     "cannot start the previews' process " + command[0] + ": " + std::strerror(failed));
     }
-    worker.pid = pid;
-    worker.toWorker.assign(toWorker[1]);
-    worker.fromWorker.assign(fromWorker[0]);
-    ++worker.generation;
+    auto process = std::make_shared<Process>(io);
+    process->pid = pid;
+    process->toWorker.assign(toWorker[1]);
+    process->fromWorker.assign(fromWorker[0]);
+    return process;
+}
+
+void PreviewPool::Spawn(Worker& worker, std::chrono::milliseconds pause) {
+    if (pause.count() > 0) {
+        worker.restart.expires_after(pause);
+        worker.restart.async_wait(
+            asio::bind_executor(strand, [this, &worker](boost::system::error_code error) {
+                if (!error && !worker.process) Spawn(worker, std::chrono::milliseconds(0));
+            }));
+        return;
+    }
+    try {
+        worker.process = StartProcess();
+    } catch (const Error& error) {
+        // Out of descriptors or processes, for now: tried again, later each time.
+        std::fprintf(stderr, "vantrel serve: %s\n", error.what());
+        worker.pause = std::clamp(worker.pause * 2, firstPause, longestPause);
+        Spawn(worker, worker.pause);
+        return;
+    }
+    ReadAnswer(worker, worker.process);
 }
 
 std::function<void()> PreviewPool::Submit(std::string key, std::uint8_t kind, std::string body, Done done) {
@@ -133,27 +189,26 @@ void PreviewPool::Finish(const std::shared_ptr<Job>& job, std::uint8_t tag, std:
 }
 
 void PreviewPool::Take(const std::shared_ptr<Job>& job) {
-    const Error superseded(Error::Kind::Conflict, "cancelled: a newer preview of the same job came");
+    const std::string superseded =
+        Failure(Error::Kind::Conflict, "cancelled: a newer preview of the same job came");
     // What the newer preview replaces is not wanted any more: it waits no longer, or it is stopped.
     for (auto each = waiting.begin(); each != waiting.end();) {
         if ((*each)->key != job->key) {
             ++each;
             continue;
         }
-        Finish(*each, preview::failed, Failure(superseded));
+        Finish(*each, preview::failed, superseded);
         each = waiting.erase(each);
     }
     for (const auto& worker : workers) {
-        if (worker->job && worker->job->key == job->key)
-            Replace(*worker, preview::failed, Failure(superseded));
+        if (worker->job && worker->job->key == job->key) Replace(*worker, preview::failed, superseded);
     }
     const bool idle =
         std::any_of(workers.begin(), workers.end(), [](const auto& worker) { return !worker->job; });
     if (!idle && waiting.size() >= maxWaiting) {
         Finish(job, preview::failed,
-               Failure(Error(Error::Kind::Busy, "busy: " + std::to_string(workers.size()) +
-                                                    " previews run and " + std::to_string(maxWaiting) +
-                                                    " wait; try again")));
+               Failure(Error::Kind::Busy, "busy: " + std::to_string(workers.size()) + " previews run and " +
+                                              std::to_string(maxWaiting) + " wait; try again"));
         return;
     }
     waiting.push_back(job);
@@ -162,28 +217,30 @@ void PreviewPool::Take(const std::shared_ptr<Job>& job) {
 
 void PreviewPool::GiveUp(const std::shared_ptr<Job>& job) {
     if (job->finished) return;
-    const Error stopped(Error::Kind::Conflict, "cancelled: the preview was given up");
+    const std::string stopped = Failure(Error::Kind::Conflict, "cancelled: the preview was given up");
     if (job->runningOn) {
-        Replace(*job->runningOn, preview::failed, Failure(stopped));
+        Replace(*job->runningOn, preview::failed, stopped);
     } else {
         waiting.erase(std::remove(waiting.begin(), waiting.end(), job), waiting.end());
-        Finish(job, preview::failed, Failure(stopped));
+        Finish(job, preview::failed, stopped);
     }
 }
 
 void PreviewPool::Dispatch() {
     const bool anyAlive =
-        std::any_of(workers.begin(), workers.end(), [](const auto& worker) { return worker->pid > 0; });
+        std::any_of(workers.begin(), workers.end(), [](const auto& worker) { return worker->process; });
     if (!anyAlive) {
-        const Error none(Error::Kind::Failure, "no process to render previews in could be started");
+        // Each worker is tried again after its pause; until one starts, a preview cannot wait for it.
+        const std::string none =
+            Failure(Error::Kind::Failure, "no process to render previews in could be started; trying again");
         for (const std::shared_ptr<Job>& job : waiting)
-            Finish(job, preview::failed, Failure(none));
+            Finish(job, preview::failed, none);
         waiting.clear();
         return;
     }
     for (const auto& worker : workers) {
         if (waiting.empty()) return;
-        if (worker->job || worker->pid <= 0) continue;
+        if (worker->job || !worker->process || !worker->process->ready) continue;
         std::shared_ptr<Job> job = waiting.front();
         waiting.pop_front();
         Start(*worker, std::move(job));
@@ -193,90 +250,102 @@ void PreviewPool::Dispatch() {
 void PreviewPool::Start(Worker& worker, std::shared_ptr<Job> job) {
     job->runningOn = &worker;
     worker.job = job;
-    const std::uint64_t generation = worker.generation;
-    worker.header = preview::Header(job->kind, job->body.size());
-    worker.sent = std::move(job->body);
-    const std::array<asio::const_buffer, 2> frame = {asio::buffer(worker.header), asio::buffer(worker.sent)};
+    const ProcessPointer process = worker.process;
+    process->requestHeader = preview::Header(job->kind, job->body.size());
+    process->request = std::move(job->body);
+    const std::array<asio::const_buffer, 2> frame = {asio::buffer(process->requestHeader),
+                                                     asio::buffer(process->request)};
     asio::async_write(
-        worker.toWorker, frame,
-        asio::bind_executor(
-            strand, [this, &worker, generation](boost::system::error_code error, std::size_t) {
-                if (generation != worker.generation || !error) return;
-                Replace(worker, preview::failed,
-                        Failure(Error(Error::Kind::Failure,
-                                      "the preview's process took no request: " + error.message())));
-            }));
-    ReadAnswer(worker, generation);
+        process->toWorker, frame,
+        asio::bind_executor(strand, [this, &worker, process](boost::system::error_code error, std::size_t) {
+            process->request = {};
+            if (!error || worker.process != process) return;
+            // The process is gone (EPIPE) or going; its answer's read says how it ended.
+            Ended(worker, process, "took no request: " + error.message());
+        }));
     worker.timer.expires_after(limit);
     worker.timer.async_wait(
-        asio::bind_executor(strand, [this, &worker, generation](boost::system::error_code error) {
-            if (error || generation != worker.generation || !worker.job) return;
+        asio::bind_executor(strand, [this, &worker, process](boost::system::error_code error) {
+            if (error || worker.process != process || !worker.job) return;
             const double seconds = std::chrono::duration<double>(limit).count();
             char figure[32];
             std::snprintf(figure, sizeof figure, "%g", seconds);
             Replace(worker, preview::failed,
-                    Failure(Error(Error::Kind::TimedOut, std::string("the preview took longer than ") +
-                                                             figure + " s and was stopped")));
+                    Failure(Error::Kind::TimedOut,
+                            std::string("the preview took longer than ") + figure + " s and was stopped"));
         }));
 }
 
-void PreviewPool::ReadAnswer(Worker& worker, std::uint64_t generation) {
+void PreviewPool::ReadAnswer(Worker& worker, const ProcessPointer& process) {
     asio::async_read(
-        worker.fromWorker, asio::buffer(worker.header),
-        asio::bind_executor(strand, [this, &worker, generation](boost::system::error_code error,
-                                                                std::size_t) {
-            if (generation != worker.generation) return;
-            const std::size_t size = preview::SizeOf(worker.header);
-            if (error || size > preview::largestFrame) {
-                int status = 0;
-                ::kill(worker.pid, SIGKILL);
-                ::waitpid(worker.pid, &status, 0);
-                worker.pid = -1;
-                const std::string how = WIFSIGNALED(status)
-                                            ? "by signal " + std::to_string(WTERMSIG(status))
-                                            : "with status " + std::to_string(WEXITSTATUS(status));
-                Replace(worker, preview::failed,
-                        Failure(Error(Error::Kind::Failure, "the preview's process ended " + how)));
-                return;
-            }
-            worker.answer.resize(size);
-            asio::async_read(worker.fromWorker, asio::buffer(worker.answer),
-                             asio::bind_executor(strand, [this, &worker, generation](
+        process->fromWorker, asio::buffer(process->answerHeader),
+        asio::bind_executor(strand, [this, &worker, process](boost::system::error_code error, std::size_t) {
+            if (worker.process != process) return;
+            const std::size_t size = preview::SizeOf(process->answerHeader);
+            if (error) return Ended(worker, process, "stopped answering");
+            const std::uint8_t tag = process->answerHeader[0];
+            if (!process->ready && tag == preview::ready && size == 0) return Ready(worker, process);
+            if (!process->ready || tag == preview::ready || size > preview::largestFrame || !worker.job)
+                return Ended(worker, process, "answered what was not asked");
+            process->answer.resize(size);
+            asio::async_read(process->fromWorker, asio::buffer(process->answer),
+                             asio::bind_executor(strand, [this, &worker, process](
                                                              boost::system::error_code error, std::size_t) {
-                                 if (generation != worker.generation) return;
-                                 if (error) {
-                                     Replace(worker, preview::failed,
-                                             Failure(Error(Error::Kind::Failure,
-                                                           "the preview's process ended in its answer")));
-                                     return;
-                                 }
-                                 worker.timer.cancel();
-                                 const std::shared_ptr<Job> job = std::move(worker.job);
-                                 Finish(job, worker.header[0], std::move(worker.answer));
-                                 worker.answer.clear();
-                                 Dispatch();
+                                 if (worker.process != process) return;
+                                 if (error) return Ended(worker, process, "broke off its answer");
+                                 Answered(worker, process);
                              }));
         }));
 }
 
-void PreviewPool::Replace(Worker& worker, std::uint8_t tag, std::string bytes) {
-    if (worker.pid > 0) {
-        ::kill(worker.pid, SIGKILL);
-        ::waitpid(worker.pid, nullptr, 0);
-        worker.pid = -1;
-    }
-    boost::system::error_code ignored;
-    worker.toWorker.close(ignored);
-    worker.fromWorker.close(ignored);
+void PreviewPool::Ready(Worker& worker, const ProcessPointer& process) {
+    process->ready = true;
+    worker.pause = std::chrono::milliseconds(0);
+    ReadAnswer(worker, process);
+    Dispatch();
+}
+
+void PreviewPool::Answered(Worker& worker, const ProcessPointer& process) {
     worker.timer.cancel();
-    ++worker.generation;  // what the old process's operations complete with is stale now
+    const std::shared_ptr<Job> job = std::move(worker.job);
+    Finish(job, process->answerHeader[0], std::move(process->answer));
+    process->answer = {};
+    ReadAnswer(worker, process);
+    Dispatch();
+}
+
+void PreviewPool::Ended(Worker& worker, const ProcessPointer& process, const std::string& why) {
+    const int status = Reap(process->pid);
+    process->pid = -1;
+    const std::string message = "the preview's process " + why + "; it ended " + HowItEnded(status);
+    std::fprintf(stderr, "vantrel serve: %s; starting another\n", message.c_str());
+    // A preview given to a process that had just died (killed while idle, before the pool saw it) is
+    // not at fault: it waits for the next process, once. One that ends its process again is answered.
+    if (const std::shared_ptr<Job> job = worker.job; job && !job->startedAgain) {
+        job->startedAgain = true;
+        job->runningOn = nullptr;
+        worker.job = nullptr;
+        waiting.push_front(job);
+    }
+    // One that was never ready may not be able to start at all: the next waits, longer each time.
+    if (!process->ready) worker.pause = std::clamp(worker.pause * 2, firstPause, longestPause);
+    Replace(worker, preview::failed, Failure(Error::Kind::Failure, message),
+            process->ready ? std::chrono::milliseconds(0) : worker.pause);
+}
+
+void PreviewPool::Replace(Worker& worker, std::uint8_t tag, std::string bytes,
+                          std::chrono::milliseconds pause) {
+    if (const ProcessPointer process = std::exchange(worker.process, nullptr)) {
+        if (process->pid > 0) Reap(process->pid);
+        // Closing cancels what is in flight; its completions find the process replaced and do nothing.
+        boost::system::error_code ignored;
+        process->toWorker.close(ignored);
+        process->fromWorker.close(ignored);
+    }
+    worker.timer.cancel();
     std::shared_ptr<Job> job = std::move(worker.job);
     // The new process first: when the answer arrives, the pool is whole again.
-    try {
-        Spawn(worker);
-    } catch (const Error& error) {
-        std::fprintf(stderr, "vantrel serve: %s\n", error.what());
-    }
+    Spawn(worker, pause);
     if (job) Finish(job, tag, std::move(bytes));
     Dispatch();
 }

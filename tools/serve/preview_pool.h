@@ -4,8 +4,15 @@
 /// can take minutes (the fractal with two billion iterations), so every render and value of the page is
 /// taken in a `vantrel preview-worker` process of a small pool, started before it is needed; a preview
 /// that a newer one of the same job supersedes, that its client gives up, or that runs past the time
-/// limit is ended at once with SIGKILL, and a fresh process takes its place. Nothing the server's own
-/// threads do waits for a preview.
+/// limit is ended at once with SIGKILL, and a fresh process takes its place. A process that ends by
+/// itself (the OOM killer, a stray `kill`, a module it cannot load) is noticed at once, idle or not, and
+/// started again, at once when it had said it was ready and after a growing pause when it had not, so
+/// that a process that cannot start is tried again without spinning. A preview is given only to a
+/// process that is ready: one superseded while a fresh process starts is replaced in the queue, and no
+/// process is ended for it, so that previews superseded faster than a process starts cost one start. Each
+/// process has its own pipes and buffers, which live as long as any operation on them: an operation of an
+/// ended process completes into that process's buffers and is then ignored. Nothing the server's own threads
+/// do waits for a preview.
 
 #include <sys/types.h>
 
@@ -57,18 +64,31 @@ public:
 
 private:
     struct Job;
+    struct Process;
     struct Worker;
+    using ProcessPointer = std::shared_ptr<Process>;
 
     void Take(const std::shared_ptr<Job>& job);
     void GiveUp(const std::shared_ptr<Job>& job);
     void Dispatch();
     void Start(Worker& worker, std::shared_ptr<Job> job);
-    void ReadAnswer(Worker& worker, std::uint64_t generation);
-    /// Ends the worker's process at once, answers its job with `error`, and starts a new process.
-    void Replace(Worker& worker, std::uint8_t tag, std::string bytes);
-    void Spawn(Worker& worker);
+    /// Reads the process's next answer; it is always being read, so that its end is seen while idle.
+    void ReadAnswer(Worker& worker, const ProcessPointer& process);
+    void Ready(Worker& worker, const ProcessPointer& process);
+    void Answered(Worker& worker, const ProcessPointer& process);
+    /// The process of `worker` ended by itself, or broke the protocol: its job is answered with why.
+    void Ended(Worker& worker, const ProcessPointer& process, const std::string& why);
+    /// Ends the worker's process at once, answers its job with the frame `tag`, `bytes`, and starts a
+    /// new process, after `pause`.
+    void Replace(Worker& worker, std::uint8_t tag, std::string bytes,
+                 std::chrono::milliseconds pause = std::chrono::milliseconds(0));
+    /// Starts a process for the worker now, or after `pause`; one that cannot start is tried again.
+    void Spawn(Worker& worker, std::chrono::milliseconds pause);
     static void Finish(const std::shared_ptr<Job>& job, std::uint8_t tag, std::string bytes);
+    /// A new process with its pipes; throws quib::Error when it cannot be made.
+    ProcessPointer StartProcess();
 
+    boost::asio::io_context& io;
     boost::asio::strand<boost::asio::io_context::executor_type> strand;
     std::vector<std::string> command;
     std::size_t maxWaiting;

@@ -36,9 +36,9 @@ bool IsJson(std::string_view contentType) {
     return type == "application/json";
 }
 
-/// `text` with %XX escapes and '+' decoded, as a query's values are written; nothing when an escape is
-/// malformed.
-std::optional<std::string> Decoded(std::string_view text) {
+/// `text` with %XX escapes and '+' decoded, as a query's values are written; refused (BadInput) when an
+/// escape is malformed, so that a value asked for is never taken as absent.
+std::string Decoded(std::string_view text, std::string_view name) {
     std::string out;
     for (std::size_t i = 0; i < text.size(); ++i) {
         if (text[i] == '+') {
@@ -47,8 +47,11 @@ std::optional<std::string> Decoded(std::string_view text) {
             out += text[i];
         } else {
             if (i + 2 >= text.size() || !std::isxdigit(static_cast<unsigned char>(text[i + 1])) ||
-                !std::isxdigit(static_cast<unsigned char>(text[i + 2])))
-                return std::nullopt;
+                !std::isxdigit(static_cast<unsigned char>(text[i + 2]))) {
+                throw Error::Expected(Error::Kind::BadInput, {}, "%XX escapes of two hexadecimal digits",
+                                      quib::Quote(text.substr(i, 3)))
+                    .WithSource("request: query " + std::string(name));
+            }
             out += static_cast<char>(std::stoi(std::string(text.substr(i + 1, 2)), nullptr, 16));
             i += 2;
         }
@@ -63,28 +66,17 @@ std::optional<std::string> QueryValue(std::string_view query, std::string_view n
         const std::string_view pair = query.substr(0, end);
         const std::size_t equals = pair.find('=');
         if (pair.substr(0, equals) == name)
-            return Decoded(equals == std::string_view::npos ? "" : pair.substr(equals + 1));
+            return Decoded(equals == std::string_view::npos ? "" : pair.substr(equals + 1), name);
         if (end == std::string_view::npos) break;
         query.remove_prefix(end + 1);
     }
     return std::nullopt;
 }
 
-/// The value of the cookie `name` in a Cookie header.
-std::optional<std::string> CookieValue(std::string_view header, std::string_view name) {
-    while (!header.empty()) {
-        const std::size_t end = header.find(';');
-        std::string_view pair = header.substr(0, end);
-        while (!pair.empty() && pair.front() == ' ')
-            pair.remove_prefix(1);
-        const std::size_t equals = pair.find('=');
-        if (equals != std::string_view::npos && pair.substr(0, equals) == name)
-            return std::string(pair.substr(equals + 1));
-        if (end == std::string_view::npos) break;
-        header.remove_prefix(end + 1);
-    }
-    return std::nullopt;
-}
+/// The headers a request may carry once only: two that differ would be read one way here and another
+/// way by whatever stands between the browser and the server.
+constexpr std::string_view singleHeaders[] = {"host", "origin", "x-vantrel-token", "content-type",
+                                              "content-length"};
 
 /// Compares in a time that depends only on the lengths, so that the secret cannot be guessed a
 /// character at a time from how long refusals take.
@@ -104,18 +96,28 @@ std::optional<std::string_view> HttpRequest::Header(std::string_view name) const
     return std::nullopt;
 }
 
-Router::Router(Editor& editor, PreviewPool& previews, AllowedHosts hosts, std::string token, int port)
-    : editor(editor),
-      previews(previews),
-      hosts(std::move(hosts)),
-      token(std::move(token)),
-      cookie("vantrel-token-" + std::to_string(port)) {}
+Router::Router(Editor& editor, PreviewPool& previews, AllowedHosts hosts, std::string token)
+    : editor(editor), previews(previews), hosts(std::move(hosts)), token(std::move(token)) {}
 
-std::optional<HttpResponse> Router::Refusal(const HttpRequest& request, std::string_view path,
-                                            const std::optional<std::string>& queryToken) const {
+bool Router::Reading(const HttpRequest& request) {
+    return request.method == "GET" || request.method == "HEAD";
+}
+
+std::optional<HttpResponse> Router::Refusal(const HttpRequest& request) const {
+    const std::size_t question = request.target.find('?');
+    const std::string_view path = std::string_view(request.target).substr(0, question);
     const std::string_view host = request.Header("host").value_or("");
     if (!quib::IsUtf8(host) || !quib::IsUtf8(request.target)) {
         return Refused(Error(Error::Kind::BadInput, "refused: the request's host or path is not UTF-8 text"));
+    }
+    for (const std::string_view name : singleHeaders) {
+        const auto count = std::count_if(request.headers.begin(), request.headers.end(),
+                                         [&](const auto& header) { return header.first == name; });
+        if (count > 1) {
+            return Refused(Error::Expected(Error::Kind::BadInput, {}, "one " + std::string(name) + " header",
+                                           std::to_string(count))
+                               .WithSource("request"));
+        }
     }
     if (!hosts.HostAllowed(std::string(host))) {
         return Refused(Error(Error::Kind::Refused, "refused: the request names the host " +
@@ -127,11 +129,19 @@ std::optional<HttpResponse> Router::Refusal(const HttpRequest& request, std::str
             Error(Error::Kind::Refused,
                   "refused: the request comes from the page of another site, " + quib::Quote(*origin)));
     }
+    // The page's own files are the same for everyone and drive nothing: the page takes the secret from
+    // its address and sends it with each request of the interface.
+    if (Reading(request) && IsPagePath(path)) return std::nullopt;
     const std::optional<std::string_view> header = request.Header("x-vantrel-token");
-    const std::optional<std::string> fromCookie = CookieValue(request.Header("cookie").value_or(""), cookie);
-    const bool allowed = (queryToken && SameSecret(*queryToken, token)) ||
-                         (header && SameSecret(*header, token)) ||
-                         (fromCookie && SameSecret(*fromCookie, token));
+    std::optional<std::string> queryToken;
+    try {
+        if (question != std::string::npos)
+            queryToken = QueryValue(request.target.substr(question + 1), "token");
+    } catch (const Error&) {
+        // A malformed secret is no secret: refused below.
+    }
+    const bool allowed =
+        (queryToken && SameSecret(*queryToken, token)) || (header && SameSecret(*header, token));
     if (!allowed) {
         return Refused(Error(Error::Kind::Refused,
                              "refused: the request does not carry this server's secret; open the address "
@@ -179,27 +189,19 @@ std::function<void()> Router::Preview(std::uint8_t kind, const HttpRequest& requ
 }
 
 std::function<void()> Router::Answer(const HttpRequest& request, Respond respond) {
+    if (std::optional<HttpResponse> refusal = Refusal(request)) {
+        respond(std::move(*refusal));
+        return {};
+    }
     const std::size_t question = request.target.find('?');
     const std::string_view path = std::string_view(request.target).substr(0, question);
     const std::string_view query = question == std::string::npos
                                        ? std::string_view()
                                        : std::string_view(request.target).substr(question + 1);
-    const std::optional<std::string> queryToken = QueryValue(query, "token");
-    if (std::optional<HttpResponse> refusal = Refusal(request, path, queryToken)) {
-        respond(std::move(*refusal));
-        return {};
-    }
-    const auto get = [&](std::string_view route) { return request.method == "GET" && path == route; };
+    const auto get = [&](std::string_view route) { return Reading(request) && path == route; };
     const auto post = [&](std::string_view route) { return request.method == "POST" && path == route; };
     try {
-        if (get("/") && queryToken) {
-            // The secret goes into a cookie the page's own requests carry, and out of the address bar.
-            respond({303,
-                     "text/plain; charset=utf-8",
-                     "",
-                     {{"Location", "/"},
-                      {"Set-Cookie", cookie + "=" + token + "; Path=/; HttpOnly; SameSite=Strict"}}});
-        } else if (request.method == "GET" && IsPagePath(path)) {
+        if (Reading(request) && IsPagePath(path)) {
             respond(PageFile(path));
         } else if (get("/api/types")) {
             respond({200, "application/json", editor.Types(), {}});
@@ -230,6 +232,9 @@ std::function<void()> Router::Answer(const HttpRequest& request, Respond respond
         respond(Refused(error));
     } catch (const std::bad_alloc&) {
         respond(Refused(Error(Error::Kind::Failure, "not enough memory for the request")));
+    } catch (const std::exception& error) {
+        // A fault of the server's own: this request fails, and the server goes on.
+        respond(Refused(Error(Error::Kind::Failure, std::string("the server failed: ") + error.what())));
     }
     return {};
 }

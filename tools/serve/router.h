@@ -42,22 +42,22 @@ using Respond = std::function<void(HttpResponse)>;
 
 class Router {
 public:
-    /// `hosts` are the names the server may be reached by, `token` the secret every request carries
-    /// (as `?token=`, the header X-Vantrel-Token, or the cookie a page load with it sets), `port` the
-    /// port the server listens on (the cookie is the port's: two servers on one machine keep theirs).
-    Router(Editor& editor, PreviewPool& previews, AllowedHosts hosts, std::string token, int port);
+    /// `hosts` are the names the server may be reached by, `token` the secret every request of the
+    /// interface carries (as `?token=` or in the header X-Vantrel-Token; never a cookie, which a
+    /// browser would send to any server of the machine, whatever its port).
+    Router(Editor& editor, PreviewPool& previews, AllowedHosts hosts, std::string token);
+
+    /// The refusal of a request the server must not answer, if it is one: from its method, target and
+    /// headers alone, so that a request can be refused before its body is read.
+    std::optional<HttpResponse> Refusal(const HttpRequest& request) const;
 
     /// Answers `request` through `respond`, at once or once a preview is done. Returns a function that
     /// gives up an answer still to come (its client went away), or nothing when it was given at once.
     std::function<void()> Answer(const HttpRequest& request, Respond respond);
 
-    /// The name of the cookie that carries the secret.
-    const std::string& CookieName() const { return cookie; }
-
 private:
-    /// The refusal of a request the server must not answer, if it is one.
-    std::optional<HttpResponse> Refusal(const HttpRequest& request, std::string_view path,
-                                        const std::optional<std::string>& queryToken) const;
+    /// GET, or HEAD, which is answered as GET without the body.
+    static bool Reading(const HttpRequest& request);
     HttpResponse PageFile(std::string_view path) const;
     std::function<void()> Preview(std::uint8_t kind, const HttpRequest& request, Respond& respond);
 
@@ -65,7 +65,6 @@ private:
     PreviewPool& previews;
     AllowedHosts hosts;
     std::string token;
-    std::string cookie;
 };
 
 }  // namespace vantrel

@@ -16,7 +16,8 @@ struct ServeOptions {
     std::string scene;  ///< empty: a new scene, in the current folder
     int port = 8420;    ///< 0: any free port
     std::string host;   ///< the address to listen on; empty: 127.0.0.1 only
-    std::string token;  ///< the secret every request must carry; empty: a new random one
+    std::string token;  ///< the secret every request must carry; empty: `tokenFile`'s, or a new random one
+    std::filesystem::path tokenFile;            ///< a file, its owner's alone, that holds the secret
     std::chrono::milliseconds timeLimit{5000};  ///< the longest a preview may take before it is stopped
     std::filesystem::path page;                 ///< the built page's folder
     std::filesystem::path program;              ///< the vantrel executable, which previews run in

@@ -1,10 +1,16 @@
 // `vantrel serve`: the editor's page and its interface over HTTP on this machine, guarded by a secret in
 // the address it prints.
 
+#include <fcntl.h>
 #include <sys/random.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <csignal>
+#include <cstdio>
 #include <cstring>
 #include <ostream>
 #include <thread>
@@ -14,6 +20,8 @@
 #include <boost/asio/io_context.hpp>
 
 #include "quib/error.h"
+#include "quib/open_file.h"
+#include "quib/text.h"
 #include "tools/serve/editor.h"
 #include "tools/serve/http_server.h"
 #include "tools/serve/preview_pool.h"
@@ -52,9 +60,41 @@ std::string NewSecret() {
     return secret;
 }
 
-/// The secret the server takes: --token's, which must be a word of a URL's unreserved characters, or a
-/// new one.
-std::string Secret(const std::string& given) {
+/// The secret in `file`, which only its owner may read or write: the file that keeps a secret off the
+/// command line must not give it to another account. One line; its end of line is not part of it.
+std::string SecretInFile(const std::filesystem::path& file) {
+    const auto refused = [&](const std::string& why) {
+        return std::move(
+            Error(Error::Kind::BadInput, why).WithSource("--token-file " + quib::Quote(file.string())));
+    };
+    const quib::OpenFile open(::open(file.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    struct stat status {};
+    if (open.descriptor < 0 || ::fstat(open.descriptor, &status) != 0)
+        throw refused(std::string("cannot open the file: ") + std::strerror(errno));
+    if (!S_ISREG(status.st_mode)) throw refused("expected a regular file");
+    if (status.st_uid != ::geteuid() || (status.st_mode & 077) != 0) {
+        char mode[8];
+        std::snprintf(mode, sizeof mode, "%03o", static_cast<unsigned>(status.st_mode & 0777));
+        throw refused(std::string("expected a file of this account's that only it can read (chmod 600), "
+                                  "not one of mode ") +
+                      mode + (status.st_uid != ::geteuid() ? " of another account" : ""));
+    }
+    char bytes[512];
+    ssize_t got = -1;
+    while ((got = ::read(open.descriptor, bytes, sizeof bytes)) < 0 && errno == EINTR) {
+    }
+    if (got < 0) throw refused(std::string("cannot read the file: ") + std::strerror(errno));
+    std::string secret(bytes, static_cast<std::size_t>(got));
+    if (secret.ends_with('\n')) secret.pop_back();
+    if (secret.ends_with('\r')) secret.pop_back();
+    if (secret.empty()) throw refused("expected the secret, not an empty file");
+    return secret;
+}
+
+/// The secret the server takes: --token's (or VANTREL_TOKEN's), or --token-file's, which must be a word
+/// of a URL's unreserved characters, or a new one.
+std::string Secret(const ServeOptions& options) {
+    const std::string given = options.tokenFile.empty() ? options.token : SecretInFile(options.tokenFile);
     if (given.empty()) return NewSecret();
     const bool plain = given.size() <= 256 && std::all_of(given.begin(), given.end(), [](unsigned char c) {
                            return std::isalnum(c) || c == '-' || c == '.' || c == '_' || c == '~';
@@ -63,7 +103,7 @@ std::string Secret(const std::string& given) {
         throw Error(Error::Kind::BadInput,
                     "expected at most 256 letters, digits and - . _ ~, which an address "
                     "carries as they are")
-            .WithSource("--token");
+            .WithSource(options.tokenFile.empty() ? "--token" : "--token-file");
     }
     return given;
 }
@@ -72,8 +112,17 @@ std::string Secret(const std::string& given) {
 
 void RunServe(const Scene::ModulePointer& module, const ServeOptions& options, std::ostream& out) {
     Editor editor(module, options);
-    const std::string secret = Secret(options.token);
+    const std::string secret = Secret(options);
     const std::string host = options.host.empty() ? "127.0.0.1" : options.host;
+    // A preview's process that has gone leaves a pipe whose writes fail (EPIPE): the pool takes that as
+    // the process's end, where the signal would end the server.
+    std::signal(SIGPIPE, SIG_IGN);
+    // Every connection and every preview's pipes take descriptors: as many as the account may have.
+    rlimit files{};
+    if (::getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur < files.rlim_max) {
+        files.rlim_cur = files.rlim_max;
+        ::setrlimit(RLIMIT_NOFILE, &files);
+    }
     boost::asio::io_context io;
     // The previews' processes, started before the server's threads, with every module loaded here.
     std::vector<std::string> worker{options.program.string()};
@@ -83,7 +132,7 @@ void RunServe(const Scene::ModulePointer& module, const ServeOptions& options, s
     PreviewPool previews(io, std::move(worker), previewsRunning, previewsWaiting, options.timeLimit);
     HttpServer server(io, host, options.port);
     const int port = server.Port();
-    Router router(editor, previews, AllowedHosts(options.host, port), secret, port);
+    Router router(editor, previews, AllowedHosts(options.host, port), secret);
     server.Start(router);
 
     const bool ipv6 = host.find(':') != std::string::npos;

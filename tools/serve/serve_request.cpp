@@ -216,6 +216,11 @@ std::filesystem::path SceneFileIn(const std::filesystem::path& folder, const std
                                     "a plain file name ending in .json, in the scene's folder")
             .WithSource(quib::Quote(name));
     }
+    if (!quib::IsUtf8(name)) {
+        throw quib::Error::Expected(quib::Error::Kind::Refused, {},
+                                    "a file name of UTF-8 text, which the page can show and send back")
+            .WithSource(quib::Quote(name));
+    }
     return folder / name;
 }
 
