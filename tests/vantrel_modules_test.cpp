@@ -30,6 +30,8 @@ TEST_F(Modules, GivenAreExactlyTheModulesLoaded) {
         {{"--module", nodes, "--module", product}, {}, nullptr},
         {{}, {"VANTREL_MODULE=" + product}, "expected a node type of the loaded modules"},
         {{}, {"VANTREL_MODULE=" + product + ":" + nodes}, nullptr},
+        {{}, {"VANTREL_MODULE=:" + product + "::"}, "expected a node type of the loaded modules"},
+        {{}, {"VANTREL_MODULE=::"}, nullptr},  // names nothing: the two beside vantrel
         {{"--module", product}, {"VANTREL_MODULE=" + product + ":" + nodes}, "expected a node type"},
         {{"--module", nodes, "--module", nodes}, {}, "offers the node type \"Remap\", which"},
     };

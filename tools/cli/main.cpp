@@ -78,10 +78,12 @@ std::vector<std::string> ModulePaths(const std::vector<std::string>& options) {
         std::vector<std::string> paths;
         for (std::string_view rest = variable;;) {
             const std::size_t end = rest.find(separator);
-            if (end != 0) paths.emplace_back(rest.substr(0, end));  // an empty entry names nothing
-            if (end == std::string_view::npos) return paths;
+            const std::string_view entry = rest.substr(0, end);
+            if (!entry.empty()) paths.emplace_back(entry);  // an empty entry names nothing
+            if (end == std::string_view::npos) break;
             rest.remove_prefix(end + 1);
         }
+        if (!paths.empty()) return paths;  // a list of empty entries is as none
     }
     const std::filesystem::path folder = ExecutablePath().parent_path();
     return {(folder / moduleFileName).string(), (folder / nodesFileName).string()};
