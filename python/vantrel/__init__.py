@@ -77,12 +77,10 @@ class Module:
 
 
 def _module_files():
-    """The modules vantrel loads: those $VANTREL_MODULE names (separated by os.pathsep), else the two
-    beside the package."""
-    named = os.environ.get("VANTREL_MODULE")
-    if named:
-        return [path for path in named.split(os.pathsep) if path]
-    return [os.path.join(_HERE, MODULE_FILE), os.path.join(_HERE, NODES_FILE)]
+    """The modules vantrel loads: those $VANTREL_MODULE names (separated by os.pathsep; an empty entry
+    names nothing), else the two beside the package."""
+    named = [path for path in os.environ.get("VANTREL_MODULE", "").split(os.pathsep) if path]
+    return named or [os.path.join(_HERE, MODULE_FILE), os.path.join(_HERE, NODES_FILE)]
 
 
 def load_module(path=None):
