@@ -31,14 +31,15 @@ int Spawn(const std::vector<std::string>& argv, const std::string& out) {
     return child;
 }
 
-const quib::Module& LoadedModule() {
-    static const quib::Module module(VANTREL_MODULE_PATH);
-    return module;
+const ModuleSet& LoadedModule() {
+    static const ModuleSet modules({std::make_shared<const quib::Module>(VANTREL_MODULE_PATH),
+                                    std::make_shared<const quib::Module>(QUIB_NODES_PATH)});
+    return modules;
 }
 
 std::unique_ptr<Function> MakeNode(const std::string& typeName, const char* linked) {
     const quib::NodeType* type = LoadedModule().Find(typeName);
-    if (!type) throw std::runtime_error("the module has no node type " + typeName);
+    if (!type) throw std::runtime_error("the modules have no node type " + typeName);
     std::unique_ptr<Function> node = type->Create();
     if (linked) ParamOf(*node, linked).LinkToPosition();
     FunContext context;

@@ -1,5 +1,5 @@
 #pragma once
-// What the benchmarks share: the module loaded through its exports, its nodes with their sample
+// What the benchmarks share: the modules loaded through their exports, their nodes with their sample
 // position linked, and arrays of sample points to evaluate them at.
 
 #include <benchmark/benchmark.h>
@@ -10,14 +10,15 @@
 
 #include "host/function.h"
 #include "host/param.h"
-#include "quib/module_loader.h"
+#include "scene/module_set.h"
 
 namespace vantrel::bench {
 
-/// The built module, loaded once through its three exports as a host loads it.
-const quib::Module& LoadedModule();
+/// The built modules, the product's and the host's node library, loaded once through their three
+/// exports as a host loads them.
+const ModuleSet& LoadedModule();
 
-/// A new node of the module's type `typeName`, its parameter `linked` (when given) linked to the sample
+/// A new node of the modules' type `typeName`, its parameter `linked` (when given) linked to the sample
 /// position, brought up to date.
 std::unique_ptr<Function> MakeNode(const std::string& typeName, const char* linked);
 

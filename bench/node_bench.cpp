@@ -1,6 +1,7 @@
-// Every node through the host path beside the same computation called directly, at the same samples.
+// Every node of both modules through the host path beside the same computation called directly, at the
+// same samples.
 //
-// Host: the node made by the module's descriptor, its "Position" (or "In", or "A") linked to the sample
+// Host: the node made by its module's descriptor, its "Position" (or "In", or "A") linked to the sample
 // position, evaluated through the virtual `Eval` of the output type, with every parameter read and
 // every curve and gradient lookup going through the host runtime. Direct: the module's routine (or
 // the node's few lines of arithmetic, written out here) on the sample position and the node's own
@@ -16,6 +17,8 @@
 #include "generators/leapfrog_fractal.h"
 #include "host/curve_holder.h"
 #include "host/gradient.h"
+#include "quib_nodes/arithmetic.h"
+#include "quib_nodes/random_hash.h"
 
 namespace vantrel::bench {
 namespace {
@@ -53,6 +56,31 @@ const NodeSetup vectorToColor{"vector-to-color", "Vector to color", "In", Domain
 const NodeSetup curve3{"curve3", "Curve3", "In", Domain::Sphere};
 const NodeSetup wDistortion{"w-distortion", "W Distortion", "Position", Domain::Sphere,
                             [](Function& node) { ParamOf(node, "Distortion").SetConstant({0.25}); }};
+
+// The host's nodes, each set to its costlier choices: a smooth step, the floored modulo, overlay.
+const NodeSetup remap{"remap", "Remap", "Value", Domain::Sphere, [](Function& node) {
+                          ParamOf(node, "From min").SetConstant({-1});
+                          ParamOf(node, "(0=linear, 1=smooth step, 2=step)Interpolation").SetConstant({1});
+                      }};
+constexpr const char* mathOperation =
+    "(0=add, 1=subtract, 2=multiply, 3=divide, 4=minimum, 5=maximum, 6=power, 7=absolute, 8=floor, "
+    "9=fraction, 10=modulo)Operation";
+const NodeSetup math{"math", "Math", "A", Domain::Sphere, [](Function& node) {
+                         ParamOf(node, "B").SetConstant({0.3});
+                         ParamOf(node, mathOperation).SetConstant({10});
+                     }};
+const NodeSetup random{"random", "Random", "Vector", Domain::Sphere,
+                       [](Function& node) { ParamOf(node, "Seed").SetConstant({7}); }};
+const NodeSetup gradientMap{"gradient-map", "Gradient map", "Value", Domain::Sphere};
+const NodeSetup mix{
+    "mix", "Mix", "A", Domain::Sphere, [](Function& node) {
+        ParamOf(node, "B").SetConstant({0.2, 0.5, 0.9});
+        ParamOf(node, "(0=mix, 1=add, 2=multiply, 3=screen, 4=overlay)Blend").SetConstant({4});
+    }};
+const NodeSetup combine{"combine", "Combine", "X", Domain::Sphere,
+                        [](Function& node) { ParamOf(node, "Z").SetConstant({0.5}); }};
+const NodeSetup pick{"pick", "Pick", "Vector", Domain::Sphere,
+                     [](Function& node) { ParamOf(node, "(0=x, 1=y, 2=z, 3=w)Component").SetConstant({2}); }};
 
 template <class T>
 const char* TypeLabel() {
@@ -142,6 +170,65 @@ auto VectorToColor(const Function& node) {
     };
 }
 
+/// The host's seven nodes: native output and int through the host, the native output direct.
+void RegisterHostNodes() {
+    for (const NodeSetup* setup : {&remap, &math, &random, &pick}) {
+        RegisterHost<double>(*setup);
+        RegisterHost<int>(*setup);
+    }
+    for (const NodeSetup* setup : {&random, &gradientMap, &mix}) {
+        RegisterHost<Color>(*setup);
+        if (setup != &random) RegisterHost<int>(*setup);
+    }
+    RegisterHost<Vec3d>(combine);
+    RegisterHost<int>(combine);
+    RegisterDirect<double>(remap, [](const Function& node) {
+        const quibnodes::RemapRanges ranges{
+            Constant<double>(node, "From min"), Constant<double>(node, "From max"),
+            Constant<double>(node, "To min"), Constant<double>(node, "To max")};
+        return [ranges](const Vec3d& p) {
+            return quibnodes::Remap(p.x, ranges, quibnodes::RemapCurve::SmoothStep, true);
+        };
+    });
+    RegisterDirect<double>(math, [](const Function& node) {
+        return [b = Constant<double>(node, "B")](const Vec3d& p) {
+            return quibnodes::Calculate(quibnodes::MathOperation::Modulo, p.x, b);
+        };
+    });
+    RegisterDirect<double>(random, [](const Function& node) {
+        return [seed = Constant<int>(node, "Seed")](const Vec3d& p) {
+            return quibnodes::RandomDraw(quibnodes::RandomKey(p, seed), 0);
+        };
+    });
+    RegisterDirect<Color>(random, [](const Function& node) {
+        return [seed = Constant<int>(node, "Seed")](const Vec3d& p) {
+            const std::uint64_t key = quibnodes::RandomKey(p, seed);
+            return Color(quibnodes::RandomDraw(key, 1), quibnodes::RandomDraw(key, 2),
+                         quibnodes::RandomDraw(key, 3));
+        };
+    });
+    RegisterDirect<Color>(gradientMap, [](const Function& node) {
+        return [&gradient = *node.Gradients()[0]](const Vec3d& p) {
+            Color colour;
+            gradient.GetColour(p.x, colour);
+            return colour;
+        };
+    });
+    RegisterDirect<Color>(mix, [](const Function& node) {
+        FunContext context;
+        return [b = ParamOf(node, "B").GetColor(&context),
+                factor = Constant<double>(node, "Factor")](const Vec3d& p) {
+            return quibnodes::Blend(Color(p.x, p.y, p.z), b, factor, quibnodes::BlendMode::Overlay);
+        };
+    });
+    RegisterDirect<Vec3d>(combine, [](const Function& node) {
+        return [y = Constant<double>(node, "Y"), z = Constant<double>(node, "Z")](const Vec3d& p) {
+            return Vec3d(p.x, y, z);
+        };
+    });
+    RegisterDirect<double>(pick, [](const Function&) { return [](const Vec3d& p) { return p.z; }; });
+}
+
 [[maybe_unused]] const bool registered = [] {
     // The lattice in both modes, in its three own output types, then int and text.
     for (const NodeSetup* setup : {&latticePlane, &latticeSphere}) {
@@ -205,6 +292,7 @@ auto VectorToColor(const Function& node) {
     RegisterDirect<Vec4d>(wDistortion, [](const Function& node) {
         return [d = Constant<double>(node, "Distortion")](const Vec3d& p) { return Vec4d(p.x, p.y, p.z, d); };
     });
+    RegisterHostNodes();
     return true;
 }();
 

@@ -1,4 +1,5 @@
-# Configures and builds the module alone, as someone who has only a C++ compiler and nlohmann-json would:
+# Configures and builds the module alone (and the host's node library beside it), as someone who has
+# only a C++ compiler and nlohmann-json would:
 #
 #   cmake -DSOURCE=dir -DBUILD=dir [-DGENERATOR=Ninja] -P cmake/BuildModuleAlone.cmake
 #
@@ -35,7 +36,7 @@ if(NOT configured EQUAL 0)
     message(FATAL_ERROR "the module alone does not configure with only a compiler and nlohmann-json")
 endif()
 execute_process(
-    COMMAND ${CMAKE_COMMAND} -E env PATH=${path} ${CMAKE_COMMAND} --build ${BUILD}/tree --target VantrelFunctions
+    COMMAND ${CMAKE_COMMAND} -E env PATH=${path} ${CMAKE_COMMAND} --build ${BUILD}/tree --target VantrelFunctions QuibNodes
     RESULT_VARIABLE built)
 if(NOT built EQUAL 0)
     message(FATAL_ERROR "the module alone does not build with only a compiler and nlohmann-json")

@@ -6,6 +6,7 @@
 #   quib     the host runtime behind them
 #   scene    scene files and the graphs built from them, on top of the runtime
 #   module   the plug-in module: reaches the runtime only through host/
+#   nodes    the host's own node library, a second module built like the first: only host/ too
 #   tools    the vantrel program, on top of the scenes
 #   python   the Python package's extension, on top of the scenes and the render library
 #   checks   tests, benchmarks and fuzz targets: white-box, they may include every layer
@@ -13,7 +14,7 @@
 # Includes are written from the project root ("host/param.h"). A view is a folder of the build tree
 # holding a link per folder the layer may include, and a target's only include root; so a header of
 # another layer is not found, and the include fails to compile.
-set(vantrelLayers host quib scene module tools python checks)
+set(vantrelLayers host quib scene module nodes tools python checks)
 
 set(vantrelLayerFolders_host host)
 set(vantrelLayerIncludes_host host)
@@ -27,6 +28,9 @@ set(vantrelLayerIncludes_scene host quib scene)
 set(vantrelLayerFolders_module shell generators mappers)
 set(vantrelLayerIncludes_module host shell generators mappers)
 
+set(vantrelLayerFolders_nodes quib_nodes)
+set(vantrelLayerIncludes_nodes host quib_nodes)
+
 set(vantrelLayerFolders_tools tools)
 set(vantrelLayerIncludes_tools host quib scene tools)
 
@@ -34,7 +38,7 @@ set(vantrelLayerFolders_python python)
 set(vantrelLayerIncludes_python host quib scene tools python)
 
 set(vantrelLayerFolders_checks tests bench fuzz)
-set(vantrelLayerIncludes_checks host quib scene shell generators mappers tools python tests bench fuzz)
+set(vantrelLayerIncludes_checks host quib scene shell generators mappers quib_nodes tools python tests bench fuzz)
 
 # vantrel_layer(TARGET LAYER)
 # Makes the view of LAYER the only project include root of TARGET. Private: a target that links another

@@ -12,13 +12,21 @@
 #include "host/function.h"
 #include "host/param.h"
 #include "quib/module_loader.h"
+#include "scene/module_set.h"
 
 namespace vantrel::fuzz {
 
-/// The module at VANTREL_MODULE_PATH, loaded at first use and kept for the run.
+/// The product's module at VANTREL_MODULE_PATH, loaded at first use and kept for the run.
 inline const std::shared_ptr<const quib::Module>& TheModule() {
     static const auto module = std::make_shared<const quib::Module>(VANTREL_MODULE_PATH);
     return module;
+}
+
+/// The product's module and the host's node library at QUIB_NODES_PATH, as vantrel loads them.
+inline const std::shared_ptr<const ModuleSet>& TheModules() {
+    static const std::shared_ptr<const ModuleSet> modules = std::make_shared<const ModuleSet>(
+        std::vector<ModuleSet::Member>{TheModule(), std::make_shared<const quib::Module>(QUIB_NODES_PATH)});
+    return modules;
 }
 
 /// Stops the run: the fuzzer saves the input that got here.

@@ -1,5 +1,5 @@
-// libFuzzer target: Function::Load of every node type of the module. The first byte picks the type
-// (modulo the module's count); the rest is the stored form, as JSON, read by the host's strict parser.
+// libFuzzer target: Function::Load of every node type of both modules. The first byte picks the type
+// (modulo their count); the rest is the stored form, as JSON, read by the host's strict parser.
 // A link may name "source", a W Distortion node that reads the sample position.
 //
 // Promises checked beside the sanitizers':
@@ -33,6 +33,7 @@ namespace {
 using json = quib::Json;
 using vantrel::fuzz::Broken;
 using vantrel::fuzz::TheModule;
+using vantrel::fuzz::TheModules;
 
 /// The node every link of a stored form may name.
 struct LinkSource {
@@ -147,8 +148,8 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size == 0) return 0;
-    const auto& types = TheModule()->Types();
-    const quib::NodeType& type = types[data[0] % types.size()];
+    static const std::vector<const quib::NodeType*> types = TheModules()->Types();
+    const quib::NodeType& type = *types[data[0] % types.size()];
     std::optional<vantrel::JsonDocument> parsed;
     try {
         parsed.emplace(vantrel::JsonDocument::Parse(

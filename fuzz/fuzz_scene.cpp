@@ -40,7 +40,7 @@ void EvaluateScene(const vantrel::Scene& scene, const quib::Json& root) {
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    vantrel::fuzz::TheModule();
+    vantrel::fuzz::TheModules();
     return 0;
 }
 
@@ -49,7 +49,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     try {
         const vantrel::JsonDocument document = vantrel::JsonDocument::Parse(text, vantrel::sceneNesting);
         const vantrel::Scene scene =
-            vantrel::Scene::FromDocument(document, "fuzz.json", vantrel::fuzz::TheModule());
+            vantrel::Scene::FromDocument(document, "fuzz.json", vantrel::fuzz::TheModules());
         EvaluateScene(scene, document.Value());
     } catch (const quib::Error&) {
     }

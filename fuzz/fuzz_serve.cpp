@@ -63,10 +63,11 @@ public:
         vantrel::ServeOptions options;
         options.scene = (folder / "scene.json").string();
         options.page = folder / "page";
-        editor.emplace(vantrel::fuzz::TheModule(), options);
-        previews.emplace(
-            io, std::vector<std::string>{VANTREL_PATH, "--module", VANTREL_MODULE_PATH, "preview-worker"}, 1,
-            4, previewLimit);
+        editor.emplace(vantrel::fuzz::TheModules(), options);
+        previews.emplace(io,
+                         std::vector<std::string>{VANTREL_PATH, "--module", VANTREL_MODULE_PATH, "--module",
+                                                  QUIB_NODES_PATH, "preview-worker"},
+                         1, 4, previewLimit);
         router.emplace(*editor, *previews, vantrel::AllowedHosts("", port), secret);
         runner = std::thread([this] { io.run(); });
         static std::filesystem::path made;

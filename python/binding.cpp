@@ -19,6 +19,7 @@
 #include "python/package_scene.h"
 #include "quib/error.h"
 #include "scene/module_listing.h"
+#include "scene/module_set.h"
 #include "tools/cli/commands.h"
 #include "tools/image/image_file.h"
 #include "tools/image/output_file.h"
@@ -163,12 +164,18 @@ PYBIND11_MODULE(_vantrel, extension) {
         }
     });
 
-    // Files are named by their bytes, as os.fsencode gives them.
-    py::class_<quib::Module, std::shared_ptr<quib::Module>>(extension, "Module")
-        .def(py::init<const std::string&>())
-        .def_property_readonly("path", [](const quib::Module& module) { return Said(module.Path()); })
-        .def_property_readonly("version", &quib::Module::Version)
-        .def("listing", [](const quib::Module& module) { return vantrel::ListModule(module).dump(); });
+    // The modules loaded together, from a list of files. Files are named by their bytes, as
+    // os.fsencode gives them.
+    py::class_<vantrel::ModuleSet, std::shared_ptr<vantrel::ModuleSet>>(extension, "Modules")
+        .def(py::init(&vantrel::ModuleSet::Load))
+        .def_property_readonly("paths",
+                               [](const vantrel::ModuleSet& modules) {
+                                   py::list paths;
+                                   for (const std::string& path : modules.Paths()) paths.append(Said(path));
+                                   return paths;
+                               })
+        .def_property_readonly("versions", &vantrel::ModuleSet::Versions)
+        .def("listing", [](const vantrel::ModuleSet& modules) { return vantrel::ListModule(modules).dump(); });
 
     py::class_<ImageArguments>(extension, "ImageArguments")
         .def(py::init([](Whole width, std::optional<Whole> height, Text type, const py::object& region,
@@ -184,11 +191,11 @@ PYBIND11_MODULE(_vantrel, extension) {
 
     py::class_<PackageScene>(extension, "Scene")
         .def_static("load",
-                    [](std::shared_ptr<quib::Module> module, const std::string& path) {
+                    [](std::shared_ptr<vantrel::ModuleSet> module, const std::string& path) {
                         return PackageScene::Load(std::move(module), path);
                     })
         .def_static("parse",
-                    [](std::shared_ptr<quib::Module> module, std::string text, const Text& name) {
+                    [](std::shared_ptr<vantrel::ModuleSet> module, std::string text, const Text& name) {
                         return PackageScene::Parse(std::move(module), std::move(text), name);
                     })
         .def("set", &PackageScene::Set)

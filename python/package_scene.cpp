@@ -276,7 +276,7 @@ py::bytes PackageScene::RenderPart(const ImageArguments& arguments, const Text& 
     {
         py::gil_scoped_release unlocked;
         bytes = vantrel::RenderPart({image.Request(), format, bits, LevelsFor(image.type, linear),
-                                     std::move(named), image.scene->Module().Version(), number,
+                                     std::move(named), image.scene->Modules().Versions(), number,
                                      static_cast<int>(*parts.number)});
     }
     return py::bytes(*bytes);  // given no cancel flag, a render ends complete or throws

@@ -83,17 +83,30 @@ Json Describe(const quib::NodeType& type) {
     return entry;
 }
 
+/// A file's path as JSON text holds it: a path is bytes, and JSON text is UTF-8, so one that is not is
+/// given escaped (\xe9).
+std::string JsonPath(const std::string& path) {
+    return quib::IsUtf8(path) ? path : quib::Printable(path);
+}
+
 }  // namespace
 
-Json ListModule(const quib::Module& module) {
-    // A path is bytes, and JSON text is UTF-8: one that is not is given escaped (\xe9).
-    const std::string& path = module.Path();
-    Json listing = {{"module", quib::IsUtf8(path) ? path : quib::Printable(path)},
-                    {"version", module.Version()},
+Json ListModule(const ModuleSet& modules) {
+    const quib::Module& first = *modules.Modules().front();
+    Json listing = {{"module", JsonPath(first.Path())},
+                    {"version", first.Version()},
                     {"guide", nodeGuide},
+                    {"modules", Json::array()},
                     {"types", Json::array()}};
-    for (const quib::NodeType& type : module.Types())
-        listing["types"].push_back(Describe(type));
+    for (const ModuleSet::Member& module : modules.Modules()) {
+        const std::string path = JsonPath(module->Path());
+        listing["modules"].push_back({{"module", path}, {"version", module->Version()}});
+        for (const quib::NodeType& type : module->Types()) {
+            Json entry = Describe(type);
+            entry["module"] = path;
+            listing["types"].push_back(std::move(entry));
+        }
+    }
     return listing;
 }
 

@@ -1,18 +1,19 @@
 #pragma once
 /// @file
-/// What a module offers, as `vantrel list --json` prints it and the editor and the Python package read
-/// it: every node type with its parameters, curves and gradients, read from a node its descriptor
-/// creates.
+/// What the loaded modules offer, as `vantrel list --json` prints it and the editor and the Python
+/// package read it: every node type with its module, parameters, curves and gradients, read from a node
+/// its descriptor creates.
 
-#include "quib/module_loader.h"
 #include "quib/stored_form.h"
+#include "scene/module_set.h"
 
 namespace vantrel {
 
 /// Where a user reads what the listed names mean, in the module's source tree.
 inline constexpr const char* nodeGuide = "docs/nodes.md";
 
-/// The listing of `module`: {"module", "version", "guide", "types": [...]}.
-quib::Json ListModule(const quib::Module& module);
+/// The listing of `modules`: {"module", "version", "guide", "modules": [{"module", "version"}, ...],
+/// "types": [...]}, "module" and "version" those of the first module; each type names its "module".
+quib::Json ListModule(const ModuleSet& modules);
 
 }  // namespace vantrel

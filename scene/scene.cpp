@@ -70,7 +70,7 @@ Scene Scene::Build(const Json& root, ModulePointer module) {
                                   quib::ElementPointer("/nodes", scene.nodes.size()) + "/type",
                                   "a type whose descriptor creates a function node", {},
                                   "the descriptor of " + quib::Quote(type->typeName) + " in " +
-                                      scene.module->Path() + " created none");
+                                      scene.module->ModuleOf(*type).Path() + " created none");
         }
         scene.nodes.push_back(std::move(function));
     }

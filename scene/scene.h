@@ -1,7 +1,7 @@
 #pragma once
 /// @file
-/// Scenes: a small graph of a module's nodes built from a scene file's JSON, brought up to date and ready
-/// to be evaluated, with the domain its samples are taken from.
+/// Scenes: a small graph of the loaded modules' nodes built from a scene file's JSON, brought up to date and
+/// ready to be evaluated, with the domain its samples are taken from.
 ///
 ///     { "format": "vantrel-scene/1",
 ///       "nodes": [ { "id": "lattice", "type": "Hexagonal lattice 3D(1)",
@@ -23,16 +23,16 @@
 #include <vector>
 
 #include "host/function.h"
-#include "quib/module_loader.h"
 #include "quib/stored_form.h"
 #include "scene/json_reader.h"
+#include "scene/module_set.h"
 #include "scene/output_type.h"
 #include "scene/sample_domain.h"
 #include "scene/scene_edits.h"
 
 namespace vantrel {
 
-/// A graph of nodes created through a module's descriptors and filled from their stored forms.
+/// A graph of nodes created through the loaded modules' descriptors and filled from their stored forms.
 ///
 /// Building checks the whole scene before it creates a node: the format tag, unique ids, known types, an
 /// output naming a node, links naming a node (or "@position"), no cycle of links, no chain of more than
@@ -41,11 +41,12 @@ namespace vantrel {
 /// (`Function::Load`, which checks parameters, curves and gradients) and calls `Update` on every node,
 /// sources before the nodes that read them.
 ///
-/// The scene owns its nodes and destroys them with itself, and keeps the module that made them loaded
+/// The scene owns its nodes and destroys them with itself, and keeps the modules that made them loaded
 /// while it lives. Evaluating any of its nodes is safe from any number of threads at once.
 class Scene {
 public:
-    using ModulePointer = std::shared_ptr<const quib::Module>;
+    /// The modules whose node types a scene may use.
+    using ModulePointer = std::shared_ptr<const ModuleSet>;
 
     /// The scene `root` describes. Throws quib::Error (BadInput, at a pointer into `root`; naming no
     /// source, which the caller knows) or std::bad_alloc.
@@ -74,12 +75,12 @@ public:
     std::optional<int> NamedSamples() const { return namedSamples; }
     /// The node with this id, or null.
     Function* Node(const std::string& id) const;
-    const quib::Module& Module() const { return *module; }
+    const ModuleSet& Modules() const { return *module; }
 
 private:
     Scene() = default;
 
-    ModulePointer module;                          ///< first in, last out: it outlives the nodes
+    ModulePointer module;                          ///< first in, last out: they outlive the nodes
     std::vector<std::unique_ptr<Function>> nodes;  ///< in the order of the file
     std::map<std::string, std::size_t> indexOf;    ///< node id to its index in `nodes`
     Function* output = nullptr;

@@ -76,7 +76,7 @@ std::optional<int> ReadSamples(const Json& samples, std::optional<OutputType> ty
 /// Reads a scene's JSON and checks it as a graph.
 class SceneChecker {
 public:
-    explicit SceneChecker(const quib::Module& module) : module(module) {}
+    explicit SceneChecker(const ModuleSet& modules) : modules(modules) {}
 
     CheckedScene Check(const Json& root);
 
@@ -116,7 +116,7 @@ private:
     void CheckCost(const std::vector<std::size_t>& updateOrder) const;
     [[noreturn]] void FailCycle(const std::vector<Step>& stack, const Link& link) const;
 
-    const quib::Module& module;
+    const ModuleSet& modules;
     std::vector<std::string> ids;                ///< node ids, in the order of the file
     std::map<std::string, std::size_t> indexOf;  ///< node id to its index
     std::vector<const quib::NodeType*> types;    ///< each node's type
@@ -158,13 +158,13 @@ const quib::NodeType* SceneChecker::ReadType(const Json& type, const std::string
     if (type.is_string()) {
         const std::string& name = type.get_ref<const std::string&>();
         const std::optional<unsigned int> classId = quib::ParseClassId(name);
-        found = classId ? module.Find(*classId) : module.Find(name);
+        found = classId ? modules.Find(*classId) : modules.Find(name);
     }
     if (found == nullptr) {
         std::vector<std::string> known;
-        for (const quib::NodeType& each : module.Types())
-            known.push_back(Quote(each.typeName) + " (" + quib::ClassIdText(each.classId) + ")");
-        Fail(pointer, "a node type of the module, by name or class id", FoundAt(type),
+        for (const quib::NodeType* each : modules.Types())
+            known.push_back(Quote(each->typeName) + " (" + quib::ClassIdText(each->classId) + ")");
+        Fail(pointer, "a node type of the loaded modules, by name or class id", FoundAt(type),
              "the types are " + quib::NameList(known));
     }
     return found;
@@ -328,8 +328,8 @@ CheckedScene SceneChecker::Check(const Json& root) {
 
 }  // namespace
 
-CheckedScene CheckScene(const Json& root, const quib::Module& module) {
-    return SceneChecker(module).Check(root);
+CheckedScene CheckScene(const Json& root, const ModuleSet& modules) {
+    return SceneChecker(modules).Check(root);
 }
 
 }  // namespace vantrel

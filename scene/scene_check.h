@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "quib/module_loader.h"
 #include "quib/stored_form.h"
+#include "scene/module_set.h"
 #include "scene/output_type.h"
 #include "scene/sample_domain.h"
 
@@ -28,8 +28,8 @@ struct CheckedScene {
     std::optional<int> samples;            ///< the sub-samples along a pixel's side, when it names them
 };
 
-/// Checks `root`, a scene's JSON, against the node types of `module`. Throws quib::Error (BadInput) at
+/// Checks `root`, a scene's JSON, against the node types of `modules`. Throws quib::Error (BadInput) at
 /// the pointer of the first fault.
-CheckedScene CheckScene(const quib::Json& root, const quib::Module& module);
+CheckedScene CheckScene(const quib::Json& root, const ModuleSet& modules);
 
 }  // namespace vantrel

@@ -4,8 +4,8 @@
 #   scripts/compare-eval.sh [--linux DIR] [--types T,...] [--render] PLATFORM DIR [RUNNER...]
 #
 #   PLATFORM  the name printed in the result ("aarch64", "windows")
-#   DIR       the folder of the other build's programs: vantrel (or vantrel.exe) with the module beside
-#             it, and lattice_tables (or lattice_tables.exe)
+#   DIR       the folder of the other build's programs: vantrel (or vantrel.exe) with the two modules
+#             beside it, which it loads, and lattice_tables (or lattice_tables.exe)
 #   RUNNER    the command that runs that platform's programs, e.g. qemu-aarch64 or wine64; none for a
 #             program this machine runs itself
 #   --linux   the folder of the Linux build's programs; default build/release/bin

@@ -1,13 +1,14 @@
 #!/usr/bin/env bash
-# The Windows stage: cross-compiles the host runtime, the module, vantrel and the tests for Windows with
-# mingw-w64, optimised as on Linux (the windows preset), and checks them as Windows will see them:
+# The Windows stage: cross-compiles the host runtime, the module, the host's node library, vantrel and
+# the tests for Windows with mingw-w64, optimised as on Linux (the windows preset), and checks them as
+# Windows will see them:
 #
-#   - VantrelFunctions.dll has the module's own DllMain and exports exactly NumPlugs, Plugin and
-#     Version;
+#   - VantrelFunctions.dll and QuibNodes.dll each have their own DllMain and export exactly NumPlugs,
+#     Plugin and Version;
 #   - every program and DLL in build/windows/bin imports only DLLs that lie beside it there (quib.dll,
 #     and mingw-w64's runtime and zlib, which the build copies), the C runtime and the system's own;
-#     the module only quib.dll among the built ones;
-#   - neither quib.dll nor the module calls the C runtime for sqrt or floor (cmake/CheckMathCalls.cmake);
+#     the modules only quib.dll among the built ones;
+#   - neither quib.dll nor the modules call the C runtime for sqrt or floor (cmake/CheckMathCalls.cmake);
 #
 # and then runs them under Wine (windows/wine.sh): the tests that Windows can run (tests/CMakeLists.txt
 # says which cannot, and why), vantrel.exe refuses an OpenEXR file, and its eval of
@@ -27,25 +28,8 @@ fail() {
     exit 1
 }
 
-# (grep reads text held in variables: grep -q at the end of a pipe could stop the writer with SIGPIPE,
-# which pipefail would count as a failure.)
-dll=$bin/VantrelFunctions.dll
-headers=$($objdump -p "$dll")
-
-# The export names: the entries of objdump's "[Ordinal/Name Pointer] Table", one a line, "[   0] Name".
-exports=$(sed -n '/\[Ordinal\/Name Pointer\] Table/,/^$/s/^\s*\[ *[0-9]*\] //p' <<<"$headers" | sort)
-expected=$(printf '%s\n' NumPlugs Plugin Version)
-[ "$exports" = "$expected" ] || fail "$dll: exports $(echo $exports), expected exactly $(echo $expected)"
-
-# Every DLL gets a DllMain (the C runtime's empty one when the code has none): look for the module's own
-# in the object file that defines the exports.
-entry=$(find "$build" -name 'module_entry.cpp.obj' | head -n 1)
-[ -n "$entry" ] || fail "no object file of module_entry.cpp"
-grep -q ' T DllMain$' <<<"$(x86_64-w64-mingw32-nm "$entry")" || fail "module_entry.cpp defines no DllMain"
-echo "windows: $dll exports exactly $(echo $exports), with DllMain"
-
-# The import tables. The C runtime is msvcrt.dll (what mingw-w64 links by default) or the universal
-# one; the system's DLLs are those every Windows has. Everything else must lie in bin/.
+# Whether a DLL is the C runtime, msvcrt.dll (what mingw-w64 links by default) or the universal one, or
+# one of the system's, which every Windows has. Everything else must lie in bin/.
 runtime_or_system() {
     case "${1,,}" in
         msvcrt.dll | ucrtbase.dll | api-ms-win-crt-*.dll) return 0 ;;
@@ -53,6 +37,36 @@ runtime_or_system() {
     esac
     return 1
 }
+
+# (grep reads text held in variables: grep -q at the end of a pipe could stop the writer with SIGPIPE,
+# which pipefail would count as a failure.)
+modules=(VantrelFunctions QuibNodes)
+for module in "${modules[@]}"; do
+    dll=$bin/$module.dll
+    headers=$($objdump -p "$dll")
+
+    # The export names: the entries of objdump's "[Ordinal/Name Pointer] Table", one a line, "[   0] Name".
+    exports=$(sed -n '/\[Ordinal\/Name Pointer\] Table/,/^$/s/^\s*\[ *[0-9]*\] //p' <<<"$headers" | sort)
+    expected=$(printf '%s\n' NumPlugs Plugin Version)
+    [ "$exports" = "$expected" ] || fail "$dll: exports $(echo $exports), expected exactly $(echo $expected)"
+
+    # Every DLL gets a DllMain (the C runtime's empty one when the code has none): look for the module's
+    # own in the object file that defines the exports.
+    entry=$(find "$build" -path "*/${module}_objects.dir/*" -name 'module_entry.cpp.obj' | head -n 1)
+    [ -n "$entry" ] || fail "no object file of $module's module_entry.cpp"
+    grep -q ' T DllMain$' <<<"$(x86_64-w64-mingw32-nm "$entry")" || fail "$entry defines no DllMain"
+    echo "windows: $dll exports exactly $(echo $exports), with DllMain"
+
+    # The module, as the host loads it: the host's runtime, mingw-w64's C++ runtime, nothing else.
+    for import in $(sed -n 's/^\s*DLL Name: //p' <<<"$headers"); do
+        case "$import" in
+            quib.dll | libstdc++-6.dll | libgcc_s_seh-1.dll | libwinpthread-1.dll) ;;
+            *) runtime_or_system "$import" || fail "$dll imports $import: expected quib.dll, mingw-w64's runtime, the C runtime and the system's DLLs only" ;;
+        esac
+    done
+done
+
+# The import tables: every file's imports lie beside it in bin/.
 for file in "$bin"/*.exe "$bin"/*.dll; do
     imports=$(sed -n 's/^\s*DLL Name: //p' <<<"$($objdump -p "$file")")
     for import in $imports; do
@@ -61,15 +75,9 @@ for file in "$bin"/*.exe "$bin"/*.dll; do
     done
     echo "windows: $(basename "$file") imports $(echo $imports)"
 done
-# The module, as the host loads it: the host's runtime, mingw-w64's C++ runtime, nothing else.
-for import in $(sed -n 's/^\s*DLL Name: //p' <<<"$headers"); do
-    case "$import" in
-        quib.dll | libstdc++-6.dll | libgcc_s_seh-1.dll | libwinpthread-1.dll) ;;
-        *) runtime_or_system "$import" || fail "$dll imports $import: expected quib.dll, mingw-w64's runtime, the C runtime and the system's DLLs only" ;;
-    esac
-done
 
-cmake -DOBJDUMP=$objdump -DBINARY="$dll;$bin/quib.dll" -P cmake/CheckMathCalls.cmake
+cmake -DOBJDUMP=$objdump -DBINARY="$bin/VantrelFunctions.dll;$bin/QuibNodes.dll;$bin/quib.dll" \
+    -P cmake/CheckMathCalls.cmake
 
 # Under Wine. The prefix is made once, first: that takes some seconds. One Wine server serves the whole
 # stage, kept running until the end: one that ended when idle could race a program starting meanwhile.

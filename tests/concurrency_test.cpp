@@ -25,13 +25,14 @@
 namespace {
 
 using vantrel::test::SceneFromText;
-using vantrel::test::TheModule;
 
 constexpr int threadCount = 8;
 
-/// Every node type of the module, each reading others: the lattice on the sphere and on the plane, a W
+/// Every node type of both modules, each reading others: the lattice on the sphere and on the plane, a W
 /// distortion of the position, a fractal whose directions and radius come from those, a colour mix of
-/// the distortion weighted by the fractal, and response curves over the mix.
+/// the distortion weighted by the fractal, and response curves over the mix; then the host's nodes: a
+/// random colour of the sphere's cells, the fractal remapped, a product, a gradient map, a vector
+/// combined and picked apart, and a mix of it all.
 constexpr const char* graphScene = R"json({
   "format": "vantrel-scene/1",
   "nodes": [
@@ -52,13 +53,31 @@ constexpr const char* graphScene = R"json({
                      "W color": [[0, [1, 0, 0]], [3, [0, 0, 1]]] } },
     { "id": "tone", "type": "Curve3",
       "params": { "In": { "link": "paint" } },
-      "curves": { "Curve": { "red": [[0, 0.1], [0.4, 0.8], [1, 1]], "blue": [[0, 1], [1, 0]] } } }
+      "curves": { "Curve": { "red": [[0, 0.1], [0.4, 0.8], [1, 1]], "blue": [[0, 1], [1, 0]] } } },
+    { "id": "random", "type": "Random", "params": { "Vector": { "link": "sphere" }, "Seed": 9 } },
+    { "id": "remap", "type": "Remap",
+      "params": { "Value": { "link": "fractal" }, "To max": { "link": "random" },
+                  "(0=linear, 1=smooth step, 2=step)Interpolation": 1 } },
+    { "id": "math", "type": "Math",
+      "params": { "A": { "link": "remap" }, "B": { "link": "plane" },
+                  "(0=add, 1=subtract, 2=multiply, 3=divide, 4=minimum, 5=maximum, 6=power, 7=absolute, 8=floor, 9=fraction, 10=modulo)Operation": 10 } },
+    { "id": "map", "type": "Gradient map",
+      "params": { "Value": { "link": "math" }, "(0=smooth, 1=stepped)Interpolation": 1 },
+      "gradients": { "Gradient": [[0, [0.2, 0, 0.4]], [0.5, [1, 0.6, 0]], [1, [0.9, 1, 0.8]]] } },
+    { "id": "combine", "type": "Combine",
+      "params": { "X": { "link": "math" }, "Y": { "link": "pick" }, "Z": { "link": "remap" } } },
+    { "id": "pick", "type": "Pick",
+      "params": { "Vector": { "link": "tone" }, "(0=x, 1=y, 2=z, 3=w)Component": { "link": "random" } } },
+    { "id": "mix", "type": "Mix",
+      "params": { "Factor": { "link": "random" }, "A": { "link": "map" }, "B": { "link": "combine" },
+                  "(0=mix, 1=add, 2=multiply, 3=screen, 4=overlay)Blend": 4 } }
   ],
-  "output": "tone",
+  "output": "mix",
   "domain": { "kind": "sphere" }
 })json";
 
-constexpr const char* nodeIds[] = {"sphere", "plane", "warp", "fractal", "paint", "tone"};
+constexpr const char* nodeIds[] = {"sphere", "plane", "warp", "fractal", "paint", "tone", "random",
+                                   "remap",  "math",  "map",  "combine", "pick",  "mix"};
 
 /// The bytes of one evaluation: a text as it stands, any other value as its object representation, so
 /// that a not-a-number compares by its bits.
@@ -231,9 +250,9 @@ TEST_F(VantrelThreads, RenderIsTheSameOnOneAndOnFourThreads) {
         for (const char* samples : {"1", "3"}) {
             std::string images[2];
             for (const int threads : {1, 4}) {
-                const auto run =
-                    Vantrel({"render", "graph.json", "-o", output, "--size", "64x32", "--threads",
-                             std::to_string(threads), "--samples", samples, "--module", VANTREL_MODULE_PATH});
+                const auto run = Vantrel({"render", "graph.json", "-o", output, "--size", "64x32",
+                                          "--threads", std::to_string(threads), "--samples", samples,
+                                          "--module", VANTREL_MODULE_PATH, "--module", QUIB_NODES_PATH});
                 ASSERT_EQ(run.status, 0) << run.err;
                 images[threads == 1 ? 0 : 1] = vantrel::test::ReadFile(work / output);
             }

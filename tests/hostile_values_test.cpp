@@ -19,6 +19,7 @@
 #include "mappers/curve3.h"
 #include "mappers/vector_to_color.h"
 #include "mappers/w_distortion.h"
+#include "quib/module_loader.h"
 #include "tests/node_values.h"
 
 namespace {
@@ -30,6 +31,13 @@ constexpr double nan = std::numeric_limits<double>::quiet_NaN();
 constexpr double inf = std::numeric_limits<double>::infinity();
 
 constexpr double hostileValues[] = {nan, inf, -inf, 1e308, -1e308, INT_MIN, INT_MAX};
+
+/// A node of the host's node library, loaded through its exports (its objects and the product's
+/// export the same three names, so a program links only one of them).
+std::unique_ptr<Function> HostNode(const std::string& typeName) {
+    static const quib::Module nodes(QUIB_NODES_PATH);
+    return nodes.Find(typeName)->Create();
+}
 
 /// A node of each type, the lattice in both of its modes.
 struct NodeKind {
@@ -49,6 +57,14 @@ const NodeKind nodeKinds[] = {
     {"curve3", [] { return std::make_unique<FCurve3>(); }},
     {"w distortion", [] { return std::make_unique<FWDistortion>(); }},
     {"leapfrog", [] { return std::make_unique<FLeapFrogFractal>(); }},
+    // The host's own nodes, from their module.
+    {"remap", [] { return HostNode("Remap"); }},
+    {"math", [] { return HostNode("Math"); }},
+    {"random", [] { return HostNode("Random"); }},
+    {"gradient map", [] { return HostNode("Gradient map"); }},
+    {"mix", [] { return HostNode("Mix"); }},
+    {"combine", [] { return HostNode("Combine"); }},
+    {"pick", [] { return HostNode("Pick"); }},
 };
 
 /// How a hostile value reaches a parameter.
@@ -131,8 +147,8 @@ TEST(HostileValues, EveryParameterOfEveryNodeInEveryOutputType) {
             }
         }
     }
-    // 18 parameters over the six kinds, 7 values, 4 ways.
-    EXPECT_EQ(cases, 18 * 7 * 4);
+    // 18 parameters over the six kinds of the product's nodes, 23 over the host's, 7 values, 4 ways.
+    EXPECT_EQ(cases, (18 + 23) * 7 * 4);
 }
 
 TEST(HostileValues, SamplePositionsInEveryNode) {

@@ -1,5 +1,6 @@
 // The built module as a host sees it: its dynamic symbol table, its three exports through dlopen and
-// through the host's loader, and the answers of its descriptors and of the nodes they create.
+// through the host's loader, and the answers of its descriptors and of the nodes they create; and the
+// host's node library, built the same way.
 
 #include <dlfcn.h>
 #include <elf.h>
@@ -27,9 +28,11 @@
 namespace {
 
 const std::string modulePath = VANTREL_MODULE_PATH;
+const std::string nodesPath = QUIB_NODES_PATH;
 
-/// The names of the symbols a shared library defines in its dynamic symbol table (what it exports).
-std::set<std::string> DefinedDynamicSymbols(const std::string& path) {
+/// The names of the symbols a shared library defines in its dynamic symbol table (what it exports), or
+/// with `defined` false those it takes from other libraries.
+std::set<std::string> DynamicSymbols(const std::string& path, bool defined = true) {
     std::ifstream file(path, std::ios::binary);
     const std::vector<char> image{std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
     std::set<std::string> names;
@@ -44,7 +47,8 @@ std::set<std::string> DefinedDynamicSymbols(const std::string& path) {
         for (std::size_t offset = 0; offset < section.sh_size; offset += sizeof(Elf64_Sym)) {
             Elf64_Sym symbol;
             std::memcpy(&symbol, image.data() + section.sh_offset + offset, sizeof symbol);
-            if (symbol.st_shndx != SHN_UNDEF) names.insert(strings + symbol.st_name);
+            if ((symbol.st_shndx != SHN_UNDEF) == defined && symbol.st_name != 0)
+                names.insert(strings + symbol.st_name);
         }
     }
     return names;
@@ -99,8 +103,21 @@ const TypeAnswers registry[] = {
 };
 constexpr int typeCount = std::size(registry);
 
-TEST(ModuleFile, ExportsExactlyThreeSymbols) {
-    EXPECT_EQ(DefinedDynamicSymbols(modulePath), (std::set<std::string>{"NumPlugs", "Plugin", "Version"}));
+TEST(ModuleFile, BothExportExactlyThreeSymbolsAndCallNoMathOfTheCLibrary) {
+    // The C library's functions differ between platforms in their last bits; the processor's
+    // instructions (sqrt, floor) and written-out arithmetic do not.
+    const std::set<std::string> math = {
+        "sin",   "cos",  "tan",       "asin",  "acos", "atan",  "atan2", "sinh",   "cosh",      "tanh",
+        "exp",   "exp2", "expm1",     "log",   "log2", "log10", "log1p", "pow",    "sqrt",      "cbrt",
+        "hypot", "fmod", "remainder", "floor", "ceil", "trunc", "round", "lround", "nearbyint", "rint"};
+    for (const std::string& path : {modulePath, nodesPath}) {
+        EXPECT_EQ(DynamicSymbols(path), (std::set<std::string>{"NumPlugs", "Plugin", "Version"})) << path;
+        for (const std::string& name : DynamicSymbols(path, false)) {
+            const std::string plain =
+                name.back() == 'f' || name.back() == 'l' ? name.substr(0, name.size() - 1) : name;
+            EXPECT_FALSE(math.contains(name) || math.contains(plain)) << path << " calls " << name;
+        }
+    }
 }
 
 TEST_F(Exports, CountAndVersionNeverChange) {
@@ -259,6 +276,26 @@ TEST_F(Exports, NodesBuildTheirParametersCurvesAndGradients) {
         ASSERT_EQ(node->Gradients().size(), expected.gradients.size());
         for (std::size_t i = 0; i < expected.gradients.size(); ++i)
             EXPECT_EQ(node->Gradients()[i]->Label(), expected.gradients[i]);
+    }
+}
+
+// The host's node library: seven types of its own, filed apart from the module's.
+TEST(HostLoader, FindsTheNodeLibrarysTypesByNameAndClassId) {
+    const quib::Module nodes(nodesPath);
+    EXPECT_EQ(nodes.Version(), 1.0f);
+    const char* names[] = {"Remap", "Math", "Random", "Gradient map", "Mix", "Combine", "Pick"};
+    ASSERT_EQ(nodes.Types().size(), std::size(names));
+    for (int index = 0; index < static_cast<int>(std::size(names)); ++index) {
+        const quib::NodeType& type = nodes.Types()[index];
+        EXPECT_EQ(type.typeName, names[index]);
+        EXPECT_EQ(type.classId, 0x51554E00u + index);
+        EXPECT_EQ(nodes.Find(type.classId), &type);
+        const std::unique_ptr<Function> node = type.Create();
+        ASSERT_NE(node, nullptr) << names[index];
+        EXPECT_EQ(node->Category(), "Nodes-Quib");
+        const std::unique_ptr<Plugged> copy(node->Clone(0, 0));
+        ASSERT_NE(copy, nullptr) << names[index];
+        EXPECT_EQ(copy->TypeName(), names[index]);
     }
 }
 

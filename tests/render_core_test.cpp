@@ -75,7 +75,7 @@ TEST_F(RenderCore, PngInMemoryIsTheFileRenderWrites) {
                                        "--type", each.typeName, "--depth", std::to_string(each.depth)});
         ASSERT_EQ(run.status, 0) << run.err;
         const std::string file = ReadFile(work / "file.png");
-        const Scene scene = Scene::FromFile(Example(each.scene), TheModule());
+        const Scene scene = Scene::FromFile(Example(each.scene), TheModules());
         for (int threads : {1, 2, 5}) {
             const std::vector<std::uint8_t> bytes =
                 PngInMemory(scene, each.width, each.height, each.type, threads, each.depth);
@@ -323,7 +323,7 @@ TEST(BandSink, CutsTheLastBandsShort) {
 }
 
 TEST_F(RenderCore, BandsGoInOrderWithinTheSlotsTheEncoderHolds) {
-    const Scene scene = Scene::FromFile(Example("hex-lattice-plane.json"), TheModule());
+    const Scene scene = Scene::FromFile(Example("hex-lattice-plane.json"), TheModules());
     struct Case {
         int height;
         int bandRows;
@@ -369,7 +369,7 @@ TEST_F(RenderCore, BandsGoInOrderWithinTheSlotsTheEncoderHolds) {
 }
 
 TEST_F(RenderCore, FailureOfTheEncoderStopsTheRenderAndIsThrown) {
-    const Scene scene = Scene::FromFile(Example("hex-lattice-plane.json"), TheModule());
+    const Scene scene = Scene::FromFile(Example("hex-lattice-plane.json"), TheModules());
     CheckingSink sink(3, 500, 2, 2, BandsInFlight(2));
     sink.failAt = 3;
     try {
@@ -385,7 +385,7 @@ TEST_F(RenderCore, FailureOfTheEncoderStopsTheRenderAndIsThrown) {
 // The leapfrog sphere takes about 80 iterations a sample: 4096x256 is about three seconds of one core's
 // work, far more than the first progress report's 200 ms on any number of threads here.
 TEST_F(RenderCore, CancelStopsBetweenRows) {
-    const Scene scene = Scene::FromFile(Example("leapfrog-sphere.json"), TheModule());
+    const Scene scene = Scene::FromFile(Example("leapfrog-sphere.json"), TheModules());
     const int width = 4096;
     const int height = 256;
     {

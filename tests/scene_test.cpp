@@ -19,6 +19,7 @@ namespace {
 
 using vantrel::test::SceneFromText;
 using vantrel::test::TheModule;
+using vantrel::test::TheModules;
 
 using vantrel::SampleDomain;
 using vantrel::Scene;
@@ -175,7 +176,7 @@ TEST(Scene, EveryExampleLoads) {
         if (entry.path().extension() != ".json") continue;
         SCOPED_TRACE(entry.path().string());
         ++examples;
-        const Scene scene = Scene::FromFile(entry.path().string(), TheModule());
+        const Scene scene = Scene::FromFile(entry.path().string(), TheModules());
         FunContext centre{scene.Domain().Position(0.5, 0.5)};
         std::string text;
         scene.Output().Eval(&text, &centre);

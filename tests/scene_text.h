@@ -13,7 +13,7 @@ namespace vantrel::test {
 /// The scene of `text`; errors name `name` and where in the text the value at fault stands.
 inline Scene SceneFromText(const std::string& text, const std::string& name) {
     try {
-        return Scene::FromDocument(JsonDocument::Parse(text, sceneNesting), name, TheModule());
+        return Scene::FromDocument(JsonDocument::Parse(text, sceneNesting), name, TheModules());
     } catch (quib::Error& error) {
         throw std::move(error.InSource(name));
     }

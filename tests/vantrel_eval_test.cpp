@@ -279,9 +279,10 @@ const BadScene badScenes[] = {
     {SCENE(R"~([ { "id": "a", "type": "Curve3" }, { "id": "a", "type": "Curve3" } ])~"), "/nodes/1/id",
      "expected an id of its own, not \"a\"; it is also the id of /nodes/0",
      "\"id\": \"a\", \"type\": \"Curve3\" } ]"},
-    {SCENE(R"~([ { "id": "a" } ])~"), "/nodes/0/type", "expected a node type of the module", nullptr},
+    {SCENE(R"~([ { "id": "a" } ])~"), "/nodes/0/type", "expected a node type of the loaded modules", nullptr},
     {SCENE(R"~([ { "id": "a", "type": "Curve4" } ])~"), "/nodes/0/type",
-     "expected a node type of the module, by name or class id, not \"Curve4\"; the types are \"Hexagonal "
+     "expected a node type of the loaded modules, by name or class id, not \"Curve4\"; the types are "
+     "\"Hexagonal "
      "lattice 3D(1)\" (0x92512342), \"Vector to color\" (0x92512343), \"Curve3\" (0x92512344)",
      "\"type\": \"Curve4\""},
     {SCENE(R"~([ { "id": "a", "type": "0x12345678" } ])~"), "/nodes/0/type", "expected a node type",
@@ -464,27 +465,40 @@ TEST_F(Eval, MissingSceneFileIsBadInput) {
 
 using List = VantrelTest;
 
-TEST_F(List, JsonDescribesEveryTypeOfTheModule) {
+TEST_F(List, JsonDescribesEveryTypeOfBothModules) {
     const RunResult run = Vantrel({"list", "--json"});
     ASSERT_EQ(run.status, 0) << run.err;
     const json listing = json::parse(run.out);
     EXPECT_EQ(listing["version"], 3.0);
-    const auto& types = TheModule()->Types();
+    // The product's module first, then the host's node library, each type with its module.
+    const std::vector<ModuleSet::Member>& modules = TheModules()->Modules();
+    EXPECT_EQ(listing["module"], modules[0]->Path());
+    EXPECT_EQ(listing["modules"], json::parse(R"([{"module": ")" + modules[0]->Path() + R"(", "version": 3.0},
+                                                 {"module": ")" +
+                                              modules[1]->Path() + R"(", "version": 1.0}])"));
+    std::vector<std::pair<const quib::NodeType*, const quib::Module*>> types;
+    for (const ModuleSet::Member& module : modules) {
+        for (const quib::NodeType& type : module->Types())
+            types.emplace_back(&type, module.get());
+    }
+    ASSERT_EQ(listing["types"].size(), 12u);
     ASSERT_EQ(listing["types"].size(), types.size());
     for (std::size_t i = 0; i < types.size(); ++i) {
         const json& entry = listing["types"][i];
-        SCOPED_TRACE(types[i].typeName);
-        std::unique_ptr<Function> node = types[i].Create();
-        EXPECT_EQ(entry["index"], types[i].index);
+        const quib::NodeType& type = *types[i].first;
+        SCOPED_TRACE(type.typeName);
+        std::unique_ptr<Function> node = type.Create();
+        EXPECT_EQ(entry["module"], types[i].second->Path());
+        EXPECT_EQ(entry["category"], i < 5 ? "Nodes-Vantrel" : "Nodes-Quib");
+        EXPECT_EQ(entry["index"], type.index);
         EXPECT_EQ(
             entry["classId"], "0x" + [&] {
                 std::ostringstream hex;
-                hex << std::hex << types[i].classId;
+                hex << std::hex << type.classId;
                 return hex.str();
             }());
-        EXPECT_EQ(entry["name"], types[i].typeName);
+        EXPECT_EQ(entry["name"], type.typeName);
         EXPECT_EQ(entry["nodeName"], node->TypeName());
-        EXPECT_EQ(entry["category"], "Nodes-Vantrel");
         ASSERT_EQ(entry["params"].size(), node->Params().size());
         for (std::size_t p = 0; p < node->Params().size(); ++p) {
             const Param& param = *node->Params()[p];
@@ -534,15 +548,24 @@ TEST_F(List, JsonDescribesEveryTypeOfTheModule) {
     EXPECT_EQ(listing["types"][2]["params"][0]["range"],
               json::array({json::array({-most, -most, -most}), json::array({most, most, most})}));
     EXPECT_EQ(listing["guide"], "docs/nodes.md");
+    // The host's remap: its curve as a list box of three, its clamp as a switch.
+    EXPECT_EQ(listing["types"][5]["name"], "Remap");
+    EXPECT_EQ(listing["types"][5]["params"][6]["range"], json::array({0, 2}));
+    EXPECT_EQ(listing["types"][5]["params"][6]["choices"][1],
+              json::parse(R"({"value": 1, "label": "smooth step"})"));
+    EXPECT_EQ(listing["types"][5]["params"][5]["style"], 3);
+    EXPECT_EQ(listing["types"][8]["gradients"][0]["name"], "Gradient");
 }
 
 TEST_F(List, TextNamesTypesParametersCurvesAndGradients) {
     const RunResult run = Vantrel({"list"});
     ASSERT_EQ(run.status, 0) << run.err;
     for (const char* expected :
-         {", version 3\n", "[0] 0x92512342 \"Hexagonal lattice 3D(1)\"",
-          "node name \"Hexagonal lattice 3D (1)\"",
-          "\nWhat each node makes and what its parameters do: docs/nodes.md\n",
+         {"/VantrelFunctions.so, version 3\n\n[0] 0x92512342 \"Hexagonal lattice 3D(1)\"",
+          "/QuibNodes.so, version 1\n\n[0] 0x51554e00 \"Remap\"\n    node name \"Remap\", category "
+          "\"Nodes-Quib\"",
+          "[6] 0x51554e06 \"Pick\"", "node name \"Hexagonal lattice 3D (1)\"",
+          "What each node makes and what its parameters do: docs/nodes.md\n\n== ",
           "param \"(2=plane, 3=sphere)(how to make list box]\": int = 3, range 2 to 3, choices 2 = "
           "\"plane\", 3 = \"sphere\"\n",
           "param \"Subdivision\": int = 10, range -2147483648 to 2147483647\n",

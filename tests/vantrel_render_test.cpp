@@ -71,7 +71,7 @@ protected:
     /// from the top left, row by row.
     std::vector<std::vector<double>> EvalAtCentres(const std::string& scene, int width, int height,
                                                    const std::string& type, int samples = 1) {
-        const SampleDomain domain = Scene::FromFile((work / scene).string(), TheModule()).Domain();
+        const SampleDomain domain = Scene::FromFile((work / scene).string(), TheModules()).Domain();
         std::string input;
         for (int y = 0; y < height; ++y) {
             for (int x = 0; x < width; ++x) {

@@ -16,6 +16,7 @@ import vantrel
 from conftest import example, run_vantrel
 
 PLANE = example("hex-lattice-plane")
+NODES = os.path.join(os.path.dirname(vantrel.__file__), vantrel.NODES_FILE)
 
 
 def bad_scene(folder):
@@ -46,6 +47,8 @@ CASES = [
      lambda tmp: ["eval", os.path.join(tmp, "none.json")], vantrel.InputError, "bad-input", None),
     ("not a module", lambda tmp: vantrel.load_module(PLANE), lambda tmp: ["--module", PLANE, "list"],
      vantrel.InputError, "bad-module", None),
+    ("one module twice", lambda tmp: vantrel.load_module([NODES, NODES]),
+     lambda tmp: ["--module", NODES, "--module", NODES, "list"], vantrel.InputError, "bad-module", None),
     ("unwritable image", lambda tmp: vantrel.Scene.load(PLANE).save_image(os.path.join(tmp, "no", "a.png")),
      lambda tmp: ["render", PLANE, "-o", os.path.join(tmp, "no", "a.png")],
      vantrel.FailureError, "failure", None),

@@ -78,7 +78,17 @@ def test_a_dict_is_its_file():
 
 def test_node_types_are_vantrel_list():
     module = vantrel.load_module()
-    listed = run_vantrel("--module", module.path, "list", "--json")
+    listed = run_vantrel(*[word for path in module.paths for word in ("--module", path)], "list", "--json")
     assert listed.returncode == 0, listed.stderr
     assert vantrel.node_types() == json.loads(listed.stdout)
-    assert module.path == os.path.join(os.path.dirname(vantrel.__file__), vantrel.MODULE_FILE)
+    here = os.path.dirname(vantrel.__file__)
+    assert module.paths == [os.path.join(here, vantrel.MODULE_FILE), os.path.join(here, vantrel.NODES_FILE)]
+
+
+def test_the_product_alone_refuses_the_hosts_nodes():
+    product = vantrel.load_module().paths[0]
+    remap = {"format": "vantrel-scene/1", "output": "r", "nodes": [{"id": "r", "type": "Remap"}]}
+    assert vantrel.Scene(remap).eval([0.0, 0.0, 0.0], "double") == 0.0
+    with pytest.raises(vantrel.InputError, match="expected a node type of the loaded modules"):
+        vantrel.Scene(remap, module=product)
+    assert vantrel.Scene(remap, module=[product, vantrel.load_module().paths[1]]).eval([0, 0, 0], "int") == 0

@@ -19,7 +19,7 @@ CHECK = """
 import sys, vantrel
 print(repr(float(vantrel.Scene.load(sys.argv[1]).eval([0.3, -0.2, 0.9], "double"))))
 print(vantrel.__file__)
-names = ("_vantrel", "libquib", "libvantrel", "VantrelFunctions")
+names = ("_vantrel", "libquib", "libvantrel", "VantrelFunctions", "QuibNodes")
 mapped = {line.split()[-1] for line in open("/proc/self/maps") if any(name in line for name in names)}
 print("\\n".join(sorted(mapped)))
 """
@@ -46,5 +46,5 @@ def test_installed_package_works(tmp_path, method):
     value, where, *mapped = ran.stdout.splitlines()
     assert float(value) == float(vantrel_eval(example("globe-cells"), [[0.3, -0.2, 0.9]], "--type", "double")[0][0])
     package = os.path.dirname(where)
-    assert package.startswith(home) and len(mapped) == 5  # the extension, three libraries, the module
+    assert package.startswith(home) and len(mapped) == 6  # the extension, three libraries, two modules
     assert all(os.path.dirname(path) == package for path in mapped), mapped

@@ -7,7 +7,8 @@
     image = scene.render(512, 256)                                    # (256, 512, 3) float64
     scene.save_image("globe.png", image)
 
-The package loads the module through its three exports, as the ``vantrel`` program does, and computes
+The package loads the modules through their three exports, as the ``vantrel`` program does: the
+product's five node types and the host's own node library. It computes
 every value with the program's own scene and render libraries: ``eval`` gives the doubles ``vantrel
 eval`` prints, ``render`` the values ``vantrel render`` writes, ``save_image`` its PNG and OpenEXR files
 byte for byte. The guide is docs/python.md.
@@ -28,8 +29,10 @@ __all__ = ["Error", "FailureError", "Image", "InputError", "Module", "PartJoiner
 __version__ = "3.0"
 
 _HERE = os.path.dirname(os.path.abspath(__file__))
-#: The module's file beside the package, which it loads unless told otherwise.
+#: The module's file beside the package, and the host's node library's, which it loads unless told
+#: otherwise.
 MODULE_FILE = "VantrelFunctions.so"
+NODES_FILE = "QuibNodes.so"
 _EXR_WRITER = os.path.join(_HERE, "vantrel-exr.so")
 _RENDER_ARGUMENTS = ("width", "height", "type", "region", "samples", "node")
 
@@ -39,60 +42,78 @@ _modules_lock = threading.Lock()
 
 
 class Module:
-    """A loaded module of node types, kept loaded while any scene of it lives.
+    """Modules of node types loaded together, kept loaded while any scene of them lives.
 
-    ``path`` is its file, ``version`` its version; ``node_types()`` lists its node types.
+    ``paths`` are their files and ``versions`` their versions, in the order they are searched for a
+    node type; ``path`` and ``version`` are the first's. ``node_types()`` lists every node type.
     """
 
     def __init__(self, native):
         self._native = native
 
     @property
+    def paths(self):
+        return list(self._native.paths)
+
+    @property
+    def versions(self):
+        return list(self._native.versions)
+
+    @property
     def path(self):
-        return self._native.path
+        return self.paths[0]
 
     @property
     def version(self):
-        return self._native.version
+        return self.versions[0]
 
     def node_types(self):
-        """The module's node types with their parameters, curves and gradients: the object ``vantrel
-        list --json`` prints, {"module", "version", "guide", "types": [...]}."""
+        """The node types with their modules, parameters, curves and gradients: the object ``vantrel
+        list --json`` prints, {"module", "version", "guide", "modules", "types": [...]}."""
         return json.loads(self._native.listing())
 
     def __repr__(self):
-        return f"vantrel.Module({self.path!r}, version {self.version})"
+        return f"vantrel.Module({self.paths!r}, versions {self.versions})"
 
 
-def _module_file():
-    """The module vantrel loads: $VANTREL_MODULE, else the one beside the package."""
-    return os.environ.get("VANTREL_MODULE") or os.path.join(_HERE, MODULE_FILE)
+def _module_files():
+    """The modules vantrel loads: those $VANTREL_MODULE names (separated by os.pathsep; an empty entry
+    names nothing), else the two beside the package."""
+    named = [path for path in os.environ.get("VANTREL_MODULE", "").split(os.pathsep) if path]
+    return named or [os.path.join(_HERE, MODULE_FILE), os.path.join(_HERE, NODES_FILE)]
 
 
 def load_module(path=None):
-    """Loads the module in the file ``path`` (by default $VANTREL_MODULE, else the module beside the
-    package) and makes it the one every call without ``module=`` uses. A file is loaded once; a name
-    without a folder is a file in the current folder. Raises InputError when the file is not a module
-    (a library of another machine, cut short, without the three exports)."""
+    """Loads the module in the file ``path``, or the modules in a list of files, searched in that order
+    for a node type (by default those $VANTREL_MODULE names, separated by os.pathsep, else the product's
+    and the host's node library beside the package), and makes them the ones every call without
+    ``module=`` uses. Files are loaded once; a name without a folder is a file in the current folder.
+    Raises InputError when a file is not a module (a library of another machine, cut short, without the
+    three exports) or two offer a node type of the same name."""
     global _default_module
-    module = _module_at("path", _module_file() if path is None else path)
+    module = _module_at("path", _module_files() if path is None else path)
     with _modules_lock:
         _default_module = module
     return module
 
 
-def _module_at(argument, path):
-    """The module in the file ``path``, the argument ``argument``, loaded once."""
-    path = _arguments.path(argument, path)
-    key = os.path.realpath(path)
+def _module_at(argument, paths):
+    """The modules in the file or list of files ``paths``, the argument ``argument``, loaded once."""
+    if isinstance(paths, (str, bytes, os.PathLike)):
+        paths = [paths]
+    elif not isinstance(paths, (list, tuple)) or not paths:
+        _arguments.refuse(argument, "the path of a module's file, or a list of them", paths)
+    paths = [_arguments.path(argument, path) for path in paths]
+    key = tuple(os.path.realpath(path) for path in paths)
     with _modules_lock:
         if key not in _modules:
-            _modules[key] = Module(_vantrel.Module(path))
+            _modules[key] = Module(_vantrel.Modules(paths))
         return _modules[key]
 
 
 def _module(module):
-    """The module a call names (a Module or a file), else the one in use, loaded at first need."""
+    """The modules a call names (a Module, a file or a list of files), else those in use, loaded at
+    first need."""
     if isinstance(module, Module):
         return module
     if module is not None:
@@ -103,7 +124,7 @@ def _module(module):
 
 
 def node_types(module=None):
-    """The node types of the module in use (or ``module``): what ``vantrel list --json`` prints."""
+    """The node types of the modules in use (or ``module``): what ``vantrel list --json`` prints."""
     return _module(module).node_types()
 
 

@@ -9,7 +9,7 @@ client into the image file, byte for byte the file ``vantrel render`` writes.
             vantrel.distributed.render("examples/leapfrog-sphere.json", "sphere.png", 16384, client=client)
 
 The scene travels in each task as its JSON, so a worker needs no file of the client's; each worker needs
-the package (and the module beside it, or $VANTREL_MODULE) itself. The guide is docs/scale.md.
+the package (and the two modules beside it, or those $VANTREL_MODULE names) itself. The guide is docs/scale.md.
 """
 
 import functools
@@ -72,8 +72,8 @@ def render(scene_path, output_path, width, height=None, *, client, parts=None, t
     render``.
 
     The scene is read and checked here, and each task takes its JSON, so that the workers need no
-    access to the file; each worker loads its own module (the one beside its package, or
-    $VANTREL_MODULE), and parts rendered by different modules are refused. A task renders one part on
+    access to the file; each worker loads its own modules (the two beside its package, or those
+    $VANTREL_MODULE names), and parts rendered by different modules are refused. A task renders one part on
     ``threads`` threads (a worker of T threads renders T parts at once). ``parts`` None:
     ``default_parts`` for the threads of the client's workers.
 

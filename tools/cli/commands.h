@@ -64,8 +64,8 @@ void CheckWritten(const std::ostream& out);
 void* LoadBeside(const char* file, const char* symbol);
 #endif
 
-/// Prints the module's version and node types, as text or as JSON.
-void RunList(const quib::Module& module, bool json, std::ostream& out);
+/// Prints each module's version and node types, as text or as JSON.
+void RunList(const ModuleSet& modules, bool json, std::ostream& out);
 
 struct EvalOptions {
     std::string scene;

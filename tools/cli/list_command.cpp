@@ -1,4 +1,4 @@
-// `vantrel list`: what a module offers, as text or as JSON.
+// `vantrel list`: what the loaded modules offer, as text or as JSON.
 
 #include <algorithm>
 #include <cerrno>
@@ -35,41 +35,50 @@ std::string RangeText(const json& range) {
     return ValueText(range[0]) + " to " + ValueText(range[1]);
 }
 
+/// One node type as the text listing writes it.
+void PrintType(const json& type, std::ostream& out) {
+    out << "\n[" << type["index"] << "] " << type["classId"].get<std::string>() << " " << type["name"]
+        << "\n";
+    if (type.contains("error")) {
+        out << "    " << type["error"].get<std::string>() << "\n";
+        return;
+    }
+    out << "    node name " << type["nodeName"] << ", category " << type["category"] << "\n";
+    for (const json& param : type["params"]) {
+        out << "    param " << param["name"] << ": " << param["type"].get<std::string>() << " = "
+            << ValueText(param["default"]) << ", range " << RangeText(param["range"]);
+        if (param.contains("choices")) {
+            out << ", choices";
+            for (const json& choice : param["choices"])
+                out << (&choice == &param["choices"][0] ? " " : ", ") << choice["value"] << " = "
+                    << choice["label"];
+        }
+        out << "\n";
+    }
+    for (const json& curve : type["curves"]) {
+        out << "    curve " << curve["name"] << ": " << curve["form"].get<std::string>() << ", input "
+            << ValueText(curve["inputRange"][0]) << " to " << ValueText(curve["inputRange"][1]) << "\n";
+    }
+    for (const json& gradient : type["gradients"])
+        out << "    gradient " << gradient["name"] << "\n";
+}
+
+/// Each module under a heading of its own, with its node types.
 void PrintText(const json& listing, std::ostream& out) {
-    out << listing["module"].get<std::string>() << ", version " << ValueText(listing["version"]) << "\n";
     out << "What each node makes and what its parameters do: " << listing["guide"].get<std::string>() << "\n";
-    for (const json& type : listing["types"]) {
-        out << "\n[" << type["index"] << "] " << type["classId"].get<std::string>() << " " << type["name"]
+    for (const json& module : listing["modules"]) {
+        out << "\n== " << module["module"].get<std::string>() << ", version " << ValueText(module["version"])
             << "\n";
-        if (type.contains("error")) {
-            out << "    " << type["error"].get<std::string>() << "\n";
-            continue;
+        for (const json& type : listing["types"]) {
+            if (type["module"] == module["module"]) PrintType(type, out);
         }
-        out << "    node name " << type["nodeName"] << ", category " << type["category"] << "\n";
-        for (const json& param : type["params"]) {
-            out << "    param " << param["name"] << ": " << param["type"].get<std::string>() << " = "
-                << ValueText(param["default"]) << ", range " << RangeText(param["range"]);
-            if (param.contains("choices")) {
-                out << ", choices";
-                for (const json& choice : param["choices"])
-                    out << (&choice == &param["choices"][0] ? " " : ", ") << choice["value"] << " = "
-                        << choice["label"];
-            }
-            out << "\n";
-        }
-        for (const json& curve : type["curves"]) {
-            out << "    curve " << curve["name"] << ": " << curve["form"].get<std::string>() << ", input "
-                << ValueText(curve["inputRange"][0]) << " to " << ValueText(curve["inputRange"][1]) << "\n";
-        }
-        for (const json& gradient : type["gradients"])
-            out << "    gradient " << gradient["name"] << "\n";
     }
 }
 
 }  // namespace
 
-void RunList(const quib::Module& module, bool asJson, std::ostream& out) {
-    const json listing = ListModule(module);
+void RunList(const ModuleSet& modules, bool asJson, std::ostream& out) {
+    const json listing = ListModule(modules);
     errno = 0;
     if (asJson) {
         out << listing.dump(2) << "\n";

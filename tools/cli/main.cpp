@@ -42,6 +42,7 @@ namespace vantrel {
 namespace {
 
 constexpr const char* moduleFileName = VANTREL_MODULE_FILE;  // VantrelFunctions.so or .dll
+constexpr const char* nodesFileName = QUIB_NODES_FILE;       // QuibNodes.so or .dll, the host's own nodes
 
 /// This program's file, or an empty path when the system does not say.
 std::filesystem::path ExecutablePath() {
@@ -59,16 +60,28 @@ std::filesystem::path ExecutablePath() {
 #endif
 }
 
-/// The module named by --module, else by VANTREL_MODULE, else the one beside the executable.
-std::string ModulePath(const std::string& option) {
-    if (!option.empty()) return option;
+/// The modules named by --module, else by VANTREL_MODULE (files separated by the system's path
+/// separator, ":" or ";"), else the product's and the host's node library beside the executable.
+std::vector<std::string> ModulePaths(const std::vector<std::string>& options) {
+    if (!options.empty()) return options;
     if (const char* variable = std::getenv("VANTREL_MODULE"); variable != nullptr && *variable != '\0') {
-        return variable;
+#ifdef _WIN32
+        constexpr char separator = ';';
+#else
+        constexpr char separator = ':';
+#endif
+        std::vector<std::string> paths;
+        for (std::string_view rest = variable;;) {
+            const std::size_t end = rest.find(separator);
+            const std::string_view entry = rest.substr(0, end);
+            if (!entry.empty()) paths.emplace_back(entry);  // an empty entry names nothing
+            if (end == std::string_view::npos) break;
+            rest.remove_prefix(end + 1);
+        }
+        if (!paths.empty()) return paths;  // a list of empty entries is as none
     }
-    const std::filesystem::path executable = ExecutablePath();
-    return (executable.empty() ? std::filesystem::path(moduleFileName)
-                               : executable.parent_path() / moduleFileName)
-        .string();
+    const std::filesystem::path folder = ExecutablePath().parent_path();
+    return {(folder / moduleFileName).string(), (folder / nodesFileName).string()};
 }
 
 /// Why writing to standard output failed, from errno, which the caller read first thing.
@@ -127,12 +140,14 @@ int Run(int argc, char** argv) {
     // The same command line everywhere: on Windows too an argument beginning with "/" is a path, not
     // an option (before the commands are added, which take this from the app).
     app.allow_windows_style_options(false);
-    std::string moduleOption;
-    app.add_option("--module", moduleOption,
-                   std::string("The module to load (default: $VANTREL_MODULE, else ") + moduleFileName +
-                       " beside vantrel)");
+    std::vector<std::string> moduleOptions;
+    app.add_option("--module", moduleOptions,
+                   std::string("A module to load; repeatable, and then only those are loaded (default: "
+                               "$VANTREL_MODULE, else ") +
+                       moduleFileName + " and " + nodesFileName + " beside vantrel)")
+        ->allow_extra_args(false);
 
-    CLI::App* list = app.add_subcommand("list", "List the module's node types with their parameters");
+    CLI::App* list = app.add_subcommand("list", "List the modules' node types with their parameters");
     bool json = false;
     list->add_flag("--json", json, "Print JSON instead of text");
 
@@ -264,9 +279,10 @@ int Run(int argc, char** argv) {
             ReadEdits(render->count("--node") > 0, renderNode, renderSettings, renderOptions.edits);
             evalOptions.type = ReadType(evalType);
             renderOptions.type = ReadType(renderType);
-            const std::string modulePath = ModulePath(moduleOption);
-            CheckFileName(modulePath);
-            const auto module = std::make_shared<const quib::Module>(modulePath);
+            const std::vector<std::string> modulePaths = ModulePaths(moduleOptions);
+            for (const std::string& name : modulePaths)
+                CheckFileName(name);
+            const Scene::ModulePointer module = ModuleSet::Load(modulePaths);
             if (*list) RunList(*module, json, std::cout);
             if (*eval) RunEval(module, evalOptions, std::cin, std::cout);
             if (*render) RunRender(module, renderOptions, std::cout);

@@ -229,7 +229,7 @@ void RunRender(const Scene::ModulePointer& module, const RenderOptions& options,
             JsonDocument document = ReadSceneFile(options.scene);
             options.edits.ApplyTo(document.Value(), options.scene);
             const std::optional<std::string> part =
-                RenderPart({request, format, depth, levels, document.Value(), scene.Module().Version(),
+                RenderPart({request, format, depth, levels, document.Value(), scene.Modules().Versions(),
                             options.part, options.parts});
             OutputBytes bytes(file.Path(), "the part file");
             if (part) bytes.Put({reinterpret_cast<const std::uint8_t*>(part->data()), part->size()});

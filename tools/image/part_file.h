@@ -7,7 +7,7 @@
 ///
 /// ```
 /// std::optional<std::string> part =
-///     RenderPart({render, ImageFormat::Png, 8, PngLevels::Srgb, sceneJson, version, k, n});
+///     RenderPart({render, ImageFormat::Png, 8, PngLevels::Srgb, sceneJson, versions, k, n});
 /// ...
 /// PartJoiner joiner(file);            // an OutputBytes, behind a PendingFile
 /// for (each part, in order of K) joiner.Add(bytes, name);
@@ -25,6 +25,7 @@
 #include <span>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "quib/stored_form.h"
 #include "tools/image/image_file.h"
@@ -43,11 +44,11 @@ struct PartRequest {
     ImageFormat format;
     int depth;         ///< a PNG's bits a channel, 8 or 16; ignored for OpenEXR
     PngLevels levels;  ///< what a PNG's levels stand for; ignored for OpenEXR
-    /// The scene as built (its JSON after any edits) and the module's version: with the request's size,
+    /// The scene as built (its JSON after any edits) and the modules' versions: with the request's size,
     /// type, samples, domain, format, depth and levels, and this program's version, they name the
     /// render.
     quib::Json scene;
-    double moduleVersion;
+    std::vector<float> moduleVersions;
     int part;   ///< K, from 1
     int parts;  ///< N, from 1 to the image's height
 };

@@ -36,7 +36,7 @@ quib::Json Identity(const PartRequest& request) {
     }
     const bool png = request.format == ImageFormat::Png;
     quib::Json identity = {{"program", VANTREL_VERSION},
-                           {"module", request.moduleVersion},
+                           {"modules", request.moduleVersions},
                            {"scene", request.scene},
                            {"size", {render.width, render.height}},
                            {"type", OutputTypeName(render.type)},

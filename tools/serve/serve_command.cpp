@@ -124,9 +124,12 @@ void RunServe(const Scene::ModulePointer& module, const ServeOptions& options, s
         ::setrlimit(RLIMIT_NOFILE, &files);
     }
     boost::asio::io_context io;
-    // The previews' processes, started before the server's threads.
-    PreviewPool previews(io, {options.program.string(), "--module", module->Path(), "preview-worker"},
-                         previewsRunning, previewsWaiting, options.timeLimit);
+    // The previews' processes, started before the server's threads, with every module loaded here.
+    std::vector<std::string> worker{options.program.string()};
+    for (const std::string& path : module->Paths())
+        worker.insert(worker.end(), {"--module", path});
+    worker.push_back("preview-worker");
+    PreviewPool previews(io, std::move(worker), previewsRunning, previewsWaiting, options.timeLimit);
     HttpServer server(io, host, options.port);
     const int port = server.Port();
     Router router(editor, previews, AllowedHosts(options.host, port), secret);
