@@ -171,11 +171,13 @@ PYBIND11_MODULE(_vantrel, extension) {
         .def_property_readonly("paths",
                                [](const vantrel::ModuleSet& modules) {
                                    py::list paths;
-                                   for (const std::string& path : modules.Paths()) paths.append(Said(path));
+                                   for (const std::string& path : modules.Paths())
+                                       paths.append(Said(path));
                                    return paths;
                                })
         .def_property_readonly("versions", &vantrel::ModuleSet::Versions)
-        .def("listing", [](const vantrel::ModuleSet& modules) { return vantrel::ListModule(modules).dump(); });
+        .def("listing",
+             [](const vantrel::ModuleSet& modules) { return vantrel::ListModule(modules).dump(); });
 
     py::class_<ImageArguments>(extension, "ImageArguments")
         .def(py::init([](Whole width, std::optional<Whole> height, Text type, const py::object& region,
