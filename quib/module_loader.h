@@ -38,13 +38,13 @@ struct NodeType {
 class Module {
 public:
     /// Loads the module in the file `path` (a name without a folder is a file in the current one).
-    /// Throws ModuleError (a quib::Error) when the file is not a loadable library (on ELF systems: not a shared library
-    /// of this host's kind, or shorter than its segments need, found before the system loader maps it),
-    /// lacks one of the exports `NumPlugs`, `Plugin` and `Version`, gives a count outside 0 to 65536,
-    /// returns null for an index below the count it gives or a descriptor with an empty type name
-    /// (a module's answer when the name could not be allocated), lets an exception out of one of its
-    /// functions (std::bad_alloc passes as it is), or offers a class id that another library loaded
-    /// now offers already (the message names both files; the same file loaded twice is one library).
+    /// Throws ModuleError (a quib::Error) when the file is not a loadable library (on ELF systems: not a
+    /// shared library of this host's kind, or shorter than its segments need, found before the system loader
+    /// maps it), lacks one of the exports `NumPlugs`, `Plugin` and `Version`, gives a count outside 0 to
+    /// 65536, returns null for an index below the count it gives or a descriptor with an empty type name (a
+    /// module's answer when the name could not be allocated), lets an exception out of one of its functions
+    /// (std::bad_alloc passes as it is), or offers a class id that another library loaded now offers already
+    /// (the message names both files; the same file loaded twice is one library).
     explicit Module(const std::string& path);
     ~Module();
     Module(const Module&) = delete;

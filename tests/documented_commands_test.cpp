@@ -47,7 +47,8 @@ std::vector<Shown> ShownCommands(const std::string& document) {
 /// end of its line) and of a join's ("in 0.004 s") left out, as they change from run to run.
 std::string WithoutTimings(std::string output) {
     for (const std::string report : {" samples in ", " parts in "}) {  // render's, join's
-        for (std::size_t at = output.find(report); at != std::string::npos; at = output.find(report, at + 1)) {
+        for (std::size_t at = output.find(report); at != std::string::npos;
+             at = output.find(report, at + 1)) {
             const std::size_t end = output.find('\n', at);
             output.erase(at + report.size(),
                          end == std::string::npos ? std::string::npos : end - at - report.size());
