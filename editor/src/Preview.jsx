@@ -2,7 +2,8 @@ import React, { Suspense, lazy, useEffect, useRef, useState } from 'react';
 import { useEditor } from './EditorContext.js';
 import { client, renderImage } from './api.js';
 import useServerAnswer from './useServerAnswer.js';
-import { imageSize, imageTypeOf, outputTypeOf } from './scene.js';
+import { imageSize, imageType } from './scene.js';
+import { fitToPeriods, pictureType, planePeriod } from './nodeInfo.js';
 
 // three.js is large: the globe's code is loaded the first time a globe is shown.
 const Globe = lazy(() => import('./Globe.jsx'));
@@ -30,6 +31,50 @@ const SEEN = {
 };
 
 const planeRect = (domain) => [...(domain?.min ?? [0, 0]), ...(domain?.max ?? [1, 1])];
+
+// The graph's least width beside the preview, in pixels and as a part of the window: a box or two
+// and the wires between them.
+const graphRoom = (windowWidth) => Math.max(420, windowWidth * 0.5);
+
+function useWindowWidth() {
+  const [width, setWidth] = useState(window.innerWidth);
+  useEffect(() => {
+    const resized = () => setWidth(window.innerWidth);
+    window.addEventListener('resize', resized);
+    return () => window.removeEventListener('resize', resized);
+  }, []);
+  return width;
+}
+
+// In the tiled view of the plane: the domain widened to whole periods of the lattice it shows, so the
+// tiles meet without a seam, when the picture repeats; why not, when it does not.
+function PeriodFit({ period, domain, commit }) {
+  if (!period) return null;
+  if (!period.size)
+    return (
+      <div className="period-fit" data-state="none">
+        the tiles cannot repeat without a seam: {period.why}
+      </div>
+    );
+  const fitted = fitToPeriods(domain ?? { kind: 'plane' }, period.size);
+  const same = JSON.stringify(fitted.max) === JSON.stringify(domain?.max);
+  const [px, py] = period.size.map((v) => Number(v.toPrecision(4)));
+  return (
+    <div className="period-fit" data-state={same ? 'fitted' : 'offer'}>
+      {same ? (
+        `the domain is whole periods (${px} × ${py}): the tiles repeat without a seam`
+      ) : (
+        <button
+          className="fit-periods"
+          title={`The domain from its lower-left corner to ${fitted.max.map((v) => Number(v.toPrecision(6))).join(', ')}`}
+          onClick={() => commit(fitted)}
+        >
+          fit the domain to whole periods ({px} × {py}) so the tiles repeat without a seam
+        </button>
+      )}
+    </div>
+  );
+}
 
 // The rectangle a zoom by `factor` about the data point (ux, uy) leaves in view.
 function zoomed([a, b, c, d], ux, uy, factor) {
@@ -83,7 +128,10 @@ function RenderStatus({ status, onStop, onAgain }) {
 // dragging pans and the wheel zooms (a region of the domain); the value under the pointer is the
 // server's, in the chosen type.
 export default function Preview() {
-  const { scene, picture, commit, samples, picked, pick, slowEdit } = useEditor();
+  const { scene, picture, commit, picked, pick, slowEdit, info, types, asked, pin, pinType, previewType } =
+    useEditor();
+  const setTimedOut = useEditor().setTimedOut;
+  const samples = scene.samples ?? 1;
   const [region, setRegion] = useState(null);
   const [image, setImage] = useState(null);
   const [width, setWidth] = useState(WIDTHS[0]);
@@ -94,9 +142,10 @@ export default function Preview() {
   const resize = useRef(null);
   // 'flat', or 'tiles' (the plane, 3 x 3) or 'globe' (the sphere) beside it.
   const [view, setView] = useState('flat');
-  // The type is the scene's: the picture is what `vantrel render` makes of the saved scene.
-  const type = outputTypeOf(scene);
-  const imageType = imageTypeOf(scene);
+  // The type pinned, else the shown node's own; for the output, what `vantrel render` makes of the
+  // saved scene, whose "output_type" follows it.
+  const type = previewType;
+  const shownImageType = imageType(type);
   const [hover, setHover] = useState(null);
   const element = useRef(null);
   const pan = useRef(null);
@@ -113,9 +162,9 @@ export default function Preview() {
   useEffect(() => setRegion(null), [domainKey]);
   const shownRegion = plane ? region : null;
   const size = imageSize(scene.domain, shownRegion, width);
-  const request = { scene: picture, node: picked, type: imageType, region: shownRegion, job: 'preview' };
+  const request = { scene: picture, node: picked, type: shownImageType, region: shownRegion, job: 'preview' };
   // A mean of integers is no integer: an int is rendered at one sample.
-  const fullSamples = imageType === 'int' ? 1 : samples;
+  const fullSamples = shownImageType === 'int' ? 1 : samples;
   const key = JSON.stringify({ request, size, fullSamples });
   // The view beside the flat picture that the domain has: tiles of the plane, the globe of the sphere.
   const otherView = plane ? 'tiles' : 'globe';
@@ -146,6 +195,7 @@ export default function Preview() {
         if (!show(await renderImage({ ...request, ...size, samples: fullSamples }, { signal }), false))
           return;
         fast.current = JSON.stringify(scene);
+        setTimedOut(false);
         setStatus(null);
       } catch (error) {
         if (!alive) return;
@@ -154,6 +204,7 @@ export default function Preview() {
         else if (error.kind === 'bad-input' && error.pointer) setStatus(null);
         else {
           const edit = error.kind === 'timed-out' ? slowEdit(fast.current) : null;
+          if (error.kind === 'timed-out') setTimedOut(true);
           setStatus({ state: 'failed', error, edit });
         }
       }
@@ -218,8 +269,14 @@ export default function Preview() {
   };
 
   const shownNode = picked ?? scene.output;
+  const shownTypeName = scene.nodes.find((n) => n.id === shownNode)?.type;
+  // The pane leaves the graph room enough for a box and its wires, whatever width the picture has: a
+  // wider picture is shown scaled down to the pane.
+  const windowWidth = useWindowWidth();
+  const room = windowWidth - graphRoom(windowWidth);
+  const paneWidth = Math.max(LEAST, Math.min(shownWidth, room - 28));
   return (
-    <div className="preview" style={{ width: shownWidth + 28 }}>
+    <div className="preview" style={{ width: paneWidth + 28 }}>
       <div
         className="preview-resize"
         title="Drag to make the preview wider or narrower"
@@ -271,12 +328,19 @@ export default function Preview() {
           seen as{' '}
           <select
             className="output-type"
-            value={type}
-            title="The scene's output type: the preview's, and vantrel render's and eval's when given none"
-            onChange={(event) => commit({ ...scene, output_type: event.target.value })}
+            value={pin ?? ''}
+            data-type={type}
+            title={
+              "The preview's type: the node's own unless one is pinned here. The output's is saved as the " +
+              "scene's output type, which vantrel render and eval take when given none"
+            }
+            onChange={(event) => pinType(event.target.value || null)}
           >
+            <option value="">{`${pictureType(info, shownTypeName)}, its own`}</option>
             {TYPES.map((t) => (
-              <option key={t}>{t}</option>
+              <option key={t} value={t}>
+                {t} (pinned)
+              </option>
             ))}
           </select>{' '}
           <span className="seen-as">{SEEN[type]}</span>
@@ -293,7 +357,7 @@ export default function Preview() {
       </div>
       <div
         className="preview-frame"
-        style={{ width: shownWidth, aspectRatio: `${size.width} / ${size.height}` }}
+        style={{ width: paneWidth, aspectRatio: `${size.width} / ${size.height}` }}
       >
         {image && (
           <img
@@ -314,12 +378,19 @@ export default function Preview() {
           />
         )}
       </div>
+      {shownView === 'tiles' && (
+        <PeriodFit
+          period={planePeriod(scene, types, info, shownNode, asked)}
+          domain={scene.domain}
+          commit={(domain) => commit({ ...scene, domain })}
+        />
+      )}
       {image && shownView === 'tiles' && (
         <div
           className="preview-tiles"
           data-testid="tiles"
           style={{
-            width: shownWidth,
+            width: paneWidth,
             aspectRatio: `${size.width} / ${size.height}`,
             backgroundImage: `url(${image.url})`,
           }}
@@ -328,7 +399,7 @@ export default function Preview() {
       )}
       {image && shownView === 'globe' && (
         <Suspense fallback={<div className="globe-loading">loading the globe…</div>}>
-          <Globe url={image.url} size={Math.min(shownWidth, 512)} />
+          <Globe url={image.url} size={Math.min(paneWidth, 512)} />
         </Suspense>
       )}
       <RenderStatus

@@ -3,18 +3,22 @@
 
 export const POSITION = '@position';
 
-// The scene as the pictures read it: where the boxes stand and the description change no pixel, so a
-// box moved or a word typed renders nothing again.
+// The scene as the pictures read it: where the boxes stand and the description change no pixel, and
+// every picture names its own type and samples, so a box moved, a word typed or the output's type
+// chosen renders no node's picture again.
 export function forPicture(scene) {
-  const { layout: _layout, description: _description, ...rest } = scene;
+  const {
+    layout: _layout,
+    description: _description,
+    output_type: _type,
+    samples: _samples,
+    ...rest
+  } = scene;
   return rest;
 }
 
-// The type the scene is seen in when it names none, as `vantrel render` takes it.
-export const DEFAULT_TYPE = 'color';
-export const outputTypeOf = (scene) => scene.output_type ?? DEFAULT_TYPE;
-// The type a picture of the scene is rendered in: a text has none, so a string scene is seen as colour.
-export const imageTypeOf = (scene) => (outputTypeOf(scene) === 'string' ? DEFAULT_TYPE : outputTypeOf(scene));
+// The type a picture is rendered in: a text has none, so a string is seen as colour.
+export const imageType = (type) => (type === 'string' ? 'color' : type);
 
 // The scene with the boxes' places (a map of id to {x, y}) as its "layout": whole pixels, in id order.
 export function withLayout(scene, places) {
@@ -84,9 +88,19 @@ export function fitStops(stops, current) {
   return stops.map(([x, rgb]) => [low + x * (high - low), [...rgb]]);
 }
 
-// A recipe's nodes added to the scene, wired among themselves as in the recipe's scene; an id the scene
-// has already gets a number ("lattice" becomes "lattice-2"), and the links follow it. Answers the new
-// scene and the id of the recipe's output.
+// A gradient's stops the other way round over the same span: a stop at x goes to low + high - x, the
+// ends to each other exactly.
+export function reversedStops(stops) {
+  const at = stops.map((s) => s[0]);
+  const [low, high] = [Math.min(...at), Math.max(...at)];
+  const mirrored = (x) => (x === low ? high : x === high ? low : low + high - x);
+  return stops.map(([x, rgb]) => [mirrored(x), [...rgb]]).reverse();
+}
+
+// A recipe's nodes (or nodes copied) added to the scene, wired among themselves as in the recipe's
+// scene; an id the scene has already gets a number ("lattice" becomes "lattice-2"), and the links follow
+// it. A link to a node the scene does not hold is left out, so that parameter takes its default. Answers
+// the new scene, the id of the recipe's output and the ids the nodes were given, in order.
 export function addRecipe(scene, recipe) {
   const taken = new Set(scene.nodes.map((n) => n.id));
   const renamed = new Map();
@@ -96,17 +110,24 @@ export function addRecipe(scene, recipe) {
     taken.add(id);
     renamed.set(node.id, id);
   }
+  const there = new Set([POSITION, ...scene.nodes.map((n) => n.id)]);
   const relink = (value) =>
     isLink(value) && renamed.has(value.link) ? { link: renamed.get(value.link) } : value;
+  const kept = ([, v]) => !isLink(v) || renamed.has(v.link) || there.has(v.link);
   const nodes = recipe.nodes.map((node) => {
     const next = { ...node, id: renamed.get(node.id) };
     if (node.params)
-      next.params = Object.fromEntries(Object.entries(node.params).map(([k, v]) => [k, relink(v)]));
+      next.params = Object.fromEntries(
+        Object.entries(node.params)
+          .filter(kept)
+          .map(([k, v]) => [k, relink(v)]),
+      );
     return next;
   });
   return {
     scene: { ...scene, nodes: [...scene.nodes, ...nodes] },
     output: renamed.get(recipe.output) ?? null,
+    ids: nodes.map((n) => n.id),
   };
 }
 
@@ -257,7 +278,10 @@ export function describeEdit(before, after) {
     }
   }
   if (before.output !== after.output) changes.push(`the output = ${after.output}`);
-  if (before.output_type !== after.output_type) changes.push(`the type = ${outputTypeOf(after)}`);
+  // A scene that names no type is seen in colour: naming it is no change.
+  const named = (scene) => scene.output_type ?? 'color';
+  if (named(before) !== named(after)) changes.push(`the type = ${named(after)}`);
+  if (before.samples !== after.samples) changes.push(`the samples = ${after.samples ?? 1}`);
   if (!same(before.domain, after.domain)) changes.push('the domain');
   if (before.description !== after.description) changes.push('the description');
   if (!same(before.layout, after.layout)) changes.push('the places of the boxes');

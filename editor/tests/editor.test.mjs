@@ -137,8 +137,8 @@ test('dragging a curve point changes the plotted curve and the preview', async (
 });
 
 test('a Curve3 node added after the lattice and linked to it', async () => {
-  await page.locator('.add-type').selectOption('Curve3');
-  await page.locator('.add-node').click();
+  await page.locator('.find-node').fill('Curve3');
+  await page.locator('.find-node').press('Enter');
   await node('curve3').waitFor();
   await page.waitForFunction(() => {
     // The view moves to show the new box.

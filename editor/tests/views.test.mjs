@@ -159,16 +159,17 @@ test("the scene's output type is the preview's, rendered as vantrel renders the 
   await open('lattice.json');
   const type = page.locator('select.output-type');
   await waitForPreview(page, null);
-  assert.equal(await type.inputValue(), 'double', "the scene's own type");
+  assert.equal(await type.inputValue(), '', "following the lattice's own type");
+  // Followed (the lattice's own: its weight sum), then pinned.
   const rows = [
-    { type: 'double', seen: 'grey', grey: true },
-    { type: 'vec3', seen: 'x y z as red green blue', grey: false },
-    { type: 'color', seen: 'colour', grey: false },
+    { choose: '', type: 'double', seen: 'grey', grey: true },
+    { choose: 'vec3', type: 'vec3', seen: 'x y z as red green blue', grey: false },
+    { choose: 'color', type: 'color', seen: 'colour', grey: false },
   ];
   for (const row of rows) {
     const source = await currentPreview(page);
-    if ((await type.inputValue()) !== row.type) {
-      await type.selectOption(row.type);
+    if ((await type.inputValue()) !== row.choose) {
+      await type.selectOption(row.choose);
       await waitForPreview(page, source);
     }
     assert.equal(await page.locator('.seen-as').innerText(), row.seen);
@@ -183,6 +184,8 @@ test("the scene's output type is the preview's, rendered as vantrel renders the 
     // No --type: the scene's own.
     await assertPreviewIsRender('lattice.json', []);
   }
+  await type.selectOption('');
+  await save();
 });
 
 test('the places of the boxes are saved as the layout and restored on opening', async () => {
@@ -266,9 +269,9 @@ test("a recipe added to the open graph, its ids made unique, renders as its own 
   // Twice: the second time every id is taken.
   for (const round of [1, 2]) {
     const before = readScene('flat.json').nodes.length;
-    await page.locator('.recipe-choice').selectOption({ label: recipe.name });
     const source = await currentPreview(page);
-    await page.locator('.add-recipe').click();
+    await page.locator('.open-recipes').click();
+    await page.locator(`[data-recipe="${recipe.name}"]`).click();
     await page.locator('.file-name', { hasText: '•' }).waitFor();
     await waitForPreview(page, source);
     await save();
@@ -292,16 +295,19 @@ test("a recipe added to the open graph, its ids made unique, renders as its own 
         n.params && Object.fromEntries(Object.entries(n.params).map(([k, v]) => [k, relinked(v)]));
       assert.deepEqual(added[i], { ...n, id: renamed.get(n.id), ...(params && { params }) });
     });
-    // The preview shows the recipe's output, as vantrel renders that node of the saved scene.
+    // The recipe's output is the scene's, shown as vantrel renders the saved scene.
     const output = renamed.get(own.output);
+    assert.equal(scene.output, output);
     assert.equal(await page.locator('.preview-bar b').first().innerText(), output);
-    await assertPreviewIsRender('flat.json', ['--node', output]);
+    await assertPreviewIsRender('flat.json', []);
   }
-  // A node's picture, clicked, shows that node in the scene's type.
+  // A node's picture, clicked, shows that node in the type pinned.
   let source = await currentPreview(page);
-  await page.locator('select.output-type').selectOption('double');
+  await page.locator('select.output-type').selectOption('vec3');
   await waitForPreview(page, source);
   source = await currentPreview(page);
+  // The recipes went beside the output, panned into view: the whole graph again, as a user does.
+  await page.locator('.react-flow__controls-fitview').click();
   await node('paint').locator('img.thumb').click();
   await page.locator('.preview-bar b', { hasText: 'paint' }).waitFor();
   await waitForPreview(page, source);
@@ -309,7 +315,7 @@ test("a recipe added to the open graph, its ids made unique, renders as its own 
   await assertPreviewIsRender('flat.json', ['--node', 'paint']);
 });
 
-test('the full preview, larger, wider and with more samples, is vantrel render --samples N', async () => {
+test("the full preview's samples are the scene's, and vantrel render of the saved file takes them", async () => {
   const rows = [
     { samples: 2, width: 512 },
     { samples: 3, width: 1024 },
@@ -321,7 +327,10 @@ test('the full preview, larger, wider and with more samples, is vantrel render -
     await page.locator('select.preview-width').selectOption(String(row.width));
     await waitForPreview(page, source);
     assert.equal(await page.locator('.preview-image').getAttribute('data-width'), String(row.width));
-    await assertPreviewIsRender('flat.json', ['--node', 'paint', '--samples', String(row.samples)]);
+    await save();
+    assert.equal(readScene('flat.json').samples, row.samples === 1 ? undefined : row.samples);
+    // No --samples: the scene's own.
+    await assertPreviewIsRender('flat.json', ['--node', 'paint']);
   }
   // Its left edge dragged 192 pixels out: rendered 704 wide once let go.
   const edge = await page.locator('.preview-resize').boundingBox();
