@@ -314,10 +314,7 @@ function Graph() {
           <Background />
           <Controls showInteractive={false} />
         </ReactFlow>
-        <div className="graph-hint">
-          wire: drag from a node's right dot to a parameter's left dot · select a box: new nodes go beside it
-          · Delete removes · Ctrl+C, Ctrl+V, Ctrl+D copy, paste, duplicate
-        </div>
+        <div className="graph-hint">{GESTURES}</div>
       </div>
     </GraphActions.Provider>
   );

@@ -223,7 +223,7 @@ export function layout(scene, heights) {
   for (const node of scene.nodes) {
     const d = depthOf(node.id);
     const y = columnY.get(d) ?? 0;
-    next.set(node.id, { x: 60 + d * 360, y });
+    next.set(node.id, { x: d * 330, y });
     columnY.set(d, y + (heights(node) ?? 200) + 40);
   }
   return next;
