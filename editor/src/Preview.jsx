@@ -128,7 +128,7 @@ function RenderStatus({ status, onStop, onAgain }) {
 // dragging pans and the wheel zooms (a region of the domain); the value under the pointer is the
 // server's, in the chosen type.
 export default function Preview() {
-  const { scene, picture, commit, picked, pick, slowEdit, info, types, asked, pin, pinType, previewType } =
+  const { scene, picture, commit, picked, pick, slowEdit, info, types, pin, pinType, previewType } =
     useEditor();
   const setTimedOut = useEditor().setTimedOut;
   const samples = scene.samples ?? 1;
@@ -380,7 +380,7 @@ export default function Preview() {
       </div>
       {shownView === 'tiles' && (
         <PeriodFit
-          period={planePeriod(scene, types, info, shownNode, asked)}
+          period={planePeriod(scene, types, info, shownNode, shownImageType)}
           domain={scene.domain}
           commit={(domain) => commit({ ...scene, domain })}
         />

@@ -76,7 +76,7 @@ function FileControls({ session }) {
     const warnings = saveWarnings(scene, info, timedOut);
     if (await save(target)) {
       const time = new Date().toLocaleTimeString([], { hour: '2-digit', minute: '2-digit', hour12: false });
-      setNotice({ text: `saved ${target} at ${time}`, warnings });
+      setNotice({ file: target, text: `saved at ${time}`, warnings });
       setName('');
       setChosen(null);
       refresh();
@@ -130,12 +130,12 @@ function FileControls({ session }) {
       <button onClick={() => saveTo(name)} disabled={!name}>
         Save as
       </button>
-      {notice && !modified && (
-        <span className="save-notice" role="status">
+      {notice && notice.file === file && !modified && (
+        <span className="save-notice" role="status" title={`${notice.text}, to ${notice.file}`}>
           {notice.text}
         </span>
       )}
-      {notice && notice.warnings.length > 0 && (
+      {notice && notice.file === file && !modified && notice.warnings.length > 0 && (
         <div className="save-warnings" role="alert">
           <b>Saved, but it may render slowly:</b>
           {notice.warnings.map((w) => (

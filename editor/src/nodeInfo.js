@@ -61,12 +61,13 @@ export function paramAsks(info, typeName, desc, asked) {
 const paramsOf = (types, node) =>
   types.find((t) => t.name === node.type || t.classId === node.type)?.params ?? [];
 
-// Every type each node (and the sample position) is asked for: its thumbnail's, the output's type for
-// the output node, the preview's for the node it shows, and whatever the parameters linked to it ask,
-// through the graph. A map of id to a set of type names.
-export function askedTypes(scene, types, info, { outputType, shown, shownType }) {
+// Every type each node (and the sample position) is asked for: its thumbnail's (unless `thumbnails` is
+// false), the output's type for the output node, the preview's for the node it shows, and whatever the
+// parameters linked to it ask, through the graph. A map of id to a set of type names.
+export function askedTypes(scene, types, info, { outputType, shown, shownType, thumbnails = true }) {
   const asked = new Map([[POSITION, new Set()]]);
-  for (const node of scene.nodes) asked.set(node.id, new Set([pictureType(info, node.type)]));
+  for (const node of scene.nodes)
+    asked.set(node.id, new Set(thumbnails ? [pictureType(info, node.type)] : []));
   const add = (id, type) => asked.get(id)?.add(type);
   add(scene.output, outputType);
   if (shown) add(shown, shownType);
@@ -123,12 +124,18 @@ function upstream(scene, id) {
   return [...seen].map((at) => byId.get(at));
 }
 
-// Whether the picture of node `id` repeats across the plane, and with which period: every node it
-// reads that reads the sample position must be of a type with a "period" whose conditions hold and read
-// the position only at that period's input, unchanged. Answers {size: [px, py]}, or {why} when it
-// does not repeat, or null when no node it reads has a period at all.
-export function planePeriod(scene, types, info, id, asked) {
-  const readers = upstream(scene, id).filter((n) =>
+// Whether the picture of node `id`, seen as `type`, repeats across the plane, and with which period:
+// every node it reads that reads the sample position must be of a type with a "period" whose
+// conditions hold (for the types that picture asks of it) and read the position only at that period's
+// input, unchanged. Answers {size: [px, py]}, or {why} when it does not repeat, or null when no node it
+// reads has a period at all.
+export function planePeriod(scene, types, info, id, type) {
+  const nodes = upstream(scene, id);
+  const asked = askedTypes({ ...scene, nodes, output: id }, types, info, {
+    outputType: type,
+    thumbnails: false,
+  });
+  const readers = nodes.filter((n) =>
     Object.values(n.params ?? {}).some((v) => isLink(v) && v.link === POSITION),
   );
   const periods = readers.map((n) => entryOf(info, n.type)?.period);
