@@ -146,12 +146,12 @@ export default function CurveEditor({ node, desc, siblings }) {
           title="A shape for the curve (the channel shown), fitted to its input range"
           onChoose={(preset) => {
             select(null);
-            commit(withPoints(fitPoints(preset.points, desc.inputRange)));
+            commit(withPoints(fitPoints(preset.points, desc.inputRange, preset.times)));
           }}
         />
       </div>
-      <div className="member-hint">
-        <span className="range-note" title={`input ${r0} .. ${r1}`}>
+      <div className="member-hint" title={`input ${r0} .. ${r1}${hint ? `\n${hint}` : ''}`}>
+        <span className="range-note">
           input {rounded(r0)} .. {rounded(r1)}
         </span>
         {hint && ` · ${hint}`}
@@ -226,8 +226,11 @@ export default function CurveEditor({ node, desc, siblings }) {
           );
         })}
       </svg>
-      <div className="gesture-hint">
-        click: add a point · drag: move it · double-click or Delete: remove it
+      <div
+        className="gesture-hint"
+        title="click the plot: add a point · drag a point: move it · double-click it, or Delete: remove it"
+      >
+        click: add a point · drag: move · double-click, Delete: remove
       </div>
       <MemberNote idle={idle} />
       {chosen !== null && (

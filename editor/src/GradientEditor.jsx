@@ -87,7 +87,11 @@ export default function GradientEditor({ node, desc }) {
           onChoose={(preset) => commit(withStops(fitStops(preset.stops, stops)))}
         />
       </div>
-      {hint && <div className="member-hint">{hint}</div>}
+      {hint && (
+        <div className="member-hint" title={hint}>
+          {hint}
+        </div>
+      )}
       <div className="bar-box">
         <canvas
           ref={canvas}
@@ -117,8 +121,11 @@ export default function GradientEditor({ node, desc }) {
           })}
         </svg>
       </div>
-      <div className="gesture-hint">
-        click the bar: add a stop · drag: move it · double-click or Delete: remove it
+      <div
+        className="gesture-hint"
+        title="click the bar: add a stop · drag a stop: move it · double-click it, or Delete: remove it"
+      >
+        click the bar: add a stop · drag: move · double-click, Delete: remove
       </div>
       <MemberNote idle={idle} />
       {chosen !== null && (

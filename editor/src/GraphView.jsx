@@ -6,6 +6,7 @@ import {
   ReactFlowProvider,
   applyEdgeChanges,
   applyNodeChanges,
+  useNodesInitialized,
   useReactFlow,
 } from '@xyflow/react';
 import { GraphActions, useEditor } from './EditorContext.js';
@@ -54,7 +55,7 @@ const boxesOf = (nodes, placed, height) =>
 
 function Graph() {
   const { scene, types, info, asked, commit, generation, anchor, setSelected } = useEditor();
-  const { fitView, getViewport, setCenter, getNodes } = useReactFlow();
+  const { fitView, getViewport, setViewport, setCenter, getNodes, getNodesBounds } = useReactFlow();
   const [nodes, setNodes] = useState([]);
   const [edges, setEdges] = useState([]);
   const placed = useRef(new Map());
@@ -62,14 +63,25 @@ function Graph() {
   const element = useRef(null);
   // The box last placed beside another, to be brought into view at the zoom there is.
   const arrived = useRef(null);
+  // The boxes to select once they arrive (copies pasted).
+  const selectNext = useRef(null);
 
-  // A scene opened is fitted to the view, at a readable zoom; a node added keeps the zoom and is
-  // panned into view when it is out of it.
+  // A scene opened is fitted to the view, at a readable zoom, its top in view when it is taller; once
+  // its boxes are measured. A node added keeps the zoom and is panned into view when it is out of it.
+  const initialized = useNodesInitialized();
+  const fitted = useRef(null);
   useEffect(() => {
-    if (generation === shownGeneration.current) return undefined;
-    const timer = setTimeout(() => fitView(FIT), 50);
+    if (!initialized || fitted.current === generation) return undefined;
+    const timer = setTimeout(async () => {
+      fitted.current = generation;
+      await fitView(FIT);
+      const view = element.current?.getBoundingClientRect();
+      const bounds = getNodesBounds(getNodes());
+      const { x, zoom } = getViewport();
+      if (view && bounds.height * zoom + 20 > view.height) setViewport({ x, y: 10 - bounds.y * zoom, zoom });
+    }, 60);
     return () => clearTimeout(timer);
-  }, [generation, fitView]);
+  }, [initialized, generation]);
   useEffect(() => {
     const id = arrived.current;
     if (!id) return undefined;
@@ -121,23 +133,34 @@ function Graph() {
       for (const [id, at] of placeBeside(beside, arriving, first, size, boxes)) placed.current.set(id, at);
       arrived.current = arriving[0];
     }
+    const chosen =
+      selectNext.current && scene.nodes.some((n) => n.id === selectNext.current[0])
+        ? selectNext.current
+        : null;
+    if (chosen) {
+      selectNext.current = null;
+      arrived.current = chosen[0];
+      setSelected(chosen.length === 1 ? chosen[0] : null);
+    }
     setNodes((old) => {
       const before = new Map(old.map((n) => [n.id, n]));
       const ids = [POSITION, ...scene.nodes.map((n) => n.id)];
       return ids.map((id) => {
         if (!placed.current.has(id)) placed.current.set(id, first.get(id));
+        const selected = chosen ? chosen.includes(id) : (before.get(id)?.selected ?? false);
         // A box that stays where it was keeps its object, and with it its measured size and the
         // places of its handles: a new object is measured again, and its wires vanish meanwhile.
         const kept = before.get(id);
         const at = placed.current.get(id);
-        if (kept && kept.position.x === at.x && kept.position.y === at.y) return kept;
+        if (kept && kept.position.x === at.x && kept.position.y === at.y)
+          return kept.selected === selected ? kept : { ...kept, selected };
         return {
           id,
           type: id === POSITION ? 'position' : 'scene',
           position: placed.current.get(id),
           dragHandle: '.node-header',
           deletable: id !== POSITION,
-          selected: before.get(id)?.selected ?? false,
+          selected,
           data: {},
         };
       });
@@ -204,19 +227,31 @@ function Graph() {
     [setSelected],
   );
 
-  // Copies pasted a little below and right of where their originals stand, recorded in the layout.
+  // Copies pasted beside their originals, in the same arrangement, clear of every box, recorded in the
+  // layout, selected and brought into view.
   const paste = useCallback(
     (clip) => {
       if (!clip?.nodes?.length) return;
       const { scene: next, ids } = pasteNodes(scene, clip);
-      const places = new Map(placed.current);
-      clip.nodes.forEach((n, i) => {
-        const at = placed.current.get(n.id) ?? { x: 0, y: 0 };
-        places.set(ids[i], { x: at.x + 40, y: at.y + 40 });
+      const shown = new Map(getNodes().map((n) => [n.id, n]));
+      const first = new Map(clip.nodes.map((n, i) => [ids[i], placed.current.get(n.id) ?? { x: 0, y: 0 }]));
+      const sizeOf = (id) => ({
+        width: shown.get(id)?.measured?.width ?? BOX_WIDTH,
+        height: shown.get(id)?.measured?.height ?? 200,
       });
+      const originals = clip.nodes.map((n, i) => ({ ...first.get(ids[i]), ...sizeOf(n.id) }));
+      const left = Math.min(...originals.map((b) => b.x));
+      const top = Math.min(...originals.map((b) => b.y));
+      const right = Math.max(...originals.map((b) => b.x + b.width));
+      const anchorBox = { x: left, y: top, width: right - left, height: 0 };
+      const copySize = (id) => sizeOf(clip.nodes[ids.indexOf(id)].id);
+      const boxes = boxesOf([...shown.values()], placed.current, () => 200);
+      const places = new Map(placed.current);
+      for (const [id, at] of placeBeside(anchorBox, ids, first, copySize, boxes)) places.set(id, at);
+      selectNext.current = ids;
       commit(withLayout(next, places));
     },
-    [scene, commit],
+    [scene, commit, getNodes],
   );
   const duplicate = useCallback((ids) => paste(copyNodes(scene, ids)), [scene, paste]);
 
@@ -307,8 +342,6 @@ function Graph() {
           onReconnect={onReconnect}
           onReconnectEnd={onReconnectEnd}
           deleteKeyCode={['Delete', 'Backspace']}
-          fitView
-          fitViewOptions={FIT}
           minZoom={0.2}
         >
           <Background />

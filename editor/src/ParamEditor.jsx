@@ -3,7 +3,7 @@ import { Handle, Position } from '@xyflow/react';
 import NumberField from './NumberField.jsx';
 import ErrorNote from './ErrorNote.jsx';
 import { useEditor } from './EditorContext.js';
-import { isLink, setParam, unlink } from './scene.js';
+import { isLink, setParam, unlink, withComponent } from './scene.js';
 import { costlyValues, duration, idleReason, memberText } from './nodeInfo.js';
 import { rounded } from './plot.js';
 import { fromHex, toHex } from './colour.js';
@@ -71,7 +71,7 @@ export function HexField({ rgb, onCommit }) {
 
 // A colour's linear channels (any value, beyond 1 too), its display hex and its picker.
 export function ColourFields({ rgb, onDraft, onCommit, refused = () => false, title }) {
-  const component = (i, v) => rgb.map((old, j) => (j === i ? v : old));
+  const component = (i, v) => withComponent(rgb, i, v);
   return (
     <span className="vector">
       {rgb.map((v, i) => (
@@ -133,7 +133,7 @@ function ValueEditor({ desc, value, onDraft, onCommit, fault }) {
       />
     );
   }
-  const component = (i, v) => value.map((old, j) => (j === i ? v : old));
+  const component = (i, v) => withComponent(value, i, v);
   const faulty = (i) => fault === 'all' || fault === i;
   if (desc.type === 'Color') {
     // The three channels are the colour's; a fourth (alpha) is not, and is not encoded.

@@ -54,6 +54,20 @@ export function setMember(scene, id, kind, name, value) {
   });
 }
 
+// A vector with component i typed as v; a whole vector typed into any of its fields ("1 0 0 0",
+// "(1, 0, 0, 0)") sets every component. Anything else goes to the loader as typed.
+export function withComponent(vector, i, v) {
+  const parts =
+    typeof v === 'string'
+      ? v
+          .split(/[\s,;()]+/)
+          .filter(Boolean)
+          .map(Number)
+      : [];
+  if (parts.length === vector.length && parts.every(Number.isFinite)) return parts;
+  return vector.map((old, j) => (j === i ? v : old));
+}
+
 export const setParam = (scene, id, name, value) => setMember(scene, id, 'params', name, value);
 export const link = (scene, source, id, name) => setParam(scene, id, name, { link: source });
 export const unlink = (scene, id, name) => setParam(scene, id, name, undefined);
@@ -76,8 +90,14 @@ export function addNode(scene, type) {
 }
 
 // A preset's points, given over 0 .. 1, fitted to a curve's input range: x from its low to its high end,
-// y as given.
-export const fitPoints = (points, [low, high]) => points.map(([x, y]) => [low + x * (high - low), y]);
+// y as given, or, for a preset whose y is a multiple of the input ("times": "x"), that multiple of the
+// fitted x: the lattice's distance itself as a weight.
+export const fitPoints = (points, [low, high], times) =>
+  points.map(([x, y]) => {
+    const at = low + x * (high - low);
+    // + 0 turns the -0 of minus the distance at 0 into 0.
+    return [at, times === 'x' ? y * at + 0 : y];
+  });
 
 // A palette's stops, given over 0 .. 1, over the span of a gradient's stops now (0 .. 1 when they have
 // none), so that a gradient read over -2.5 .. 2.5 keeps its range.
@@ -105,8 +125,10 @@ export function addRecipe(scene, recipe) {
   const taken = new Set(scene.nodes.map((n) => n.id));
   const renamed = new Map();
   for (const node of recipe.nodes) {
+    // A copy of "curve3-2" is "curve3-3", not "curve3-2-2".
     let id = node.id;
-    for (let i = 2; taken.has(id) || id === POSITION; ++i) id = `${node.id}-${i}`;
+    const base = node.id.replace(/-\d+$/, '') || node.id;
+    for (let i = 2; taken.has(id) || id === POSITION; ++i) id = `${base}-${i}`;
     taken.add(id);
     renamed.set(node.id, id);
   }

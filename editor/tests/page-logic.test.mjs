@@ -18,7 +18,7 @@ import {
   wireHint,
 } from '../src/nodeInfo.js';
 import { addNodeAfter, pasteNodes } from '../src/graphEdits.js';
-import { reversedStops } from '../src/scene.js';
+import { fitPoints, reversedStops, withComponent } from '../src/scene.js';
 
 const MODE = '(2=plane, 3=sphere)(how to make list box]';
 const info = JSON.parse(fs.readFileSync(path.join(examples, 'presets/node-types.json'), 'utf8'));
@@ -298,11 +298,19 @@ test('nodes pasted get ids of their own, links among them follow, links out stay
       ids: ['l-2', 'c-2'],
       links: [{ Position: { link: at }, [MODE]: 2 }, { In: { link: 'l-2' } }],
     },
+    // A copy of a copy is numbered after the first.
+    {
+      clip: [{ id: 'c-2', type: 'Curve3' }],
+      ids: ['c-3'],
+      links: [undefined],
+      extra: [{ id: 'c-2', type: 'Curve3' }],
+    },
     // From another scene, a link to a node this one lacks is left out.
     { clip: [{ id: 'c', type: 'Curve3', params: { In: { link: 'elsewhere' } } }], ids: ['c-2'], links: [{}] },
   ];
   for (const [i, row] of rows.entries()) {
-    const pasted = pasteNodes(s, { nodes: structuredClone(row.clip) });
+    const into = { ...s, nodes: [...s.nodes, ...(row.extra ?? [])] };
+    const pasted = pasteNodes(into, { nodes: structuredClone(row.clip) });
     assert.deepEqual(pasted.ids, row.ids, `row ${i}`);
     assert.deepEqual(
       pasted.ids.map((id) => pasted.scene.nodes.find((n) => n.id === id).params),
@@ -325,6 +333,32 @@ test('palettes reversed, types found by name or word, costly values found', () =
       [2.5, [1, 0, 0]],
     ],
   );
+  // The distance presets: W1 at minus the distance and W2 at the distance weigh d1 - d0.
+  const curves = JSON.parse(fs.readFileSync(path.join(examples, 'presets/curves.json'), 'utf8')).curves;
+  const shape = (name) => curves.find((c) => c.name === name);
+  const fit = (name, range) => fitPoints(shape(name).points, range, shape(name).times);
+  assert.deepEqual(fit('Minus the distance', [0, 0.5773502691896258]), [
+    [0, 0],
+    [0.5773502691896258, -0.5773502691896258],
+  ]);
+  assert.deepEqual(fit('The distance', [0.5, 1]), [
+    [0.5, 0.5],
+    [1, 1],
+  ]);
+  assert.deepEqual(fit('Hard step', [0.5, 1]), [
+    [0.5, 0],
+    [0.745, 0],
+    [0.755, 1],
+    [1, 1],
+  ]);
+  // A whole vector typed into one field; one number, or a vector of another length, is that field's.
+  const typed = [
+    ['1 0 0 0', [1, 0, 0, 0]],
+    ['(0.5, 0.25, 0, 1)', [0.5, 0.25, 0, 1]],
+    [3, [1, 3, 1, 1]],
+    ['1 0', [1, '1 0', 1, 1]],
+  ];
+  for (const [text, vector] of typed) assert.deepEqual(withComponent([1, 1, 1, 1], 1, text), vector);
   const found = (typed) => findTypes(types, info, typed).map((t) => t.name);
   assert.deepEqual(found('curve'), ['Curve3']);
   assert.equal(found('palette')[0], 'Vector to color');
