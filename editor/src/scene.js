@@ -245,7 +245,8 @@ export function layout(scene, heights) {
   for (const node of scene.nodes) {
     const d = depthOf(node.id);
     const y = columnY.get(d) ?? 0;
-    next.set(node.id, { x: d * 330, y });
+    // The position's box is narrower than a node's.
+    next.set(node.id, { x: 170 + (d - 1) * 330, y });
     columnY.set(d, y + (heights(node) ?? 200) + 40);
   }
   return next;

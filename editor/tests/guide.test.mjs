@@ -4,17 +4,14 @@
 // layout at 1024 x 768. Saved files are checked against vantrel render and eval.
 import { after, before, test } from 'node:test';
 import assert from 'node:assert/strict';
-import fs from 'node:fs';
-import path from 'node:path';
 import {
   currentPreview,
-  decodePng,
   endSession,
   run,
   scratchFolder,
-  shownPreview,
   startBrowser,
   startServer,
+  userSteps,
   waitForPreview,
 } from './harness.mjs';
 
@@ -36,42 +33,13 @@ before(async () => {
 
 after(() => endSession({ browser, server, folder }));
 
-const node = (id) => page.locator(`.react-flow__node[data-id="${id}"]`);
+const { node, readScene, save, open, typeInto, assertPreviewIsRender } = userSteps(() => ({ page, folder }));
 const member = (id, kind, name) => node(id).locator(`[data-${kind}="${name}"]`);
-const readScene = (name) => JSON.parse(fs.readFileSync(path.join(folder, name), 'utf8'));
-const saved = () =>
-  page.waitForFunction(() => !document.querySelector('.file-name').textContent.includes('•'));
-async function save() {
-  await page.locator('button', { hasText: /^Save$/ }).click();
-  await saved();
-}
-async function open(file) {
-  await page.locator('.open-choice').selectOption(file);
-  await page.locator('button', { hasText: /^Open$/ }).click();
-  await page.locator('.file-name', { hasText: file }).waitFor();
-}
-async function typeInto(field, text) {
-  await field.click();
-  await field.fill(text);
-  await field.press('Enter');
-}
 // The graph's zoom, from the transform of its viewport.
 const zoom = () =>
   page.evaluate(
     () => new DOMMatrix(getComputedStyle(document.querySelector('.react-flow__viewport')).transform).a,
   );
-
-async function assertPreviewIsRender(file) {
-  const image = page.locator('.preview-image');
-  const size = `${await image.getAttribute('data-width')}x${await image.getAttribute('data-height')}`;
-  const result = await run(['render', file, '-o', 'out.png', '--size', size], { cwd: folder });
-  assert.equal(result.status, 0, result.stderr);
-  const theirs = decodePng(fs.readFileSync(path.join(folder, 'out.png')));
-  assert.ok(
-    decodePng(await shownPreview(page)).data.equals(theirs.data),
-    `the pixels of vantrel render ${file}`,
-  );
-}
 
 test('labels and hints from the data; what changes nothing says why, as the scene stands', async () => {
   const rows = [
@@ -107,7 +75,7 @@ test('labels and hints from the data; what changes nothing says why, as the scen
 test('a node found by typing goes beside the selected one, wired from it, in its own type', async () => {
   const before = await zoom();
   await node('lattice').locator('.node-id').click();
-  let source = await currentPreview(page);
+  const source = await currentPreview(page);
   await typeInto(page.locator('.find-node'), 'palette');
   await node('vector-to-color').waitFor();
   // Wired from the lattice, the output now, seen in its own type (colour), the zoom as it was.
@@ -127,7 +95,12 @@ test('a node found by typing goes beside the selected one, wired from it, in its
   assert.match(await hint.innerText(), /blended corner position/);
   assert.match(await hint.getAttribute('title'), /Its picture shows the weight sum/);
 
-  // Duplicated with Ctrl+D, copied and pasted: the copies read the lattice too.
+  // A palette reversed with one click.
+  const gradient = member('vector-to-color', 'gradient', 'X color');
+  await gradient.locator('select.palette-preset').selectOption({ label: 'Magma' });
+  await gradient.locator('button.reverse').click();
+  // Duplicated with Ctrl+D, copied and pasted: the copies read the lattice too,
+  // and are brought into view.
   await node('vector-to-color').locator('.node-id').click();
   await page.keyboard.press('Control+d');
   await node('vector-to-color-2').waitFor();
@@ -137,18 +110,13 @@ test('a node found by typing goes beside the selected one, wired from it, in its
   for (const id of ['vector-to-color-2', 'vector-to-color-3'])
     assert.match(await member(id, 'param', 'In').innerText(), /lattice/);
 
-  // A palette reversed with one click.
-  const gradient = member('vector-to-color', 'gradient', 'X color');
-  await gradient.locator('select.palette-preset').selectOption({ label: 'Magma' });
-  await gradient.locator('button.reverse').click();
-  source = await currentPreview(page);
-  await waitForPreview(page, source).catch(() => {});
   await save();
   assert.match(await page.locator('.save-notice').innerText(), /^saved at \d\d:\d\d$/);
   const scene = readScene('hex-lattice-plane.json');
   const stops = scene.nodes.find((n) => n.id === 'vector-to-color').gradients['X color'];
   assert.deepEqual(stops[0][1], [0.9708, 0.980633, 0.521749], "Magma's last colour first");
   assert.deepEqual([scene.output, scene.output_type], ['vector-to-color', 'color']);
+  await waitForPreview(page, null);
   await assertPreviewIsRender('hex-lattice-plane.json');
 });
 

@@ -92,6 +92,14 @@ const oldAdd = async (t, page, type) => {
   await t.choose(`add: ${type}`, page.locator('.add-type'), type);
   await t.click('Add node', page.locator('.add-node'));
 };
+// The old page: a colour node added after `from`, wired into its `param`, made the output and seen in
+// colour, each by hand.
+const oldAfter = async (t, page, type, id, from, param) => {
+  await oldAdd(t, page, type);
+  await wire(t, from, id, param);
+  await t.click('output', t.node(id).locator('.make-output'));
+  if (type !== 'Curve3') await seenAs(t, page, 'color');
+};
 const wire = (t, from, to, param) =>
   t.drag(
     `wire ${from} → ${to} › ${param}`,
@@ -153,10 +161,7 @@ const tasks = [
       await preset(t, 'lattice', 'curve', 'W2', 'Constant 0');
       await preset(t, 'lattice', 'curve', 'W3', 'Constant 0');
       if (OLD) {
-        await oldAdd(t, page, 'Vector to color');
-        await wire(t, 'lattice', paint, 'In');
-        await t.click('output', t.node(paint).locator('.make-output'));
-        await seenAs(t, page, 'color');
+        await oldAfter(t, page, 'Vector to color', paint, 'lattice', 'In');
       } else await finder(t, page, 'palette');
       await weights(t, paint, [1, 0, 0, 0]);
       await stopToLeft(t, paint, 'X color');
@@ -186,10 +191,7 @@ const tasks = [
     async steps(t, page) {
       const paint = 'vector-to-color';
       if (OLD) {
-        await oldAdd(t, page, 'Vector to color');
-        await wire(t, 'fractal', paint, 'In');
-        await t.click('output', t.node(paint).locator('.make-output'));
-        await seenAs(t, page, 'color');
+        await oldAfter(t, page, 'Vector to color', paint, 'fractal', 'In');
       } else await finder(t, page, 'palette');
       await weights(t, paint, [1, 0, 0, 0]);
       if (!OLD) return preset(t, paint, 'gradient', 'X color', 'Ink and paper, stepped');
@@ -236,9 +238,7 @@ const tasks = [
     start: 'globe-cells.json',
     async steps(t, page) {
       if (OLD) {
-        await oldAdd(t, page, 'Curve3');
-        await wire(t, 'paint', 'curve3', 'In');
-        await t.click('output', t.node('curve3').locator('.make-output'));
+        await oldAfter(t, page, 'Curve3', 'curve3', 'paint', 'In');
       } else await finder(t, page, 'curve');
       const curve = t.member('curve3', 'curve', 'Curve');
       await t.click('blue', curve.locator('button.channel', { hasText: 'blue' }));
@@ -275,10 +275,7 @@ const tasks = [
         }
         await oldAdd(t, page, 'W Distortion');
         await wire(t, 'lattice', 'w-distortion', 'Distortion');
-        await oldAdd(t, page, 'Vector to color');
-        await wire(t, 'w-distortion', 'vector-to-color', 'In');
-        await t.click('output', t.node('vector-to-color').locator('.make-output'));
-        await seenAs(t, page, 'color');
+        await oldAfter(t, page, 'Vector to color', 'vector-to-color', 'w-distortion', 'In');
       } else {
         await preset(t, 'lattice', 'curve', 'W1', 'Minus the distance');
         await preset(t, 'lattice', 'curve', 'W2', 'The distance');

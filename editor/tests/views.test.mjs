@@ -10,11 +10,11 @@ import {
   decodePng,
   endSession,
   examples,
-  run,
   scratchFolder,
   shownPreview,
   startBrowser,
   startServer,
+  userSteps,
   waitForPreview,
 } from './harness.mjs';
 
@@ -67,21 +67,7 @@ before(async () => {
 
 after(() => endSession({ browser, server, folder }));
 
-const node = (id) => page.locator(`.react-flow__node[data-id="${id}"]`);
-const readScene = (name) => JSON.parse(fs.readFileSync(path.join(folder, name), 'utf8'));
-const saved = () =>
-  page.waitForFunction(() => !document.querySelector('.file-name').textContent.includes('•'));
-
-async function save() {
-  await page.locator('button', { hasText: /^Save$/ }).click();
-  await saved();
-}
-
-async function open(file) {
-  await page.locator('.open-choice').selectOption(file);
-  await page.locator('button', { hasText: /^Open$/ }).click();
-  await page.locator('.file-name', { hasText: file }).waitFor();
-}
+const { node, readScene, save, open, assertPreviewIsRender } = userSteps(() => ({ page, folder }));
 
 // The colour the screen shows at the middle of an element (or at a fraction of it), as [r, g, b].
 async function screenColour(locator, fx = 0.5, fy = 0.5) {
@@ -103,23 +89,6 @@ const linear = (byte) => {
   const e = byte / 255;
   return e <= 0.04045 ? e / 12.92 : ((e + 0.055) / 1.055) ** 2.4;
 };
-
-// vantrel's PNG of the saved scene `file`, with further options.
-async function rendered(file, args) {
-  const out = `${path.basename(file, '.json')}-${Date.now()}.png`;
-  const result = await run(['render', file, '-o', out, ...args], { cwd: folder });
-  assert.equal(result.status, 0, result.stderr);
-  return decodePng(fs.readFileSync(path.join(folder, out)));
-}
-
-async function assertPreviewIsRender(file, args) {
-  const image = page.locator('.preview-image');
-  const size = `${await image.getAttribute('data-width')}x${await image.getAttribute('data-height')}`;
-  const theirs = await rendered(file, ['--size', size, ...args]);
-  const ours = decodePng(await shownPreview(page));
-  assert.deepEqual([ours.width, ours.height], [theirs.width, theirs.height]);
-  assert.ok(ours.data.equals(theirs.data), `the pixels of vantrel render ${args.join(' ')}`);
-}
 
 test('a stop picked or typed in display hex shows as that colour on the bar and in the preview', async () => {
   await waitForPreview(page, null);
