@@ -8,11 +8,9 @@ import {
   currentPreview,
   decodePng,
   endSession,
+  openPage,
   run,
-  scratchFolder,
   shownPreview,
-  startBrowser,
-  startServer,
   waitForPreview,
 } from './harness.mjs';
 
@@ -23,12 +21,10 @@ let browser;
 let page;
 
 before(async () => {
-  folder = scratchFolder(['hex-lattice-sphere.json', 'distorted-lattice.json']);
-  server = await startServer(folder, 'hex-lattice-sphere.json');
-  browser = await startBrowser();
-  page = await browser.context.newPage();
-  page.on('pageerror', (error) => console.error(`page error: ${error.message}`));
-  await page.goto(server.url);
+  ({ folder, server, browser, page } = await openPage(
+    ['hex-lattice-sphere.json', 'distorted-lattice.json'],
+    'hex-lattice-sphere.json',
+  ));
 });
 
 after(() => endSession({ browser, server, folder }));

@@ -4,16 +4,7 @@
 // layout at 1024 x 768. Saved files are checked against vantrel render and eval.
 import { after, before, test } from 'node:test';
 import assert from 'node:assert/strict';
-import {
-  currentPreview,
-  endSession,
-  run,
-  scratchFolder,
-  startBrowser,
-  startServer,
-  userSteps,
-  waitForPreview,
-} from './harness.mjs';
+import { currentPreview, endSession, openPage, run, userSteps, waitForPreview } from './harness.mjs';
 
 const MODE = '(2=plane, 3=sphere)(how to make list box]';
 let folder;
@@ -22,12 +13,10 @@ let browser;
 let page;
 
 before(async () => {
-  folder = scratchFolder(['hex-lattice-plane.json', 'leapfrog-fractal.json']);
-  server = await startServer(folder, 'hex-lattice-plane.json');
-  browser = await startBrowser();
-  page = await browser.context.newPage();
-  page.on('pageerror', (error) => console.error(`page error: ${error.message}`));
-  await page.goto(server.url);
+  ({ folder, server, browser, page } = await openPage(
+    ['hex-lattice-plane.json', 'leapfrog-fractal.json'],
+    'hex-lattice-plane.json',
+  ));
   await waitForPreview(page, null);
 });
 

@@ -92,6 +92,18 @@ export async function startBrowser() {
   };
 }
 
+// A server on copies of the examples `files`, started on `start`, and its page opened in chromium,
+// whose errors go to the test's output.
+export async function openPage(files, start) {
+  const folder = scratchFolder(files);
+  const server = await startServer(folder, start);
+  const browser = await startBrowser();
+  const page = await browser.context.newPage();
+  page.on('pageerror', (error) => console.error(`page error: ${error.message}`));
+  await page.goto(server.url);
+  return { folder, server, browser, page };
+}
+
 export const decodePng = (bytes) => PNG.sync.read(bytes);
 
 // Runs vantrel to its end, with `input` on its standard input; answers its status, output and error.
