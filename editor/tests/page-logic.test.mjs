@@ -40,6 +40,38 @@ const scene = (nodes, output, more = {}) => ({ format: 'vantrel-scene/1', nodes,
 const asked = (s, shown = null, shownType = null) =>
   askedTypes(s, types, info, { outputType: s.output_type ?? 'color', shown, shownType });
 
+test("the data names every member of the module's types exactly, with a label and a hint", () => {
+  // The module's own types all have an entry; another module's are shown by their stored names until
+  // they get one.
+  for (const type of types.filter((t) => t.category === 'Nodes-Vantrel'))
+    assert.ok(info.nodes[type.name], `${type.name} has an entry`);
+  for (const type of types.filter((t) => info.nodes[t.name])) {
+    const entry = info.nodes[type.name];
+    for (const kind of ['params', 'curves', 'gradients']) {
+      const listed = type[kind].map((m) => m.name).sort();
+      assert.deepEqual(
+        Object.keys(entry[kind] ?? {}).sort(),
+        listed,
+        `${type.name}: its ${kind}, by their stored names`,
+      );
+      for (const name of listed) {
+        const { label, hint } = entry[kind][name];
+        assert.ok(label && hint && label.length <= 32, `${type.name} › ${name}: ${label}`);
+      }
+    }
+    for (const t of [entry.picture, ...entry.own, ...entry.wires, ...Object.keys(entry.carries ?? {})])
+      assert.ok(
+        ['string', 'colora', 'color', 'quaternion', 'vec4', 'vec3', 'vec2', 'double', 'int'].includes(t),
+        t,
+      );
+    for (const input of entry.inputs ?? [])
+      assert.ok(
+        type.params.some((p) => p.name === input.param),
+        input.param,
+      );
+  }
+});
+
 test('a member that changes nothing as the scene stands says so', () => {
   const paint = (input, weights) => ({
     id: 'paint',
