@@ -1,11 +1,13 @@
 // Writes the seed corpora of the fuzz targets from the nodes' own stored forms:
 //
-//   fuzz_seeds NODE_DIR SCENE_DIR
+//   fuzz_seeds NODE_DIR SCENE_DIR SERVE_DIR PART_DIR
 //
 // NODE_DIR gets, for every node type, its type byte followed by the stored form of a new node, of one
 // with its parameters linked, of one with hostile constants, edited curves and gradients, and of one
 // with curves and gradients of a thousand points. SCENE_DIR gets a scene of each node alone, on the
 // sphere and on the plane, one that chains all of them, and scenes at the loader's limits and past them.
+// SERVE_DIR gets requests of every kind the server takes; PART_DIR the parts of small renders, as
+// fuzz_part_join reads them.
 
 #include <algorithm>
 #include <cstddef>
@@ -24,6 +26,8 @@
 #include "quib/stored_form.h"
 #include "scene/scene.h"
 #include "scene/scene_format.h"
+#include "tools/image/part_file.h"
+#include "tools/image/part_pieces.h"
 
 namespace {
 
@@ -217,11 +221,59 @@ void WriteServeSeeds(const std::vector<json>& scenes, const std::string& serveDi
     }
 }
 
+/// The parts of renders of `scene` as fuzz_part_join reads them, all in one input: each part's header
+/// and pieces without the signature, the header's length and the checksum, the parts apart by the
+/// signature. Small images, whose parts cut PNG bands (with the rows above them) and OpenEXR blocks,
+/// and a flat one, whose PNG deflates its small bands as one stream.
+void WritePartSeeds(const std::shared_ptr<const quib::Module>& module, const std::string& partDir) {
+    const json curves = {{"id", "c"}, {"type", "Curve3"}, {"params", {{"In", {{"link", "@position"}}}}}};
+    const json flat = {{"id", "c"}, {"type", "Curve3"}, {"params", {{"In", {0.5, 0.25, 0}}}}};
+    const json plane = {{"kind", "plane"}, {"min", {0, 0}}, {"max", {1, 1}}};
+    using vantrel::ImageFormat;
+    using vantrel::OutputType;
+    const struct {
+        const char* name;
+        const json& node;
+        int width, height, parts;
+        ImageFormat format;
+        int depth;
+        OutputType type;
+    } renders[] = {
+        {"png-whole", curves, 64, 40, 1, ImageFormat::Png, 8, OutputType::Color},
+        {"png-bands", curves, 300, 100, 4, ImageFormat::Png, 8, OutputType::Color},
+        {"png-16", curves, 40, 30, 3, ImageFormat::Png, 16, OutputType::ColorA},
+        {"png-flat", flat, 300, 300, 2, ImageFormat::Png, 8, OutputType::Double},
+        {"exr-blocks", curves, 40, 45, 3, ImageFormat::Exr, 32, OutputType::Color},
+    };
+    const std::string signature(reinterpret_cast<const char*>(vantrel::partSignature),
+                                sizeof vantrel::partSignature);
+    for (const auto& each : renders) {
+        const json root = Scene(json::array({each.node}), "c", plane);
+        const vantrel::Scene scene = vantrel::Scene::Build(root, module);
+        const vantrel::RenderRequest request{
+            scene.Output(), scene.Domain(), each.width, each.height, each.type, 1, 1, nullptr, {}};
+        std::string input;
+        for (int k = 1; k <= each.parts; ++k) {
+            const std::string part =
+                *vantrel::RenderPart({request, each.format, each.depth, vantrel::LevelsFor(each.type, false),
+                                      root, module->Version(), k, each.parts});
+            const std::size_t headerEnd =
+                signature.size() + 4 +
+                vantrel::BigEndianAt(reinterpret_cast<const std::uint8_t*>(part.data()) + signature.size(),
+                                     4);
+            input += (k > 1 ? signature : "") +
+                     part.substr(signature.size() + 4, headerEnd - signature.size() - 4) + "\n" +
+                     part.substr(headerEnd, part.size() - 4 - headerEnd);
+        }
+        Write(partDir + "/" + each.name, input);
+    }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 4) {
-        std::fprintf(stderr, "usage: fuzz_seeds NODE_DIR SCENE_DIR SERVE_DIR\n");
+    if (argc != 5) {
+        std::fprintf(stderr, "usage: fuzz_seeds NODE_DIR SCENE_DIR SERVE_DIR PART_DIR\n");
         return 2;
     }
     const std::string nodeDir = argv[1];
@@ -274,5 +326,6 @@ int main(int argc, char** argv) {
     WriteLimits(module, sceneDir);
     WriteLargeForms(module, nodeDir);
     WriteServeSeeds(servedScenes, serveDir);
+    WritePartSeeds(vantrel::fuzz::TheModule(), argv[4]);
     return 0;
 }

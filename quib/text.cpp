@@ -61,8 +61,7 @@ std::size_t CharacterLength(std::string_view text) {
 /// Appends `text` with control characters and bytes that are not UTF-8 escaped, and with `"` and `\`
 /// escaped too when `quoted`, as long as the result stays within `limit` bytes. Returns how many bytes
 /// of `text` went in.
-std::size_t AppendEscaped(std::string& out, std::string_view text, bool quoted,
-                          std::size_t limit = excerptLength) {
+std::size_t AppendEscaped(std::string& out, std::string_view text, bool quoted, std::size_t limit) {
     static constexpr char hex[] = "0123456789abcdef";
     const std::size_t start = out.size();
     std::size_t at = 0;
@@ -104,7 +103,7 @@ std::size_t AppendEscaped(std::string& out, std::string_view text, bool quoted,
 
 std::string Escaped(std::string_view text, bool quoted) {
     std::string out = quoted ? "\"" : "";
-    const std::size_t taken = AppendEscaped(out, text, quoted);
+    const std::size_t taken = AppendEscaped(out, text, quoted, excerptLength);
     if (quoted) out += '"';
     if (taken < text.size()) out += "... (" + std::to_string(text.size()) + " bytes)";
     return out;
@@ -125,14 +124,14 @@ std::string Excerpt(std::string_view text) {
     return Escaped(text, false);
 }
 
+std::string Quote(std::string_view text) {
+    return Escaped(text, true);
+}
+
 std::string Printable(std::string_view text) {
     std::string out;
     AppendEscaped(out, text, false, std::string::npos);
     return out;
-}
-
-std::string Quote(std::string_view text) {
-    return Escaped(text, true);
 }
 
 std::string NameList(const std::vector<std::string>& names) {

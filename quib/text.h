@@ -27,8 +27,8 @@ inline constexpr std::size_t excerptLength = 80;
 /// so that a line of megabytes gives a message of one line.
 std::string Excerpt(std::string_view text);
 
-/// All of `text`, escaped as `Excerpt` escapes it: what a name that may be any bytes (a file's) shows
-/// as in a list, where it must be whole to be told apart.
+/// `text` with its control characters and bytes that are not UTF-8 escaped as in an excerpt, but whole:
+/// a whole message as a program prints it, whose names of files must stay whole to be found.
 std::string Printable(std::string_view text);
 
 /// "a", "b" and "c": names for a message, as given (quoted already); past twelve, the first eleven and

@@ -136,14 +136,24 @@ JsonDocument ReadSceneFile(const std::string& path) {
         };
         std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "rb"), std::fclose);
         if (!file) fail();
+        const auto tooLarge = [&] {
+            throw Error::Expected(
+                Error::Kind::BadInput, {},
+                "a scene file of at most " + std::to_string(maxSceneFileBytes) + " bytes (16 MiB)",
+                "a larger one")
+                .WithSource(path);
+        };
         std::string text;
         // Room for the whole file at once: growing by doubling would need half as much again.
         std::error_code sizeError;
         const std::uintmax_t size = std::filesystem::file_size(path, sizeError);  // fails but for a file
+        if (!sizeError && size > maxSceneFileBytes) tooLarge();
         if (!sizeError) text.reserve(static_cast<std::size_t>(size));
         char buffer[1 << 16];
-        while (const std::size_t count = std::fread(buffer, 1, sizeof buffer, file.get()))
+        while (const std::size_t count = std::fread(buffer, 1, sizeof buffer, file.get())) {
+            if (text.size() + count > maxSceneFileBytes) tooLarge();  // a device or a FIFO that goes on
             text.append(buffer, count);
+        }
         if (std::ferror(file.get())) fail();
         try {
             return JsonDocument::Parse(std::move(text), sceneNesting);

@@ -19,6 +19,11 @@ inline constexpr const char* sceneKeys[] = {"format", "description", "nodes",   
 /// 16 x 16 = 256 a pixel.
 inline constexpr int largestSamples = 16;
 
+/// The largest scene file, in bytes: a scene of a hundred thousand nodes fits, four times what the
+/// editor's server takes in a request; a file of numbers this large takes some 350 MB once parsed. A
+/// larger file, or one that never ends (/dev/zero), is refused once this much is read.
+inline constexpr std::size_t maxSceneFileBytes = std::size_t{16} << 20;
+
 /// The most lists and objects a scene holds one inside the other: its nodes' stored forms, in the list
 /// "nodes", in the top level.
 inline constexpr std::size_t sceneNesting = quib::storedFormNesting + 2;

@@ -31,14 +31,15 @@ EXAMPLES = os.path.join(HERE, "..", "examples")
 SCENES = ["hex-lattice-plane.json", "vector-to-color.json", "leapfrog-fractal.json", "globe-cells.json"]
 
 
-def measure(pid):
-    """Resident memory in KiB, threads, open files and child processes (previews') of the process, each
-    the least of ten looks over a second: connections and processes come and go between looks."""
-    looks = []
-    for _ in range(10):
-        looks.append(look(pid))
-        time.sleep(0.1)
-    return {key: min(each[key] for each in looks) for key in looks[0]}
+def measure(pid, quiet):
+    """Resident memory in KiB, threads, open files and child processes (previews') of the process, with
+    the clients paused (``quiet`` set) for longer than an idle connection is kept (10 s), so that no
+    connection or process of a request in flight is counted."""
+    quiet.set()
+    time.sleep(12)
+    measured = look(pid)
+    quiet.clear()
+    return measured
 
 
 def look(pid):
@@ -53,9 +54,9 @@ def look(pid):
 
 
 class Client(threading.Thread):
-    def __init__(self, port, token, scenes, stop, number):
+    def __init__(self, port, token, scenes, stop, number, quiet):
         super().__init__(daemon=True)
-        self.port, self.token, self.scenes, self.stop = port, token, scenes, stop
+        self.port, self.token, self.scenes, self.stop, self.quiet = port, token, scenes, stop, quiet
         self.random = random.Random(number)
         self.name = f"client{number}"
         self.counts = {}
@@ -120,6 +121,9 @@ class Client(threading.Thread):
         ]
         weights = [weight for _, weight, _ in kinds]
         while not self.stop.is_set():
+            if self.quiet.is_set():
+                time.sleep(0.1)
+                continue
             name, _, act = self.random.choices(kinds, weights)[0]
             status = act(self.random.choice(self.scenes))
             self.counts.setdefault(name, {}).setdefault(status, 0)
@@ -132,9 +136,9 @@ class Superseder(threading.Thread):
     connection of its own, so that each supersedes the last while its request may still be being written
     to its process."""
 
-    def __init__(self, port, token, scene, stop):
+    def __init__(self, port, token, scene, stop, quiet):
         super().__init__(daemon=True)
-        self.port, self.token, self.stop = port, token, stop
+        self.port, self.token, self.stop, self.quiet = port, token, stop, quiet
         large = dict(scene, description="x" * (128 * 1024))
         self.body = json.dumps({"scene": large, "node": None, "type": "color", "width": 64, "height": 32,
                                 "region": None, "client": "superseder", "job": "preview"})
@@ -158,7 +162,8 @@ class Superseder(threading.Thread):
 
     def run(self):
         while not self.stop.is_set():
-            threading.Thread(target=self.send, daemon=True).start()
+            if not self.quiet.is_set():
+                threading.Thread(target=self.send, daemon=True).start()
             time.sleep(0.005)
 
 
@@ -181,16 +186,16 @@ def main():
         if not match:
             sys.exit(f"vantrel serve printed {line!r}")
         port, token = int(match.group(1)), match.group(2)
-        stop = threading.Event()
-        clients = [Client(port, token, scenes, stop, number) for number in range(options.clients)]
-        superseder = Superseder(port, token, scenes[0], stop)
+        stop, quiet = threading.Event(), threading.Event()
+        clients = [Client(port, token, scenes, stop, number, quiet) for number in range(options.clients)]
+        superseder = Superseder(port, token, scenes[0], stop, quiet)
         for client in clients + [superseder]:
             client.start()
         time.sleep(min(30.0, options.minutes * 6))  # warmed up: caches and pools at their size
-        start = measure(server.pid)
+        start = measure(server.pid, quiet)
         print(f"start: {start}", flush=True)
         time.sleep(options.minutes * 60)
-        end = measure(server.pid)
+        end = measure(server.pid, quiet)
         stop.set()
         for client in clients + [superseder]:
             client.join()

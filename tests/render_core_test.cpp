@@ -25,6 +25,7 @@
 #include "scene/scene.h"
 #include "tests/loaded_module.h"
 #include "tests/png_image.h"
+#include "tests/scene_text.h"
 #include "tests/vantrel_run.h"
 #include "tools/image/image_file.h"
 #include "tools/image/png_encoder.h"
@@ -405,7 +406,7 @@ TEST_F(RenderCore, CancelStopsBetweenRows) {
                            bytes.insert(bytes.end(), piece.begin(), piece.end());
                        });
         int reports = 0;
-        const auto progress = [&](int) {
+        const auto progress = [&](const RenderProgress&) {
             ++reports;
             cancel = true;
         };
@@ -428,6 +429,26 @@ TEST_F(RenderCore, CancelStopsBetweenRows) {
         EXPECT_LT(sink.handedOn, sink.Bands());
         EXPECT_EQ(sink.faults, std::vector<std::string>{});
     }
+}
+
+// A row of samples that take tens of milliseconds each shows its progress while the row is taken: a
+// render of hours must not sit at "0 of N rows" until its first row is done.
+TEST_F(RenderCore, ProgressMovesWithinASlowRow) {
+    const Scene scene = SceneFromText(R"~({"format": "vantrel-scene/1", "output": "f",
+        "nodes": [{"id": "f", "type": "Leapfrog fractal",
+                   "params": {"A": {"link": "@position"}, "Radius": 0, "Iterations": 2000000}}],
+        "domain": {"kind": "sphere"}})~",
+                                      "slow.json");
+    CheckingSink sink(24, 1, 1, 1, BandsInFlight(1));
+    std::vector<RenderProgress> reports;
+    EXPECT_TRUE(Render({scene.Output(), scene.Domain(), 24, 1, OutputType::Double, 1, 1, nullptr,
+                        [&](const RenderProgress& done) { reports.push_back(done); }},
+                       sink));
+    ASSERT_FALSE(reports.empty());
+    EXPECT_EQ(reports.front().samples, 24);
+    EXPECT_TRUE(std::any_of(reports.begin(), reports.end(), [](const RenderProgress& done) {
+        return done.rowsDone == 0 && done.samplesTaken > 0 && done.samplesTaken < done.samples;
+    })) << "no report between the first sample and the end of the row";
 }
 
 }  // namespace

@@ -237,48 +237,6 @@ TEST_F(Eval, BadLineStopsWithItsNumber) {
     }
 }
 
-/// Input of megabytes in a message: what the message quotes is cut, and says how long the whole was.
-TEST_F(Eval, MessagesQuoteLongInputCut) {
-    std::string manyNodes;
-    for (int i = 0; i < 2000; ++i)
-        manyNodes +=
-            std::string(i ? ", " : "") + R"~({ "id": "n)~" + std::to_string(i) + R"~(", "type": "Curve3" })~";
-    Write("many.json",
-          R"~({ "format": "vantrel-scene/1", "output": "missing", "nodes": [ )~" + manyNodes + " ] }");
-    Write("scene.json", curveScene);
-    struct Row {
-        std::vector<std::string> arguments;
-        std::string input;
-        std::string message;
-    };
-    const Row rows[] = {
-        {{"eval", "scene.json"},
-         "0 0 0\n" + std::string(1000000, '7') + "\n",
-         "vantrel: standard input: line 2: expected three numbers \"x y z\", not \"" + std::string(80, '7') +
-             "\"... (1000000 bytes)\n"},
-        {{"eval", "scene.json"},  // cut before a character of two bytes that would not fit whole
-         std::string(79, '1') + "\xc3\xa9" + std::string(100, '2') + "\n",
-         "vantrel: standard input: line 1: expected three numbers \"x y z\", not \"" + std::string(79, '1') +
-             "\"... (181 bytes)\n"},
-        {{"eval", "many.json"},
-         "",
-         "vantrel: many.json: line 1, column 32: /output: expected the id of the node to evaluate, not "
-         "\"missing\"; the ids are "
-         "\"n0\", \"n1\", \"n2\", \"n3\", \"n4\", \"n5\", \"n6\", \"n7\", \"n8\", \"n9\", \"n10\" and 1989 "
-         "more\n"},
-        {{"render", "scene.json", "--size", std::string(100000, '9') + "x1"},
-         "",
-         "vantrel: --size: expected WIDTHxHEIGHT or WIDTH, each from 1 to 2147483647, not \"" +
-             std::string(80, '9') + "\"... (100002 bytes)\n"},
-    };
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.message);
-        const RunResult run = Vantrel(row.arguments, row.input);
-        EXPECT_EQ(run.status, 2);
-        EXPECT_EQ(run.err, row.message);
-    }
-}
-
 /// A bad scene, and what its message must say after "vantrel: bad.json: ": `where`, the line and column
 /// of the fault for malformed JSON, else the pointer of the value at fault, and then `message`. Where
 /// the message gives a line and column for a pointer, the file's text there starts with `at`.
@@ -626,53 +584,6 @@ TEST_F(CommandLine, VersionAndHelp) {
     }
     run = Vantrel({"--help"});
     EXPECT_EQ(run.status, 0);
-}
-
-/// Numbers and names of options out of what vantrel takes, refused in its own words.
-TEST_F(CommandLine, RefusesOptionsOutOfRangeSayingWhatItTakes) {
-    Write("scene.json", curveScene);
-    const std::string sizes =
-        "vantrel: --size: expected WIDTHxHEIGHT or WIDTH, each from 1 to 2147483647, not ";
-    const std::string types =
-        "vantrel: --type: expected one of string, colora, color, quaternion, vec4, vec3, vec2, double, int, "
-        "not ";
-    const std::string samples =
-        "vantrel: --samples: expected a whole number from 1 to 16, the sub-samples along each side of a "
-        "pixel, not ";
-    const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
-        // Beyond 32 bits: a wrapping parse would make these 1x8 and 1x4.
-        {{"render", "scene.json", "--size", "4294967297x8"}, sizes + "\"4294967297x8\""},
-        {{"render", "scene.json", "--size", "-4294967295x4"}, sizes + "\"-4294967295x4\""},
-        {{"render", "scene.json", "--size", "8x4294967300"}, sizes + "\"8x4294967300\""},
-        {{"render", "scene.json", "--size", "-8x4"}, sizes + "\"-8x4\""},
-        {{"render", "scene.json", "--size", "8x 4"}, sizes + "\"8x 4\""},
-        {{"render", "scene.json", "--size", "2147483648x4"}, sizes + "\"2147483648x4\""},
-        {{"render", "scene.json", "--type", "foo"}, types + "\"foo\""},
-        // The index of a type in the host's order is not a name of it.
-        {{"render", "scene.json", "--type", "7"}, types + "\"7\""},
-        {{"eval", "scene.json", "--type", "2"}, types + "\"2\""},
-        {{"render", "scene.json", "-o", "out.exr", "--depth", "16"},
-         "vantrel: --depth: an OpenEXR image always holds 32-bit floats; --depth is for PNG, not out.exr"},
-        {{"render", "scene.json", "--samples", "0"}, samples + "\"0\""},
-        {{"render", "scene.json", "--samples", "17"}, samples + "\"17\""},
-        {{"render", "scene.json", "--samples", "4294967298"}, samples + "\"4294967298\""},
-        {{"render", "scene.json", "--samples", "2.5"}, samples + "\"2.5\""},
-        {{"render", "scene.json", "--samples", "-3"}, samples + "\"-3\""},
-        // Given, --node names a node: empty, it is refused, not taken for the scene's output.
-        {{"eval", "scene.json", "--node", ""}, "vantrel: --node: expected the id of a node, not \"\""},
-        {{"render", "scene.json", "--node", ""}, "vantrel: --node: expected the id of a node, not \"\""},
-        // A mean of integers is no integer.
-        {{"render", "scene.json", "--samples", "2", "--type", "int"},
-         "vantrel: --samples: a pixel's sub-samples are averaged, and a mean of integers is no integer; "
-         "--samples is for the real-valued types, not int"},
-    };
-    for (const auto& [arguments, message] : cases) {
-        SCOPED_TRACE(::testing::PrintToString(arguments));
-        const RunResult run = Vantrel(arguments);
-        EXPECT_EQ(run.status, 2);
-        EXPECT_EQ(run.err, message + "\n");
-    }
-    EXPECT_EQ(WorkFiles(), std::vector<std::string>{"scene.json"}) << "nothing is rendered";
 }
 
 TEST_F(CommandLine, BadUsageIsStatusTwo) {

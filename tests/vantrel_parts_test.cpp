@@ -1,10 +1,15 @@
 // `vantrel render --part K/N` and `vantrel join`, run as a user runs them: the parts of a render, joined in
 // any order, are the whole render's PNG byte for byte and its OpenEXR image float for float; a set of
-// parts that is not one whole render is refused, naming the file at fault, and leaves nothing behind.
+// parts that is not one whole render is refused, naming the file at fault, and leaves nothing behind;
+// so are forged parts, within little memory, and files that are no part files, without waiting.
+
+#include <sys/stat.h>
+#include <zlib.h>
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -94,6 +99,54 @@ TEST_F(Parts, JoinedPartsAreTheWholeRender) {
     }
 }
 
+/// `value`'s low `bytes` bytes, big-endian.
+std::string BigEndian(std::uint64_t value, int bytes) {
+    std::string text;
+    for (int i = bytes - 1; i >= 0; --i)
+        text.push_back(static_cast<char>(value >> (8 * i) & 0xff));
+    return text;
+}
+
+/// `raw` as a zlib stream.
+std::string Zlib(const std::string& raw) {
+    uLongf size = compressBound(raw.size());
+    std::string packed(size, '\0');
+    compress(reinterpret_cast<Bytef*>(packed.data()), &size, reinterpret_cast<const Bytef*>(raw.data()),
+             raw.size());
+    return packed.substr(0, size);
+}
+
+/// A piece of a part file: its kind (E or R), band or block, rows, inflated and above lengths, data.
+std::string Piece(char kind, int unit, int first, int end, std::uint64_t raw, std::uint32_t above,
+                  const std::string& data) {
+    return std::string(1, kind) + BigEndian(unit, 4) + BigEndian(first, 4) + BigEndian(end, 4) +
+           BigEndian(0, 4) + BigEndian(raw, 8) + BigEndian(above, 4) + BigEndian(data.size(), 8) + data;
+}
+
+/// `bytes` and their CRC-32, as a part file ends.
+std::string Sealed(const std::string& bytes) {
+    return bytes + BigEndian(crc32(0, reinterpret_cast<const Bytef*>(bytes.data()), bytes.size()), 4);
+}
+
+/// Part 1 of 1 of the render `render` (its JSON), of `height` rows, holding `pieces`, with the checksum
+/// that matches its bytes: what anyone can make.
+std::string Forged(const std::string& render, int height, const std::string& pieces) {
+    const std::string header = R"({"format":"vantrel-part/1","render":)" + render +
+                               R"(,"part":1,"parts":1,"rows":[0,)" + std::to_string(height) + "]}";
+    return Sealed(std::string("\x89VPART\r\n") + BigEndian(header.size(), 4) + header + pieces + "Z");
+}
+
+/// The part file `part` with `from` in its header made `to`, its length and checksum made to match.
+std::string Reheaded(const std::string& part, const std::string& from, const std::string& to) {
+    std::size_t length = 0;
+    for (int i = 8; i < 12; ++i)
+        length = length << 8 | static_cast<unsigned char>(part[i]);
+    std::string header = part.substr(12, length);
+    header.replace(header.find(from), from.size(), to);
+    return Sealed(part.substr(0, 8) + BigEndian(header.size(), 4) + header +
+                  part.substr(12 + length, part.size() - 16 - length));
+}
+
 // Sets of parts that are not one whole render, each refused with the file at fault named, before any
 // image is written.
 TEST_F(Parts, JoinRefusesPartsThatAreNotOneRender) {
@@ -113,6 +166,9 @@ TEST_F(Parts, JoinRefusesPartsThatAreNotOneRender) {
     std::string damaged = part;
     damaged[damaged.size() / 2] ^= 1;
     WriteFile(work / "damaged.png.part", damaged);
+    // A header may say anything, its checksum remade: what differs is quoted as an excerpt.
+    WriteFile(work / "long.png.part",
+              Reheaded(part, R"("type":"color")", R"("type":")" + std::string(100000, 'x') + "\""));
     ASSERT_EQ(Vantrel({"render", Example("curve3"), "--size", "64x32", "-o", "image.png"}).status, 0);
     const std::vector<std::string> files = WorkFiles();
 
@@ -136,6 +192,9 @@ TEST_F(Parts, JoinRefusesPartsThatAreNotOneRender) {
         {{"c1.png.part", "set.png.part", "c3.png.part"}, "set.png.part: " + other + "its scene is another"},
         {{"c1.png.part", "type.png.part", "c3.png.part"},
          "type.png.part: " + other + "its type is \"vec3\", not \"color\""},
+        {{"c1.png.part", "long.png.part", "c3.png.part"},
+         "long.png.part: " + other + "its type is \"" + std::string(79, 'x') +
+             "... (100002 bytes), not \"color\""},
         {{"c1.png.part", "samples.png.part", "c3.png.part"},
          "samples.png.part: " + other + "its samples is 2, not 1"},
         {{"c1.png.part", "depth.png.part", "c3.png.part"},
@@ -169,6 +228,68 @@ TEST_F(Parts, JoinRefusesPartsThatAreNotOneRender) {
         EXPECT_EQ(run.status, 2);
         EXPECT_EQ(run.err, "vantrel: " + each.message + "\n");
         EXPECT_EQ(WorkFiles(), files) << "nothing is written";
+    }
+}
+
+// Forged parts whose checksums match, each declaring more than its bytes hold: refused as damaged,
+// within little memory and having written little. Before, the row of 1.5 GB took 1.4 GiB, and the
+// OpenEXR image of 2^30 - 1 rows 1 GiB and 512 MiB written, for its table of blocks, before the refusal.
+TEST_F(Parts, ForgedPartsAreRefusedWithinLittleMemory) {
+    const std::string png = R"("image":"png","channels":3,"depth":8,"levels":"srgb"})";
+    const std::string exr = R"("image":"exr","channels":3,"depth":32})";
+    const int bandRows = 88;  // of a PNG 1000 pixels wide, RGB of 8 bits: 256 KiB
+    const std::string firstBand = std::string(bandRows * 3001, '\0');
+    const std::uint32_t gibibyte = 1u << 30;
+    const struct {
+        const char* what;
+        std::string part;
+    } cases[] = {
+        {"a PNG row of 1.5 GB inflated from a few bytes",
+         Forged(R"({"size":[500000000,1],)" + png, 1, Piece('R', 0, 0, 1, 1500000001, 0, Zlib("row")))},
+        {"the rows above a PNG band said to be 1 GiB, in data that could inflate to it",
+         Forged(R"({"size":[1000,1000],)" + png, 1000,
+                Piece('R', 0, 0, bandRows, firstBand.size(), 0, Zlib(firstBand)) +
+                    Piece('R', 1, bandRows, 2 * bandRows, gibibyte + bandRows * 3001, gibibyte,
+                          std::string(gibibyte / 1000, 'x')))},
+        {"an OpenEXR image of 2^30 - 1 rows, whose table of blocks takes 512 MiB",
+         Forged(R"({"size":[16,1073741823],)" + exr, 1073741823,
+                Piece('R', 0, 0, 16, 16 * 16 * 12, 0, Zlib("rows")))},
+        {"an OpenEXR block larger than its rows",
+         Forged(R"({"size":[16,16],)" + exr, 16, Piece('E', 0, 0, 16, 0, 0, std::string(3073, 'x')))},
+    };
+    for (const auto& each : cases) {
+        SCOPED_TRACE(each.what);
+        const std::string name =
+            std::string("forged.") + (each.part.find(R"("exr")") != std::string::npos ? "exr" : "png");
+        WriteFile(work / (name + ".part"), each.part);
+        const RunResult run = Vantrel({"join", name + ".part", "-o", name});
+        EXPECT_EQ(run.status, 2);
+        EXPECT_EQ(run.err, "vantrel: " + name + ".part: a damaged part file: its pieces do not add up\n");
+        EXPECT_LT(run.peakKiB, 64 * 1024);
+        EXPECT_LT(run.writtenKiB, 1024);
+        EXPECT_EQ(WorkFiles(), std::vector<std::string>{name + ".part"}) << "nothing is left";
+        std::filesystem::remove(work / (name + ".part"));
+    }
+}
+
+// Files that are no part files are refused by name at once: a FIFO no one writes to, which join once
+// waited on for ever, a device that never ends, a folder.
+TEST_F(Parts, JoinRefusesFilesThatAreNoRegularFilesWithoutWaiting) {
+    ASSERT_EQ(RenderPart("curve3", "64x32", 1, 2, "c1.png.part"), 0);
+    ASSERT_EQ(mkfifo((work / "fifo").c_str(), 0600), 0);
+    std::filesystem::create_directory(work / "folder");
+    const std::pair<const char*, const char*> cases[] = {
+        {"fifo", "a FIFO"},
+        {"/dev/zero", "a device or another kind of file"},
+        {"folder", "a folder"},
+    };
+    for (const auto& [name, kind] : cases) {
+        SCOPED_TRACE(name);
+        const std::optional<RunResult> run =
+            Start({"join", "c1.png.part", name, "-o", "joined.png"}).WaitAtMost(std::chrono::seconds(60));
+        ASSERT_TRUE(run) << "join waited";
+        EXPECT_EQ(run->status, 2);
+        EXPECT_EQ(run->err, "vantrel: " + std::string(name) + ": expected a part file, not " + kind + "\n");
     }
 }
 

@@ -29,7 +29,8 @@ struct RunResult {
     int status = -1;
     std::string out;
     std::string err;
-    long peakKiB = 0;  ///< the most memory it held resident at once, in KiB
+    long peakKiB = 0;     ///< the most memory it held resident at once, in KiB
+    long writtenKiB = 0;  ///< what it wrote to files, in KiB, removed or not (none counted on tmpfs)
 };
 
 inline std::string ReadFile(const std::filesystem::path& path) {
@@ -98,6 +99,7 @@ public:
         const bool waited = pid > 0 && wait4(pid, &status, 0, &usage) == pid;
         RunResult result = Ended(waited, status);
         result.peakKiB = usage.ru_maxrss;
+        result.writtenKiB = usage.ru_oublock / 2;  // in blocks of 512 bytes, as dirtied
         return result;
     }
 

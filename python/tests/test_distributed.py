@@ -91,3 +91,39 @@ def test_the_cluster_renders_what_vantrel_renders(tmp_path, client, name, extens
         killed = int(marker.read_text())
         assert killed not in client.run(os.getpid).values()  # that worker did die, and was replaced
     assert sorted(path.name for path in tmp_path.iterdir() if path.name.startswith(".")) == []
+
+
+def rendered(name, kind):
+    """A task: the scene `name` rendered as `kind` on the worker, 24x12."""
+    return vantrel.Scene.load(example(name)).render(24, 12, kind)
+
+
+# Each case: the scene and the type of an image a worker renders and sends back. Dask sends a plain
+# array as its bare buffer; an Image keeps its output_type, so it is written as the type it is.
+@pytest.mark.parametrize("name, kind", [("distorted-lattice", "vec3"), ("distorted-lattice", "vec4"),
+                                        ("leapfrog-fractal", "double")])
+def test_an_image_from_a_worker_keeps_its_type(tmp_path, client, name, kind):
+    image = client.submit(rendered, name, kind, pure=False).result()
+    assert isinstance(image, vantrel.Image) and image.output_type == kind
+    vantrel.Scene.load(example(name)).save_image(tmp_path / "worker.png", image)
+    said = run_vantrel("render", example(name), "-o", str(tmp_path / "vantrel.png"), "--size", "24x12", "--type", kind)
+    assert said.returncode == 0, said.stderr
+    assert (tmp_path / "worker.png").read_bytes() == (tmp_path / "vantrel.png").read_bytes()
+
+
+# Each case: a bad argument of render, and the argument its InputError names, before any part is
+# rendered or any file made: a NUL in a path would end it at the system's calls.
+BAD = [({"window": 0}, "window"), ({"client": None}, "client"), ({"retries": -1}, "retries"),
+       ({"linear": "yes"}, "linear"), ({"output": "victim.txt\0.png"}, "output_path"),
+       ({"scene": example("globe-cells") + "\0.txt"}, "scene_path")]
+
+
+@pytest.mark.parametrize("arguments, argument", BAD, ids=[argument for _, argument in BAD])
+def test_bad_arguments_are_named(tmp_path, client, arguments, argument):
+    given = {"client": client, **arguments}
+    scene = given.pop("scene", example("globe-cells"))
+    output = str(tmp_path / given.pop("output", "out.png"))
+    with pytest.raises(vantrel.InputError) as raised:
+        vantrel.distributed.render(scene, output, 64, **given)
+    assert raised.value.source == argument and str(raised.value).startswith(argument + ": expected ")
+    assert list(tmp_path.iterdir()) == []

@@ -81,35 +81,53 @@ def test_a_failed_setting_leaves_the_scene():
     assert scene.eval([0.3, 0.2, 0], "double") == before
 
 
-# A leapfrog fractal that runs 20,000 iterations a sample: the whole call would take minutes.
+# A leapfrog fractal of ITERATIONS rounds a sample: at 20,000 a row of the image takes seconds, at
+# 10,000,000 a sample takes about a second, so that a chunk of eval's 1024 positions would take many
+# minutes and Ctrl-C must stop it between samples.
 SLOW = """
 import sys, numpy as np, vantrel
 scene = vantrel.Scene.load(sys.argv[1])
-scene.set("fractal.Iterations", 20000)
+scene.set("fractal.Iterations", int(sys.argv[3]))
 scene.set("fractal.Radius", 0)
 print("started", flush=True)
-if sys.argv[2] == "eval":
-    scene.eval(np.random.default_rng(1).normal(size=(1000000, 3)), "double", threads=2)
+if sys.argv[2] == "save_image":
+    scene.save_image(sys.argv[4], width=2048, type="double", threads=2)
 else:
-    scene.save_image(sys.argv[3], width=2048, type="double", threads=2)
+    scene.eval(np.random.default_rng(1).normal(size=(int(sys.argv[2]), 3)), "double", threads=2)
 """
 
 
-@pytest.mark.parametrize("call", ["eval", "save_image"])
-def test_ctrl_c_stops_the_work(tmp_path, call):
+# Each case: what the child works at (the positions eval takes, or save_image) and the iterations. The
+# child must stop within a minute of the signal: the unfinished chunk alone would take ten.
+@pytest.mark.parametrize("call, iterations", [("1000000", 20000), ("save_image", 20000),
+                                              ("1000", 10**7), ("100000", 10**7)],
+                         ids=["eval", "save_image", "eval in one chunk", "eval on threads"])
+def test_ctrl_c_stops_the_work(tmp_path, call, iterations):
     target = tmp_path / "slow.png"
     target.write_bytes(b"before")
-    child = subprocess.Popen([sys.executable, "-c", SLOW, example("leapfrog-fractal"), call, str(target)],
-                             stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
-    assert child.stdout.readline() == "started\n"
-    time.sleep(1)  # into the work; a signal before it would be taken all the same
-    child.send_signal(signal.SIGINT)
-    _, stderr = child.communicate(timeout=120)
+    child = subprocess.Popen([sys.executable, "-c", SLOW, example("leapfrog-fractal"), call, str(iterations),
+                              str(target)], stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+    try:
+        assert child.stdout.readline() == "started\n"
+        time.sleep(1)  # into the work; a signal before it would be taken all the same
+        child.send_signal(signal.SIGINT)
+        _, stderr = child.communicate(timeout=60)
+    finally:
+        child.kill()
     assert child.returncode != 0 and "KeyboardInterrupt" in stderr
     assert target.read_bytes() == b"before" and sorted(p.name for p in tmp_path.iterdir()) == ["slow.png"]
 
 
-# Each case: a call with a bad argument, and the argument its InputError names.
+def join_parts(path, *parts, name=None):
+    """Joins `parts` into `path`, each named `name`."""
+    with vantrel.PartJoiner(path) as joiner:
+        for part in parts:
+            joiner.add(part, name)
+
+
+# Each case: a call with a bad argument, and the argument its InputError names. A value of the wrong
+# type is bad input as a wrong value is, not a TypeError. A NUL in a path would end it at the system's
+# calls (victim.txt\0.png would write victim.txt); one in an id or a name would cut the message short.
 ARGUMENTS = [
     (lambda scene, tmp: scene.render(0), "width"),
     (lambda scene, tmp: scene.render(8, 0), "height"),
@@ -127,6 +145,41 @@ ARGUMENTS = [
     (lambda scene, tmp: scene.save_image(os.path.join(tmp, "a.png"), depth=12), "depth"),
     (lambda scene, tmp: scene.save_image(os.path.join(tmp, "a.png"), np.zeros((4, 4, 2))), "image"),
     (lambda scene, tmp: vantrel._vantrel.encode_png(np.zeros((4, 4)), "color"), "image"),
+    (lambda scene, tmp: scene.save_image(os.path.join(tmp, "a.png"), scene.render(4, type="vec4")[..., :3]),
+     "image"),
+    (lambda scene, tmp: scene.save_image(os.path.join(tmp, "victim.txt\0.png"), width=8), "path"),
+    (lambda scene, tmp: scene.save_image(os.path.join(tmp, "victim.txt\0.png"), scene.render(8)), "path"),
+    (lambda scene, tmp: join_parts(os.path.join(tmp, "victim.txt\0.png"), scene.render_part(1, 2, width=8),
+                                   scene.render_part(2, 2, width=8)), "path"),
+    (lambda scene, tmp: vantrel.Scene.load(PLANE + "\0.txt"), "path"),
+    (lambda scene, tmp: vantrel.load_module(PLANE + "\0.so"), "path"),
+    (lambda scene, tmp: scene.eval([0, 0, 0], node="lattice\0paint"), "node"),
+    (lambda scene, tmp: scene.set("lattice\0paint.Subdivision", 3), "key"),
+    (lambda scene, tmp: vantrel.Scene(scene.to_dict(), name="plane\0scene"), "name"),
+    (lambda scene, tmp: join_parts(os.path.join(tmp, "a.png"), b"", name="part\0one"), "name"),
+    (lambda scene, tmp: scene.render(2.5), "width"),
+    (lambda scene, tmp: scene.render(2 ** 70), "width"),
+    (lambda scene, tmp: scene.render(True), "width"),
+    (lambda scene, tmp: scene.render(8, "4"), "height"),
+    (lambda scene, tmp: scene.render(8, type=3), "type"),
+    (lambda scene, tmp: scene.render(8, region="abcd"), "region"),
+    (lambda scene, tmp: scene.render(8, samples=0), "samples"),
+    (lambda scene, tmp: scene.render(8, samples="2"), "samples"),
+    (lambda scene, tmp: scene.render(8, node=3), "node"),
+    (lambda scene, tmp: scene.eval([0, 0, 0], threads="2"), "threads"),
+    (lambda scene, tmp: scene.eval([[0, 0, "a"]]), "points"),
+    (lambda scene, tmp: scene.eval(np.array([[0, 0, 1j]])), "points"),
+    (lambda scene, tmp: scene.set(3, 3), "key"),
+    (lambda scene, tmp: scene.set("lattice.Subdivision", {1: 2}), "value"),
+    (lambda scene, tmp: vantrel.Scene(object()), "description"),
+    (lambda scene, tmp: vantrel.Scene.load(None), "path"),
+    (lambda scene, tmp: vantrel.Scene(scene.to_dict(), module=3), "module"),
+    (lambda scene, tmp: scene.save_image(os.path.join(tmp, "a.png"), width=8, depth=0), "depth"),
+    (lambda scene, tmp: scene.save_image(os.path.join(tmp, "a.png"), width=8, linear="no"), "linear"),
+    (lambda scene, tmp: scene.save_image(os.path.join(tmp, "a.png"), np.zeros((4, 4, 3), complex)), "image"),
+    (lambda scene, tmp: scene.render_part(1, 2.0), "parts"),
+    (lambda scene, tmp: scene.render_part(1, 2, "gif"), "format"),
+    (lambda scene, tmp: join_parts(os.path.join(tmp, "a.png"), 10 ** 9), "part"),
 ]
 
 
@@ -134,5 +187,8 @@ ARGUMENTS = [
 def test_bad_arguments_are_named(tmp_path, call, argument):
     with pytest.raises(vantrel.InputError) as raised:
         call(vantrel.Scene.load(PLANE), str(tmp_path))
-    assert raised.value.source == argument and str(raised.value).startswith(argument + ": ")
+    error = raised.value
+    assert error.source == argument and str(error).startswith(argument + ": ")
+    if error.expected:  # whole, whatever the value holds
+        assert str(error) == f"{argument}: expected {error.expected}" + (f", not {error.found}" if error.found else "")
     assert list(tmp_path.iterdir()) == []

@@ -3,6 +3,7 @@ image's own PNG against the bytes of `vantrel render`."""
 
 import json
 import os
+import pickle
 import subprocess
 import sys
 
@@ -104,7 +105,25 @@ def test_save_image_writes_vantrel_render_bytes(tmp_path, name, extension, optio
 def test_only_images_show_themselves():
     image = vantrel.Scene.load(example("globe-cells")).render(8, 4)
     assert image[:, :, :2]._repr_png_() is None and image[0]._repr_png_() is None
+    assert image[:, :, :1]._repr_png_() is None  # a colour's red is no grey image
     assert image[1:3, 2:7]._repr_png_().startswith(b"\x89PNG")
+
+
+# Each case: the type of an image, and the pickle protocol of its copy (as multiprocessing sends it).
+# The copy keeps its output_type, so it is written as the type it is, not guessed from its channels.
+COPIES = [("vec3", 2), ("vec3", 5), ("double", 4), ("vec4", 5), ("color", 3)]
+
+
+@pytest.mark.parametrize("kind, protocol", COPIES)
+def test_an_image_keeps_its_type_through_pickle(tmp_path, kind, protocol):
+    scene = vantrel.Scene.load(example("distorted-lattice"))
+    copy = pickle.loads(pickle.dumps(scene.render(24, 12, kind), protocol=protocol))
+    assert isinstance(copy, vantrel.Image) and copy.output_type == kind
+    scene.save_image(tmp_path / "copy.png", copy)
+    rendered = run_vantrel("render", example("distorted-lattice"), "-o", str(tmp_path / "vantrel.png"),
+                           "--size", "24x12", "--type", kind)
+    assert rendered.returncode == 0, rendered.stderr
+    assert (tmp_path / "copy.png").read_bytes() == (tmp_path / "vantrel.png").read_bytes()
 
 
 def test_the_example_renders_what_vantrel_renders(tmp_path):
@@ -190,3 +209,53 @@ def test_the_scene_s_samples_are_the_default(tmp_path):
     assert (tmp_path / "python.png").read_bytes() == (tmp_path / "vantrel.png").read_bytes()
     assert np.array_equal(scene.render(40, 20), scene.render(40, 20, samples=3))
     assert not np.array_equal(scene.render(40, 20), scene.render(40, 20, samples=1))
+
+
+def write_image(writer, scene, target):
+    """`scene` at 16x8 written to `target` by `writer`: save_image of an image, save_image rendering
+    into the file, or a PartJoiner of two parts."""
+    if writer == "save_image":
+        scene.save_image(target, scene.render(16, 8))
+    elif writer == "save_image rendered":
+        scene.save_image(target, width=16, height=8)
+    else:
+        with vantrel.PartJoiner(target) as joiner:
+            for k in (1, 2):
+                joiner.add(scene.render_part(k, 2, width=16, height=8))
+
+
+# Each case: a writer, the link written to, and the file that becomes the image (read from each link's
+# folder), or None where vantrel render refuses the link. Each writer writes through a link as vantrel
+# render -o does: the link stays, and the file it leads to takes the image and keeps its mode.
+LINKS = [(writer, link, written) for writer in ("save_image", "save_image rendered", "PartJoiner")
+         for link, written in (("link.png", "images/real.png"), ("chain.png", "images/real.png"),
+                               ("new.png", "images/new.png"), ("loop.png", None))]
+
+
+@pytest.mark.parametrize("writer, link, written", LINKS)
+def test_writers_write_through_links(tmp_path, writer, link, written):
+    (tmp_path / "images").mkdir()
+    (tmp_path / "images" / "real.png").write_bytes(b"as it was")
+    (tmp_path / "images" / "real.png").chmod(0o600)
+    for name, leads_to in (("link.png", "images/real.png"), ("chain.png", "link.png"),
+                           ("new.png", "images/new.png"), ("loop.png", "loop.png")):
+        (tmp_path / name).symlink_to(leads_to)
+    scene = vantrel.Scene.load(example("globe-cells"))
+    command = ["render", example("globe-cells"), "--size", "16x8", "-o"]
+    if written is None:
+        with pytest.raises(vantrel.FailureError) as raised:
+            write_image(writer, scene, tmp_path / link)
+        said = run_vantrel(*command, str(tmp_path / link))
+        assert said.returncode == 1 and said.stderr.strip() == "vantrel: " + str(raised.value)
+    else:
+        write_image(writer, scene, tmp_path / link)
+        expected = run_vantrel(*command, str(tmp_path / "vantrel.png"))
+        assert expected.returncode == 0, expected.stderr
+        assert (tmp_path / written).read_bytes() == (tmp_path / "vantrel.png").read_bytes()
+        assert (tmp_path / written).stat().st_mode & 0o777 == (0o600 if written.endswith("real.png") else
+                                                               (tmp_path / "vantrel.png").stat().st_mode & 0o777)
+    links = {name: os.readlink(tmp_path / name) for name in ("link.png", "chain.png", "new.png", "loop.png")}
+    assert links == {"link.png": "images/real.png", "chain.png": "link.png", "new.png": "images/new.png",
+                     "loop.png": "loop.png"}
+    left = sorted(str(path.relative_to(tmp_path)) for path in tmp_path.rglob(".*"))
+    assert left == []

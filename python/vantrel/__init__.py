@@ -14,13 +14,13 @@ byte for byte. The guide is docs/python.md.
 """
 
 import json
-import math
 import os
+import sys
 import threading
 
 import numpy as np
 
-from . import _vantrel
+from . import _arguments, _vantrel
 from ._errors import Error, FailureError, InputError
 
 __all__ = ["Error", "FailureError", "Image", "InputError", "Module", "PartJoiner", "Scene", "load_module",
@@ -75,14 +75,15 @@ def load_module(path=None):
     without a folder is a file in the current folder. Raises InputError when the file is not a module
     (a library of another machine, cut short, without the three exports)."""
     global _default_module
-    module = _module_at(_module_file() if path is None else path)
+    module = _module_at("path", _module_file() if path is None else path)
     with _modules_lock:
         _default_module = module
     return module
 
 
-def _module_at(path):
-    path = os.fspath(path)
+def _module_at(argument, path):
+    """The module in the file ``path``, the argument ``argument``, loaded once."""
+    path = _arguments.path(argument, path)
     key = os.path.realpath(path)
     with _modules_lock:
         if key not in _modules:
@@ -95,7 +96,7 @@ def _module(module):
     if isinstance(module, Module):
         return module
     if module is not None:
-        return _module_at(module)
+        return _module_at("module", module)
     with _modules_lock:
         chosen = _default_module
     return chosen if chosen is not None else load_module()
@@ -106,58 +107,62 @@ def node_types(module=None):
     return _module(module).node_types()
 
 
-def _scene_json(value):
-    """``value`` as JSON in the scene format: a real that is not finite as "nan", "inf" or "-inf" (JSON
-    has no numbers for them), numpy's arrays and numbers as lists and numbers."""
-    def spelled(item):
-        if isinstance(item, np.ndarray):
-            return spelled(item.tolist())
-        if isinstance(item, np.generic):
-            return spelled(item.item())
-        if isinstance(item, float) and not math.isfinite(item):
-            return "nan" if math.isnan(item) else ("inf" if item > 0 else "-inf")
-        if isinstance(item, dict):
-            return {key: spelled(each) for key, each in item.items()}
-        if isinstance(item, (list, tuple)):
-            return [spelled(each) for each in item]
-        return item
-    return json.dumps(spelled(value), allow_nan=False)
-
-
 class Image(np.ndarray):
     """A rendered image: a numpy array of height x width x channels float64 values (1 channel, grey, for
     double and int; 3, RGB, for color, vec3 and vec2 with blue 0; 4, RGBA, for colora, vec4 and
     quaternion), unclamped, as the nodes computed them, linear for a colour. ``output_type`` is the
-    type it was rendered as, which says how ``save_image`` writes it. In Jupyter it shows itself as the
-    8-bit PNG ``save_image`` would write (clamped to 0..1, a colour sRGB-encoded)."""
+    type it was rendered as, which says how ``save_image`` writes it; a copy keeps it, pickled or sent
+    back from a Dask task. In Jupyter it shows itself as the 8-bit PNG ``save_image`` would write
+    (clamped to 0..1, a colour sRGB-encoded)."""
 
     output_type = None
 
     def __array_finalize__(self, source):
         self.output_type = getattr(source, "output_type", None)
 
+    def __reduce__(self):  # so that a copy in another process (multiprocessing, Dask) keeps the type
+        rebuild, arguments, state = super().__reduce__()
+        return rebuild, arguments, (state, self.output_type)
+
+    def __setstate__(self, state):
+        array_state, self.output_type = state
+        super().__setstate__(array_state)
+
     def _repr_png_(self):
-        if self.ndim != 3 or self.shape[2] not in (1, 3, 4) or self.shape[0] < 1 or self.shape[1] < 1:
+        try:
+            channels = self.shape[-1] if self.ndim else 0
+            return _vantrel.encode_png(np.asarray(self), _type_of(self, channels))
+        except InputError:  # not an image of its type: numpy shows it
             return None
-        return _vantrel.encode_png(np.asarray(self), _type_of(self, self.shape[2]))
 
 
 def _type_of(image, channels):
     """The type an image array holds: its ``output_type`` if it has one, else a colour if it has three
     or four channels, and a real if one."""
-    return getattr(image, "output_type", None) or ("double" if channels == 1 else "color")
+    return getattr(image, "output_type", None) or {1: "double", 4: "colora"}.get(channels, "color")
+
+
+def _send_images_whole():
+    """Dask sends a numpy array as its bare buffer, which would make an Image a plain array and lose its
+    ``output_type``, so that a vec3 image would be written as a colour. Wherever distributed is loaded,
+    an Image is declined by Dask's own serializer and goes by pickle, which keeps it (``__reduce__``).
+    Called when the package is loaded and when it renders an image: a worker loads distributed first,
+    and a client before it renders what it sends."""
+    serialize = sys.modules.get("distributed.protocol.serialize")
+    if serialize is not None:
+        serialize.dask_serialize.register(Image)(_decline)
+
+
+def _decline(image, context=None):
+    raise NotImplementedError("an Image goes by pickle")  # Dask then takes its next serializer
+
+
+_send_images_whole()
 
 
 def _image_arguments(width=512, height=None, type="color", region=None, samples=1, node=None, threads=None):
-    arguments = _vantrel.ImageArguments()
-    arguments.width = width
-    arguments.height = height
-    arguments.type = type
-    arguments.region = None if region is None else [float(x) for x in region]
-    arguments.samples = samples
-    arguments.node = node
-    arguments.threads = threads
-    return arguments
+    return _vantrel.ImageArguments(width=width, height=height, type=type, region=region, samples=samples,
+                                   node=node, threads=threads)
 
 
 class Scene:
@@ -175,7 +180,8 @@ class Scene:
         if isinstance(description, _vantrel.Scene):  # from load
             self._native = description
         else:
-            self._native = _vantrel.Scene.parse(_module(module)._native, _scene_json(description), name)
+            self._native = _vantrel.Scene.parse(_module(module)._native,
+                                                _arguments.scene_json("description", description), name)
 
     @property
     def output_type(self):
@@ -191,12 +197,14 @@ class Scene:
 
     def _samples_for(self, type, samples):
         """The sub-samples of a render of ``type``: those given, else the scene's; one for int."""
-        return samples or (1 if type == "int" else self.samples)
+        if samples is not None:
+            return samples
+        return 1 if type == "int" else self.samples
 
     @classmethod
     def load(cls, path, *, module=None):
         """The scene in the file ``path``; errors name the file as given."""
-        return cls(_vantrel.Scene.load(_module(module)._native, os.fspath(path)))
+        return cls(_vantrel.Scene.load(_module(module)._native, _arguments.path("path", path)))
 
     def set(self, key, value):
         """Gives the parameter ``key``, "ID.PARAM" (the id is what comes before the last dot), the value
@@ -205,7 +213,7 @@ class Scene:
         and checked as the command line checks it, so a bad value raises InputError with the same
         message ("FILE (with --set ...)") and leaves the scene as it was. A later setting of the same
         parameter replaces the earlier one."""
-        self._native.set(key, _scene_json(value))
+        self._native.set(key, _arguments.scene_json("value", value))
 
     def eval(self, points, type=None, *, node=None, threads=None):
         """The value of the output node (or of the node ``node``) at every position of ``points``, an
@@ -217,16 +225,14 @@ class Scene:
         for color and vec3, (N, 4) for colora, vec4 and quaternion, (N, 2) for vec2, and an object array
         of str for string; a single position (3,) gives a single value. ``threads`` evaluation threads
         (1 to 1024, default one for each core) take the positions in chunks of 1024; the interpreter's
-        lock is released meanwhile, and Ctrl-C stops the evaluation between chunks.
+        lock is released meanwhile, and Ctrl-C stops the evaluation after the samples being taken.
         """
-        positions = np.asarray(points, dtype=np.float64)
+        expected = "an array of positions x, y, z of real numbers, shaped (..., 3)"
+        positions = _arguments.reals("points", points, expected)
         if positions.ndim < 1 or positions.shape[-1] != 3:
-            raise InputError(f"points: expected an array of positions x, y, z, shaped (..., 3), not one "
-                             f"shaped {positions.shape}", "bad-input", "points",
-                             expected="an array of positions x, y, z, shaped (..., 3)",
-                             found=f"shaped {positions.shape}")
+            _arguments.refuse("points", expected, points, f"one shaped {positions.shape}")
         lead = positions.shape[:-1]
-        type = type or self.output_type
+        type = self.output_type if type is None else type
         values = self._native.eval(np.ascontiguousarray(positions.reshape(-1, 3)), type, node, threads)
         if type == "string":
             texts = np.empty(len(values), dtype=object)
@@ -251,14 +257,15 @@ class Scene:
                                                          samples=samples, node=node))
         image = np.asarray(self._native.render(arguments)).view(Image)
         image.output_type = arguments.type
+        _send_images_whole()
         return image
 
     def _render_arguments(self, threads, render):
         """The native arguments of a render, its type the scene's ``output_type`` and its samples the
         scene's ``samples`` when ``render`` names none."""
-        type = render.get("type") or self.output_type
-        samples = self._samples_for(type, render.get("samples"))
-        return _image_arguments(threads=threads, **{**render, "type": type, "samples": samples})
+        kind = self.output_type if render.get("type") is None else render["type"]
+        samples = self._samples_for(kind, render.get("samples"))
+        return _image_arguments(threads=threads, **{**render, "type": kind, "samples": samples})
 
     def save_image(self, path, image=None, *, depth=None, linear=False, threads=None, **render):
         """Writes a PNG or OpenEXR file (by the extension of ``path``) as ``vantrel render`` writes it,
@@ -269,9 +276,10 @@ class Scene:
         has ``depth`` 8 (default) or 16 bits a channel; a colour's red, green and blue go through sRGB's
         transfer function and the file is tagged sRGB, other types are written as data, and
         ``linear=True`` writes the values as they are, tagged as linear light. The type of ``image`` is
-        its ``output_type``, or for a plain array color (3 or 4 channels) or double (1). An OpenEXR file
-        holds 32-bit floats, linear. The file replaces its target only once complete; Ctrl-C stops the
-        render and leaves the target as it was.
+        its ``output_type`` (whose channels it must have), or for a plain array double (1 channel), color
+        (3) or colora (4). An OpenEXR file holds 32-bit floats, linear. The file replaces its target only
+        once complete, as ``vantrel render -o`` writes it: a symbolic link is written through, the link
+        kept. Ctrl-C stops the render and leaves the target as it was.
         """
         if isinstance(image, dict):
             image, render = None, {**image, **render}
@@ -280,15 +288,16 @@ class Scene:
             raise TypeError(f"save_image() got unexpected arguments {sorted(unknown)}")
         if image is not None and render:
             raise TypeError("save_image() takes an image or the arguments of a render, not both")
+        path = _arguments.path("path", path)
         pixels = None
         if image is not None:
-            pixels = np.ascontiguousarray(image, dtype=np.float64)
+            pixels = np.ascontiguousarray(_arguments.reals(
+                "image", image, "an image: an array of height x width x channels real numbers"))
             if pixels.ndim == 2:
                 pixels = pixels[:, :, np.newaxis]
-            render["type"] = _type_of(image, pixels.shape[2])
+            render["type"] = _type_of(image, pixels.shape[-1] if pixels.ndim else 0)
         arguments = self._render_arguments(threads, render)
-        self._native.save(os.fspath(path), pixels, arguments, 0 if depth is None else depth, bool(linear),
-                          _EXR_WRITER)
+        self._native.save(path, pixels, arguments, depth, _arguments.flag("linear", linear), _EXR_WRITER)
 
     def render_part(self, part, parts, format="png", *, depth=None, linear=False, threads=None, **render):
         """Part ``part`` of ``parts`` of the image ``save_image`` would write as a ``format`` file ("png"
@@ -304,8 +313,7 @@ class Scene:
         if unknown:
             raise TypeError(f"render_part() got unexpected arguments {sorted(unknown)}")
         arguments = self._render_arguments(threads, render)
-        return self._native.render_part(arguments, format, 0 if depth is None else depth, bool(linear), part,
-                                        parts)
+        return self._native.render_part(arguments, format, depth, _arguments.flag("linear", linear), part, parts)
 
     def to_dict(self):
         """The scene in the scene format, with the settings made by ``set``."""
@@ -324,8 +332,8 @@ class PartJoiner:
     of ``path``) is written as the parts come, so only the part being added is held, and is byte for
     byte the file the whole render writes.
 
-    It is written to a pending file in the folder of ``path``, which takes the place of ``path`` only
-    when ``finish`` has every part. A part that is refused (not a part file, damaged, of another
+    It is written to a pending file in the folder of ``path`` (of the file it leads to, for a symbolic
+    link, which stays), which takes the place of that file only when ``finish`` has every part. A part that is refused (not a part file, damaged, of another
     render, out of turn) raises InputError with ``vantrel join``'s message and removes the pending file,
     as does ``abort``; the target stays as it was. As a context manager, it finishes when the block
     ends normally and aborts when it raises::
@@ -336,16 +344,22 @@ class PartJoiner:
     """
 
     def __init__(self, path):
-        self.path = os.fspath(path)
-        self._native = _vantrel.PartJoiner(self.path)
+        named = _arguments.path("path", path)
+        self.path = os.fsdecode(named)
+        self._native = _vantrel.PartJoiner(named)
         self._added = 0
 
     def add(self, part, name=None):
         """Adds the next part, the bytes of its part file; ``name`` is what messages call it (by
         default "parts[I]", I counting the parts added from 0)."""
         name = f"parts[{self._added}]" if name is None else name
+        if not isinstance(part, bytes):
+            try:
+                part = memoryview(part).tobytes()
+            except TypeError:
+                _arguments.refuse("part", "the bytes of a part file", part)
         self._added += 1
-        self._native.add(bytes(part) if not isinstance(part, bytes) else part, name)
+        self._native.add(part, name)
 
     def finish(self):
         """Completes the image once every part is added and puts it in place of ``path``; raises

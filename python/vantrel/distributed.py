@@ -19,9 +19,9 @@ import sys
 import time
 import uuid
 
-from distributed import as_completed
+from distributed import Client, as_completed
 
-from . import PartJoiner, Scene, _image_arguments, _module, _vantrel
+from . import PartJoiner, Scene, _arguments, _image_arguments, _module, _vantrel
 
 __all__ = ["default_parts", "render"]
 
@@ -88,29 +88,32 @@ def render(scene_path, output_path, width, height=None, *, client, parts=None, t
     Returns {"width", "height", "parts", "seconds"}.
     """
     start = time.monotonic()
-    scene_path = os.fspath(scene_path)
+    if not isinstance(client, Client):
+        _arguments.refuse("client", "a distributed.Client", client)
+    retries = _arguments.whole("retries", retries, 0)
+    window = None if window is None else _arguments.whole("window", window, 1)
+    linear = _arguments.flag("linear", linear)
+    scene_path = os.fsdecode(_arguments.path("scene_path", scene_path))
     scene = Scene.load(scene_path)
-    type = type or scene.output_type
+    type = scene.output_type if type is None else type
     samples = scene._samples_for(type, samples)
-    arguments = _image_arguments(width, height, type, region, samples)
-    joiner = PartJoiner(output_path)  # at once: a bad name or an unwritable folder fails before any work
+    arguments = _image_arguments(width, height, type, region, samples, threads=threads)
+    # At once: a bad name or an unwritable folder fails before any work.
+    joiner = PartJoiner(_arguments.path("output_path", output_path))
     try:
-        image_format = os.path.splitext(os.fspath(output_path))[1][1:].lower()
-        depth = depth or 0
-        width, height, channels = scene._native.check_part(arguments, image_format, depth, bool(linear), None)
+        image_format = os.path.splitext(joiner.path)[1][1:].lower()
+        width, height, channels = scene._native.check_part(arguments, image_format, depth, linear, None)
         threads_in_all = sum(client.nthreads().values())
         if parts is None:
             channel_bytes = 4 if image_format == "exr" else (depth or 8) // 8
             parts = default_parts(width, height, channels, channel_bytes, max(threads_in_all, 1),
                                   image_format == "png")
-        scene._native.check_part(arguments, image_format, depth, bool(linear), parts)
+        scene._native.check_part(arguments, image_format, depth, linear, parts)
         window = 4 * max(threads_in_all, 1) if window is None else window
-        if window < 1:
-            raise ValueError(f"window: expected at least 1 part, not {window}")
         task = (scene._native.json(), scene_path,
                 {"width": width, "height": height, "type": type, "region": region, "samples": samples,
                  "threads": threads},
-                image_format, depth, bool(linear))
+                image_format, depth, linear)
         _join(client, joiner, task, parts, window, retries,
               sys.stderr.isatty() if progress is None else progress, height)
     except BaseException:

@@ -1,17 +1,21 @@
 // `vantrel join`: the part files of one render, rendered apart with `render --part K/N`, into its image.
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
+#include <memory>
 #include <ostream>
 #include <string>
 #include <vector>
 
+#include "quib/text.h"
 #include "tools/cli/commands.h"
 #include "tools/cli/stop_signals.h"
 #include "tools/image/image_file.h"
@@ -25,13 +29,36 @@ quib::Error BadInput(const std::string& source, std::string detail) {
     return std::move(quib::Error(quib::Error::Kind::BadInput, std::move(detail)).WithSource(source));
 }
 
-/// The bytes of the part file `path`; throws quib::Error (BadInput) naming it when it cannot be read.
+/// The bytes of the part file `path`; throws quib::Error (BadInput) naming it when it cannot be read or
+/// is no regular file. A folder, a FIFO or a device is refused unread: a FIFO no one writes to would
+/// keep the open waiting for ever, and a device may never end. The open does not wait, and the kind
+/// of what was opened decides, whatever the name leads to by then.
 std::vector<std::uint8_t> ReadPart(const std::string& path) {
-    std::ifstream file(path, std::ios::binary);
-    std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
-    if (!file.is_open() || file.bad()) {
-        throw BadInput(path, std::string("cannot read the file: ") + std::strerror(errno));
+    const auto unreadable = [&] {
+        return BadInput(path, std::string("cannot read the file: ") + std::strerror(errno));
+    };
+    const int descriptor = ::open(std::filesystem::path(path).c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (descriptor < 0) throw unreadable();
+    const std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(::fdopen(descriptor, "rb"), std::fclose);
+    struct stat kind {};
+    if (!file) {
+        ::close(descriptor);
+        throw unreadable();
     }
+    if (::fstat(descriptor, &kind) != 0) throw unreadable();
+    if (!S_ISREG(kind.st_mode)) {
+        throw BadInput(path, std::string("expected a part file, not ") +
+                                 (S_ISDIR(kind.st_mode)    ? "a folder"
+                                  : S_ISFIFO(kind.st_mode) ? "a FIFO"
+                                                           : "a device or another kind of file"));
+    }
+    // Read to its end: its size is a hint (a file may change, and Windows gives 32 bits of it).
+    std::vector<std::uint8_t> bytes;
+    if (kind.st_size > 0) bytes.reserve(static_cast<std::size_t>(kind.st_size));
+    std::uint8_t buffer[1 << 16];
+    while (const std::size_t count = std::fread(buffer, 1, sizeof buffer, file.get()))
+        bytes.insert(bytes.end(), buffer, buffer + count);
+    if (std::ferror(file.get())) throw unreadable();
     return bytes;
 }
 
@@ -105,7 +132,7 @@ void RunJoin(const JoinOptions& options, std::ostream& out) {
     char report[160];
     std::snprintf(report, sizeof report, "%dx%d from %d part%s in %.3f s\n", size[0].get<int>(),
                   size[1].get<int>(), first.parts, first.parts == 1 ? "" : "s", seconds);
-    out << output.string() << ": " << report;
+    out << quib::Printable(output.string()) << ": " << report;  // the name as messages show it
 }
 
 }  // namespace vantrel

@@ -15,11 +15,7 @@
 #include <windows.h>
 #endif
 
-#include <array>
 #include <cerrno>
-#include <charconv>
-#include <chrono>
-#include <cmath>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
@@ -27,10 +23,8 @@
 #include <iostream>
 #include <memory>
 #include <new>
-#include <optional>
 #include <stdexcept>
 #include <string>
-#include <string_view>
 #include <system_error>
 #include <thread>
 #include <vector>
@@ -40,6 +34,7 @@
 #include "quib/text.h"
 #include "scene/scene.h"
 #include "tools/cli/commands.h"
+#include "tools/cli/options.h"
 #include "tools/cli/stop_signals.h"
 #include "tools/serve/serve.h"
 
@@ -115,117 +110,18 @@ void CheckWritten(const std::ostream& out) {
 
 namespace {
 
-/// The type --type names; nothing when it is not given (the scene's own type is then taken).
-std::optional<OutputType> ReadType(const std::string& text) {
-    if (text.empty()) return std::nullopt;
-    const std::optional<OutputType> type = OutputTypeNamed(text);
-    if (!type) {
-        throw UsageError("--type", "one of " + OutputTypeNames(", "), quib::Quote(text));
-    }
-    return type;
-}
-
-/// A whole number from 1 to `largest` (a side of --size, --samples), or nothing.
-std::optional<int> ReadCount(std::string_view text, int largest) {
-    int count = 0;
-    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), count);
-    // from_chars reports a number beyond int instead of wrapping it.
-    if (error != std::errc() || end != text.data() + text.size() || count < 1 || count > largest)
-        return std::nullopt;
-    return count;
-}
-
-/// Reads "WxH", or "W" (the height then follows the domain's shape), into the options.
-void ReadSize(const std::string& text, RenderOptions& options) {
-    const std::size_t separator = text.find('x');
-    const std::optional<int> width = ReadCount(std::string_view(text).substr(0, separator), largestSide);
-    const std::optional<int> height =
-        separator == std::string::npos ? 0
-                                       : ReadCount(std::string_view(text).substr(separator + 1), largestSide);
-    if (!width || !height) {
-        throw UsageError("--size", "WIDTHxHEIGHT or WIDTH, each from 1 to " + std::to_string(largestSide),
-                         quib::Quote(text));
-    }
-    options.width = *width;
-    options.height = *height;
-}
-
-/// Reads each --set ID.PARAM=VALUE and --node ID (the option `nodeOption`) into `edits`. The id of a
-/// setting is what comes before the last dot ahead of the first `=`, so an id may hold dots and a value
-/// anything.
-void ReadEdits(const CLI::Option& nodeOption, const std::string& node,
-               const std::vector<std::string>& settings, SceneEdits& edits) {
-    // Given, --node names a node: an empty id is none, not the scene's output.
-    if (nodeOption.count() > 0 && node.empty())
-        throw UsageError("--node", "the id of a node", quib::Quote(node));
-    if (!node.empty()) {
-        edits.output = node;
-        edits.said = "--node " + node;
-    }
-    for (const std::string& text : settings) {
-        const std::size_t equals = text.find('=');
-        const std::size_t dot = text.rfind('.', equals);
-        if (equals == std::string::npos || dot == std::string::npos || dot == 0 || dot + 1 == equals) {
-            throw UsageError("--set", "ID.PARAM=VALUE, the value written as in a scene file",
-                             quib::Quote(text));
-        }
-        const std::string said = "--set " + text;
-        edits.settings.push_back(
-            {text.substr(0, dot), text.substr(dot + 1, equals - dot - 1), text.substr(equals + 1), said});
-        edits.said += (edits.said.empty() ? "" : " ") + said;
-    }
-}
-
-/// Reads --samples N, a whole number from 1 to `largestSamples`.
-void ReadSamples(const std::string& text, RenderOptions& options) {
-    const std::optional<int> samples = ReadCount(text, largestSamples);
-    if (!samples) {
-        throw UsageError("--samples",
-                         "a whole number from 1 to " + std::to_string(largestSamples) +
-                             ", the sub-samples along each side of a pixel",
-                         quib::Quote(text));
-    }
-    options.samples = *samples;
-}
-
-/// Reads "K/N", a part K of N (1 <= K <= N), into the options; N is checked against the height later.
-void ReadPart(const std::string& text, RenderOptions& options) {
-    const std::size_t slash = text.find('/');
-    const std::optional<int> part = slash == std::string::npos
-                                        ? std::nullopt
-                                        : ReadCount(std::string_view(text).substr(0, slash), largestSide);
-    const std::optional<int> parts = slash == std::string::npos
-                                         ? std::nullopt
-                                         : ReadCount(std::string_view(text).substr(slash + 1), largestSide);
-    if (!part || !parts || *part > *parts) {
-        throw UsageError("--part", "K/N, part K of N bands of rows, 1 <= K <= N", quib::Quote(text));
-    }
-    options.part = *part;
-    options.parts = *parts;
-}
-
-/// Reads "A,B,C,D", four finite numbers, into the options.
-void ReadRegion(const std::string& text, RenderOptions& options) {
-    std::array<double, 4> corners{};
-    const char* cursor = text.data();
-    const char* end = text.data() + text.size();
-    bool read = true;
-    for (std::size_t i = 0; i < corners.size() && read; ++i) {
-        const auto [stop, error] = std::from_chars(cursor, end, corners[i]);
-        read = error == std::errc() && std::isfinite(corners[i]) &&
-               (i + 1 < corners.size() ? stop != end && *stop == ',' : stop == end);
-        if (read && stop != end) cursor = stop + 1;
-    }
-    if (!read) throw UsageError("--region", "four numbers A,B,C,D", quib::Quote(text));
-    options.region = corners;
-}
-
 int Run(int argc, char** argv) {
     CLI::App app(
         "A host for the VantrelFunctions nodes: lists them, evaluates scenes of them at sample\n"
         "points and renders scenes into images.",
         "vantrel");
     app.set_version_flag("--version", std::string("vantrel ") + VANTREL_VERSION);
+    const std::vector<std::string> arguments(argv + 1, argv + argc);
+    // CLI11's messages in vantrel's voice, each argument they repeat an excerpt.
+    app.failure_message([&](const CLI::App*, const CLI::Error& error) {
+        return "vantrel: " + quib::Printable(ExcerptArguments(error.what(), arguments)) +
+               "\nRun with --help for more information.\n";
+    });
     app.require_subcommand(1);
     app.fallthrough();  // --module may come after the command too
     // The same command line everywhere: on Windows too an argument beginning with "/" is a path, not
@@ -254,47 +150,44 @@ int Run(int argc, char** argv) {
         "repeatable";
     std::string evalNode;
     std::vector<std::string> evalSettings;
-    const CLI::Option* evalNodeOption = eval->add_option("--node", evalNode, nodeHelp)->type_name("ID");
+    eval->add_option("--node", evalNode, nodeHelp)->type_name("ID");
     eval->add_option("--set", evalSettings, setHelp)->type_name("ID.PARAM=VALUE")->allow_extra_args(false);
 
     CLI::App* render = app.add_subcommand("render", "Render a scene into a PNG or OpenEXR image");
     RenderOptions renderOptions;
-    std::string size;
+    RenderTexts texts;
     std::string renderType;
     render->add_option("scene", renderOptions.scene, "The scene file")->required()->type_name("SCENE");
     render->add_option("-o,--output", renderOptions.output,
                        "The image file, .png or .exr (default: the scene's name with .png, here)");
-    render->add_option("--size", size,
+    render->add_option("--size", texts.size,
                        "WIDTHxHEIGHT, or WIDTH and the height from the domain (default: 512 wide)");
     render->add_option("--type", renderType, typeHelp + "; not string")->type_name("TYPE");
-    render->add_option("--threads", renderOptions.threads, "Render threads (default: one a core)")
-        ->check(CLI::Range(1, 1024));
-    render->add_option("--depth", renderOptions.depth, "PNG bits a channel, 8 or 16 (default 8); PNG only")
-        ->check(CLI::IsMember({8, 16}));
+    render->add_option("--threads", texts.threads, "Render threads, 1 to 1024 (default: one a core)")
+        ->type_name("N");
+    render->add_option("--depth", texts.depth, "PNG bits a channel, 8 or 16 (default 8); PNG only")
+        ->type_name("BITS");
     render->add_flag(
         "--linear", renderOptions.linear,
         "A PNG of a colour holds the values as they are, tagged as linear light, not sRGB-encoded");
-    std::string samples;
     render
-        ->add_option("--samples", samples,
+        ->add_option("--samples", texts.samples,
                      "N x N sub-samples a pixel, averaged, N from 1 to 16 (default 1); not for int")
         ->type_name("N");
     std::string renderNode;
     std::vector<std::string> renderSettings;
-    std::string region;
-    const CLI::Option* renderNodeOption = render->add_option("--node", renderNode, nodeHelp)->type_name("ID");
+    render->add_option("--node", renderNode, nodeHelp)->type_name("ID");
     render->add_option("--set", renderSettings, setHelp)
         ->type_name("ID.PARAM=VALUE")
         ->allow_extra_args(false);
     render
-        ->add_option("--region", region,
+        ->add_option("--region", texts.region,
                      "Part of the domain: the plane from (A, B) to (C, D), the sphere from longitude A to C "
                      "and latitude B to D in degrees")
         ->type_name("A,B,C,D");
-    std::string part;
     render
         ->add_option(
-            "--part", part,
+            "--part", texts.part,
             "Render only part K of N bands of rows, into a part file (-o NAME.png.part or NAME.exr.part) "
             "for join")
         ->type_name("K/N");
@@ -315,8 +208,9 @@ int Run(int argc, char** argv) {
     ServeOptions serveOptions;
     serve->add_option("scene", serveOptions.scene, "The scene file to edit (default: a new scene, here)")
         ->type_name("SCENE");
-    serve->add_option("--port", serveOptions.port, "The port to listen on; 0 picks a free one (default 8420)")
-        ->check(CLI::Range(0, 65535));
+    std::string port;
+    serve->add_option("--port", port, "The port to listen on; 0 picks a free one (default 8420)")
+        ->type_name("PORT");
     serve
         ->add_option("--host", serveOptions.host,
                      "The address to listen on, and the name the browser may use (default: 127.0.0.1 only)")
@@ -334,11 +228,10 @@ int Run(int argc, char** argv) {
                      "A file that holds the secret, readable by its owner only (mode 600)")
         ->excludes(token)
         ->type_name("FILE");
-    double timeLimit = 5.0;
+    std::string timeLimit;
     serve
         ->add_option("--time-limit", timeLimit,
-                     "The seconds a preview may take before it is stopped (default 5)")
-        ->check(CLI::Range(0.1, 86400.0))
+                     "The seconds a preview may take before it is stopped, 0.1 to 86400 (default 5)")
         ->type_name("SECONDS");
     // The process a preview of `serve` runs in, which the server starts itself.
     CLI::App* previewWorker = app.add_subcommand("preview-worker", "");
@@ -352,18 +245,28 @@ int Run(int argc, char** argv) {
     }
 
     try {
-        if (!size.empty()) ReadSize(size, renderOptions);
-        if (!region.empty()) ReadRegion(region, renderOptions);
-        if (!samples.empty()) ReadSamples(samples, renderOptions);
-        if (!part.empty()) ReadPart(part, renderOptions);
+        for (const std::string* name :
+             {&evalOptions.scene, &renderOptions.scene, &renderOptions.output, &joinOptions.output})
+            CheckFileName(*name);
+        for (const std::string& name : joinOptions.parts)
+            CheckFileName(name);
+        ReadRenderOptions(*render, texts, renderOptions);
+#if VANTREL_SERVE
+        CheckFileName(serveOptions.scene);
+        if (serve->count("--time-limit") > 0) serveOptions.timeLimit = ReadTimeLimit(timeLimit);
+        if (serve->count("--port") > 0)
+            serveOptions.port = ReadWhole("--port", port, 0, 65535, "the port to listen on");
+#endif
         if (*join) {
             RunJoin(joinOptions, std::cout);  // needs no module
         } else {
-            ReadEdits(*evalNodeOption, evalNode, evalSettings, evalOptions.edits);
-            ReadEdits(*renderNodeOption, renderNode, renderSettings, renderOptions.edits);
+            ReadEdits(eval->count("--node") > 0, evalNode, evalSettings, evalOptions.edits);
+            ReadEdits(render->count("--node") > 0, renderNode, renderSettings, renderOptions.edits);
             evalOptions.type = ReadType(evalType);
             renderOptions.type = ReadType(renderType);
-            const auto module = std::make_shared<const quib::Module>(ModulePath(moduleOption));
+            const std::string modulePath = ModulePath(moduleOption);
+            CheckFileName(modulePath);
+            const auto module = std::make_shared<const quib::Module>(modulePath);
             if (*list) RunList(*module, json, std::cout);
             if (*eval) RunEval(module, evalOptions, std::cin, std::cout);
             if (*render) RunRender(module, renderOptions, std::cout);
@@ -371,7 +274,6 @@ int Run(int argc, char** argv) {
             if (*serve) {
                 serveOptions.program = ExecutablePath();
                 serveOptions.page = serveOptions.program.parent_path() / "editor";
-                serveOptions.timeLimit = std::chrono::milliseconds(static_cast<long>(timeLimit * 1000.0));
                 // The server's module stays loaded: what it throws is its code.
                 reinterpret_cast<ServeFunction*>(LoadBeside(VANTREL_SERVE_FILE, "VantrelServe"))(
                     module, serveOptions, std::cout);
@@ -383,13 +285,13 @@ int Run(int argc, char** argv) {
 #endif
         }
     } catch (const quib::Error& error) {
-        std::cerr << "vantrel: " << error.what() << "\n";
+        std::cerr << "vantrel: " << quib::Printable(error.what()) << "\n";
         return ExitStatusOf(error);
     } catch (const std::bad_alloc&) {
         std::cerr << "vantrel: not enough memory\n";
         return exitFailure;
     } catch (const std::exception& error) {
-        std::cerr << "vantrel: " << error.what() << "\n";
+        std::cerr << "vantrel: " << quib::Printable(error.what()) << "\n";
         return exitFailure;
     }
     errno = 0;

@@ -16,6 +16,7 @@
 #include <span>
 #include <thread>
 
+#include "quib/text.h"
 #include "scene/scene.h"
 #include "tools/cli/commands.h"
 #include "tools/cli/stop_signals.h"
@@ -29,33 +30,51 @@
 namespace vantrel {
 namespace {
 
-/// Shows the rows done and an estimate of the time left on standard error, which is a terminal, on one
-/// line that it rewrites, and clears the line when it goes.
+/// Shows on standard error, a terminal, on one line that it rewrites, the rows done, the share of the
+/// samples taken, and the time left at the pace so far (or, before the first sample is back, the time
+/// taken); clears the line when it goes.
 class Progress {
 public:
-    explicit Progress(int height) : height(height), start(std::chrono::steady_clock::now()) {}
+    Progress() : start(std::chrono::steady_clock::now()) {}
     ~Progress() {
         if (shown > 0) std::fprintf(stderr, "\r%*s\r", shown, "");
     }
     Progress(const Progress&) = delete;
     Progress& operator=(const Progress&) = delete;
 
-    void Show(int rowsDone) {
-        rowsDone = std::min(rowsDone, height);  // a part's count takes the rows above it that it renders
+    void Show(const RenderProgress& done) {
+        // A part's count takes the rows above it that it renders too.
+        const int rows = std::min(done.rowsDone, done.rows);
+        const double share = std::min(1.0, static_cast<double>(done.samplesTaken) / done.samples);
         const double elapsed =
             std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-        char left[40] = "";
-        if (rowsDone > 0) {
-            // The rows still to do at the pace of those done.
-            std::snprintf(left, sizeof left, ", %.0f s left", elapsed * (height - rowsDone) / rowsDone);
+        char time[48];
+        if (share > 0) {
+            std::snprintf(time, sizeof time, "%s left", Duration(elapsed * (1 - share) / share).c_str());
+        } else {
+            std::snprintf(time, sizeof time, "%s so far", Duration(elapsed).c_str());
         }
-        const int length = std::fprintf(stderr, "\rrendering: %d of %d rows%s", rowsDone, height, left) - 1;
+        const int length = std::fprintf(stderr, "\rrendering: %d of %d rows, %.1f %% of the samples, %s",
+                                        rows, done.rows, 100 * share, time) -
+                           1;
         if (length < shown) std::fprintf(stderr, "%*s", shown - length, "");  // over a longer line before
         shown = std::max(shown, length);
     }
 
 private:
-    int height;
+    /// Seconds as a person reads them: "40 s", "12 min", "3.5 h".
+    static std::string Duration(double seconds) {
+        char text[32];
+        if (seconds < 120) {
+            std::snprintf(text, sizeof text, "%.0f s", seconds);
+        } else if (seconds < 7200) {
+            std::snprintf(text, sizeof text, "%.0f min", seconds / 60);
+        } else {
+            std::snprintf(text, sizeof text, "%.1f h", seconds / 3600);
+        }
+        return text;
+    }
+
     std::chrono::steady_clock::time_point start;
     int shown = 0;
 };
@@ -201,8 +220,8 @@ void RunRender(const Scene::ModulePointer& module, const RenderOptions& options,
         std::optional<Progress> progress;
         RenderRequest request{scene.Output(), domain, width, height, type, threads, samples, nullptr, {}};
         if (::isatty(STDERR_FILENO)) {
-            progress.emplace(endRow - firstRow);
-            request.progress = [&](int rowsDone) { progress->Show(rowsDone); };
+            progress.emplace();
+            request.progress = [&](const RenderProgress& done) { progress->Show(done); };
         }
         if (inParts) {
             // The render's name: the scene as built from (the file's JSON with the edits made) and all
@@ -248,7 +267,7 @@ void RunRender(const Scene::ModulePointer& module, const RenderOptions& options,
     }
     std::snprintf(report, sizeof report, "%s, %.0f samples in %.3f s, %.0f samples/s on %d thread%s\n", what,
                   taken, seconds, taken / seconds, threads, threads == 1 ? "" : "s");
-    out << output.string() << ": " << report;
+    out << quib::Printable(output.string()) << ": " << report;  // the name as messages show it
 }
 
 }  // namespace vantrel

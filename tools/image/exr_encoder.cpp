@@ -99,8 +99,7 @@ void CompressExrBlock(const std::uint8_t* rows, int count, int width, int channe
     }
 }
 
-ExrFileWriter::ExrFileWriter(OutputBytes& file, int width, int height, int channels)
-    : file(file), offsets(static_cast<std::size_t>(ExrBlocks(height))) {
+ExrFileWriter::ExrFileWriter(OutputBytes& file, int width, int height, int channels) : file(file) {
     std::vector<std::uint8_t> header = {0x76, 0x2f, 0x31, 0x01};  // the magic number, 20000630
     Append(header, std::int32_t{2});  // version 2: one part of scan lines, short names
     // The attributes, in the order of their names. The channels: each name, its type (2: 32-bit float),
@@ -142,15 +141,16 @@ ExrFileWriter::ExrFileWriter(OutputBytes& file, int width, int height, int chann
     header.push_back(0);  // the end of the header
     file.Put(header);
     tableAt = header.size();
-    // The table, written again at the end, once the blocks' places are known.
-    const std::vector<std::uint8_t> table(offsets.size() * sizeof(std::uint64_t), 0);
-    file.Put(table);
-    written = tableAt + table.size();
+    // The table is written at the end, once the blocks' places are known; until then its place is
+    // passed over, so that neither memory nor the disk holds room for blocks that may never come (the
+    // parts of a join that fails).
+    written = tableAt + static_cast<std::uint64_t>(ExrBlocks(height)) * sizeof(std::uint64_t);
+    file.Seek(written);
 }
 
 void ExrFileWriter::Put(int block, std::span<const std::uint8_t> data) {
-    // A block: its first row, the size of its data, the data.
-    offsets[static_cast<std::size_t>(block)] = written;
+    // A block: its first row, the size of its data, the data. Blocks come in order.
+    offsets.push_back(written);
     std::vector<std::uint8_t> head;
     Append(head, static_cast<std::int32_t>(block * exrBlockRows));
     Append(head, static_cast<std::int32_t>(data.size()));

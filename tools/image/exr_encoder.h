@@ -35,7 +35,8 @@ class ExrFileWriter {
 public:
     ExrFileWriter(OutputBytes& file, int width, int height, int channels);
 
-    /// Writes block `block` (rows 16 x `block` on) from its data, as `CompressExrBlock` gives it.
+    /// Writes block `block` (rows 16 x `block` on) from its data, as `CompressExrBlock` gives it: each
+    /// block in turn, from the first.
     void Put(int block, std::span<const std::uint8_t> data);
     /// Writes the table of blocks, once every block is written.
     void Finish();
@@ -44,7 +45,7 @@ private:
     OutputBytes& file;
     std::uint64_t written = 0;
     std::uint64_t tableAt = 0;
-    std::vector<std::uint64_t> offsets;
+    std::vector<std::uint64_t> offsets;  ///< of the blocks written so far
 };
 
 /// An OpenEXR image written to a file as its bands are rendered: bands of whole blocks, each block

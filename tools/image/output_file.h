@@ -24,8 +24,9 @@ public:
     OutputBytes& operator=(const OutputBytes&) = delete;
 
     void Put(std::span<const std::uint8_t> bytes);
-    /// Goes back to `position`, within the first 2 GiB (an OpenEXR file's table of blocks, after its
-    /// header), to write over what is there.
+    /// Goes to `position`, within the first 2 GiB: back, to write over what is there, or past the end,
+    /// leaving bytes that read as zeros until written (an OpenEXR file's table of blocks, after its
+    /// header).
     void Seek(std::uint64_t position);
     /// Writes what is buffered and waits for the bytes to reach the disk.
     void Close();
@@ -44,13 +45,14 @@ class PendingFile {
 public:
     /// What becomes of a target that is a symbolic link: the link itself is replaced by the new file, or
     /// the file it leads to (through any chain of links; it may not exist yet) is, and the link stays,
-    /// as an editor writes through a link.
+    /// as an editor writes through a link. Every image a user names is written through (`vantrel render`
+    /// and `join`, the Python package); a writer that must not follow a link says so.
     enum class Links { Replace, WriteThrough };
 
     /// Creates the file. Throws quib::Error (Failure) naming the target when the folder does not take
     /// it, or when the target is there but is not a regular file (a folder), which the new file could
     /// not replace, or is a chain of links that never ends.
-    explicit PendingFile(std::filesystem::path target, Links links = Links::Replace);
+    PendingFile(std::filesystem::path target, Links links);
     ~PendingFile();
     PendingFile(const PendingFile&) = delete;
     PendingFile& operator=(const PendingFile&) = delete;

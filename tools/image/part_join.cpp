@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "quib/error.h"
+#include "quib/text.h"
 #include "tools/image/exr_encoder.h"
 #include "tools/image/part_file.h"
 #include "tools/image/part_pieces.h"
@@ -81,8 +82,8 @@ std::string Difference(const quib::Json& render, const quib::Json& first) {
     for (const auto& [key, value] : first.items()) {
         if (render.contains(key) && render[key] == value) continue;
         if (key == "scene") return "its scene is another";
-        const std::string said = render.contains(key) ? render[key].dump() : "none";
-        return "its " + key + " is " + said + ", not " + value.dump();
+        const std::string said = render.contains(key) ? quib::JsonExcerpt(render[key]) : "none";
+        return "its " + quib::Excerpt(key) + " is " + said + ", not " + quib::JsonExcerpt(value);
     }
     return "it says more than the others";
 }
@@ -255,20 +256,20 @@ void PartJoiner::Add(std::span<const std::uint8_t> bytes, const std::string& nam
                 if (head.rawBytes != count * storedRow) throw reader.Damaged();
                 s.png->Put(unit, data, head.checksum, head.rawBytes);
             } else {
+                // A block that would not shrink is stored as it is: never more than its rows.
+                if (data.size() > count * storedRow) throw reader.Damaged();
                 s.exr->Put(unit, data);
             }
             ++s.nextUnit;
             continue;
         }
-        // Rows: a PNG band that begins here comes with the window of filtered rows above it.
+        // Rows: a PNG band that begins here, below the first, comes with the filtered rows above it
+        // that deflate's window reaches.
         const bool begins = s.unitRows == 0;
-        const std::size_t aboveAll = static_cast<std::size_t>(s.UnitFirst(unit)) * storedRow;
-        const std::size_t above = isPng && begins ? std::min(aboveAll, pngWindowBytes) : 0;
-        if ((isPng && begins ? head.aboveBytes < above : head.aboveBytes != 0) ||
-            head.rawBytes != head.aboveBytes + count * storedRow)
-            throw reader.Damaged();
-        s.unpacked.resize(head.rawBytes);
-        if (!Unpack(data, s.unpacked)) throw reader.Damaged();
+        const std::uint64_t above =
+            isPng && begins && unit > 0 ? PngWindowRows(s.rowBytes) * std::uint64_t{storedRow} : 0;
+        if (head.aboveBytes != above || head.rawBytes != above + count * storedRow) throw reader.Damaged();
+        if (!Unpack(data, head.rawBytes, s.unpacked)) throw reader.Damaged();
         std::vector<std::uint8_t>& into = isPng ? s.band.filtered : s.rows;
         if (begins) {
             into.clear();

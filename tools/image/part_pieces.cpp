@@ -13,6 +13,10 @@ namespace {
 /// zlib takes sizes of 32 bits at a time.
 constexpr std::size_t zlibStep = std::size_t{1} << 30;
 
+/// The most bytes one byte of a deflate stream can stand for: its densest code is a match of 258 bytes
+/// in two bits (a length and a distance code of one bit each).
+constexpr std::uint64_t largestInflation = 258 * 8 / 2;
+
 }  // namespace
 
 void PutBigEndian(std::string& out, std::uint64_t value, int bytes) {
@@ -53,7 +57,9 @@ std::string Pack(std::span<const std::uint8_t> data) {
     return out;
 }
 
-bool Unpack(std::span<const std::uint8_t> data, std::vector<std::uint8_t>& out) {
+bool Unpack(std::span<const std::uint8_t> data, std::uint64_t size, std::vector<std::uint8_t>& out) {
+    if (size > data.size() * largestInflation) return false;
+    out.resize(size);
     z_stream stream{};
     if (inflateInit(&stream) != Z_OK) throw std::bad_alloc();
     std::size_t done = 0;

@@ -39,8 +39,9 @@ std::uint64_t BigEndianAt(const std::uint8_t* bytes, int count);
 
 /// `data` deflated as a zlib stream, quickly: rows cut by a part's edges travel so.
 std::string Pack(std::span<const std::uint8_t> data);
-/// Inflates `data` into exactly `out.size()` bytes; false when it does not hold that many, or more.
-bool Unpack(std::span<const std::uint8_t> data, std::vector<std::uint8_t>& out);
+/// Inflates `data` into exactly `size` bytes in `out`; false when it does not hold that many, or more.
+/// A size beyond what deflate can make of data of its length is refused before any room is made.
+bool Unpack(std::span<const std::uint8_t> data, std::uint64_t size, std::vector<std::uint8_t>& out);
 
 /// A piece, its kind, its head and its data, appended to a part's bytes.
 void AppendPiece(std::string& out, PieceKind kind, const PieceHead& head, std::span<const std::uint8_t> data);

@@ -1,6 +1,7 @@
 #include "tools/render/render_core.h"
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <exception>
@@ -43,6 +44,9 @@ BandSink::BandSink(int width, int height, int channels, int bandRows, int tailRo
       end(end < 0 ? height : end) {}
 
 namespace {
+
+/// An evaluation call that takes less than this may take twice the pixels.
+constexpr std::chrono::milliseconds quickCall{2};
 
 /// The render's shared state. Rows are handed out one at a time, in order, so that the threads finish
 /// together whatever each row costs; a band is encoded by the thread that completes the later of it
@@ -120,6 +124,7 @@ private:
     int handedOn;
     bool handing = false;  ///< a thread hands bands on
     int rowsDone = 0;
+    std::atomic<std::int64_t> samplesTaken{0};
     bool stopping = false;
     std::exception_ptr failure;
 };
@@ -141,6 +146,9 @@ void Schedule::RenderRows() {
     std::vector<FunContext> contexts(width);
     std::vector<T> values(width);
     std::vector<double> row(static_cast<std::size_t>(width) * channels, 0.0);
+    // The pixels one evaluation call takes: one at first, doubled while calls are quick, so that a row
+    // of slow samples (minutes each) shows its progress, and a row of quick ones costs a call or two.
+    int chunk = 1;
     std::unique_lock lock(mutex);
     while (!stopping && nextRow < end) {
         if (Cancelled()) {
@@ -167,7 +175,13 @@ void Schedule::RenderRows() {
                     contexts[x].position = request.domain.Position((x + offset) / width, v);
                     values[x] = T{};
                 }
-                request.node.SIMDEval(values.data(), contexts.data(), 0, width);
+                for (int x = 0, end = 0; x < width; x = end) {
+                    end = std::min(width, x + chunk);
+                    const auto start = std::chrono::steady_clock::now();
+                    request.node.SIMDEval(values.data(), contexts.data(), x, end);
+                    samplesTaken.fetch_add(end - x, std::memory_order_relaxed);
+                    if (chunk < width && std::chrono::steady_clock::now() - start < quickCall) chunk *= 2;
+                }
                 const bool first = sy == 0 && sx == 0;
                 for (int x = 0; x < width; ++x) {
                     const auto components = host::ComponentsOf(values[x]);
@@ -240,7 +254,9 @@ bool Schedule::Wait() {
         finished.wait_for(lock, cancelEvery);
         if (request.progress && Clock::now() - lastProgress >= progressEvery) {
             lastProgress = Clock::now();
-            const int done = rowsDone;
+            const int rows = sink.End() - sink.Top();
+            const RenderProgress done{rowsDone, rows, samplesTaken.load(std::memory_order_relaxed),
+                                      std::int64_t{rows} * request.width * request.samples * request.samples};
             lock.unlock();
             request.progress(done);
             lock.lock();

@@ -20,8 +20,8 @@
 #include <functional>
 
 #include "host/function.h"
-#include "scene/scene.h"
 #include "scene/output_type.h"
+#include "scene/scene.h"
 
 namespace vantrel {
 
@@ -106,6 +106,14 @@ private:
     int end;
 };
 
+/// How far a render is.
+struct RenderProgress {
+    int rowsDone;
+    int rows;                   ///< of the rows the sink takes
+    std::int64_t samplesTaken;  ///< sub-samples of pixels, of the rows the sink takes
+    std::int64_t samples;
+};
+
 /// What to render: `node` as `type` over `domain` as a width x height image, each pixel the mean of
 /// `samples` x `samples` sub-samples at the centres of a grid over it (for 1, the pixel's centre).
 struct RenderRequest {
@@ -119,9 +127,10 @@ struct RenderRequest {
     /// When set (from any thread), the render stops between rows, hands on no more bands and returns
     /// false. A sample being taken is not interrupted: a node's `Eval` cannot be told to stop.
     const std::atomic<bool>* cancel = nullptr;
-    /// Called on the thread that called `Render`, about five times a second, with the rows done (of the
-    /// rows the sink takes).
-    std::function<void(int rowsDone)> progress;
+    /// Called on the thread that called `Render`, about five times a second from its start, with how
+    /// far it is: the rows done (of the rows the sink takes), and the sub-samples taken of all of them,
+    /// which move on within a row, however slow its samples.
+    std::function<void(const RenderProgress&)> progress;
 };
 
 /// Renders `request` into `sink`, whose size and channels are the request's and which holds at least

@@ -19,12 +19,24 @@ namespace {
 /// enough that two threads finish close together on a few thousand.
 constexpr std::size_t chunkPositions = 1024;
 
-/// Evaluates the chunks of positions from `next` on, until none is left or `stop` is set.
-template <class T>
+/// How often `poll` is called while the work runs: twenty times a second.
+constexpr auto pollInterval = std::chrono::milliseconds(50);
+
+/// How long a piece of a chunk should take: long enough that timing it costs nothing beside its
+/// samples, short enough that a stop is seen at once.
+constexpr auto pieceTime = std::chrono::microseconds(2000);
+
+/// Evaluates the chunks of positions from `next` on, until none is left or `stopped()` says to stop.
+/// A chunk goes to the node in pieces sized by the time they take, from one sample to the whole
+/// chunk, and `stopped` is asked between pieces: a cheap scene is evaluated a chunk a call, and a
+/// costly one (a fractal's sample may take a second) stops after the sample it is taking, not after
+/// a thousand more. Each value is the node's for its position, however the chunk was cut.
+template <class T, class Stopped>
 void EvalChunks(Function& node, std::span<const double> xyz, std::span<T> values,
-                std::atomic<std::size_t>& next, const std::atomic<bool>& stop) {
+                std::atomic<std::size_t>& next, Stopped stopped) {
     std::vector<FunContext> contexts(std::min(chunkPositions, values.size()));
-    while (!stop.load()) {
+    std::size_t piece = 1;  // grows to the chunk while pieces are quick, eightfold a time
+    while (!stopped()) {
         const std::size_t first = next.fetch_add(chunkPositions);
         if (first >= values.size()) return;
         const std::size_t count = std::min(chunkPositions, values.size() - first);
@@ -33,7 +45,18 @@ void EvalChunks(Function& node, std::span<const double> xyz, std::span<T> values
             contexts[i].position = {p[0], p[1], p[2]};
             values[first + i] = T{};
         }
-        node.SIMDEval(values.data() + first, contexts.data(), 0, static_cast<int>(count));
+        auto start = std::chrono::steady_clock::now();
+        for (std::size_t done = 0; done < count && !stopped();) {
+            const std::size_t end = std::min(count, done + piece);
+            node.SIMDEval(values.data() + first, contexts.data(), static_cast<int>(done),
+                          static_cast<int>(end));
+            const auto now = std::chrono::steady_clock::now();
+            const auto took = now - start;
+            start = now;
+            if (took < pieceTime / 8 && end - done == piece) piece = std::min(8 * piece, chunkPositions);
+            if (took > 4 * pieceTime) piece = std::max<std::size_t>(1, piece / 2);
+            done = end;
+        }
     }
 }
 
@@ -45,7 +68,17 @@ void EvalAt(Function& node, std::span<const double> xyz, std::span<T> values, in
     std::atomic<std::size_t> next{0};
     std::atomic<bool> stop{false};
     const std::size_t chunks = (values.size() + chunkPositions - 1) / chunkPositions;
-    if (chunks <= 1) return EvalChunks(node, xyz, values, next, stop);  // not worth a thread
+    if (chunks <= 1) {  // not worth a thread: this one polls between its pieces
+        auto polled = std::chrono::steady_clock::now();
+        return EvalChunks(node, xyz, values, next, [&] {
+            const auto now = std::chrono::steady_clock::now();
+            if (poll && now - polled >= pollInterval) {
+                polled = now;
+                poll();
+            }
+            return false;
+        });
+    }
     const int workers = static_cast<int>(std::min<std::size_t>(std::max(threads, 1), chunks));
     std::mutex mutex;
     std::condition_variable finished;
@@ -54,7 +87,7 @@ void EvalAt(Function& node, std::span<const double> xyz, std::span<T> values, in
     std::vector<std::thread> started;
     auto work = [&] {
         try {
-            EvalChunks(node, xyz, values, next, stop);
+            EvalChunks(node, xyz, values, next, [&] { return stop.load(std::memory_order_relaxed); });
         } catch (...) {
             std::lock_guard lock(mutex);
             if (!failure) failure = std::current_exception();
@@ -68,7 +101,7 @@ void EvalAt(Function& node, std::span<const double> xyz, std::span<T> values, in
             started.emplace_back(work);
         std::unique_lock lock(mutex);
         while (running > 0) {
-            finished.wait_for(lock, std::chrono::milliseconds(50));
+            finished.wait_for(lock, pollInterval);
             if (running > 0 && poll) {
                 lock.unlock();
                 poll();

@@ -15,9 +15,10 @@ namespace vantrel {
 /// Evaluates `node` as T at the positions `xyz` (x, y and z of each after one another), the value for
 /// position i into values[i], on `threads` threads that take the positions in chunks, in order. Each
 /// value is what `vantrel eval` prints for that position, whatever the threads. `poll` is called on the
-/// calling thread about twenty times a second while the threads work (a single chunk is evaluated on
-/// the calling thread alone, without it); what it throws stops the threads between chunks and is thrown
-/// here, as is what the evaluation throws, once every thread has stopped.
+/// calling thread about twenty times a second while the work runs (a single chunk is evaluated on the
+/// calling thread alone, which calls it between samples); what it throws stops the work after the
+/// samples being taken and is thrown here, as is what the evaluation throws, once every thread has
+/// stopped.
 template <class T>
 void EvalAt(Function& node, std::span<const double> xyz, std::span<T> values, int threads,
             const std::function<void()>& poll = {});

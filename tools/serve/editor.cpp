@@ -224,7 +224,8 @@ quib::Json Editor::Save(const RequestBody& body) {
             throw changed;
         }
     }
-    PendingFile file(target);
+    // A link is refused above; one made since is replaced, never followed out of the folder.
+    PendingFile file(target, PendingFile::Links::Replace);
     OutputBytes out(file.Path(), "the scene");
     out.Put({reinterpret_cast<const std::uint8_t*>(text.data()), text.size()});
     out.Close();

@@ -49,7 +49,7 @@ struct PreviewPool::Process {
     std::string request;
     std::array<std::uint8_t, preview::headerBytes> answerHeader{};
     std::string answer;
-    bool answeredOnce = false;  ///< a process that ends before its first answer could not start
+    bool ready = false;  ///< it said so; one that ends before it is ready could not start
 };
 
 struct PreviewPool::Worker {
@@ -169,7 +169,6 @@ void PreviewPool::Spawn(Worker& worker, std::chrono::milliseconds pause) {
         return;
     }
     ReadAnswer(worker, worker.process);
-    Dispatch();
 }
 
 std::function<void()> PreviewPool::Submit(std::string key, std::uint8_t kind, std::string body, Done done) {
@@ -241,7 +240,7 @@ void PreviewPool::Dispatch() {
     }
     for (const auto& worker : workers) {
         if (waiting.empty()) return;
-        if (worker->job || !worker->process) continue;
+        if (worker->job || !worker->process || !worker->process->ready) continue;
         std::shared_ptr<Job> job = waiting.front();
         waiting.pop_front();
         Start(*worker, std::move(job));
@@ -284,7 +283,9 @@ void PreviewPool::ReadAnswer(Worker& worker, const ProcessPointer& process) {
             if (worker.process != process) return;
             const std::size_t size = preview::SizeOf(process->answerHeader);
             if (error) return Ended(worker, process, "stopped answering");
-            if (size > preview::largestFrame || !worker.job)
+            const std::uint8_t tag = process->answerHeader[0];
+            if (!process->ready && tag == preview::ready && size == 0) return Ready(worker, process);
+            if (!process->ready || tag == preview::ready || size > preview::largestFrame || !worker.job)
                 return Ended(worker, process, "answered what was not asked");
             process->answer.resize(size);
             asio::async_read(process->fromWorker, asio::buffer(process->answer),
@@ -297,10 +298,15 @@ void PreviewPool::ReadAnswer(Worker& worker, const ProcessPointer& process) {
         }));
 }
 
+void PreviewPool::Ready(Worker& worker, const ProcessPointer& process) {
+    process->ready = true;
+    worker.pause = std::chrono::milliseconds(0);
+    ReadAnswer(worker, process);
+    Dispatch();
+}
+
 void PreviewPool::Answered(Worker& worker, const ProcessPointer& process) {
     worker.timer.cancel();
-    process->answeredOnce = true;
-    worker.pause = std::chrono::milliseconds(0);
     const std::shared_ptr<Job> job = std::move(worker.job);
     Finish(job, process->answerHeader[0], std::move(process->answer));
     process->answer = {};
@@ -321,10 +327,10 @@ void PreviewPool::Ended(Worker& worker, const ProcessPointer& process, const std
         worker.job = nullptr;
         waiting.push_front(job);
     }
-    // One that never answered may not be able to start at all: the next waits, longer each time.
-    if (!process->answeredOnce) worker.pause = std::clamp(worker.pause * 2, firstPause, longestPause);
+    // One that was never ready may not be able to start at all: the next waits, longer each time.
+    if (!process->ready) worker.pause = std::clamp(worker.pause * 2, firstPause, longestPause);
     Replace(worker, preview::failed, Failure(Error::Kind::Failure, message),
-            process->answeredOnce ? std::chrono::milliseconds(0) : worker.pause);
+            process->ready ? std::chrono::milliseconds(0) : worker.pause);
 }
 
 void PreviewPool::Replace(Worker& worker, std::uint8_t tag, std::string bytes,

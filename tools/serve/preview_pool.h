@@ -6,11 +6,13 @@
 /// that a newer one of the same job supersedes, that its client gives up, or that runs past the time
 /// limit is ended at once with SIGKILL, and a fresh process takes its place. A process that ends by
 /// itself (the OOM killer, a stray `kill`, a module it cannot load) is noticed at once, idle or not, and
-/// started again, at once when it had answered before and after a growing pause when it had not, so
-/// that a process that cannot start is tried again without spinning. Each process has its own pipes
-/// and buffers, which live as long as any operation on them: an operation of an ended process
-/// completes into that process's buffers and is then ignored. Nothing the server's own threads do
-/// waits for a preview.
+/// started again, at once when it had said it was ready and after a growing pause when it had not, so
+/// that a process that cannot start is tried again without spinning. A preview is given only to a
+/// process that is ready: one superseded while a fresh process starts is replaced in the queue, and no
+/// process is ended for it, so that previews superseded faster than a process starts cost one start. Each
+/// process has its own pipes and buffers, which live as long as any operation on them: an operation of an
+/// ended process completes into that process's buffers and is then ignored. Nothing the server's own threads
+/// do waits for a preview.
 
 #include <sys/types.h>
 
@@ -72,6 +74,7 @@ private:
     void Start(Worker& worker, std::shared_ptr<Job> job);
     /// Reads the process's next answer; it is always being read, so that its end is seen while idle.
     void ReadAnswer(Worker& worker, const ProcessPointer& process);
+    void Ready(Worker& worker, const ProcessPointer& process);
     void Answered(Worker& worker, const ProcessPointer& process);
     /// The process of `worker` ended by itself, or broke the protocol: its job is answered with why.
     void Ended(Worker& worker, const ProcessPointer& process, const std::string& why);

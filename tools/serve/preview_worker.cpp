@@ -137,6 +137,7 @@ int RunPreviewWorker(const Scene::ModulePointer& module) {
     if (::getppid() == 1) return 1;  // the server ended before the line above
     std::signal(SIGPIPE, SIG_IGN);
     SceneCache scenes(module, 2);
+    if (!preview::WriteFrame(STDOUT_FILENO, preview::ready, {})) return 1;
     std::uint8_t tag = 0;
     std::string request;
     while (preview::ReadFrame(STDIN_FILENO, tag, request)) {

@@ -13,3 +13,7 @@
 inline int open(const wchar_t* path, int flags, int mode = 0) {
     return _wopen(path, flags | _O_BINARY, mode);
 }
+
+#ifndef O_NONBLOCK
+#define O_NONBLOCK 0  // no open waits here: Windows has no FIFOs among files
+#endif

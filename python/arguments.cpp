@@ -1,0 +1,155 @@
+// The package's arguments as Python gives them, checked where they are used.
+
+#include "python/arguments.h"
+
+#include <climits>
+#include <cmath>
+#include <cstring>
+#include <thread>
+
+#include "quib/text.h"
+#include "tools/render/render_core.h"
+
+namespace vantrel::python {
+namespace {
+
+/// The bytes of the str `value` (see Text), or nothing (and no Python error) when it is no str.
+std::optional<std::string> BytesOf(py::handle value) {
+    if (!PyUnicode_Check(value.ptr())) return std::nullopt;
+    Py_ssize_t size = 0;
+    if (const char* utf8 = PyUnicode_AsUTF8AndSize(value.ptr(), &size)) return std::string(utf8, size);
+    PyErr_Clear();  // a lone surrogate, which os.fsdecode makes of a byte that is not UTF-8
+    const auto bytes =
+        py::reinterpret_steal<py::object>(PyUnicode_AsEncodedString(value.ptr(), "utf-8", "surrogateescape"));
+    if (!bytes) {  // a lone surrogate that stands for no byte
+        PyErr_Clear();
+        return std::nullopt;
+    }
+    return std::string(PyBytes_AS_STRING(bytes.ptr()), PyBytes_GET_SIZE(bytes.ptr()));
+}
+
+}  // namespace
+
+std::string Shown(py::handle value) {
+    if (const std::optional<std::string> text = BytesOf(value)) return quib::Quote(*text);
+    try {
+        return quib::Excerpt(py::repr(value).cast<std::string>());
+    } catch (py::error_already_set&) {  // a repr that fails, or that is no text
+        return "an object of type " +
+               py::str(py::type::handle_of(value).attr("__name__")).cast<std::string>();
+    }
+}
+
+Whole WholeFrom(py::handle value) {
+    Whole given{std::nullopt, py::reinterpret_borrow<py::object>(value)};
+    // A bool, Python's or numpy's, is an int to Python, but no count a caller means.
+    const bool flag =
+        PyBool_Check(value.ptr()) || std::strcmp(Py_TYPE(value.ptr())->tp_name, "numpy.bool_") == 0;
+    if (flag || !PyIndex_Check(value.ptr())) return given;
+    const auto index = py::reinterpret_steal<py::object>(PyNumber_Index(value.ptr()));
+    if (!index) {
+        PyErr_Clear();
+        return given;
+    }
+    int overflow = 0;
+    const long long number = PyLong_AsLongLongAndOverflow(index.ptr(), &overflow);
+    given.number = overflow > 0 ? LLONG_MAX : overflow < 0 ? LLONG_MIN : number;
+    return given;
+}
+
+Text TextFrom(py::handle value) {
+    return {BytesOf(value), py::reinterpret_borrow<py::object>(value)};
+}
+
+quib::Error ArgumentError(const std::string& argument, std::string expected, std::string found) {
+    return std::move(
+        quib::Error::Expected(quib::Error::Kind::BadInput, {}, std::move(expected), std::move(found))
+            .WithSource(argument));
+}
+
+long long WholeIn(const Whole& given, const std::string& argument, long long low, long long high,
+                  const std::string& expected) {
+    if (!given.number || *given.number < low || *given.number > high)
+        throw ArgumentError(argument, expected, Shown(given.value));
+    return *given.number;
+}
+
+std::string TextOf(const Text& given, const std::string& argument, const std::string& expected) {
+    if (!given.text || given.text->find('\0') != std::string::npos)
+        throw ArgumentError(argument, expected, Shown(given.value));
+    return *given.text;
+}
+
+OutputType TypeNamed(const Text& name) {
+    const std::optional<OutputType> type = name.text ? OutputTypeNamed(*name.text) : std::nullopt;
+    if (!type) throw ArgumentError("type", "one of " + OutputTypeNames(", "), Shown(name.value));
+    return *type;
+}
+
+OutputType ImageTypeNamed(const Text& name) {
+    const OutputType type = TypeNamed(name);
+    if (type == OutputType::String)
+        throw ArgumentError("type", "a numeric output type for an image", "\"string\"");
+    return type;
+}
+
+int ThreadsOf(const std::optional<Whole>& threads) {
+    if (!threads) return static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+    return static_cast<int>(WholeIn(*threads, "threads", 1, 1024, "a whole number from 1 to 1024"));
+}
+
+int BitsOf(ImageFormat format, const std::optional<Whole>& depth, bool linear, const std::string& source) {
+    if (format == ImageFormat::Exr && !VANTREL_OPENEXR)
+        throw quib::Error(quib::Error::Kind::BadInput, "this build writes PNG only, not OpenEXR")
+            .WithSource(source);
+    if (format == ImageFormat::Exr && depth)
+        throw ArgumentError("depth", "no depth for an OpenEXR image, which always holds 32-bit floats",
+                            Shown(depth->value));
+    if (format == ImageFormat::Exr && linear)
+        throw ArgumentError("linear", "not for an OpenEXR image, which always holds linear values", "True");
+    if (depth && depth->number != 8 && depth->number != 16)
+        throw ArgumentError("depth", "8 or 16", Shown(depth->value));
+    return depth ? static_cast<int>(*depth->number) : 8;
+}
+
+std::string FormatName(ImageFormat format) {
+    return format == ImageFormat::Png ? "a PNG" : "an OpenEXR image";
+}
+
+int ImageChannels(const Pixels& pixels, OutputType type) {
+    const bool image = pixels.ndim() == 3 && pixels.shape(0) >= 1 && pixels.shape(1) >= 1 &&
+                       (pixels.shape(2) == 1 || pixels.shape(2) == 3 || pixels.shape(2) == 4);
+    if (!image) {
+        throw ArgumentError("image", "an array of height x width x channels reals, of 1, 3 or 4 channels");
+    }
+    if (pixels.shape(2) != ChannelsFor(type)) {
+        throw ArgumentError("image",
+                            std::to_string(ChannelsFor(type)) + " channels, as an image of output_type " +
+                                std::string(OutputTypeName(type)) +
+                                " has (np.asarray(image) is a plain array)",
+                            std::to_string(pixels.shape(2)));
+    }
+    return static_cast<int>(pixels.shape(2));
+}
+
+std::optional<std::vector<double>> RegionFrom(py::handle region) {
+    if (region.is_none()) return std::nullopt;
+    const quib::Error refused = ArgumentError("region", "four finite numbers A, B, C, D", Shown(region));
+    if (!PySequence_Check(region.ptr()) || PyUnicode_Check(region.ptr()) || PyBytes_Check(region.ptr()) ||
+        PySequence_Size(region.ptr()) != 4) {
+        PyErr_Clear();
+        throw refused;
+    }
+    std::vector<double> corners;
+    for (py::handle corner : py::reinterpret_borrow<py::sequence>(region)) {
+        const double x = PyFloat_AsDouble(corner.ptr());  // a number, or what has __float__ (not a str)
+        if (PyErr_Occurred() || !std::isfinite(x)) {
+            PyErr_Clear();
+            throw refused;
+        }
+        corners.push_back(x);
+    }
+    return corners;
+}
+
+}  // namespace vantrel::python

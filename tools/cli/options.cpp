@@ -1,0 +1,184 @@
+// The values of vantrel's options, read from the text CLI11 takes.
+
+#include "tools/cli/options.h"
+
+#include <algorithm>
+#include <array>
+#include <charconv>
+#include <cmath>
+#include <string_view>
+
+#include "quib/text.h"
+
+namespace vantrel {
+
+std::optional<OutputType> ReadType(const std::string& text) {
+    if (text.empty()) return std::nullopt;
+    const std::optional<OutputType> type = OutputTypeNamed(text);
+    if (!type) {
+        throw UsageError("--type", "one of " + OutputTypeNames(", "), quib::Quote(text));
+    }
+    return type;
+}
+
+namespace {
+
+/// A whole number from `low` to `high`, or nothing.
+std::optional<int> ReadNumber(std::string_view text, int low, int high) {
+    int count = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), count);
+    // from_chars reports a number beyond int instead of wrapping it.
+    if (error != std::errc() || end != text.data() + text.size() || count < low || count > high)
+        return std::nullopt;
+    return count;
+}
+
+/// A whole number from 1 to `largest` (a side of --size, K or N of --part), or nothing.
+std::optional<int> ReadCount(std::string_view text, int largest) {
+    return ReadNumber(text, 1, largest);
+}
+
+}  // namespace
+
+int ReadWhole(const std::string& option, const std::string& text, int low, int high,
+              const std::string& what) {
+    const std::optional<int> number = ReadNumber(text, low, high);
+    if (!number) {
+        throw UsageError(
+            option,
+            "a whole number from " + std::to_string(low) + " to " + std::to_string(high) + ", " + what,
+            quib::Quote(text));
+    }
+    return *number;
+}
+
+namespace {
+
+int ReadDepth(const std::string& text) {
+    if (text != "8" && text != "16")
+        throw UsageError("--depth", "8 or 16, the bits a channel of a PNG", quib::Quote(text));
+    return text == "8" ? 8 : 16;
+}
+
+void ReadSize(const std::string& text, RenderOptions& options) {
+    const std::size_t separator = text.find('x');
+    const std::optional<int> width = ReadCount(std::string_view(text).substr(0, separator), largestSide);
+    const std::optional<int> height =
+        separator == std::string::npos ? 0
+                                       : ReadCount(std::string_view(text).substr(separator + 1), largestSide);
+    if (!width || !height) {
+        throw UsageError("--size", "WIDTHxHEIGHT or WIDTH, each from 1 to " + std::to_string(largestSide),
+                         quib::Quote(text));
+    }
+    options.width = *width;
+    options.height = *height;
+}
+
+void ReadPart(const std::string& text, RenderOptions& options) {
+    const std::size_t slash = text.find('/');
+    const std::optional<int> part = slash == std::string::npos
+                                        ? std::nullopt
+                                        : ReadCount(std::string_view(text).substr(0, slash), largestSide);
+    const std::optional<int> parts = slash == std::string::npos
+                                         ? std::nullopt
+                                         : ReadCount(std::string_view(text).substr(slash + 1), largestSide);
+    if (!part || !parts || *part > *parts) {
+        throw UsageError("--part", "K/N, part K of N bands of rows, 1 <= K <= N", quib::Quote(text));
+    }
+    options.part = *part;
+    options.parts = *parts;
+}
+
+void ReadRegion(const std::string& text, RenderOptions& options) {
+    std::array<double, 4> corners{};
+    const char* cursor = text.data();
+    const char* end = text.data() + text.size();
+    bool read = true;
+    for (std::size_t i = 0; i < corners.size() && read; ++i) {
+        const auto [stop, error] = std::from_chars(cursor, end, corners[i]);
+        read = error == std::errc() && std::isfinite(corners[i]) &&
+               (i + 1 < corners.size() ? stop != end && *stop == ',' : stop == end);
+        if (read && stop != end) cursor = stop + 1;
+    }
+    if (!read) throw UsageError("--region", "four numbers A,B,C,D", quib::Quote(text));
+    options.region = corners;
+}
+
+}  // namespace
+
+void ReadRenderOptions(const CLI::App& render, const RenderTexts& texts, RenderOptions& options) {
+    if (render.count("--size") > 0) ReadSize(texts.size, options);
+    if (render.count("--threads") > 0)
+        options.threads = ReadWhole("--threads", texts.threads, 1, 1024, "the render threads");
+    if (render.count("--depth") > 0) options.depth = ReadDepth(texts.depth);
+    if (render.count("--samples") > 0) {
+        options.samples = ReadWhole("--samples", texts.samples, 1, largestSamples,
+                                    "the sub-samples along each side of a pixel");
+    }
+    if (render.count("--region") > 0) ReadRegion(texts.region, options);
+    if (render.count("--part") > 0) ReadPart(texts.part, options);
+}
+
+void ReadEdits(bool nodeGiven, const std::string& node, const std::vector<std::string>& settings,
+               SceneEdits& edits) {
+    // Given, --node names a node: an empty id is none, not the scene's output.
+    if (nodeGiven && node.empty()) throw UsageError("--node", "the id of a node", quib::Quote(node));
+    // How the user asked, for messages that name the scene "with" the edits: each as an excerpt.
+    if (!node.empty()) {
+        edits.output = node;
+        edits.said = "--node " + quib::Excerpt(node);
+    }
+    for (const std::string& text : settings) {
+        const std::size_t equals = text.find('=');
+        const std::size_t dot = text.rfind('.', equals);
+        if (equals == std::string::npos || dot == std::string::npos || dot == 0 || dot + 1 == equals) {
+            throw UsageError("--set", "ID.PARAM=VALUE, the value written as in a scene file",
+                             quib::Quote(text));
+        }
+        const std::string said = "--set " + quib::Excerpt(text);
+        edits.settings.push_back(
+            {text.substr(0, dot), text.substr(dot + 1, equals - dot - 1), text.substr(equals + 1), said});
+        edits.said += (edits.said.empty() ? "" : " ") + said;
+    }
+}
+
+void CheckFileName(const std::string& name) {
+    if (name.size() > largestFileName) {
+        throw quib::Error::Expected(quib::Error::Kind::BadInput, {},
+                                    "a file name of at most " + std::to_string(largestFileName) + " bytes",
+                                    quib::Quote(name));
+    }
+}
+
+std::chrono::milliseconds ReadTimeLimit(const std::string& text) {
+    double seconds = 0.0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), seconds);
+    // Not-a-number is within no range: each comparison with it is false.
+    if (error != std::errc() || end != text.data() + text.size() ||
+        !(seconds >= 0.1 && seconds <= largestTimeLimit)) {
+        throw UsageError("--time-limit", "a number of seconds from 0.1 to 86400 (a day)", quib::Quote(text));
+    }
+    return std::chrono::milliseconds(std::lround(seconds * 1000.0));
+}
+
+std::string ExcerptArguments(std::string message, const std::vector<std::string>& arguments) {
+    std::vector<std::string> repeated = arguments;
+    for (const std::string& argument : arguments) {
+        const std::size_t equals = argument.find('=');
+        if (argument.starts_with("-") && equals != std::string::npos)
+            repeated.push_back(argument.substr(equals + 1));
+    }
+    // The longest first: an argument within another is then not found inside the other's excerpt.
+    std::sort(repeated.begin(), repeated.end(),
+              [](const std::string& a, const std::string& b) { return a.size() > b.size(); });
+    for (const std::string& argument : repeated) {
+        const std::string excerpt = quib::Excerpt(argument);
+        if (argument.empty() || excerpt == argument) continue;
+        for (std::size_t at = message.find(argument); at != std::string::npos;
+             at = message.find(argument, at + excerpt.size()))
+            message.replace(at, argument.size(), excerpt);
+    }
+    return message;
+}
+
+}  // namespace vantrel
