@@ -1,7 +1,9 @@
 import React, { useCallback, useEffect, useMemo, useRef, useState } from 'react';
 import { ApiError, checkScene, getJson, postJson } from './api.js';
 import { EditorContext } from './EditorContext.js';
-import { describeEdit, forPicture, placeOf } from './scene.js';
+import { POSITION, describeEdit, forPicture, imageType, placeOf } from './scene.js';
+import { askedTypes, inStep, namedType, pictureType, pinOf } from './nodeInfo.js';
+import { nodeInfo } from './presets.js';
 import { spoken } from './messages.js';
 import useHistory from './useHistory.js';
 import useDialog from './Dialog.jsx';
@@ -14,6 +16,7 @@ const idle = Promise.resolve(null); // no edit being checked
 
 export default function App() {
   const [types, setTypes] = useState(null);
+  const [info, setInfo] = useState(null);
   const [start, setStart] = useState(null);
   const [failure, setFailure] = useState(null);
 
@@ -24,9 +27,10 @@ export default function App() {
     const scene = named
       ? postJson('/api/open', { file: named }).catch(() => getJson('/api/scene'))
       : getJson('/api/scene');
-    Promise.all([getJson('/api/types'), scene])
-      .then(([list, opened]) => {
+    Promise.all([getJson('/api/types'), scene, nodeInfo()])
+      .then(([list, opened, info]) => {
         setTypes(list.types);
+        setInfo(info);
         setStart(opened);
       })
       .catch((error) => setFailure(error.message));
@@ -34,10 +38,10 @@ export default function App() {
 
   if (failure) return <div className="failure">The server did not answer: {failure}</div>;
   if (!types || !start) return <div className="loading">Loading…</div>;
-  return <Editor types={types} start={start} />;
+  return <Editor types={types} info={info} start={start} />;
 }
 
-function Editor({ types, start }) {
+function Editor({ types, info, start }) {
   const history = useHistory(start.scene);
   const [error, setError] = useState(null);
   const [picked, setPicked] = useState(null);
@@ -46,6 +50,8 @@ function Editor({ types, start }) {
   const latest = useRef(history);
   latest.current = history;
   const checks = useRef(0);
+  // The pinned type as of the last render, for edits committed before the next.
+  const pinRef = useRef(null);
   const scene = history.live;
   const [ask, dialog] = useDialog();
 
@@ -60,9 +66,18 @@ function Editor({ types, start }) {
     });
   }, []);
 
+  // The type the artist pinned the preview to (null: it follows the node shown); the scene has the
+  // last word where they disagree (nodeInfo's pinOf).
+  const [chosenPin, setChosenPin] = useState(null);
+  // The node selected in the graph, which a node added goes beside and is wired from.
+  const [selected, setSelected] = useState(null);
+  // Whether the last full preview was stopped by the server's time limit, which Save warns of.
+  const [timedOut, setTimedOut] = useState(false);
   const opened = useCallback(() => {
     setPicked(null);
     setError(null);
+    setChosenPin(null);
+    setTimedOut(false);
     setGeneration((g) => g + 1);
   }, []);
   // The check of the edit being checked, which answers the scene it commits (null when it is refused
@@ -78,7 +93,8 @@ function Editor({ types, start }) {
   // Every edit but a drag in progress goes through the loader: a refused one is not taken, and its
   // message is shown where it belongs. The preview starts on the edit at once, beside the check.
   const commit = useCallback(
-    (next) => {
+    (edited) => {
+      const next = inStep(latest.current.committed, edited, info, pinRef.current);
       const check = ++checks.current;
       history.draft(next);
       const run = (async () => {
@@ -101,7 +117,7 @@ function Editor({ types, start }) {
       });
       return run;
     },
-    [history.committed, history.draft, history.push, history.revert, refuse],
+    [history.committed, history.draft, history.push, history.revert, refuse, info],
   );
 
   // The edit that made a preview too slow, in a few words: the step that left the last scene whose
@@ -132,17 +148,51 @@ function Editor({ types, start }) {
   }, [history.undo, history.redo]);
 
   const picture = useMemo(() => forPicture(scene), [scene]);
-  // Samples a pixel of the full preview, as `vantrel render --samples` takes them: the page's, not the
-  // scene's.
-  const [samples, setSamples] = useState(1);
+  // The preview's type: the pinned one, else the shown node's own; the output's is the scene's.
+  const pin = pinOf(scene, info, chosenPin);
+  pinRef.current = pin;
+  const shownNode = shown ?? scene.output;
+  // What a node added goes beside and is wired from: the selected box, else the node shown.
+  const anchor = selected === POSITION || scene.nodes.some((n) => n.id === selected) ? selected : shownNode;
+  const shownType = scene.nodes.find((n) => n.id === shownNode)?.type;
+  const previewType = pin ?? pictureType(info, shownType);
+  const asked = useMemo(
+    () =>
+      askedTypes(scene, types, info, {
+        outputType: imageType(namedType(scene)),
+        shown: shownNode,
+        shownType: imageType(previewType),
+      }),
+    [scene, types, info, shownNode, previewType],
+  );
+  // Pins the preview to a type, or lets it follow (null): the output's type follows in the scene.
+  const pinType = useCallback(
+    (type) => {
+      setChosenPin(type);
+      pinRef.current = type;
+      const scene = latest.current.committed;
+      const output = scene.nodes.find((n) => n.id === scene.output);
+      const named = type ?? pictureType(info, output?.type);
+      if (namedType(scene) !== named || scene.output_type === undefined)
+        commit({ ...scene, output_type: named });
+    },
+    [commit, info],
+  );
 
   const context = useMemo(
     () => ({
       types,
+      info,
       scene,
       picture,
-      samples,
-      setSamples,
+      pin,
+      pinType,
+      previewType,
+      asked,
+      anchor,
+      setSelected,
+      timedOut,
+      setTimedOut,
       draft: history.draft,
       commit,
       refuse,
@@ -152,7 +202,25 @@ function Editor({ types, start }) {
       generation,
       slowEdit,
     }),
-    [types, scene, picture, samples, history.draft, commit, refuse, error, shown, generation, slowEdit],
+    [
+      types,
+      info,
+      scene,
+      picture,
+      pin,
+      pinType,
+      previewType,
+      asked,
+      anchor,
+      timedOut,
+      history.draft,
+      commit,
+      refuse,
+      error,
+      shown,
+      generation,
+      slowEdit,
+    ],
   );
 
   return (

@@ -4,7 +4,9 @@ import useServerAnswer from './useServerAnswer.js';
 import NumberField from './NumberField.jsx';
 import ErrorNote from './ErrorNote.jsx';
 import usePlotPoints from './usePlotPoints.js';
-import { span, ticks } from './plot.js';
+import { rounded, span, ticks } from './plot.js';
+import { idleReason, memberText } from './nodeInfo.js';
+import { MemberNote } from './ParamEditor.jsx';
 import { fitPoints, setMember } from './scene.js';
 import { curvePresets } from './presets.js';
 
@@ -50,7 +52,9 @@ export function PresetChoice({ load, onChoose, className, title }) {
 // A curve as a plot of the node's own evaluation (the server samples it), with its control points to
 // drag, add (click on the plot), and delete (double-click, or Delete on the selected point).
 export default function CurveEditor({ node, desc, siblings }) {
-  const { scene, picture, draft, commit, error } = useEditor();
+  const { scene, picture, draft, commit, error, info, types, asked } = useEditor();
+  const { label, hint } = memberText(info, node.type, 'curves', desc.name);
+  const idle = idleReason(info, types, node, 'curves', desc.name, asked.get(node.id));
   const [channel, setChannel] = useState(0);
   const answer = useServerAnswer('/api/curve', {
     scene: picture,
@@ -118,9 +122,9 @@ export default function CurveEditor({ node, desc, siblings }) {
     fault !== null && fault.point === chosen && (fault.axis === null || fault.axis === a);
 
   return (
-    <div className={`curve${refused ? ' refused' : ''}`} data-curve={desc.name}>
-      <div className="member-title">
-        {desc.name}
+    <div className={`curve${refused ? ' refused' : ''}${idle ? ' idle' : ''}`} data-curve={desc.name}>
+      <div className="member-title" title={`"${desc.name}"`}>
+        <span className="member-label">{label}</span>
         {rgb &&
           CHANNELS.map((name, c) => (
             <button
@@ -135,18 +139,22 @@ export default function CurveEditor({ node, desc, siblings }) {
               {name}
             </button>
           ))}
-        <span className="range-note">
-          input {r0} .. {r1}
-        </span>
+
         <PresetChoice
           className="curve-preset"
           load={curvePresets}
           title="A shape for the curve (the channel shown), fitted to its input range"
           onChoose={(preset) => {
             select(null);
-            commit(withPoints(fitPoints(preset.points, desc.inputRange)));
+            commit(withPoints(fitPoints(preset.points, desc.inputRange, preset.times)));
           }}
         />
+      </div>
+      <div className="member-hint" title={`input ${r0} .. ${r1}${hint ? `\n${hint}` : ''}`}>
+        <span className="range-note">
+          input {rounded(r0)} .. {rounded(r1)}
+        </span>
+        {hint && ` · ${hint}`}
       </div>
       <svg className="plot nodrag nopan nowheel nokey" width={W} height={height} {...handlers}>
         <rect className="plot-area" x={PLOT.left} y={PLOT.top} width={PLOT.width} height={PLOT.height} />
@@ -218,6 +226,13 @@ export default function CurveEditor({ node, desc, siblings }) {
           );
         })}
       </svg>
+      <div
+        className="gesture-hint"
+        title="click the plot: add a point · drag a point: move it · double-click it, or Delete: remove it"
+      >
+        click: add a point · drag: move · double-click, Delete: remove
+      </div>
+      <MemberNote idle={idle} />
       {chosen !== null && (
         <div className="point-fields">
           point {chosen + 1}

@@ -1,4 +1,5 @@
 import React, { useCallback, useEffect, useRef, useState } from 'react';
+import './Dialog.css';
 
 // The page's own questions (unsaved changes, a file changed on disk): a modal box of a title, a text and
 // its choices, the first of which has the focus; Escape chooses `escape`, else the last.

@@ -5,3 +5,7 @@ import { createContext, useContext } from 'react';
 export const EditorContext = createContext(null);
 
 export const useEditor = () => useContext(EditorContext);
+
+// What the boxes can ask of the graph view: duplicating a node (the button in its title).
+export const GraphActions = createContext(null);
+export const useGraphActions = () => useContext(GraphActions);

@@ -6,7 +6,9 @@ import ErrorNote from './ErrorNote.jsx';
 import { ColourFields } from './ParamEditor.jsx';
 import { byte, cssColour } from './colour.js';
 import usePlotPoints from './usePlotPoints.js';
-import { fitStops, setMember } from './scene.js';
+import { fitStops, reversedStops, setMember } from './scene.js';
+import { idleReason, memberText } from './nodeInfo.js';
+import { MemberNote } from './ParamEditor.jsx';
 import { palettePresets } from './presets.js';
 import { PresetChoice } from './CurveEditor.jsx';
 
@@ -17,7 +19,9 @@ const SAMPLES = 248;
 // A gradient as a colour bar of the node's own colours (the server samples it), with its stops below
 // to drag, add (click on the bar), delete (double-click, or Delete on the selected stop) and recolour.
 export default function GradientEditor({ node, desc }) {
-  const { scene, picture, draft, commit, error } = useEditor();
+  const { scene, picture, draft, commit, error, info, types, asked } = useEditor();
+  const { label, hint } = memberText(info, node.type, 'gradients', desc.name);
+  const idle = idleReason(info, types, node, 'gradients', desc.name, asked.get(node.id));
   const canvas = useRef(null);
   const answer = useServerAnswer('/api/gradient', {
     scene: picture,
@@ -65,9 +69,17 @@ export default function GradientEditor({ node, desc }) {
   const withStop = (index, stop) => withStops(stops.map((s, i) => (i === index ? stop : s)));
 
   return (
-    <div className={`gradient${refused ? ' refused' : ''}`} data-gradient={desc.name}>
-      <div className="member-title">
-        {desc.name}
+    <div className={`gradient${refused ? ' refused' : ''}${idle ? ' idle' : ''}`} data-gradient={desc.name}>
+      <div className="member-title" title={`"${desc.name}"`}>
+        <span className="member-label">{label}</span>
+        <button
+          className="reverse nodrag"
+          title="Reverse the gradient: its colours run the other way over the same span"
+          disabled={!stops || stops.length < 2}
+          onClick={() => commit(withStops(reversedStops(stops)))}
+        >
+          ⇄
+        </button>
         <PresetChoice
           className="palette-preset"
           load={palettePresets}
@@ -75,6 +87,11 @@ export default function GradientEditor({ node, desc }) {
           onChoose={(preset) => commit(withStops(fitStops(preset.stops, stops)))}
         />
       </div>
+      {hint && (
+        <div className="member-hint" title={hint}>
+          {hint}
+        </div>
+      )}
       <div className="bar-box">
         <canvas
           ref={canvas}
@@ -104,6 +121,13 @@ export default function GradientEditor({ node, desc }) {
           })}
         </svg>
       </div>
+      <div
+        className="gesture-hint"
+        title="click the bar: add a stop · drag a stop: move it · double-click it, or Delete: remove it"
+      >
+        click the bar: add a stop · drag: move · double-click, Delete: remove
+      </div>
+      <MemberNote idle={idle} />
       {chosen !== null && (
         <div className="point-fields">
           stop {chosen + 1} at

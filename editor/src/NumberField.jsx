@@ -1,5 +1,7 @@
 import React, { useLayoutEffect, useRef, useState } from 'react';
 
+// The gestures a number field takes, as its tooltip says them.
+const SCRUB = 'drag sideways to change (Shift: finer), click to type';
 const NUMBER = /^[-+]?(\d+\.?\d*|\.\d+)(e[-+]?\d+)?$/i;
 const SPECIAL = ['nan', 'inf', '-inf'];
 
@@ -130,7 +132,7 @@ export default function NumberField({ value, integer, min, max, onDraft, onCommi
     <input
       ref={input}
       className={`number nodrag${refused ? ' refused' : ''}${shown !== whole ? ' rounded' : ''}`}
-      title={shown !== whole ? `${whole}${title ? `: ${title}` : ''}` : title}
+      title={`${shown !== whole ? `${whole}: ` : ''}${title ?? SCRUB}`}
       value={text ?? shown}
       onPointerDown={onPointerDown}
       onPointerMove={onPointerMove}

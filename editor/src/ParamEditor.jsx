@@ -3,7 +3,9 @@ import { Handle, Position } from '@xyflow/react';
 import NumberField from './NumberField.jsx';
 import ErrorNote from './ErrorNote.jsx';
 import { useEditor } from './EditorContext.js';
-import { isLink, setParam, unlink } from './scene.js';
+import { isLink, setParam, unlink, withComponent } from './scene.js';
+import { costlyValues, duration, idleReason, memberText } from './nodeInfo.js';
+import { rounded } from './plot.js';
 import { fromHex, toHex } from './colour.js';
 
 // The ParamStyle of an int parameter that is a switch: on (1) or off (0).
@@ -69,7 +71,7 @@ export function HexField({ rgb, onCommit }) {
 
 // A colour's linear channels (any value, beyond 1 too), its display hex and its picker.
 export function ColourFields({ rgb, onDraft, onCommit, refused = () => false, title }) {
-  const component = (i, v) => rgb.map((old, j) => (j === i ? v : old));
+  const component = (i, v) => withComponent(rgb, i, v);
   return (
     <span className="vector">
       {rgb.map((v, i) => (
@@ -131,7 +133,7 @@ function ValueEditor({ desc, value, onDraft, onCommit, fault }) {
       />
     );
   }
-  const component = (i, v) => value.map((old, j) => (j === i ? v : old));
+  const component = (i, v) => withComponent(value, i, v);
   const faulty = (i) => fault === 'all' || fault === i;
   if (desc.type === 'Color') {
     // The three channels are the colour's; a fourth (alpha) is not, and is not encoded.
@@ -175,26 +177,61 @@ function ValueEditor({ desc, value, onDraft, onCommit, fault }) {
   );
 }
 
-// The range the runtime enforces, for the tooltip, when it is narrower than the type's own.
+// The range the runtime enforces, for the tooltip, when it is narrower than the type's own; rounded.
 function rangeNote(desc) {
   const [lo, hi] = desc.range ?? [];
   const narrow = (v) => typeof v === 'number' && Math.abs(v) < 2147483647;
-  return narrow(lo) || narrow(hi) ? `, ${lo} .. ${hi}` : '';
+  return narrow(lo) || narrow(hi) ? `, ${rounded(lo)} .. ${rounded(hi)}` : '';
 }
 
-// One parameter of a node: its wire's end on the left, its name, and its value or the node it reads.
+// A note under a member: why it changes nothing as the scene stands, or why its value is costly.
+export function MemberNote({ idle, costly }) {
+  if (costly)
+    return (
+      <div className="member-note costly" role="note">
+        costly: {costly}
+      </div>
+    );
+  if (!idle) return null;
+  return (
+    <div className="member-note idle" role="note">
+      changes nothing now: {idle}
+    </div>
+  );
+}
+
+// What one sample of a costly value may take, in words, or null.
+function costNote(scene, info, node, name) {
+  const found = costlyValues(scene, info).find((c) => c.node === node.id && c.param === name);
+  return found ? `up to ${found.value} ${found.what}, about ${duration(found.sample)} for one sample` : null;
+}
+
+// One parameter of a node: its wire's end on the left, its label (the stored name and its hint in the
+// tooltip), and its value or the node it reads; dimmed with a note when it changes nothing now.
 export default function ParamEditor({ node, desc, index }) {
-  const { scene, draft, commit, error } = useEditor();
+  const { scene, draft, commit, error, info, types, asked } = useEditor();
+  const { label, hint } = memberText(info, node.type, 'params', desc.name);
+  const idle = idleReason(info, types, node, 'params', desc.name, asked.get(node.id));
+  const costly = costNote(scene, info, node, desc.name);
   const value = node.params?.[desc.name] ?? desc.default;
   const place = error?.place;
   const refused = place?.node === node.id && place.kind === 'params' && place.name === desc.name;
   const fault = refused ? (place.part?.component ?? 'all') : null;
   const edit = (f) => (v) => f(setParam(scene, node.id, desc.name, v));
   return (
-    <div className={`param${refused ? ' refused' : ''}`} data-param={desc.name}>
-      <Handle type="target" position={Position.Left} id={`p${index}`} className="param-handle" />
-      <span className="param-name" title={`${desc.name} (${desc.type}${rangeNote(desc)})`}>
-        {desc.name}
+    <div className={`param${refused ? ' refused' : ''}${idle ? ' idle' : ''}`} data-param={desc.name}>
+      <Handle
+        type="target"
+        position={Position.Left}
+        id={`p${index}`}
+        className="param-handle"
+        title="Drop a wire from a node's output here to link this parameter to it"
+      />
+      <span
+        className="param-name"
+        title={`${hint ? `${hint}\n` : ''}"${desc.name}" (${desc.type}${rangeNote(desc)})`}
+      >
+        {label}
       </span>
       {isLink(value) ? (
         <span className="linked">
@@ -210,6 +247,7 @@ export default function ParamEditor({ node, desc, index }) {
       ) : (
         <ValueEditor desc={desc} value={value} onDraft={edit(draft)} onCommit={edit(commit)} fault={fault} />
       )}
+      <MemberNote idle={idle} costly={costly} />
       {refused && <ErrorNote />}
     </div>
   );

@@ -1,8 +1,10 @@
 import React, { Suspense, lazy, useEffect, useRef, useState } from 'react';
 import { useEditor } from './EditorContext.js';
-import { client, renderImage } from './api.js';
+import { client, release, renderImage } from './api.js';
 import useServerAnswer from './useServerAnswer.js';
-import { imageSize, imageTypeOf, outputTypeOf } from './scene.js';
+import { imageSize, imageType } from './scene.js';
+import { pictureType, planePeriod } from './nodeInfo.js';
+import { PeriodFit, RenderStatus, graphRoom, useWindowWidth } from './PreviewParts.jsx';
 
 // three.js is large: the globe's code is loaded the first time a globe is shown.
 const Globe = lazy(() => import('./Globe.jsx'));
@@ -36,54 +38,16 @@ function zoomed([a, b, c, d], ux, uy, factor) {
   return [ux - (ux - a) * factor, uy - (uy - b) * factor, ux + (c - ux) * factor, uy + (d - uy) * factor];
 }
 
-// While a preview renders: for how long, and Stop; once it failed or was stopped, why, and Render again.
-function RenderStatus({ status, onStop, onAgain }) {
-  const [now, setNow] = useState(Date.now());
-  const rendering = status?.state === 'rendering';
-  useEffect(() => {
-    if (!rendering) return undefined;
-    const timer = setInterval(() => setNow(Date.now()), 250);
-    return () => clearInterval(timer);
-  }, [rendering, status]);
-  if (!status) return null;
-  if (rendering) {
-    const seconds = Math.max(0, now - status.since) / 1000;
-    // A render that ends within half a second is not worth a word.
-    if (seconds < 0.5) return null;
-    return (
-      <div className="render-status" data-state="rendering" role="status">
-        rendering the {status.coarse ? 'coarse' : 'full'} picture… <b>{Math.floor(seconds)} s</b>
-        <button className="link-button stop-render" onClick={onStop}>
-          Stop
-        </button>
-      </div>
-    );
-  }
-  const error = status.error;
-  const slow = error?.kind === 'timed-out';
-  return (
-    <div className="render-status" data-state={status.state} role="alert">
-      {status.state === 'stopped' ? 'stopped: the picture is of an earlier state' : error.message}
-      {slow && status.edit && (
-        <>
-          {' '}
-          after the edit <span className="edit-name">{status.edit}</span>
-        </>
-      )}
-      <button className="link-button" onClick={onAgain}>
-        Render again
-      </button>
-    </div>
-  );
-}
-
 // The output node's image (or the picked node's), rendered again on every edit: an eighth of the size
 // first, then the full size. A render the edit has moved on from is given up (the server ends its
 // process), so only the last edit's image is finished; Stop gives up the one running. On the plane,
 // dragging pans and the wheel zooms (a region of the domain); the value under the pointer is the
 // server's, in the chosen type.
 export default function Preview() {
-  const { scene, picture, commit, samples, picked, pick, slowEdit } = useEditor();
+  const { scene, picture, commit, picked, pick, slowEdit, info, types, pin, pinType, previewType } =
+    useEditor();
+  const setTimedOut = useEditor().setTimedOut;
+  const samples = scene.samples ?? 1;
   const [region, setRegion] = useState(null);
   const [image, setImage] = useState(null);
   const [width, setWidth] = useState(WIDTHS[0]);
@@ -94,9 +58,10 @@ export default function Preview() {
   const resize = useRef(null);
   // 'flat', or 'tiles' (the plane, 3 x 3) or 'globe' (the sphere) beside it.
   const [view, setView] = useState('flat');
-  // The type is the scene's: the picture is what `vantrel render` makes of the saved scene.
-  const type = outputTypeOf(scene);
-  const imageType = imageTypeOf(scene);
+  // The type pinned, else the shown node's own; for the output, what `vantrel render` makes of the
+  // saved scene, whose "output_type" follows it.
+  const type = previewType;
+  const shownImageType = imageType(type);
   const [hover, setHover] = useState(null);
   const element = useRef(null);
   const pan = useRef(null);
@@ -113,9 +78,9 @@ export default function Preview() {
   useEffect(() => setRegion(null), [domainKey]);
   const shownRegion = plane ? region : null;
   const size = imageSize(scene.domain, shownRegion, width);
-  const request = { scene: picture, node: picked, type: imageType, region: shownRegion, job: 'preview' };
+  const request = { scene: picture, node: picked, type: shownImageType, region: shownRegion, job: 'preview' };
   // A mean of integers is no integer: an int is rendered at one sample.
-  const fullSamples = imageType === 'int' ? 1 : samples;
+  const fullSamples = shownImageType === 'int' ? 1 : samples;
   const key = JSON.stringify({ request, size, fullSamples });
   // The view beside the flat picture that the domain has: tiles of the plane, the globe of the sphere.
   const otherView = plane ? 'tiles' : 'globe';
@@ -127,7 +92,7 @@ export default function Preview() {
     stopper.current = stop;
     const show = (url, coarse) => {
       if (!alive) return URL.revokeObjectURL(url);
-      if (shownUrl.current) URL.revokeObjectURL(shownUrl.current);
+      if (shownUrl.current) release(shownUrl.current);
       shownUrl.current = url;
       setImage({ url, coarse, key, ...size });
       return true;
@@ -146,6 +111,7 @@ export default function Preview() {
         if (!show(await renderImage({ ...request, ...size, samples: fullSamples }, { signal }), false))
           return;
         fast.current = JSON.stringify(scene);
+        setTimedOut(false);
         setStatus(null);
       } catch (error) {
         if (!alive) return;
@@ -154,6 +120,7 @@ export default function Preview() {
         else if (error.kind === 'bad-input' && error.pointer) setStatus(null);
         else {
           const edit = error.kind === 'timed-out' ? slowEdit(fast.current) : null;
+          if (error.kind === 'timed-out') setTimedOut(true);
           setStatus({ state: 'failed', error, edit });
         }
       }
@@ -218,8 +185,14 @@ export default function Preview() {
   };
 
   const shownNode = picked ?? scene.output;
+  const shownTypeName = scene.nodes.find((n) => n.id === shownNode)?.type;
+  // The pane leaves the graph room enough for a box and its wires, whatever width the picture has: a
+  // wider picture is shown scaled down to the pane.
+  const windowWidth = useWindowWidth();
+  const room = windowWidth - graphRoom(windowWidth);
+  const paneWidth = Math.max(LEAST, Math.min(shownWidth, room - 28));
   return (
-    <div className="preview" style={{ width: shownWidth + 28 }}>
+    <div className="preview" style={{ width: paneWidth + 28 }}>
       <div
         className="preview-resize"
         title="Drag to make the preview wider or narrower"
@@ -271,12 +244,19 @@ export default function Preview() {
           seen as{' '}
           <select
             className="output-type"
-            value={type}
-            title="The scene's output type: the preview's, and vantrel render's and eval's when given none"
-            onChange={(event) => commit({ ...scene, output_type: event.target.value })}
+            value={pin ?? ''}
+            data-type={type}
+            title={
+              "The preview's type: the node's own unless one is pinned here. The output's is saved as the " +
+              "scene's output type, which vantrel render and eval take when given none"
+            }
+            onChange={(event) => pinType(event.target.value || null)}
           >
+            <option value="">{`${pictureType(info, shownTypeName)}, its own`}</option>
             {TYPES.map((t) => (
-              <option key={t}>{t}</option>
+              <option key={t} value={t}>
+                {t} (pinned)
+              </option>
             ))}
           </select>{' '}
           <span className="seen-as">{SEEN[type]}</span>
@@ -293,7 +273,7 @@ export default function Preview() {
       </div>
       <div
         className="preview-frame"
-        style={{ width: shownWidth, aspectRatio: `${size.width} / ${size.height}` }}
+        style={{ width: paneWidth, aspectRatio: `${size.width} / ${size.height}` }}
       >
         {image && (
           <img
@@ -314,12 +294,19 @@ export default function Preview() {
           />
         )}
       </div>
+      {shownView === 'tiles' && (
+        <PeriodFit
+          period={planePeriod(scene, types, info, shownNode, shownImageType)}
+          domain={scene.domain}
+          commit={(domain) => commit({ ...scene, domain })}
+        />
+      )}
       {image && shownView === 'tiles' && (
         <div
           className="preview-tiles"
           data-testid="tiles"
           style={{
-            width: shownWidth,
+            width: paneWidth,
             aspectRatio: `${size.width} / ${size.height}`,
             backgroundImage: `url(${image.url})`,
           }}
@@ -328,7 +315,7 @@ export default function Preview() {
       )}
       {image && shownView === 'globe' && (
         <Suspense fallback={<div className="globe-loading">loading the globe…</div>}>
-          <Globe url={image.url} size={Math.min(shownWidth, 512)} />
+          <Globe url={image.url} size={Math.min(paneWidth, 512)} />
         </Suspense>
       )}
       <RenderStatus

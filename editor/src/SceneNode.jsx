@@ -1,23 +1,25 @@
 import React from 'react';
 import { Handle, Position } from '@xyflow/react';
-import { useEditor } from './EditorContext.js';
+import { useEditor, useGraphActions } from './EditorContext.js';
 import ParamEditor from './ParamEditor.jsx';
 import CurveEditor from './CurveEditor.jsx';
 import GradientEditor from './GradientEditor.jsx';
 import ErrorNote from './ErrorNote.jsx';
 import useRenderedImage from './useRenderedImage.js';
-import { deleteNode, imageSize, imageTypeOf, typeOf } from './scene.js';
+import { deleteNode, imageSize, imageType, typeOf } from './scene.js';
+import { entryOf, pictureType } from './nodeInfo.js';
 
 const THUMB_WIDTH = 96;
 
-// The node's own output, small, re-rendered a moment after the graph last changed.
-function Thumbnail({ id }) {
-  const { picture, picked, pick } = useEditor();
+// The node's own output, small, in the type its picture is best seen in, re-rendered a moment after
+// the graph last changed.
+function Thumbnail({ id, typeName }) {
+  const { picture, picked, pick, info } = useEditor();
+  const type = imageType(pictureType(info, typeName));
   const size = imageSize(picture.domain, null, THUMB_WIDTH);
   if (size.height > THUMB_WIDTH) Object.assign(size, imageSize(picture.domain, null, THUMB_WIDTH / 2));
-  // In the type the scene is seen in, as the preview shows the node when it is clicked.
   const url = useRenderedImage(
-    { scene: picture, node: id, type: imageTypeOf(picture), ...size, region: null, job: `thumb:${id}` },
+    { scene: picture, node: id, type, ...size, region: null, job: `thumb:${id}` },
     250,
   );
   return (
@@ -27,7 +29,8 @@ function Thumbnail({ id }) {
       width={size.width}
       height={size.height}
       alt=""
-      title={picked === id ? 'Shown in the preview (click to show the output again)' : 'Show in the preview'}
+      data-type={type}
+      title={`Seen as ${type}. ${picked === id ? 'Shown in the preview (click to show the output again)' : 'Click to show it in the preview'}`}
       onClick={() => pick(picked === id ? null : id)}
     />
   );
@@ -38,13 +41,19 @@ export function PositionNode() {
     <div className="node position-node">
       <div className="node-header">@position</div>
       <div className="node-note">the sample position</div>
-      <Handle type="source" position={Position.Right} id="out" />
+      <Handle
+        type="source"
+        position={Position.Right}
+        id="out"
+        title="Drag from here to a parameter's dot to wire this output into it"
+      />
     </div>
   );
 }
 
 export default function SceneNode({ id }) {
-  const { scene, types, commit, error, generation } = useEditor();
+  const { scene, types, commit, error, generation, info } = useEditor();
+  const actions = useGraphActions();
   const node = scene.nodes.find((n) => n.id === id);
   if (!node) return null;
   const type = typeOf(types, node);
@@ -55,7 +64,9 @@ export default function SceneNode({ id }) {
     <div className={`node${isOutput ? ' output' : ''}${whole ? ' refused' : ''}`} data-node={id}>
       <div className="node-header">
         <span className="node-id">{id}</span>
-        <span className="node-type">{type?.name ?? node.type}</span>
+        <span className="node-type" title={entryOf(info, node.type)?.line ?? node.type}>
+          {type?.name ?? node.type}
+        </span>
         <button
           className={`make-output nodrag${isOutput ? ' active' : ''}`}
           title="Make this the scene's output"
@@ -64,15 +75,27 @@ export default function SceneNode({ id }) {
           output
         </button>
         <button
+          className="duplicate nodrag"
+          title="Duplicate the node (Ctrl+D)"
+          onClick={() => actions.duplicate([id])}
+        >
+          dup
+        </button>
+        <button
           className="delete nodrag"
-          title="Delete the node"
+          title="Delete the node (or select it and press Delete)"
           onClick={() => commit(deleteNode(scene, id))}
         >
           ×
         </button>
-        <Handle type="source" position={Position.Right} id="out" />
+        <Handle
+          type="source"
+          position={Position.Right}
+          id="out"
+          title="Drag from here to a parameter's dot to wire this output into it"
+        />
       </div>
-      <Thumbnail id={id} />
+      <Thumbnail id={id} typeName={node.type} />
       {whole && <ErrorNote />}
       {type?.params.map((desc, i) => (
         <ParamEditor key={desc.name} node={node} desc={desc} index={i} />

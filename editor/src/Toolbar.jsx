@@ -3,8 +3,9 @@ import { useEditor } from './EditorContext.js';
 import { getJson } from './api.js';
 import NumberField from './NumberField.jsx';
 import ErrorNote from './ErrorNote.jsx';
-import { addNode, addRecipe } from './scene.js';
-import { recipeScene, recipes } from './presets.js';
+import { imageSize } from './scene.js';
+import { costlyValues, duration, memberText, namedType } from './nodeInfo.js';
+import { NodeFinder, RecipeMenu } from './NodeFinder.jsx';
 
 // The loader's message for the scene as a whole, its output or its domain.
 function SceneError({ areas }) {
@@ -13,8 +14,34 @@ function SceneError({ areas }) {
   return <ErrorNote />;
 }
 
+// Why the scene may take very long to render, in words, for the note that follows a save: each costly
+// value, and a preview stopped by the server's time limit.
+function saveWarnings(scene, info, timedOut) {
+  const { width, height } = imageSize(scene.domain, null, 512);
+  const n = namedType(scene) === 'int' ? 1 : (scene.samples ?? 1);
+  const warnings = costlyValues(scene, info).map((c) => {
+    const node = scene.nodes.find((each) => each.id === c.node);
+    const { label } = memberText(info, node.type, 'params', c.param);
+    const whole = c.sample * width * height * n * n;
+    return (
+      `${c.node} › ${label} is ${c.value}: a sample may run ${c.value} ${c.what}, about ` +
+      `${duration(c.sample)}, so vantrel render at its ${width} × ${height}` +
+      `${n > 1 ? ` and ${n} × ${n} samples` : ''} may take up to ${duration(whole)} on one core.`
+    );
+  });
+  if (timedOut)
+    warnings.push(
+      "The last full preview was stopped by the server's time limit: vantrel render of this file takes " +
+        "at least as long at the preview's size, and longer at a larger one.",
+    );
+  return warnings;
+}
+
 function FileControls({ session }) {
   const { file, modified, open, save, proposal } = session;
+  const { scene, info, timedOut } = useEditor();
+  // What the last save did, said until the scene differs from the file again.
+  const [notice, setNotice] = useState(null);
   const [files, setFiles] = useState([]);
   // Scene files whose names are not UTF-8 text: listed, escaped, but not to be opened from here.
   const [unopenable, setUnopenable] = useState([]);
@@ -46,7 +73,10 @@ function FileControls({ session }) {
     if (await open(target)) setChosen(null);
   };
   const saveTo = async (target) => {
+    const warnings = saveWarnings(scene, info, timedOut);
     if (await save(target)) {
+      const time = new Date().toLocaleTimeString([], { hour: '2-digit', minute: '2-digit', hour12: false });
+      setNotice({ file: target, text: `saved at ${time}`, warnings });
       setName('');
       setChosen(null);
       refresh();
@@ -56,7 +86,10 @@ function FileControls({ session }) {
 
   return (
     <div className="group files">
-      <span className="file-name" title="The scene file">
+      <span
+        className="file-name"
+        title={`The scene file: ${file ?? 'new scene'}${modified ? ', changed since it was saved' : ''}`}
+      >
         {file ?? 'new scene'}
         {modified && ' •'}
       </span>
@@ -97,6 +130,24 @@ function FileControls({ session }) {
       <button onClick={() => saveTo(name)} disabled={!name}>
         Save as
       </button>
+      {notice && notice.file === file && !modified && (
+        <span className="save-notice" role="status" title={`${notice.text}, to ${notice.file}`}>
+          {notice.text}
+        </span>
+      )}
+      {notice && notice.file === file && !modified && notice.warnings.length > 0 && (
+        <div className="save-warnings" role="alert">
+          <b>Saved, but it may render slowly:</b>
+          {notice.warnings.map((w) => (
+            <p key={w} className="save-warning">
+              {w}
+            </p>
+          ))}
+          <button className="link-button" onClick={() => setNotice({ ...notice, warnings: [] })}>
+            close
+          </button>
+        </div>
+      )}
     </div>
   );
 }
@@ -151,83 +202,34 @@ function DomainControls() {
   );
 }
 
-function AddNode() {
-  const { scene, types, commit } = useEditor();
-  const choice = useRef(null);
-  return (
-    <div className="group add">
-      <select ref={choice} className="add-type" defaultValue={types[0]?.name}>
-        {types.map((t) => (
-          <option key={t.classId} value={t.name}>
-            {t.name}
-          </option>
-        ))}
-      </select>
-      <button
-        className="add-node"
-        onClick={() =>
-          commit(
-            addNode(
-              scene,
-              types.find((t) => t.name === choice.current.value),
-            ).scene,
-          )
-        }
-      >
-        Add node
-      </button>
-    </div>
-  );
-}
-
-// A recipe of the node guide added to the graph, wired, and shown in the preview.
-function AddRecipe() {
-  const { scene, commit, pick, refuse } = useEditor();
-  const [list, setList] = useState([]);
-  const choice = useRef(null);
-  useEffect(() => {
-    recipes().then(setList);
-  }, []);
-  if (list.length === 0) return null;
-  const add = async () => {
-    const recipe = list[Number(choice.current.value)];
-    try {
-      const added = addRecipe(scene, await recipeScene(recipe));
-      await commit(added.scene);
-      if (added.output) pick(added.output);
-    } catch (error) {
-      refuse(error, scene);
-    }
+// Samples a pixel takes, N x N: the scene's "samples", which the preview and `vantrel render` of the
+// saved file take. An int image takes one (a mean of integers is no integer); 1 is the scene holding none.
+function SamplesChoice() {
+  const { scene, commit } = useEditor();
+  const samples = scene.samples ?? 1;
+  const whole = namedType(scene) === 'int';
+  const choose = (n) => {
+    const next = { ...scene, samples: n };
+    if (n === 1) delete next.samples;
+    commit(next);
   };
   return (
-    <div className="group recipes">
-      <select ref={choice} className="recipe-choice" defaultValue="0">
-        {list.map((r, i) => (
-          <option key={r.name} value={i}>
-            {r.name}
-          </option>
-        ))}
-      </select>
-      <button className="add-recipe" onClick={add} title="Add the recipe's nodes to the graph, wired">
-        Add recipe
-      </button>
-    </div>
-  );
-}
-
-// Samples a pixel of the full preview takes, N x N as `vantrel render --samples N`.
-function SamplesChoice() {
-  const { samples, setSamples } = useEditor();
-  return (
     <div className="group">
-      <label title="Samples a pixel of the full preview, as vantrel render --samples">
+      <label
+        title={
+          whole
+            ? 'An int image takes one sample a pixel: a mean of integers is no integer'
+            : 'Samples a pixel, N × N, saved in the scene: the preview and vantrel render of the file take them'
+        }
+      >
         samples{' '}
         <select
           className="samples"
-          value={samples}
-          onChange={(event) => setSamples(Number(event.target.value))}
+          value={whole ? 1 : samples}
+          disabled={whole}
+          onChange={(event) => choose(Number(event.target.value))}
         >
-          {[1, 2, 3, 4].map((n) => (
+          {[...new Set([1, 2, 3, 4, samples])].map((n) => (
             <option key={n} value={n}>
               {n === 1 ? '1' : `${n} × ${n}`}
             </option>
@@ -281,8 +283,8 @@ export default function Toolbar({ session, history }) {
           Redo
         </button>
       </div>
-      <AddNode />
-      <AddRecipe />
+      <NodeFinder />
+      <RecipeMenu />
       <DomainControls />
       <SamplesChoice />
       <Description />

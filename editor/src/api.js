@@ -173,7 +173,11 @@ export async function postJson(url, body, { signal } = {}) {
   return json(await answer(await post(url, body, signal)));
 }
 
-// Renders to an object URL (the caller revokes it); a replaced or given-up render is thrown as an
+// An image's object URL given up once what shows it has moved on: a moment later, so that a picture
+// still loading it (the tiles' background, the globe's texture) finds it.
+export const release = (url) => setTimeout(() => URL.revokeObjectURL(url), 3000);
+
+// Renders to an object URL (the caller releases it); a replaced or given-up render is thrown as an
 // ApiError whose `cancelled` is true.
 export const renderImage = (request, { signal } = {}) =>
   queued('/api/render', request, signal, async (response) => URL.createObjectURL(await response.blob()));

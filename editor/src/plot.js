@@ -47,3 +47,8 @@ export function ticks(lo, hi, count) {
 
 // The multiple of `step` nearest to v, without the binary fraction's tail (0.30000000000000004).
 export const snap = (v, step) => Number((Math.round(v / step) * step).toPrecision(12));
+
+// A number for a label: three significant digits (0.5773502691896258 is 0.577); the whole
+// value belongs in a tooltip.
+export const rounded = (v) =>
+  typeof v === 'number' && Number.isFinite(v) ? String(Number(v.toPrecision(3))) : String(v);

@@ -3,18 +3,22 @@
 
 export const POSITION = '@position';
 
-// The scene as the pictures read it: where the boxes stand and the description change no pixel, so a
-// box moved or a word typed renders nothing again.
+// The scene as the pictures read it: where the boxes stand and the description change no pixel, and
+// every picture names its own type and samples, so a box moved, a word typed or the output's type
+// chosen renders no node's picture again.
 export function forPicture(scene) {
-  const { layout: _layout, description: _description, ...rest } = scene;
+  const {
+    layout: _layout,
+    description: _description,
+    output_type: _type,
+    samples: _samples,
+    ...rest
+  } = scene;
   return rest;
 }
 
-// The type the scene is seen in when it names none, as `vantrel render` takes it.
-export const DEFAULT_TYPE = 'color';
-export const outputTypeOf = (scene) => scene.output_type ?? DEFAULT_TYPE;
-// The type a picture of the scene is rendered in: a text has none, so a string scene is seen as colour.
-export const imageTypeOf = (scene) => (outputTypeOf(scene) === 'string' ? DEFAULT_TYPE : outputTypeOf(scene));
+// The type a picture is rendered in: a text has none, so a string is seen as colour.
+export const imageType = (type) => (type === 'string' ? 'color' : type);
 
 // The scene with the boxes' places (a map of id to {x, y}) as its "layout": whole pixels, in id order.
 export function withLayout(scene, places) {
@@ -50,6 +54,20 @@ export function setMember(scene, id, kind, name, value) {
   });
 }
 
+// A vector with component i typed as v; a whole vector typed into any of its fields ("1 0 0 0",
+// "(1, 0, 0, 0)") sets every component. Anything else goes to the loader as typed.
+export function withComponent(vector, i, v) {
+  const parts =
+    typeof v === 'string'
+      ? v
+          .split(/[\s,;()]+/)
+          .filter(Boolean)
+          .map(Number)
+      : [];
+  if (parts.length === vector.length && parts.every(Number.isFinite)) return parts;
+  return vector.map((old, j) => (j === i ? v : old));
+}
+
 export const setParam = (scene, id, name, value) => setMember(scene, id, 'params', name, value);
 export const link = (scene, source, id, name) => setParam(scene, id, name, { link: source });
 export const unlink = (scene, id, name) => setParam(scene, id, name, undefined);
@@ -72,8 +90,14 @@ export function addNode(scene, type) {
 }
 
 // A preset's points, given over 0 .. 1, fitted to a curve's input range: x from its low to its high end,
-// y as given.
-export const fitPoints = (points, [low, high]) => points.map(([x, y]) => [low + x * (high - low), y]);
+// y as given, or, for a preset whose y is a multiple of the input ("times": "x"), that multiple of the
+// fitted x: the lattice's distance itself as a weight.
+export const fitPoints = (points, [low, high], times) =>
+  points.map(([x, y]) => {
+    const at = low + x * (high - low);
+    // + 0 turns the -0 of minus the distance at 0 into 0.
+    return [at, times === 'x' ? y * at + 0 : y];
+  });
 
 // A palette's stops, given over 0 .. 1, over the span of a gradient's stops now (0 .. 1 when they have
 // none), so that a gradient read over -2.5 .. 2.5 keeps its range.
@@ -84,29 +108,48 @@ export function fitStops(stops, current) {
   return stops.map(([x, rgb]) => [low + x * (high - low), [...rgb]]);
 }
 
-// A recipe's nodes added to the scene, wired among themselves as in the recipe's scene; an id the scene
-// has already gets a number ("lattice" becomes "lattice-2"), and the links follow it. Answers the new
-// scene and the id of the recipe's output.
+// A gradient's stops the other way round over the same span: a stop at x goes to low + high - x, the
+// ends to each other exactly.
+export function reversedStops(stops) {
+  const at = stops.map((s) => s[0]);
+  const [low, high] = [Math.min(...at), Math.max(...at)];
+  const mirrored = (x) => (x === low ? high : x === high ? low : low + high - x);
+  return stops.map(([x, rgb]) => [mirrored(x), [...rgb]]).reverse();
+}
+
+// A recipe's nodes (or nodes copied) added to the scene, wired among themselves as in the recipe's
+// scene; an id the scene has already gets a number ("lattice" becomes "lattice-2"), and the links follow
+// it. A link to a node the scene does not hold is left out, so that parameter takes its default. Answers
+// the new scene, the id of the recipe's output and the ids the nodes were given, in order.
 export function addRecipe(scene, recipe) {
   const taken = new Set(scene.nodes.map((n) => n.id));
   const renamed = new Map();
   for (const node of recipe.nodes) {
+    // A copy of "curve3-2" is "curve3-3", not "curve3-2-2".
     let id = node.id;
-    for (let i = 2; taken.has(id) || id === POSITION; ++i) id = `${node.id}-${i}`;
+    const base = node.id.replace(/-\d+$/, '') || node.id;
+    for (let i = 2; taken.has(id) || id === POSITION; ++i) id = `${base}-${i}`;
     taken.add(id);
     renamed.set(node.id, id);
   }
+  const there = new Set([POSITION, ...scene.nodes.map((n) => n.id)]);
   const relink = (value) =>
     isLink(value) && renamed.has(value.link) ? { link: renamed.get(value.link) } : value;
+  const kept = ([, v]) => !isLink(v) || renamed.has(v.link) || there.has(v.link);
   const nodes = recipe.nodes.map((node) => {
     const next = { ...node, id: renamed.get(node.id) };
     if (node.params)
-      next.params = Object.fromEntries(Object.entries(node.params).map(([k, v]) => [k, relink(v)]));
+      next.params = Object.fromEntries(
+        Object.entries(node.params)
+          .filter(kept)
+          .map(([k, v]) => [k, relink(v)]),
+      );
     return next;
   });
   return {
     scene: { ...scene, nodes: [...scene.nodes, ...nodes] },
     output: renamed.get(recipe.output) ?? null,
+    ids: nodes.map((n) => n.id),
   };
 }
 
@@ -202,7 +245,8 @@ export function layout(scene, heights) {
   for (const node of scene.nodes) {
     const d = depthOf(node.id);
     const y = columnY.get(d) ?? 0;
-    next.set(node.id, { x: 60 + d * 360, y });
+    // The position's box is narrower than a node's.
+    next.set(node.id, { x: 170 + (d - 1) * 330, y });
     columnY.set(d, y + (heights(node) ?? 200) + 40);
   }
   return next;
@@ -257,7 +301,10 @@ export function describeEdit(before, after) {
     }
   }
   if (before.output !== after.output) changes.push(`the output = ${after.output}`);
-  if (before.output_type !== after.output_type) changes.push(`the type = ${outputTypeOf(after)}`);
+  // A scene that names no type is seen in colour: naming it is no change.
+  const named = (scene) => scene.output_type ?? 'color';
+  if (named(before) !== named(after)) changes.push(`the type = ${named(after)}`);
+  if (before.samples !== after.samples) changes.push(`the samples = ${after.samples ?? 1}`);
   if (!same(before.domain, after.domain)) changes.push('the domain');
   if (before.description !== after.description) changes.push('the description');
   if (!same(before.layout, after.layout)) changes.push('the places of the boxes');

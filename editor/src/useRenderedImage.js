@@ -1,5 +1,5 @@
 import { useEffect, useRef, useState } from 'react';
-import { renderImage } from './api.js';
+import { release, renderImage } from './api.js';
 
 // An image rendered by the server for a request, `delay` ms after the request last changed: while the
 // graph is being dragged, only the last state is rendered, and a render the request has moved on from is
@@ -16,7 +16,7 @@ export default function useRenderedImage(request, delay) {
       renderImage(JSON.parse(key), { signal: stop.signal })
         .then((made) => {
           if (!alive) return URL.revokeObjectURL(made);
-          if (current.current) URL.revokeObjectURL(current.current);
+          if (current.current) release(current.current);
           current.current = made;
           setUrl(made);
         })

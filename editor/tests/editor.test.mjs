@@ -8,11 +8,9 @@ import {
   currentPreview,
   decodePng,
   endSession,
+  openPage,
   run,
-  scratchFolder,
   shownPreview,
-  startBrowser,
-  startServer,
   waitForPreview,
 } from './harness.mjs';
 
@@ -23,12 +21,10 @@ let browser;
 let page;
 
 before(async () => {
-  folder = scratchFolder(['hex-lattice-sphere.json', 'distorted-lattice.json']);
-  server = await startServer(folder, 'hex-lattice-sphere.json');
-  browser = await startBrowser();
-  page = await browser.context.newPage();
-  page.on('pageerror', (error) => console.error(`page error: ${error.message}`));
-  await page.goto(server.url);
+  ({ folder, server, browser, page } = await openPage(
+    ['hex-lattice-sphere.json', 'distorted-lattice.json'],
+    'hex-lattice-sphere.json',
+  ));
 });
 
 after(() => endSession({ browser, server, folder }));
@@ -137,8 +133,8 @@ test('dragging a curve point changes the plotted curve and the preview', async (
 });
 
 test('a Curve3 node added after the lattice and linked to it', async () => {
-  await page.locator('.add-type').selectOption('Curve3');
-  await page.locator('.add-node').click();
+  await page.locator('.find-node').fill('Curve3');
+  await page.locator('.find-node').press('Enter');
   await node('curve3').waitFor();
   await page.waitForFunction(() => {
     // The view moves to show the new box.

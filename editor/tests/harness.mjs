@@ -1,6 +1,7 @@
 // What the browser tests stand on: `vantrel serve` started as a user starts it, on a copy of an example
 // in a folder of its own, and Debian's chromium driven by playwright-core (never a downloaded browser).
 import { spawn } from 'node:child_process';
+import assert from 'node:assert/strict';
 import fs from 'node:fs';
 import os from 'node:os';
 import path from 'node:path';
@@ -91,6 +92,18 @@ export async function startBrowser() {
   };
 }
 
+// A server on copies of the examples `files`, started on `start`, and its page opened in chromium,
+// whose errors go to the test's output.
+export async function openPage(files, start) {
+  const folder = scratchFolder(files);
+  const server = await startServer(folder, start);
+  const browser = await startBrowser();
+  const page = await browser.context.newPage();
+  page.on('pageerror', (error) => console.error(`page error: ${error.message}`));
+  await page.goto(server.url);
+  return { folder, server, browser, page };
+}
+
 export const decodePng = (bytes) => PNG.sync.read(bytes);
 
 // Runs vantrel to its end, with `input` on its standard input; answers its status, output and error.
@@ -154,4 +167,52 @@ export async function endSession({ browser, server, folder }) {
   await browser?.close();
   server?.stop();
   if (folder) fs.rmSync(folder, { recursive: true, force: true });
+}
+
+// What the page tests do as a user and check after, for the page and scene folder `session()` answers
+// (read when called, as a test file's `before` sets them): a node's box, the scene file read back,
+// Save, Open, a value typed, and the preview against `vantrel render` of the saved file.
+export function userSteps(session) {
+  const at = () => session();
+  const node = (id) => at().page.locator(`.react-flow__node[data-id="${id}"]`);
+  const readScene = (name) => JSON.parse(fs.readFileSync(path.join(at().folder, name), 'utf8'));
+  const saved = () =>
+    at().page.waitForFunction(() => !document.querySelector('.file-name').textContent.includes('•'));
+  return {
+    node,
+    readScene,
+    saved,
+    // Save, and the server's answer to it: the file is written when this returns.
+    async save() {
+      const { page } = at();
+      const answered = page.waitForResponse((response) => new URL(response.url()).pathname === '/api/save');
+      await page.locator('button', { hasText: /^Save$/ }).click();
+      await answered;
+      await saved();
+    },
+    async open(file) {
+      const { page } = at();
+      await page.locator('.open-choice').selectOption(file);
+      await page.locator('button', { hasText: /^Open$/ }).click();
+      await page.locator('.file-name', { hasText: file }).waitFor();
+    },
+    async typeInto(field, text) {
+      await field.click();
+      await field.fill(text);
+      await field.press('Enter');
+    },
+    // The preview's pixels are those of `vantrel render` of the saved `file` at its size, with `args`.
+    async assertPreviewIsRender(file, args = []) {
+      const { page, folder } = at();
+      const image = page.locator('.preview-image');
+      const size = `${await image.getAttribute('data-width')}x${await image.getAttribute('data-height')}`;
+      const out = `${path.basename(file, '.json')}-${Date.now()}.png`;
+      const result = await run(['render', file, '-o', out, '--size', size, ...args], { cwd: folder });
+      assert.equal(result.status, 0, result.stderr);
+      const theirs = decodePng(fs.readFileSync(path.join(folder, out)));
+      const ours = decodePng(await shownPreview(page));
+      assert.deepEqual([ours.width, ours.height], [theirs.width, theirs.height]);
+      assert.ok(ours.data.equals(theirs.data), `the pixels of vantrel render ${[file, ...args].join(' ')}`);
+    },
+  };
 }

@@ -10,11 +10,11 @@ import {
   decodePng,
   endSession,
   examples,
-  run,
   scratchFolder,
   shownPreview,
   startBrowser,
   startServer,
+  userSteps,
   waitForPreview,
 } from './harness.mjs';
 
@@ -67,21 +67,7 @@ before(async () => {
 
 after(() => endSession({ browser, server, folder }));
 
-const node = (id) => page.locator(`.react-flow__node[data-id="${id}"]`);
-const readScene = (name) => JSON.parse(fs.readFileSync(path.join(folder, name), 'utf8'));
-const saved = () =>
-  page.waitForFunction(() => !document.querySelector('.file-name').textContent.includes('•'));
-
-async function save() {
-  await page.locator('button', { hasText: /^Save$/ }).click();
-  await saved();
-}
-
-async function open(file) {
-  await page.locator('.open-choice').selectOption(file);
-  await page.locator('button', { hasText: /^Open$/ }).click();
-  await page.locator('.file-name', { hasText: file }).waitFor();
-}
+const { node, readScene, save, open, assertPreviewIsRender } = userSteps(() => ({ page, folder }));
 
 // The colour the screen shows at the middle of an element (or at a fraction of it), as [r, g, b].
 async function screenColour(locator, fx = 0.5, fy = 0.5) {
@@ -103,23 +89,6 @@ const linear = (byte) => {
   const e = byte / 255;
   return e <= 0.04045 ? e / 12.92 : ((e + 0.055) / 1.055) ** 2.4;
 };
-
-// vantrel's PNG of the saved scene `file`, with further options.
-async function rendered(file, args) {
-  const out = `${path.basename(file, '.json')}-${Date.now()}.png`;
-  const result = await run(['render', file, '-o', out, ...args], { cwd: folder });
-  assert.equal(result.status, 0, result.stderr);
-  return decodePng(fs.readFileSync(path.join(folder, out)));
-}
-
-async function assertPreviewIsRender(file, args) {
-  const image = page.locator('.preview-image');
-  const size = `${await image.getAttribute('data-width')}x${await image.getAttribute('data-height')}`;
-  const theirs = await rendered(file, ['--size', size, ...args]);
-  const ours = decodePng(await shownPreview(page));
-  assert.deepEqual([ours.width, ours.height], [theirs.width, theirs.height]);
-  assert.ok(ours.data.equals(theirs.data), `the pixels of vantrel render ${args.join(' ')}`);
-}
 
 test('a stop picked or typed in display hex shows as that colour on the bar and in the preview', async () => {
   await waitForPreview(page, null);
@@ -159,16 +128,17 @@ test("the scene's output type is the preview's, rendered as vantrel renders the 
   await open('lattice.json');
   const type = page.locator('select.output-type');
   await waitForPreview(page, null);
-  assert.equal(await type.inputValue(), 'double', "the scene's own type");
+  assert.equal(await type.inputValue(), '', "following the lattice's own type");
+  // Followed (the lattice's own: its weight sum), then pinned.
   const rows = [
-    { type: 'double', seen: 'grey', grey: true },
-    { type: 'vec3', seen: 'x y z as red green blue', grey: false },
-    { type: 'color', seen: 'colour', grey: false },
+    { choose: '', type: 'double', seen: 'grey', grey: true },
+    { choose: 'vec3', type: 'vec3', seen: 'x y z as red green blue', grey: false },
+    { choose: 'color', type: 'color', seen: 'colour', grey: false },
   ];
   for (const row of rows) {
     const source = await currentPreview(page);
-    if ((await type.inputValue()) !== row.type) {
-      await type.selectOption(row.type);
+    if ((await type.inputValue()) !== row.choose) {
+      await type.selectOption(row.choose);
       await waitForPreview(page, source);
     }
     assert.equal(await page.locator('.seen-as').innerText(), row.seen);
@@ -183,6 +153,8 @@ test("the scene's output type is the preview's, rendered as vantrel renders the 
     // No --type: the scene's own.
     await assertPreviewIsRender('lattice.json', []);
   }
+  await type.selectOption('');
+  await save();
 });
 
 test('the places of the boxes are saved as the layout and restored on opening', async () => {
@@ -266,9 +238,9 @@ test("a recipe added to the open graph, its ids made unique, renders as its own 
   // Twice: the second time every id is taken.
   for (const round of [1, 2]) {
     const before = readScene('flat.json').nodes.length;
-    await page.locator('.recipe-choice').selectOption({ label: recipe.name });
     const source = await currentPreview(page);
-    await page.locator('.add-recipe').click();
+    await page.locator('.open-recipes').click();
+    await page.locator(`[data-recipe="${recipe.name}"]`).click();
     await page.locator('.file-name', { hasText: '•' }).waitFor();
     await waitForPreview(page, source);
     await save();
@@ -292,16 +264,19 @@ test("a recipe added to the open graph, its ids made unique, renders as its own 
         n.params && Object.fromEntries(Object.entries(n.params).map(([k, v]) => [k, relinked(v)]));
       assert.deepEqual(added[i], { ...n, id: renamed.get(n.id), ...(params && { params }) });
     });
-    // The preview shows the recipe's output, as vantrel renders that node of the saved scene.
+    // The recipe's output is the scene's, shown as vantrel renders the saved scene.
     const output = renamed.get(own.output);
+    assert.equal(scene.output, output);
     assert.equal(await page.locator('.preview-bar b').first().innerText(), output);
-    await assertPreviewIsRender('flat.json', ['--node', output]);
+    await assertPreviewIsRender('flat.json', []);
   }
-  // A node's picture, clicked, shows that node in the scene's type.
+  // A node's picture, clicked, shows that node in the type pinned.
   let source = await currentPreview(page);
-  await page.locator('select.output-type').selectOption('double');
+  await page.locator('select.output-type').selectOption('vec3');
   await waitForPreview(page, source);
   source = await currentPreview(page);
+  // The recipes went beside the output, panned into view: the whole graph again, as a user does.
+  await page.locator('.react-flow__controls-fitview').click();
   await node('paint').locator('img.thumb').click();
   await page.locator('.preview-bar b', { hasText: 'paint' }).waitFor();
   await waitForPreview(page, source);
@@ -309,7 +284,7 @@ test("a recipe added to the open graph, its ids made unique, renders as its own 
   await assertPreviewIsRender('flat.json', ['--node', 'paint']);
 });
 
-test('the full preview, larger, wider and with more samples, is vantrel render --samples N', async () => {
+test("the full preview's samples are the scene's, and vantrel render of the saved file takes them", async () => {
   const rows = [
     { samples: 2, width: 512 },
     { samples: 3, width: 1024 },
@@ -321,7 +296,10 @@ test('the full preview, larger, wider and with more samples, is vantrel render -
     await page.locator('select.preview-width').selectOption(String(row.width));
     await waitForPreview(page, source);
     assert.equal(await page.locator('.preview-image').getAttribute('data-width'), String(row.width));
-    await assertPreviewIsRender('flat.json', ['--node', 'paint', '--samples', String(row.samples)]);
+    await save();
+    assert.equal(readScene('flat.json').samples, row.samples === 1 ? undefined : row.samples);
+    // No --samples: the scene's own.
+    await assertPreviewIsRender('flat.json', ['--node', 'paint']);
   }
   // Its left edge dragged 192 pixels out: rendered 704 wide once let go.
   const edge = await page.locator('.preview-resize').boundingBox();
