@@ -143,13 +143,12 @@ void PackageScene::Set(const Text& key, const std::string& value) {
     const std::size_t dot = named.rfind('.');
     if (dot == std::string::npos || dot == 0 || dot + 1 == named.size())
         throw ArgumentError("key", expected, Shown(key.value));
-    const std::string node = named.substr(0, dot);
-    const std::string param = named.substr(dot + 1);
+    // The key names the parameter whole: an earlier setting of it is replaced.
     SceneEdits changed;
     for (const SceneEdits::Setting& setting : edits.settings) {
-        if (setting.node != node || setting.param != param) changed.settings.push_back(setting);
+        if (!setting.assignment.starts_with(named + "=")) changed.settings.push_back(setting);
     }
-    changed.settings.push_back({node, param, value, "--set " + named + "=" + value});
+    changed.settings.push_back({named + "=" + value, "--set " + named + "=" + value});
     for (const SceneEdits::Setting& setting : changed.settings)
         changed.said += (changed.said.empty() ? "" : " ") + setting.said;
     auto built = std::make_shared<const Scene>(Scene::FromDocument(*document, name, module, changed));
@@ -159,7 +158,7 @@ void PackageScene::Set(const Text& key, const std::string& value) {
 
 quib::Json PackageScene::Described() const {
     quib::Json root = document->Value();
-    edits.ApplyTo(root, name);
+    edits.ApplyTo(root, name, *module);
     return root;
 }
 

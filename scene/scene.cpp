@@ -43,7 +43,7 @@ Error Named(Error error, const std::string& name, const JsonDocument* document) 
 /// The scene `root` describes once `edits` are made to it. The values' places in the text may have
 /// moved: errors name the edits instead.
 Scene BuildEdited(Json& root, const std::string& name, Scene::ModulePointer module, const SceneEdits& edits) {
-    edits.ApplyTo(root, name);
+    edits.ApplyTo(root, name, *module);
     try {
         return Scene::Build(root, std::move(module));
     } catch (const Error& error) {

@@ -10,13 +10,15 @@
 
 namespace vantrel {
 
+class ModuleSet;
+
 struct SceneEdits {
-    /// A parameter's value in place of the file's.
+    /// A parameter's value in place of the file's: `ID.PARAM=VALUE`, the value JSON text written as in
+    /// a scene file (`3`, `[1, 0, 0]`, `{"link": "a"}`). Ids and names may hold dots and equals signs,
+    /// so the text is split where the file's ids and the node type's own parameter names say.
     struct Setting {
-        std::string node;   ///< the node's id
-        std::string param;  ///< the parameter's name
-        std::string value;  ///< JSON text, written as in a scene file: `3`, `[1, 0, 0]`, `{"link": "a"}`
-        std::string said;   ///< how the user asked for it, for messages: `--set a.In=3`
+        std::string assignment;
+        std::string said;  ///< how the user asked for it, for messages: `--set a.In=3`
     };
     std::string output;  ///< the id of the node to evaluate in place of the file's "output"; empty: that
     std::vector<Setting> settings;
@@ -26,9 +28,10 @@ struct SceneEdits {
 
     bool Empty() const { return output.empty() && settings.empty(); }
 
-    /// Makes the changes to `root`, the JSON of the scene file `fileName`. Throws quib::Error (BadInput)
-    /// naming the option when a value is not JSON or names no node of the file.
-    void ApplyTo(quib::Json& root, const std::string& fileName) const;
+    /// Makes the changes to `root`, the JSON of the scene file `fileName`, whose node types `modules`
+    /// offer. Throws quib::Error (BadInput) naming the option when a value is not JSON or names no node
+    /// of the file.
+    void ApplyTo(quib::Json& root, const std::string& fileName, const ModuleSet& modules) const;
 };
 
 }  // namespace vantrel

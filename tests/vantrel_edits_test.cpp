@@ -19,7 +19,7 @@ namespace {
 const char* const sceneTemplate = R"~({ "format": "vantrel-scene/1", "output": @OUT@,
     "nodes": [ { "id": "lattice", "type": "Hexagonal lattice 3D(1)",
                  "params": { "Position": { "link": "@position" }, "Subdivision": @SUB@,
-                             "(2=plane, 3=sphere)(how to make list box]": 2 } },
+                             "(2=plane, 3=sphere)(how to make list box]": @MODE@ } },
                { "id": "paint", "type": "Vector to color",
                  "params": { "In": @IN@, "Weights": [1, 1, 0, 0] },
                  "gradients": { "X color": [[-3, [0, 0, 1]], [3, [1, 0.5, 0]]],
@@ -29,6 +29,7 @@ const char* const sceneTemplate = R"~({ "format": "vantrel-scene/1", "output": @
 struct Fill {
     std::string in = R"({"link": "lattice"})";
     std::string subdivision = "1";
+    std::string mode = "2";
     std::string output = R"("paint")";
 };
 
@@ -36,6 +37,7 @@ std::string SceneOf(const Fill& fill) {
     std::string scene = sceneTemplate;
     for (const auto& [mark, text] : {std::pair<std::string, std::string>{"@IN@", fill.in},
                                      {"@SUB@", fill.subdivision},
+                                     {"@MODE@", fill.mode},
                                      {"@OUT@", fill.output}}) {
         scene.replace(scene.find(mark), mark.size(), text);
     }
@@ -57,6 +59,8 @@ const EditCase editCases[] = {
     {"node", {"--node", "lattice"}, {.output = R"("lattice")"}},
     {"number", {"--set", "lattice.Subdivision=3"}, {.subdivision = "3"}},
     {"vector", {"--set", "paint.In=[0.5, -1, 0]"}, {.in = "[0.5, -1, 0]"}},
+    // The name holds an '=': the node's own names say where the value begins.
+    {"name-with-equals", {"--set", "lattice.(2=plane, 3=sphere)(how to make list box]=3"}, {.mode = "3"}},
     {"link-to-position", {"--set", R"(paint.In={"link": "@position"})"}, {.in = R"({"link": "@position"})"}},
     {"later-wins",
      {"--set", "lattice.Subdivision=2", "--set", "lattice.Subdivision=4"},

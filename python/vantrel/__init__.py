@@ -228,7 +228,7 @@ class Scene:
         return cls(_vantrel.Scene.load(_module(module)._native, _arguments.path("path", path)))
 
     def set(self, key, value):
-        """Gives the parameter ``key``, "ID.PARAM" (the id is what comes before the last dot), the value
+        """Gives the parameter ``key``, "ID.PARAM" (a node's id, a dot and the name of one of its parameters), the value
         ``value``, as ``vantrel --set ID.PARAM=VALUE`` does: a number, a list of numbers, a
         ``{"link": ID}`` dict or a string, written as in a scene file. The scene is built again with it
         and checked as the command line checks it, so a bad value raises InputError with the same

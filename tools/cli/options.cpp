@@ -136,8 +136,7 @@ void ReadEdits(bool nodeGiven, const std::string& node, const std::vector<std::s
                              quib::Quote(text));
         }
         const std::string said = "--set " + quib::Excerpt(text);
-        edits.settings.push_back(
-            {text.substr(0, dot), text.substr(dot + 1, equals - dot - 1), text.substr(equals + 1), said});
+        edits.settings.push_back({text, said});
         edits.said += (edits.said.empty() ? "" : " ") + said;
     }
 }

@@ -227,7 +227,7 @@ void RunRender(const Scene::ModulePointer& module, const RenderOptions& options,
             // The render's name: the scene as built from (the file's JSON with the edits made) and all
             // that the options make of the image.
             JsonDocument document = ReadSceneFile(options.scene);
-            options.edits.ApplyTo(document.Value(), options.scene);
+            options.edits.ApplyTo(document.Value(), options.scene, scene.Modules());
             const std::optional<std::string> part =
                 RenderPart({request, format, depth, levels, document.Value(), scene.Modules().Versions(),
                             options.part, options.parts});
