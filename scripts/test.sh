@@ -6,7 +6,8 @@
 #               too, no recovery) and LeakSanitizer, but the browser's (they test the page, and the
 #               server's HTTP tests run here), the module's build alone (a build, not a program) and the
 #               Python package's (an instrumented extension in an interpreter that is not would need the
-#               sanitizer runtimes preloaded, and the interpreter's own allocations judged as leaks)
+#               sanitizer runtimes preloaded, and the interpreter's own allocations judged as leaks: the
+#               preset does not build it)
 #   3. tsan     the tests labelled concurrency under ThreadSanitizer, with only what they need built
 #   4. fuzz     each fuzz target for a short fixed time (scripts/fuzz.sh)
 #   5. windows  the runtime, the module and vantrel cross-compiled with mingw-w64, their export and
