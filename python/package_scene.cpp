@@ -3,8 +3,6 @@
 
 #include "python/package_scene.h"
 
-#include <dlfcn.h>
-
 #include <climits>
 #include <cstdio>
 #include <span>
@@ -15,7 +13,7 @@
 #include "quib/text.h"
 #include "scene/scene_format.h"
 #include "tools/cli/commands.h"
-#include "tools/image/exr_file.h"
+#include "tools/image/exr_encoder.h"
 #include "tools/image/output_file.h"
 #include "tools/image/part_file.h"
 #include "tools/image/png_encoder.h"
@@ -32,14 +30,6 @@ using quib::Error;
 void CheckSignals() {
     py::gil_scoped_acquire interpreter;
     if (PyErr_CheckSignals() != 0) throw py::error_already_set();
-}
-
-/// The function `symbol` of the library `path`, loaded now and kept loaded.
-void* LoadFunction(const std::string& path, const char* symbol) {
-    void* library = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
-    void* function = library != nullptr ? dlsym(library, symbol) : nullptr;
-    if (function == nullptr) throw Error(Error::Kind::Failure, std::string("cannot load ") + dlerror());
-    return function;
 }
 
 ImageFormat FormatNamed(const Text& format) {
@@ -204,8 +194,8 @@ Pixels PackageScene::Render(const ImageArguments& arguments) const {
 }
 
 void PackageScene::Save(const std::string& path, const std::optional<Pixels>& pixels,
-                        const ImageArguments& arguments, const std::optional<Whole>& depth, bool linear,
-                        const std::string& exrWriter) const {
+                        const ImageArguments& arguments, const std::optional<Whole>& depth,
+                        bool linear) const {
     const std::optional<ImageFormat> format = FormatFor(path);
     if (!format)
         throw Error(Error::Kind::BadInput, "expected a file name ending in .png or .exr").WithSource(path);
@@ -241,8 +231,10 @@ void PackageScene::Save(const std::string& path, const std::optional<Pixels>& pi
             fill(png);
             bytes.Close();
         } else {
-            auto* writeExr = reinterpret_cast<ExrWriteFunction*>(LoadFunction(exrWriter, "VantrelWriteExr"));
-            writeExr(width, height, channels, threads, fill, file.Path());
+            OutputBytes bytes(file.Path(), "the OpenEXR image");
+            ExrEncoder exr(width, height, channels, BandsInFlight(threads), bytes);
+            if (fill(exr)) exr.Finish();
+            bytes.Close();
         }
     } catch (const Error& error) {
         if (!error.Source().empty()) throw;

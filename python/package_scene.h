@@ -52,10 +52,9 @@ public:
     Pixels Render(const ImageArguments& arguments) const;
 
     /// Writes `pixels` (as `Render` gives them, of the arguments' type), or else the image the arguments
-    /// describe, to the PNG or OpenEXR file `path` (its bytes) as vantrel render writes it; `exrWriter`
-    /// is the OpenEXR module's file.
+    /// describe, to the PNG or OpenEXR file `path` (its bytes) as vantrel render writes it.
     void Save(const std::string& path, const std::optional<Pixels>& pixels, const ImageArguments& arguments,
-              const std::optional<Whole>& depth, bool linear, const std::string& exrWriter) const;
+              const std::optional<Whole>& depth, bool linear) const;
 
     /// The width, height and channels of the image the arguments describe, checked as `RenderPart`
     /// checks them (for `parts` None, all but the parts).

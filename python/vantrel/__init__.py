@@ -33,7 +33,6 @@ _HERE = os.path.dirname(os.path.abspath(__file__))
 #: otherwise.
 MODULE_FILE = "VantrelFunctions.so"
 NODES_FILE = "QuibNodes.so"
-_EXR_WRITER = os.path.join(_HERE, "vantrel-exr.so")
 _RENDER_ARGUMENTS = ("width", "height", "type", "region", "samples", "node")
 
 _modules = {}
@@ -318,7 +317,7 @@ class Scene:
                 pixels = pixels[:, :, np.newaxis]
             render["type"] = _type_of(image, pixels.shape[-1] if pixels.ndim else 0)
         arguments = self._render_arguments(threads, render)
-        self._native.save(path, pixels, arguments, depth, _arguments.flag("linear", linear), _EXR_WRITER)
+        self._native.save(path, pixels, arguments, depth, _arguments.flag("linear", linear))
 
     def render_part(self, part, parts, format="png", *, depth=None, linear=False, threads=None, **render):
         """Part ``part`` of ``parts`` of the image ``save_image`` would write as a ``format`` file ("png"

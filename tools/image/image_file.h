@@ -1,8 +1,8 @@
 #pragma once
 /// @file
 /// What every image `render` writes holds: its format and the format's limits, and the rows of the
-/// bands in flight as the file stores them. The encoders are tools/image/png_encoder.h and, in a module
-/// of its own, tools/image/exr_file.h; the file they go to, tools/image/output_file.h.
+/// bands in flight as the file stores them. The encoders are tools/image/png_encoder.h and
+/// tools/image/exr_encoder.h; the file they go to, tools/image/output_file.h.
 
 #include <cstdint>
 #include <filesystem>
