@@ -130,6 +130,15 @@ function Editor({ types, info, start }) {
     return k >= 0 ? describeEdit(steps[k], steps[k + 1]) : null;
   }, []);
 
+  // Undo and redo wait for the edit being checked to be taken or refused: at once, they would step back
+  // from the step before it, and the check would then put the edit back on top.
+  const afterChecks = useCallback(
+    (move) => (checking.current === idle ? move() : checked().then(move)),
+    [checked],
+  );
+  const undo = useCallback(() => afterChecks(history.undo), [afterChecks, history.undo]);
+  const redo = useCallback(() => afterChecks(history.redo), [afterChecks, history.redo]);
+
   // The preview shows a node the user picked only while it still exists.
   const shown = picked && scene.nodes.some((n) => n.id === picked) ? picked : null;
 
@@ -138,14 +147,14 @@ function Editor({ types, info, start }) {
       if (event.target.closest?.('input, select, textarea, .dialog')) return;
       if (!(event.ctrlKey || event.metaKey)) return;
       const key = event.key.toLowerCase();
-      if (key === 'z' && !event.shiftKey) history.undo();
-      else if (key === 'y' || (key === 'z' && event.shiftKey)) history.redo();
+      if (key === 'z' && !event.shiftKey) undo();
+      else if (key === 'y' || (key === 'z' && event.shiftKey)) redo();
       else return;
       event.preventDefault();
     };
     window.addEventListener('keydown', onKey);
     return () => window.removeEventListener('keydown', onKey);
-  }, [history.undo, history.redo]);
+  }, [undo, redo]);
 
   const picture = useMemo(() => forPicture(scene), [scene]);
   // The preview's type: the pinned one, else the shown node's own; the output's is the scene's.
@@ -226,7 +235,7 @@ function Editor({ types, info, start }) {
   return (
     <EditorContext.Provider value={context}>
       <div className="app">
-        <Toolbar session={session} history={history} />
+        <Toolbar session={session} history={{ ...history, undo, redo }} />
         <div className="main">
           <GraphView />
           <Preview />

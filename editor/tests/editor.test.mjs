@@ -193,6 +193,36 @@ test("the saved scene renders in vantrel to the preview's pixels", async () => {
   assert.ok(ours.data.equals(theirs.data), 'the same pixels');
 });
 
+test('an undo clicked while the edit is being checked undoes that edit', async () => {
+  const mode = param('lattice', MODE).locator('select');
+  const redo = page.locator('button', { hasText: 'Redo' });
+  // The loader's answer held back until Undo is clicked, as a slow check on a loaded machine is.
+  let release;
+  const held = new Promise((resolve) => (release = resolve));
+  await page.route('**/api/check', async (route) => {
+    await held;
+    await route.continue();
+  });
+  await mode.selectOption({ label: 'plane' });
+  const answered = page.waitForResponse((response) => new URL(response.url()).pathname === '/api/check');
+  await page.locator('button', { hasText: 'Undo' }).click();
+  release();
+  await answered;
+  await page.unroute('**/api/check');
+  // The plane undone, and there to redo; the steps before it kept.
+  await page.waitForFunction(
+    (selector) => !document.querySelector(selector).disabled,
+    '.toolbar button[title^="Redo"]',
+  );
+  assert.equal(await mode.inputValue(), '3');
+  await redo.click();
+  assert.equal(await mode.inputValue(), '2');
+  await page.locator('button', { hasText: 'Undo' }).click();
+  assert.equal(await mode.inputValue(), '3');
+  assert.equal(await param('lattice', 'Subdivision').locator('input').inputValue(), '8');
+  assert.ok(!differ(preview, await nextPreview(null)), 'the picture before the plane');
+});
+
 test('the lattice mode as a choice, undone and redone', async () => {
   const mode = param('lattice', MODE).locator('select');
   const before = preview;
@@ -202,8 +232,12 @@ test('the lattice mode as a choice, undone and redone', async () => {
   assert.ok(differ(before, plane), 'the plane lattice over the sphere looks different');
 
   source = await previewSource();
+  // Clicked while the plane is still being checked, the undo waits for it.
   await page.locator('button', { hasText: 'Undo' }).click();
-  assert.equal(await mode.inputValue(), '3');
+  await page.waitForFunction(
+    (selector) => document.querySelector(selector).value === '3',
+    `.react-flow__node[data-id="lattice"] [data-param="${MODE}"] select`,
+  );
   assert.ok(!differ(before, await nextPreview(source)), 'the image before the change');
 
   source = await previewSource();

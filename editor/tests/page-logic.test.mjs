@@ -37,16 +37,21 @@ const lattice = (id, mode, extra = {}) => ({
   params: { Position: { link: at }, [MODE]: mode, ...extra },
 });
 const scene = (nodes, output, more = {}) => ({ format: 'vantrel-scene/1', nodes, output, ...more });
+// A scene of one host node `h`, seen as `type`.
+const host = (type, params, seenAs = 'double') =>
+  scene([{ id: 'h', type, params }], 'h', { output_type: seenAs });
+const INTERPOLATION = '(0=linear, 1=smooth step, 2=step)Interpolation';
+const OPERATION =
+  '(0=add, 1=subtract, 2=multiply, 3=divide, 4=minimum, 5=maximum, 6=power, 7=absolute, 8=floor, 9=fraction, 10=modulo)Operation';
 const asked = (s, shown = null, shownType = null) =>
   askedTypes(s, types, info, { outputType: s.output_type ?? 'color', shown, shownType });
 
-test("the data names every member of the module's types exactly, with a label and a hint", () => {
-  // The module's own types all have an entry; another module's are shown by their stored names until
-  // they get one.
-  for (const type of types.filter((t) => t.category === 'Nodes-Vantrel'))
-    assert.ok(info.nodes[type.name], `${type.name} has an entry`);
-  for (const type of types.filter((t) => info.nodes[t.name])) {
+test("the data names every member of both modules' types exactly, with a label and a hint", () => {
+  // The product's module and the host's node library: every type listed has an entry.
+  assert.deepEqual([...new Set(types.map((t) => t.category))].sort(), ['Nodes-Quib', 'Nodes-Vantrel']);
+  for (const type of types) {
     const entry = info.nodes[type.name];
+    assert.ok(entry, `${type.name} has an entry`);
     for (const kind of ['params', 'curves', 'gradients']) {
       const listed = type[kind].map((m) => m.name).sort();
       assert.deepEqual(
@@ -69,6 +74,17 @@ test("the data names every member of the module's types exactly, with a label an
         type.params.some((p) => p.name === input.param),
         input.param,
       );
+    // A condition of "idle" names a parameter of the type and values it can hold.
+    for (const kind of ['params', 'curves', 'gradients'])
+      for (const [name, member] of Object.entries(entry[kind] ?? {}))
+        for (const condition of (member.idle ?? []).flatMap((i) => i.when)) {
+          if (condition.readAs) continue;
+          const desc = type.params.find((p) => p.name === condition.param);
+          const where = `${type.name} › ${name}: idle when ${condition.param}`;
+          assert.ok(desc, where);
+          for (const v of condition.is)
+            assert.ok(!desc.choices || desc.choices.some((c) => c.value === v), `${where} is ${v}`);
+        }
   }
 });
 
@@ -124,6 +140,17 @@ test('a member that changes nothing as the scene stands says so', () => {
     { s: scene([paint(at, [1, 0, 0, 0])], 'paint'), member: ['paint', 'gradients', 'Y color'], idle: /is 0/ },
     { s: scene([paint(at, [1, 0, 0, 0])], 'paint'), member: ['paint', 'gradients', 'X color'], idle: null },
     { s: scene([paint(at, { link: at })], 'paint'), member: ['paint', 'gradients', 'W color'], idle: null },
+    // The host's nodes: a step never leaves the To range; floor reads A alone; factor 0 is A alone.
+    ...[
+      [host('Remap', { [INTERPOLATION]: 2 }), 'Clamp', /never leave/],
+      [host('Remap', { [INTERPOLATION]: 0 }), 'Clamp', null],
+      [host('Remap', {}), 'Clamp', null],
+      [host('Math', { [OPERATION]: 8 }), 'B', /A alone/],
+      [host('Math', { [OPERATION]: 10 }), 'B', null],
+      [host('Mix', { Factor: 0 }), 'B', /A alone/],
+      [host('Mix', {}), 'B', null],
+      [host('Mix', { Factor: { link: at } }), 'B', null],
+    ].map(([s, param, idle]) => ({ s, member: ['h', 'params', param], idle })),
   ];
   for (const [i, row] of rows.entries()) {
     const [id, kind, name] = row.member;
@@ -166,6 +193,15 @@ test("a wire that carries something else than its source's picture shows says wh
     // The position into a position: nothing to say; into a colour, its coordinates.
     { nodes: [lattice('t', 2)], wire: [at, 'Position'], hint: null },
     { nodes: [into('Curve3', 'In', at)], wire: [at, 'In'], hint: /position \(x, y, z\) as red, green, blue/ },
+    // Random's picture is its colour: into a real, its value, which is another number.
+    {
+      nodes: [{ id: 'r', type: 'Random' }, into('Gradient map', 'Value', 'r')],
+      wire: ['r', 'Value'],
+      hint: /random value in \[0, 1\)/,
+    },
+    { nodes: [{ id: 'r', type: 'Random' }, into('Mix', 'A', 'r')], wire: ['r', 'A'], hint: null },
+    // A remapped real into a colour: grey.
+    { nodes: [{ id: 'm', type: 'Remap' }, into('Mix', 'B', 'm')], wire: ['m', 'B'], hint: /grey/ },
   ];
   for (const [i, row] of rows.entries()) {
     const s = scene(row.nodes, 't');
@@ -258,6 +294,12 @@ test('the plane lattice repeats every 1 by √3 while only its weight sum is rea
     { s: guide('lattice-tiles.json'), why: /cells: .*does not repeat/ },
     { s: scene([lattice('l', 3)], 'l', { output_type: 'double' }), why: /l: / },
     { s: guide('mapper-mix.json'), size: null },
+    // Remapped, the weight sum repeats as it does; a random value per cell does not.
+    {
+      s: scene([lattice('l', 2), { id: 'r', type: 'Remap', params: { Value: { link: 'l' } } }], 'r'),
+      size: [1, Math.sqrt(3)],
+    },
+    { s: guide('random-cells-plane.json'), why: /cells: .*does not repeat/ },
   ];
   for (const [i, row] of rows.entries()) {
     const got = planePeriod(row.s, types, info, row.s.output, row.s.output_type ?? 'color');
@@ -303,6 +345,40 @@ test('a node added beside another is wired from it where the types fit', () => {
       add: 'Hexagonal lattice 3D(1)',
       anchor: 'c',
       params: { Position: { link: at } },
+      output: false,
+    },
+    // The host's nodes: random reads the lattice's cells, remap its weight sum, a gradient map the
+    // random value; mix after the lattice is left unwired, as its colour is not its picture.
+    ...[
+      ['Random', 'l', { Vector: { link: 'l' } }],
+      ['Remap', 'l', { Value: { link: 'l' } }],
+      ['Mix', 'l', undefined],
+      ['Pick', 'l', { Vector: { link: 'l' } }],
+    ].map(([add, anchor, params]) => ({
+      s: scene([lattice('l', 3)], 'l'),
+      add,
+      anchor,
+      params,
+      output: !!params,
+    })),
+    ...[
+      ['Gradient map', { Value: { link: 'r' } }],
+      ['Mix', { A: { link: 'r' } }],
+      ['Curve3', { In: { link: 'r' } }],
+      ['Combine', { X: { link: 'r' } }],
+    ].map(([add, params]) => ({
+      s: scene([{ id: 'r', type: 'Random', params: { Vector: { link: at } } }], 'r'),
+      add,
+      anchor: 'r',
+      params,
+      output: true,
+    })),
+    // Random after a colour draws for the position: noise.
+    {
+      s: scene([{ id: 'c', type: 'Curve3' }], 'c'),
+      add: 'Random',
+      anchor: 'c',
+      params: { Vector: { link: at } },
       output: false,
     },
     // Curve3 after the fractal greys it; beside a node that is not the output, the output stays.
@@ -395,6 +471,20 @@ test('palettes reversed, types found by name or word, costly values found', () =
   assert.deepEqual(found('curve'), ['Curve3']);
   assert.equal(found('palette')[0], 'Vector to color');
   assert.equal(found('hex')[0], 'Hexagonal lattice 3D(1)');
+  // The words of the guide's recipes and of an artist find the host's nodes.
+  for (const [typed, first] of [
+    ['threshold', 'Remap'],
+    ['levels', 'Curve3'],
+    ['random colour per cell', 'Random'],
+    ['noise', 'Random'],
+    ['overlay', 'Mix'],
+    ['screen', 'Mix'],
+    ['colour ramp', 'Gradient map'],
+    ['split channels', 'Pick'],
+    ['modulo', 'Math'],
+  ])
+    assert.equal(found(typed)[0], first, typed);
+  assert.ok(found('levels').includes('Remap'));
   assert.equal(found('').length, types.length);
   const fractal = (n) => scene([{ id: 'f', type: 'Leapfrog fractal', params: { Iterations: n } }], 'f');
   assert.deepEqual(costlyValues(fractal(100), info), []);
