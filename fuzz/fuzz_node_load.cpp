@@ -3,8 +3,8 @@
 // A link may name "source", a W Distortion node that reads the sample position.
 //
 // Promises checked beside the sanitizers':
-// - Load accepts the stored form or throws quib::StoredFormError, and a refused form leaves the node as
-//   it was (it saves as before);
+// - Load accepts the stored form or marks the stream failed (throwing nothing), and a refused form
+//   leaves the node as it was (it saves as before);
 // - every curve of a node that loaded stays within its points' y, and every gradient within its stops'
 //   colours, at and between the points and beyond the ends (no overshoot, no not-a-number);
 // - a node that loaded evaluates in every output type; saved, written as text, read back by the parser

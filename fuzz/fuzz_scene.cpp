@@ -1,7 +1,7 @@
 // libFuzzer target: the scene loader. The input is a scene file; the module is loaded once.
 //
 // Promises checked beside the sanitizers':
-// - Scene::FromText builds the scene or throws vantrel::SceneError, nothing else;
+// - Scene::FromDocument builds the scene or throws quib::Error, nothing else;
 // - a scene that loaded has a domain whose positions and image heights can be asked for, and its output
 //   node evaluates in every output type at positions of that domain. Scenes of more than a few nodes are
 //   not evaluated: the loader lets a sample take up to vantrel::maxSampleEvaluations node evaluations, a

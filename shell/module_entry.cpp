@@ -20,21 +20,21 @@
 
 namespace {
 
-/// A new descriptor for node class `Node`, or null when its memory could not be had. A descriptor
-/// holds no data, so making one throws nothing.
-template <class Node>
+/// A new descriptor of class `Plug`, or null when its memory could not be had. A descriptor holds no
+/// data, so making one throws nothing.
+template <class Plug>
 Plugin* MakePlug() noexcept {
-    static_assert(std::is_nothrow_default_constructible_v<NodePlug<Node>>);
-    return new (std::nothrow) NodePlug<Node>();
+    static_assert(std::is_nothrow_default_constructible_v<Plug>);
+    return new (std::nothrow) Plug();
 }
 
 /// The registry, in index order; a type's class id is firstClassId + its index.
 constexpr Plugin* (*registry[])() noexcept = {
-    MakePlug<FHexLattice>,       // 0  "Hexagonal lattice 3D(1)"
-    MakePlug<FVectorToColor>,    // 1  "Vector to color"
-    MakePlug<FCurve3>,           // 2  "Curve3"
-    MakePlug<FWDistortion>,      // 3  "W Distortion"
-    MakePlug<FLeapFrogFractal>,  // 4  "Leapfrog fractal"
+    MakePlug<FHexLatticePlug>,       // 0  "Hexagonal lattice 3D(1)"
+    MakePlug<FVectorToColorPlug>,    // 1  "Vector to color"
+    MakePlug<FCurve3Plug>,           // 2  "Curve3"
+    MakePlug<FWDistortionPlug>,      // 3  "W Distortion"
+    MakePlug<FLeapFrogFractalPlug>,  // 4  "Leapfrog fractal"
 };
 constexpr unsigned int plugCount = std::size(registry);
 
