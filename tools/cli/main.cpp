@@ -131,9 +131,8 @@ int Run(int argc, char** argv) {
     app.set_version_flag("--version", std::string("vantrel ") + VANTREL_VERSION);
     const std::vector<std::string> arguments(argv + 1, argv + argc);
     // CLI11's messages in vantrel's voice, each argument they repeat an excerpt.
-    app.failure_message([&](const CLI::App*, const CLI::Error& error) {
-        return "vantrel: " + quib::Printable(ExcerptArguments(error.what(), arguments)) +
-               "\nRun with --help for more information.\n";
+    app.failure_message([&](const CLI::App* parsed, const CLI::Error& error) {
+        return "vantrel: " + CommandLineMessage(*parsed, error, arguments) + "\n";
     });
     app.require_subcommand(1);
     app.fallthrough();  // --module may come after the command too

@@ -180,4 +180,24 @@ std::string ExcerptArguments(std::string message, const std::vector<std::string>
     return message;
 }
 
+std::string CommandLineMessage(const CLI::App& app, const CLI::Error& error,
+                               const std::vector<std::string>& arguments) {
+    const bool noCommand =
+        dynamic_cast<const CLI::RequiredError*>(&error) != nullptr && app.get_subcommands().empty();
+    if (!noCommand) return quib::Printable(ExcerptArguments(error.what(), arguments));
+    std::string commands;
+    for (const CLI::App* command :
+         app.get_subcommands([](const CLI::App* each) { return !each->get_group().empty(); }))
+        commands += (commands.empty() ? "" : ", ") + command->get_name();
+    // The first word that is no option, nor --module's value, is what was meant for a command.
+    std::string found;
+    for (std::size_t i = 0; i < arguments.size() && found.empty(); ++i) {
+        if (arguments[i] == "--module")
+            ++i;
+        else if (!arguments[i].starts_with("-"))
+            found = quib::Quote(arguments[i]);
+    }
+    return quib::Error::Expected(quib::Error::Kind::BadInput, {}, "a command: " + commands, found).what();
+}
+
 }  // namespace vantrel

@@ -61,4 +61,9 @@ std::chrono::milliseconds ReadTimeLimit(const std::string& text);
 /// argument it repeats, or the value after an option's `=`, as its excerpt: CLI11 repeats them whole.
 std::string ExcerptArguments(std::string message, const std::vector<std::string>& arguments);
 
+/// What vantrel says of `error`, which CLI11 found in the command line `arguments` of `app`: a missing
+/// or mistyped command names the commands there are; any other says what CLI11 says, as an excerpt.
+std::string CommandLineMessage(const CLI::App& app, const CLI::Error& error,
+                               const std::vector<std::string>& arguments);
+
 }  // namespace vantrel
