@@ -94,7 +94,7 @@ OutputType ImageTypeNamed(const Text& name) {
 }
 
 int ThreadsOf(const std::optional<Whole>& threads) {
-    if (!threads) return static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+    if (!threads) return DefaultThreads();
     return static_cast<int>(WholeIn(*threads, "threads", 1, 1024, "a whole number from 1 to 1024"));
 }
 

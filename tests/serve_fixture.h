@@ -30,7 +30,7 @@ using json = nlohmann::ordered_json;
 const std::filesystem::path examples = VANTREL_EXAMPLES_DIR;
 
 /// Curve3 over the plane from (0, 0) to (2, 1), with a red S-curve, green steps and a flat blue.
-const char* const curveScene = R"~({"format": "vantrel-scene/1", "output": "c",
+const char* const gradedCurveScene = R"~({"format": "vantrel-scene/1", "output": "c",
     "nodes": [{"id": "c", "type": "Curve3", "params": {"In": {"link": "@position"}},
                "curves": {"Curve": {"red": [[0.25, 0], [0.5, 0.8], [1.5, 1]],
                                     "green": [[0, 0.25], [0.5, 0.25], [0.75, 0.75]],
@@ -52,7 +52,7 @@ class Serve : public VantrelTest {
 protected:
     void SetUp() override {
         VantrelTest::SetUp();
-        Write("curves.json", curveScene);
+        Write("curves.json", gradedCurveScene);
         for (const char* example : {"hex-lattice-plane.json", "vector-to-color.json"})
             std::filesystem::copy_file(examples / example, work / example);
     }

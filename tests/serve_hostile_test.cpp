@@ -89,7 +89,7 @@ protected:
 
     /// Renders the curves at 8 x 4; the status.
     int Render(const std::string& client = "tab") const {
-        return Post("/api/render", RenderRequest(json::parse(curveScene), 8, 4, client).dump()).first;
+        return Post("/api/render", RenderRequest(json::parse(gradedCurveScene), 8, 4, client).dump()).first;
     }
 
     /// A copy of the built program with its libraries and modules, in `work/bin`, so that a test may
@@ -164,8 +164,9 @@ TEST_P(Unstartable, WorkersAreTriedAgainUntilTheyStart) {
         ::kill(worker, SIGKILL);
     // Every preview is answered, with why, and the server goes on.
     for (int i = 0; i < 10; ++i) {
-        const auto [status, answer] = Post(
-            "/api/render", RenderRequest(json::parse(curveScene), 8, 4, "tab" + std::to_string(i)).dump());
+        const auto [status, answer] =
+            Post("/api/render",
+                 RenderRequest(json::parse(gradedCurveScene), 8, 4, "tab" + std::to_string(i)).dump());
         ASSERT_GT(status, 0) << "the server is gone: " << ReadFile(root / "streams" / "stderr");
         EXPECT_EQ(status, 500) << answer;
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
@@ -183,7 +184,7 @@ INSTANTIATE_TEST_SUITE_P(Serve, Unstartable, ::testing::ValuesIn(breakages),
 // must neither die of the broken pipe nor write the old request's rest into the next process's pipe
 // (from freed memory: AddressSanitizer stops the server then).
 TEST_F(ServeHostile, PreviewsSupersededMidWriteLeaveTheServerWhole) {
-    json scene = json::parse(curveScene);
+    json scene = json::parse(gradedCurveScene);
     scene["description"] = std::string(128 * 1024, 'x');
     StartServer();
     const std::string body = RenderRequest(scene, 16, 8).dump();
@@ -276,7 +277,7 @@ TEST_F(ServeHostile, RequestsWithoutTheSecretAreRefusedBeforeTheirBody) {
 
 // File names are bytes: one that is not UTF-8 is listed (escaped) but never aborts anything.
 TEST_F(ServeHostile, NamesThatAreNotUtf8AreRefusedByName) {
-    Write("caf\xe9.json", curveScene);
+    Write("caf\xe9.json", gradedCurveScene);
     Process process({VANTREL_PATH, "serve", "--port", "0", "caf\xe9.json"}, work, root / "streams", "");
     const std::optional<RunResult> started = process.WaitAtMost(std::chrono::seconds(30));
     ASSERT_TRUE(started) << "it serves a file whose name the page cannot send back";
@@ -348,7 +349,7 @@ INSTANTIATE_TEST_SUITE_P(Serve, Secrets, ::testing::ValuesIn(secretsGiven),
 // A scene file swapped for a link to a file outside the folder, over and over, while the page reads it:
 // what is read is what was opened, and a link is never followed.
 TEST_F(ServeHostile, AFileSwappedForALinkIsNeverFollowed) {
-    json outside = json::parse(curveScene);
+    json outside = json::parse(gradedCurveScene);
     outside["description"] = "OUTSIDE";
     Write("outside.json", outside.dump());
     std::filesystem::create_directory(work / "folder");

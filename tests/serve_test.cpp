@@ -80,7 +80,7 @@ TEST_F(Serve, FilesAreThePlainSceneFilesOfTheFolder) {
     Write(".hidden.json", "{}");
     std::filesystem::create_directory(work / "folder.json");
     std::filesystem::create_symlink(work / "curves.json", work / "link.json");
-    Write("caf\xe9.json", curveScene);  // Latin-1, as an older system names it: not UTF-8
+    Write("caf\xe9.json", gradedCurveScene);  // Latin-1, as an older system names it: not UTF-8
     StartServer();
     const auto [status, body] = Get("/api/files");
     ASSERT_EQ(status, 200);
@@ -285,7 +285,7 @@ void PrintTo(const Refusal& refusal, std::ostream* out) {
 
 /// A request of `path` with `scene` and these fields, the rest of a good request of its kind.
 json RequestWith(const std::string& path, const json& fields) {
-    json body = json::parse(curveScene);
+    json body = json::parse(gradedCurveScene);
     json request = {{"scene", body}};
     if (path == "/api/value")
         request.update({{"node", nullptr},
@@ -479,7 +479,7 @@ void PrintTo(const Hostile& hostile, std::ostream* out) {
     *out << hostile.name;
 }
 
-const std::string goodCheck = std::string("{\"scene\": ") + curveScene + "}";
+const std::string goodCheck = std::string("{\"scene\": ") + gradedCurveScene + "}";
 
 const Hostile hostiles[] = {
     {"host-other", "GET", "/api/scene", {{"Host", "evil.example:80"}}, "", "", 403},
@@ -683,7 +683,7 @@ TEST_F(Serve, SaveTakesNamesUpToTheFileSystemsLimit) {
 }
 
 TEST_F(Serve, SaveAndOpenLeaveLinksAlone) {
-    Write("outside.json", curveScene);
+    Write("outside.json", gradedCurveScene);
     std::filesystem::create_directory(work / "folder");
     std::filesystem::rename(work / "curves.json", work / "folder" / "curves.json");
     std::filesystem::create_symlink(work / "outside.json", work / "folder" / "link.json");
@@ -693,7 +693,7 @@ TEST_F(Serve, SaveAndOpenLeaveLinksAlone) {
     EXPECT_EQ(saveStatus, 403) << saveAnswer;
     const auto [openStatus, openAnswer] = Post("/api/open", R"({"file": "link.json"})");
     EXPECT_EQ(openStatus, 403) << openAnswer;
-    EXPECT_EQ(ReadFile(work / "outside.json"), curveScene);
+    EXPECT_EQ(ReadFile(work / "outside.json"), gradedCurveScene);
     EXPECT_TRUE(std::filesystem::is_symlink(work / "folder" / "link.json"));
 }
 
@@ -717,7 +717,7 @@ TEST_F(Serve, OpenRefusesABadSceneWithTheLoadersMessage) {
 
 TEST_F(Serve, StartRefusesWhatRenderRefuses) {
     Write("bad.json", R"({"format": "vantrel-scene/1"})");
-    Write("scene.txt", curveScene);
+    Write("scene.txt", gradedCurveScene);
     for (const char* scene : {"bad.json", "none.json", "scene.txt"}) {
         SCOPED_TRACE(scene);
         const RunResult run = Vantrel({"serve", scene, "--port", "0"});
@@ -840,7 +840,8 @@ TEST_F(Serve, ANewerRenderOfTheSameJobCancelsTheOlder) {
     // again until the slow one has answered.
     std::vector<int> statuses;
     while (!slowDone) {
-        statuses.push_back(Post("/api/render", RenderRequest(json::parse(curveScene), 8, 4).dump()).first);
+        statuses.push_back(
+            Post("/api/render", RenderRequest(json::parse(gradedCurveScene), 8, 4).dump()).first);
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
     slow.join();
@@ -855,8 +856,9 @@ TEST_F(Serve, ANewerRenderOfTheSameJobCancelsTheOlder) {
         static_cast<long>(statuses.size()));
     // Another tab's render, or another job of the same tab, cancels nothing.
     for (const auto& [client, job] : {std::pair{"other-tab", "preview"}, std::pair{"tab", "thumb:c"}}) {
-        EXPECT_EQ(Post("/api/render", RenderRequest(json::parse(curveScene), 8, 4, client, job).dump()).first,
-                  200);
+        EXPECT_EQ(
+            Post("/api/render", RenderRequest(json::parse(gradedCurveScene), 8, 4, client, job).dump()).first,
+            200);
     }
 }
 
@@ -871,7 +873,8 @@ TEST_F(Serve, SurvivesAThousandRendersAtOnce) {
             // Half from tabs of their own, half from one tab, each cancelling the one before.
             const std::string client = i % 2 == 0 ? "tab" + std::to_string(i) : "tab";
             const int status =
-                Post("/api/render", RenderRequest(json::parse(curveScene), 64, 32, client).dump()).first;
+                Post("/api/render", RenderRequest(json::parse(gradedCurveScene), 64, 32, client).dump())
+                    .first;
             std::lock_guard lock(mutex);
             ++statuses[status];
         });
@@ -885,7 +888,7 @@ TEST_F(Serve, SurvivesAThousandRendersAtOnce) {
     }
     EXPECT_EQ(answered, requests);
     EXPECT_GT(statuses[200], 0);
-    EXPECT_EQ(Post("/api/render", RenderRequest(json::parse(curveScene), 64, 32).dump()).first, 200);
+    EXPECT_EQ(Post("/api/render", RenderRequest(json::parse(gradedCurveScene), 64, 32).dump()).first, 200);
 }
 
 TEST_F(Serve, PreviewPastTheTimeLimitIsStoppedAndSaysSo) {
@@ -898,7 +901,7 @@ TEST_F(Serve, PreviewPastTheTimeLimitIsStoppedAndSaysSo) {
     const std::set<int> after = ChildrenOf(server->Pid());
     EXPECT_EQ(after.size(), before.size()) << "a new process took the stopped one's place";
     EXPECT_NE(after, before);
-    EXPECT_EQ(Post("/api/render", RenderRequest(json::parse(curveScene), 8, 4).dump()).first, 200);
+    EXPECT_EQ(Post("/api/render", RenderRequest(json::parse(gradedCurveScene), 8, 4).dump()).first, 200);
 }
 
 // Previews that hang hold neither the server's threads nor its answers to anything else.

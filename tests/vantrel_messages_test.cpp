@@ -14,9 +14,6 @@
 namespace vantrel::test {
 namespace {
 
-const char* const curveScene = R"~({ "format": "vantrel-scene/1", "output": "c",
-    "nodes": [ { "id": "c", "type": "Curve3", "params": { "In": { "link": "@position" } } } ] })~";
-
 using Messages = VantrelTest;
 
 struct Refused {

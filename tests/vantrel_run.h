@@ -33,6 +33,10 @@ struct RunResult {
     long writtenKiB = 0;  ///< what it wrote to files, in KiB, removed or not (none counted on tmpfs)
 };
 
+/// The smallest scene of a node that reads the position: Curve3 with its default curve.
+inline constexpr const char* curveScene = R"~({ "format": "vantrel-scene/1", "output": "c",
+    "nodes": [ { "id": "c", "type": "Curve3", "params": { "In": { "link": "@position" } } } ] })~";
+
 inline std::string ReadFile(const std::filesystem::path& path) {
     std::ifstream file(path, std::ios::binary);
     return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};

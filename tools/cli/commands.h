@@ -71,11 +71,13 @@ struct EvalOptions {
     std::string scene;
     SceneEdits edits;                ///< --node and --set
     std::optional<OutputType> type;  ///< --type; nothing: the scene's "output_type", else color
+    int threads = 0;                 ///< 0: one for each core
 };
 
 /// Evaluates the scene's output node at each sample position read from `in` ("x y z" a line), writing
-/// one line a sample to `out`. Throws quib::Error at the first line that is bad or longer than
-/// `largestSampleLine` (BadInput), or that cannot be read (Failure), naming its number.
+/// one line a sample to `out`, on threads that take the positions waiting in `in` in chunks. Throws
+/// quib::Error at the first line that is bad or longer than `largestSampleLine` (BadInput), or that cannot be
+/// read (Failure), naming its number.
 void RunEval(const Scene::ModulePointer& module, const EvalOptions& options, std::istream& in,
              std::ostream& out);
 

@@ -9,10 +9,13 @@
 #include <streambuf>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "quib/text.h"
 #include "scene/scene.h"
 #include "tools/cli/commands.h"
+#include "tools/render/render_core.h"
+#include "tools/render/sample_arrays.h"
 #include "tools/render/value_text.h"
 
 namespace vantrel {
@@ -72,6 +75,40 @@ bool ReadLine(std::streambuf& in, long lineNumber, std::string& line) {
     return !line.empty();
 }
 
+/// Evaluates `node` as T at the positions of the lines of `in`, printing each value to `out`. The
+/// positions are taken in batches: those waiting in `in`, up to a chunk for each thread, evaluated
+/// together before more are read, so that a program feeding lines one by one gets each answer at once,
+/// and a bad line is refused once the lines before it are answered.
+template <class T>
+void EvalLines(Function& node, int threads, std::istream& in, std::ostream& out) {
+    const std::size_t batch = std::size_t{1024} * static_cast<std::size_t>(threads);
+    std::vector<double> xyz;
+    std::vector<T> values;
+    const auto answer = [&] {
+        values.resize(xyz.size() / 3);
+        EvalAt(node, std::span<const double>(xyz), std::span<T>(values), threads);
+        errno = 0;
+        for (const T& value : values)
+            out << ValueText(value) << '\n';
+        out.flush();
+        CheckWritten(out);  // stop at the first write that fails, not after reading all the input
+        xyz.clear();
+    };
+    std::string line;
+    for (long lineNumber = 1; ReadLine(*in.rdbuf(), lineNumber, line); ++lineNumber) {
+        const std::string_view sample = std::string_view(line).substr(0, line.find('#'));
+        if (std::all_of(sample.begin(), sample.end(), IsBlank)) continue;
+        Vec3d position;
+        if (!ReadPosition(sample, position)) {
+            answer();
+            throw UsageError(LineSource(lineNumber), "three numbers \"x y z\"", quib::Quote(line));
+        }
+        xyz.insert(xyz.end(), {position.x, position.y, position.z});
+        if (xyz.size() / 3 == batch || in.rdbuf()->in_avail() <= 0) answer();
+    }
+    answer();
+}
+
 }  // namespace
 
 void RunEval(const Scene::ModulePointer& module, const EvalOptions& options, std::istream& in,
@@ -80,25 +117,9 @@ void RunEval(const Scene::ModulePointer& module, const EvalOptions& options, std
     // Output is flushed here, when the input has no more waiting, not by a tie of `in` to it: a write
     // that fails must be seen by the check after it, while errno still says why.
     in.tie(nullptr);
-    VisitOutputType(TypeFor(options.type, scene), [&]<class T>(std::type_identity<T>) {
-        std::string line;
-        for (long lineNumber = 1; ReadLine(*in.rdbuf(), lineNumber, line); ++lineNumber) {
-            const std::string_view sample = std::string_view(line).substr(0, line.find('#'));
-            if (std::all_of(sample.begin(), sample.end(), IsBlank)) continue;
-            FunContext context;
-            if (!ReadPosition(sample, context.position)) {
-                throw UsageError(LineSource(lineNumber), "three numbers \"x y z\"", quib::Quote(line));
-            }
-            T value{};
-            scene.Output().Eval(&value, &context);
-            errno = 0;
-            out << ValueText(value) << '\n';
-            // Flush before waiting for more input, so that a program feeding lines one by one gets
-            // each answer at once.
-            if (in.rdbuf()->in_avail() <= 0) out.flush();
-            CheckWritten(out);  // stop at the first write that fails, not after reading all the input
-        }
-    });
+    const int threads = options.threads > 0 ? options.threads : DefaultThreads();
+    VisitOutputType(TypeFor(options.type, scene),
+                    [&]<class T>(std::type_identity<T>) { EvalLines<T>(scene.Output(), threads, in, out); });
 }
 
 }  // namespace vantrel

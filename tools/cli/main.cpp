@@ -166,6 +166,9 @@ int Run(int argc, char** argv) {
     std::vector<std::string> evalSettings;
     eval->add_option("--node", evalNode, nodeHelp)->type_name("ID");
     eval->add_option("--set", evalSettings, setHelp)->type_name("ID.PARAM=VALUE")->allow_extra_args(false);
+    std::string evalThreads;
+    eval->add_option("--threads", evalThreads, "Evaluation threads, 1 to 1024 (default: one a core)")
+        ->type_name("N");
 
     CLI::App* render = app.add_subcommand("render", "Render a scene into a PNG or OpenEXR image");
     RenderOptions renderOptions;
@@ -265,6 +268,8 @@ int Run(int argc, char** argv) {
         for (const std::string& name : joinOptions.parts)
             CheckFileName(name);
         ReadRenderOptions(*render, texts, renderOptions);
+        if (eval->count("--threads") > 0)
+            evalOptions.threads = ReadWhole("--threads", evalThreads, 1, 1024, "the evaluation threads");
 #if VANTREL_SERVE
         CheckFileName(serveOptions.scene);
         if (serve->count("--time-limit") > 0) serveOptions.timeLimit = ReadTimeLimit(timeLimit);

@@ -206,8 +206,7 @@ void RunRender(const Scene::ModulePointer& module, const RenderOptions& options,
                        "expected at most " + std::to_string(height) + " parts, the rows of the " +
                            std::to_string(width) + "x" + std::to_string(height) + " image");
     }
-    const int threads =
-        options.threads > 0 ? options.threads : std::max(1u, std::thread::hardware_concurrency());
+    const int threads = options.threads > 0 ? options.threads : DefaultThreads();
     const int depth = options.depth != 0 ? options.depth : 8;
     const PngLevels levels = LevelsFor(type, options.linear);
     const auto [firstRow, endRow] =

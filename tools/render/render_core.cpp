@@ -270,6 +270,10 @@ bool Schedule::Wait() {
 
 }  // namespace
 
+int DefaultThreads() {
+    return static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+}
+
 bool Render(const RenderRequest& request, BandSink& sink) {
     Schedule schedule(request, sink);
     std::vector<std::thread> workers;

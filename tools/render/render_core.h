@@ -29,6 +29,9 @@ namespace vantrel {
 /// 3-vector (a 2-vector as red and green, blue 0), RGBA for four components.
 int ChannelsFor(OutputType type);
 
+/// The threads a render or an evaluation takes when none are asked for: one for each core.
+int DefaultThreads();
+
 /// How many bands an encoder holds for a render on `threads` threads: one each being rendered, one each
 /// waiting for the band above or for its turn to be handed on, and two for the band being handed on and
 /// the one above it that its encoding reads.

@@ -90,7 +90,7 @@ std::string RenderPreview(SceneCache& scenes, const RequestBody& body) {
             .WithSource("request: \"samples\"");
     }
     const SampleDomain domain = DomainOf(*scene, body);
-    const int threads = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+    const int threads = DefaultThreads();
     std::string png;
     PngEncoder encoder(width, height, ChannelsFor(type), 8, LevelsFor(type, false), BandsInFlight(threads),
                        [&](std::span<const std::uint8_t> piece) { png.append(piece.begin(), piece.end()); });
