@@ -26,7 +26,5 @@ function(add_quib_module name layer)
     target_link_options(${name} PRIVATE -Wl,--no-undefined)
     set_target_properties(${name} PROPERTIES
         PREFIX ""
-        LINK_DEPENDS ${exports}
-        BUILD_RPATH "$ORIGIN"
-        INSTALL_RPATH "$ORIGIN")
+        LINK_DEPENDS ${exports})
 endfunction()

@@ -398,12 +398,14 @@ TEST_F(Faults, RenderRemovesPendingFilesOfEndedRuns) {
 
 // The server is a module beside vantrel, loaded by the command that uses it: without it, that command
 // says which module it could not load, while every other command works, the renders to PNG and to
-// OpenEXR among them.
+// OpenEXR among them. vantrel is copied with the libraries it links, which it finds beside itself.
 
 TEST_F(Faults, CommandsWhoseModuleIsMissingSayWhich) {
     Write("scene.json", curveScene);
     std::filesystem::create_directory(work / "lone");
-    std::filesystem::copy_file(VANTREL_PATH, work / "lone" / "vantrel");
+    const std::filesystem::path built = std::filesystem::path(VANTREL_PATH).parent_path();
+    for (const char* file : {"vantrel", "libquib.so", "libvantrel-scene.so", "libvantrel-render.so"})
+        std::filesystem::copy_file(built / file, work / "lone" / file);
     const std::string lone = (work / "lone" / "vantrel").string();
     for (const char* output : {"new.png", "new.exr"}) {
         const RunResult render = Run(
