@@ -85,26 +85,30 @@ void EvalLines(Function& node, int threads, std::istream& in, std::ostream& out)
     std::vector<double> xyz;
     std::vector<T> values;
     const auto answer = [&] {
+        if (xyz.empty()) return;
         values.resize(xyz.size() / 3);
         EvalAt(node, std::span<const double>(xyz), std::span<T>(values), threads);
+        xyz.clear();
         errno = 0;
         for (const T& value : values)
             out << ValueText(value) << '\n';
         out.flush();
         CheckWritten(out);  // stop at the first write that fails, not after reading all the input
-        xyz.clear();
     };
     std::string line;
-    for (long lineNumber = 1; ReadLine(*in.rdbuf(), lineNumber, line); ++lineNumber) {
-        const std::string_view sample = std::string_view(line).substr(0, line.find('#'));
-        if (std::all_of(sample.begin(), sample.end(), IsBlank)) continue;
-        Vec3d position;
-        if (!ReadPosition(sample, position)) {
-            answer();
-            throw UsageError(LineSource(lineNumber), "three numbers \"x y z\"", quib::Quote(line));
+    try {
+        for (long lineNumber = 1; ReadLine(*in.rdbuf(), lineNumber, line); ++lineNumber) {
+            const std::string_view sample = std::string_view(line).substr(0, line.find('#'));
+            if (std::all_of(sample.begin(), sample.end(), IsBlank)) continue;
+            Vec3d position;
+            if (!ReadPosition(sample, position))
+                throw UsageError(LineSource(lineNumber), "three numbers \"x y z\"", quib::Quote(line));
+            xyz.insert(xyz.end(), {position.x, position.y, position.z});
+            if (xyz.size() / 3 == batch || in.rdbuf()->in_avail() <= 0) answer();
         }
-        xyz.insert(xyz.end(), {position.x, position.y, position.z});
-        if (xyz.size() / 3 == batch || in.rdbuf()->in_avail() <= 0) answer();
+    } catch (const quib::Error&) {
+        answer();  // the lines before the one that stops the command are answered
+        throw;
     }
     answer();
 }
