@@ -225,7 +225,7 @@ void WriteServeSeeds(const std::vector<json>& scenes, const std::string& serveDi
 /// and pieces without the signature, the header's length and the checksum, the parts apart by the
 /// signature. Small images, whose parts cut PNG bands (with the rows above them) and OpenEXR blocks,
 /// and a flat one, whose PNG deflates its small bands as one stream.
-void WritePartSeeds(const std::shared_ptr<const quib::Module>& module, const std::string& partDir) {
+void WritePartSeeds(const std::shared_ptr<const vantrel::ModuleSet>& modules, const std::string& partDir) {
     const json curves = {{"id", "c"}, {"type", "Curve3"}, {"params", {{"In", {{"link", "@position"}}}}}};
     const json flat = {{"id", "c"}, {"type", "Curve3"}, {"params", {{"In", {0.5, 0.25, 0}}}}};
     const json plane = {{"kind", "plane"}, {"min", {0, 0}}, {"max", {1, 1}}};
@@ -249,14 +249,14 @@ void WritePartSeeds(const std::shared_ptr<const quib::Module>& module, const std
                                 sizeof vantrel::partSignature);
     for (const auto& each : renders) {
         const json root = Scene(json::array({each.node}), "c", plane);
-        const vantrel::Scene scene = vantrel::Scene::Build(root, module);
+        const vantrel::Scene scene = vantrel::Scene::Build(root, modules);
         const vantrel::RenderRequest request{
             scene.Output(), scene.Domain(), each.width, each.height, each.type, 1, 1, nullptr, {}};
         std::string input;
         for (int k = 1; k <= each.parts; ++k) {
             const std::string part =
                 *vantrel::RenderPart({request, each.format, each.depth, vantrel::LevelsFor(each.type, false),
-                                      root, module->Version(), k, each.parts});
+                                      root, modules->Versions(), k, each.parts});
             const std::size_t headerEnd =
                 signature.size() + 4 +
                 vantrel::BigEndianAt(reinterpret_cast<const std::uint8_t*>(part.data()) + signature.size(),
@@ -326,6 +326,6 @@ int main(int argc, char** argv) {
     WriteLimits(module, sceneDir);
     WriteLargeForms(module, nodeDir);
     WriteServeSeeds(servedScenes, serveDir);
-    WritePartSeeds(vantrel::fuzz::TheModule(), argv[4]);
+    WritePartSeeds(vantrel::fuzz::TheModules(), argv[4]);
     return 0;
 }
