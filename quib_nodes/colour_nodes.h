@@ -17,7 +17,7 @@ class FRandom final : public NodeFrame<FRandom, RealAndColourResult> {
 public:
     static constexpr unsigned int classId = firstClassId + 2;
     static constexpr const char* typeName = "Random";
-    static constexpr std::array<ParamSpec, 2> paramSpecs = {{
+    static constexpr std::array<ParamRow, 2> paramRows = {{
         {"Vector", PTYPE::Vec3d},
         {"Seed", PTYPE::Int},
     }};
@@ -32,7 +32,7 @@ class FGradientMap final : public NodeFrame<FGradientMap, ColourResult> {
 public:
     static constexpr unsigned int classId = firstClassId + 3;
     static constexpr const char* typeName = "Gradient map";
-    static constexpr std::array<ParamSpec, 2> paramSpecs = {{
+    static constexpr std::array<ParamRow, 2> paramRows = {{
         {"Value", PTYPE::Double},
         {"(0=smooth, 1=stepped)Interpolation", PTYPE::Int, {0}, Style::List, 1},
     }};
@@ -47,7 +47,7 @@ class FMix final : public NodeFrame<FMix, ColourResult> {
 public:
     static constexpr unsigned int classId = firstClassId + 4;
     static constexpr const char* typeName = "Mix";
-    static constexpr std::array<ParamSpec, 4> paramSpecs = {{
+    static constexpr std::array<ParamRow, 4> paramRows = {{
         {"Factor", PTYPE::Double, {0.5}},
         {"A", PTYPE::Color, {0, 0, 0}},
         {"B", PTYPE::Color, {1, 1, 1}},

@@ -33,7 +33,7 @@ enum class Style : int { List = 0, Switch = 3 };
 
 /// One parameter as a node declares it: name, type and default (components in storage order). An int
 /// parameter with a style takes only the values of its list box (0 to `last`) or 0 and 1.
-struct ParamSpec {
+struct ParamRow {
     std::string_view name;
     PTYPE type;
     Param::Components value = {};
@@ -85,12 +85,12 @@ void Convert(const Vec3d& v, T* out) {
 
 /// Whether every list box's name begins with its entries 0 to `last`, in order, as the host reads them:
 /// "(0=linear, 1=smooth step)Interpolation" for `last` 1.
-template <class Specs>
-consteval bool SpellsItsEntries(const Specs& specs) {
-    for (const ParamSpec& spec : specs) {
-        if (spec.style != Style::List) continue;
-        std::string_view rest = spec.name;
-        for (int entry = 0; entry <= spec.last; ++entry) {
+template <class Rows>
+consteval bool SpellsItsEntries(const Rows& rows) {
+    for (const ParamRow& row : rows) {
+        if (row.style != Style::List) continue;
+        std::string_view rest = row.name;
+        for (int entry = 0; entry <= row.last; ++entry) {
             const std::string_view opening = entry == 0 ? "(" : ", ";
             if (!rest.starts_with(opening)) return false;
             rest.remove_prefix(opening.size());
@@ -128,8 +128,8 @@ struct RealAndColourResult {
 };
 
 /// The frame of node class `Node`, whose outputs come from the results `Result` names. The node names
-/// itself with static members `classId` and `typeName`, lists its parameters in `paramSpecs` (an array of
-/// `ParamSpec`), the labels of its gradients, if any, in `gradientLabels`, and implements `Compute(R*,
+/// itself with static members `classId` and `typeName`, lists its parameters in `paramRows` (an array of
+/// `ParamRow`), the labels of its gradients, if any, in `gradientLabels`, and implements `Compute(R*,
 /// FunContext*)` for each result R. No exception leaves an operation the host calls: one that crossed into a
 /// host built by another compiler would end it; an evaluation that fails gives an empty text or zeros.
 template <class Node, class Result>
@@ -158,12 +158,12 @@ protected:
     /// Names the node, then makes its parameters in list order, each stored at its index as soon as it
     /// exists, then its gradients. What the host's constructors throw passes on to the descriptor.
     NodeFrame() {
-        static_assert(SpellsItsEntries(Node::paramSpecs),
+        static_assert(SpellsItsEntries(Node::paramRows),
                       "a list box's name must spell its entries 0 to `last`: \"(0=a, 1=b)Name\"");
         name = Node::typeName;
-        params.resize(std::size(Node::paramSpecs));
+        params.resize(std::size(Node::paramRows));
         for (std::size_t i = 0; i < params.size(); ++i)
-            params[i] = MakeParam(Node::paramSpecs[i]);
+            params[i] = MakeParam(Node::paramRows[i]);
         if constexpr (requires { Node::gradientLabels; }) {
             gradients.resize(std::size(Node::gradientLabels));
             for (std::size_t i = 0; i < gradients.size(); ++i)
@@ -178,7 +178,7 @@ protected:
     /// linked parameter may give any int.
     int EntryAt(std::size_t index, FunContext* context) const {
         const int entry = params[index]->GetInt(context);
-        const int last = Node::paramSpecs[index].last;
+        const int last = Node::paramRows[index].last;
         return entry < 0 ? 0 : (entry > last ? last : entry);
     }
 
@@ -193,31 +193,31 @@ private:
     }
 
     template <class T>
-    SParam<T>* MakeTyped(const ParamSpec& spec, const T& value) {
+    SParam<T>* MakeTyped(const ParamRow& row, const T& value) {
         auto* param = new SParam<T>(this, value);
-        param->SetName(std::string(spec.name));
+        param->SetName(std::string(row.name));
         return param;
     }
 
-    Param* MakeParam(const ParamSpec& spec) {
-        const Param::Components& v = spec.value;
-        switch (spec.type) {
+    Param* MakeParam(const ParamRow& row) {
+        const Param::Components& v = row.value;
+        switch (row.type) {
             case PTYPE::Int: {
-                SParam<int>* param = MakeTyped(spec, static_cast<int>(v[0]));
-                if (spec.style) {
-                    param->ParamStyle = static_cast<int>(*spec.style);
-                    param->SetRange(0, spec.last);
+                SParam<int>* param = MakeTyped(row, static_cast<int>(v[0]));
+                if (row.style) {
+                    param->ParamStyle = static_cast<int>(*row.style);
+                    param->SetRange(0, row.last);
                 }
                 return param;
             }
             case PTYPE::Double:
-                return MakeTyped(spec, v[0]);
+                return MakeTyped(row, v[0]);
             case PTYPE::Vec3d:
-                return MakeTyped(spec, Vec3d(v[0], v[1], v[2]));
+                return MakeTyped(row, Vec3d(v[0], v[1], v[2]));
             case PTYPE::Vec4d:
-                return MakeTyped(spec, Vec4d(v[0], v[1], v[2], v[3]));
+                return MakeTyped(row, Vec4d(v[0], v[1], v[2], v[3]));
             case PTYPE::Color:
-                return MakeTyped(spec, Color(v[0], v[1], v[2]));
+                return MakeTyped(row, Color(v[0], v[1], v[2]));
         }
         return nullptr;
     }

@@ -16,7 +16,7 @@ class FRemap final : public NodeFrame<FRemap, RealResult> {
 public:
     static constexpr unsigned int classId = firstClassId + 0;
     static constexpr const char* typeName = "Remap";
-    static constexpr std::array<ParamSpec, 7> paramSpecs = {{
+    static constexpr std::array<ParamRow, 7> paramRows = {{
         {"Value", PTYPE::Double},
         {"From min", PTYPE::Double, {0}},
         {"From max", PTYPE::Double, {1}},
@@ -34,7 +34,7 @@ class FMath final : public NodeFrame<FMath, RealResult> {
 public:
     static constexpr unsigned int classId = firstClassId + 1;
     static constexpr const char* typeName = "Math";
-    static constexpr std::array<ParamSpec, 3> paramSpecs = {{
+    static constexpr std::array<ParamRow, 3> paramRows = {{
         {"A", PTYPE::Double},
         {"B", PTYPE::Double},
         {"(0=add, 1=subtract, 2=multiply, 3=divide, 4=minimum, 5=maximum, 6=power, 7=absolute, 8=floor, "
@@ -53,7 +53,7 @@ class FCombine final : public NodeFrame<FCombine, VectorResult> {
 public:
     static constexpr unsigned int classId = firstClassId + 5;
     static constexpr const char* typeName = "Combine";
-    static constexpr std::array<ParamSpec, 3> paramSpecs = {{
+    static constexpr std::array<ParamRow, 3> paramRows = {{
         {"X", PTYPE::Double},
         {"Y", PTYPE::Double},
         {"Z", PTYPE::Double},
@@ -67,7 +67,7 @@ class FPick final : public NodeFrame<FPick, RealResult> {
 public:
     static constexpr unsigned int classId = firstClassId + 6;
     static constexpr const char* typeName = "Pick";
-    static constexpr std::array<ParamSpec, 2> paramSpecs = {{
+    static constexpr std::array<ParamRow, 2> paramRows = {{
         {"Vector", PTYPE::Vec4d},
         {"(0=x, 1=y, 2=z, 3=w)Component", PTYPE::Int, {0}, Style::List, 3},
     }};
