@@ -1,7 +1,9 @@
 #include "scene/module_set.h"
 
 #include <map>
+#include <optional>
 
+#include "quib/stored_form.h"
 #include "quib/text.h"
 
 namespace vantrel {
@@ -51,6 +53,11 @@ const quib::NodeType* ModuleSet::Find(unsigned int classId) const {
         if (const quib::NodeType* type = module->Find(classId)) return type;
     }
     return nullptr;
+}
+
+const quib::NodeType* ModuleSet::FindStored(const std::string& type) const {
+    const std::optional<unsigned int> classId = quib::ParseClassId(type);
+    return classId ? Find(*classId) : Find(type);
 }
 
 std::vector<std::string> ModuleSet::Paths() const {

@@ -31,6 +31,8 @@ public:
     /// The node type of this name or class id in the first module that offers one; null when none does.
     const quib::NodeType* Find(const std::string& typeName) const;
     const quib::NodeType* Find(unsigned int classId) const;
+    /// The node type a scene's "type" names: a class id ("0x92512342") or a type name.
+    const quib::NodeType* FindStored(const std::string& type) const;
     /// Each module's file and version, in order.
     std::vector<std::string> Paths() const;
     std::vector<float> Versions() const;

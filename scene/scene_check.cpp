@@ -155,11 +155,7 @@ void SceneChecker::CheckRoot(const Json& root) const {
 
 const quib::NodeType* SceneChecker::ReadType(const Json& type, const std::string& pointer) const {
     const quib::NodeType* found = nullptr;
-    if (type.is_string()) {
-        const std::string& name = type.get_ref<const std::string&>();
-        const std::optional<unsigned int> classId = quib::ParseClassId(name);
-        found = classId ? modules.Find(*classId) : modules.Find(name);
-    }
+    if (type.is_string()) found = modules.FindStored(type.get_ref<const std::string&>());
     if (found == nullptr) {
         std::vector<std::string> known;
         for (const quib::NodeType* each : modules.Types())

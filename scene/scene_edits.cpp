@@ -54,11 +54,8 @@ std::size_t ParamNameLength(const Json& node, std::string_view rest, const Modul
     std::size_t length = rest.find('=');
     const auto type = node.find("type");
     const quib::NodeType* found = nullptr;
-    if (type != node.end() && type->is_string()) {
-        const std::string& name = type->get_ref<const std::string&>();
-        const std::optional<unsigned int> classId = quib::ParseClassId(name);
-        found = classId ? modules.Find(*classId) : modules.Find(name);
-    }
+    if (type != node.end() && type->is_string())
+        found = modules.FindStored(type->get_ref<const std::string&>());
     const std::unique_ptr<Function> made = found != nullptr ? found->Create() : nullptr;
     if (made == nullptr) return length;
     std::size_t longest = 0;
