@@ -95,21 +95,31 @@ OutputType ImageTypeNamed(const Text& name) {
 
 int ThreadsOf(const std::optional<Whole>& threads) {
     if (!threads) return DefaultThreads();
-    return static_cast<int>(WholeIn(*threads, "threads", 1, 1024, "a whole number from 1 to 1024"));
+    return static_cast<int>(WholeIn(*threads, "threads", 1, largestThreads,
+                                    "a whole number from 1 to " + std::to_string(largestThreads)));
 }
 
-int BitsOf(ImageFormat format, const std::optional<Whole>& depth, bool linear, const std::string& source) {
-    if (format == ImageFormat::Exr && !VANTREL_OPENEXR)
-        throw quib::Error(quib::Error::Kind::BadInput, "this build writes PNG only, not OpenEXR")
-            .WithSource(source);
-    if (format == ImageFormat::Exr && depth)
-        throw ArgumentError("depth", "no depth for an OpenEXR image, which always holds 32-bit floats",
-                            Shown(depth->value));
-    if (format == ImageFormat::Exr && linear)
-        throw ArgumentError("linear", "not for an OpenEXR image, which always holds linear values", "True");
-    if (depth && depth->number != 8 && depth->number != 16)
-        throw ArgumentError("depth", "8 or 16", Shown(depth->value));
-    return depth ? static_cast<int>(*depth->number) : 8;
+long long NumberOf(const Whole& given, const std::string& argument) {
+    return WholeIn(given, argument, LLONG_MIN, LLONG_MAX, "a whole number");
+}
+
+RequestFields ArgumentFields(const std::string& format) {
+    return {"type", "width", "height", "region", "samples", format, "depth", "linear", "threads", "parts"};
+}
+
+ImageRequest RequestOf(const ImageArguments& arguments, std::optional<ImageFormat> format) {
+    ImageRequest request;
+    if (arguments.type) request.type = TypeNamed(*arguments.type);
+    if (arguments.width) request.width = NumberOf(*arguments.width, "width");
+    if (arguments.height) request.height = NumberOf(*arguments.height, "height");
+    if (arguments.region) {
+        const std::vector<double>& corners = *arguments.region;
+        request.region = {corners[0], corners[1], corners[2], corners[3]};
+    }
+    if (arguments.samples) request.samples = NumberOf(*arguments.samples, "samples");
+    if (arguments.threads) request.threads = NumberOf(*arguments.threads, "threads");
+    request.format = format;
+    return request;
 }
 
 std::string FormatName(ImageFormat format) {

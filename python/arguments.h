@@ -15,6 +15,7 @@
 #include "quib/error.h"
 #include "scene/output_type.h"
 #include "tools/image/image_file.h"
+#include "tools/render/image_request.h"
 
 namespace vantrel::python {
 
@@ -62,27 +63,33 @@ OutputType ImageTypeNamed(const Text& name);
 /// Render threads: 1 to 1024, as --threads; none is one for each core.
 int ThreadsOf(const std::optional<Whole>& threads);
 
-/// The bits a PNG channel holds, `depth` (8 or 16, none for 8). Refuses a file of `format` that
-/// `source` (the file, or the argument that named the format) asks for and this build cannot write,
-/// and a `depth` or `linear` that the format cannot hold.
-int BitsOf(ImageFormat format, const std::optional<Whole>& depth, bool linear, const std::string& source);
+/// A whole number given for `argument`, of any size: its range is the render's to check.
+long long NumberOf(const Whole& given, const std::string& argument);
+
+/// How the package's messages name the fields of a render: by its arguments, the format by `format`
+/// (the file, or the argument that named the format).
+RequestFields ArgumentFields(const std::string& format);
+
 /// "a PNG" or "an OpenEXR image".
 std::string FormatName(ImageFormat format);
 /// The channels of an image array of `type`, height x width x its channels: an image whose channels
 /// are not its type's (a slice of three channels of four) is refused, not written as another type.
 int ImageChannels(const Pixels& pixels, OutputType type);
 
-/// What to render, as the arguments of `render` and `save_image` give it; the region is checked as it
-/// is given, the rest where the render is prepared.
+/// What to render, as the arguments of `render` and `save_image` give it, None where not given; the
+/// region is checked as it is given, the rest where the render is planned.
 struct ImageArguments {
-    Whole width;
+    std::optional<Whole> width;
     std::optional<Whole> height;
-    Text type;
+    std::optional<Text> type;
     std::optional<std::vector<double>> region;  ///< A, B, C, D
-    Whole samples;
+    std::optional<Whole> samples;
     std::optional<Text> node;
     std::optional<Whole> threads;
 };
+
+/// The render the arguments ask for, in a file of `format` (none: in memory).
+ImageRequest RequestOf(const ImageArguments& arguments, std::optional<ImageFormat> format = {});
 
 /// The region `region` gives: None, or four finite numbers A, B, C, D.
 std::optional<std::vector<double>> RegionFrom(py::handle region);

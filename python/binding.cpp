@@ -49,7 +49,9 @@ public:
             throw Error(Error::Kind::BadInput, "expected a file name ending in .png or .exr")
                 .WithSource(this->path);
         }
-        BitsOf(*format, std::nullopt, false, this->path);
+        ImageRequest written;
+        written.format = format;
+        CheckedDepth(written, ArgumentFields(this->path));
         open = std::make_unique<Open>(this->path, *format);
     }
 
@@ -180,16 +182,15 @@ PYBIND11_MODULE(_vantrel, extension) {
              [](const vantrel::ModuleSet& modules) { return vantrel::ListModule(modules).dump(); });
 
     py::class_<ImageArguments>(extension, "ImageArguments")
-        .def(py::init([](Whole width, std::optional<Whole> height, Text type, const py::object& region,
-                         Whole samples, std::optional<Text> node, std::optional<Whole> threads) {
+        .def(py::init([](std::optional<Whole> width, std::optional<Whole> height, std::optional<Text> type,
+                         const py::object& region, std::optional<Whole> samples, std::optional<Text> node,
+                         std::optional<Whole> threads) {
                  return ImageArguments{std::move(width),   std::move(height),  std::move(type),
                                        RegionFrom(region), std::move(samples), std::move(node),
                                        std::move(threads)};
              }),
              py::arg("width"), py::arg("height"), py::arg("type"), py::arg("region"), py::arg("samples"),
-             py::arg("node"), py::arg("threads"))
-        // The type asked for, the image's output_type once it is rendered.
-        .def_property_readonly("type", [](const ImageArguments& arguments) { return arguments.type.text; });
+             py::arg("node"), py::arg("threads"));
 
     py::class_<PackageScene>(extension, "Scene")
         .def_static("load",

@@ -40,15 +40,6 @@ ImageFormat FormatNamed(const Text& format) {
     throw ArgumentError("format", expected, Shown(format.value));
 }
 
-SampleDomain DomainOf(const Scene& built, const std::optional<std::vector<double>>& region) {
-    if (!region) return built.Domain();
-    try {
-        return built.Domain().Part({(*region)[0], (*region)[1], (*region)[2], (*region)[3]});
-    } catch (Error& error) {
-        throw std::move(error.WithSource("region"));
-    }
-}
-
 /// The values of `node` at `xyz` as the result of eval: float64 or int32 (N,), float64 (N, components),
 /// or a list of str.
 template <class T>
@@ -85,21 +76,16 @@ py::object Values(Function& node, std::span<const double> xyz, int threads) {
 
 }  // namespace
 
-/// A render, checked.
+/// A render, planned: the scene it renders, held meanwhile, and its node.
 struct PackageScene::Prepared {
-    std::shared_ptr<const Scene> scene;  ///< held while it renders
+    std::shared_ptr<const Scene> scene;
     Function* node;
-    SampleDomain domain;
-    int width;
-    int height;
-    OutputType type;
-    int samples;
-    int threads;
+    ImagePlan plan;
 
     RenderRequest Request() const {
-        return {*node,   domain,  width,
-                height,  type,    threads,
-                samples, nullptr, [](const RenderProgress&) { CheckSignals(); }};
+        RenderRequest request = plan.Render(*node);
+        request.progress = [](const RenderProgress&) { CheckSignals(); };
+        return request;
     }
 };
 
@@ -183,14 +169,17 @@ py::object PackageScene::Eval(const Pixels& points, const Text& type, const std:
                            [&]<class T>(std::type_identity<T>) { return Values<T>(node, xyz, threadCount); });
 }
 
-Pixels PackageScene::Render(const ImageArguments& arguments) const {
-    const Prepared image = Prepare(arguments, INT_MAX, INT_MAX, "an image in memory");
-    Pixels pixels({image.height, image.width, ChannelsFor(image.type)});
+std::pair<Pixels, std::string> PackageScene::Render(const ImageArguments& arguments) const {
+    const Prepared image = Prepare(arguments, RequestOf(arguments), "");
+    const ImagePlan& plan = image.plan;
+    Pixels pixels({plan.height, plan.width, ChannelsFor(plan.type)});
     double* data = pixels.mutable_data();
-    py::gil_scoped_release unlocked;
-    ImageBuffer buffer(image.width, image.height, ChannelsFor(image.type), data);
-    vantrel::Render(image.Request(), buffer);
-    return pixels;
+    {
+        py::gil_scoped_release unlocked;
+        ImageBuffer buffer(plan.width, plan.height, ChannelsFor(plan.type), data);
+        vantrel::Render(image.Request(), buffer);
+    }
+    return {std::move(pixels), std::string(OutputTypeName(plan.type))};
 }
 
 void PackageScene::Save(const std::string& path, const std::optional<Pixels>& pixels,
@@ -199,21 +188,12 @@ void PackageScene::Save(const std::string& path, const std::optional<Pixels>& pi
     const std::optional<ImageFormat> format = FormatFor(path);
     if (!format)
         throw Error(Error::Kind::BadInput, "expected a file name ending in .png or .exr").WithSource(path);
-    const int bits = BitsOf(*format, depth, linear, path);
-    const OutputType type = ImageTypeNamed(arguments.type);
-    const int channels = pixels ? ImageChannels(*pixels, type) : ChannelsFor(type);
-    const ImageLimits limits = LargestImage(*format, channels);
-    const std::string formatName = FormatName(*format);
+    ImageRequest request = RequestOf(arguments, format);
+    if (depth) request.depth = NumberOf(*depth, "depth");
+    request.linear = linear;
     std::optional<Prepared> image;
-    if (!pixels) image = Prepare(arguments, limits.width, limits.height, formatName);
-    const int width = pixels ? static_cast<int>(pixels->shape(1)) : image->width;
-    const int height = pixels ? static_cast<int>(pixels->shape(0)) : image->height;
-    if (pixels && (pixels->shape(1) > limits.width || pixels->shape(0) > limits.height)) {
-        throw ArgumentError("image", "at most " + std::to_string(limits.width) + " x " +
-                                         std::to_string(limits.height) + " pixels for " + formatName + " (" +
-                                         limits.why + ")");
-    }
-    const int threads = ThreadsOf(arguments.threads);
+    if (!pixels) image = Prepare(arguments, request, path);
+    const ImagePlan plan = image ? image->plan : PixelsPlan(*pixels, request, path);
     auto fill = [&](BandSink& sink) {
         if (!image) {
             EncodeImage(pixels->data(), sink);
@@ -221,18 +201,20 @@ void PackageScene::Save(const std::string& path, const std::optional<Pixels>& pi
         }
         return vantrel::Render(image->Request(), sink);
     };
+    const int channels = ChannelsFor(plan.type);
     py::gil_scoped_release unlocked;
     PendingFile file(path, PendingFile::Links::WriteThrough);  // as vantrel render writes
     try {
         if (*format == ImageFormat::Png) {
             OutputBytes bytes(file.Path(), "the PNG");
-            PngEncoder png(width, height, channels, bits, LevelsFor(type, linear), BandsInFlight(threads),
+            PngEncoder png(plan.width, plan.height, channels, plan.depth, plan.levels,
+                           BandsInFlight(plan.threads),
                            [&](std::span<const std::uint8_t> piece) { bytes.Put(piece); });
             fill(png);
             bytes.Close();
         } else {
             OutputBytes bytes(file.Path(), "the OpenEXR image");
-            ExrEncoder exr(width, height, channels, BandsInFlight(threads), bytes);
+            ExrEncoder exr(plan.width, plan.height, channels, BandsInFlight(plan.threads), bytes);
             if (fill(exr)) exr.Finish();
             bytes.Close();
         }
@@ -243,21 +225,30 @@ void PackageScene::Save(const std::string& path, const std::optional<Pixels>& pi
     file.Commit();
 }
 
+/// The plan of writing `pixels`, an image array of the request's type, as `request` asks: its size the
+/// array's, within the format's limits, and one sample a pixel.
+ImagePlan PackageScene::PixelsPlan(const Pixels& pixels, const ImageRequest& request,
+                                   const std::string& path) const {
+    ImageChannels(pixels, *request.type);
+    ImageRequest sized = request;
+    sized.width = pixels.shape(1);
+    sized.height = pixels.shape(0);
+    sized.samples = 1;
+    return PlanImage(sized, *scene, name, ArgumentFields(path));
+}
+
 std::tuple<int, int, int> PackageScene::CheckPart(const ImageArguments& arguments, const Text& format,
                                                   const std::optional<Whole>& depth, bool linear,
                                                   const std::optional<Whole>& parts) const {
-    const ImageFormat named = FormatNamed(format);
-    BitsOf(named, depth, linear, "format");
-    const Prepared image = PreparePart(arguments, named, parts);
-    return {image.width, image.height, ChannelsFor(image.type)};
+    const ImagePlan plan = PreparePart(arguments, format, depth, linear, parts).plan;
+    return {plan.width, plan.height, ChannelsFor(plan.type)};
 }
 
-py::bytes PackageScene::RenderPart(const ImageArguments& arguments, const Text& formatName,
+py::bytes PackageScene::RenderPart(const ImageArguments& arguments, const Text& format,
                                    const std::optional<Whole>& depth, bool linear, const Whole& part,
                                    const Whole& parts) const {
-    const ImageFormat format = FormatNamed(formatName);
-    const int bits = BitsOf(format, depth, linear, "format");
-    const Prepared image = PreparePart(arguments, format, parts);
+    const Prepared image = PreparePart(arguments, format, depth, linear, parts);
+    const ImagePlan& plan = image.plan;
     const int number = static_cast<int>(
         WholeIn(part, "part", 1, *parts.number, "a whole number from 1 to " + std::to_string(*parts.number)));
     // Named as `vantrel render --part --node ID` names it: the node is the scene's output.
@@ -266,65 +257,31 @@ py::bytes PackageScene::RenderPart(const ImageArguments& arguments, const Text& 
     std::optional<std::string> bytes;
     {
         py::gil_scoped_release unlocked;
-        bytes = vantrel::RenderPart({image.Request(), format, bits, LevelsFor(image.type, linear),
-                                     std::move(named), image.scene->Modules().Versions(), number,
-                                     static_cast<int>(*parts.number)});
+        bytes =
+            vantrel::RenderPart({image.Request(), *plan.format, plan.depth, plan.levels, std::move(named),
+                                 image.scene->Modules().Versions(), number, static_cast<int>(*parts.number)});
     }
     return py::bytes(*bytes);  // given no cancel flag, a render ends complete or throws
 }
 
-/// The render the arguments ask for, of at most `largestWidth` x `largestHeight` pixels for
-/// `formatName`, checked as `vantrel render` checks its options.
-PackageScene::Prepared PackageScene::Prepare(const ImageArguments& arguments, int largestWidth,
-                                             int largestHeight, const std::string& formatName) const {
-    const OutputType type = ImageTypeNamed(arguments.type);
-    const int samples =
-        static_cast<int>(WholeIn(arguments.samples, "samples", 1, largestSamples,
-                                 "a whole number from 1 to " + std::to_string(largestSamples) +
-                                     ", the sub-samples along each side of a pixel"));
-    if (type == OutputType::Int && samples > 1) {
-        throw Error(Error::Kind::BadInput,
-                    "a pixel's sub-samples are averaged, and a mean of integers is no integer; samples is "
-                    "for the real-valued types, not int")
-            .WithSource("samples");
-    }
+/// The render `request` asks for (made of `arguments`, and the format's `formatSource` for messages),
+/// planned as `vantrel render` plans its options.
+PackageScene::Prepared PackageScene::Prepare(const ImageArguments& arguments, const ImageRequest& request,
+                                             const std::string& formatSource) const {
     const std::shared_ptr<const Scene> held = scene;
     Function& node = NodeOf(*held, arguments.node);
-    const SampleDomain domain = DomainOf(*held, arguments.region);
-    const auto side = [&](const char* argument, const Whole& given, int largest) {
-        return static_cast<int>(
-            WholeIn(given, argument, 1, largest,
-                    "a whole number from 1 to " + std::to_string(largest) + " for " + formatName));
-    };
-    const int width = side("width", arguments.width, largestWidth);
-    const double height =
-        arguments.height ? side("height", *arguments.height, largestHeight) : domain.HeightFor(width);
-    if (height > largestHeight) {
-        char figure[32];
-        std::snprintf(figure, sizeof figure, height < 1e15 ? "%.0f" : "about %.3g", height);
-        throw Error(Error::Kind::BadInput, "at a width of " + std::to_string(width) + " the image would be " +
-                                               figure + " pixels high; expected at most " +
-                                               std::to_string(largestHeight) + " for " + formatName +
-                                               " (or give a height)")
-            .WithSource(name)
-            .AtPointer("/domain");
-    }
-    return {
-        held, &node, domain, width, static_cast<int>(height), type, samples, ThreadsOf(arguments.threads)};
+    return {held, &node, PlanImage(request, *held, name, ArgumentFields(formatSource))};
 }
 
-/// A render in `parts` parts (none: not yet known) into a file of `format`, checked as `vantrel render
-/// --part` checks its options.
-PackageScene::Prepared PackageScene::PreparePart(const ImageArguments& arguments, ImageFormat format,
+/// A render in `parts` parts (none: not yet known) into a file of `format` ("png", "exr").
+PackageScene::Prepared PackageScene::PreparePart(const ImageArguments& arguments, const Text& format,
+                                                 const std::optional<Whole>& depth, bool linear,
                                                  const std::optional<Whole>& parts) const {
-    const ImageLimits limits = LargestImage(format, ChannelsFor(ImageTypeNamed(arguments.type)));
-    Prepared image = Prepare(arguments, limits.width, limits.height, FormatName(format));
-    if (parts) {
-        WholeIn(*parts, "parts", 1, image.height,
-                "a whole number from 1 to " + std::to_string(image.height) + ", the rows of the " +
-                    std::to_string(image.width) + "x" + std::to_string(image.height) + " image");
-    }
-    return image;
+    ImageRequest request = RequestOf(arguments, FormatNamed(format));
+    if (depth) request.depth = NumberOf(*depth, "depth");
+    request.linear = linear;
+    if (parts) request.parts = NumberOf(*parts, "parts");
+    return Prepare(arguments, request, "format");
 }
 
 /// The node `id` names, or the output. An id the scene lacks is refused as `--node` refuses it: by

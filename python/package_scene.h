@@ -48,8 +48,9 @@ public:
     py::object Eval(const Pixels& points, const Text& type, const std::optional<Text>& id,
                     const std::optional<Whole>& threads) const;
 
-    /// The image the arguments describe, as an array of height x width x channels reals.
-    Pixels Render(const ImageArguments& arguments) const;
+    /// The image the arguments describe, as an array of height x width x channels reals, and the name
+    /// of its output type.
+    std::pair<Pixels, std::string> Render(const ImageArguments& arguments) const;
 
     /// Writes `pixels` (as `Render` gives them, of the arguments' type), or else the image the arguments
     /// describe, to the PNG or OpenEXR file `path` (its bytes) as vantrel render writes it.
@@ -73,10 +74,12 @@ public:
 private:
     struct Prepared;
 
-    Prepared Prepare(const ImageArguments& arguments, int largestWidth, int largestHeight,
-                     const std::string& formatName) const;
-    Prepared PreparePart(const ImageArguments& arguments, ImageFormat format,
+    Prepared Prepare(const ImageArguments& arguments, const ImageRequest& request,
+                     const std::string& formatSource) const;
+    Prepared PreparePart(const ImageArguments& arguments, const Text& format,
+                         const std::optional<Whole>& depth, bool linear,
                          const std::optional<Whole>& parts) const;
+    ImagePlan PixelsPlan(const Pixels& pixels, const ImageRequest& request, const std::string& path) const;
     Function& NodeOf(const Scene& built, const std::optional<Text>& id) const;
 
     Scene::ModulePointer module;

@@ -43,7 +43,16 @@ TEST_F(Serve, TypesAreWhatListGives) {
     ASSERT_EQ(status, 200);
     const RunResult list = Vantrel({"list", "--json"});
     ASSERT_EQ(list.status, 0);
-    EXPECT_EQ(json::parse(body), json::parse(list.out));
+    json types = json::parse(body);
+    const json render = types["render"];
+    types.erase("render");
+    EXPECT_EQ(types, json::parse(list.out));
+    // The page offers what the command line takes: every type an image can be rendered as, and only those.
+    for (const json& type : render["outputTypes"]) {
+        const RunResult run =
+            Vantrel({"render", "curves.json", "--size", "2", "--type", type["name"], "-o", "t.png"});
+        EXPECT_EQ(run.status == 0, type["image"].get<bool>()) << type << run.err;
+    }
 }
 
 TEST_F(Serve, SceneIsTheStartedFileOrANewOne) {
@@ -400,7 +409,7 @@ const Refusal refusals[] = {
      "/api/render",
      {{"height", 0}},
      400,
-     R"("height": expected a whole number from 1 to 4096)"},
+     R"("height": expected at least 1 pixel high, not 0)"},
     {"render-no-client",
      "/api/render",
      {{"client", "(absent)"}},

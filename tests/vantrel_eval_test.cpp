@@ -419,7 +419,7 @@ TEST_F(Eval, SceneNamesTheTypeItIsSeenIn) {
     const RunResult refused = Vantrel({"render", "text.json"});
     EXPECT_EQ(refused.status, 2);
     EXPECT_EQ(refused.err,
-              "vantrel: text.json: /output_type: render needs a numeric output type, not string\n");
+              "vantrel: text.json: /output_type: an image needs a numeric output type, not string\n");
 }
 
 // A scene that names its sub-samples is rendered with them unless --samples says otherwise, so the

@@ -25,7 +25,11 @@ struct Refused {
 
 /// Refusals of options' values in vantrel's words.
 std::vector<Refused> OptionsOutOfRange() {
-    const std::string sizes = "--size: expected WIDTHxHEIGHT or WIDTH, each from 1 to 2147483647, not ";
+    const std::string sizes = "--size: expected WIDTHxHEIGHT or WIDTH, whole numbers of pixels, not ";
+    const std::string wide =
+        "--size: expected at most 2147483647 pixels wide for a PNG (a PNG's sides are 31-bit numbers), not ";
+    const std::string high =
+        "--size: expected at most 2147483647 pixels high for a PNG (a PNG's sides are 31-bit numbers), not ";
     const std::string types =
         "--type: expected one of string, colora, color, quaternion, vec4, vec3, vec2, double, int, not ";
     const std::string samples =
@@ -35,12 +39,13 @@ std::vector<Refused> OptionsOutOfRange() {
     const std::vector<std::string> serve = {"serve", "scene.json", "--port", "0", "--time-limit"};
     std::vector<Refused> rows = {
         // Beyond 32 bits: a wrapping parse would make these 1x8 and 1x4.
-        {{"render", "scene.json", "--size", "4294967297x8"}, sizes + "\"4294967297x8\""},
-        {{"render", "scene.json", "--size", "-4294967295x4"}, sizes + "\"-4294967295x4\""},
-        {{"render", "scene.json", "--size", "8x4294967300"}, sizes + "\"8x4294967300\""},
-        {{"render", "scene.json", "--size", "-8x4"}, sizes + "\"-8x4\""},
+        {{"render", "scene.json", "--size", "4294967297x8"}, wide + "4294967297"},
+        {{"render", "scene.json", "--size", "-4294967295x4"},
+         "--size: expected at least 1 pixel wide, not -4294967295"},
+        {{"render", "scene.json", "--size", "8x4294967300"}, high + "4294967300"},
+        {{"render", "scene.json", "--size", "-8x4"}, "--size: expected at least 1 pixel wide, not -8"},
         {{"render", "scene.json", "--size", "8x 4"}, sizes + "\"8x 4\""},
-        {{"render", "scene.json", "--size", "2147483648x4"}, sizes + "\"2147483648x4\""},
+        {{"render", "scene.json", "--size", "2147483648x4"}, wide + "2147483648"},
         {{"render", "scene.json", "--size", ""}, sizes + "\"\""},  // given, if empty, it is no default
         {{"render", "scene.json", "--type", "foo"}, types + "\"foo\""},
         // The index of a type in the host's order is not a name of it.
@@ -49,16 +54,17 @@ std::vector<Refused> OptionsOutOfRange() {
         {{"render", "scene.json", "-o", "out.exr", "--depth", "16"},
          "--depth: an OpenEXR image always holds 32-bit floats; --depth is for PNG, not out.exr"},
         {{"render", "scene.json", "--depth", "12"},
-         "--depth: expected 8 or 16, the bits a channel of a PNG, not \"12\""},
-        {{"render", "scene.json", "--threads", "0"}, threads + "\"0\""},
-        {{"render", "scene.json", "--threads", "1025"}, threads + "\"1025\""},
+         "--depth: expected 8 or 16, the bits a channel of a PNG, not 12"},
+        {{"render", "scene.json", "--threads", "0"}, threads + "0"},
+        {{"render", "scene.json", "--threads", "1025"}, threads + "1025"},
         {{"serve", "scene.json", "--port", "65536"},
          "--port: expected a whole number from 0 to 65535, the port to listen on, not \"65536\""},
-        {{"render", "scene.json", "--samples", "0"}, samples + "\"0\""},
-        {{"render", "scene.json", "--samples", "17"}, samples + "\"17\""},
-        {{"render", "scene.json", "--samples", "4294967298"}, samples + "\"4294967298\""},
-        {{"render", "scene.json", "--samples", "2.5"}, samples + "\"2.5\""},
-        {{"render", "scene.json", "--samples", "-3"}, samples + "\"-3\""},
+        {{"render", "scene.json", "--samples", "0"}, samples + "0"},
+        {{"render", "scene.json", "--samples", "17"}, samples + "17"},
+        {{"render", "scene.json", "--samples", "4294967298"}, samples + "4294967298"},
+        {{"render", "scene.json", "--samples", "2.5"},
+         "--samples: expected a whole number, the sub-samples along each side of a pixel, not \"2.5\""},
+        {{"render", "scene.json", "--samples", "-3"}, samples + "-3"},
         // Given, --node names a node: empty, it is refused, not taken for the scene's output.
         {{"eval", "scene.json", "--node", ""}, "--node: expected the id of a node, not \"\""},
         {{"render", "scene.json", "--node", ""}, "--node: expected the id of a node, not \"\""},
@@ -103,7 +109,7 @@ std::vector<Refused> LongAndControlInput() {
          "and "
          "1989 more"},
         {{"render", "scene.json", "--size", std::string(100000, '9') + "x1"},
-         "--size: expected WIDTHxHEIGHT or WIDTH, each from 1 to 2147483647, not \"" + std::string(80, '9') +
+         "--size: expected WIDTHxHEIGHT or WIDTH, whole numbers of pixels, not \"" + std::string(80, '9') +
              "\"... (100002 bytes)"},
         // Before, each of these repeated the 100 KB whole, and the terminal obeyed the escapes.
         {{"render", "scene.json", "--set", x + ".In=1"},
@@ -125,7 +131,7 @@ std::vector<Refused> LongAndControlInput() {
          "scene.json (with --node a\\u001b[31mred): /output: expected the id of the node to evaluate, not "
          "\"a\\u001b[31mred\"; the ids are \"c\""},
         {{"render", "scene.json", "--threads", title},
-         "--threads: expected a whole number from 1 to 1024, "
+         "--threads: expected a whole number, "
          "the render threads, not \"\\u001b]0;owned\\u0007\""},
         // CLI11's own messages repeat what they did not expect.
         {{"render", "scene.json", x},

@@ -563,18 +563,20 @@ TEST_F(Render, RefusesSizesBeyondWhatTheFormatHolds) {
         std::string message;
     } cases[] = {
         {{"globe.json", "-o", "a.png", "--size", "2147483648x1"},
-         "--size: expected WIDTHxHEIGHT or WIDTH, each from 1 to 2147483647, not \"2147483648x1\""},
+         "--size: expected at most 2147483647 pixels wide for a PNG (a PNG's sides are 31-bit numbers), not "
+         "2147483648"},
         {{"globe.json", "-o", "a.exr", "--size", "33554432x1", "--type", "double"},
-         "--size 33554432x1: expected at most 33554431 pixels wide for an OpenEXR image of 1 channel" +
-             exrWhy},
+         "--size: expected at most 33554431 pixels wide for an OpenEXR image of 1 channel" + exrWhy +
+             ", not 33554432"},
         {{"globe.json", "-o", "a.exr", "--size", "11184811x1"},
-         "--size 11184811x1: expected at most 11184810 pixels wide for an OpenEXR image of 3 channels" +
-             exrWhy},
+         "--size: expected at most 11184810 pixels wide for an OpenEXR image of 3 channels" + exrWhy +
+             ", not 11184811"},
         {{"globe.json", "-o", "a.exr", "--size", "8388608x1", "--type", "colora"},
-         "--size 8388608x1: expected at most 8388607 pixels wide for an OpenEXR image of 4 channels" +
-             exrWhy},
+         "--size: expected at most 8388607 pixels wide for an OpenEXR image of 4 channels" + exrWhy +
+             ", not 8388608"},
         {{"globe.json", "-o", "a.exr", "--size", "1x1073741824"},
-         "--size 1x1073741824: expected at most 1073741823 pixels high for an OpenEXR image" + exrWhy},
+         "--size: expected at most 1073741823 pixels high for an OpenEXR image" + exrWhy +
+             ", not 1073741824"},
         {{"tall.json", "-o", "a.exr"},
          "tall.json: /domain: at a width of 512 the image would be 1610612736 pixels high; expected at most "
          "1073741823 for an OpenEXR image (or give --size)"},

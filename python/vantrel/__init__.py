@@ -180,7 +180,8 @@ def _decline(image, context=None):
 _send_images_whole()
 
 
-def _image_arguments(width=512, height=None, type="color", region=None, samples=1, node=None, threads=None):
+def _image_arguments(width=None, height=None, type=None, region=None, samples=None, node=None, threads=None):
+    """The native arguments of a render; what is None the render takes from the scene or its defaults."""
     return _vantrel.ImageArguments(width=width, height=height, type=type, region=region, samples=samples,
                                    node=node, threads=threads)
 
@@ -214,12 +215,6 @@ class Scene:
         """The scene's "samples", the sub-samples along each side of a pixel that ``render`` and
         ``save_image`` take when given none: 1 if the scene names none."""
         return self._native.samples()
-
-    def _samples_for(self, type, samples):
-        """The sub-samples of a render of ``type``: those given, else the scene's; one for int."""
-        if samples is not None:
-            return samples
-        return 1 if type == "int" else self.samples
 
     @classmethod
     def load(cls, path, *, module=None):
@@ -261,31 +256,24 @@ class Scene:
         shaped = values.reshape(lead + values.shape[1:])
         return shaped[()] if shaped.ndim == 0 else shaped
 
-    def render(self, width=512, height=None, type=None, region=None, samples=None, node=None, *,
+    def render(self, width=None, height=None, type=None, region=None, samples=None, node=None, *,
                threads=None):
         """The image ``vantrel render --size WIDTHxHEIGHT --type TYPE`` makes, as an Image (a numpy
         array of height x width x channels float64), before a file clamps or rounds it.
 
-        ``height`` None keeps the pixels square over the domain (half the width for the sphere).
+        ``width`` is 512 by default; ``height`` None keeps the pixels square over the domain (half the width for the sphere).
         ``region`` (A, B, C, D) renders part of the domain: the plane from (A, B) to (C, D), or the
         sphere from longitude A to C and latitude B to D in degrees. ``samples`` N takes N x N samples
         a pixel and averages them (not for int; by default the scene's ``samples``). ``node`` renders another node than the output;
         ``threads`` as in ``eval``. Each pixel is what ``vantrel eval`` gives at the pixel's centre on
         the domain (with one sample), whatever the threads.
         """
-        arguments = self._render_arguments(threads, dict(width=width, height=height, type=type, region=region,
-                                                         samples=samples, node=node))
-        image = np.asarray(self._native.render(arguments)).view(Image)
-        image.output_type = arguments.type
+        arguments = _image_arguments(width, height, type, region, samples, node, threads)
+        pixels, kind = self._native.render(arguments)
+        image = np.asarray(pixels).view(Image)
+        image.output_type = kind
         _send_images_whole()
         return image
-
-    def _render_arguments(self, threads, render):
-        """The native arguments of a render, its type the scene's ``output_type`` and its samples the
-        scene's ``samples`` when ``render`` names none."""
-        kind = self.output_type if render.get("type") is None else render["type"]
-        samples = self._samples_for(kind, render.get("samples"))
-        return _image_arguments(threads=threads, **{**render, "type": kind, "samples": samples})
 
     def save_image(self, path, image=None, *, depth=None, linear=False, threads=None, **render):
         """Writes a PNG or OpenEXR file (by the extension of ``path``) as ``vantrel render`` writes it,
@@ -316,7 +304,7 @@ class Scene:
             if pixels.ndim == 2:
                 pixels = pixels[:, :, np.newaxis]
             render["type"] = _type_of(image, pixels.shape[-1] if pixels.ndim else 0)
-        arguments = self._render_arguments(threads, render)
+        arguments = _image_arguments(threads=threads, **render)
         self._native.save(path, pixels, arguments, depth, _arguments.flag("linear", linear))
 
     def render_part(self, part, parts, format="png", *, depth=None, linear=False, threads=None, **render):
@@ -332,7 +320,7 @@ class Scene:
         unknown = set(render) - set(_RENDER_ARGUMENTS)
         if unknown:
             raise TypeError(f"render_part() got unexpected arguments {sorted(unknown)}")
-        arguments = self._render_arguments(threads, render)
+        arguments = _image_arguments(threads=threads, **render)
         return self._native.render_part(arguments, format, depth, _arguments.flag("linear", linear), part, parts)
 
     def to_dict(self):

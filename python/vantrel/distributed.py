@@ -95,8 +95,6 @@ def render(scene_path, output_path, width, height=None, *, client, parts=None, t
     linear = _arguments.flag("linear", linear)
     scene_path = os.fsdecode(_arguments.path("scene_path", scene_path))
     scene = Scene.load(scene_path)
-    type = scene.output_type if type is None else type
-    samples = scene._samples_for(type, samples)
     arguments = _image_arguments(width, height, type, region, samples, threads=threads)
     # At once: a bad name or an unwritable folder fails before any work.
     joiner = PartJoiner(_arguments.path("output_path", output_path))

@@ -13,6 +13,7 @@
 #include "scene/output_type.h"
 #include "scene/scene.h"
 #include "scene/scene_format.h"
+#include "tools/render/image_request.h"
 
 namespace vantrel {
 
@@ -35,10 +36,6 @@ ExitStatus ExitStatusOf(const quib::Error& error);
 /// The longest line `eval` reads, in bytes (without its line end): a sample is three numbers, and even
 /// with blanks and a comment a line of more is no sample, but a file that is not one, or an endless stream.
 inline constexpr std::size_t largestSampleLine = std::size_t{1} << 20;
-
-/// The longest side --size takes: 2^31 - 1 pixels, a PNG's. Each format's own limits (LargestImage) are
-/// checked once the output's format is known.
-inline constexpr int largestSide = 2147483647;
 
 /// The stack of each of vantrel's threads: room for the deepest chain of links a scene may hold, in
 /// every build (a thousand links take about 0.4 MB in the release build, more than 1 MB under
@@ -85,18 +82,10 @@ struct RenderOptions {
     std::string scene;
     std::string output;  ///< empty: the scene's name with ".png", in the current folder
     SceneEdits edits;    ///< --node and --set
-    /// --region A,B,C,D: the plane's rectangle from (A, B) to (C, D), or the sphere's window from
-    /// longitude A to C and latitude B to D in degrees, in place of the scene's domain
-    std::optional<std::array<double, 4>> region;
-    int width = 512;
-    int height = 0;                  ///< 0: from the width and the domain's shape
-    std::optional<OutputType> type;  ///< --type; nothing: the scene's "output_type", else color
-    int threads = 0;                 ///< 0: one for each core
-    int depth = 0;                   ///< PNG bits per channel, 8 or 16; 0 when not given, which is 8
-    bool linear = false;             ///< --linear: a PNG's levels the values as they are, gamma 1
-    int samples = 0;  ///< --samples N: N x N sub-samples a pixel, averaged; 0: the scene's "samples"
-    int part = 0;     ///< --part K/N: K, from 1; 0 for the whole image
-    int parts = 0;    ///< N
+    /// --size, --type, --region, --samples, --depth, --linear, --threads and N of --part, as given: the
+    /// format follows from the output's name
+    ImageRequest image;
+    int part = 0;  ///< --part K/N: K, from 1; 0 for the whole image
 };
 
 /// Renders the scene into an image file and reports the time taken on `out`. Throws quib::Error. When

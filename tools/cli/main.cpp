@@ -33,6 +33,7 @@
 
 #include "quib/text.h"
 #include "scene/scene.h"
+#include "tools/cli/command_line.h"
 #include "tools/cli/commands.h"
 #include "tools/cli/options.h"
 #include "tools/cli/stop_signals.h"
@@ -123,187 +124,54 @@ void CheckWritten(const std::ostream& out) {
 
 namespace {
 
+/// Runs the command the command line names, once its values are read.
+int RunCommand(CommandLine& line) {
+    if (*line.join.command) {
+        RunJoin(line.join.options, std::cout);  // needs no module
+        return exitSuccess;
+    }
+    const std::vector<std::string> modulePaths = ModulePaths(line.modules);
+    for (const std::string& name : modulePaths)
+        CheckFileName(name);
+    const Scene::ModulePointer module = ModuleSet::Load(modulePaths);
+    if (*line.list.command) RunList(*module, line.list.json, std::cout);
+    if (*line.eval.command) RunEval(module, line.eval.options, std::cin, std::cout);
+    if (*line.render.command) RunRender(module, line.render.options, std::cout);
+#if VANTREL_SERVE
+    if (*line.serve.command) {
+        ServeOptions& options = line.serve.options;
+        options.program = ExecutablePath();
+        options.page = options.program.parent_path() / "editor";
+        // The server's module stays loaded: what it throws is its code.
+        reinterpret_cast<ServeFunction*>(LoadBeside(VANTREL_SERVE_FILE, "VantrelServe"))(module, options,
+                                                                                         std::cout);
+    }
+    if (*line.serve.worker) {
+        return reinterpret_cast<PreviewWorkerFunction*>(
+            LoadBeside(VANTREL_SERVE_FILE, "VantrelPreviewWorker"))(module);
+    }
+#endif
+    return exitSuccess;
+}
+
 int Run(int argc, char** argv) {
-    CLI::App app(
-        "A host for the VantrelFunctions nodes: lists them, evaluates scenes of them at sample\n"
-        "points and renders scenes into images.",
-        "vantrel");
-    app.set_version_flag("--version", std::string("vantrel ") + VANTREL_VERSION);
+    CommandLine line(std::string("A module to load; repeatable, and then only those are loaded (default: "
+                                 "$VANTREL_MODULE, else ") +
+                     moduleFileName + " and " + nodesFileName + " beside vantrel)");
     const std::vector<std::string> arguments(argv + 1, argv + argc);
     // CLI11's messages in vantrel's voice, each argument they repeat an excerpt.
-    app.failure_message([&](const CLI::App* parsed, const CLI::Error& error) {
+    line.app.failure_message([&](const CLI::App* parsed, const CLI::Error& error) {
         return "vantrel: " + CommandLineMessage(*parsed, error, arguments) + "\n";
     });
-    app.require_subcommand(1);
-    app.fallthrough();  // --module may come after the command too
-    // The same command line everywhere: on Windows too an argument beginning with "/" is a path, not
-    // an option (before the commands are added, which take this from the app).
-    app.allow_windows_style_options(false);
-    std::vector<std::string> moduleOptions;
-    app.add_option("--module", moduleOptions,
-                   std::string("A module to load; repeatable, and then only those are loaded (default: "
-                               "$VANTREL_MODULE, else ") +
-                       moduleFileName + " and " + nodesFileName + " beside vantrel)")
-        ->allow_extra_args(false);
-
-    CLI::App* list = app.add_subcommand("list", "List the modules' node types with their parameters");
-    bool json = false;
-    list->add_flag("--json", json, "Print JSON instead of text");
-
-    const std::string typeHelp = "The output type to ask the output node for: " + OutputTypeNames(" ") +
-                                 " (default: the scene's \"output_type\", else color)";
-    CLI::App* eval = app.add_subcommand(
-        "eval", "Evaluate a scene at the positions read from standard input, one \"x y z\" a line");
-    EvalOptions evalOptions;
-    eval->add_option("scene", evalOptions.scene, "The scene file")->required()->type_name("SCENE");
-    std::string evalType;
-    eval->add_option("--type", evalType, typeHelp)->type_name("TYPE");
-    const std::string nodeHelp = "The node to evaluate in place of the scene's output";
-    const std::string setHelp =
-        "Override a parameter, VALUE written as in a scene file (3, [1, 0, 0], {\"link\": \"@position\"}); "
-        "repeatable";
-    std::string evalNode;
-    std::vector<std::string> evalSettings;
-    eval->add_option("--node", evalNode, nodeHelp)->type_name("ID");
-    eval->add_option("--set", evalSettings, setHelp)->type_name("ID.PARAM=VALUE")->allow_extra_args(false);
-    std::string evalThreads;
-    eval->add_option("--threads", evalThreads, "Evaluation threads, 1 to 1024 (default: one a core)")
-        ->type_name("N");
-
-    CLI::App* render = app.add_subcommand("render", "Render a scene into a PNG or OpenEXR image");
-    RenderOptions renderOptions;
-    RenderTexts texts;
-    std::string renderType;
-    render->add_option("scene", renderOptions.scene, "The scene file")->required()->type_name("SCENE");
-    render->add_option("-o,--output", renderOptions.output,
-                       "The image file, .png or .exr (default: the scene's name with .png, here)");
-    render->add_option("--size", texts.size,
-                       "WIDTHxHEIGHT, or WIDTH and the height from the domain (default: 512 wide)");
-    render->add_option("--type", renderType, typeHelp + "; not string")->type_name("TYPE");
-    render->add_option("--threads", texts.threads, "Render threads, 1 to 1024 (default: one a core)")
-        ->type_name("N");
-    render->add_option("--depth", texts.depth, "PNG bits a channel, 8 or 16 (default 8); PNG only")
-        ->type_name("BITS");
-    render->add_flag(
-        "--linear", renderOptions.linear,
-        "A PNG of a colour holds the values as they are, tagged as linear light, not sRGB-encoded");
-    render
-        ->add_option("--samples", texts.samples,
-                     "N x N sub-samples a pixel, averaged, N from 1 to 16 (default 1); not for int")
-        ->type_name("N");
-    std::string renderNode;
-    std::vector<std::string> renderSettings;
-    render->add_option("--node", renderNode, nodeHelp)->type_name("ID");
-    render->add_option("--set", renderSettings, setHelp)
-        ->type_name("ID.PARAM=VALUE")
-        ->allow_extra_args(false);
-    render
-        ->add_option("--region", texts.region,
-                     "Part of the domain: the plane from (A, B) to (C, D), the sphere from longitude A to C "
-                     "and latitude B to D in degrees")
-        ->type_name("A,B,C,D");
-    render
-        ->add_option(
-            "--part", texts.part,
-            "Render only part K of N bands of rows, into a part file (-o NAME.png.part or NAME.exr.part) "
-            "for join")
-        ->type_name("K/N");
-
-    CLI::App* join =
-        app.add_subcommand("join", "Join the part files of one render into its PNG or OpenEXR image");
-    JoinOptions joinOptions;
-    join->add_option("parts", joinOptions.parts, "The part files, in any order")
-        ->required()
-        ->type_name("PART");
-    join->add_option("-o,--output", joinOptions.output,
-                     "The image file, .png or .exr, as the parts were rendered for")
-        ->required();
-
-#if VANTREL_SERVE
-    CLI::App* serve = app.add_subcommand(
-        "serve", "Edit a scene in the browser: serve the editor page on this machine and print its address");
-    ServeOptions serveOptions;
-    serve->add_option("scene", serveOptions.scene, "The scene file to edit (default: a new scene, here)")
-        ->type_name("SCENE");
-    std::string port;
-    serve->add_option("--port", port, "The port to listen on; 0 picks a free one (default 8420)")
-        ->type_name("PORT");
-    serve
-        ->add_option("--host", serveOptions.host,
-                     "The address to listen on, and the name the browser may use (default: 127.0.0.1 only)")
-        ->type_name("HOST");
-    CLI::Option* token =
-        serve
-            ->add_option("--token", serveOptions.token,
-                         "The secret every request must carry (default: a new random one, printed in the "
-                         "address). Every account of the machine can read a program's command line: give "
-                         "it in VANTREL_TOKEN or --token-file instead")
-            ->envname("VANTREL_TOKEN")
-            ->type_name("SECRET");
-    serve
-        ->add_option("--token-file", serveOptions.tokenFile,
-                     "A file that holds the secret, readable by its owner only (mode 600)")
-        ->excludes(token)
-        ->type_name("FILE");
-    std::string timeLimit;
-    serve
-        ->add_option("--time-limit", timeLimit,
-                     "The seconds a preview may take before it is stopped, 0.1 to 86400 (default 5)")
-        ->type_name("SECONDS");
-    // The process a preview of `serve` runs in, which the server starts itself.
-    CLI::App* previewWorker = app.add_subcommand("preview-worker", "");
-    previewWorker->group("");
-#endif
-
     try {
-        app.parse(argc, argv);
+        line.app.parse(argc, argv);
     } catch (const CLI::ParseError& error) {
-        return app.exit(error) == 0 ? exitSuccess : exitBadInput;
+        return line.app.exit(error) == 0 ? exitSuccess : exitBadInput;
     }
 
     try {
-        for (const std::string* name :
-             {&evalOptions.scene, &renderOptions.scene, &renderOptions.output, &joinOptions.output})
-            CheckFileName(*name);
-        for (const std::string& name : joinOptions.parts)
-            CheckFileName(name);
-        ReadRenderOptions(*render, texts, renderOptions);
-        if (eval->count("--threads") > 0)
-            evalOptions.threads = ReadWhole("--threads", evalThreads, 1, 1024, "the evaluation threads");
-#if VANTREL_SERVE
-        CheckFileName(serveOptions.scene);
-        if (serve->count("--time-limit") > 0) serveOptions.timeLimit = ReadTimeLimit(timeLimit);
-        if (serve->count("--port") > 0)
-            serveOptions.port = ReadWhole("--port", port, 0, 65535, "the port to listen on");
-#endif
-        if (*join) {
-            RunJoin(joinOptions, std::cout);  // needs no module
-        } else {
-            ReadEdits(eval->count("--node") > 0, evalNode, evalSettings, evalOptions.edits);
-            ReadEdits(render->count("--node") > 0, renderNode, renderSettings, renderOptions.edits);
-            evalOptions.type = ReadType(evalType);
-            renderOptions.type = ReadType(renderType);
-            const std::vector<std::string> modulePaths = ModulePaths(moduleOptions);
-            for (const std::string& name : modulePaths)
-                CheckFileName(name);
-            const Scene::ModulePointer module = ModuleSet::Load(modulePaths);
-            if (*list) RunList(*module, json, std::cout);
-            if (*eval) RunEval(module, evalOptions, std::cin, std::cout);
-            if (*render) RunRender(module, renderOptions, std::cout);
-#if VANTREL_SERVE
-            if (*serve) {
-                serveOptions.program = ExecutablePath();
-                serveOptions.page = serveOptions.program.parent_path() / "editor";
-                // The server's module stays loaded: what it throws is its code.
-                reinterpret_cast<ServeFunction*>(LoadBeside(VANTREL_SERVE_FILE, "VantrelServe"))(
-                    module, serveOptions, std::cout);
-            }
-            if (*previewWorker) {
-                return reinterpret_cast<PreviewWorkerFunction*>(
-                    LoadBeside(VANTREL_SERVE_FILE, "VantrelPreviewWorker"))(module);
-            }
-#endif
-        }
+        ReadValues(line);
+        if (const int status = RunCommand(line); status != exitSuccess) return status;
     } catch (const quib::Error& error) {
         std::cerr << "vantrel: " << quib::Printable(error.what()) << "\n";
         return ExitStatusOf(error);

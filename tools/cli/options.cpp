@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <array>
 #include <charconv>
+#include <climits>
 #include <cmath>
 #include <string_view>
 
@@ -23,73 +24,49 @@ std::optional<OutputType> ReadType(const std::string& text) {
 
 namespace {
 
-/// A whole number from `low` to `high`, or nothing.
-std::optional<int> ReadNumber(std::string_view text, int low, int high) {
-    int count = 0;
-    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), count);
-    // from_chars reports a number beyond int instead of wrapping it.
-    if (error != std::errc() || end != text.data() + text.size() || count < low || count > high)
-        return std::nullopt;
-    return count;
+/// A whole number of up to 64 bits, or nothing: its range is the render's to check.
+std::optional<long long> ReadNumber(std::string_view text) {
+    long long number = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), number);
+    // from_chars reports a number beyond 64 bits instead of wrapping it.
+    if (error != std::errc() || end != text.data() + text.size()) return std::nullopt;
+    return number;
 }
 
-/// A whole number from 1 to `largest` (a side of --size, K or N of --part), or nothing.
-std::optional<int> ReadCount(std::string_view text, int largest) {
-    return ReadNumber(text, 1, largest);
-}
-
-}  // namespace
-
-int ReadWhole(const std::string& option, const std::string& text, int low, int high,
-              const std::string& what) {
-    const std::optional<int> number = ReadNumber(text, low, high);
-    if (!number) {
-        throw UsageError(
-            option,
-            "a whole number from " + std::to_string(low) + " to " + std::to_string(high) + ", " + what,
-            quib::Quote(text));
-    }
+long long ReadInteger(const std::string& option, const std::string& text, const std::string& what) {
+    const std::optional<long long> number = ReadNumber(text);
+    if (!number) throw UsageError(option, "a whole number, " + what, quib::Quote(text));
     return *number;
 }
 
-namespace {
-
-int ReadDepth(const std::string& text) {
-    if (text != "8" && text != "16")
-        throw UsageError("--depth", "8 or 16, the bits a channel of a PNG", quib::Quote(text));
-    return text == "8" ? 8 : 16;
-}
-
-void ReadSize(const std::string& text, RenderOptions& options) {
+void ReadSize(const std::string& text, ImageRequest& image) {
     const std::size_t separator = text.find('x');
-    const std::optional<int> width = ReadCount(std::string_view(text).substr(0, separator), largestSide);
-    const std::optional<int> height =
-        separator == std::string::npos ? 0
-                                       : ReadCount(std::string_view(text).substr(separator + 1), largestSide);
-    if (!width || !height) {
-        throw UsageError("--size", "WIDTHxHEIGHT or WIDTH, each from 1 to " + std::to_string(largestSide),
-                         quib::Quote(text));
+    const std::optional<long long> width = ReadNumber(std::string_view(text).substr(0, separator));
+    const std::optional<long long> height = separator == std::string::npos
+                                                ? std::nullopt
+                                                : ReadNumber(std::string_view(text).substr(separator + 1));
+    if (!width || (separator != std::string::npos && !height)) {
+        throw UsageError("--size", "WIDTHxHEIGHT or WIDTH, whole numbers of pixels", quib::Quote(text));
     }
-    options.width = *width;
-    options.height = *height;
+    image.width = *width;
+    image.height = height;
 }
 
 void ReadPart(const std::string& text, RenderOptions& options) {
     const std::size_t slash = text.find('/');
-    const std::optional<int> part = slash == std::string::npos
-                                        ? std::nullopt
-                                        : ReadCount(std::string_view(text).substr(0, slash), largestSide);
-    const std::optional<int> parts = slash == std::string::npos
-                                         ? std::nullopt
-                                         : ReadCount(std::string_view(text).substr(slash + 1), largestSide);
-    if (!part || !parts || *part > *parts) {
+    const std::optional<long long> part =
+        slash == std::string::npos ? std::nullopt : ReadNumber(std::string_view(text).substr(0, slash));
+    const std::optional<long long> parts =
+        slash == std::string::npos ? std::nullopt : ReadNumber(std::string_view(text).substr(slash + 1));
+    // N is the render's to check against the image's rows; K is a part of N.
+    if (!part || !parts || *part < 1 || *part > *parts || *part > INT_MAX) {
         throw UsageError("--part", "K/N, part K of N bands of rows, 1 <= K <= N", quib::Quote(text));
     }
-    options.part = *part;
-    options.parts = *parts;
+    options.part = static_cast<int>(*part);
+    options.image.parts = *parts;
 }
 
-void ReadRegion(const std::string& text, RenderOptions& options) {
+std::array<double, 4> ReadRegion(const std::string& text) {
     std::array<double, 4> corners{};
     const char* cursor = text.data();
     const char* end = text.data() + text.size();
@@ -101,21 +78,35 @@ void ReadRegion(const std::string& text, RenderOptions& options) {
         if (read && stop != end) cursor = stop + 1;
     }
     if (!read) throw UsageError("--region", "four numbers A,B,C,D", quib::Quote(text));
-    options.region = corners;
+    return corners;
 }
 
 }  // namespace
 
-void ReadRenderOptions(const CLI::App& render, const RenderTexts& texts, RenderOptions& options) {
-    if (render.count("--size") > 0) ReadSize(texts.size, options);
-    if (render.count("--threads") > 0)
-        options.threads = ReadWhole("--threads", texts.threads, 1, 1024, "the render threads");
-    if (render.count("--depth") > 0) options.depth = ReadDepth(texts.depth);
-    if (render.count("--samples") > 0) {
-        options.samples = ReadWhole("--samples", texts.samples, 1, largestSamples,
-                                    "the sub-samples along each side of a pixel");
+int ReadWhole(const std::string& option, const std::string& text, int low, int high,
+              const std::string& what) {
+    const std::optional<long long> number = ReadNumber(text);
+    if (!number || *number < low || *number > high) {
+        throw UsageError(
+            option,
+            "a whole number from " + std::to_string(low) + " to " + std::to_string(high) + ", " + what,
+            quib::Quote(text));
     }
-    if (render.count("--region") > 0) ReadRegion(texts.region, options);
+    return static_cast<int>(*number);
+}
+
+void ReadRenderOptions(const CLI::App& render, const RenderTexts& texts, RenderOptions& options) {
+    ImageRequest& image = options.image;
+    image.type = ReadType(texts.type);
+    if (render.count("--size") > 0) ReadSize(texts.size, image);
+    if (render.count("--threads") > 0)
+        image.threads = ReadInteger("--threads", texts.threads, "the render threads");
+    if (render.count("--depth") > 0)
+        image.depth = ReadInteger("--depth", texts.depth, "the bits a channel of a PNG");
+    if (render.count("--samples") > 0) {
+        image.samples = ReadInteger("--samples", texts.samples, "the sub-samples along each side of a pixel");
+    }
+    if (render.count("--region") > 0) image.region = ReadRegion(texts.region);
     if (render.count("--part") > 0) ReadPart(texts.part, options);
 }
 

@@ -26,15 +26,17 @@ int ReadWhole(const std::string& option, const std::string& text, int low, int h
 
 /// The values of render's options as given.
 struct RenderTexts {
-    std::string size;     ///< "WxH", or "W" (the height then follows the domain's shape)
-    std::string threads;  ///< 1 to 1024
-    std::string depth;    ///< 8 or 16
-    std::string samples;  ///< 1 to `largestSamples`
-    std::string region;   ///< "A,B,C,D", four finite numbers
-    std::string part;     ///< "K/N", a part K of N (1 <= K <= N); N is checked against the height later
+    std::string type;  ///< an output type's name; empty: the scene's
+    std::string size;  ///< "WxH", or "W" (the height then follows the domain's shape)
+    std::string threads;
+    std::string depth;
+    std::string samples;
+    std::string region;  ///< "A,B,C,D", four finite numbers
+    std::string part;    ///< "K/N", a part K of N (1 <= K <= N)
 };
 
-/// Reads each of `texts` whose option `render` was given (empty too) into `options`.
+/// Reads each of `texts` whose option `render` was given (empty too) into `options`: their syntax
+/// only, as the render checks their values against the scene and each other.
 void ReadRenderOptions(const CLI::App& render, const RenderTexts& texts, RenderOptions& options);
 
 /// Reads each --set ID.PARAM=VALUE and --node ID (`nodeGiven` when the option was) into `edits`. The

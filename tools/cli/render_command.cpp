@@ -92,34 +92,15 @@ std::optional<ImageFormat> OutputFormat(const std::filesystem::path& output, boo
     return FormatFor(output.stem());
 }
 
-/// Checks the options against the scene and each other; returns the output path.
+/// The output path the options name, or the scene's name in the current folder.
 std::filesystem::path OutputPath(const RenderOptions& options) {
     const std::filesystem::path scene = options.scene;
-    const bool part = options.parts > 0;
     std::filesystem::path output = options.output;
-    if (output.empty() && part) {
+    if (output.empty() && options.part > 0) {
         output = scene.stem().string() + "." + std::to_string(options.part) + "-of-" +
-                 std::to_string(options.parts) + ".png.part";
+                 std::to_string(*options.image.parts) + ".png.part";
     }
     if (output.empty()) output = scene.stem().string() + ".png";
-    const std::optional<ImageFormat> format = OutputFormat(output, part);
-    if (!format) {
-        throw BadInput(output.string(),
-                       part ? "expected a part file name ending in .png.part or .exr.part (the image "
-                              "the parts join into)"
-                            : "expected an output file name ending in .png or .exr");
-    }
-    if (*format == ImageFormat::Exr && !VANTREL_OPENEXR) {
-        throw BadInput(output.string(), "this build of vantrel writes PNG only, not OpenEXR");
-    }
-    if (*format == ImageFormat::Exr && options.depth != 0) {
-        throw BadInput("--depth", "an OpenEXR image always holds 32-bit floats; --depth is for PNG, not " +
-                                      output.string());
-    }
-    if (*format == ImageFormat::Exr && options.linear) {
-        throw BadInput("--linear", "an OpenEXR image always holds linear values; --linear is for PNG, not " +
-                                       output.string());
-    }
     std::error_code error;
     if (std::filesystem::equivalent(output, scene, error)) {
         throw BadInput(output.string(), "expected an output file other than the scene file");
@@ -127,146 +108,116 @@ std::filesystem::path OutputPath(const RenderOptions& options) {
     return output;
 }
 
-}  // namespace
+/// The image's format, from the output's name.
+ImageFormat FormatOf(const std::filesystem::path& output, bool part) {
+    const std::optional<ImageFormat> format = OutputFormat(output, part);
+    if (format) return *format;
+    throw BadInput(output.string(), part ? "expected a part file name ending in .png.part or .exr.part (the "
+                                           "image the parts join into)"
+                                         : "expected an output file name ending in .png or .exr");
+}
 
-/// Refuses a type render cannot take: the text, and int with sub-samples. The type came from `source`,
-/// at `pointer` when that is a scene file.
-void CheckType(OutputType type, int samples, const std::string& source,
-               std::optional<std::string> pointer = {}) {
-    if (type == OutputType::String) {
-        quib::Error error = BadInput(source, "render needs a numeric output type, not string");
-        if (pointer) error.AtPointer(*pointer);
-        throw error;
-    }
-    if (type == OutputType::Int && samples > 1) {
-        throw BadInput(
-            "--samples",
-            "a pixel's sub-samples are averaged, and a mean of integers is no integer; --samples is "
-            "for the real-valued types, not int");
+/// How the command line names each field of a render, the format by the output file's name.
+RequestFields CommandLineFields(const std::filesystem::path& output) {
+    return {"--type",        "--size",  "--size",   "--region",  "--samples",
+            output.string(), "--depth", "--linear", "--threads", "--part"};
+}
+
+/// Renders the whole image of `plan` into `path`, a PNG or an OpenEXR image.
+void WriteImage(const ImagePlan& plan, const RenderRequest& request, const std::filesystem::path& path) {
+    const int channels = ChannelsFor(plan.type);
+    const int slots = BandsInFlight(plan.threads);
+    if (plan.format == ImageFormat::Png) {
+        OutputBytes bytes(path, "the PNG");
+        PngEncoder png(plan.width, plan.height, channels, plan.depth, plan.levels, slots,
+                       [&](std::span<const std::uint8_t> piece) { bytes.Put(piece); });
+        Render(request, png);
+        bytes.Close();
+    } else {
+        OutputBytes bytes(path, "the OpenEXR image");
+        ExrEncoder exr(plan.width, plan.height, channels, slots, bytes);
+        if (Render(request, exr)) exr.Finish();
+        bytes.Close();
     }
 }
 
+/// Renders part `options.part` of the image of `plan` into the part file `path`. Its name: the scene as
+/// built from (the file's JSON with the edits made) and all that the options make of the image.
+void WritePart(const ImagePlan& plan, const RenderRequest& request, const Scene& scene,
+               const RenderOptions& options, const std::filesystem::path& path) {
+    JsonDocument document = ReadSceneFile(options.scene);
+    options.edits.ApplyTo(document.Value(), options.scene, scene.Modules());
+    const std::optional<std::string> part =
+        RenderPart({request, *plan.format, plan.depth, plan.levels, document.Value(),
+                    scene.Modules().Versions(), options.part, static_cast<int>(*options.image.parts)});
+    OutputBytes bytes(path, "the part file");
+    if (part) bytes.Put({reinterpret_cast<const std::uint8_t*>(part->data()), part->size()});
+    bytes.Close();
+}
+
+/// "NAME: WxH, S samples in T s, R samples/s on N threads" for a render of the rows `rows` that took
+/// `seconds`.
+void Report(const ImagePlan& plan, const RenderOptions& options, std::pair<int, int> rows, double seconds,
+            const std::filesystem::path& output, std::ostream& out) {
+    const double taken =
+        static_cast<double>(plan.width) * (rows.second - rows.first) * plan.samples * plan.samples;
+    char report[240];
+    char what[100];
+    if (options.part > 0) {
+        std::snprintf(what, sizeof what, "part %d of %lld (rows %d to %d of %dx%d)", options.part,
+                      *options.image.parts, rows.first, rows.second, plan.width, plan.height);
+    } else {
+        std::snprintf(what, sizeof what, "%dx%d", plan.width, plan.height);
+    }
+    std::snprintf(report, sizeof report, "%s, %.0f samples in %.3f s, %.0f samples/s on %d thread%s\n", what,
+                  taken, seconds, taken / seconds, plan.threads, plan.threads == 1 ? "" : "s");
+    out << quib::Printable(output.string()) << ": " << report;  // the name as messages show it
+}
+
+}  // namespace
+
 void RunRender(const Scene::ModulePointer& module, const RenderOptions& options, std::ostream& out) {
-    // A type given is checked at once; a scene's own once the scene is read.
-    if (options.type) CheckType(*options.type, options.samples, "--type");
+    const bool inParts = options.part > 0;
     const std::filesystem::path output = OutputPath(options);
+    ImageRequest asked = options.image;
+    asked.format = FormatOf(output, inParts);
     const Scene scene = Scene::FromFile(options.scene, module, options.edits);
-    const OutputType type = TypeFor(options.type, scene);
-    if (!options.type) CheckType(type, options.samples, options.scene, "/output_type");
-    // The scene's own sub-samples are what its picture was seen with; an int image takes one.
-    const int samples = options.samples > 0       ? options.samples
-                        : type == OutputType::Int ? 1
-                                                  : scene.NamedSamples().value_or(1);
-    SampleDomain domain = scene.Domain();
-    if (options.region) {
-        try {
-            domain = domain.Part(*options.region);
-        } catch (quib::Error& error) {
-            throw std::move(error.WithSource("--region"));
-        }
-    }
-    const int width = options.width;
-    const int channels = ChannelsFor(type);
-    const bool inParts = options.parts > 0;
-    const ImageFormat format = *OutputFormat(output, inParts);
-    const ImageLimits limits = LargestImage(format, channels);
-    const std::string formatName = format == ImageFormat::Png ? "a PNG" : "an OpenEXR image";
-    const std::string ofChannels =
-        format == ImageFormat::Png
-            ? ""
-            : " of " + std::to_string(channels) + (channels == 1 ? " channel" : " channels");
-    std::string size = "--size " + std::to_string(width);  // as given: W or WxH
-    if (options.height > 0) size.append("x").append(std::to_string(options.height));
-    if (width > limits.width) {
-        throw BadInput(size, "expected at most " + std::to_string(limits.width) + " pixels wide for " +
-                                 formatName + ofChannels + " (" + limits.why + ")");
-    }
-    if (options.height > limits.height) {
-        throw BadInput(size, "expected at most " + std::to_string(limits.height) + " pixels high for " +
-                                 formatName + " (" + limits.why + ")");
-    }
-    const double domainHeight = options.height > 0 ? options.height : domain.HeightFor(width);
-    if (domainHeight > limits.height) {
-        char figure[32];
-        std::snprintf(figure, sizeof figure, domainHeight < 1e15 ? "%.0f" : "about %.3g", domainHeight);
-        throw BadInput(options.scene, "at a width of " + std::to_string(width) + " the image would be " +
-                                          figure + " pixels high; expected at most " +
-                                          std::to_string(limits.height) + " for " + formatName +
-                                          " (or give --size)")
-            .AtPointer("/domain");
-    }
-    const int height = static_cast<int>(domainHeight);
-    if (options.height > 0 && domain.HeightFor(width) != height) {
+    const ImagePlan plan = PlanImage(asked, scene, options.scene, CommandLineFields(output));
+    if (asked.height && plan.domain.HeightFor(plan.width) != plan.height) {
         std::fprintf(stderr,
                      "vantrel: --size %dx%d is not the shape of the %s, so its pixels are not square\n",
-                     width, height, options.region ? "region" : "domain");
+                     plan.width, plan.height, asked.region ? "region" : "domain");
     }
-    if (options.parts > height) {
-        throw BadInput("--part " + std::to_string(options.part) + "/" + std::to_string(options.parts),
-                       "expected at most " + std::to_string(height) + " parts, the rows of the " +
-                           std::to_string(width) + "x" + std::to_string(height) + " image");
-    }
-    const int threads = options.threads > 0 ? options.threads : DefaultThreads();
-    const int depth = options.depth != 0 ? options.depth : 8;
-    const PngLevels levels = LevelsFor(type, options.linear);
-    const auto [firstRow, endRow] =
-        inParts ? PartRows(height, options.part, options.parts) : std::pair(0, height);
+    const auto rows = inParts ? PartRows(plan.height, options.part, static_cast<int>(*asked.parts))
+                              : std::pair(0, plan.height);
 
     // Before the work, so that an unwritable folder or a target that cannot be replaced fails at once.
     GuardedFile file(output);
     const auto start = std::chrono::steady_clock::now();
     try {
         std::optional<Progress> progress;
-        RenderRequest request{scene.Output(), domain, width, height, type, threads, samples, nullptr, {}};
+        RenderRequest request = plan.Render(scene.Output());
         if (::isatty(STDERR_FILENO)) {
             progress.emplace();
             request.progress = [&](const RenderProgress& done) { progress->Show(done); };
         }
         if (inParts) {
-            // The render's name: the scene as built from (the file's JSON with the edits made) and all
-            // that the options make of the image.
-            JsonDocument document = ReadSceneFile(options.scene);
-            options.edits.ApplyTo(document.Value(), options.scene, scene.Modules());
-            const std::optional<std::string> part =
-                RenderPart({request, format, depth, levels, document.Value(), scene.Modules().Versions(),
-                            options.part, options.parts});
-            OutputBytes bytes(file.Path(), "the part file");
-            if (part) bytes.Put({reinterpret_cast<const std::uint8_t*>(part->data()), part->size()});
-            bytes.Close();
-        } else if (format == ImageFormat::Png) {
-            OutputBytes bytes(file.Path(), "the PNG");
-            PngEncoder png(width, height, channels, depth, levels, BandsInFlight(threads),
-                           [&](std::span<const std::uint8_t> piece) { bytes.Put(piece); });
-            Render(request, png);
-            bytes.Close();
+            WritePart(plan, request, scene, options, file.Path());
         } else {
-            OutputBytes bytes(file.Path(), "the OpenEXR image");
-            ExrEncoder exr(width, height, channels, BandsInFlight(threads), bytes);
-            if (Render(request, exr)) exr.Finish();
-            bytes.Close();
+            WriteImage(plan, request, file.Path());
         }
     } catch (const std::bad_alloc&) {
-        throw quib::Error(quib::Error::Kind::Failure, "not enough memory for a " + std::to_string(width) +
-                                                          "x" + std::to_string(height) + " image")
+        throw quib::Error(quib::Error::Kind::Failure, "not enough memory for a " +
+                                                          std::to_string(plan.width) + "x" +
+                                                          std::to_string(plan.height) + " image")
             .WithSource(output.string());
     } catch (const quib::Error& error) {
         if (!error.Source().empty()) throw;
         throw quib::Error(error.GetKind(), error.Detail()).WithSource(output.string());
     }
     file.Commit();
-    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    const double taken = static_cast<double>(width) * (endRow - firstRow) * samples * samples;
-    char report[240];
-    char what[100];
-    if (inParts) {
-        std::snprintf(what, sizeof what, "part %d of %d (rows %d to %d of %dx%d)", options.part,
-                      options.parts, firstRow, endRow, width, height);
-    } else {
-        std::snprintf(what, sizeof what, "%dx%d", width, height);
-    }
-    std::snprintf(report, sizeof report, "%s, %.0f samples in %.3f s, %.0f samples/s on %d thread%s\n", what,
-                  taken, seconds, taken / seconds, threads, threads == 1 ? "" : "s");
-    out << quib::Printable(output.string()) << ": " << report;  // the name as messages show it
+    Report(plan, options, rows,
+           std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(), output, out);
 }
 
 }  // namespace vantrel

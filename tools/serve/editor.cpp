@@ -20,9 +20,21 @@
 #include "scene/module_listing.h"
 #include "scene/scene_format.h"
 #include "tools/image/output_file.h"
+#include "tools/render/image_request.h"
 
 namespace vantrel {
 namespace {
+
+/// What /api/types answers: the modules' listing, and the words and limits of a render request,
+/// a preview's among them, so that the page offers what the server takes.
+std::string TypesReply(const ModuleSet& modules) {
+    quib::Json reply = ListModule(modules);
+    quib::Json render = RequestVocabulary();
+    render["limits"]["previewSide"] = maxServedSide;
+    render["limits"]["previewPixels"] = maxServedPixels;
+    reply["render"] = std::move(render);
+    return reply.dump(2);
+}
 
 using quib::Error;
 using quib::Json;
@@ -114,7 +126,7 @@ const Item& Named(const std::vector<Item*>& items, const std::string& (Item::*na
 }  // namespace
 
 Editor::Editor(Scene::ModulePointer module, const ServeOptions& options)
-    : scenes(module), page(options.page), types(ListModule(*module).dump(2)) {
+    : scenes(module), page(options.page), types(TypesReply(*module)) {
     const std::filesystem::path path = options.scene;
     if (!options.scene.empty()) folder = path.parent_path().empty() ? "." : path.parent_path();
     folderDescriptor = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);

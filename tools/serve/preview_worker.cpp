@@ -14,6 +14,7 @@
 
 #include "quib/error.h"
 #include "tools/image/png_encoder.h"
+#include "tools/render/image_request.h"
 #include "tools/render/render_core.h"
 #include "tools/render/value_text.h"
 #include "tools/serve/preview_protocol.h"
@@ -64,46 +65,31 @@ namespace {
 
 using quib::Error;
 
+/// The image a preview request asks for, in its JSON: as a render of `vantrel render` is asked for,
+/// a PNG.
+ImageRequest ImageRequestOf(const RequestBody& body) {
+    ImageRequest request;
+    if (body.Has("type")) request.type = body.Type();
+    if (body.Has("width")) request.width = body.Integer("width");
+    if (body.Has("height")) request.height = body.Integer("height");
+    if (body.Has("samples")) request.samples = body.Integer("samples");
+    request.region = body.Region();
+    request.format = ImageFormat::Png;
+    return request;
+}
+
 /// The PNG of the preview the body asks for: what `vantrel render` writes for the same scene, size,
 /// type, node, region and samples: a colour sRGB-encoded, as a display shows it, and other types as data.
 std::string RenderPreview(SceneCache& scenes, const RequestBody& body) {
     const std::shared_ptr<const Scene> scene = scenes.SceneOf(body);
     Function& node = NodeOf(*scene, body, true);
-    const OutputType type = body.Type();
-    if (type == OutputType::String) {
-        throw Error(Error::Kind::BadInput, "an image needs a numeric output type, not string")
-            .WithSource("request: \"type\"");
-    }
-    const int width = body.Int("width", 1, maxServedSide);
-    const int height = body.Int("height", 1, maxServedSide);
-    if (static_cast<long>(width) * height > maxServedPixels) {
-        throw Error(Error::Kind::BadInput, "expected an image of at most " + std::to_string(maxServedPixels) +
-                                               " pixels, not " + std::to_string(width) + "x" +
-                                               std::to_string(height))
-            .WithSource("request");
-    }
-    const int samples = body.Has("samples") ? body.Int("samples", 1, 16) : 1;
-    if (type == OutputType::Int && samples > 1) {
-        throw Error(Error::Kind::BadInput,
-                    "a mean of integers is no integer: samples above 1 are for the "
-                    "real-valued types, not int")
-            .WithSource("request: \"samples\"");
-    }
-    const SampleDomain domain = DomainOf(*scene, body);
-    const int threads = DefaultThreads();
+    const ImagePlan plan = PlanImage(ImageRequestOf(body), *scene, "scene", JsonRequestFields(),
+                                     ImageBounds{maxServedSide, maxServedPixels});
     std::string png;
-    PngEncoder encoder(width, height, ChannelsFor(type), 8, LevelsFor(type, false), BandsInFlight(threads),
+    PngEncoder encoder(plan.width, plan.height, ChannelsFor(plan.type), plan.depth, plan.levels,
+                       BandsInFlight(plan.threads),
                        [&](std::span<const std::uint8_t> piece) { png.append(piece.begin(), piece.end()); });
-    Render({.node = node,
-            .domain = domain,
-            .width = width,
-            .height = height,
-            .type = type,
-            .threads = threads,
-            .samples = samples,
-            .cancel = nullptr,
-            .progress = {}},
-           encoder);
+    Render(plan.Render(node), encoder);
     return png;
 }
 

@@ -162,15 +162,21 @@ std::optional<std::string> RequestBody::String(const char* key, bool nullable) c
     return value.get<std::string>();
 }
 
-int RequestBody::Int(const char* key, int low, int high) const {
+long long RequestBody::Integer(const char* key) const {
     const quib::Json& value = Field(key);
     // The library keeps a whole number that does not fit a signed 64-bit integer as an unsigned one.
     const bool whole = value.is_number_integer() &&
                        !(value.is_number_unsigned() && value.get<std::uint64_t>() > std::uint64_t{INT64_MAX});
-    if (!(whole && value.get<std::int64_t>() >= low && value.get<std::int64_t>() <= high)) {
+    if (!whole) Refuse(key, "a whole number");
+    return value.get<std::int64_t>();
+}
+
+int RequestBody::Int(const char* key, int low, int high) const {
+    const long long value = Field(key).is_number_integer() ? Integer(key) : low - 1LL;
+    if (value < low || value > high) {
         Refuse(key, "a whole number from " + std::to_string(low) + " to " + std::to_string(high));
     }
-    return static_cast<int>(value.get<std::int64_t>());
+    return static_cast<int>(value);
 }
 
 bool RequestBody::Bool(const char* key) const {

@@ -60,6 +60,8 @@ public:
     const quib::Json& Scene() const;
     /// A string field, or nothing when it is null or absent and `nullable`.
     std::optional<std::string> String(const char* key, bool nullable) const;
+    /// A whole number of up to 64 bits.
+    long long Integer(const char* key) const;
     /// A whole number from `low` to `high`.
     int Int(const char* key, int low, int high) const;
     /// A true or false field; false when it is null or absent.

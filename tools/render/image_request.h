@@ -1,0 +1,111 @@
+#pragma once
+/// @file
+/// What a render is, however it is asked for. The command line's options, the Python package's
+/// arguments and a preview's JSON each translate their own syntax into an `ImageRequest`; `PlanImage`
+/// fills in what the request leaves unsaid from the scene and checks the whole, with one set of defaults
+/// and one set of messages. Only the names of the fields differ between those doors (`RequestFields`),
+/// so that a message names what its user wrote:
+///
+/// ```
+/// ImageRequest request;  // 512 pixels wide, the scene's type and samples, an image in memory
+/// request.width = 1024;
+/// const ImagePlan plan = PlanImage(request, scene, pythonFields);
+/// Render(plan.Render(scene.Output()), sink);
+/// ```
+
+#include <array>
+#include <atomic>
+#include <optional>
+#include <string>
+
+#include "quib/stored_form.h"
+#include "scene/output_type.h"
+#include "scene/sample_domain.h"
+#include "scene/scene.h"
+#include "tools/image/image_file.h"
+#include "tools/render/render_core.h"
+
+namespace vantrel {
+
+/// The width of an image when none is asked for.
+inline constexpr int defaultWidth = 512;
+/// The most render threads a request may ask for.
+inline constexpr int largestThreads = 1024;
+
+/// A render as asked for, before the scene fills in the rest. Numbers are held as given (64 bits), so
+/// that one out of range is refused by `PlanImage` in the same words whichever door it came through.
+struct ImageRequest {
+    std::optional<OutputType> type;  ///< nothing: the scene's "output_type", else color
+    long long width = defaultWidth;
+    std::optional<long long> height;  ///< nothing: from the width and the domain's shape
+    /// The plane's rectangle from (A, B) to (C, D), or the sphere's window from longitude A to C and
+    /// latitude B to D in degrees, in place of the scene's domain.
+    std::optional<std::array<double, 4>> region;
+    std::optional<long long> samples;   ///< sub-samples along a pixel's side; nothing: the scene's, 1 for int
+    std::optional<ImageFormat> format;  ///< the file's; nothing: pixels kept in memory
+    std::optional<long long> depth;     ///< a PNG's bits a channel, 8 or 16; nothing: 8
+    bool linear = false;                ///< a PNG's levels the values as they are, gamma 1
+    std::optional<long long> threads;   ///< nothing: one for each core
+    std::optional<long long> parts;     ///< a render in N parts; nothing: the whole image
+};
+
+/// How a door names each field of a request in its messages ("--size 600x0", "width", "request:
+/// \"width\""), and `format` the file or argument that named the format.
+struct RequestFields {
+    std::string type;
+    std::string width;
+    std::string height;
+    std::string region;
+    std::string samples;
+    std::string format;
+    std::string depth;
+    std::string linear;
+    std::string threads;
+    std::string parts;
+};
+
+/// The fields as a JSON request's members: "request: \"width\"", ...
+RequestFields JsonRequestFields();
+
+/// What else bounds an image beyond its format: a server's previews are smaller than any file.
+struct ImageBounds {
+    long long side;    ///< of either side, in pixels
+    long long pixels;  ///< of the whole image
+};
+
+/// A request with every value filled in and checked.
+struct ImagePlan {
+    OutputType type;
+    int width;
+    int height;
+    SampleDomain domain;  ///< the scene's, or the request's region of it
+    int samples;
+    std::optional<ImageFormat> format;
+    int depth;  ///< a PNG's bits a channel
+    PngLevels levels;
+    int threads;
+
+    /// The render of `node` this plan describes, for the render core.
+    RenderRequest Render(Function& node, const std::atomic<bool>* cancel = nullptr) const {
+        return {node, domain, width, height, type, threads, samples, cancel, {}};
+    }
+};
+
+/// The plan of `request` for `scene`, read from the file (or named) `sceneSource`: the defaults taken,
+/// and every value checked against the others, the format's limits and `bounds`. Throws quib::Error
+/// (BadInput) naming the field by `fields`, or the scene's member at its pointer when the scene's own
+/// value is at fault. Prints nothing.
+ImagePlan PlanImage(const ImageRequest& request, const Scene& scene, const std::string& sceneSource,
+                    const RequestFields& fields, const std::optional<ImageBounds>& bounds = {});
+
+/// A PNG's bits a channel as `request` asks (8 when it does not); refuses a depth or linear levels
+/// asked of an OpenEXR image, which always holds linear 32-bit floats, and a format this build does
+/// not write. `PlanImage` checks the same; this is for an image that is written, not rendered.
+int CheckedDepth(const ImageRequest& request, const RequestFields& fields);
+
+/// The words and numbers a request is made of, for a page that offers them: {"outputTypes": [{"name",
+/// "channels", "image"}...], "formats", "depths", "defaults": {"type", "width", "samples", "depth"},
+/// "limits": {"samples", "threads"}}.
+quib::Json RequestVocabulary();
+
+}  // namespace vantrel
