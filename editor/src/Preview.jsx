@@ -31,8 +31,15 @@ export default function Preview() {
   // A mean of integers is no integer: an int is rendered at one sample.
   const samples = shownImageType === 'int' ? 1 : (scene.samples ?? 1);
   const key = JSON.stringify({ request, size, fullSamples: samples });
-  const rendered = { request, size, samples, key, scene, slowEdit, setTimedOut };
-  const { image, status, stop, again } = useProgressiveRender(rendered);
+  const { image, status, stop, again } = useProgressiveRender({
+    request,
+    size,
+    samples,
+    key,
+    scene,
+    slowEdit,
+    setTimedOut,
+  });
   const { hover, handlers } = usePlaneNavigation({ element, plane, size, domain, region, setRegion });
   const shownView = view === otherView(plane) ? view : 'flat';
   const shownNode = picked ?? scene.output;

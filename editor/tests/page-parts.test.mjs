@@ -1,9 +1,11 @@
-// The page's arithmetic that needs no server: the preview's widths and coarse size, the pixel under the
-// pointer, the region the wheel and a drag leave, and the name proposed beside a file that is taken.
+// The page's pure parts that need no server: the preview's widths and coarse size, the pixel under the
+// pointer, the region the wheel and a drag leave, the name proposed beside a file that is taken, and the
+// edit a slow preview is blamed on.
 import { test } from 'node:test';
 import assert from 'node:assert/strict';
 import { coarseSize, fittedWidth, panned, pixelAt, zoomAt } from '../src/previewGeometry.js';
 import { freeName } from '../src/fileNames.js';
+import { describeEdit, slowEdit } from '../src/scene.js';
 
 test('a dragged width is whole steps of 16 between 256 and 2048', () => {
   for (const [dragged, width] of [
@@ -88,4 +90,23 @@ test('the name proposed beside a taken file is the first free NAME-K.json from 2
     ['plain', [], 'plain-2.json'],
   ])
     assert.deepEqual(freeName(target, files), name, target);
+});
+
+test('a slow preview is blamed on the step from the last scene that came in time, else the last step', () => {
+  const opened = { format: 'vantrel-scene/1', nodes: [], output: null };
+  const added = { ...opened, nodes: [{ id: 'a', type: 'T', params: {} }], output: 'a' };
+  const edited = { ...added, nodes: [{ id: 'a', type: 'T', params: { X: 2 } }] };
+  const steps = [opened, added, edited];
+  const step = (k) => describeEdit(steps[k], steps[k + 1]);
+  for (const [at, fast, blamed] of [
+    [2, added, step(1)],
+    [2, opened, step(0)],
+    // A scene not among the steps to here (none came in time, or it is a step undone): the last step.
+    [2, null, step(1)],
+    [2, edited, step(1)],
+    [1, edited, step(0)],
+    [0, opened, null],
+  ])
+    assert.equal(slowEdit(steps, at, fast && JSON.stringify(fast)), blamed, `at ${at}`);
+  assert.notEqual(step(0), step(1));
 });
