@@ -1,11 +1,12 @@
 // The page's pure parts that need no server: the preview's widths and coarse size, the pixel under the
 // pointer, the region the wheel and a drag leave, the name proposed beside a file that is taken, and the
-// edit a slow preview is blamed on.
+// edit a slow preview is blamed on, and where a dragged curve point goes.
 import { test } from 'node:test';
 import assert from 'node:assert/strict';
 import { coarseSize, fittedWidth, panned, pixelAt, zoomAt } from '../src/previewGeometry.js';
 import { freeName } from '../src/fileNames.js';
 import { describeEdit, slowEdit } from '../src/scene.js';
+import { dragTo } from '../src/plot.js';
 
 test('a dragged width is whole steps of 16 between 256 and 2048', () => {
   for (const [dragged, width] of [
@@ -109,4 +110,22 @@ test('a slow preview is blamed on the step from the last scene that came in time
   ])
     assert.equal(slowEdit(steps, at, fast && JSON.stringify(fast)), blamed, `at ${at}`);
   assert.notEqual(step(0), step(1));
+});
+
+test('a dragged point: held axes, Shift, the grid, and its neighbours', () => {
+  // The middle of three points at x 0, 0.4, 1, from (0.4, 0.5).
+  const drag = { xs: [0, 0.4, 1], index: 1, start: [0.4, 0.5], gap: 0.01, vertical: true };
+  const free = { x: true, y: true };
+  for (const [name, more, to] of [
+    ['free', { to: [0.53, 0.66], free }, [0.53, 0.66]],
+    ['x not yet left', { to: [0.53, 0.66], free: { x: false, y: true } }, [0.4, 0.66]],
+    ['y not yet left', { to: [0.53, 0.66], free: { x: true, y: false } }, [0.53, 0.5]],
+    ['Shift, moved more across', { to: [0.53, 0.66], free, hold: true, pixels: [9, 3] }, [0.53, 0.5]],
+    ['Shift, moved more up', { to: [0.53, 0.66], free, hold: true, pixels: [3, 9] }, [0.4, 0.66]],
+    ['the grid', { to: [0.53, 0.66], free, grid: { x: 0.25, y: 0.1 } }, [0.5, 0.7]],
+    ['past the right neighbour', { to: [1.3, 0.5], free }, [0.99, 0.5]],
+    ['past the left neighbour', { to: [-0.2, 0.5], free }, [0.01, 0.5]],
+    ['a gradient stop', { to: [0.7, 0.9], free, vertical: false, hold: true, pixels: [1, 9] }, [0.7]],
+  ])
+    assert.deepEqual(dragTo({ pixels: [0, 0], ...drag, ...more }), to, name);
 });
