@@ -2,6 +2,41 @@ import React, { useEffect, useRef, useState } from 'react';
 import * as THREE from 'three';
 import { OrbitControls } from 'three/addons/controls/OrbitControls.js';
 
+// The lit globe drawn by `renderer` on `canvas`, turned by the mouse: what the preview changes of it
+// (its size, its texture), and how to give it all back.
+function makeWorld(renderer, canvas) {
+  renderer.outputColorSpace = THREE.SRGBColorSpace;
+  renderer.setPixelRatio(window.devicePixelRatio || 1);
+  const scene = new THREE.Scene();
+  scene.background = new THREE.Color(0x111111);
+  const camera = new THREE.PerspectiveCamera(35, 1, 0.1, 100);
+  camera.position.set(0, 0, 3.6);
+  // Light from the upper left, and enough all round that the night side still shows.
+  const sun = new THREE.DirectionalLight(0xffffff, 2.2);
+  sun.position.set(-3, 2, 4);
+  scene.add(sun, new THREE.AmbientLight(0xffffff, 0.9));
+  const material = new THREE.MeshLambertMaterial({ color: 0xffffff });
+  const globe = new THREE.Mesh(new THREE.SphereGeometry(1, 128, 64), material);
+  globe.rotation.y = -Math.PI / 2;
+  scene.add(globe);
+  const controls = new OrbitControls(camera, canvas);
+  controls.enablePan = false;
+  controls.minDistance = 1.4;
+  controls.maxDistance = 8;
+  const draw = () => renderer.render(scene, camera);
+  controls.addEventListener('change', draw);
+  const dispose = () => {
+    controls.dispose();
+    material.map?.dispose();
+    material.dispose();
+    globe.geometry.dispose();
+    renderer.dispose();
+    // A browser keeps only so many WebGL contexts: give this one back now, not when it is collected.
+    renderer.forceContextLoss();
+  };
+  return { renderer, camera, material, draw, drawn: 0, dispose };
+}
+
 // The sphere's preview as the texture of a lit globe, to turn with the mouse (and zoom with the
 // wheel). The flat map runs from longitude -180° at its left edge to 180° at its right, latitude 90°
 // at its top; three.js wraps a texture the same way round a sphere, seen from outside, so the map is
@@ -19,35 +54,10 @@ export default function Globe({ url, size }) {
       setFailure(error.message);
       return undefined;
     }
-    renderer.outputColorSpace = THREE.SRGBColorSpace;
-    renderer.setPixelRatio(window.devicePixelRatio || 1);
-    const scene = new THREE.Scene();
-    scene.background = new THREE.Color(0x111111);
-    const camera = new THREE.PerspectiveCamera(35, 1, 0.1, 100);
-    camera.position.set(0, 0, 3.6);
-    // Light from the upper left, and enough all round that the night side still shows.
-    const sun = new THREE.DirectionalLight(0xffffff, 2.2);
-    sun.position.set(-3, 2, 4);
-    scene.add(sun, new THREE.AmbientLight(0xffffff, 0.9));
-    const material = new THREE.MeshLambertMaterial({ color: 0xffffff });
-    const globe = new THREE.Mesh(new THREE.SphereGeometry(1, 128, 64), material);
-    globe.rotation.y = -Math.PI / 2;
-    scene.add(globe);
-    const controls = new OrbitControls(camera, canvas.current);
-    controls.enablePan = false;
-    controls.minDistance = 1.4;
-    controls.maxDistance = 8;
-    const draw = () => renderer.render(scene, camera);
-    controls.addEventListener('change', draw);
-    world.current = { renderer, camera, material, draw, drawn: 0 };
+    const made = makeWorld(renderer, canvas.current);
+    world.current = made;
     return () => {
-      controls.dispose();
-      material.map?.dispose();
-      material.dispose();
-      globe.geometry.dispose();
-      renderer.dispose();
-      // A browser keeps only so many WebGL contexts: give this one back now, not when it is collected.
-      renderer.forceContextLoss();
+      made.dispose();
       world.current = null;
     };
   }, []);

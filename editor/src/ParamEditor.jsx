@@ -89,27 +89,47 @@ export function ColourFields({ rgb, onDraft, onCommit, refused = () => false, ti
   );
 }
 
+// A choice parameter's entries, as the listing gives them (the host reads them from the name); a value
+// that is none of them is shown as itself.
+function ChoiceField({ choices, value, onCommit, refused }) {
+  return (
+    <select
+      className={`choice nodrag${refused ? ' refused' : ''}`}
+      value={String(value)}
+      onChange={(event) => onCommit(Number(event.target.value))}
+    >
+      {choices.map((c) => (
+        <option key={c.value} value={String(c.value)}>
+          {c.label}
+        </option>
+      ))}
+      {!choices.some((c) => c.value === value) && <option value={String(value)}>{String(value)}</option>}
+    </select>
+  );
+}
+
+// A vector's components from `from` on, a number field each; `faulty(i)` whether the loader refused
+// component i.
+function ComponentFields({ desc, value, from, onDraft, onCommit, faulty }) {
+  return value
+    .slice(from)
+    .map((v, k) => (
+      <NumberField
+        key={from + k}
+        value={v}
+        {...bounds(desc, from + k)}
+        onDraft={(x) => onDraft(withComponent(value, from + k, x))}
+        onCommit={(x) => onCommit(withComponent(value, from + k, x))}
+        refused={faulty(from + k)}
+      />
+    ));
+}
+
 // `fault` marks what the loader refused: null for nothing, 'all' for the value, or a component's index.
 function ValueEditor({ desc, value, onDraft, onCommit, fault }) {
   const refused = fault !== null;
-  // A choice parameter's entries, as the listing gives them (the host reads them from the name).
-  const choices = desc.choices;
-  if (choices) {
-    return (
-      <select
-        className={`choice nodrag${refused ? ' refused' : ''}`}
-        value={String(value)}
-        onChange={(event) => onCommit(Number(event.target.value))}
-      >
-        {choices.map((c) => (
-          <option key={c.value} value={String(c.value)}>
-            {c.label}
-          </option>
-        ))}
-        {!choices.some((c) => c.value === value) && <option value={String(value)}>{String(value)}</option>}
-      </select>
-    );
-  }
+  if (desc.choices)
+    return <ChoiceField choices={desc.choices} value={value} onCommit={onCommit} refused={refused} />;
   if (desc.type === 'int' && desc.style === switchStyle) {
     // Any value but 1 shows as off; unticking stores 0.
     return (
@@ -133,46 +153,26 @@ function ValueEditor({ desc, value, onDraft, onCommit, fault }) {
       />
     );
   }
-  const component = (i, v) => withComponent(value, i, v);
   const faulty = (i) => fault === 'all' || fault === i;
+  const fields = { desc, value, onDraft, onCommit, faulty };
   if (desc.type === 'Color') {
     // The three channels are the colour's; a fourth (alpha) is not, and is not encoded.
-    const rgb = value.slice(0, 3);
-    const rest = value.slice(3);
-    const whole = (c) => [...c, ...rest];
+    const whole = (c) => [...c, ...value.slice(3)];
     return (
       <span className="vector">
         <ColourFields
-          rgb={rgb}
+          rgb={value.slice(0, 3)}
           onDraft={(c) => onDraft(whole(c))}
           onCommit={(c) => onCommit(whole(c))}
           refused={faulty}
         />
-        {rest.map((v, k) => (
-          <NumberField
-            key={k}
-            value={v}
-            {...bounds(desc, 3 + k)}
-            onDraft={(x) => onDraft(component(3 + k, x))}
-            onCommit={(x) => onCommit(component(3 + k, x))}
-            refused={faulty(3 + k)}
-          />
-        ))}
+        <ComponentFields {...fields} from={3} />
       </span>
     );
   }
   return (
     <span className="vector">
-      {value.map((v, i) => (
-        <NumberField
-          key={i}
-          value={v}
-          {...bounds(desc, i)}
-          onDraft={(x) => onDraft(component(i, x))}
-          onCommit={(x) => onCommit(component(i, x))}
-          refused={faulty(i)}
-        />
-      ))}
+      <ComponentFields {...fields} from={0} />
     </span>
   );
 }

@@ -34,6 +34,26 @@ export function between(list, i, x, gap) {
   return Math.min(hi, Math.max(lo, x));
 }
 
+// A dragged point's new coordinates ([x], and [x, y] when `vertical`): from `start`, where it was, to
+// `to`, where the pointer's motion takes it. An axis it has not left by more than a few pixels (`free`
+// says which it has) keeps its value; `hold` (Shift) keeps the one the pointer moved less along
+// (`pixels`, [dx, dy] on screen); `grid` ({x, y}, Ctrl) snaps to its steps. x stays strictly between its
+// neighbours' (`xs`, the point's at `index`) by `gap`.
+export function dragTo({ xs, index, start, to, free, pixels, vertical, hold, grid, gap }) {
+  let [x, y] = to;
+  let keepX = !free.x;
+  let keepY = !free.y;
+  if (hold && vertical) {
+    if (pixels[0] >= pixels[1]) keepY = true;
+    else keepX = true;
+  }
+  if (grid) {
+    x = snap(x, grid.x);
+    y = snap(y, grid.y);
+  }
+  return [keepX ? start[0] : between(xs, index, x, gap), ...(vertical ? [keepY ? start[1] : y] : [])];
+}
+
 // The ticks of a plot's axis: steps of 1, 2 or 5 times a power of ten, at most `count` of them across
 // lo .. hi, and the multiples of the step within it.
 export function ticks(lo, hi, count) {

@@ -311,3 +311,12 @@ export function describeEdit(before, after) {
   if (changes.length === 0) return null;
   return changes.length > 2 ? `${changes.slice(0, 2).join(', ')}, …` : changes.join(', ');
 }
+
+// The edit that made a preview too slow, in a few words: the step that left the last scene whose
+// preview finished in time (`fast`, its JSON), when it is one of the history's steps to `at` (an edit,
+// or a redo of one), else the step to `at`; null for the scene as it was opened.
+export function slowEdit(steps, at, fast) {
+  const from = steps.slice(0, at).findIndex((step) => JSON.stringify(step) === fast);
+  const k = from >= 0 ? from : at - 1;
+  return k >= 0 ? describeEdit(steps[k], steps[k + 1]) : null;
+}

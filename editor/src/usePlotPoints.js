@@ -1,8 +1,32 @@
 import { useRef, useState } from 'react';
-import { between, plotFrame, snap } from './plot.js';
+import { dragTo, plotFrame } from './plot.js';
 
 // How far, in pixels, the pointer may stray from an axis before a drag moves the point along it.
 const SLACK = 4;
+
+// The list of drag `d` with its point moved by the pointer `event`, at the data point `pointer`; the
+// drag remembers which axes the pointer has left.
+function draggedList(d, event, pointer, { vertical, grid, gap }) {
+  // The point moves as far as the pointer has, wherever on the mark it was pressed.
+  const [x0, y0] = d.list[d.index];
+  const [px, py] = pointer;
+  const pixels = [Math.abs(event.clientX - d.start[0]), Math.abs(event.clientY - d.start[1])];
+  d.freeX ||= !vertical || pixels[0] > SLACK;
+  d.freeY ||= pixels[1] > SLACK;
+  const moved = dragTo({
+    xs: d.list.map((p) => p[0]),
+    index: d.index,
+    start: [x0, y0],
+    to: [x0 + (px - d.from[0]), y0 + (py - d.from[1])],
+    free: { x: d.freeX, y: d.freeY },
+    pixels,
+    vertical,
+    hold: event.shiftKey,
+    grid: (event.ctrlKey || event.metaKey) && grid,
+    gap,
+  });
+  return d.list.map((p, i) => (i === d.index ? [...moved, ...p.slice(moved.length)] : p));
+}
 
 // The pointer and keys of a plot whose points are dragged, added and deleted: curve points, gradient
 // stops. `list` holds them as [x, ...]; a dragged point stays strictly between its neighbours, as the
@@ -53,28 +77,7 @@ export default function usePlotPoints({ list, view, box, width, vertical, grid, 
       const d = drag.current;
       if (!d || d.index === null || (!d.moved && !beyond(d, event, 2))) return;
       d.moved = true;
-      // The point moves as far as the pointer has, wherever on the mark it was pressed.
-      const [x0, y0] = d.list[d.index];
-      const [px, py] = at(event);
-      let x = x0 + (px - d.from[0]);
-      let y = y0 + (py - d.from[1]);
-      const dx = Math.abs(event.clientX - d.start[0]);
-      const dy = Math.abs(event.clientY - d.start[1]);
-      d.freeX ||= !vertical || dx > SLACK;
-      d.freeY ||= dy > SLACK;
-      let keepX = !d.freeX;
-      let keepY = !d.freeY;
-      if (event.shiftKey && vertical) {
-        if (dx >= dy) keepY = true;
-        else keepX = true;
-      }
-      if ((event.ctrlKey || event.metaKey) && grid) {
-        x = snap(x, grid.x);
-        y = snap(y, grid.y);
-      }
-      const xs = d.list.map((p) => p[0]);
-      const moved = [keepX ? x0 : between(xs, d.index, x, gap), ...(vertical ? [keepY ? y0 : y] : [])];
-      d.latest = d.list.map((p, i) => (i === d.index ? [...moved, ...p.slice(moved.length)] : p));
+      d.latest = draggedList(d, event, at(event), { vertical, grid, gap });
       move(d.latest);
     },
     onPointerUp(event) {
