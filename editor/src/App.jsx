@@ -16,6 +16,8 @@ import Preview from './Preview.jsx';
 
 export default function App() {
   const [types, setTypes] = useState(null);
+  // The words and limits of a render request, as the server takes them.
+  const [render, setRender] = useState(null);
   const [info, setInfo] = useState(null);
   const [start, setStart] = useState(null);
   const [failure, setFailure] = useState(null);
@@ -30,6 +32,7 @@ export default function App() {
     Promise.all([getJson('/api/types'), scene, nodeInfo()])
       .then(([list, opened, info]) => {
         setTypes(list.types);
+        setRender(list.render);
         setInfo(info);
         setStart(opened);
       })
@@ -38,10 +41,10 @@ export default function App() {
 
   if (failure) return <div className="failure">The server did not answer: {failure}</div>;
   if (!types || !start) return <div className="loading">Loading…</div>;
-  return <Editor types={types} info={info} start={start} />;
+  return <Editor types={types} render={render} info={info} start={start} />;
 }
 
-function Editor({ types, info, start }) {
+function Editor({ types, render, info, start }) {
   const history = useHistory(start.scene);
   const [error, setError] = useState(null);
   const [picked, setPicked] = useState(null);
@@ -76,6 +79,7 @@ function Editor({ types, info, start }) {
   const { shown, ...choice } = useShownNode({ scene, types, info, picked, selected, commit, ...pinning });
   const context = useValues({
     types,
+    render,
     info,
     scene,
     ...choice,

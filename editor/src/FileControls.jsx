@@ -54,9 +54,10 @@ function OpenChoice({ listed, unopenable, value, refresh, choose }) {
 
 // Why the scene may take very long to render, in words, for the note that follows a save: each costly
 // value, and a preview stopped by the server's time limit.
-function saveWarnings(scene, info, timedOut) {
-  const { width, height } = imageSize(scene.domain, null, 512);
-  const n = namedType(scene) === 'int' ? 1 : (scene.samples ?? 1);
+// A render as `vantrel render` makes one when given no options: the default width, the scene's samples.
+function saveWarnings(scene, info, timedOut, render) {
+  const { width, height } = imageSize(scene.domain, null, render.defaults.width);
+  const n = namedType(scene) === 'int' ? 1 : (scene.samples ?? render.defaults.samples);
   const warnings = costlyValues(scene, info).map((c) => {
     const node = scene.nodes.find((each) => each.id === c.node);
     const { label } = memberText(info, node.type, 'params', c.param);
@@ -103,7 +104,7 @@ function SaveNotice({ notice, setNotice }) {
 // proposed after a conflict is put in the name field.
 export default function FileControls({ session }) {
   const { file, modified, open, save, proposal } = session;
-  const { scene, info, timedOut } = useEditor();
+  const { scene, info, timedOut, render } = useEditor();
   // What the last save did, said until the scene differs from the file again.
   const [notice, setNotice] = useState(null);
   const [name, setName] = useState('');
@@ -125,7 +126,7 @@ export default function FileControls({ session }) {
     if (await open(target)) setChosen(null);
   };
   const saveTo = async (target) => {
-    const warnings = saveWarnings(scene, info, timedOut);
+    const warnings = saveWarnings(scene, info, timedOut, render);
     if (await save(target)) {
       const time = new Date().toLocaleTimeString([], { hour: '2-digit', minute: '2-digit', hour12: false });
       setNotice({ file: target, text: `saved at ${time}`, warnings });

@@ -26,7 +26,7 @@ export default function Preview() {
   const domain = scene.domain;
   const plane = domain?.kind !== 'sphere';
   const [region, setRegion] = useRegion(domain);
-  const size = imageSize(domain, region, width);
+  const size = imageSize(domain, region, width, editor.render.limits.previewSide);
   const request = { scene: picture, node: picked, type: shownImageType, region, job: 'preview' };
   // A mean of integers is no integer: an int is rendered at one sample.
   const samples = shownImageType === 'int' ? 1 : (scene.samples ?? 1);

@@ -1,8 +1,7 @@
 import React from 'react';
+import { useEditor } from './EditorContext.js';
 import { pictureType } from './nodeInfo.js';
 
-// The host's nine value types, by the names `vantrel --type` takes.
-const TYPES = ['string', 'colora', 'color', 'quaternion', 'vec4', 'vec3', 'vec2', 'double', 'int'];
 // How each is seen: colours as colour, a double or an int as grey, a vector's components as red,
 // green, blue (and alpha).
 const SEEN = {
@@ -20,6 +19,8 @@ const SEEN = {
 // The type the preview is seen as: the shown node's own (`typeName`'s picture type) unless one is
 // pinned; `type` is the one in force.
 export default function TypeChoice({ pin, pinType, type, info, typeName }) {
+  // The host's value types, by the names `vantrel --type` takes, as the server gives them.
+  const { render } = useEditor();
   return (
     <label>
       seen as{' '}
@@ -34,7 +35,7 @@ export default function TypeChoice({ pin, pinType, type, info, typeName }) {
         onChange={(event) => pinType(event.target.value || null)}
       >
         <option value="">{`${pictureType(info, typeName)}, its own`}</option>
-        {TYPES.map((t) => (
+        {render.outputTypes.map(({ name: t }) => (
           <option key={t} value={t}>
             {t} (pinned)
           </option>

@@ -14,10 +14,12 @@ const THUMB_WIDTH = 96;
 // The node's own output, small, in the type its picture is best seen in, re-rendered a moment after
 // the graph last changed.
 function Thumbnail({ id, typeName }) {
-  const { picture, picked, pick, info } = useEditor();
+  const { picture, picked, pick, info, render } = useEditor();
   const type = imageType(pictureType(info, typeName));
-  const size = imageSize(picture.domain, null, THUMB_WIDTH);
-  if (size.height > THUMB_WIDTH) Object.assign(size, imageSize(picture.domain, null, THUMB_WIDTH / 2));
+  const largest = render.limits.previewSide;
+  const size = imageSize(picture.domain, null, THUMB_WIDTH, largest);
+  if (size.height > THUMB_WIDTH)
+    Object.assign(size, imageSize(picture.domain, null, THUMB_WIDTH / 2, largest));
   const url = useRenderedImage(
     { scene: picture, node: id, type, ...size, region: null, job: `thumb:${id}` },
     250,

@@ -253,8 +253,9 @@ export function layout(scene, heights) {
 }
 
 // The size of an image of the domain (or of a region of it) of a given width: as high as keeps the
-// pixels square over the rectangle, so the whole sphere is twice as wide as high.
-export function imageSize(domain, region, width) {
+// pixels square over the rectangle, so the whole sphere is twice as wide as high, and at most
+// `largest` high.
+export function imageSize(domain, region, width, largest = Infinity) {
   let aspect = 0.5;
   if (domain?.kind !== 'sphere') {
     const [x0, y0, x1, y1] = region ?? [...(domain?.min ?? [0, 0]), ...(domain?.max ?? [1, 1])];
@@ -263,7 +264,7 @@ export function imageSize(domain, region, width) {
     aspect = (region[3] - region[1]) / (region[2] - region[0]);
   }
   const height = Math.round(width * aspect);
-  return { width, height: Math.min(4096, Math.max(1, Number.isFinite(height) ? height : width)) };
+  return { width, height: Math.min(largest, Math.max(1, Number.isFinite(height) ? height : width)) };
 }
 
 const valueText = (value) => {
