@@ -26,6 +26,32 @@ using nlohmann::json;
 
 using List = VantrelTest;
 
+/// Each of `node`'s parameters as the listing `params` gives it: name, flag, style, choices, range.
+void ExpectParamsListed(const json& params, const Function& node) {
+    ASSERT_EQ(params.size(), node.Params().size());
+    for (std::size_t p = 0; p < node.Params().size(); ++p) {
+        const Param& param = *node.Params()[p];
+        const json& listed = params[p];
+        EXPECT_EQ(listed["name"], param.Name());
+        EXPECT_EQ(listed["flag"], param.ParamFlag) << param.Name();
+        EXPECT_EQ(listed["style"], param.ParamStyle) << param.Name();
+        const std::vector<quib::Choice> choices = quib::ChoicesOf(param);
+        ASSERT_EQ(listed.contains("choices"), !choices.empty()) << param.Name();
+        for (std::size_t c = 0; c < choices.size(); ++c) {
+            EXPECT_EQ(listed["choices"][c], json({{"value", choices[c].value}, {"label", choices[c].label}}))
+                << param.Name();
+        }
+        const json& range = listed["range"];
+        ASSERT_EQ(range.size(), 2u) << param.Name();
+        for (int c = 0; c < param.ComponentCount(); ++c) {
+            const json low = range[0].is_array() ? range[0][c] : range[0];
+            const json high = range[1].is_array() ? range[1][c] : range[1];
+            EXPECT_EQ(low.get<double>(), param.Minimum()[c]) << param.Name();
+            EXPECT_EQ(high.get<double>(), param.Maximum()[c]) << param.Name();
+        }
+    }
+}
+
 TEST_F(List, JsonDescribesEveryTypeOfBothModules) {
     const RunResult run = Vantrel({"list", "--json"});
     ASSERT_EQ(run.status, 0) << run.err;
@@ -60,29 +86,7 @@ TEST_F(List, JsonDescribesEveryTypeOfBothModules) {
             }());
         EXPECT_EQ(entry["name"], type.typeName);
         EXPECT_EQ(entry["nodeName"], node->TypeName());
-        ASSERT_EQ(entry["params"].size(), node->Params().size());
-        for (std::size_t p = 0; p < node->Params().size(); ++p) {
-            const Param& param = *node->Params()[p];
-            const json& listed = entry["params"][p];
-            EXPECT_EQ(listed["name"], param.Name());
-            EXPECT_EQ(listed["flag"], param.ParamFlag) << param.Name();
-            EXPECT_EQ(listed["style"], param.ParamStyle) << param.Name();
-            const std::vector<quib::Choice> choices = quib::ChoicesOf(param);
-            ASSERT_EQ(listed.contains("choices"), !choices.empty()) << param.Name();
-            for (std::size_t c = 0; c < choices.size(); ++c) {
-                EXPECT_EQ(listed["choices"][c],
-                          json({{"value", choices[c].value}, {"label", choices[c].label}}))
-                    << param.Name();
-            }
-            const json& range = listed["range"];
-            ASSERT_EQ(range.size(), 2u) << param.Name();
-            for (int c = 0; c < param.ComponentCount(); ++c) {
-                const json low = range[0].is_array() ? range[0][c] : range[0];
-                const json high = range[1].is_array() ? range[1][c] : range[1];
-                EXPECT_EQ(low.get<double>(), param.Minimum()[c]) << param.Name();
-                EXPECT_EQ(high.get<double>(), param.Maximum()[c]) << param.Name();
-            }
-        }
+        ExpectParamsListed(entry["params"], *node);
         ASSERT_EQ(entry["curves"].size(), node->Curves().size());
         for (std::size_t c = 0; c < node->Curves().size(); ++c) {
             EXPECT_EQ(entry["curves"][c]["name"], node->Curves()[c]->Name());
