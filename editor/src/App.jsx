@@ -62,7 +62,7 @@ function Editor({ types, info, start }) {
       message: err.message,
       ...details,
       place,
-      text: spoken({ ...details, message: err.message }, place),
+      text: spoken({ ...details, message: err.message }, place, against),
     });
   }, []);
 

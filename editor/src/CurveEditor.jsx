@@ -62,7 +62,8 @@ export default function CurveEditor({ node, desc, siblings }) {
     curve: desc.name,
     samples: SAMPLES,
   });
-  const rgb = desc.form === 'rgb';
+  // The plot's own form, the listing's until it comes: the same words, "grey" or "rgb".
+  const rgb = (answer?.form ?? desc.form) === 'rgb';
   const stored = node.curves?.[desc.name];
   const points = channelPoints(stored, answer, rgb, channel);
   const place = error?.place;

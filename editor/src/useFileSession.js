@@ -194,7 +194,7 @@ export default function useFileSession({ start, history, ask, refuse, checked, o
         saved(s.file, answer, scene);
         return true;
       } catch (error) {
-        if (!error.conflict || force) {
+        if (!error.fileChanged || force) {
           refuse(error, scene);
           return false;
         }
