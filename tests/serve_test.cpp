@@ -721,6 +721,7 @@ TEST_F(Serve, OpenRefusesABadSceneWithTheLoadersMessage) {
                                           "bad.json: line 1, column 82: /nodes/0/params/In: expected a list "
                                           "of 3 numbers, or a link, not 5"},
                                          {"kind", "bad-input"},
+                                         {"code", "wrong-type"},
                                          {"pointer", "/nodes/0/params/In"},
                                          {"expected", "a list of 3 numbers, or a link"},
                                          {"found", "5"},
