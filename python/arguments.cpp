@@ -63,7 +63,7 @@ Text TextFrom(py::handle value) {
 
 quib::Error ArgumentError(const std::string& argument, std::string expected, std::string found) {
     return std::move(
-        quib::Error::Expected(quib::Error::Kind::BadInput, {}, std::move(expected), std::move(found))
+        quib::Error::Expected(quib::Error::Code::BadValue, {}, std::move(expected), std::move(found))
             .WithSource(argument));
 }
 

@@ -158,7 +158,7 @@ PYBIND11_MODULE(_vantrel, extension) {
             const std::optional<std::string>& pointer = error.Pointer();
             py::object made = py::module_::import("vantrel._errors")
                                   .attr("from_native")(Said(error.what()), quib::KindName(error.GetKind()),
-                                                       Said(error.Source()),
+                                                       quib::CodeName(error.GetCode()), Said(error.Source()),
                                                        pointer ? py::object(Said(*pointer)) : py::none(),
                                                        Said(error.ExpectedText()), Said(error.Found()),
                                                        error.Line(), error.Column());

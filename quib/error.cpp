@@ -1,5 +1,6 @@
 #include "quib/error.h"
 
+#include <algorithm>
 #include <iterator>
 #include <utility>
 
@@ -7,19 +8,44 @@
 
 namespace quib {
 
-Error::Error(Kind kind, std::string detail) : kind(kind), detail(std::move(detail)) {
+namespace {
+
+constexpr const char* kindNames[] = {"bad-input", "bad-module", "not-found", "too-large", "failure"};
+
+constexpr const char* codeNames[] = {"bad-value",      "not-json",     "duplicate",      "missing",
+                                     "wrong-type",     "out-of-range", "not-increasing", "unknown-type",
+                                     "unknown-member", "unknown-node", "bad-link",       "bad-module",
+                                     "not-found",      "too-large",    "failure"};
+
+/// The codes of the kinds other than BadInput, in the order of the kinds after it.
+constexpr Error::Code ownCodes[] = {Error::Code::BadModule, Error::Code::NotFound, Error::Code::TooLarge,
+                                    Error::Code::Failure};
+
+}  // namespace
+
+Error::Error(Kind kind, std::string detail)
+    : Error(kind == Kind::BadInput ? Code::BadValue : ownCodes[static_cast<int>(kind) - 1],
+            std::move(detail)) {}
+
+Error::Error(Code code, std::string detail) : code(code), detail(std::move(detail)) {
     Compose();
 }
 
-Error Error::Expected(Kind kind, std::optional<std::string> pointer, std::string expected, std::string found,
+Error::Kind Error::GetKind() const {
+    const auto own = std::find(std::begin(ownCodes), std::end(ownCodes), code);
+    return own == std::end(ownCodes) ? Kind::BadInput : static_cast<Kind>(own - std::begin(ownCodes) + 1);
+}
+
+Error Error::Expected(Code code, std::optional<std::string> pointer, std::string expected, std::string found,
                       std::string note) {
     std::string detail = "expected " + expected;
     if (!found.empty()) detail += ", not " + found;
     if (!note.empty()) detail += "; " + note;
-    Error error(kind, std::move(detail));
+    Error error(code, std::move(detail));
     error.pointer = std::move(pointer);
     error.expected = std::move(expected);
     error.found = std::move(found);
+    error.note = std::move(note);
     error.Compose();
     return error;
 }
@@ -61,22 +87,12 @@ void Error::Compose() {
     part(detail);
 }
 
-namespace {
-
-constexpr const char* kindNames[] = {"bad-input", "bad-module", "refused",   "not-found", "conflict",
-                                     "too-large", "busy",       "timed-out", "failure"};
-
-}  // namespace
-
 const char* KindName(Error::Kind kind) {
     return kindNames[static_cast<int>(kind)];
 }
 
-std::optional<Error::Kind> KindNamed(std::string_view name) {
-    for (int i = 0; i < static_cast<int>(std::size(kindNames)); ++i) {
-        if (name == kindNames[i]) return static_cast<Error::Kind>(i);
-    }
-    return std::nullopt;
+const char* CodeName(Error::Code code) {
+    return codeNames[static_cast<int>(code)];
 }
 
 std::string MemberPointer(std::string_view pointer, std::string_view key) {

@@ -22,25 +22,44 @@ public:
     enum class Kind {
         BadInput,   ///< a file, field, option or request that cannot be used as it stands
         BadModule,  ///< a module that cannot be loaded or used
-        Refused,    ///< what the asker may not have: a file outside the folder, another site's page
         NotFound,   ///< no such file, page or interface
-        Conflict,   ///< superseded by newer work, or a file changed since it was read
         TooLarge,   ///< more than a request or image may hold
-        Busy,       ///< too much work in flight: try again later
-        TimedOut,   ///< work stopped because it took longer than it may
         Failure,    ///< a failure while working: a file that cannot be written, memory run out
     };
 
-    /// An error whose detail is `detail`, said as it stands ("cannot read the file: No such file").
+    /// What went wrong, for a program to read: one of a few stable names (CodeName) that no change of a
+    /// message's wording changes. Each code is of one kind: all but the last four are BadInput's.
+    enum class Code {
+        BadValue,       ///< "bad-value": a value that cannot be used, for a reason the message says
+        NotJson,        ///< "not-json": text that is not JSON (malformed, cut short, or not UTF-8)
+        Duplicate,      ///< "duplicate": a key of an object, or a node's id, given twice
+        Missing,        ///< "missing": a member that must be there is not
+        WrongType,      ///< "wrong-type": a value of another JSON type than the one expected
+        OutOfRange,     ///< "out-of-range": a number, size or count beyond its bounds
+        NotIncreasing,  ///< "not-increasing": a curve's x or a gradient's position not above the one before
+        UnknownType,    ///< "unknown-type": a node type the loaded modules do not offer
+        UnknownMember,  ///< "unknown-member": a key, parameter, curve, gradient or channel there is not
+        UnknownNode,    ///< "unknown-node": an id that names no node of the scene
+        BadLink,        ///< "bad-link": a link to its own node, in a cycle, or in too deep a chain
+        BadModule,      ///< "bad-module": Kind::BadModule
+        NotFound,       ///< "not-found": Kind::NotFound
+        TooLarge,       ///< "too-large": Kind::TooLarge
+        Failure,        ///< "failure": Kind::Failure
+    };
+
+    /// An error whose detail is `detail`, said as it stands ("cannot read the file: No such file"), of
+    /// the kind's most general code (BadInput's is BadValue).
     Error(Kind kind, std::string detail);
+    Error(Code code, std::string detail);
 
     /// The error "expected EXPECTED[, not FOUND][; NOTE]" about the value at `pointer` (or about no
     /// value in particular). `found` is an excerpt of what stood there, already quoted as the message
     /// shows it.
-    static Error Expected(Kind kind, std::optional<std::string> pointer, std::string expected,
+    static Error Expected(Code code, std::optional<std::string> pointer, std::string expected,
                           std::string found = {}, std::string note = {});
 
-    Kind GetKind() const { return kind; }
+    Kind GetKind() const;
+    Code GetCode() const { return code; }
     const std::string& Source() const { return source; }
     const std::optional<std::string>& Pointer() const { return pointer; }
     /// Where in a file's text, counted from 1; 0 when not known.
@@ -50,6 +69,8 @@ public:
     const std::string& ExpectedText() const { return expected; }
     /// What stood there instead, as quoted; may be empty.
     const std::string& Found() const { return found; }
+    /// What the message adds after the expectation ("there is no such node"); may be empty.
+    const std::string& Note() const { return note; }
     /// The message after the place: "expected ..., not ..." or the detail given.
     const std::string& Detail() const { return detail; }
 
@@ -67,22 +88,23 @@ public:
 private:
     void Compose();
 
-    Kind kind;
+    Code code;
     std::string source;
     std::optional<std::string> pointer;
     int line = 0;
     int column = 0;
     std::string expected;
     std::string found;
+    std::string note;
     std::string detail;
     std::string message;
 };
 
-/// The name of a kind as replies and bindings give it: "bad-input", "bad-module", "refused", "not-found",
-/// "conflict", "too-large", "busy", "timed-out", "failure".
+/// The name of a kind as replies and bindings give it: "bad-input", "bad-module", "not-found",
+/// "too-large", "failure".
 const char* KindName(Error::Kind kind);
-/// The kind of that name, or nothing.
-std::optional<Error::Kind> KindNamed(std::string_view name);
+/// The name of a code, as its comment in Error::Code gives it.
+const char* CodeName(Error::Code code);
 
 /// The RFC 6901 pointer of the member `key` of the value at `pointer`: "/" and the key with "~" written
 /// "~0" and "/" written "~1". A key no node could have (longer than an excerpt, or holding control

@@ -21,6 +21,7 @@
 namespace {
 
 using quib::ElementPointer;
+using Code = quib::Error::Code;
 using quib::Json;
 using quib::JsonExcerpt;
 using quib::MemberPointer;
@@ -52,10 +53,9 @@ struct Staging {
 };
 
 /// The stored form at `pointer` is not what was expected; `found` is what stood there, quoted.
-[[noreturn]] void Refuse(const std::string& pointer, const std::string& expected, std::string found = {},
-                         std::string note = {}) {
-    throw quib::Error::Expected(quib::Error::Kind::BadInput, pointer, expected, std::move(found),
-                                std::move(note));
+[[noreturn]] void Refuse(quib::Error::Code code, const std::string& pointer, const std::string& expected,
+                         std::string found = {}, std::string note = {}) {
+    throw quib::Error::Expected(code, pointer, expected, std::move(found), std::move(note));
 }
 
 /// `what` followed by the quoted names, or a note that there are none.
@@ -71,12 +71,13 @@ std::string OneOf(const std::string& what, const List& list, NameOf nameOf) {
 }
 
 const Json& Object(const Json& value, const std::string& pointer) {
-    if (!value.is_object()) Refuse(pointer, "an object", JsonExcerpt(value));
+    if (!value.is_object()) Refuse(Code::WrongType, pointer, "an object", JsonExcerpt(value));
     return value;
 }
 
 const Json& Array(const Json& value, const std::string& pointer, std::size_t size, const std::string& what) {
-    if (!value.is_array() || value.size() != size) Refuse(pointer, what, JsonExcerpt(value));
+    if (!value.is_array() || value.size() != size)
+        Refuse(value.is_array() ? Code::OutOfRange : Code::WrongType, pointer, what, JsonExcerpt(value));
     return value;
 }
 
@@ -111,7 +112,8 @@ std::optional<int> ReadInt(const Json& value) {
 
 double ReadFinite(const Json& value, const std::string& pointer) {
     if (!value.is_number() || !std::isfinite(value.get<double>()))
-        Refuse(pointer, "a finite number", JsonExcerpt(value));
+        Refuse(value.is_number() ? Code::OutOfRange : Code::WrongType, pointer, "a finite number",
+               JsonExcerpt(value));
     return value.get<double>();
 }
 
@@ -150,7 +152,7 @@ public:
             } else if (key == "gradients") {
                 ReadGradients(Object(value, pointer), pointer);
             } else if (std::find(in.ignoredKeys.begin(), in.ignoredKeys.end(), key) == in.ignoredKeys.end()) {
-                Refuse(pointer, KnownKeys());
+                Refuse(Code::UnknownMember, pointer, KnownKeys());
             }
         }
         return std::move(staging);
@@ -179,14 +181,15 @@ private:
         expected += " or " + quib::Quote(quib::ClassIdText(classId));
         const bool same = value.is_string() && (value == typeName || value == plugName ||
                                                 quib::ParseClassId(value.get<std::string>()) == classId);
-        if (!same) Refuse(pointer, expected, JsonExcerpt(value));
+        if (!same) Refuse(Code::BadValue, pointer, expected, JsonExcerpt(value));
     }
 
     void ReadParams(const Json& object, const std::string& pointer) {
         for (const auto& [name, value] : object.items()) {
             const std::string paramPointer = MemberPointer(pointer, name);
             Param* param = node.FindParam(name);
-            if (!param) Refuse(paramPointer, OneOf("parameters", node.Params(), &Param::Name));
+            if (!param)
+                Refuse(Code::UnknownMember, paramPointer, OneOf("parameters", node.Params(), &Param::Name));
             staging.params.push_back(ReadParam(*param, value, paramPointer));
         }
     }
@@ -198,23 +201,24 @@ private:
         if (param.Type() == PTYPE::Int) {
             const std::optional<int> whole = ReadInt(value);
             if (!whole)
-                Refuse(pointer, "a whole number within " + RangeText(param) + ", or a link",
-                       JsonExcerpt(value));
+                Refuse(value.is_number() ? Code::OutOfRange : Code::WrongType, pointer,
+                       "a whole number within " + RangeText(param) + ", or a link", JsonExcerpt(value));
             constant[0] = *whole;
         } else if (count == 1) {
             const std::optional<double> real = ReadReal(value);
-            if (!real) Refuse(pointer, "a number, or a link", JsonExcerpt(value));
+            if (!real) Refuse(Code::WrongType, pointer, "a number, or a link", JsonExcerpt(value));
             constant[0] = *real;
         } else {
             Array(value, pointer, count, "a list of " + std::to_string(count) + " numbers, or a link");
             for (int i = 0; i < count; ++i) {
                 const std::optional<double> real = ReadReal(value[i]);
-                if (!real) Refuse(ElementPointer(pointer, i), "a number", JsonExcerpt(value[i]));
+                if (!real)
+                    Refuse(Code::WrongType, ElementPointer(pointer, i), "a number", JsonExcerpt(value[i]));
                 constant[i] = *real;
             }
         }
         if (!param.InRange(constant))
-            Refuse(pointer, "a value within " + RangeText(param), JsonExcerpt(value));
+            Refuse(Code::OutOfRange, pointer, "a value within " + RangeText(param), JsonExcerpt(value));
         return {&param, Param::Source::Constant, nullptr, constant};
     }
 
@@ -222,15 +226,19 @@ private:
         const auto link = object.find("link");
         const std::string position = quib::Quote(quib::positionLink);
         if (object.size() != 1 || link == object.end())
-            Refuse(pointer, "a value, or a link such as {\"link\": " + position + "}", JsonExcerpt(object));
+            Refuse(Code::BadValue, pointer, "a value, or a link such as {\"link\": " + position + "}",
+                   JsonExcerpt(object));
         const std::string linkPointer = MemberPointer(pointer, "link");
-        if (!link->is_string()) Refuse(linkPointer, "a node id or " + position, JsonExcerpt(*link));
+        if (!link->is_string())
+            Refuse(Code::WrongType, linkPointer, "a node id or " + position, JsonExcerpt(*link));
         const std::string& id = link->get_ref<const std::string&>();
         if (id == quib::positionLink) return {&param, Param::Source::Position, nullptr, {}};
         Function* source = in.resolveLink ? in.resolveLink(id) : nullptr;
         if (!source)
-            Refuse(linkPointer, "a node id or " + position, quib::Quote(id), "there is no such node");
-        if (source == &node) Refuse(linkPointer, "another node than this one", quib::Quote(id));
+            Refuse(Code::UnknownNode, linkPointer, "a node id or " + position, quib::Quote(id),
+                   "there is no such node");
+        if (source == &node)
+            Refuse(Code::BadLink, linkPointer, "another node than this one", quib::Quote(id));
         return {&param, Param::Source::Node, source, {}};
     }
 
@@ -238,7 +246,8 @@ private:
         for (const auto& [name, value] : object.items()) {
             const std::string curvePointer = MemberPointer(pointer, name);
             CurveHolder* curve = Find(node.Curves(), name, &CurveHolder::Name);
-            if (!curve) Refuse(curvePointer, OneOf("curves", node.Curves(), &CurveHolder::Name));
+            if (!curve)
+                Refuse(Code::UnknownMember, curvePointer, OneOf("curves", node.Curves(), &CurveHolder::Name));
             if (curve->Form() == 1) {
                 staging.curves.push_back({curve, 0, ReadPoints(value, curvePointer)});
                 continue;
@@ -248,7 +257,8 @@ private:
                 const auto* channel =
                     std::find(std::begin(quib::channelNames), std::end(quib::channelNames), channelName);
                 if (channel == std::end(quib::channelNames))
-                    Refuse(channelPointer, "one of the channels \"red\", \"green\", \"blue\"");
+                    Refuse(Code::UnknownMember, channelPointer,
+                           "one of the channels \"red\", \"green\", \"blue\"");
                 const int index = static_cast<int>(channel - std::begin(quib::channelNames));
                 staging.curves.push_back({curve, index, ReadPoints(points, channelPointer)});
             }
@@ -257,7 +267,8 @@ private:
 
     static std::vector<CurveHolder::Point> ReadPoints(const Json& value, const std::string& pointer) {
         if (!value.is_array() || value.empty())
-            Refuse(pointer, "a list of at least one [x, y] point", JsonExcerpt(value));
+            Refuse(value.is_array() ? Code::OutOfRange : Code::WrongType, pointer,
+                   "a list of at least one [x, y] point", JsonExcerpt(value));
         std::vector<CurveHolder::Point> points;
         for (std::size_t i = 0; i < value.size(); ++i) {
             const std::string pointPointer = ElementPointer(pointer, i);
@@ -265,7 +276,7 @@ private:
             const CurveHolder::Point point{ReadFinite(pair[0], ElementPointer(pointPointer, 0)),
                                            ReadFinite(pair[1], ElementPointer(pointPointer, 1))};
             if (i > 0 && !(points.back().x < point.x)) {
-                Refuse(ElementPointer(pointPointer, 0),
+                Refuse(Code::NotIncreasing, ElementPointer(pointPointer, 0),
                        "an x above the previous point's, " + quib::FormatReal(points.back().x),
                        quib::FormatReal(point.x));
             }
@@ -278,14 +289,17 @@ private:
         for (const auto& [label, value] : object.items()) {
             const std::string gradientPointer = MemberPointer(pointer, label);
             Gradient* gradient = Find(node.Gradients(), label, &Gradient::Label);
-            if (!gradient) Refuse(gradientPointer, OneOf("gradients", node.Gradients(), &Gradient::Label));
+            if (!gradient)
+                Refuse(Code::UnknownMember, gradientPointer,
+                       OneOf("gradients", node.Gradients(), &Gradient::Label));
             staging.gradients.push_back({gradient, ReadStops(value, gradientPointer)});
         }
     }
 
     static std::vector<Gradient::Stop> ReadStops(const Json& value, const std::string& pointer) {
         if (!value.is_array() || value.empty())
-            Refuse(pointer, "a list of at least one [position, [r, g, b]] stop", JsonExcerpt(value));
+            Refuse(value.is_array() ? Code::OutOfRange : Code::WrongType, pointer,
+                   "a list of at least one [position, [r, g, b]] stop", JsonExcerpt(value));
         std::vector<Gradient::Stop> stops;
         for (std::size_t i = 0; i < value.size(); ++i) {
             const std::string stopPointer = ElementPointer(pointer, i);
@@ -297,7 +311,7 @@ private:
                                        ReadFinite(rgb[1], ElementPointer(colourPointer, 1)),
                                        ReadFinite(rgb[2], ElementPointer(colourPointer, 2))}};
             if (i > 0 && !(stops.back().position < stop.position)) {
-                Refuse(ElementPointer(stopPointer, 0),
+                Refuse(Code::NotIncreasing, ElementPointer(stopPointer, 0),
                        "a position above the previous stop's, " + quib::FormatReal(stops.back().position),
                        quib::FormatReal(stop.position));
             }

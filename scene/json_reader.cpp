@@ -44,10 +44,10 @@ TextPlace PlaceOf(const std::string& text, std::size_t offset) {
     return {static_cast<int>(lines + 1), static_cast<int>(offset - lineStart + 1)};
 }
 
-quib::Error TextError(const std::string& text, std::size_t offset, std::string detail) {
+quib::Error TextError(quib::Error::Code code, const std::string& text, std::size_t offset,
+                      std::string detail) {
     const TextPlace place = PlaceOf(text, offset);
-    return std::move(
-        quib::Error(quib::Error::Kind::BadInput, std::move(detail)).AtText(place.line, place.column));
+    return std::move(quib::Error(code, std::move(detail)).AtText(place.line, place.column));
 }
 
 /// The reason in a parser message, without the library's prefix ("[json.exception.parse_error.101]")
@@ -186,7 +186,7 @@ public:
             const TextPlace second = PlaceOf(text, OpeningQuote(text, read));
             nesting.Key(key);
             quib::Error error =
-                quib::Error::Expected(quib::Error::Kind::BadInput, nesting.Next(),
+                quib::Error::Expected(quib::Error::Code::Duplicate, nesting.Next(),
                                       "each key once in its object", {}, "this is the second");
             return Fail(std::move(error.AtText(second.line, second.column)));
         }
@@ -200,10 +200,11 @@ public:
         // stopped, the last character read. The library's message of a number beyond the range of a
         // double has no position of its own.
         if (dynamic_cast<const Json::out_of_range*>(&error)) {
-            return Fail(TextError(text, byte - std::min(byte, token.size()),
+            return Fail(TextError(quib::Error::Code::OutOfRange, text, byte - std::min(byte, token.size()),
                                   "expected a number of at most 1.8e308 in size: " + ParseReason(error)));
         }
-        return Fail(TextError(text, byte == 0 ? 0 : byte - 1, "malformed JSON: " + ParseReason(error)));
+        return Fail(TextError(quib::Error::Code::NotJson, text, byte == 0 ? 0 : byte - 1,
+                              "malformed JSON: " + ParseReason(error)));
     }
 
 private:
@@ -246,7 +247,7 @@ private:
     bool Open(Json&& container) {
         if (open.size() == maxNesting) {
             return Fail(TextError(
-                text, read - 1,
+                quib::Error::Code::OutOfRange, text, read - 1,
                 "expected at most " + std::to_string(maxNesting) + " levels of nested lists and objects"));
         }
         const bool array = container.is_array();
@@ -333,7 +334,8 @@ private:
 
 JsonDocument JsonDocument::Parse(std::string text, std::size_t maxNesting) {
     if (const std::size_t nul = text.find('\0'); nul != std::string::npos)
-        throw TextError(text, nul, "malformed JSON: a NUL character, which JSON text cannot hold");
+        throw TextError(quib::Error::Code::NotJson, text, nul,
+                        "malformed JSON: a NUL character, which JSON text cannot hold");
     JsonDocument document;
     Builder builder(document.value, text, maxNesting);
     if (!Walk(text, builder)) throw std::move(*builder.failure);

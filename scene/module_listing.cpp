@@ -74,7 +74,7 @@ Json Describe(const quib::NodeType& type) {
     entry["curves"] = Json::array();
     for (const CurveHolder* curve : node->Curves()) {
         entry["curves"].push_back({{"name", curve->Name()},
-                                   {"form", curve->Form() == 3 ? "rgb" : "grey"},
+                                   {"form", CurveFormName(*curve)},
                                    {"inputRange", {curve->InputLow(), curve->InputHigh()}}});
     }
     entry["gradients"] = Json::array();
@@ -90,6 +90,10 @@ std::string JsonPath(const std::string& path) {
 }
 
 }  // namespace
+
+const char* CurveFormName(const CurveHolder& curve) {
+    return curve.Form() == 3 ? "rgb" : "grey";
+}
 
 Json ListModule(const ModuleSet& modules) {
     const quib::Module& first = *modules.Modules().front();

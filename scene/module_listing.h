@@ -16,4 +16,7 @@ inline constexpr const char* nodeGuide = "docs/nodes.md";
 /// "types": [...]}, "module" and "version" those of the first module; each type names its "module".
 quib::Json ListModule(const ModuleSet& modules);
 
+/// A curve's form as the listing and the editor's plots name it: "grey" (one channel) or "rgb" (three).
+const char* CurveFormName(const CurveHolder& curve);
+
 }  // namespace vantrel

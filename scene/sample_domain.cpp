@@ -24,14 +24,16 @@ double Along(double a, double b, double t, bool overflows) {
     return overflows ? 2.0 * (a / 2.0 + t * (b / 2.0 - a / 2.0)) : a + t * (b - a);
 }
 
-[[noreturn]] void Refuse(const std::string& pointer, const std::string& expected, std::string found = {}) {
-    throw Error::Expected(Error::Kind::BadInput, pointer, expected, std::move(found));
+[[noreturn]] void Refuse(Error::Code code, const std::string& pointer, const std::string& expected,
+                         std::string found = {}) {
+    throw Error::Expected(code, pointer, expected, std::move(found));
 }
 
 Vec2d ReadPoint(const quib::Json& point, const std::string& pointer) {
     if (!point.is_array() || point.size() != 2 || !point[0].is_number() || !point[1].is_number() ||
         !std::isfinite(point[0].get<double>()) || !std::isfinite(point[1].get<double>())) {
-        Refuse(pointer, "a point [x, y] of two finite numbers", quib::JsonExcerpt(point));
+        Refuse(Error::Code::WrongType, pointer, "a point [x, y] of two finite numbers",
+               quib::JsonExcerpt(point));
     }
     return {point[0].get<double>(), point[1].get<double>()};
 }
@@ -87,11 +89,12 @@ SampleDomain SampleDomain::Part(const std::array<double, 4>& region) const {
 SampleDomain ReadDomain(const quib::Json& domain) {
     SampleDomain result;
     if (!domain.is_object())
-        Refuse("/domain", "an object with \"kind\": \"plane\" or \"sphere\"", quib::JsonExcerpt(domain));
+        Refuse(Error::Code::WrongType, "/domain", "an object with \"kind\": \"plane\" or \"sphere\"",
+               quib::JsonExcerpt(domain));
     const auto kind = domain.find("kind");
     if (kind == domain.end() || (*kind != "plane" && *kind != "sphere")) {
-        Refuse("/domain/kind", "\"plane\" or \"sphere\"",
-               kind == domain.end() ? "" : quib::JsonExcerpt(*kind));
+        Refuse(kind == domain.end() ? Error::Code::Missing : Error::Code::BadValue, "/domain/kind",
+               "\"plane\" or \"sphere\"", kind == domain.end() ? "" : quib::JsonExcerpt(*kind));
     }
     const bool plane = *kind == "plane";
     result.kind = plane ? SampleDomain::Kind::Plane : SampleDomain::Kind::Sphere;
@@ -99,13 +102,14 @@ SampleDomain ReadDomain(const quib::Json& domain) {
         if (key == "kind") continue;
         const std::string pointer = quib::MemberPointer("/domain", key);
         if (!plane || (key != "min" && key != "max")) {
-            Refuse(pointer, plane ? "\"kind\", \"min\" or \"max\"" : "only \"kind\" in a sphere domain",
+            Refuse(Error::Code::UnknownMember, pointer,
+                   plane ? "\"kind\", \"min\" or \"max\"" : "only \"kind\" in a sphere domain",
                    quib::Quote(key));
         }
         (key == "min" ? result.min : result.max) = ReadPoint(value, pointer);
     }
     if (!(result.min.x < result.max.x && result.min.y < result.max.y))
-        Refuse("/domain/max", "a point above and to the right of /domain/min");
+        Refuse(Error::Code::OutOfRange, "/domain/max", "a point above and to the right of /domain/min");
     return result;
 }
 

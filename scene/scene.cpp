@@ -66,7 +66,7 @@ Scene Scene::Build(const Json& root, ModulePointer module) {
     for (const quib::NodeType* type : checked.types) {
         std::unique_ptr<Function> function = type->Create();
         if (!function) {
-            throw Error::Expected(Error::Kind::BadInput,
+            throw Error::Expected(Error::Code::BadModule,
                                   quib::ElementPointer("/nodes", scene.nodes.size()) + "/type",
                                   "a type whose descriptor creates a function node", {},
                                   "the descriptor of " + quib::Quote(type->typeName) + " in " +
@@ -138,7 +138,7 @@ JsonDocument ReadSceneFile(const std::string& path) {
         if (!file) fail();
         const auto tooLarge = [&] {
             throw Error::Expected(
-                Error::Kind::BadInput, {},
+                Error::Code::OutOfRange, {},
                 "a scene file of at most " + std::to_string(maxSceneFileBytes) + " bytes (16 MiB)",
                 "a larger one")
                 .WithSource(path);

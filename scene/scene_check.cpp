@@ -44,8 +44,8 @@ std::optional<OutputType> ReadOutputType(const Json& type) {
     const std::optional<OutputType> named =
         type.is_string() ? OutputTypeNamed(type.get<std::string>()) : std::nullopt;
     if (!named)
-        throw Error::Expected(Error::Kind::BadInput, "/output_type", "one of " + OutputTypeNames(", "),
-                              FoundAt(type));
+        throw Error::Expected(type.is_string() ? Error::Code::BadValue : Error::Code::WrongType,
+                              "/output_type", "one of " + OutputTypeNames(", "), FoundAt(type));
     return named;
 }
 
@@ -59,13 +59,13 @@ std::optional<int> ReadSamples(const Json& samples, std::optional<OutputType> ty
         !(samples.is_number_unsigned() && samples.get<std::uint64_t>() > std::uint64_t{INT64_MAX});
     const std::int64_t count = whole ? samples.get<std::int64_t>() : 0;
     if (!whole || count < 1 || count > largestSamples) {
-        throw Error::Expected(Error::Kind::BadInput, "/samples",
+        throw Error::Expected(whole ? Error::Code::OutOfRange : Error::Code::WrongType, "/samples",
                               "a whole number from 1 to " + std::to_string(largestSamples) +
                                   ", the sub-samples along each side of a pixel",
                               FoundAt(samples));
     }
     if (type == OutputType::Int && count > 1) {
-        throw Error::Expected(Error::Kind::BadInput, "/samples",
+        throw Error::Expected(Error::Code::OutOfRange, "/samples",
                               "1 for an int image: a pixel's sub-samples are averaged, and a mean of "
                               "integers is no integer",
                               FoundAt(samples));
@@ -93,9 +93,14 @@ private:
         std::size_t nextLink = 0;   ///< how many of the node's links the search has followed
     };
 
-    [[noreturn]] static void Fail(const std::string& pointer, const std::string& expected,
+    [[noreturn]] static void Fail(Error::Code code, const std::string& pointer, const std::string& expected,
                                   std::string found = {}, std::string note = {}) {
-        throw Error::Expected(Error::Kind::BadInput, pointer, expected, std::move(found), std::move(note));
+        throw Error::Expected(code, pointer, expected, std::move(found), std::move(note));
+    }
+
+    /// `code`, or Code::Missing when `value` is not there at all.
+    static Error::Code Missed(const Json& value, Error::Code code) {
+        return &value == &Missing() ? Error::Code::Missing : code;
     }
 
     /// Refuses `text`, `what` ("an id") at `pointer`, when it holds a NUL character, which JSON text
@@ -103,7 +108,7 @@ private:
     /// string, would see cut short at it.
     static void RefuseNul(const std::string& text, const std::string& pointer, const char* what) {
         if (text.find('\0') != std::string::npos)
-            Fail(pointer, std::string(what) + " without a NUL character", Quote(text));
+            Fail(Error::Code::BadValue, pointer, std::string(what) + " without a NUL character", Quote(text));
     }
 
     void CheckRoot(const Json& root) const;
@@ -124,31 +129,38 @@ private:
 };
 
 void SceneChecker::CheckRoot(const Json& root) const {
-    if (!root.is_object()) Fail("", "an object with \"format\", \"nodes\" and \"output\"", FoundAt(root));
+    if (!root.is_object())
+        Fail(Error::Code::WrongType, "", "an object with \"format\", \"nodes\" and \"output\"",
+             FoundAt(root));
     for (const auto& [key, value] : root.items()) {
         if (std::find(std::begin(sceneKeys), std::end(sceneKeys), key) == std::end(sceneKeys)) {
             std::vector<std::string> known;
             for (const char* each : sceneKeys)
                 known.push_back(Quote(each));
-            Fail(MemberPointer("", key), "one of the keys " + quib::NameList(known), Quote(key));
+            Fail(Error::Code::UnknownMember, MemberPointer("", key),
+                 "one of the keys " + quib::NameList(known), Quote(key));
         }
     }
     const Json& format = Get(root, "format");
-    if (format != sceneFormat) Fail("/format", Quote(sceneFormat), FoundAt(format));
+    if (format != sceneFormat)
+        Fail(Missed(format, Error::Code::BadValue), "/format", Quote(sceneFormat), FoundAt(format));
     const Json& description = Get(root, "description");
     if (&description != &Missing() && !description.is_string())
-        Fail("/description", "a string", FoundAt(description));
+        Fail(Error::Code::WrongType, "/description", "a string", FoundAt(description));
     // Where the editor keeps its nodes: the graph does not read it, but a file holds it whole.
     const Json& layout = Get(root, "layout");
     if (&layout != &Missing()) {
-        if (!layout.is_object()) Fail("/layout", "an object of node ids and [x, y] places", FoundAt(layout));
+        if (!layout.is_object())
+            Fail(Error::Code::WrongType, "/layout", "an object of node ids and [x, y] places",
+                 FoundAt(layout));
         for (const auto& [id, place] : layout.items()) {
             const bool point = place.is_array() && place.size() == 2 &&
                                std::all_of(place.begin(), place.end(), [](const Json& coordinate) {
                                    return coordinate.is_number() && std::isfinite(coordinate.get<double>());
                                });
             if (!point)
-                Fail(MemberPointer("/layout", id), "a place [x, y] of two finite numbers", FoundAt(place));
+                Fail(Error::Code::WrongType, MemberPointer("/layout", id),
+                     "a place [x, y] of two finite numbers", FoundAt(place));
         }
     }
 }
@@ -160,7 +172,8 @@ const quib::NodeType* SceneChecker::ReadType(const Json& type, const std::string
         std::vector<std::string> known;
         for (const quib::NodeType* each : modules.Types())
             known.push_back(Quote(each->typeName) + " (" + quib::ClassIdText(each->classId) + ")");
-        Fail(pointer, "a node type of the loaded modules, by name or class id", FoundAt(type),
+        Fail(Missed(type, Error::Code::UnknownType), pointer,
+             "a node type of the loaded modules, by name or class id", FoundAt(type),
              "the types are " + quib::NameList(known));
     }
     return found;
@@ -173,28 +186,33 @@ std::size_t SceneChecker::ReadId(const Json& id, const std::string& pointer,
         std::vector<std::string> known;
         for (const std::string& each : ids)
             known.push_back(Quote(each));
-        Fail(pointer, expected, FoundAt(id), "the ids are " + quib::NameList(known));
+        Fail(Missed(id, Error::Code::UnknownNode), pointer, expected, FoundAt(id),
+             "the ids are " + quib::NameList(known));
     }
     return found->second;
 }
 
 void SceneChecker::ReadNodes(const Json& nodes) {
-    if (!nodes.is_array() || nodes.empty()) Fail("/nodes", "a list of at least one node", FoundAt(nodes));
+    if (!nodes.is_array() || nodes.empty())
+        Fail(Missed(nodes, nodes.is_array() ? Error::Code::OutOfRange : Error::Code::WrongType), "/nodes",
+             "a list of at least one node", FoundAt(nodes));
     reads.resize(nodes.size());
     // Ids first, so that links may name nodes later in the list.
     for (std::size_t i = 0; i < nodes.size(); ++i) {
         const std::string pointer = ElementPointer("/nodes", i);
         const Json& node = nodes[i];
-        if (!node.is_object()) Fail(pointer, "an object with \"id\" and \"type\"", FoundAt(node));
+        if (!node.is_object())
+            Fail(Error::Code::WrongType, pointer, "an object with \"id\" and \"type\"", FoundAt(node));
         const Json& id = Get(node, "id");
         if (!id.is_string() || id.get_ref<const std::string&>().empty() ||
             id.get_ref<const std::string&>()[0] == '@') {
-            Fail(pointer + "/id", "a non-empty string not starting with '@'", FoundAt(id));
+            Fail(Missed(id, id.is_string() ? Error::Code::BadValue : Error::Code::WrongType), pointer + "/id",
+                 "a non-empty string not starting with '@'", FoundAt(id));
         }
         RefuseNul(id.get_ref<const std::string&>(), pointer + "/id", "an id");
         const auto [where, added] = indexOf.emplace(id.get<std::string>(), i);
         if (!added) {
-            Fail(pointer + "/id", "an id of its own", FoundAt(id),
+            Fail(Error::Code::Duplicate, pointer + "/id", "an id of its own", FoundAt(id),
                  "it is also the id of " + ElementPointer("/nodes", where->second));
         }
         ids.push_back(where->first);
@@ -277,13 +295,14 @@ void SceneChecker::CheckCost(const std::vector<std::size_t>& updateOrder) const 
         for (const Link& link : reads[node]) {
             depth[node] = std::max(depth[node], depth[link.source] + 1);
             if (depth[node] > maxLinkDepth) {
-                Fail(link.pointer, "chains of at most " + std::to_string(maxLinkDepth) + " links", {},
+                Fail(Error::Code::BadLink, link.pointer,
+                     "chains of at most " + std::to_string(maxLinkDepth) + " links", {},
                      "this link starts one of " + std::to_string(depth[node]));
             }
             evaluations[node] += evaluations[link.source];
         }
         if (evaluations[node] > maxSampleEvaluations) {
-            Fail(ElementPointer("/nodes", node),
+            Fail(Error::Code::OutOfRange, ElementPointer("/nodes", node),
                  "a sample to take at most " + std::to_string(maxSampleEvaluations) + " node evaluations", {},
                  "this node's takes " + std::to_string(evaluations[node]));
         }
@@ -302,7 +321,8 @@ void SceneChecker::FailCycle(const std::vector<Step>& stack, const Link& link) c
     // Name the link that leaves the cycle's first node: the one the search followed from it.
     const auto next = std::next(first);
     const Link& leaving = next == stack.end() ? link : *next->via;
-    Fail(leaving.pointer, "links without a cycle", {}, "these nodes read each other: " + cycle);
+    Fail(Error::Code::BadLink, leaving.pointer, "links without a cycle", {},
+         "these nodes read each other: " + cycle);
 }
 
 CheckedScene SceneChecker::Check(const Json& root) {

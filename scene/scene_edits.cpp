@@ -77,7 +77,7 @@ void Apply(Json& root, const SceneEdits::Setting& setting, const std::string& fi
     if (node == nullptr) {
         const std::size_t dot = assignment.rfind('.', assignment.find('='));
         throw Error::Expected(
-            Error::Kind::BadInput, {}, "the id of a node of " + fileName + " before the dot",
+            Error::Code::UnknownNode, {}, "the id of a node of " + fileName + " before the dot",
             quib::Quote(std::string(assignment.substr(0, dot))), "the ids are " + IdsOf(root))
             .WithSource(setting.said);
     }
@@ -87,9 +87,9 @@ void Apply(Json& root, const SceneEdits::Setting& setting, const std::string& fi
     try {
         value.emplace(JsonDocument::Parse(std::string(rest.substr(nameLength + 1)), sceneNesting));
     } catch (const Error& error) {
-        throw Error(Error::Kind::BadInput, "expected a value written as in a scene file; at line " +
-                                               std::to_string(error.Line()) + ", column " +
-                                               std::to_string(error.Column()) + ": " + error.Detail())
+        throw Error(Error::Code::NotJson, "expected a value written as in a scene file; at line " +
+                                              std::to_string(error.Line()) + ", column " +
+                                              std::to_string(error.Column()) + ": " + error.Detail())
             .WithSource(setting.said);
     }
     Json& params = (*node)["params"];

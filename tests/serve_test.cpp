@@ -103,31 +103,48 @@ struct BadScene {
     const char* name;
     const char* scene;
     const char* pointer;  ///< the JSON Pointer the answer names; empty: none
+    const char* code;     ///< the code the answer gives, which names what went wrong
+    /// Where the request's body, not its scene, is at fault: part of the message; null: render's message.
+    const char* bodyMessage = nullptr;
 };
 
 const BadScene badScenes[] = {
     {"wrong-type",
      R"~({"format": "vantrel-scene/1", "nodes": [{"id": "c", "type": "Curve3", "params": {"In": 5}}],
         "output": "c"})~",
-     "/nodes/0/params/In"},
+     "/nodes/0/params/In", "wrong-type"},
     {"out-of-range",
      R"~({"format": "vantrel-scene/1", "nodes": [{"id": "l", "type": "Hexagonal lattice 3D(1)",
         "params": {"(2=plane, 3=sphere)(how to make list box]": 4}}], "output": "l"})~",
-     "/nodes/0/params/(2=plane, 3=sphere)(how to make list box]"},
+     "/nodes/0/params/(2=plane, 3=sphere)(how to make list box]", "out-of-range"},
     {"cycle", R"~({"format": "vantrel-scene/1", "nodes": [
         {"id": "a", "type": "Curve3", "params": {"In": {"link": "b"}}},
         {"id": "b", "type": "Curve3", "params": {"In": {"link": "a"}}}], "output": "a"})~",
-     "/nodes/0/params/In/link"},
+     "/nodes/0/params/In/link", "bad-link"},
     {"unknown-output",
-     R"~({"format": "vantrel-scene/1", "nodes": [{"id": "c", "type": "Curve3"}], "output": "d"})~",
-     "/output"},
+     R"~({"format": "vantrel-scene/1", "nodes": [{"id": "c", "type": "Curve3"}], "output": "d"})~", "/output",
+     "unknown-node"},
+    {"unknown-type",
+     R"~({"format": "vantrel-scene/1", "nodes": [{"id": "c", "type": "Curve4"}], "output": "c"})~",
+     "/nodes/0/type", "unknown-type"},
+    {"unknown-param",
+     R"~({"format": "vantrel-scene/1", "nodes": [{"id": "c", "type": "Curve3", "params": {"Out": 1}}],
+        "output": "c"})~",
+     "/nodes/0/params/Out", "unknown-member"},
+    {"no-format", R"~({"nodes": [{"id": "c", "type": "Curve3"}], "output": "c"})~", "/format", "missing"},
     {"curve-order", R"~({"format": "vantrel-scene/1", "nodes": [{"id": "c", "type": "Curve3",
         "curves": {"Curve": {"red": [[0.5, 0], [0.25, 1]]}}}], "output": "c"})~",
-     "/nodes/0/curves/Curve/red/1/0"},
+     "/nodes/0/curves/Curve/red/1/0", "not-increasing"},
+    {"stop-order", R"~({"format": "vantrel-scene/1", "nodes": [{"id": "g", "type": "Gradient map",
+        "gradients": {"Gradient": [[0.5, [0, 0, 0]], [0.5, [1, 1, 1]]]}}], "output": "g"})~",
+     "/nodes/0/gradients/Gradient/1/0", "not-increasing"},
+    // The scene goes in a request body as a JSON value, so a key given twice is refused as the body's.
     {"key-twice", R"~({"format": "vantrel-scene/1", "nodes": [{"id": "c", "type": "Curve3"}], "output": "c",
         "output": "c"})~",
-     "/output"},
-    {"not-an-object", R"~([1, 2])~", ""},
+     "/output", "duplicate", "scene: /output: expected each key once"},
+    {"not-json", R"~({"format": "vantrel-scene/1", "nodes": [})~", "", "not-json", "malformed JSON"},
+    {"not-an-object", R"~([1, 2])~", "", "wrong-type",
+     R"~(request: "scene": expected a scene, an object in the scene-file format, not [1,2])~"},
 };
 
 void PrintTo(const BadScene& bad, std::ostream* out) {
@@ -136,7 +153,7 @@ void PrintTo(const BadScene& bad, std::ostream* out) {
 
 class BadScenes : public Serve, public ::testing::WithParamInterface<BadScene> {};
 
-TEST_P(BadScenes, AreRefusedWithTheLoadersMessageAndPath) {
+TEST_P(BadScenes, AreRefusedWithTheLoadersMessagePathAndCode) {
     const BadScene& bad = GetParam();
     // `render` of a file named as the server names a request's scene gives the message to expect.
     Write("scene", bad.scene);
@@ -148,21 +165,17 @@ TEST_P(BadScenes, AreRefusedWithTheLoadersMessageAndPath) {
                                              render.err.size() - std::string("vantrel: \n").size()),
                            std::regex("line [0-9]+, column [0-9]+: "), "");
     StartServer();
-    // The scene goes in a request body as a JSON value, so a key given twice is refused as the body's.
     const std::string body = std::string("{\"scene\": ") + bad.scene + "}";
     const auto [status, answer] = Post("/api/check", body);
     EXPECT_EQ(status, 400) << answer;
     const json error = json::parse(answer);
-    if (std::string(bad.name) == "key-twice") {
-        EXPECT_NE(error["error"].get<std::string>().find("scene: /output: expected each key once"),
-                  std::string::npos)
-            << answer;
-    } else if (std::string(bad.name) == "not-an-object") {
-        EXPECT_EQ(error["error"],
-                  R"~(request: "scene": expected a scene, an object in the scene-file format, not [1,2])~");
+    if (bad.bodyMessage) {
+        EXPECT_NE(error["error"].get<std::string>().find(bad.bodyMessage), std::string::npos) << answer;
     } else {
         EXPECT_EQ(error["error"], message);
     }
+    EXPECT_EQ(error["kind"], "bad-input") << answer;
+    EXPECT_EQ(error["code"], bad.code) << answer;
     if (*bad.pointer != '\0') {
         EXPECT_EQ(error.value("pointer", ""), bad.pointer) << answer;
     } else {
@@ -220,7 +233,7 @@ TEST_F(Serve, CurveSamplesAreWhatTheNodeReads) {
     const json scene = Scene("curves.json");
     const json answer =
         Ask("/api/curve", {{"scene", scene}, {"node", "c"}, {"curve", "Curve"}, {"samples", 9}});
-    EXPECT_EQ(answer["form"], 3);
+    EXPECT_EQ(answer["form"], "rgb");
     EXPECT_EQ(answer["inputRange"], json({0.0, 1.0}));
     // Over the input range 0 .. 1 and the points' 0 .. 1.5: steps of 1.5 / 8, exact in binary.
     std::vector<double> x;
@@ -245,7 +258,7 @@ TEST_F(Serve, CurveSamplesAreWhatTheNodeReads) {
     const json lattice = Ask(
         "/api/curve",
         {{"scene", Scene("hex-lattice-plane.json")}, {"node", "lattice"}, {"curve", "W2"}, {"samples", 2}});
-    EXPECT_EQ(lattice["form"], 1);
+    EXPECT_EQ(lattice["form"], "grey");
     EXPECT_EQ(lattice["x"], json({0.5, 1.0}));
     EXPECT_EQ(lattice["points"], json({Scene("hex-lattice-plane.json")["nodes"][0]["curves"]["W2"]}));
     EXPECT_EQ(lattice["channels"], json({{0.5, 0.0}}));
@@ -653,8 +666,8 @@ TEST_F(Serve, SaveOfAFileChangedSinceItWasReadIsRefused) {
         json fields;
         int status;
     } saves[] = {
-        {"at the revision read", {{"revision", read["revision"]}}, 409},
-        {"without a revision", {{"revision", nullptr}}, 409},
+        {"at the revision read", {{"revision", read["revision"]}}, 412},
+        {"without a revision", {{"revision", nullptr}}, 412},
         {"at the revision now", {{"revision", json::parse(Get("/api/scene").second)["revision"]}}, 200},
     };
     for (const auto& save : saves) {
@@ -664,8 +677,8 @@ TEST_F(Serve, SaveOfAFileChangedSinceItWasReadIsRefused) {
         body.update(save.fields);
         const auto [status, answer] = Post("/api/save", body.dump());
         EXPECT_EQ(status, save.status) << answer;
-        if (status == 409) {
-            EXPECT_EQ(json::parse(answer)["kind"], "conflict");
+        if (status == 412) {
+            EXPECT_EQ(json::parse(answer)["code"], "file-changed");
             EXPECT_EQ(ReadFile(work / "curves.json"), theirs) << "their change is kept";
         } else {
             EXPECT_EQ(Scene("curves.json"), mine);
@@ -717,6 +730,7 @@ TEST_F(Serve, OpenRefusesABadSceneWithTheLoadersMessage) {
                                           "bad.json: line 1, column 82: /nodes/0/params/In: expected a list "
                                           "of 3 numbers, or a link, not 5"},
                                          {"kind", "bad-input"},
+                                         {"code", "wrong-type"},
                                          {"pointer", "/nodes/0/params/In"},
                                          {"expected", "a list of 3 numbers, or a link"},
                                          {"found", "5"},

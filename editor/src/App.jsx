@@ -119,7 +119,7 @@ function useRefusal(setError) {
       message: err.message,
       ...details,
       place,
-      text: spoken({ ...details, message: err.message }, place),
+      text: spoken({ ...details, message: err.message }, place, against),
     });
   }, []);
 }

@@ -93,7 +93,8 @@ export default function CurveEditor({ node, desc, siblings }) {
     curve: desc.name,
     samples: SAMPLES,
   });
-  const rgb = desc.form === 'rgb';
+  // The plot's own form, the listing's until it comes: the same words, "grey" or "rgb".
+  const rgb = (answer?.form ?? desc.form) === 'rgb';
   const stored = node.curves?.[desc.name];
   const points = channelPoints(stored, answer, rgb, channel);
   // The point the loader refused, when it is one of the channel shown, and which coordinate.

@@ -26,24 +26,26 @@ const secret = (() => {
 })();
 const withSecret = (headers = {}) => ({ ...headers, 'X-Vantrel-Token': secret });
 
-// An error the server answered: its message, and the parts it keeps apart (its kind, the JSON Pointer of
-// the value of the scene it concerns when the loader named one, what was expected and what was found).
+// An error the server answered: its message, and the parts it keeps apart (its kind and code, the JSON
+// Pointer of the value of the scene it concerns when the loader named one, what was expected, what was
+// found and what the message notes after that). `cancelled` is the page's own: a request it gave up,
+// which the server never answered as an error.
 export class ApiError extends Error {
-  constructor(status, message, details = {}) {
+  constructor(status, message, details = {}, { cancelled = false } = {}) {
     super(message);
     this.status = status;
     this.pointer = details.pointer ?? null;
     this.kind = details.kind ?? null;
+    this.code = details.code ?? null;
     this.expected = details.expected ?? null;
     this.found = details.found ?? null;
+    this.note = details.note ?? null;
+    // A render or value replaced by a newer one of its job, or given up: nothing to show.
+    this.cancelled = cancelled;
   }
-  // A render or value replaced by a newer one of its job, or given up: nothing to show.
-  get cancelled() {
-    return this.kind === 'cancelled';
-  }
-  // A save refused because the file changed since it was read here (or is there already).
-  get conflict() {
-    return this.kind === 'conflict';
+  // 412: a save refused because the file changed since the revision it names (or is there already).
+  get fileChanged() {
+    return this.status === 412;
   }
   // 503: too many renders in flight; worth another try shortly.
   get busy() {
@@ -51,7 +53,9 @@ export class ApiError extends Error {
   }
 }
 
-const cancelled = () => new ApiError(0, 'cancelled', { kind: 'cancelled' });
+const cancelled = () => new ApiError(0, 'cancelled', {}, { cancelled: true });
+// 409: a preview a newer one of the same job replaced at the server; the status means nothing else.
+const superseded = (error) => error?.status === 409;
 
 async function answer(response) {
   if (response.ok) return response;
@@ -99,8 +103,7 @@ function next() {
     entry
       .start()
       .then(entry.resolve, (error) =>
-        // The server answers 409 for a preview a newer one of the same job replaced.
-        entry.reject(error?.name === 'AbortError' || error?.status === 409 ? cancelled() : error),
+        entry.reject(error?.name === 'AbortError' || superseded(error) ? cancelled() : error),
       )
       .finally(() => {
         running.delete(entry);
@@ -133,8 +136,7 @@ function queued(url, body, signal, read) {
             // A 409 says a newer request of the job reached the server first. When this one is the
             // newest the page sent, the newer one is an older request that arrived late, on another
             // connection (one given up a moment after it was sent): this one is still wanted.
-            const overtaken =
-              error?.status === 409 && latest.get(job) === entry && !controller.signal.aborted;
+            const overtaken = superseded(error) && latest.get(job) === entry && !controller.signal.aborted;
             if (!(error instanceof ApiError) || !(error.busy || overtaken) || attempt >= 8) throw error;
             await pause(100 * (attempt + 1));
           }

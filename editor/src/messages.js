@@ -1,39 +1,47 @@
 // The loader's refusals as the user sees the scene: points and stops counted from 1 as the page
 // shows them, a curve's channel or a parameter named, and the neighbour a point must stay above named
-// by its number. The server's own message and its JSON Pointer stay beside it (ErrorNote's tooltip).
+// by its number. Every sentence is made of the error's fields (its code, pointer, expected, found and
+// note), never of its message's words, which may change; the message and the pointer stay beside it
+// (ErrorNote's tooltip).
+import { pointerTokens } from './scene.js';
 
 const AXES = ['x', 'y'];
 const CHANNELS = ['red', 'green', 'blue'];
 
-// The message without the file and pointer it begins with ("scene: /nodes/0/params/In/1: expected
-// ..."), when it does.
-function afterPointer(message, pointer) {
-  const at = pointer ? message.indexOf(`${pointer}: `) : -1;
-  return at < 0 ? message : message.slice(at + pointer.length + 2);
+// What was expected and what was found instead; the whole message where the error says no
+// expectation.
+function said({ message, expected, found, note }) {
+  if (!expected) return message;
+  return `expected ${expected}${found ? `, not ${found}` : ''}${note ? `; ${note}` : ''}`;
 }
 
-const above = (expected, what) =>
-  new RegExp(`^an? ${what} above the previous (point|stop)'s, (.+)$`).exec(expected ?? '');
+// The value before the one at `pointer` in its list, in the scene the page sent: the x of the point,
+// or the position of the stop, that a "not-increasing" value must be above. The page reads it from its
+// own scene, so that the error needs no field of its own for it and shows it as the page does.
+function previous(scene, pointer) {
+  const tokens = pointerTokens(pointer);
+  const at = tokens.length - 2;
+  tokens[at] = String(Number(tokens[at]) - 1);
+  return tokens.reduce((value, token) => value?.[token], scene);
+}
 
-// The text to show for an error of the server at the place its pointer names (placeOf).
-export function spoken(error, place) {
-  const { message, pointer, expected } = error;
-  const rest = afterPointer(message, pointer);
+// The text to show for an error of the server at the place its pointer names (placeOf) in `scene`,
+// the scene the page sent.
+export function spoken(error, place, scene) {
+  const rest = said(error);
   const part = place?.part;
+  const prior = error.code === 'not-increasing' ? previous(scene, error.pointer) : undefined;
   if (place?.kind === 'curves' && part?.point != null) {
     const owner = part.channel ?? place.name;
     const n = part.point + 1;
-    const order = above(expected, 'x');
-    if (order && part.axis === 0)
-      return `point ${n} of ${owner}: its x must be above point ${n - 1}'s, ${order[2]}`;
+    if (prior !== undefined) return `point ${n} of ${owner}: its x must be above point ${n - 1}'s, ${prior}`;
     const axis = AXES[part.axis];
     return `point ${n} of ${owner}${axis ? `, its ${axis}` : ''}: ${rest}`;
   }
   if (place?.kind === 'gradients' && part?.stop != null) {
     const n = part.stop + 1;
-    const order = above(expected, 'position');
-    if (order && part.which === 0)
-      return `stop ${n} of ${place.name}: its position must be above stop ${n - 1}'s, ${order[2]}`;
+    if (prior !== undefined)
+      return `stop ${n} of ${place.name}: its position must be above stop ${n - 1}'s, ${prior}`;
     let what = '';
     if (part.which === 0) what = ', its position';
     if (part.which === 1)
@@ -44,5 +52,5 @@ export function spoken(error, place) {
     const component = part ? `, component ${part.component + 1}` : '';
     return `${place.name}${component}: ${rest}`;
   }
-  return message;
+  return error.message;
 }

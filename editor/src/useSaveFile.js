@@ -75,7 +75,7 @@ export default function useSaveFile(session) {
         saved(s.file, answer, scene);
         return true;
       } catch (error) {
-        if (!error.conflict || force) {
+        if (!error.fileChanged || force) {
           refuse(error, scene);
           return false;
         }

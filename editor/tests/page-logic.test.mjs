@@ -18,7 +18,8 @@ import {
   wireHint,
 } from '../src/nodeInfo.js';
 import { addNodeAfter, pasteNodes } from '../src/graphEdits.js';
-import { fitPoints, reversedStops, withComponent } from '../src/scene.js';
+import { fitPoints, placeOf, reversedStops, withComponent } from '../src/scene.js';
+import { spoken } from '../src/messages.js';
 
 const MODE = '(2=plane, 3=sphere)(how to make list box]';
 const info = JSON.parse(fs.readFileSync(path.join(examples, 'presets/node-types.json'), 'utf8'));
@@ -491,4 +492,85 @@ test('palettes reversed, types found by name or word, costly values found', () =
   const [costly] = costlyValues(fractal(2000000000), info);
   // 2e9 rounds of about 44 ns: over a minute a sample.
   assert.ok(costly.param === 'Iterations' && costly.sample > 60, JSON.stringify(costly));
+});
+
+test("a refusal is said from the error's code, pointer, expected, found and note, not its words", () => {
+  const scene = {
+    nodes: [
+      {
+        id: 'c',
+        curves: {
+          W1: [
+            [0, 0],
+            [0.4, 1],
+            [0.3, 1],
+          ],
+          Curve: {
+            red: [
+              [0.5, 0],
+              [0.2, 1],
+            ],
+          },
+        },
+        gradients: {
+          Palette: [
+            [0.6, [0, 0, 0]],
+            [0.6, [1, 1, 1]],
+          ],
+        },
+      },
+    ],
+  };
+  // The messages are worded unlike the sentences, so that a sentence cut from one would show.
+  const cases = [
+    [
+      { code: 'not-increasing', pointer: '/nodes/0/curves/W1/2/0', expected: 'x ascending' },
+      "point 3 of W1: its x must be above point 2's, 0.4",
+    ],
+    [
+      { code: 'not-increasing', pointer: '/nodes/0/curves/Curve/red/1/0' },
+      "point 2 of red: its x must be above point 1's, 0.5",
+    ],
+    [
+      { code: 'not-increasing', pointer: '/nodes/0/gradients/Palette/1/0' },
+      "stop 2 of Palette: its position must be above stop 1's, 0.6",
+    ],
+    [
+      { code: 'wrong-type', pointer: '/nodes/0/curves/W1/0/1', expected: 'a finite number', found: '"a"' },
+      'point 1 of W1, its y: expected a finite number, not "a"',
+    ],
+    [
+      {
+        code: 'wrong-type',
+        pointer: '/nodes/0/gradients/Palette/0/1/2',
+        expected: 'a finite number',
+        found: 'null',
+      },
+      "stop 1 of Palette, its colour's blue: expected a finite number, not null",
+    ],
+    [
+      { code: 'wrong-type', pointer: '/nodes/0/params/Weights/1', expected: 'a number', found: '"x"' },
+      'Weights, component 2: expected a number, not "x"',
+    ],
+    [
+      {
+        code: 'unknown-node',
+        pointer: '/nodes/0/params/In/link',
+        expected: 'a node id',
+        found: '"b"',
+        note: 'there is no such node',
+      },
+      'In: expected a node id, not "b"; there is no such node',
+    ],
+    [
+      { code: 'out-of-range', pointer: '/nodes/0/params/Scale', expected: 'a value within 0 .. 1' },
+      'Scale: expected a value within 0 .. 1',
+    ],
+    [{ code: 'bad-value', pointer: '/nodes/0/params/Mode' }, 'Mode: the message as it stands'],
+    [{ code: 'not-json', pointer: null }, 'the message as it stands'],
+  ];
+  for (const [error, text] of cases) {
+    const full = { message: 'the message as it stands', ...error };
+    assert.equal(spoken(full, placeOf(error.pointer, scene), scene), text, error.pointer);
+  }
 });

@@ -32,31 +32,32 @@ def bad_scene(folder):
     return path, (before.count("\n") + 1, len(before) - before.rfind("\n"))
 
 
-# Each case: what the package is asked, what vantrel is asked, the class, the kind and the pointer.
+# Each case: what the package is asked, what vantrel is asked, the class, the kind, the code and the pointer.
 CASES = [
     ("bad file", lambda tmp: vantrel.Scene.load(bad_scene(tmp)[0]), lambda tmp: ["eval", bad_scene(tmp)[0]],
-     vantrel.InputError, "bad-input", "/nodes/0/params/Subdivision"),
+     vantrel.InputError, "bad-input", "wrong-type", "/nodes/0/params/Subdivision"),
     ("bad setting", lambda tmp: vantrel.Scene.load(PLANE).set("lattice.Subdivision", "many"),
      lambda tmp: ["eval", PLANE, "--set", 'lattice.Subdivision="many"'],
-     vantrel.InputError, "bad-input", "/nodes/0/params/Subdivision"),
+     vantrel.InputError, "bad-input", "wrong-type", "/nodes/0/params/Subdivision"),
     ("setting of no node", lambda tmp: vantrel.Scene.load(PLANE).set("paint.Radius", [1, 2]),
-     lambda tmp: ["eval", PLANE, "--set", "paint.Radius=[1, 2]"], vantrel.InputError, "bad-input", None),
+     lambda tmp: ["eval", PLANE, "--set", "paint.Radius=[1, 2]"], vantrel.InputError, "bad-input", "unknown-node", None),
     ("no such node", lambda tmp: vantrel.Scene.load(PLANE).eval([0, 0, 0], node="paint"),
-     lambda tmp: ["eval", PLANE, "--node", "paint"], vantrel.InputError, "bad-input", "/output"),
+     lambda tmp: ["eval", PLANE, "--node", "paint"], vantrel.InputError, "bad-input", "unknown-node", "/output"),
     ("no such file", lambda tmp: vantrel.Scene.load(os.path.join(tmp, "none.json")),
-     lambda tmp: ["eval", os.path.join(tmp, "none.json")], vantrel.InputError, "bad-input", None),
+     lambda tmp: ["eval", os.path.join(tmp, "none.json")], vantrel.InputError, "bad-input", "bad-value", None),
     ("not a module", lambda tmp: vantrel.load_module(PLANE), lambda tmp: ["--module", PLANE, "list"],
-     vantrel.InputError, "bad-module", None),
+     vantrel.InputError, "bad-module", "bad-module", None),
     ("one module twice", lambda tmp: vantrel.load_module([NODES, NODES]),
-     lambda tmp: ["--module", NODES, "--module", NODES, "list"], vantrel.InputError, "bad-module", None),
+     lambda tmp: ["--module", NODES, "--module", NODES, "list"], vantrel.InputError, "bad-module", "bad-module", None),
     ("unwritable image", lambda tmp: vantrel.Scene.load(PLANE).save_image(os.path.join(tmp, "no", "a.png")),
      lambda tmp: ["render", PLANE, "-o", os.path.join(tmp, "no", "a.png")],
-     vantrel.FailureError, "failure", None),
+     vantrel.FailureError, "failure", "failure", None),
 ]
 
 
-@pytest.mark.parametrize("what, call, command, error_class, kind, pointer", CASES, ids=[c[0] for c in CASES])
-def test_errors_are_vantrels(tmp_path, what, call, command, error_class, kind, pointer):
+@pytest.mark.parametrize("what, call, command, error_class, kind, code, pointer", CASES,
+                         ids=[c[0] for c in CASES])
+def test_errors_are_vantrels(tmp_path, what, call, command, error_class, kind, code, pointer):
     with pytest.raises(error_class) as raised:
         call(str(tmp_path))
     error = raised.value
@@ -64,13 +65,14 @@ def test_errors_are_vantrels(tmp_path, what, call, command, error_class, kind, p
     assert said.returncode == (1 if kind == "failure" else 2)
     assert "vantrel: " + str(error) == said.stderr.strip()
     assert isinstance(error, ValueError if error_class is vantrel.InputError else RuntimeError)
-    assert (error.kind, error.pointer) == (kind, pointer)
+    assert (error.kind, error.code, error.pointer) == (kind, code, pointer)
     if what == "bad file":
         assert (error.line, error.column) == bad_scene(str(tmp_path))[1]
         assert (error.expected, error.found) == ("a whole number within -2147483648 .. 2147483647, or a link",
                                                  '"many"')
     copy = pickle.loads(pickle.dumps(error))
-    assert (type(copy), str(copy), copy.pointer, copy.line) == (type(error), str(error), error.pointer, error.line)
+    assert (type(copy), str(copy), copy.code, copy.pointer, copy.line) == (type(error), str(error), error.code,
+                                                                           error.pointer, error.line)
 
 
 def test_a_failed_setting_leaves_the_scene():

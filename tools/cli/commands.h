@@ -45,7 +45,7 @@ inline constexpr std::size_t threadStack = std::size_t{16} << 20;
 /// Bad usage of an option: `option` (as "--size") and the detail of what is wrong.
 inline quib::Error UsageError(std::string option, std::string expected, std::string found = {}) {
     return std::move(
-        quib::Error::Expected(quib::Error::Kind::BadInput, {}, std::move(expected), std::move(found))
+        quib::Error::Expected(quib::Error::Code::BadValue, {}, std::move(expected), std::move(found))
             .WithSource(std::move(option)));
 }
 

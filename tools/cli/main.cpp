@@ -108,9 +108,6 @@ void* LoadBeside(const char* file, const char* symbol) {
 ExitStatus ExitStatusOf(const quib::Error& error) {
     switch (error.GetKind()) {
         case quib::Error::Kind::Failure:
-        case quib::Error::Kind::Conflict:
-        case quib::Error::Kind::Busy:
-        case quib::Error::Kind::TimedOut:
             return exitFailure;
         default:
             return exitBadInput;

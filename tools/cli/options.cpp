@@ -134,7 +134,7 @@ void ReadEdits(bool nodeGiven, const std::string& node, const std::vector<std::s
 
 void CheckFileName(const std::string& name) {
     if (name.size() > largestFileName) {
-        throw quib::Error::Expected(quib::Error::Kind::BadInput, {},
+        throw quib::Error::Expected(quib::Error::Code::OutOfRange, {},
                                     "a file name of at most " + std::to_string(largestFileName) + " bytes",
                                     quib::Quote(name));
     }
@@ -188,7 +188,7 @@ std::string CommandLineMessage(const CLI::App& app, const CLI::Error& error,
         else if (!arguments[i].starts_with("-"))
             found = quib::Quote(arguments[i]);
     }
-    return quib::Error::Expected(quib::Error::Kind::BadInput, {}, "a command: " + commands, found).what();
+    return quib::Error::Expected(quib::Error::Code::BadValue, {}, "a command: " + commands, found).what();
 }
 
 }  // namespace vantrel

@@ -10,9 +10,10 @@ namespace {
 
 using quib::Error;
 
-Error Refused(const std::string& source, std::string expected, std::string found = {}) {
-    return std::move(
-        Error::Expected(Error::Kind::BadInput, {}, std::move(expected), std::move(found)).WithSource(source));
+/// A value of the request that is out of its bounds (or, by `code`, otherwise unusable).
+Error Refused(const std::string& source, std::string expected, std::string found = {},
+              Error::Code code = Error::Code::OutOfRange) {
+    return std::move(Error::Expected(code, {}, std::move(expected), std::move(found)).WithSource(source));
 }
 
 /// `value` when it is from `low` to `high`; else refused in `source`, which expected `expected`.
@@ -43,7 +44,7 @@ OutputType TypeOf(const ImageRequest& request, const Scene& scene, const std::st
                   const RequestFields& fields) {
     const OutputType type = request.type.value_or(scene.NamedType().value_or(OutputType::Color));
     if (type != OutputType::String) return type;
-    Error error(Error::Kind::BadInput, "an image needs a numeric output type, not string");
+    Error error(Error::Code::WrongType, "an image needs a numeric output type, not string");
     if (request.type) throw std::move(error.WithSource(fields.type));
     throw std::move(error.WithSource(sceneSource).AtPointer("/output_type"));
 }
@@ -81,7 +82,8 @@ int CheckedDepth(const ImageRequest& request, const RequestFields& fields) {
         if (request.linear) throw pngOnly(fields.linear, "linear values");
     }
     if (request.depth && *request.depth != 8 && *request.depth != 16) {
-        throw Refused(fields.depth, "8 or 16, the bits a channel of a PNG", std::to_string(*request.depth));
+        throw Refused(fields.depth, "8 or 16, the bits a channel of a PNG", std::to_string(*request.depth),
+                      Error::Code::BadValue);
     }
     return static_cast<int>(request.depth.value_or(8));
 }

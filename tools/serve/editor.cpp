@@ -53,6 +53,13 @@ Error Refused(Error::Kind kind, const std::string& source, std::string detail) {
     return std::move(Error(kind, std::move(detail)).WithSource(source));
 }
 
+/// A refusal of the server's own kind about the file `name`.
+ServeError Refused(ServeKind kind, const std::string& name, std::string detail) {
+    ServeError error(kind, std::move(detail));
+    error.WithSource(name);
+    return error;
+}
+
 /// A file's revision: its size and the CRC-32 of its bytes, which any change to it changes (but for a
 /// collision of one in four billion).
 std::string RevisionOf(const std::string& bytes) {
@@ -72,13 +79,13 @@ std::optional<std::string> FileBytes(int folder, const std::string& name) {
     const int file = open.descriptor;
     if (file < 0 && errno == ENOENT) return std::nullopt;
     if (file < 0 && errno == ELOOP)
-        throw Refused(Error::Kind::Refused, name, "expected a scene file, not a link");
+        throw Refused(ServeKind::Refused, name, "expected a scene file, not a link");
     if (file < 0)
         throw Refused(Error::Kind::Failure, name,
                       std::string("cannot open the file: ") + std::strerror(errno));
     struct stat status {};
     if (::fstat(file, &status) != 0 || !S_ISREG(status.st_mode))
-        throw Refused(Error::Kind::Refused, name,
+        throw Refused(ServeKind::Refused, name,
                       "expected a scene file, not a folder or another kind of file");
     std::string text;
     char buffer[65536];
@@ -116,7 +123,7 @@ const Item& Named(const std::vector<Item*>& items, const std::string& (Item::*na
     const auto found =
         std::find_if(items.begin(), items.end(), [&](const Item* item) { return (item->*nameOf)() == name; });
     if (found == items.end()) {
-        throw Error::Expected(Error::Kind::BadInput, {}, std::string("a ") + field + " of the node",
+        throw Error::Expected(Error::Code::UnknownMember, {}, std::string("a ") + field + " of the node",
                               quib::Quote(name))
             .WithSource(std::string("request: \"") + field + "\"");
     }
@@ -224,16 +231,14 @@ quib::Json Editor::Save(const RequestBody& body) {
     std::lock_guard lock(filesMutex);
     if (const std::optional<std::string> now = FileBytes(folderDescriptor, name)) {
         if (sessionFiles.count(name) == 0) {
-            throw Refused(Error::Kind::Refused, name,
+            throw Refused(ServeKind::Refused, name,
                           "the file is there already and was not opened here; open it first to replace it");
         }
         const std::string revision = RevisionOf(*now);
         if (!force && seen != revision) {
-            Error changed(Error::Kind::Conflict,
+            throw Refused(ServeKind::FileChanged, name,
                           seen ? "the file has changed since it was read here; it was not saved"
                                : "there is a file of that name already; it was not saved");
-            changed.WithSource(name);
-            throw changed;
         }
     }
     // A link is refused above; one made since is replaced, never followed out of the folder.
@@ -280,7 +285,7 @@ quib::Json Editor::Curve(const RequestBody& body) {
         std::transform(x.begin(), x.end(), y.begin(), [&](double at) { return (curve.*read)(at); });
         lines.push_back(y);
     }
-    return {{"form", curve.Form()},
+    return {{"form", CurveFormName(curve)},
             {"inputRange", {curve.InputLow(), curve.InputHigh()}},
             {"x", x},
             {"channels", std::move(lines)},

@@ -74,8 +74,8 @@ std::string Failure(const Error& error) {
     return ErrorReply(error).dump();
 }
 
-std::string Failure(Error::Kind kind, const std::string& message) {
-    return Failure(Error(kind, message));
+std::string Failure(ServeKind kind, const std::string& message) {
+    return Failure(ServeError(kind, message));
 }
 
 /// How a reaped process ended, for a message.
@@ -190,7 +190,7 @@ void PreviewPool::Finish(const std::shared_ptr<Job>& job, std::uint8_t tag, std:
 
 void PreviewPool::Take(const std::shared_ptr<Job>& job) {
     const std::string superseded =
-        Failure(Error::Kind::Conflict, "cancelled: a newer preview of the same job came");
+        Failure(ServeKind::Superseded, "cancelled: a newer preview of the same job came");
     // What the newer preview replaces is not wanted any more: it waits no longer, or it is stopped.
     for (auto each = waiting.begin(); each != waiting.end();) {
         if ((*each)->key != job->key) {
@@ -207,8 +207,8 @@ void PreviewPool::Take(const std::shared_ptr<Job>& job) {
         std::any_of(workers.begin(), workers.end(), [](const auto& worker) { return !worker->job; });
     if (!idle && waiting.size() >= maxWaiting) {
         Finish(job, preview::failed,
-               Failure(Error::Kind::Busy, "busy: " + std::to_string(workers.size()) + " previews run and " +
-                                              std::to_string(maxWaiting) + " wait; try again"));
+               Failure(ServeKind::Busy, "busy: " + std::to_string(workers.size()) + " previews run and " +
+                                            std::to_string(maxWaiting) + " wait; try again"));
         return;
     }
     waiting.push_back(job);
@@ -217,7 +217,7 @@ void PreviewPool::Take(const std::shared_ptr<Job>& job) {
 
 void PreviewPool::GiveUp(const std::shared_ptr<Job>& job) {
     if (job->finished) return;
-    const std::string stopped = Failure(Error::Kind::Conflict, "cancelled: the preview was given up");
+    const std::string stopped = Failure(ServeKind::Superseded, "cancelled: the preview was given up");
     if (job->runningOn) {
         Replace(*job->runningOn, preview::failed, stopped);
     } else {
@@ -231,8 +231,8 @@ void PreviewPool::Dispatch() {
         std::any_of(workers.begin(), workers.end(), [](const auto& worker) { return worker->process; });
     if (!anyAlive) {
         // Each worker is tried again after its pause; until one starts, a preview cannot wait for it.
-        const std::string none =
-            Failure(Error::Kind::Failure, "no process to render previews in could be started; trying again");
+        const std::string none = Failure(
+            Error(Error::Kind::Failure, "no process to render previews in could be started; trying again"));
         for (const std::shared_ptr<Job>& job : waiting)
             Finish(job, preview::failed, none);
         waiting.clear();
@@ -271,7 +271,7 @@ void PreviewPool::Start(Worker& worker, std::shared_ptr<Job> job) {
             char figure[32];
             std::snprintf(figure, sizeof figure, "%g", seconds);
             Replace(worker, preview::failed,
-                    Failure(Error::Kind::TimedOut,
+                    Failure(ServeKind::TimedOut,
                             std::string("the preview took longer than ") + figure + " s and was stopped"));
         }));
 }
@@ -329,7 +329,7 @@ void PreviewPool::Ended(Worker& worker, const ProcessPointer& process, const std
     }
     // One that was never ready may not be able to start at all: the next waits, longer each time.
     if (!process->ready) worker.pause = std::clamp(worker.pause * 2, firstPause, longestPause);
-    Replace(worker, preview::failed, Failure(Error::Kind::Failure, message),
+    Replace(worker, preview::failed, Failure(Error(Error::Kind::Failure, message)),
             process->ready ? std::chrono::milliseconds(0) : worker.pause);
 }
 

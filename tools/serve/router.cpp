@@ -48,7 +48,7 @@ std::string Decoded(std::string_view text, std::string_view name) {
         } else {
             if (i + 2 >= text.size() || !std::isxdigit(static_cast<unsigned char>(text[i + 1])) ||
                 !std::isxdigit(static_cast<unsigned char>(text[i + 2]))) {
-                throw Error::Expected(Error::Kind::BadInput, {}, "%XX escapes of two hexadecimal digits",
+                throw Error::Expected(Error::Code::BadValue, {}, "%XX escapes of two hexadecimal digits",
                                       quib::Quote(text.substr(i, 3)))
                     .WithSource("request: query " + std::string(name));
             }
@@ -114,20 +114,21 @@ std::optional<HttpResponse> Router::Refusal(const HttpRequest& request) const {
         const auto count = std::count_if(request.headers.begin(), request.headers.end(),
                                          [&](const auto& header) { return header.first == name; });
         if (count > 1) {
-            return Refused(Error::Expected(Error::Kind::BadInput, {}, "one " + std::string(name) + " header",
+            return Refused(Error::Expected(Error::Code::BadValue, {}, "one " + std::string(name) + " header",
                                            std::to_string(count))
                                .WithSource("request"));
         }
     }
     if (!hosts.HostAllowed(std::string(host))) {
-        return Refused(Error(Error::Kind::Refused, "refused: the request names the host " +
-                                                       quib::Quote(host) + ", which is not this server's"));
+        return Refused(ServeError(
+            ServeKind::Refused,
+            "refused: the request names the host " + quib::Quote(host) + ", which is not this server's"));
     }
     if (const std::optional<std::string_view> origin = request.Header("origin");
         origin && !hosts.OriginAllowed(std::string(*origin))) {
         return Refused(
-            Error(Error::Kind::Refused,
-                  "refused: the request comes from the page of another site, " + quib::Quote(*origin)));
+            ServeError(ServeKind::Refused,
+                       "refused: the request comes from the page of another site, " + quib::Quote(*origin)));
     }
     // The page's own files are the same for everyone and drive nothing: the page takes the secret from
     // its address and sends it with each request of the interface.
@@ -143,14 +144,15 @@ std::optional<HttpResponse> Router::Refusal(const HttpRequest& request) const {
     const bool allowed =
         (queryToken && SameSecret(*queryToken, token)) || (header && SameSecret(*header, token));
     if (!allowed) {
-        return Refused(Error(Error::Kind::Refused,
-                             "refused: the request does not carry this server's secret; open the address "
-                             "`vantrel serve` printed, with its ?token="));
+        return Refused(
+            ServeError(ServeKind::Refused,
+                       "refused: the request does not carry this server's secret; open the address "
+                       "`vantrel serve` printed, with its ?token="));
     }
     if (request.method == "POST" && path.rfind("/api/", 0) == 0 &&
         !IsJson(request.Header("content-type").value_or(""))) {
         return Refused(
-            Error(Error::Kind::BadInput, "request: expected a body of Content-Type application/json"));
+            Error(Error::Code::WrongType, "request: expected a body of Content-Type application/json"));
     }
     return std::nullopt;
 }
@@ -180,8 +182,7 @@ std::function<void()> Router::Preview(std::uint8_t kind, const HttpRequest& requ
                                int status = 500;
                                try {
                                    const quib::Json reply = quib::Json::parse(answer.bytes);
-                                   if (const auto kind = quib::KindNamed(reply.value("kind", "")))
-                                       status = StatusOf(Error(*kind, ""));
+                                   status = StatusOfKind(reply.value("kind", ""));
                                } catch (const quib::Json::exception&) {
                                }
                                respond({status, "application/json", std::move(answer.bytes), {}});

@@ -41,7 +41,7 @@ Function& NodeOf(const Scene& scene, const RequestBody& body, bool nullable) {
     if (!id) return scene.Output();
     Function* node = scene.Node(*id);
     if (!node) {
-        throw Error::Expected(Error::Kind::BadInput, {}, "the id of a node of the scene", quib::Quote(*id))
+        throw Error::Expected(Error::Code::UnknownNode, {}, "the id of a node of the scene", quib::Quote(*id))
             .WithSource("request: \"node\"");
     }
     return *node;

@@ -91,34 +91,52 @@ bool AllowedHosts::OriginAllowed(const std::string& origin) const {
     return origin.compare(0, scheme.size(), scheme) == 0 && HostAllowed(origin.substr(scheme.size()));
 }
 
-int StatusOf(const quib::Error& error) {
-    switch (error.GetKind()) {
-        case quib::Error::Kind::BadInput:
-            return 400;
-        case quib::Error::Kind::Refused:
-            return 403;
-        case quib::Error::Kind::NotFound:
-            return 404;
-        case quib::Error::Kind::Conflict:
-            return 409;
-        case quib::Error::Kind::TooLarge:
-            return 413;
-        case quib::Error::Kind::Busy:
-            return 503;
-        case quib::Error::Kind::TimedOut:
-            return 504;
-        case quib::Error::Kind::BadModule:
-        case quib::Error::Kind::Failure:
-            break;
+namespace {
+
+constexpr const char* serveKindNames[] = {"refused", "superseded", "file-changed", "busy", "timed-out"};
+
+struct KindStatus {
+    std::string_view kind;
+    int status;
+};
+
+constexpr KindStatus statuses[] = {{"bad-input", 400},  {"refused", 403},      {"not-found", 404},
+                                   {"superseded", 409}, {"file-changed", 412}, {"too-large", 413},
+                                   {"busy", 503},       {"timed-out", 504}};
+
+/// The name of an error's kind in a reply: the server's own, or the runtime's.
+const char* KindOf(const quib::Error& error) {
+    if (const auto* own = dynamic_cast<const ServeError*>(&error))
+        return serveKindNames[static_cast<int>(own->GetServeKind())];
+    return quib::KindName(error.GetKind());
+}
+
+}  // namespace
+
+ServeError::ServeError(ServeKind kind, std::string detail)
+    : quib::Error(kind == ServeKind::Refused ? Kind::BadInput : Kind::Failure, std::move(detail)),
+      serveKind(kind) {}
+
+int StatusOfKind(std::string_view kind) {
+    for (const KindStatus& each : statuses) {
+        if (each.kind == kind) return each.status;
     }
     return 500;
 }
 
+int StatusOf(const quib::Error& error) {
+    return StatusOfKind(KindOf(error));
+}
+
 quib::Json ErrorReply(const quib::Error& error) {
-    quib::Json reply = {{"error", error.what()}, {"kind", quib::KindName(error.GetKind())}};
+    const char* kind = KindOf(error);
+    const bool own = dynamic_cast<const ServeError*>(&error) != nullptr;
+    quib::Json reply = {
+        {"error", error.what()}, {"kind", kind}, {"code", own ? kind : quib::CodeName(error.GetCode())}};
     if (error.Pointer()) reply["pointer"] = *error.Pointer();
     if (!error.ExpectedText().empty()) reply["expected"] = error.ExpectedText();
     if (!error.Found().empty()) reply["found"] = error.Found();
+    if (!error.Note().empty()) reply["note"] = error.Note();
     if (error.Line() > 0) {
         reply["line"] = error.Line();
         reply["column"] = error.Column();
@@ -128,7 +146,7 @@ quib::Json ErrorReply(const quib::Error& error) {
 
 RequestBody::RequestBody(std::string text) : body(ParseBody(std::move(text))) {
     if (!body.Value().is_object()) {
-        throw quib::Error::Expected(quib::Error::Kind::BadInput, {}, "a JSON object",
+        throw quib::Error::Expected(quib::Error::Code::WrongType, {}, "a JSON object",
                                     quib::JsonExcerpt(body.Value()))
             .WithSource("request body");
     }
@@ -140,10 +158,10 @@ const quib::Json& RequestBody::Field(const char* key) const {
     return found == body.Value().end() ? missing : *found;
 }
 
-void RequestBody::Refuse(const char* key, const std::string& expected) const {
+void RequestBody::Refuse(const char* key, const std::string& expected, quib::Error::Code code) const {
     const auto found = body.Value().find(key);
     const bool missing = found == body.Value().end();
-    throw quib::Error::Expected(quib::Error::Kind::BadInput, {},
+    throw quib::Error::Expected(missing ? quib::Error::Code::Missing : code, {},
                                 missing ? expected + ", which is missing" : expected,
                                 missing ? "" : quib::JsonExcerpt(*found))
         .WithSource("request: \"" + std::string(key) + "\"");
@@ -167,14 +185,16 @@ long long RequestBody::Integer(const char* key) const {
     // The library keeps a whole number that does not fit a signed 64-bit integer as an unsigned one.
     const bool whole = value.is_number_integer() &&
                        !(value.is_number_unsigned() && value.get<std::uint64_t>() > std::uint64_t{INT64_MAX});
-    if (!whole) Refuse(key, "a whole number");
+    if (!whole) Refuse(key, "a whole number", quib::Error::Code::WrongType);
     return value.get<std::int64_t>();
 }
 
 int RequestBody::Int(const char* key, int low, int high) const {
-    const long long value = Field(key).is_number_integer() ? Integer(key) : low - 1LL;
+    const bool whole = Field(key).is_number_integer();
+    const long long value = whole ? Integer(key) : low - 1LL;
     if (value < low || value > high) {
-        Refuse(key, "a whole number from " + std::to_string(low) + " to " + std::to_string(high));
+        Refuse(key, "a whole number from " + std::to_string(low) + " to " + std::to_string(high),
+               whole ? quib::Error::Code::OutOfRange : quib::Error::Code::WrongType);
     }
     return static_cast<int>(value);
 }
@@ -194,7 +214,9 @@ OutputType RequestBody::Type() const {
     const quib::Json& value = Field("type");
     const std::optional<OutputType> type =
         value.is_string() ? OutputTypeNamed(value.get<std::string>()) : std::nullopt;
-    if (!type) Refuse("type", "one of " + OutputTypeNames(", "));
+    if (!type)
+        Refuse("type", "one of " + OutputTypeNames(", "),
+               value.is_string() ? quib::Error::Code::BadValue : quib::Error::Code::WrongType);
     return *type;
 }
 
@@ -212,20 +234,27 @@ std::optional<std::array<double, 4>> RequestBody::Region() const {
     return corners;
 }
 
+namespace {
+
+/// The refusal of the file name `name`, which is not `expected`.
+ServeError ServeRefusal(const std::string& expected, const std::string& name) {
+    ServeError refusal(ServeKind::Refused, "expected " + expected);
+    refusal.WithSource(quib::Quote(name));
+    return refusal;
+}
+
+}  // namespace
+
 std::filesystem::path SceneFileIn(const std::filesystem::path& folder, const std::string& name) {
     const std::string suffix = ".json";
     const bool plain = name.size() > suffix.size() && name.size() <= 255 && name.front() != '.' &&
                        name.find_first_of(std::string("/\\\0", 3)) == std::string::npos &&
                        name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0;
     if (!plain) {
-        throw quib::Error::Expected(quib::Error::Kind::Refused, {},
-                                    "a plain file name ending in .json, in the scene's folder")
-            .WithSource(quib::Quote(name));
+        throw ServeRefusal("a plain file name ending in .json, in the scene's folder", name);
     }
     if (!quib::IsUtf8(name)) {
-        throw quib::Error::Expected(quib::Error::Kind::Refused, {},
-                                    "a file name of UTF-8 text, which the page can show and send back")
-            .WithSource(quib::Quote(name));
+        throw ServeRefusal("a file name of UTF-8 text, which the page can show and send back", name);
     }
     return folder / name;
 }

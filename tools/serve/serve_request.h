@@ -18,11 +18,34 @@
 
 namespace vantrel {
 
-/// The HTTP status that answers an error of its kind.
-int StatusOf(const quib::Error& error);
+/// What the server refuses or gives up for reasons of its own, beside the runtime's kinds of fault.
+enum class ServeKind {
+    Refused,      ///< what the asker may not have: a file outside the folder, another site's page (403)
+    Superseded,   ///< a preview a newer one of the same job replaced, or that was given up (409)
+    FileChanged,  ///< a save of a file that changed since the revision the page read (412)
+    Busy,         ///< too many previews in flight: try again later (503)
+    TimedOut,     ///< a preview stopped because it took longer than it may (504)
+};
 
-/// An error as the server answers it: {"error": message, "kind", and where known "pointer",
-/// "expected", "found", "line" and "column"}.
+/// An error of the server's own kind, which a reply names as both its kind and its code: "refused",
+/// "superseded", "file-changed", "busy" or "timed-out". Thrown and caught as a quib::Error (whose kind
+/// is then BadInput for a refusal and Failure for the others), it keeps its own kind in the reply.
+class ServeError : public quib::Error {
+public:
+    ServeError(ServeKind kind, std::string detail);
+    ServeKind GetServeKind() const { return serveKind; }
+
+private:
+    ServeKind serveKind;
+};
+
+/// The HTTP status that answers an error of its kind: each status says one thing.
+int StatusOf(const quib::Error& error);
+/// The status of an error reply's "kind"; 500 for a kind it does not know.
+int StatusOfKind(std::string_view kind);
+
+/// An error as the server answers it: {"error": message, "kind", "code", and where known "pointer",
+/// "expected", "found", "note", "line" and "column"}.
 quib::Json ErrorReply(const quib::Error& error);
 
 /// The largest request body, in bytes: a scene of thousands of nodes fits many times over.
@@ -75,7 +98,9 @@ public:
 
 private:
     const quib::Json& Field(const char* key) const;
-    [[noreturn]] void Refuse(const char* key, const std::string& expected) const;
+    /// Refuses the field: of `code` when it is there, of Code::Missing when it is not.
+    [[noreturn]] void Refuse(const char* key, const std::string& expected,
+                             quib::Error::Code code = quib::Error::Code::WrongType) const;
 
     JsonDocument body;
 };
