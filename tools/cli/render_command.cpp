@@ -150,7 +150,8 @@ void RunRender(const Scene::ModulePointer& module, const RenderOptions& options,
     // A type given is checked at once; a scene's own once the scene is read.
     if (options.type) CheckType(*options.type, options.samples, "--type");
     const std::filesystem::path output = OutputPath(options);
-    const Scene scene = Scene::FromFile(options.scene, module, options.edits);
+    const JsonDocument document = ReadSceneFile(options.scene);
+    const Scene scene = Scene::FromDocument(document, options.scene, module, options.edits);
     const OutputType type = TypeFor(options.type, scene);
     if (!options.type) CheckType(type, options.samples, options.scene, "/output_type");
     // The scene's own sub-samples are what its picture was seen with; an int image takes one.
@@ -223,15 +224,14 @@ void RunRender(const Scene::ModulePointer& module, const RenderOptions& options,
             request.progress = [&](const RenderProgress& done) { progress->Show(done); };
         }
         if (inParts) {
-            // The render's name: the scene as built from (the file's JSON with the edits made) and all
-            // that the options make of the image.
-            JsonDocument document = ReadSceneFile(options.scene);
-            options.edits.ApplyTo(document.Value(), options.scene, scene.Modules());
-            const std::optional<std::string> part =
-                RenderPart({request, format, depth, levels, document.Value(), scene.Modules().Versions(),
-                            options.part, options.parts});
+            // The render's name: the scene as built (the file's JSON with the edits made) and all that
+            // the options make of the image.
+            quib::Json built = document.Value();
+            options.edits.ApplyTo(built, options.scene, scene.Modules());
             OutputBytes bytes(file.Path(), "the part file");
-            if (part) bytes.Put({reinterpret_cast<const std::uint8_t*>(part->data()), part->size()});
+            RenderPart({request, format, depth, levels, std::move(built), scene.Modules().Versions(),
+                        options.part, options.parts},
+                       [&](std::span<const std::uint8_t> piece) { bytes.Put(piece); });
             bytes.Close();
         } else if (format == ImageFormat::Png) {
             OutputBytes bytes(file.Path(), "the PNG");
