@@ -52,7 +52,8 @@ struct JoinCase {
 // Sphere and plane; one part, one part a row, parts of uneven sizes, parts within one band of the PNG
 // and across many; flat images whose small bands the PNG deflates as one stream; 8 and 16 bits; grey,
 // RGB, RGBA; sub-samples and a region. The parts are given to join last first, each rendered from a copy
-// of the scene with a layout and a description of its own, as the editor saves them between parts.
+// of the scene with a layout, a description (and samples, where --samples is given) of its own, as the
+// editor saves them between parts.
 TEST_F(Parts, JoinedPartsAreTheWholeRender) {
     const JoinCase cases[] = {
         {"hex-lattice-sphere", "300x150", 1, "png", {}},
@@ -80,6 +81,9 @@ TEST_F(Parts, JoinedPartsAreTheWholeRender) {
             nlohmann::ordered_json scene = example;
             scene["layout"] = {{"@position", {k, -k}}};
             scene["description"] = "as saved before part " + std::to_string(k);
+            // The editor saves its preview's samples too, which --samples overrides.
+            if (std::count(each.options.begin(), each.options.end(), "--samples"))
+                scene["samples"] = 1 + k % 3;
             if (k % 2 == 1) {  // the nodes last: another order of keys
                 const nlohmann::ordered_json nodes = scene["nodes"];
                 scene.erase("nodes");
