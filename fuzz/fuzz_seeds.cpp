@@ -254,9 +254,11 @@ void WritePartSeeds(const std::shared_ptr<const vantrel::ModuleSet>& modules, co
             scene.Output(), scene.Domain(), each.width, each.height, each.type, 1, 1, nullptr, {}};
         std::string input;
         for (int k = 1; k <= each.parts; ++k) {
-            const std::string part =
-                *vantrel::RenderPart({request, each.format, each.depth, vantrel::LevelsFor(each.type, false),
-                                      root, modules->Versions(), k, each.parts});
+            std::string part;
+            vantrel::RenderPart(
+                {request, each.format, each.depth, vantrel::LevelsFor(each.type, false), root,
+                 modules->Versions(), k, each.parts},
+                [&](std::span<const std::uint8_t> bytes) { part.append(bytes.begin(), bytes.end()); });
             const std::size_t headerEnd =
                 signature.size() + 4 +
                 vantrel::BigEndianAt(reinterpret_cast<const std::uint8_t*>(part.data()) + signature.size(),

@@ -67,12 +67,7 @@ public:
         Guarded([&](Open& file) {
             file.joiner.Add({reinterpret_cast<const std::uint8_t*>(data), static_cast<std::size_t>(size)},
                             name);
-            if (file.joiner.Format() != file.format) {
-                const bool png = file.joiner.Format() == ImageFormat::Png;
-                throw Error(Error::Kind::BadInput,
-                            std::string("the parts are of ") + FormatName(*file.joiner.Format()) +
-                                ": expected a file name ending in " + (png ? ".png" : ".exr"));
-            }
+            if (file.joiner.Format() != file.format) throw ImageOfAnotherFormat(*file.joiner.Format(), path);
         });
     }
 

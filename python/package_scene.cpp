@@ -254,14 +254,15 @@ py::bytes PackageScene::RenderPart(const ImageArguments& arguments, const Text& 
     // Named as `vantrel render --part --node ID` names it: the node is the scene's output.
     quib::Json named = Described();
     if (arguments.node && named.is_object()) named["output"] = *arguments.node->text;
-    std::optional<std::string> bytes;
+    std::string bytes;
     {
         py::gil_scoped_release unlocked;
-        bytes =
-            vantrel::RenderPart({image.Request(), *plan.format, plan.depth, plan.levels, std::move(named),
-                                 image.scene->Modules().Versions(), number, static_cast<int>(*parts.number)});
+        vantrel::RenderPart(
+            {image.Request(), *plan.format, plan.depth, plan.levels, std::move(named),
+             image.scene->Modules().Versions(), number, static_cast<int>(*parts.number)},
+            [&](std::span<const std::uint8_t> piece) { bytes.append(piece.begin(), piece.end()); });
     }
-    return py::bytes(*bytes);  // given no cancel flag, a render ends complete or throws
+    return py::bytes(bytes);  // given no cancel flag, a render ends complete or throws
 }
 
 /// The render `request` asks for (made of `arguments`, and the format's `formatSource` for messages),

@@ -10,7 +10,9 @@
 #             program this machine runs itself
 #   --linux   the folder of the Linux build's programs; default build/release/bin
 #   --types   the output types to compare, by vantrel's names (all: every one); default double,vec3,color,int
-#   --render  also render one picture on both and compare the PNG files byte for byte
+#   --render  also render one picture on both and compare the PNG files byte for byte, and join its
+#             top half rendered on PLATFORM with its bottom half rendered on Linux: a part names its
+#             render by a digest, which must be the same on both
 #
 # Examples, from the repository's root:
 #
@@ -34,7 +36,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 usage() {
-    sed -n '3,13s/^# \{0,1\}//p' "$0" >&2
+    sed -n '3,15s/^# \{0,1\}//p' "$0" >&2
     exit 2
 }
 linux=build/release/bin
@@ -192,6 +194,19 @@ if $render; then
         rm -f "$otherPng"
     else
         echo "$platform: render of $scene at 256x128: the PNG files differ (kept in $otherPng)" >&2
+        status=1
+    fi
+    "${runner[@]}" "$otherVantrel" render "$scene" -o "out/compare-$platform.png.part" --size 256x128 --part 1/2 \
+        >/dev/null 2>"$work/stderr" || fail "render --part 1/2 failed: $(cat "$work/stderr")"
+    "$linuxVantrel" render "$scene" -o "$work/linux.png.part" --size 256x128 --part 2/2 >/dev/null 2>"$work/stderr" ||
+        fail "Linux render --part 2/2 failed: $(cat "$work/stderr")"
+    if "$linuxVantrel" join "out/compare-$platform.png.part" "$work/linux.png.part" -o "$work/joined.png" \
+        >/dev/null 2>"$work/stderr" && cmp -s "$work/linux.png" "$work/joined.png"; then
+        echo "$platform: its part 1/2 and Linux's part 2/2 join into the Linux render's PNG"
+        rm -f "out/compare-$platform.png.part"
+    else
+        echo "$platform: its part 1/2 and Linux's part 2/2 do not join into the Linux render's PNG:" \
+            "$(cat "$work/stderr") (kept in out/compare-$platform.png.part)" >&2
         status=1
     fi
 fi

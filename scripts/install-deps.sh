@@ -7,7 +7,7 @@ cd "$(dirname "$0")/.."
 packages=(
     cmake ninja-build g++ clang libclang-rt-14-dev clang-format binutils
     libgtest-dev libgmock-dev googletest libbenchmark-dev
-    libcli11-dev nlohmann-json3-dev libboost-dev pkgconf zlib1g-dev libpng-dev libopenexr-dev
+    libcli11-dev nlohmann-json3-dev libboost-dev libxxhash-dev pkgconf zlib1g-dev libpng-dev libopenexr-dev
     libnoise-dev libs2-dev
     # the Python package (python/), for Debian's interpreter /usr/bin/python3: the extension's headers, numpy,
     # pytest, what installing it into a virtual environment takes, and Dask's distributed scheduler with tqdm for

@@ -1,5 +1,6 @@
 // `vantrel render --part K/N` and `vantrel join`, run as a user runs them: the parts of a render, joined in
-// any order, are the whole render's PNG byte for byte and its OpenEXR image float for float; a set of
+// any order and rendered from scene files that differ only in what the editor keeps beside the scene, are
+// the whole render's PNG byte for byte and its OpenEXR image float for float; a set of
 // parts that is not one whole render is refused, naming the file at fault, and leaves nothing behind;
 // so are forged parts, within little memory, and files that are no part files, without waiting.
 
@@ -7,6 +8,8 @@
 #include <zlib.h>
 
 #include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
 
 #include <algorithm>
 #include <cstdint>
@@ -25,12 +28,11 @@ std::string Example(const std::string& name) {
 
 class Parts : public VantrelTest {
 protected:
-    /// Renders part `k` of `n` of `scene` at `size` into `name`; the status.
+    /// Renders part `k` of `n` of the scene file `scene` at `size` into `name`; the status.
     int RenderPart(const std::string& scene, const std::string& size, int k, int n, const std::string& name,
                    const std::vector<std::string>& options = {}) {
-        std::vector<std::string> arguments = {"render", Example(scene),
-                                              "--size", size,
-                                              "--part", std::to_string(k) + "/" + std::to_string(n),
+        std::vector<std::string> arguments = {"render", scene,    "--size",
+                                              size,     "--part", std::to_string(k) + "/" + std::to_string(n),
                                               "-o",     name};
         arguments.insert(arguments.end(), options.begin(), options.end());
         const RunResult run = Vantrel(arguments);
@@ -49,7 +51,9 @@ struct JoinCase {
 
 // Sphere and plane; one part, one part a row, parts of uneven sizes, parts within one band of the PNG
 // and across many; flat images whose small bands the PNG deflates as one stream; 8 and 16 bits; grey,
-// RGB, RGBA; sub-samples and a region. The parts are given to join last first.
+// RGB, RGBA; sub-samples and a region. The parts are given to join last first, each rendered from a copy
+// of the scene with a layout, a description (and samples, where --samples is given) of its own, as the
+// editor saves them between parts.
 TEST_F(Parts, JoinedPartsAreTheWholeRender) {
     const JoinCase cases[] = {
         {"hex-lattice-sphere", "300x150", 1, "png", {}},
@@ -71,9 +75,23 @@ TEST_F(Parts, JoinedPartsAreTheWholeRender) {
         whole.insert(whole.end(), each.options.begin(), each.options.end());
         ASSERT_EQ(Vantrel(whole).status, 0);
         std::vector<std::string> join = {"join"};
+        const auto example = nlohmann::ordered_json::parse(ReadFile(Example(each.scene)));
         for (int k = each.parts; k >= 1; --k) {
             const std::string name = "p" + std::to_string(k) + "." + each.format + ".part";
-            ASSERT_EQ(RenderPart(each.scene, each.size, k, each.parts, name, each.options), 0);
+            nlohmann::ordered_json scene = example;
+            scene["layout"] = {{"@position", {k, -k}}};
+            scene["description"] = "as saved before part " + std::to_string(k);
+            // The editor saves its preview's samples too, which --samples overrides.
+            if (std::count(each.options.begin(), each.options.end(), "--samples"))
+                scene["samples"] = 1 + k % 3;
+            if (k % 2 == 1) {  // the nodes last: another order of keys
+                const nlohmann::ordered_json nodes = scene["nodes"];
+                scene.erase("nodes");
+                scene["nodes"] = nodes;
+            }
+            WriteFile(work / "scene.json", scene.dump(k % 3));
+            ASSERT_EQ(
+                RenderPart((work / "scene.json").string(), each.size, k, each.parts, name, each.options), 0);
             join.push_back(name);
         }
         const std::string joined = std::string("joined.") + each.format;
@@ -131,7 +149,7 @@ std::string Sealed(const std::string& bytes) {
 /// Part 1 of 1 of the render `render` (its JSON), of `height` rows, holding `pieces`, with the checksum
 /// that matches its bytes: what anyone can make.
 std::string Forged(const std::string& render, int height, const std::string& pieces) {
-    const std::string header = R"({"format":"vantrel-part/1","render":)" + render +
+    const std::string header = R"({"format":"vantrel-part/2","render":)" + render +
                                R"(,"part":1,"parts":1,"rows":[0,)" + std::to_string(height) + "]}";
     return Sealed(std::string("\x89VPART\r\n") + BigEndian(header.size(), 4) + header + pieces + "Z");
 }
@@ -151,16 +169,25 @@ std::string Reheaded(const std::string& part, const std::string& from, const std
 // image is written.
 TEST_F(Parts, JoinRefusesPartsThatAreNotOneRender) {
     for (int k = 1; k <= 3; ++k)
-        ASSERT_EQ(RenderPart("curve3", "64x32", k, 3, "c" + std::to_string(k) + ".png.part"), 0);
-    ASSERT_EQ(RenderPart("curve3", "64x33", 2, 3, "size.png.part"), 0);
-    ASSERT_EQ(RenderPart("w-distortion", "64x32", 2, 3, "scene.png.part"), 0);
-    ASSERT_EQ(RenderPart("curve3", "64x32", 2, 3, "type.png.part", {"--type", "vec3"}), 0);
-    ASSERT_EQ(RenderPart("curve3", "64x32", 2, 3, "samples.png.part", {"--samples", "2"}), 0);
-    ASSERT_EQ(RenderPart("curve3", "64x32", 2, 3, "depth.png.part", {"--depth", "16"}), 0);
-    ASSERT_EQ(RenderPart("curve3", "64x32", 2, 3, "region.png.part", {"--region", "0,0,0.5,0.25"}), 0);
-    ASSERT_EQ(RenderPart("curve3", "64x32", 2, 3, "set.png.part", {"--set", "curves.In=[0.5, 0.5, 0]"}), 0);
-    ASSERT_EQ(RenderPart("curve3", "64x32", 2, 3, "exr.exr.part"), 0);
-    ASSERT_EQ(RenderPart("curve3", "64x32", 2, 4, "four.png.part"), 0);
+        ASSERT_EQ(RenderPart(Example("curve3"), "64x32", k, 3, "c" + std::to_string(k) + ".png.part"), 0);
+    ASSERT_EQ(RenderPart(Example("curve3"), "64x33", 2, 3, "size.png.part"), 0);
+    ASSERT_EQ(RenderPart(Example("w-distortion"), "64x32", 2, 3, "scene.png.part"), 0);
+    ASSERT_EQ(RenderPart(Example("curve3"), "64x32", 2, 3, "type.png.part", {"--type", "vec3"}), 0);
+    ASSERT_EQ(RenderPart(Example("curve3"), "64x32", 2, 3, "samples.png.part", {"--samples", "2"}), 0);
+    ASSERT_EQ(RenderPart(Example("curve3"), "64x32", 2, 3, "depth.png.part", {"--depth", "16"}), 0);
+    ASSERT_EQ(RenderPart(Example("curve3"), "64x32", 2, 3, "region.png.part", {"--region", "0,0,0.5,0.25"}),
+              0);
+    ASSERT_EQ(
+        RenderPart(Example("curve3"), "64x32", 2, 3, "set.png.part", {"--set", "curves.In=[0.5, 0.5, 0]"}),
+        0);
+    ASSERT_EQ(RenderPart(Example("curve3"), "64x32", 2, 3, "exr.exr.part"), 0);
+    ASSERT_EQ(RenderPart(Example("curve3"), "64x32", 2, 4, "four.png.part"), 0);
+    // The scene file with one point of a curve moved, and nothing else changed.
+    std::string moved = ReadFile(Example("curve3"));
+    moved.replace(moved.find("[0.3, 0.08]"), 11, "[0.3, 0.09]");
+    WriteFile(work / "moved.json", moved);
+    ASSERT_EQ(RenderPart((work / "moved.json").string(), "64x32", 2, 3, "moved.png.part"), 0);
+    std::filesystem::remove(work / "moved.json");
     const std::string part = ReadFile(work / "c2.png.part");
     WriteFile(work / "cut.png.part", part.substr(0, part.size() - 7));
     std::string damaged = part;
@@ -170,6 +197,7 @@ TEST_F(Parts, JoinRefusesPartsThatAreNotOneRender) {
     WriteFile(work / "long.png.part",
               Reheaded(part, R"("type":"color")", R"("type":")" + std::string(100000, 'x') + "\""));
     ASSERT_EQ(Vantrel({"render", Example("curve3"), "--size", "64x32", "-o", "image.png"}).status, 0);
+    WriteFile(work / "old.png.part", Reheaded(part, "vantrel-part/2", "vantrel-part/1"));
     const std::vector<std::string> files = WorkFiles();
 
     const std::string other = "a part of another render than c1.png.part: ";
@@ -190,6 +218,11 @@ TEST_F(Parts, JoinRefusesPartsThatAreNotOneRender) {
         {{"c1.png.part", "scene.png.part", "c3.png.part"},
          "scene.png.part: " + other + "its scene is another"},
         {{"c1.png.part", "set.png.part", "c3.png.part"}, "set.png.part: " + other + "its scene is another"},
+        {{"c1.png.part", "moved.png.part", "c3.png.part"},
+         "moved.png.part: " + other + "its scene is another"},
+        {{"c1.png.part", "old.png.part", "c3.png.part"},
+         "old.png.part: a part file of format vantrel-part/1, not vantrel-part/2 as this vantrel writes: "
+         "render the part again with this vantrel"},
         {{"c1.png.part", "type.png.part", "c3.png.part"},
          "type.png.part: " + other + "its type is \"vec3\", not \"color\""},
         {{"c1.png.part", "long.png.part", "c3.png.part"},
@@ -209,12 +242,14 @@ TEST_F(Parts, JoinRefusesPartsThatAreNotOneRender) {
          "four.png.part: a part of 4 parts, not 3 as c1.png.part"},
         {{"c1.png.part", "c2.png.part", "c3.png.part", "c2.png.part"},
          "c2.png.part: part 2 of 3 again: c2.png.part holds it too"},
-        {{"c1.png.part", "c3.png.part"},
-         "c1.png.part: part 2 of 3 of its render is missing among the parts given"},
+        {{"c3.png.part", "c1.png.part"},
+         "c3.png.part: part 2 of 3 of its render is missing: the part after part 1 is part 3 (the parts "
+         "join in order of K)"},
         {{"c2.png.part", "c3.png.part"},
-         "c2.png.part: part 1 of 3 of its render is missing among the parts given"},
+         "c2.png.part: part 1 of 3 of its render is missing: the first part is part 2 (the parts join in "
+         "order of K)"},
         {{"c1.png.part", "c2.png.part"},
-         "c1.png.part: part 3 of 3 of its render is missing among the parts given"},
+         "c2.png.part: part 3 of 3 of its render is missing: the last part is part 2"},
         {{"c1.png.part", "c2.png.part", "c3.png.part", "-o", "joined.exr"},
          "joined.exr: the parts are of a PNG: expected an output file name ending in .png"},
     };
@@ -235,8 +270,8 @@ TEST_F(Parts, JoinRefusesPartsThatAreNotOneRender) {
 // within little memory and having written little. Before, the row of 1.5 GB took 1.4 GiB, and the
 // OpenEXR image of 2^30 - 1 rows 1 GiB and 512 MiB written, for its table of blocks, before the refusal.
 TEST_F(Parts, ForgedPartsAreRefusedWithinLittleMemory) {
-    const std::string png = R"("image":"png","channels":3,"depth":8,"levels":"srgb"})";
-    const std::string exr = R"("image":"exr","channels":3,"depth":32})";
+    const std::string png = R"("image":"png","channels":3,"depth":8,"levels":"srgb","digest":""})";
+    const std::string exr = R"("image":"exr","channels":3,"depth":32,"digest":""})";
     const int bandRows = 88;  // of a PNG 1000 pixels wide, RGB of 8 bits: 256 KiB
     const std::string firstBand = std::string(bandRows * 3001, '\0');
     const std::uint32_t gibibyte = 1u << 30;
@@ -275,7 +310,7 @@ TEST_F(Parts, ForgedPartsAreRefusedWithinLittleMemory) {
 // Files that are no part files are refused by name at once: a FIFO no one writes to, which join once
 // waited on for ever, a device that never ends, a folder.
 TEST_F(Parts, JoinRefusesFilesThatAreNoRegularFilesWithoutWaiting) {
-    ASSERT_EQ(RenderPart("curve3", "64x32", 1, 2, "c1.png.part"), 0);
+    ASSERT_EQ(RenderPart(Example("curve3"), "64x32", 1, 2, "c1.png.part"), 0);
     ASSERT_EQ(mkfifo((work / "fifo").c_str(), 0600), 0);
     std::filesystem::create_directory(work / "folder");
     const std::pair<const char*, const char*> cases[] = {

@@ -32,6 +32,53 @@ def bad_scene(folder):
     return path, (before.count("\n") + 1, len(before) - before.rfind("\n"))
 
 
+# The part files the join cases take, by name: curve3's parts at 32x16, rendered by vantrel on first use;
+# "cut2" is part 2 of 3 cut short.
+PARTS = {"c1": ("1/3", "png", []), "c2": ("2/3", "png", []), "c3": ("3/3", "png", []),
+         "four2": ("2/4", "png", []), "set2": ("2/3", "png", ["--set", "curves.In=[0.5, 0.5, 0]"]),
+         "x1": ("1/2", "exr", []), "x2": ("2/2", "exr", [])}
+
+
+def part_files(folder, names):
+    """The paths of the part files `names` in `folder`, each made when it is not there yet."""
+    paths = []
+    for name in names:
+        path = os.path.join(folder, name + (".exr.part" if name.startswith("x") else ".png.part"))
+        if name == "cut2":
+            with open(part_files(folder, ["c2"])[0], "rb") as file:
+                whole = file.read()
+            with open(path, "wb") as file:
+                file.write(whole[:-7])
+        elif name not in PARTS:
+            path = example(name)
+        elif not os.path.exists(path):
+            part, _, options = PARTS[name]
+            said = run_vantrel("render", example("curve3"), "--size", "32x16", "--part", part, "-o", path, *options)
+            assert said.returncode == 0, said.stderr
+        paths.append(path)
+    return paths
+
+
+def join_files(folder, output, names):
+    """The part files `names` joined by the package's PartJoiner into `output`, each named by its path."""
+    with vantrel.PartJoiner(os.path.join(folder, output)) as joiner:
+        for path in part_files(folder, names):
+            with open(path, "rb") as file:
+                joiner.add(file.read(), path)
+
+
+def join_command(folder, output, names):
+    """`vantrel join` of the part files `names` into `output`."""
+    return ["join", *part_files(folder, names), "-o", os.path.join(folder, output)]
+
+
+# Each case of a set of parts that is not one whole render: the parts, in order of K, and the output.
+JOINS = [("part missing", ["c1", "c3"], "a.png"), ("first part missing", ["c2", "c3"], "a.png"),
+         ("last part missing", ["c1", "c2"], "a.png"), ("part twice", ["c1", "c2", "c2", "c3"], "a.png"),
+         ("part of another render", ["c1", "set2", "c3"], "a.png"), ("another count", ["c1", "four2"], "a.png"),
+         ("not a part file", ["c1", "curve3"], "a.png"), ("part cut short", ["c1", "cut2", "c3"], "a.png"),
+         ("parts of another format", ["x1", "x2"], "a.png")]
+
 # Each case: what the package is asked, what vantrel is asked, the class, the kind, the code and the pointer.
 CASES = [
     ("bad file", lambda tmp: vantrel.Scene.load(bad_scene(tmp)[0]), lambda tmp: ["eval", bad_scene(tmp)[0]],
@@ -52,7 +99,10 @@ CASES = [
     ("unwritable image", lambda tmp: vantrel.Scene.load(PLANE).save_image(os.path.join(tmp, "no", "a.png")),
      lambda tmp: ["render", PLANE, "-o", os.path.join(tmp, "no", "a.png")],
      vantrel.FailureError, "failure", "failure", None),
-]
+] + [(what, lambda tmp, names=names, output=output: join_files(tmp, output, names),
+      lambda tmp, names=names, output=output: join_command(tmp, output, names), vantrel.InputError, "bad-input",
+      "bad-value", None)
+     for what, names, output in JOINS]
 
 
 @pytest.mark.parametrize("what, call, command, error_class, kind, code, pointer", CASES,

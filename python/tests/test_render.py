@@ -169,11 +169,12 @@ def test_render_part_is_vantrel_render_part(tmp_path, name, extension, options, 
 
 # Each case: the parts given to the joiner of a.png (K/N of the size WxH, in a format), and its message.
 REFUSED = [(["1/3 256x128 png", "3/3 256x128 png"],
-            "parts[1]: part 3 of 3 came where part 2 of 3 was due: part 2 is missing, or the parts are out of order"),
+            "parts[1]: part 2 of 3 of its render is missing: the part after part 1 is part 3 (the parts join in order "
+            "of K)"),
            (["1/3 256x128 png", "2/3 256x100 png"],
             "parts[1]: a part of another render than parts[0]: its size is [256,100], not [256,128]"),
-           (["1/2 256x128 exr"], "a.png: the parts are of an OpenEXR image: expected a file name ending in .exr"),
-           (["1/2 256x128 png", "finish"], "parts[0]: part 2 of 2 of its render is missing")]
+           (["1/2 256x128 exr"], "a.png: the parts are of an OpenEXR image: expected an output file name ending in .exr"),
+           (["1/2 256x128 png", "finish"], "parts[0]: part 2 of 2 of its render is missing: the last part is part 1")]
 
 
 @pytest.mark.parametrize("given, message", REFUSED)

@@ -87,31 +87,13 @@ void RunJoin(const JoinOptions& options, std::ostream& out) {
             CheckSameRender(given.back().header, path, given.front().header, given.front().path);
     }
     const PartHeader& first = given.front().header;
-    if (first.format != *format) {
-        const bool png = first.format == ImageFormat::Png;
-        throw BadInput(output.string(),
-                       std::string("the parts are of ") + (png ? "a PNG" : "an OpenEXR image") +
-                           ": expected an output file name ending in " + (png ? ".png" : ".exr"));
-    }
+    if (first.format != *format) throw ImageOfAnotherFormat(first.format, output.string());
     std::stable_sort(given.begin(), given.end(),
                      [](const Given& a, const Given& b) { return a.header.part < b.header.part; });
-    const std::string of = " of " + std::to_string(first.parts);
-    for (std::size_t i = 0; i < given.size(); ++i) {
-        const int part = given[i].header.part;
-        if (i > 0 && given[i - 1].header.part == part) {
-            throw BadInput(given[i].path, "part " + std::to_string(part) + of +
-                                              " again: " + given[i - 1].path + " holds it too");
-        }
-        const int due = i == 0 ? 1 : given[i - 1].header.part + 1;
-        if (part != due) {
-            throw BadInput(given.front().path, "part " + std::to_string(due) + of +
-                                                   " of its render is missing among the parts given");
-        }
-    }
-    if (given.back().header.part != first.parts) {
-        throw BadInput(given.front().path, "part " + std::to_string(given.back().header.part + 1) + of +
-                                               " of its render is missing among the parts given");
-    }
+    PartSequence sequence;
+    for (const Given& each : given)
+        sequence.Take(each.header, each.path);
+    sequence.Finish();
 
     GuardedFile file(output);
     const auto start = std::chrono::steady_clock::now();

@@ -141,17 +141,17 @@ void WriteImage(const ImagePlan& plan, const RenderRequest& request, const std::
     }
 }
 
-/// Renders part `options.part` of the image of `plan` into the part file `path`. Its name: the scene as
-/// built from (the file's JSON with the edits made) and all that the options make of the image.
+/// Renders part `options.part` of the image of `plan` into the part file `path`, streamed as its bands
+/// are done. Its name: the scene as built (the file's JSON with the edits made) and all that the options
+/// make of the image.
 void WritePart(const ImagePlan& plan, const RenderRequest& request, const Scene& scene,
-               const RenderOptions& options, const std::filesystem::path& path) {
-    JsonDocument document = ReadSceneFile(options.scene);
-    options.edits.ApplyTo(document.Value(), options.scene, scene.Modules());
-    const std::optional<std::string> part =
-        RenderPart({request, *plan.format, plan.depth, plan.levels, document.Value(),
-                    scene.Modules().Versions(), options.part, static_cast<int>(*options.image.parts)});
+               const JsonDocument& document, const RenderOptions& options, const std::filesystem::path& path) {
+    quib::Json built = document.Value();
+    options.edits.ApplyTo(built, options.scene, scene.Modules());
     OutputBytes bytes(path, "the part file");
-    if (part) bytes.Put({reinterpret_cast<const std::uint8_t*>(part->data()), part->size()});
+    RenderPart({request, *plan.format, plan.depth, plan.levels, std::move(built), scene.Modules().Versions(),
+                options.part, static_cast<int>(*options.image.parts)},
+               [&](std::span<const std::uint8_t> piece) { bytes.Put(piece); });
     bytes.Close();
 }
 
@@ -181,7 +181,8 @@ void RunRender(const Scene::ModulePointer& module, const RenderOptions& options,
     const std::filesystem::path output = OutputPath(options);
     ImageRequest asked = options.image;
     asked.format = FormatOf(output, inParts);
-    const Scene scene = Scene::FromFile(options.scene, module, options.edits);
+    const JsonDocument document = ReadSceneFile(options.scene);
+    const Scene scene = Scene::FromDocument(document, options.scene, module, options.edits);
     const ImagePlan plan = PlanImage(asked, scene, options.scene, CommandLineFields(output));
     if (asked.height && plan.domain.HeightFor(plan.width) != plan.height) {
         std::fprintf(stderr,
@@ -202,7 +203,7 @@ void RunRender(const Scene::ModulePointer& module, const RenderOptions& options,
             request.progress = [&](const RenderProgress& done) { progress->Show(done); };
         }
         if (inParts) {
-            WritePart(plan, request, scene, options, file.Path());
+            WritePart(plan, request, scene, document, options, file.Path());
         } else {
             WriteImage(plan, request, file.Path());
         }

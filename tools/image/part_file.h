@@ -6,8 +6,8 @@
 /// pixel (in fact byte for byte too: its blocks are compressed alike).
 ///
 /// ```
-/// std::optional<std::string> part =
-///     RenderPart({render, ImageFormat::Png, 8, PngLevels::Srgb, sceneJson, versions, k, n});
+/// RenderPart({render, ImageFormat::Png, 8, PngLevels::Srgb, sceneJson, versions, k, n},
+///            [&](std::span<const std::uint8_t> bytes) { partFile.Put(bytes); });
 /// ...
 /// PartJoiner joiner(file);            // an OutputBytes, behind a PendingFile
 /// for (each part, in order of K) joiner.Add(bytes, name);
@@ -20,6 +20,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <span>
@@ -46,19 +47,28 @@ struct PartRequest {
     PngLevels levels;  ///< what a PNG's levels stand for; ignored for OpenEXR
     /// The scene as built (its JSON after any edits) and the modules' versions: with the request's size,
     /// type, samples, domain, format, depth and levels, and this program's version, they name the
-    /// render.
+    /// render, by a digest that leaves out what the editor keeps beside the scene (`PixelScene`).
     quib::Json scene;
     std::vector<float> moduleVersions;
     int part;   ///< K, from 1
     int parts;  ///< N, from 1 to the image's height
 };
 
-/// Renders part `request.part` of `request.parts` into the bytes of a part file, or nothing when the
-/// render is cancelled. Throws what `Render` throws.
-std::optional<std::string> RenderPart(const PartRequest& request);
+/// The top-level members of a scene that change no pixel: the editor's "layout" and "description",
+/// and the "output_type" and "samples" a render takes when it is given none, which the render's own
+/// type and samples stand for. A scene's JSON without them.
+quib::Json PixelScene(const quib::Json& scene);
 
-/// What a part file's header says: which render (as JSON, equal for every part of one render) and
-/// which part of it.
+/// Where a part file's bytes go, in order, as they are made.
+using PartOutput = std::function<void(std::span<const std::uint8_t>)>;
+
+/// Renders part `request.part` of `request.parts` into a part file, its bytes given to `put` as its
+/// rows are done: the header first, the checksum last. False when the render is cancelled (what was
+/// put is then no part file). Throws what `Render` and `put` throw.
+bool RenderPart(const PartRequest& request, const PartOutput& put);
+
+/// What a part file's header says: which render (as JSON, equal for every part of one render: the
+/// digest of what makes its pixels, and the request spelt out) and which part of it.
 struct PartHeader {
     quib::Json render;
     int part = 0;
@@ -77,6 +87,31 @@ PartHeader ReadPartHeader(std::span<const std::uint8_t> bytes, const std::string
 /// (named `firstName`), or not of as many parts: the message says what differs.
 void CheckSameRender(const PartHeader& part, const std::string& name, const PartHeader& first,
                      const std::string& firstName);
+
+/// The parts of one render as they come, in order of K: each checked to be of the render of the first
+/// and the next in turn. The one wording of the faults of a set of parts that is not one whole render,
+/// for `vantrel join` and the Python package's joiner alike.
+class PartSequence {
+public:
+    /// Takes the part `header`, named `name`. Throws quib::Error (BadInput) naming it when it is of
+    /// another render than the first or of another count of parts, or not the next (a part again, or
+    /// one missing before it).
+    void Take(const PartHeader& header, const std::string& name);
+    /// Throws quib::Error (BadInput) when a part is missing after the last taken, or none was taken.
+    void Finish() const;
+
+    /// The parts taken.
+    int Count() const { return static_cast<int>(names.size()); }
+    /// The first part's header, once one is taken.
+    const PartHeader& First() const { return first; }
+
+private:
+    PartHeader first;
+    std::vector<std::string> names;  ///< of the parts taken, by K - 1
+};
+
+/// The fault of parts of an image of `parts`'s format joined into `output`, a file of another format.
+quib::Error ImageOfAnotherFormat(ImageFormat parts, const std::string& output);
 
 /// Joins the parts of one render into its image, written to `file` as the parts come: one part at a
 /// time, in order of K, each checked to be of the render of the first (the same scene, size, type,

@@ -77,15 +77,24 @@ std::size_t HeaderEnd(std::span<const std::uint8_t> bytes) {
 }
 
 /// What differs between two renders' JSON, as a message says it: "its size is [512, 256], not [1024,
-/// 512]".
+/// 512]"; when all that the request spells out is the same, the digest says that the scene differs.
 std::string Difference(const quib::Json& render, const quib::Json& first) {
     for (const auto& [key, value] : first.items()) {
-        if (render.contains(key) && render[key] == value) continue;
-        if (key == "scene") return "its scene is another";
+        if (key == "digest" || (render.contains(key) && render[key] == value)) continue;
         const std::string said = render.contains(key) ? quib::JsonExcerpt(render[key]) : "none";
         return "its " + quib::Excerpt(key) + " is " + said + ", not " + quib::JsonExcerpt(value);
     }
+    if (render.value("digest", quib::Json()) != first["digest"]) return "its scene is another";
     return "it says more than the others";
+}
+
+/// The header's "format" when it is another version's ("vantrel-part/1"), else nothing.
+std::optional<std::string> OtherVersion(const quib::Json& header) {
+    const std::string prefix = "vantrel-part/";
+    if (!header.is_object() || !header.contains("format") || !header["format"].is_string()) return {};
+    const std::string format = header["format"].get<std::string>();
+    if (format.rfind(prefix, 0) != 0 || format == partFormat) return {};
+    return format;
 }
 
 }  // namespace
@@ -102,6 +111,42 @@ void CheckSameRender(const PartHeader& part, const std::string& name, const Part
     }
 }
 
+void PartSequence::Take(const PartHeader& header, const std::string& name) {
+    if (names.empty()) {
+        first = header;
+    } else {
+        CheckSameRender(header, name, first, names.front());
+    }
+    const int due = Count() + 1;
+    const std::string of = " of " + std::to_string(header.parts);
+    if (header.part < due) {
+        throw Refused(name, "part " + std::to_string(header.part) + of + " again: " + names[header.part - 1] +
+                                " holds it too");
+    }
+    if (header.part > due) {
+        throw Refused(name, "part " + std::to_string(due) + of + " of its render is missing: " +
+                                (due == 1 ? "the first part is part "
+                                          : "the part after part " + std::to_string(due - 1) + " is part ") +
+                                std::to_string(header.part) + " (the parts join in order of K)");
+    }
+    names.push_back(name);
+}
+
+void PartSequence::Finish() const {
+    if (names.empty()) throw quib::Error(quib::Error::Kind::BadInput, "no part to join");
+    if (Count() < first.parts) {
+        throw Refused(names.back(),
+                      "part " + std::to_string(Count() + 1) + " of " + std::to_string(first.parts) +
+                          " of its render is missing: the last part is part " + std::to_string(Count()));
+    }
+}
+
+quib::Error ImageOfAnotherFormat(ImageFormat parts, const std::string& output) {
+    const bool png = parts == ImageFormat::Png;
+    return Refused(output, std::string("the parts are of ") + (png ? "a PNG" : "an OpenEXR image") +
+                               ": expected an output file name ending in " + (png ? ".png" : ".exr"));
+}
+
 PartHeader ReadPartHeader(std::span<const std::uint8_t> bytes, const std::string& name) {
     if (bytes.size() < sizeof partSignature ||
         !std::equal(partSignature, partSignature + sizeof partSignature, bytes.data()))
@@ -115,6 +160,10 @@ PartHeader ReadPartHeader(std::span<const std::uint8_t> bytes, const std::string
     const std::string_view text(reinterpret_cast<const char*>(bytes.data() + start),
                                 HeaderEnd(bytes) - start);
     const quib::Json header = quib::Json::parse(text, nullptr, false);
+    if (const std::optional<std::string> other = OtherVersion(header)) {
+        throw Refused(name, "a part file of format " + quib::Excerpt(*other) + ", not " + partFormat +
+                                " as this vantrel writes: render the part again with this vantrel");
+    }
     PartHeader read;
     bool fine = false;
     try {
@@ -123,7 +172,8 @@ PartHeader ReadPartHeader(std::span<const std::uint8_t> bytes, const std::string
                header["rows"].size() == 2;
         const quib::Json& render = fine ? header["render"] : header;
         fine = fine && render.contains("size") && render["size"].is_array() && render["size"].size() == 2 &&
-               render.value("image", "") != "" && render.contains("channels") && render.contains("depth");
+               render.value("image", "") != "" && render.contains("channels") && render.contains("depth") &&
+               render.contains("digest") && render["digest"].is_string();
         if (fine) {
             read.render = render;
             const int width = HeaderInt(render["size"][0], 1, INT_MAX, fine);
@@ -156,14 +206,12 @@ PartHeader ReadPartHeader(std::span<const std::uint8_t> bytes, const std::string
 /// What the joiner keeps between parts: the first part's render, and the unit whose rows come in
 /// pieces until it is whole.
 struct PartJoiner::State {
-    PartHeader first;
-    std::string firstName;
+    PartSequence sequence;
     int width = 0;
     int height = 0;
     int channels = 0;
     int depth = 0;
-    std::size_t rowBytes = 0;  ///< stored bytes a row, as the format stores it
-    int nextPart = 1;
+    std::size_t rowBytes = 0;        ///< stored bytes a row, as the format stores it
     int nextUnit = 0;                ///< the next band or block to write
     int unitRows = 0;                ///< rows of that unit held so far, from its first
     std::unique_ptr<BandSink> grid;  ///< a PNG's bands (only their rows are used)
@@ -200,16 +248,16 @@ PartJoiner::PartJoiner(OutputBytes& file) : file(file), state(std::make_unique<S
 PartJoiner::~PartJoiner() = default;
 
 std::optional<ImageFormat> PartJoiner::Format() const {
-    if (state->nextPart == 1) return std::nullopt;
-    return state->first.format;
+    if (state->sequence.Count() == 0) return std::nullopt;
+    return state->sequence.First().format;
 }
 
 void PartJoiner::Add(std::span<const std::uint8_t> bytes, const std::string& name) {
     State& s = *state;
     const PartHeader header = ReadPartHeader(bytes, name);
-    if (s.nextPart == 1) {
-        s.first = header;
-        s.firstName = name;
+    const bool first = s.sequence.Count() == 0;
+    s.sequence.Take(header, name);
+    if (first) {
         s.width = header.render["size"][0].get<int>();
         s.height = header.render["size"][1].get<int>();
         s.channels = header.render["channels"].get<int>();
@@ -222,16 +270,6 @@ void PartJoiner::Add(std::span<const std::uint8_t> bytes, const std::string& nam
         } else {
             s.exr.emplace(file, s.width, s.height, s.channels);
         }
-    } else {
-        CheckSameRender(header, name, s.first, s.firstName);
-    }
-    const std::string of = " of " + std::to_string(header.parts);
-    if (header.part < s.nextPart)
-        throw Refused(name, "part " + std::to_string(header.part) + of + " again: each part comes once");
-    if (header.part > s.nextPart) {
-        throw Refused(name, "part " + std::to_string(header.part) + of + " came where part " +
-                                std::to_string(s.nextPart) + of + " was due: part " +
-                                std::to_string(s.nextPart) + " is missing, or the parts are out of order");
     }
     PieceReader reader(bytes.subspan(HeaderEnd(bytes), bytes.size() - HeaderEnd(bytes) - 4), name);
     PieceHead head;
@@ -297,16 +335,11 @@ void PartJoiner::Add(std::span<const std::uint8_t> bytes, const std::string& nam
         ++s.nextUnit;
     }
     if (row != header.endRow) throw reader.Damaged();
-    ++s.nextPart;
 }
 
 void PartJoiner::Finish() {
     State& s = *state;
-    if (s.nextPart == 1) throw quib::Error(quib::Error::Kind::BadInput, "no part to join");
-    if (s.nextPart <= s.first.parts) {
-        throw Refused(s.firstName, "part " + std::to_string(s.nextPart) + " of " +
-                                       std::to_string(s.first.parts) + " of its render is missing");
-    }
+    s.sequence.Finish();
     if (s.exr) s.exr->Finish();
 }
 

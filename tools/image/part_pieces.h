@@ -14,7 +14,7 @@ namespace vantrel {
 /// the name, and CR LF, which a transfer that changes line ends would change.
 inline constexpr std::uint8_t partSignature[8] = {0x89, 'V', 'P', 'A', 'R', 'T', '\r', '\n'};
 /// The value of the header's "format".
-inline constexpr const char* partFormat = "vantrel-part/1";
+inline constexpr const char* partFormat = "vantrel-part/2";
 
 /// A piece of a part: an encoder's unit (a PNG band, an OpenEXR block) as the image holds it, or rows
 /// of a unit that the part's edges cut, to be encoded by the joiner once it has them all.

@@ -3,7 +3,12 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <vector>
+
+// Header-only, compiled here: the same digest on every platform, with no library to ship beside vantrel.
+#define XXH_INLINE_ALL
+#include <xxhash.h>
 
 #include "quib/error.h"
 #include "tools/image/exr_encoder.h"
@@ -25,7 +30,19 @@ void AppendRows(std::string& out, PieceHead head, std::span<const std::uint8_t> 
     AppendPiece(out, rowsPiece, head, Bytes(Pack(raw)));
 }
 
-/// What makes a render's image what it is, as every part of it says.
+/// The 128-bit XXH3 digest of `text`, as 32 hexadecimal digits: the same on every platform (XXH3 reads
+/// its input as little-endian words whatever the machine's order).
+std::string Digest(const std::string& text) {
+    const XXH128_hash_t hash = XXH3_128bits(text.data(), text.size());
+    char digits[33];
+    std::snprintf(digits, sizeof digits, "%016llx%016llx", static_cast<unsigned long long>(hash.high64),
+                  static_cast<unsigned long long>(hash.low64));
+    return digits;
+}
+
+/// What makes a render's image what it is, as every part of it says: what the request makes of the
+/// image, spelt out so that a message can say what differs, and the digest of that with the scene's
+/// pixel-making JSON (dumped with its keys sorted, so that the order of a file's keys does not count).
 quib::Json Identity(const PartRequest& request) {
     const RenderRequest& render = request.render;
     const SampleDomain& domain = render.domain;
@@ -37,7 +54,6 @@ quib::Json Identity(const PartRequest& request) {
     const bool png = request.format == ImageFormat::Png;
     quib::Json identity = {{"program", VANTREL_VERSION},
                            {"modules", request.moduleVersions},
-                           {"scene", request.scene},
                            {"size", {render.width, render.height}},
                            {"type", OutputTypeName(render.type)},
                            {"channels", ChannelsFor(render.type)},
@@ -46,18 +62,44 @@ quib::Json Identity(const PartRequest& request) {
                            {"image", png ? "png" : "exr"},
                            {"depth", png ? request.depth : 32}};
     if (png) identity["levels"] = LevelsName(request.levels);
+    quib::Json whole = identity;
+    whole["scene"] = PixelScene(request.scene);
+    identity["digest"] = Digest(nlohmann::json(whole).dump());  // nlohmann::json sorts its keys
     return identity;
 }
 
-/// The pieces of a part's bands, each band's made on the render thread that completes it and appended
+/// A part file's bytes on their way out, their CRC-32 kept for the end.
+class PartWriter {
+public:
+    explicit PartWriter(const PartOutput& put) : put(put) {}
+
+    void Put(std::span<const std::uint8_t> bytes) {
+        crc = crc32_z(crc, bytes.data(), bytes.size());
+        put(bytes);
+    }
+    /// The end of the pieces and the checksum of every byte before it.
+    void End() {
+        const std::uint8_t end[1] = {endOfPieces};
+        Put(end);
+        std::string checksum;
+        PutBigEndian(checksum, crc, 4);
+        put(Bytes(checksum));
+    }
+
+private:
+    const PartOutput& put;
+    unsigned long crc = crc32_z(0, nullptr, 0);
+};
+
+/// The pieces of a part's bands, each band's made on the render thread that completes it and written
 /// in order.
 class PartSink {
 public:
-    explicit PartSink(std::string& out) : out(out) {}
+    explicit PartSink(PartWriter& out) : out(out) {}
 
 protected:
     std::vector<std::string> pieces;  ///< by slot
-    std::string& out;
+    PartWriter& out;
 };
 
 /// A part of a PNG: the rows from `first` to `end`, and above them the rows that the first band's
@@ -65,7 +107,7 @@ protected:
 class PngPart : public StoredBands, PartSink {
 public:
     PngPart(int width, int height, int channels, int depth, PngLevels levels, int slots, int first, int end,
-            std::string& out)
+            PartWriter& out)
         : StoredBands(
               width, height, channels, PngBands::BandRows(width, channels, depth),
               PngBands::TailRows(width, channels, depth), slots, ImageFormat::Png, depth, levels,
@@ -107,7 +149,7 @@ public:
         }
         AppendRows(piece, head, encoded.above, encoded.filtered);
     }
-    void Put(int band) override { out += pieces[SlotOf(band)]; }
+    void Put(int band) override { out.Put(Bytes(pieces[SlotOf(band)])); }
 
 private:
     int first;
@@ -117,7 +159,7 @@ private:
 /// A part of an OpenEXR image: its rows in bands of whole blocks (cut by the part's edges).
 class ExrPart : public StoredBands, PartSink {
 public:
-    ExrPart(int width, int height, int channels, int slots, int first, int end, std::string& out)
+    ExrPart(int width, int height, int channels, int slots, int first, int end, PartWriter& out)
         : StoredBands(width, height, channels, ExrEncoder::BandRows(width, channels),
                       ExrEncoder::BandRows(width, channels), slots, ImageFormat::Exr, 32, PngLevels::Linear,
                       first, end),
@@ -144,7 +186,7 @@ public:
             y = to;
         }
     }
-    void Put(int band) override { out += pieces[SlotOf(band)]; }
+    void Put(int band) override { out.Put(Bytes(pieces[SlotOf(band)])); }
 };
 
 }  // namespace
@@ -154,7 +196,16 @@ std::pair<int, int> PartRows(int height, int part, int parts) {
     return {row(part - 1), row(part)};
 }
 
-std::optional<std::string> RenderPart(const PartRequest& request) {
+quib::Json PixelScene(const quib::Json& scene) {
+    quib::Json pixels = scene;
+    if (pixels.is_object()) {
+        for (const char* member : {"layout", "description", "output_type", "samples"})
+            pixels.erase(member);
+    }
+    return pixels;
+}
+
+bool RenderPart(const PartRequest& request, const PartOutput& put) {
     const RenderRequest& render = request.render;
     const auto [first, end] = PartRows(render.height, request.part, request.parts);
     const quib::Json header = {{"format", partFormat},
@@ -163,9 +214,10 @@ std::optional<std::string> RenderPart(const PartRequest& request) {
                                {"parts", request.parts},
                                {"rows", {first, end}}};
     const std::string text = header.dump();
-    std::string out(reinterpret_cast<const char*>(partSignature), sizeof partSignature);
-    PutBigEndian(out, text.size(), 4);
-    out += text;
+    PartWriter out(put);
+    std::string head(reinterpret_cast<const char*>(partSignature), sizeof partSignature);
+    PutBigEndian(head, text.size(), 4);
+    out.Put(Bytes(head + text));
     const int channels = ChannelsFor(render.type);
     const int slots = BandsInFlight(render.threads);
     bool complete = false;
@@ -177,10 +229,8 @@ std::optional<std::string> RenderPart(const PartRequest& request) {
         ExrPart sink(render.width, render.height, channels, slots, first, end, out);
         complete = Render(render, sink);
     }
-    if (!complete) return std::nullopt;
-    out.push_back(static_cast<char>(endOfPieces));
-    PutBigEndian(out, crc32_z(crc32_z(0, nullptr, 0), Bytes(out).data(), out.size()), 4);
-    return out;
+    if (complete) out.End();
+    return complete;
 }
 
 }  // namespace vantrel
