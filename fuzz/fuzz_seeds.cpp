@@ -250,14 +250,15 @@ void WritePartSeeds(const std::shared_ptr<const vantrel::ModuleSet>& modules, co
     for (const auto& each : renders) {
         const json root = Scene(json::array({each.node}), "c", plane);
         const vantrel::Scene scene = vantrel::Scene::Build(root, modules);
-        const vantrel::RenderRequest request{
-            scene.Output(), scene.Domain(), each.width, each.height, each.type, 1, 1, nullptr, {}};
+        const vantrel::ImagePlan plan{
+            each.type, each.width,  each.height, scene.Domain(),
+            1,         each.format, each.depth,  vantrel::LevelsFor(each.type, false),
+            1};
         std::string input;
         for (int k = 1; k <= each.parts; ++k) {
             std::string part;
             vantrel::RenderPart(
-                {request, each.format, each.depth, vantrel::LevelsFor(each.type, false), root,
-                 modules->Versions(), k, each.parts},
+                {plan.Render(scene.Output()), plan, root, modules->Versions(), k, each.parts},
                 [&](std::span<const std::uint8_t> bytes) { part.append(bytes.begin(), bytes.end()); });
             const std::size_t headerEnd =
                 signature.size() + 4 +

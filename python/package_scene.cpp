@@ -258,8 +258,8 @@ py::bytes PackageScene::RenderPart(const ImageArguments& arguments, const Text& 
     {
         py::gil_scoped_release unlocked;
         vantrel::RenderPart(
-            {image.Request(), *plan.format, plan.depth, plan.levels, std::move(named),
-             image.scene->Modules().Versions(), number, static_cast<int>(*parts.number)},
+            {image.Request(), plan, std::move(named), image.scene->Modules().Versions(), number,
+             static_cast<int>(*parts.number)},
             [&](std::span<const std::uint8_t> piece) { bytes.append(piece.begin(), piece.end()); });
     }
     return py::bytes(bytes);  // given no cancel flag, a render ends complete or throws

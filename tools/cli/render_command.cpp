@@ -145,12 +145,13 @@ void WriteImage(const ImagePlan& plan, const RenderRequest& request, const std::
 /// are done. Its name: the scene as built (the file's JSON with the edits made) and all that the options
 /// make of the image.
 void WritePart(const ImagePlan& plan, const RenderRequest& request, const Scene& scene,
-               const JsonDocument& document, const RenderOptions& options, const std::filesystem::path& path) {
+               const JsonDocument& document, const RenderOptions& options,
+               const std::filesystem::path& path) {
     quib::Json built = document.Value();
     options.edits.ApplyTo(built, options.scene, scene.Modules());
     OutputBytes bytes(path, "the part file");
-    RenderPart({request, *plan.format, plan.depth, plan.levels, std::move(built), scene.Modules().Versions(),
-                options.part, static_cast<int>(*options.image.parts)},
+    RenderPart({request, plan, std::move(built), scene.Modules().Versions(), options.part,
+                static_cast<int>(*options.image.parts)},
                [&](std::span<const std::uint8_t> piece) { bytes.Put(piece); });
     bytes.Close();
 }

@@ -6,7 +6,7 @@
 /// pixel (in fact byte for byte too: its blocks are compressed alike).
 ///
 /// ```
-/// RenderPart({render, ImageFormat::Png, 8, PngLevels::Srgb, sceneJson, versions, k, n},
+/// RenderPart({plan.Render(node), plan, sceneJson, versions, k, n},
 ///            [&](std::span<const std::uint8_t> bytes) { partFile.Put(bytes); });
 /// ...
 /// PartJoiner joiner(file);            // an OutputBytes, behind a PendingFile
@@ -31,6 +31,7 @@
 #include "quib/stored_form.h"
 #include "tools/image/image_file.h"
 #include "tools/image/output_file.h"
+#include "tools/render/image_request.h"
 #include "tools/render/render_core.h"
 
 namespace vantrel {
@@ -41,13 +42,11 @@ std::pair<int, int> PartRows(int height, int part, int parts);
 
 /// What to render of a part, and what makes the whole render what it is.
 struct PartRequest {
-    RenderRequest render;  ///< the whole image's size; only the part's rows are sampled
-    ImageFormat format;
-    int depth;         ///< a PNG's bits a channel, 8 or 16; ignored for OpenEXR
-    PngLevels levels;  ///< what a PNG's levels stand for; ignored for OpenEXR
-    /// The scene as built (its JSON after any edits) and the modules' versions: with the request's size,
-    /// type, samples, domain, format, depth and levels, and this program's version, they name the
-    /// render, by a digest that leaves out what the editor keeps beside the scene (`PixelScene`).
+    RenderRequest render;  ///< the plan's render of a node; only the part's rows are sampled
+    ImagePlan plan;        ///< the whole image, a file's: its format, depth and levels among the rest
+    /// The scene as built (its JSON after any edits) and the modules' versions: with the plan's
+    /// canonical form and this program's version, they name the render, by a digest that leaves out
+    /// what the editor keeps beside the scene (`PixelScene`).
     quib::Json scene;
     std::vector<float> moduleVersions;
     int part;   ///< K, from 1

@@ -44,24 +44,8 @@ std::string Digest(const std::string& text) {
 /// image, spelt out so that a message can say what differs, and the digest of that with the scene's
 /// pixel-making JSON (dumped with its keys sorted, so that the order of a file's keys does not count).
 quib::Json Identity(const PartRequest& request) {
-    const RenderRequest& render = request.render;
-    const SampleDomain& domain = render.domain;
-    quib::Json where = {{"kind", domain.kind == SampleDomain::Kind::Plane ? "plane" : "sphere"}};
-    if (domain.kind == SampleDomain::Kind::Plane || domain.sphereWindow) {
-        where["min"] = {domain.min.x, domain.min.y};
-        where["max"] = {domain.max.x, domain.max.y};
-    }
-    const bool png = request.format == ImageFormat::Png;
-    quib::Json identity = {{"program", VANTREL_VERSION},
-                           {"modules", request.moduleVersions},
-                           {"size", {render.width, render.height}},
-                           {"type", OutputTypeName(render.type)},
-                           {"channels", ChannelsFor(render.type)},
-                           {"samples", render.samples},
-                           {"domain", where},
-                           {"image", png ? "png" : "exr"},
-                           {"depth", png ? request.depth : 32}};
-    if (png) identity["levels"] = LevelsName(request.levels);
+    quib::Json identity = {{"program", VANTREL_VERSION}, {"modules", request.moduleVersions}};
+    identity.update(CanonicalForm(request.plan));
     quib::Json whole = identity;
     whole["scene"] = PixelScene(request.scene);
     identity["digest"] = Digest(nlohmann::json(whole).dump());  // nlohmann::json sorts its keys
@@ -221,9 +205,9 @@ bool RenderPart(const PartRequest& request, const PartOutput& put) {
     const int channels = ChannelsFor(render.type);
     const int slots = BandsInFlight(render.threads);
     bool complete = false;
-    if (request.format == ImageFormat::Png) {
-        PngPart sink(render.width, render.height, channels, request.depth, request.levels, slots, first, end,
-                     out);
+    if (request.plan.format == ImageFormat::Png) {
+        PngPart sink(render.width, render.height, channels, request.plan.depth, request.plan.levels, slots,
+                     first, end, out);
         complete = Render(render, sink);
     } else {
         ExrPart sink(render.width, render.height, channels, slots, first, end, out);

@@ -175,6 +175,23 @@ ImagePlan PlanImage(const ImageRequest& request, const Scene& scene, const std::
     return plan;
 }
 
+quib::Json CanonicalForm(const ImagePlan& plan) {
+    const SampleDomain& domain = plan.domain;
+    quib::Json where = {{"kind", domain.kind == SampleDomain::Kind::Plane ? "plane" : "sphere"}};
+    if (domain.kind == SampleDomain::Kind::Plane || domain.sphereWindow) {
+        where["min"] = {domain.min.x, domain.min.y};
+        where["max"] = {domain.max.x, domain.max.y};
+    }
+    const bool png = plan.format == ImageFormat::Png;
+    quib::Json form = {
+        {"size", {plan.width, plan.height}},  {"type", OutputTypeName(plan.type)},
+        {"channels", ChannelsFor(plan.type)}, {"samples", plan.samples},
+        {"domain", std::move(where)},         {"image", !plan.format ? "memory" : png ? "png" : "exr"},
+        {"depth", png ? plan.depth : 32}};
+    if (png) form["levels"] = LevelsName(plan.levels);
+    return form;
+}
+
 quib::Json RequestVocabulary() {
     quib::Json types = quib::Json::array();
     for (const auto& [name, type] : outputTypeNames) {

@@ -98,6 +98,11 @@ struct ImagePlan {
 ImagePlan PlanImage(const ImageRequest& request, const Scene& scene, const std::string& sceneSource,
                     const RequestFields& fields, const std::optional<ImageBounds>& bounds = {});
 
+/// What of `plan` makes the image's pixels and bytes, in one form whichever door asked (not the
+/// threads): {"size": [W, H], "type", "channels", "samples", "domain": {"kind"[, "min", "max"]},
+/// "image": "png", "exr" or "memory", "depth" (32 for OpenEXR's floats)[, "levels": a PNG's]}.
+quib::Json CanonicalForm(const ImagePlan& plan);
+
 /// A PNG's bits a channel as `request` asks (8 when it does not); refuses a depth or linear levels
 /// asked of an OpenEXR image, which always holds linear 32-bit floats, and a format this build does
 /// not write. `PlanImage` checks the same; this is for an image that is written, not rendered.
