@@ -226,6 +226,11 @@ struct PartJoiner::State {
     int UnitEnd(int unit) const {
         return grid ? grid->ImageEndRow(unit) : std::min(height, (unit + 1) * exrBlockRows);
     }
+
+    /// Takes the image's size and format from the first part's header, and starts its encoder on `file`.
+    void Start(const PartHeader& header, OutputBytes& file);
+    /// Encodes the unit whose rows are all held as the whole image's encoder encodes it.
+    void PutWholeUnit(int unit, bool isPng);
 };
 
 namespace {
@@ -243,6 +248,37 @@ public:
 
 }  // namespace
 
+void PartJoiner::State::Start(const PartHeader& header, OutputBytes& file) {
+    width = header.render["size"][0].get<int>();
+    height = header.render["size"][1].get<int>();
+    channels = header.render["channels"].get<int>();
+    depth = header.render["depth"].get<int>();
+    rowBytes = static_cast<std::size_t>(width) * channels * (depth / 8);
+    if (header.format == ImageFormat::Png) {
+        grid = std::make_unique<PngGrid>(width, height, channels, depth);
+        png.emplace(width, height, channels, depth, header.levels, grid->Bands(),
+                    [&file](std::span<const std::uint8_t> piece) { file.Put(piece); });
+    } else {
+        exr.emplace(file, width, height, channels);
+    }
+}
+
+void PartJoiner::State::PutWholeUnit(int unit, bool isPng) {
+    if (isPng) {
+        band.checksum = adler32_z(adler32_z(0, nullptr, 0), band.filtered.data(), band.filtered.size());
+        band.Deflate(unit + 1 == Units());
+        if (PngStream::Small(band.deflated.size(), Units())) {
+            png->PutSmall(unit, band.filtered, band.above);
+        } else {
+            png->Put(unit, band.deflated, band.checksum, band.filtered.size());
+        }
+    } else {
+        std::vector<std::uint8_t> block;
+        CompressExrBlock(rows.data(), unitRows, width, channels, block);
+        exr->Put(unit, block);
+    }
+}
+
 PartJoiner::PartJoiner(OutputBytes& file) : file(file), state(std::make_unique<State>()) {}
 
 PartJoiner::~PartJoiner() = default;
@@ -257,20 +293,7 @@ void PartJoiner::Add(std::span<const std::uint8_t> bytes, const std::string& nam
     const PartHeader header = ReadPartHeader(bytes, name);
     const bool first = s.sequence.Count() == 0;
     s.sequence.Take(header, name);
-    if (first) {
-        s.width = header.render["size"][0].get<int>();
-        s.height = header.render["size"][1].get<int>();
-        s.channels = header.render["channels"].get<int>();
-        s.depth = header.render["depth"].get<int>();
-        s.rowBytes = static_cast<std::size_t>(s.width) * s.channels * (s.depth / 8);
-        if (header.format == ImageFormat::Png) {
-            s.grid = std::make_unique<PngGrid>(s.width, s.height, s.channels, s.depth);
-            s.png.emplace(s.width, s.height, s.channels, s.depth, header.levels, s.grid->Bands(),
-                          [this](std::span<const std::uint8_t> piece) { file.Put(piece); });
-        } else {
-            s.exr.emplace(file, s.width, s.height, s.channels);
-        }
-    }
+    if (first) s.Start(header, file);
     PieceReader reader(bytes.subspan(HeaderEnd(bytes), bytes.size() - HeaderEnd(bytes) - 4), name);
     PieceHead head;
     std::span<const std::uint8_t> data;
@@ -316,21 +339,7 @@ void PartJoiner::Add(std::span<const std::uint8_t> bytes, const std::string& nam
         into.insert(into.end(), s.unpacked.begin() + head.aboveBytes, s.unpacked.end());
         s.unitRows += count;
         if (s.UnitFirst(unit) + s.unitRows < s.UnitEnd(unit)) continue;
-        // The unit is whole: encoded as the whole image's encoder encodes it.
-        if (isPng) {
-            s.band.checksum =
-                adler32_z(adler32_z(0, nullptr, 0), s.band.filtered.data(), s.band.filtered.size());
-            s.band.Deflate(unit + 1 == s.Units());
-            if (PngStream::Small(s.band.deflated.size(), s.Units())) {
-                s.png->PutSmall(unit, s.band.filtered, s.band.above);
-            } else {
-                s.png->Put(unit, s.band.deflated, s.band.checksum, s.band.filtered.size());
-            }
-        } else {
-            std::vector<std::uint8_t> block;
-            CompressExrBlock(s.rows.data(), s.unitRows, s.width, s.channels, block);
-            s.exr->Put(unit, block);
-        }
+        s.PutWholeUnit(unit, isPng);
         s.unitRows = 0;
         ++s.nextUnit;
     }
