@@ -3,7 +3,7 @@
 //
 // Checked besides the sanitizers: every request is answered exactly once, within a bound, even one
 // whose preview hangs (given up after a while, as a client that goes away); every answer has a status
-// the server documents; every refusal is a JSON error with its message and kind.
+// the server documents; every refusal is a JSON error with its message, kind and code.
 //
 // The input: a byte choosing the method (a known one, or text of the input), one choosing the target
 // (a route of the server, or text), one choosing each header (the right one, none, or text), and the
@@ -169,14 +169,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::this_thread::yield();
     if (answers != 1) vantrel::fuzz::Broken("a request was answered " + std::to_string(answers) + " times");
 
-    static const std::set<int> statuses = {200, 303, 400, 403, 404, 409, 413, 500, 503, 504};
+    static const std::set<int> statuses = {200, 303, 400, 403, 404, 409, 412, 413, 500, 503, 504};
     if (statuses.count(response.status) == 0)
         vantrel::fuzz::Broken("an answer of status " + std::to_string(response.status));
     if (response.status >= 400) {
         try {
             const quib::Json error = quib::Json::parse(response.body);
-            if (!error.at("error").is_string() || !error.at("kind").is_string())
-                vantrel::fuzz::Broken("a refusal without its message and kind");
+            if (!error.at("error").is_string() || !error.at("kind").is_string() ||
+                !error.at("code").is_string())
+                vantrel::fuzz::Broken("a refusal without its message, kind and code");
         } catch (const quib::Json::exception&) {
             vantrel::fuzz::Broken("a refusal that is not JSON: " + response.body.substr(0, 200));
         }
