@@ -122,10 +122,6 @@ ImageRequest RequestOf(const ImageArguments& arguments, std::optional<ImageForma
     return request;
 }
 
-std::string FormatName(ImageFormat format) {
-    return format == ImageFormat::Png ? "a PNG" : "an OpenEXR image";
-}
-
 int ImageChannels(const Pixels& pixels, OutputType type) {
     const bool image = pixels.ndim() == 3 && pixels.shape(0) >= 1 && pixels.shape(1) >= 1 &&
                        (pixels.shape(2) == 1 || pixels.shape(2) == 3 || pixels.shape(2) == 4);

@@ -70,8 +70,6 @@ long long NumberOf(const Whole& given, const std::string& argument);
 /// (the file, or the argument that named the format).
 RequestFields ArgumentFields(const std::string& format);
 
-/// "a PNG" or "an OpenEXR image".
-std::string FormatName(ImageFormat format);
 /// The channels of an image array of `type`, height x width x its channels: an image whose channels
 /// are not its type's (a slice of three channels of four) is refused, not written as another type.
 int ImageChannels(const Pixels& pixels, OutputType type);
