@@ -122,6 +122,14 @@ ImageRequest RequestOf(const ImageArguments& arguments, std::optional<ImageForma
     return request;
 }
 
+ImageRequest FileRequestOf(const ImageArguments& arguments, ImageFormat format,
+                           const std::optional<Whole>& depth, bool linear) {
+    ImageRequest request = RequestOf(arguments, format);
+    if (depth) request.depth = NumberOf(*depth, "depth");
+    request.linear = linear;
+    return request;
+}
+
 int ImageChannels(const Pixels& pixels, OutputType type) {
     const bool image = pixels.ndim() == 3 && pixels.shape(0) >= 1 && pixels.shape(1) >= 1 &&
                        (pixels.shape(2) == 1 || pixels.shape(2) == 3 || pixels.shape(2) == 4);

@@ -88,6 +88,9 @@ struct ImageArguments {
 
 /// The render the arguments ask for, in a file of `format` (none: in memory).
 ImageRequest RequestOf(const ImageArguments& arguments, std::optional<ImageFormat> format = {});
+/// The same, written to a file of `format` with `depth` bits a channel (none: 8) and `linear` levels.
+ImageRequest FileRequestOf(const ImageArguments& arguments, ImageFormat format,
+                           const std::optional<Whole>& depth, bool linear);
 
 /// The region `region` gives: None, or four finite numbers A, B, C, D.
 std::optional<std::vector<double>> RegionFrom(py::handle region);

@@ -188,9 +188,7 @@ void PackageScene::Save(const std::string& path, const std::optional<Pixels>& pi
     const std::optional<ImageFormat> format = FormatFor(path);
     if (!format)
         throw Error(Error::Kind::BadInput, "expected a file name ending in .png or .exr").WithSource(path);
-    ImageRequest request = RequestOf(arguments, format);
-    if (depth) request.depth = NumberOf(*depth, "depth");
-    request.linear = linear;
+    const ImageRequest request = FileRequestOf(arguments, *format, depth, linear);
     std::optional<Prepared> image;
     if (!pixels) image = Prepare(arguments, request, path);
     const ImagePlan plan = image ? image->plan : PixelsPlan(*pixels, request, path);
@@ -278,9 +276,7 @@ PackageScene::Prepared PackageScene::Prepare(const ImageArguments& arguments, co
 PackageScene::Prepared PackageScene::PreparePart(const ImageArguments& arguments, const Text& format,
                                                  const std::optional<Whole>& depth, bool linear,
                                                  const std::optional<Whole>& parts) const {
-    ImageRequest request = RequestOf(arguments, FormatNamed(format));
-    if (depth) request.depth = NumberOf(*depth, "depth");
-    request.linear = linear;
+    ImageRequest request = FileRequestOf(arguments, FormatNamed(format), depth, linear);
     if (parts) request.parts = NumberOf(*parts, "parts");
     return Prepare(arguments, request, "format");
 }
