@@ -64,6 +64,38 @@ TEST(ImagePlan, TakesWhatTheRequestLeavesFromTheScene) {
     }
 }
 
+// A part file keeps its plan's canonical form; read back, it must be the same plan, whatever the domain.
+TEST(ImagePlan, ACanonicalFormReadsBackAsItsPlan) {
+    std::string sphereText = planeScene;
+    const std::string planeDomain = R"({"kind": "plane", "min": [0, 0], "max": [2, 1]})";
+    sphereText.replace(sphereText.find(planeDomain), planeDomain.size(), R"({"kind": "sphere"})");
+    const Scene plane = SceneFromText(planeScene, "plane.json");
+    const Scene sphere = SceneFromText(sphereText, "sphere.json");
+    const struct {
+        const Scene& scene;
+        ImageRequest request;
+    } rows[] = {
+        {plane, Asked([](ImageRequest& r) { r.format = ImageFormat::Png; })},
+        {plane, Asked([](ImageRequest& r) {
+             r.format = ImageFormat::Png, r.type = OutputType::Color, r.linear = true, r.depth = 16;
+             r.region = {{0.25, -1e-300, 0.5, 0.125}};
+         })},
+        {sphere, Asked([](ImageRequest& r) { r.format = ImageFormat::Png, r.samples = 16; })},
+        {sphere, Asked([](ImageRequest& r) {
+             r.format = VANTREL_OPENEXR ? ImageFormat::Exr : ImageFormat::Png, r.type = OutputType::Vec3;
+             r.region = {{-180, -90, 0.1, 1e-3}};
+         })},
+    };
+    for (const auto& row : rows) {
+        const ImagePlan plan = PlanImage(row.request, row.scene, "scene.json", JsonRequestFields());
+        SCOPED_TRACE(CanonicalForm(plan).dump());
+        const ImagePlan read = PlanOfCanonicalForm(CanonicalForm(plan), "/render");
+        EXPECT_EQ(CanonicalForm(read), CanonicalForm(plan));
+        EXPECT_EQ(read.domain.sphereWindow, plan.domain.sphereWindow);
+        EXPECT_EQ(read.levels, plan.levels);
+    }
+}
+
 TEST(ImagePlan, RefusesInOneSetOfWords) {
     std::string textScene = planeScene;
     textScene.replace(textScene.find("\"double\""), 8, "\"string\"");

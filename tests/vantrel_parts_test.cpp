@@ -196,11 +196,17 @@ TEST_F(Parts, JoinRefusesPartsThatAreNotOneRender) {
     // A header may say anything, its checksum remade: what differs is quoted as an excerpt.
     WriteFile(work / "long.png.part",
               Reheaded(part, R"("type":"color")", R"("type":")" + std::string(100000, 'x') + "\""));
+    // A header is read by the checks of any render request, and must say what its plan says.
+    WriteFile(work / "depth12.png.part", Reheaded(part, R"("depth":8)", R"("depth":12)"));
+    WriteFile(work / "channels.png.part", Reheaded(part, R"("channels":3)", R"("channels":4)"));
+    WriteFile(work / "wide.png.part", Reheaded(part, R"("size":[64,32])", R"("size":[3000000000,32])"));
     ASSERT_EQ(Vantrel({"render", Example("curve3"), "--size", "64x32", "-o", "image.png"}).status, 0);
     WriteFile(work / "old.png.part", Reheaded(part, "vantrel-part/2", "vantrel-part/1"));
     const std::vector<std::string> files = WorkFiles();
 
     const std::string other = "a part of another render than c1.png.part: ";
+    const std::string header =
+        "a damaged part file: its header is not one of vantrel render --part: /render/";
     const struct {
         std::vector<std::string> parts;
         std::string message;
@@ -226,8 +232,16 @@ TEST_F(Parts, JoinRefusesPartsThatAreNotOneRender) {
         {{"c1.png.part", "type.png.part", "c3.png.part"},
          "type.png.part: " + other + "its type is \"vec3\", not \"color\""},
         {{"c1.png.part", "long.png.part", "c3.png.part"},
-         "long.png.part: " + other + "its type is \"" + std::string(79, 'x') +
-             "... (100002 bytes), not \"color\""},
+         "long.png.part: " + header + "type: expected the name of an output type, not \"" +
+             std::string(79, 'x') + "... (100002 bytes)"},
+        {{"c1.png.part", "depth12.png.part"},
+         "depth12.png.part: " + header + "depth: expected 8 or 16, the bits a channel of a PNG, not 12"},
+        {{"c1.png.part", "channels.png.part"},
+         "channels.png.part: " + header + "channels: expected 3, not 4"},
+        {{"c1.png.part", "wide.png.part"},
+         "wide.png.part: " + header +
+             "size: expected at most 2147483647 pixels wide for a PNG (a PNG's sides are 31-bit numbers), "
+             "not 3000000000"},
         {{"c1.png.part", "samples.png.part", "c3.png.part"},
          "samples.png.part: " + other + "its samples is 2, not 1"},
         {{"c1.png.part", "depth.png.part", "c3.png.part"},
@@ -270,8 +284,9 @@ TEST_F(Parts, JoinRefusesPartsThatAreNotOneRender) {
 // within little memory and having written little. Before, the row of 1.5 GB took 1.4 GiB, and the
 // OpenEXR image of 2^30 - 1 rows 1 GiB and 512 MiB written, for its table of blocks, before the refusal.
 TEST_F(Parts, ForgedPartsAreRefusedWithinLittleMemory) {
-    const std::string png = R"("image":"png","channels":3,"depth":8,"levels":"srgb","digest":""})";
-    const std::string exr = R"("image":"exr","channels":3,"depth":32,"digest":""})";
+    const std::string color = R"("type":"color","samples":1,"domain":{"kind":"sphere"},"channels":3,)";
+    const std::string png = color + R"("image":"png","depth":8,"levels":"srgb","digest":""})";
+    const std::string exr = color + R"("image":"exr","depth":32,"digest":""})";
     const int bandRows = 88;  // of a PNG 1000 pixels wide, RGB of 8 bits: 256 KiB
     const std::string firstBand = std::string(bandRows * 3001, '\0');
     const std::uint32_t gibibyte = 1u << 30;

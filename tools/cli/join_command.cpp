@@ -87,7 +87,7 @@ void RunJoin(const JoinOptions& options, std::ostream& out) {
             CheckSameRender(given.back().header, path, given.front().header, given.front().path);
     }
     const PartHeader& first = given.front().header;
-    if (first.format != *format) throw ImageOfAnotherFormat(first.format, output.string());
+    if (first.plan.format != format) throw ImageOfAnotherFormat(*first.plan.format, output.string());
     std::stable_sort(given.begin(), given.end(),
                      [](const Given& a, const Given& b) { return a.header.part < b.header.part; });
     PartSequence sequence;
@@ -110,10 +110,9 @@ void RunJoin(const JoinOptions& options, std::ostream& out) {
     }
     file.Commit();
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    const auto size = first.render["size"];
     char report[160];
-    std::snprintf(report, sizeof report, "%dx%d from %d part%s in %.3f s\n", size[0].get<int>(),
-                  size[1].get<int>(), first.parts, first.parts == 1 ? "" : "s", seconds);
+    std::snprintf(report, sizeof report, "%dx%d from %d part%s in %.3f s\n", first.plan.width,
+                  first.plan.height, first.parts, first.parts == 1 ? "" : "s", seconds);
     out << quib::Printable(output.string()) << ": " << report;  // the name as messages show it
 }
 

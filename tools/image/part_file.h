@@ -67,15 +67,15 @@ using PartOutput = std::function<void(std::span<const std::uint8_t>)>;
 bool RenderPart(const PartRequest& request, const PartOutput& put);
 
 /// What a part file's header says: which render (as JSON, equal for every part of one render: the
-/// digest of what makes its pixels, and the request spelt out) and which part of it.
+/// digest of what makes its pixels, and the request spelt out), its plan as read from that, and which
+/// part of it.
 struct PartHeader {
     quib::Json render;
+    ImagePlan plan{};  ///< of the whole image, a file's
     int part = 0;
     int parts = 0;
     int firstRow = 0;
     int endRow = 0;
-    ImageFormat format = ImageFormat::Png;
-    PngLevels levels = PngLevels::Linear;
 };
 
 /// Reads and checks a whole part file, `name` in messages: its signature, its checksum (so that a file

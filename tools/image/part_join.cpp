@@ -164,42 +164,33 @@ PartHeader ReadPartHeader(std::span<const std::uint8_t> bytes, const std::string
         throw Refused(name, "a part file of format " + quib::Excerpt(*other) + ", not " + partFormat +
                                 " as this vantrel writes: render the part again with this vantrel");
     }
+    const auto damaged = [&name](const std::string& why) {
+        return Refused(name, "a damaged part file: its header is not one of vantrel render --part" + why);
+    };
+    const auto member = [&header](const char* key) {
+        return header.is_object() && header.contains(key) ? header[key] : quib::Json();
+    };
+    const quib::Json render = member("render");
+    if (member("format") != partFormat || !render.is_object() || !render.contains("digest") ||
+        !render["digest"].is_string())
+        throw damaged("");
     PartHeader read;
-    bool fine = false;
+    read.render = render;
+    quib::Json form = render;  // the plan's canonical form, beside the render's identity
+    for (const char* identity : {"digest", "program", "modules"})
+        form.erase(identity);
     try {
-        fine = header.is_object() && header.value("format", "") == partFormat && header.contains("render") &&
-               header["render"].is_object() && header.contains("rows") && header["rows"].is_array() &&
-               header["rows"].size() == 2;
-        const quib::Json& render = fine ? header["render"] : header;
-        fine = fine && render.contains("size") && render["size"].is_array() && render["size"].size() == 2 &&
-               render.value("image", "") != "" && render.contains("channels") && render.contains("depth") &&
-               render.contains("digest") && render["digest"].is_string();
-        if (fine) {
-            read.render = render;
-            const int width = HeaderInt(render["size"][0], 1, INT_MAX, fine);
-            const int height = HeaderInt(render["size"][1], 1, INT_MAX, fine);
-            const int channels = HeaderInt(render["channels"], 1, 4, fine);
-            const int depth = HeaderInt(render["depth"], 8, 32, fine);
-            const std::string image = render["image"].is_string() ? render["image"].get<std::string>() : "";
-            read.format = image == "exr" ? ImageFormat::Exr : ImageFormat::Png;
-            const std::optional<PngLevels> levels = LevelsNamed(render.value("levels", ""));
-            fine = fine && (read.format == ImageFormat::Exr || levels);
-            read.levels = levels.value_or(PngLevels::Linear);
-            fine = fine && width > 0 && channels != 2 && (image == "png" || image == "exr") &&
-                   (image == "png" ? depth == 8 || depth == 16 : depth == 32);
-            // No more than the format holds: an OpenEXR image's table of blocks follows its height.
-            const ImageLimits limits = LargestImage(read.format, std::max(channels, 1));
-            fine = fine && width <= limits.width && height <= limits.height;
-            read.parts = fine ? HeaderInt(header.value("parts", quib::Json()), 1, height, fine) : 0;
-            read.part = fine ? HeaderInt(header.value("part", quib::Json()), 1, read.parts, fine) : 0;
-            read.firstRow = HeaderInt(header["rows"][0], 0, INT_MAX, fine);
-            read.endRow = HeaderInt(header["rows"][1], 0, INT_MAX, fine);
-            fine = fine && std::pair(read.firstRow, read.endRow) == PartRows(height, read.part, read.parts);
-        }
-    } catch (const quib::Json::exception&) {
-        fine = false;  // a value of another type than a part file's
+        read.plan = PlanOfCanonicalForm(form, "/render");
+    } catch (const quib::Error& error) {
+        throw damaged(std::string(": ") + error.what());
     }
-    if (!fine) throw Refused(name, "a damaged part file: its header is not one of vantrel render --part");
+    bool fine = read.plan.format.has_value() && member("rows").is_array() && member("rows").size() == 2;
+    read.parts = HeaderInt(member("parts"), 1, read.plan.height, fine);
+    read.part = HeaderInt(member("part"), 1, std::max(read.parts, 1), fine);
+    read.firstRow = fine ? HeaderInt(member("rows")[0], 0, INT_MAX, fine) : 0;
+    read.endRow = fine ? HeaderInt(member("rows")[1], 0, INT_MAX, fine) : 0;
+    fine = fine && std::pair(read.firstRow, read.endRow) == PartRows(read.plan.height, read.part, read.parts);
+    if (!fine) throw damaged("");
     return read;
 }
 
@@ -210,7 +201,6 @@ struct PartJoiner::State {
     int width = 0;
     int height = 0;
     int channels = 0;
-    int depth = 0;
     std::size_t rowBytes = 0;        ///< stored bytes a row, as the format stores it
     int nextUnit = 0;                ///< the next band or block to write
     int unitRows = 0;                ///< rows of that unit held so far, from its first
@@ -249,14 +239,15 @@ public:
 }  // namespace
 
 void PartJoiner::State::Start(const PartHeader& header, OutputBytes& file) {
-    width = header.render["size"][0].get<int>();
-    height = header.render["size"][1].get<int>();
-    channels = header.render["channels"].get<int>();
-    depth = header.render["depth"].get<int>();
-    rowBytes = static_cast<std::size_t>(width) * channels * (depth / 8);
-    if (header.format == ImageFormat::Png) {
-        grid = std::make_unique<PngGrid>(width, height, channels, depth);
-        png.emplace(width, height, channels, depth, header.levels, grid->Bands(),
+    const ImagePlan& plan = header.plan;
+    width = plan.width;
+    height = plan.height;
+    channels = ChannelsFor(plan.type);
+    const bool isPng = plan.format == ImageFormat::Png;
+    rowBytes = static_cast<std::size_t>(width) * channels * (isPng ? plan.depth / 8 : sizeof(float));
+    if (isPng) {
+        grid = std::make_unique<PngGrid>(width, height, channels, plan.depth);
+        png.emplace(width, height, channels, plan.depth, plan.levels, grid->Bands(),
                     [&file](std::span<const std::uint8_t> piece) { file.Put(piece); });
     } else {
         exr.emplace(file, width, height, channels);
@@ -285,7 +276,7 @@ PartJoiner::~PartJoiner() = default;
 
 std::optional<ImageFormat> PartJoiner::Format() const {
     if (state->sequence.Count() == 0) return std::nullopt;
-    return state->sequence.First().format;
+    return state->sequence.First().plan.format;
 }
 
 void PartJoiner::Add(std::span<const std::uint8_t> bytes, const std::string& name) {
@@ -298,7 +289,7 @@ void PartJoiner::Add(std::span<const std::uint8_t> bytes, const std::string& nam
     PieceHead head;
     std::span<const std::uint8_t> data;
     int row = header.firstRow;
-    const bool isPng = header.format == ImageFormat::Png;
+    const bool isPng = header.plan.format == ImageFormat::Png;
     const std::size_t storedRow = s.rowBytes + (isPng ? 1 : 0);  // a PNG row's filter type byte
     while (reader.Next(head, data)) {
         // Each piece takes up where the one before stopped, within the unit being written.

@@ -1,6 +1,8 @@
 #include "tools/render/image_request.h"
 
+#include <algorithm>
 #include <climits>
+#include <cstdint>
 #include <cstdio>
 
 #include "scene/scene_format.h"
@@ -40,19 +42,27 @@ std::string OfChannels(const std::optional<ImageFormat>& format, int channels) {
     return " of " + std::to_string(channels) + (channels == 1 ? " channel" : " channels");
 }
 
-OutputType TypeOf(const ImageRequest& request, const Scene& scene, const std::string& sceneSource,
-                  const RequestFields& fields) {
-    const OutputType type = request.type.value_or(scene.NamedType().value_or(OutputType::Color));
+/// What a scene gives a request that leaves it out, and the file (or name) it was read from.
+struct SceneDefaults {
+    std::optional<OutputType> type;
+    std::optional<int> samples;
+    SampleDomain domain;
+    std::string source;
+};
+
+OutputType TypeOf(const ImageRequest& request, const SceneDefaults& scene, const RequestFields& fields) {
+    const OutputType type = request.type.value_or(scene.type.value_or(OutputType::Color));
     if (type != OutputType::String) return type;
     Error error(Error::Code::WrongType, "an image needs a numeric output type, not string");
     if (request.type) throw std::move(error.WithSource(fields.type));
-    throw std::move(error.WithSource(sceneSource).AtPointer("/output_type"));
+    throw std::move(error.WithSource(scene.source).AtPointer("/output_type"));
 }
 
 /// The scene's own sub-samples are what its picture was seen with; an int image takes one, as a mean
 /// of integers is no integer.
-int SamplesOf(const ImageRequest& request, OutputType type, const Scene& scene, const RequestFields& fields) {
-    if (!request.samples) return type == OutputType::Int ? 1 : scene.NamedSamples().value_or(1);
+int SamplesOf(const ImageRequest& request, OutputType type, const SceneDefaults& scene,
+              const RequestFields& fields) {
+    if (!request.samples) return type == OutputType::Int ? 1 : scene.samples.value_or(1);
     const int samples = WholeIn(*request.samples, fields.samples, 1, largestSamples,
                                 "the sub-samples along each side of a pixel");
     if (type == OutputType::Int && samples > 1) {
@@ -140,12 +150,14 @@ RequestFields JsonRequestFields() {
             member("format"), member("depth"), member("linear"), member("threads"), member("parts")};
 }
 
-ImagePlan PlanImage(const ImageRequest& request, const Scene& scene, const std::string& sceneSource,
-                    const RequestFields& fields, const std::optional<ImageBounds>& bounds) {
-    ImagePlan plan{.type = TypeOf(request, scene, sceneSource, fields),
+namespace {
+
+ImagePlan Plan(const ImageRequest& request, const SceneDefaults& scene, const RequestFields& fields,
+               const std::optional<ImageBounds>& bounds) {
+    ImagePlan plan{.type = TypeOf(request, scene, fields),
                    .width = 0,
                    .height = 0,
-                   .domain = scene.Domain(),
+                   .domain = scene.domain,
                    .samples = 0,
                    .format = request.format,
                    .depth = CheckedDepth(request, fields),
@@ -162,7 +174,7 @@ ImagePlan PlanImage(const ImageRequest& request, const Scene& scene, const std::
             throw std::move(error.WithSource(fields.region));
         }
     }
-    std::tie(plan.width, plan.height) = SizeOf(request, plan, sceneSource, fields, bounds);
+    std::tie(plan.width, plan.height) = SizeOf(request, plan, scene.source, fields, bounds);
     if (bounds && static_cast<long long>(plan.width) * plan.height > bounds->pixels) {
         throw Refused(fields.width, "an image of at most " + std::to_string(bounds->pixels) + " pixels",
                       std::to_string(plan.width) + "x" + std::to_string(plan.height));
@@ -173,6 +185,14 @@ ImagePlan PlanImage(const ImageRequest& request, const Scene& scene, const std::
             "the rows of the " + std::to_string(plan.width) + "x" + std::to_string(plan.height) + " image");
     }
     return plan;
+}
+
+}  // namespace
+
+ImagePlan PlanImage(const ImageRequest& request, const Scene& scene, const std::string& sceneSource,
+                    const RequestFields& fields, const std::optional<ImageBounds>& bounds) {
+    return Plan(request, {scene.NamedType(), scene.NamedSamples(), scene.Domain(), sceneSource}, fields,
+                bounds);
 }
 
 quib::Json CanonicalForm(const ImagePlan& plan) {
@@ -190,6 +210,100 @@ quib::Json CanonicalForm(const ImagePlan& plan) {
         {"depth", png ? plan.depth : 32}};
     if (png) form["levels"] = LevelsName(plan.levels);
     return form;
+}
+
+namespace {
+
+/// The canonical form's member `key` at `at`, as its reader refuses it.
+Error Unlike(const std::string& at, const std::string& key, std::string expected, const quib::Json* found,
+             Error::Code code = Error::Code::WrongType) {
+    return Refused(quib::MemberPointer(at, key), std::move(expected), found ? quib::JsonExcerpt(*found) : "",
+                   found ? code : Error::Code::Missing);
+}
+
+/// A whole number of 64 bits, as a request holds it.
+bool IsWhole(const quib::Json& value) {
+    return value.is_number_integer() &&
+           (!value.is_number_unsigned() || value.get<std::uint64_t>() <= LLONG_MAX);
+}
+
+/// The numbers of a pair [A, B] of `form`'s member `key`, if it is one.
+std::optional<std::array<quib::Json, 2>> Pair(const quib::Json& form, const char* key) {
+    const auto found = form.find(key);
+    if (found == form.end() || !found->is_array() || found->size() != 2) return std::nullopt;
+    return std::array<quib::Json, 2>{(*found)[0], (*found)[1]};
+}
+
+/// The request a canonical form spells out, and its domain.
+std::pair<ImageRequest, SampleDomain> RequestOfForm(const quib::Json& form, const std::string& at) {
+    const auto member = [&](const char* key) { return form.contains(key) ? &form[key] : nullptr; };
+    const auto whole = [&](const char* key, const char* expected) {
+        if (!member(key) || !IsWhole(*member(key))) throw Unlike(at, key, expected, member(key));
+        return member(key)->get<long long>();
+    };
+    ImageRequest request;
+    const auto size = Pair(form, "size");
+    if (!size || !IsWhole((*size)[0]) || !IsWhole((*size)[1]))
+        throw Unlike(at, "size", "[width, height] in whole pixels", member("size"));
+    request.width = (*size)[0].get<long long>();
+    request.height = (*size)[1].get<long long>();
+    const quib::Json* type = member("type");
+    request.type = type && type->is_string() ? OutputTypeNamed(type->get<std::string>()) : std::nullopt;
+    if (!request.type) throw Unlike(at, "type", "the name of an output type", type, Error::Code::BadValue);
+    request.samples = whole("samples", "the sub-samples along a pixel's side");
+    const quib::Json* image = member("image");
+    if (!image || (*image != "png" && *image != "exr"))
+        throw Unlike(at, "image", "\"png\" or \"exr\"", image, Error::Code::BadValue);
+    request.format = *image == "png" ? ImageFormat::Png : ImageFormat::Exr;
+    const long long depth = whole("depth", "the bits a channel");
+    if (request.format == ImageFormat::Png) request.depth = depth;
+    const quib::Json* levels = member("levels");
+    request.linear = levels && *levels == LevelsName(PngLevels::Linear);
+
+    const std::string domainAt = quib::MemberPointer(at, "domain");
+    const quib::Json* domain = member("domain");
+    if (!domain || !domain->is_object() || !domain->contains("kind") ||
+        ((*domain)["kind"] != "plane" && (*domain)["kind"] != "sphere"))
+        throw Unlike(at, "domain", "an object with \"kind\": \"plane\" or \"sphere\"", domain);
+    SampleDomain where;
+    where.kind = (*domain)["kind"] == "plane" ? SampleDomain::Kind::Plane : SampleDomain::Kind::Sphere;
+    const auto min = Pair(*domain, "min"), max = Pair(*domain, "max");
+    if (!min || !max) return {request, where};  // the whole sphere, which no point bounds
+    const std::array<quib::Json, 4> corners = {(*min)[0], (*min)[1], (*max)[0], (*max)[1]};
+    if (!std::all_of(corners.begin(), corners.end(), [](const quib::Json& v) { return v.is_number(); }))
+        throw Unlike(domainAt, "min", "two numbers for \"min\" and for \"max\"", &(*domain)["min"]);
+    try {
+        where = where.Part({corners[0].get<double>(), corners[1].get<double>(), corners[2].get<double>(),
+                            corners[3].get<double>()});
+    } catch (Error& error) {
+        throw std::move(error.WithSource(domainAt));
+    }
+    return {request, where};
+}
+
+}  // namespace
+
+ImagePlan PlanOfCanonicalForm(const quib::Json& form, const std::string& at) {
+    if (!form.is_object()) throw Refused(at, "an object", quib::JsonExcerpt(form), Error::Code::WrongType);
+    auto [request, domain] = RequestOfForm(form, at);
+    request.threads = 1;
+    const auto field = [&](const char* key) { return quib::MemberPointer(at, key); };
+    const RequestFields fields = {field("type"),    field("size"),  field("size"),  field("domain"),
+                                  field("samples"), field("image"), field("depth"), field("levels"),
+                                  "threads",        "parts"};
+    const ImagePlan plan = Plan(request, {std::nullopt, std::nullopt, domain, at}, fields, std::nullopt);
+    // What the reading left unread (the channels, the levels of a type, a member too many) must be what
+    // the plan would say.
+    const quib::Json again = CanonicalForm(plan);
+    for (const auto& [key, value] : form.items()) {
+        if (!again.contains(key)) throw Unlike(at, key, "no such member", &value, Error::Code::UnknownMember);
+    }
+    for (const auto& [key, value] : again.items()) {
+        if (!form.contains(key) || form[key] != value)
+            throw Unlike(at, key, quib::JsonExcerpt(value), form.contains(key) ? &form[key] : nullptr,
+                         Error::Code::BadValue);
+    }
+    return plan;
 }
 
 quib::Json RequestVocabulary() {

@@ -103,6 +103,11 @@ ImagePlan PlanImage(const ImageRequest& request, const Scene& scene, const std::
 /// "image": "png", "exr" or "memory", "depth" (32 for OpenEXR's floats)[, "levels": a PNG's]}.
 quib::Json CanonicalForm(const ImagePlan& plan);
 
+/// The plan of an image file whose `CanonicalForm` is `form` (a part file's header keeps one), read
+/// back through the same checks as any request, with one thread. Throws quib::Error (BadInput) whose
+/// source is the JSON pointer of the member at fault, under `at`, the form's own pointer.
+ImagePlan PlanOfCanonicalForm(const quib::Json& form, const std::string& at);
+
 /// A PNG's bits a channel as `request` asks (8 when it does not); refuses a depth or linear levels
 /// asked of an OpenEXR image, which always holds linear 32-bit floats, and a format this build does
 /// not write. `PlanImage` checks the same; this is for an image that is written, not rendered.
