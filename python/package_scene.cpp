@@ -17,6 +17,7 @@
 #include "tools/image/output_file.h"
 #include "tools/image/part_file.h"
 #include "tools/image/png_encoder.h"
+#include "tools/render/image_writer.h"
 #include "tools/render/render_core.h"
 #include "tools/render/sample_arrays.h"
 
@@ -199,23 +200,10 @@ void PackageScene::Save(const std::string& path, const std::optional<Pixels>& pi
         }
         return vantrel::Render(image->Request(), sink);
     };
-    const int channels = ChannelsFor(plan.type);
     py::gil_scoped_release unlocked;
     PendingFile file(path, PendingFile::Links::WriteThrough);  // as vantrel render writes
     try {
-        if (*format == ImageFormat::Png) {
-            OutputBytes bytes(file.Path(), "the PNG");
-            PngEncoder png(plan.width, plan.height, channels, plan.depth, plan.levels,
-                           BandsInFlight(plan.threads),
-                           [&](std::span<const std::uint8_t> piece) { bytes.Put(piece); });
-            fill(png);
-            bytes.Close();
-        } else {
-            OutputBytes bytes(file.Path(), "the OpenEXR image");
-            ExrEncoder exr(plan.width, plan.height, channels, BandsInFlight(plan.threads), bytes);
-            if (fill(exr)) exr.Finish();
-            bytes.Close();
-        }
+        WriteImageFile(plan, file.Path(), fill);
     } catch (const Error& error) {
         if (!error.Source().empty()) throw;
         throw Error(error.GetKind(), error.Detail()).WithSource(path);

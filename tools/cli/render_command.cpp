@@ -20,11 +20,10 @@
 #include "scene/scene.h"
 #include "tools/cli/commands.h"
 #include "tools/cli/stop_signals.h"
-#include "tools/image/exr_encoder.h"
 #include "tools/image/image_file.h"
 #include "tools/image/output_file.h"
 #include "tools/image/part_file.h"
-#include "tools/image/png_encoder.h"
+#include "tools/render/image_writer.h"
 #include "tools/render/render_core.h"
 
 namespace vantrel {
@@ -123,24 +122,6 @@ RequestFields CommandLineFields(const std::filesystem::path& output) {
             output.string(), "--depth", "--linear", "--threads", "--part"};
 }
 
-/// Renders the whole image of `plan` into `path`, a PNG or an OpenEXR image.
-void WriteImage(const ImagePlan& plan, const RenderRequest& request, const std::filesystem::path& path) {
-    const int channels = ChannelsFor(plan.type);
-    const int slots = BandsInFlight(plan.threads);
-    if (plan.format == ImageFormat::Png) {
-        OutputBytes bytes(path, "the PNG");
-        PngEncoder png(plan.width, plan.height, channels, plan.depth, plan.levels, slots,
-                       [&](std::span<const std::uint8_t> piece) { bytes.Put(piece); });
-        Render(request, png);
-        bytes.Close();
-    } else {
-        OutputBytes bytes(path, "the OpenEXR image");
-        ExrEncoder exr(plan.width, plan.height, channels, slots, bytes);
-        if (Render(request, exr)) exr.Finish();
-        bytes.Close();
-    }
-}
-
 /// Renders part `options.part` of the image of `plan` into the part file `path`, streamed as its bands
 /// are done. Its name: the scene as built (the file's JSON with the edits made) and all that the options
 /// make of the image.
@@ -206,7 +187,7 @@ void RunRender(const Scene::ModulePointer& module, const RenderOptions& options,
         if (inParts) {
             WritePart(plan, request, scene, document, options, file.Path());
         } else {
-            WriteImage(plan, request, file.Path());
+            WriteImageFile(plan, file.Path(), [&](BandSink& sink) { return Render(request, sink); });
         }
     } catch (const std::bad_alloc&) {
         throw quib::Error(quib::Error::Kind::Failure, "not enough memory for a " +
