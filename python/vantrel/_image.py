@@ -29,10 +29,23 @@ class Image(np.ndarray):
         array_state, self.output_type = state
         super().__setstate__(array_state)
 
+    def __array_wrap__(self, array, context=None, return_scalar=False):
+        # A reduction to one value (image.mean(), np.max(image)) is a plain number, not an image.
+        if array.ndim == 0:
+            return array[()]
+        return super().__array_wrap__(array, context)
+
+    def to_png(self):
+        """The bytes of the 8-bit PNG file ``save_image`` writes of the image by default (clamped to
+        0..1, a colour sRGB-encoded and tagged so), by the same encoder: byte for byte the file
+        ``vantrel render`` writes of the same render. Raises InputError when its channels are not its
+        type's."""
+        channels = self.shape[-1] if self.ndim else 0
+        return _vantrel.encode_png(np.asarray(self), _type_of(self, channels))
+
     def _repr_png_(self):
         try:
-            channels = self.shape[-1] if self.ndim else 0
-            return _vantrel.encode_png(np.asarray(self), _type_of(self, channels))
+            return self.to_png()
         except InputError:  # not an image of its type: numpy shows it
             return None
 
