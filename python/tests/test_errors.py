@@ -242,6 +242,7 @@ ARGUMENTS = [
     (lambda scene, tmp: scene.eval(np.zeros((2, 3)), "double", out=read_only(np.zeros(2))), "out"),
     (lambda scene, tmp: scene.eval(np.zeros((2, 3)), "int", out=np.zeros(2)), "out"),
     (lambda scene, tmp: scene.eval(np.zeros((2, 3)), "string", out=np.zeros(2)), "out"),
+    (lambda scene, tmp: scene._native.eval(np.zeros((2, 3)), "color", None, None, np.zeros(2)), "out"),
     (lambda scene, tmp: scene.eval(np.zeros((2, 3)), dtype=np.float16), "dtype"),
     (lambda scene, tmp: scene.eval(np.zeros((2, 3)), dtype="reals"), "dtype"),
     (lambda scene, tmp: scene.eval(np.zeros((2, 3)), "int", dtype=np.float32), "dtype"),
