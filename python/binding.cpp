@@ -164,7 +164,7 @@ PYBIND11_MODULE(_vantrel, extension) {
     // The modules loaded together, from a list of files. Files are named by their bytes, as
     // os.fsencode gives them.
     py::class_<vantrel::ModuleSet, std::shared_ptr<vantrel::ModuleSet>>(extension, "Modules")
-        .def(py::init(&vantrel::ModuleSet::Load))
+        .def(py::init(&vantrel::ModuleSet::Load), py::arg("paths"))
         .def_property_readonly("paths",
                                [](const vantrel::ModuleSet& modules) {
                                    py::list paths;
@@ -188,32 +188,41 @@ PYBIND11_MODULE(_vantrel, extension) {
              py::arg("node"), py::arg("threads"));
 
     py::class_<PackageScene>(extension, "Scene")
-        .def_static("load",
-                    [](std::shared_ptr<vantrel::ModuleSet> module, const std::string& path) {
-                        return PackageScene::Load(std::move(module), path);
-                    })
-        .def_static("parse",
-                    [](std::shared_ptr<vantrel::ModuleSet> module, std::string text, const Text& name) {
-                        return PackageScene::Parse(std::move(module), std::move(text), name);
-                    })
-        .def("set", &PackageScene::Set)
+        .def_static(
+            "load",
+            [](std::shared_ptr<vantrel::ModuleSet> module, const std::string& path) {
+                return PackageScene::Load(std::move(module), path);
+            },
+            py::arg("module"), py::arg("path"))
+        .def_static(
+            "parse",
+            [](std::shared_ptr<vantrel::ModuleSet> module, std::string text, const Text& name) {
+                return PackageScene::Parse(std::move(module), std::move(text), name);
+            },
+            py::arg("module"), py::arg("text"), py::arg("name"))
+        .def("set", &PackageScene::Set, py::arg("key"), py::arg("value"))
         .def("json", &PackageScene::Json)
         .def("domain", &PackageScene::Domain)
         .def("output_type", &PackageScene::OutputTypeOf)
         .def("samples", &PackageScene::SamplesOf)
-        .def("eval", &PackageScene::Eval)
-        .def("render", &PackageScene::Render)
-        .def("save", &PackageScene::Save)
-        .def("check_part", &PackageScene::CheckPart)
-        .def("render_part", &PackageScene::RenderPart);
+        .def("eval", &PackageScene::Eval, py::arg("points"), py::arg("type"), py::arg("node"),
+             py::arg("threads"), py::arg("out").noconvert())
+        .def("render", &PackageScene::Render, py::arg("arguments"))
+        .def("save", &PackageScene::Save, py::arg("path"), py::arg("pixels"), py::arg("arguments"),
+             py::arg("depth"), py::arg("linear"))
+        .def("check_part", &PackageScene::CheckPart, py::arg("arguments"), py::arg("format"),
+             py::arg("depth"), py::arg("linear"), py::arg("parts"))
+        .def("render_part", &PackageScene::RenderPart, py::arg("arguments"), py::arg("format"),
+             py::arg("depth"), py::arg("linear"), py::arg("part"), py::arg("parts"));
 
     py::class_<PackageJoiner>(extension, "PartJoiner")
-        .def(py::init<std::string>())
-        .def("add", &PackageJoiner::Add)
+        .def(py::init<std::string>(), py::arg("path"))
+        .def("add", &PackageJoiner::Add, py::arg("part"), py::arg("name"))
         .def("finish", &PackageJoiner::Finish)
         .def("abort", &PackageJoiner::Abort);
 
-    extension.def("encode_png", &EncodePng);
+    extension.def("encode_png", &EncodePng, py::arg("pixels"), py::arg("type"));
     // How a message shows a value, for the arguments the package checks itself.
-    extension.def("shown", [](const py::object& value) { return Said(Shown(value)); });
+    extension.def(
+        "shown", [](const py::object& value) { return Said(Shown(value)); }, py::arg("value"));
 }

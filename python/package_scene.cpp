@@ -3,10 +3,12 @@
 
 #include "python/package_scene.h"
 
+#include <algorithm>
 #include <climits>
 #include <cstdio>
 #include <span>
 #include <type_traits>
+#include <variant>
 #include <vector>
 
 #include "host/components.h"
@@ -41,37 +43,68 @@ ImageFormat FormatNamed(const Text& format) {
     throw ArgumentError("format", expected, Shown(format.value));
 }
 
-/// The values of `node` at `xyz` as the result of eval: float64 or int32 (N,), float64 (N, components),
-/// or a list of str.
+/// The positions evaluated at a time into a scratch of values that are not stored as they are: enough
+/// chunks for every thread, and the scratch bounded whatever the count.
+constexpr std::size_t scratchPositions = 16384;
+
+/// Evaluates `node` at `xyz` into `values`, releasing the interpreter's lock meanwhile.
 template <class T>
-py::object Values(Function& node, std::span<const double> xyz, int threads) {
+void Evaluate(Function& node, std::span<const double> xyz, std::span<T> values, int threads) {
+    py::gil_scoped_release unlocked;
+    EvalAt(node, xyz, values, threads, CheckSignals);
+}
+
+/// The values of `node` at `xyz` stored into `out` (the count x components of their type, C order):
+/// straight in where `Out` is the type's own, else through a bounded scratch of the values, each
+/// component computed in double and rounded to `Out` only as it is stored.
+template <class T, class Out>
+void StoreValues(Function& node, std::span<const double> xyz, int threads, Out* out) {
     const std::size_t count = xyz.size() / 3;
-    auto evaluate = [&](std::span<T> values) {
-        py::gil_scoped_release unlocked;
-        EvalAt(node, xyz, values, threads, CheckSignals);
-    };
-    if constexpr (std::is_same_v<T, double> || std::is_same_v<T, int>) {
-        py::array_t<T> values(count);
-        evaluate({values.mutable_data(), count});
-        return values;
+    if constexpr (std::is_same_v<T, Out>) {
+        Evaluate<T>(node, xyz, {out, count}, threads);
     } else {
-        std::vector<T> values(count);
-        evaluate(values);
-        if constexpr (std::is_same_v<T, std::string>) {
-            py::list texts(count);
-            for (std::size_t i = 0; i < count; ++i)
-                texts[i] = py::str(values[i]);
-            return texts;
-        } else {
-            constexpr auto components = static_cast<std::size_t>(host::componentCount<T>);
-            py::array_t<double> array({count, components});
-            double* out = array.mutable_data();
+        std::vector<T> scratch(std::min(count, scratchPositions));
+        for (std::size_t first = 0; first < count; first += scratch.size()) {
+            const std::size_t taken = std::min(scratch.size(), count - first);
+            const std::span<T> values(scratch.data(), taken);
+            Evaluate<T>(node, xyz.subspan(3 * first, 3 * taken), values, threads);
             for (const T& value : values) {
                 for (const double component : host::ComponentsOf(value))
-                    *out++ = component;
+                    *out++ = static_cast<Out>(component);
             }
-            return array;
         }
+    }
+}
+
+/// The values of `node` at `xyz` as the result of eval: into `out`, or a new float64 or int32 (N,),
+/// float64 (N, components), or a list of str.
+template <class T>
+py::object Values(Function& node, std::span<const double> xyz, int threads, std::optional<EvalOut> out) {
+    const std::size_t count = xyz.size() / 3;
+    if constexpr (std::is_same_v<T, std::string>) {
+        if (out) throw ArgumentError("out", "None for the type string, whose values are str");
+        std::vector<T> values(count);
+        Evaluate<T>(node, xyz, values, threads);
+        py::list texts(count);
+        for (std::size_t i = 0; i < count; ++i)
+            texts[i] = py::str(values[i]);
+        return texts;
+    } else {
+        using Own = std::conditional_t<std::is_same_v<T, int>, int, double>;
+        constexpr auto components = static_cast<std::size_t>(host::componentCount<T>);
+        using Made = py::array_t<Own, py::array::c_style>;
+        if (!out) out = std::is_same_v<T, Own> ? Made(count) : Made({count, components});
+        return std::visit(
+            [&]<class Out>(py::array_t<Out, py::array::c_style>& array) -> py::object {
+                constexpr bool fits = std::is_same_v<Own, int> == std::is_same_v<Out, int>;
+                if (!fits || static_cast<std::size_t>(array.size()) != count * components) {
+                    throw ArgumentError("out", "a writable C-contiguous array of the values' shape and type",
+                                        Shown(array));
+                }
+                if constexpr (fits) StoreValues<T, Out>(node, xyz, threads, array.mutable_data());
+                return std::move(array);
+            },
+            *out);
     }
 }
 
@@ -159,15 +192,16 @@ py::dict PackageScene::Domain() const {
 }
 
 py::object PackageScene::Eval(const Pixels& points, const Text& type, const std::optional<Text>& id,
-                              const std::optional<Whole>& threads) const {
+                              const std::optional<Whole>& threads, std::optional<EvalOut> out) const {
     if (points.ndim() != 2 || points.shape(1) != 3)
         throw ArgumentError("points", "an array of N positions x, y, z, shaped (N, 3)");
     const std::shared_ptr<const Scene> held = scene;
     Function& node = NodeOf(*held, id);
     const int threadCount = ThreadsOf(threads);
     const std::span<const double> xyz(points.data(), 3 * static_cast<std::size_t>(points.shape(0)));
-    return VisitOutputType(TypeNamed(type),
-                           [&]<class T>(std::type_identity<T>) { return Values<T>(node, xyz, threadCount); });
+    return VisitOutputType(TypeNamed(type), [&]<class T>(std::type_identity<T>) {
+        return Values<T>(node, xyz, threadCount, std::move(out));
+    });
 }
 
 std::pair<Pixels, std::string> PackageScene::Render(const ImageArguments& arguments) const {

@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 #include <tuple>
+#include <variant>
 
 #include "python/arguments.h"
 #include "quib/stored_form.h"
@@ -16,6 +17,10 @@
 #include "tools/image/image_file.h"
 
 namespace vantrel::python {
+
+/// The array eval stores its values into: float64 or float32 for reals, int32 for int.
+using EvalOut = std::variant<py::array_t<double, py::array::c_style>, py::array_t<float, py::array::c_style>,
+                             py::array_t<int, py::array::c_style>>;
 
 /// A scene of the package: the document it was read from, the settings made since, and the scene they
 /// build. A setting that does not build leaves it as it was. Evaluation runs on the scene as it was
@@ -44,9 +49,10 @@ public:
     int SamplesOf() const;
     py::dict Domain() const;
 
-    /// The values of the node `id` (none: the output) at the positions `points` (N x 3).
+    /// The values of the node `id` (none: the output) at the positions `points` (N x 3), into `out`
+    /// (none: a new array) and returned.
     py::object Eval(const Pixels& points, const Text& type, const std::optional<Text>& id,
-                    const std::optional<Whole>& threads) const;
+                    const std::optional<Whole>& threads, std::optional<EvalOut> out) const;
 
     /// The image the arguments describe, as an array of height x width x channels reals, and the name
     /// of its output type.

@@ -1,5 +1,6 @@
 """vantrel.distributed.render on a real LocalCluster of two worker processes, against `vantrel render`;
-with a worker killed while it renders a part, once (survived) or every time (the render fails)."""
+with a worker killed while it renders a part, once (survived) or every time (the render fails); scenes
+sent to workers to evaluate, and images sent back."""
 
 import os
 import signal
@@ -8,7 +9,7 @@ import pytest
 from distributed import Client, KilledWorker, LocalCluster, WorkerPlugin
 
 import vantrel.distributed
-from conftest import example, run_vantrel
+from conftest import example, run_vantrel, same_bits
 
 
 class KillWhileRendering(WorkerPlugin):
@@ -109,6 +110,21 @@ def test_an_image_from_a_worker_keeps_its_type(tmp_path, client, name, kind):
     said = run_vantrel("render", example(name), "-o", str(tmp_path / "vantrel.png"), "--size", "24x12", "--type", kind)
     assert said.returncode == 0, said.stderr
     assert (tmp_path / "worker.png").read_bytes() == (tmp_path / "vantrel.png").read_bytes()
+
+
+# Each case: the scene, its settings and the type a worker evaluates it in. The scene goes by pickle,
+# as its JSON with the settings made and its modules' paths and builds.
+EVALS = [("globe-cells", {"lattice.Subdivision": 3}, "vec4"), ("leapfrog-fractal", {}, "double")]
+
+
+@pytest.mark.parametrize("name, settings, kind", EVALS)
+def test_a_worker_evaluates_a_scene_sent_to_it(client, points, name, settings, kind):
+    scene = vantrel.Scene.load(example(name))
+    for key, value in settings.items():
+        scene.set(key, value)
+    remote = client.submit(scene.eval, points, kind).result()
+    assert same_bits(remote, scene.eval(points, kind))
+    assert client.submit(os.getpid, pure=False).result() != os.getpid()
 
 
 # Each case: a bad argument of render, and the argument its InputError names, before any part is

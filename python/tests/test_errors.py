@@ -235,7 +235,43 @@ ARGUMENTS = [
     (lambda scene, tmp: scene.render_part(1, 2.0), "parts"),
     (lambda scene, tmp: scene.render_part(1, 2, "gif"), "format"),
     (lambda scene, tmp: join_parts(os.path.join(tmp, "a.png"), 10 ** 9), "part"),
+    (lambda scene, tmp: scene.eval(np.zeros((2, 3)), out=[0.0, 0.0]), "out"),
+    (lambda scene, tmp: scene.eval(np.zeros((2, 3)), "color", out=np.zeros(2)), "out"),
+    (lambda scene, tmp: scene.eval(np.zeros((2, 3)), "double", out=np.zeros(2, np.float16)), "out"),
+    (lambda scene, tmp: scene.eval(np.zeros((2, 3)), "double", out=np.zeros(4)[::2]), "out"),
+    (lambda scene, tmp: scene.eval(np.zeros((2, 3)), "double", out=read_only(np.zeros(2))), "out"),
+    (lambda scene, tmp: scene.eval(np.zeros((2, 3)), "int", out=np.zeros(2)), "out"),
+    (lambda scene, tmp: scene.eval(np.zeros((2, 3)), "string", out=np.zeros(2)), "out"),
+    (lambda scene, tmp: scene._native.eval(np.zeros((2, 3)), "color", None, None, np.zeros(2)), "out"),
+    (lambda scene, tmp: scene.eval(np.zeros((2, 3)), dtype=np.float16), "dtype"),
+    (lambda scene, tmp: scene.eval(np.zeros((2, 3)), dtype="reals"), "dtype"),
+    (lambda scene, tmp: scene.eval(np.zeros((2, 3)), "int", dtype=np.float32), "dtype"),
+    (lambda scene, tmp: scene.eval(np.zeros((2, 3)), "double", out=np.zeros(2), dtype=np.float64), "dtype"),
+    (lambda scene, tmp: scene.save_image(os.path.join(tmp, "a.png"), np.zeros((4, 4, 3), np.int8)), "image"),
+    (lambda scene, tmp: scene.save_image(os.path.join(tmp, "a.png"), np.zeros((4, 4, 3), np.uint32)), "image"),
+    (lambda scene, tmp: scene.save_image(os.path.join(tmp, "a.png"), np.zeros((4, 4, 3), np.int64)), "image"),
+    (lambda scene, tmp: scene.save_image(os.path.join(tmp, "a.png"), np.zeros((4, 4, 3), bool)), "image"),
+    (lambda scene, tmp: pickle.loads(pickle.dumps(scene).replace(built(), b"0" * 64)), "module"),
 ]
+
+
+def read_only(array):
+    array.flags.writeable = False
+    return array
+
+
+def built():
+    """The SHA-256 of the file of the module in use, which a scene's pickle holds."""
+    return vantrel.load_module().builds[0].encode()
+
+
+def test_the_extension_names_its_arguments():
+    """Every argument of the extension's calls has its name, in its signature and in its messages."""
+    calls = [getattr(vantrel._vantrel, name) for name in dir(vantrel._vantrel) if not name.startswith("__")]
+    calls += [getattr(call, name) for call in calls if isinstance(call, type) for name in vars(call)
+              if not name.startswith("__") or name == "__init__"]
+    documented = [call.__doc__ for call in calls if callable(call) and call.__doc__]
+    assert len(documented) > 15 and not [doc for doc in documented if "arg0" in doc]
 
 
 @pytest.mark.parametrize("call, argument", ARGUMENTS)

@@ -1,8 +1,10 @@
 """Scene.eval against `vantrel eval`, to the bit, in every output type; set and node= against --set and
---node; the shapes of the results; the listing against `vantrel list --json`."""
+--node; the shapes of the results, into out= and as float32; the listing against `vantrel list --json`;
+a scene's repr, and its copy by pickle."""
 
 import json
 import os
+import pickle
 
 import numpy as np
 import pytest
@@ -92,3 +94,54 @@ def test_the_product_alone_refuses_the_hosts_nodes():
     with pytest.raises(vantrel.InputError, match="expected a node type of the loaded modules"):
         vantrel.Scene(remap, module=product)
     assert vantrel.Scene(remap, module=[product, vantrel.load_module().paths[1]]).eval([0, 0, 0], "int") == 0
+
+
+# Each case: the type, the shape of the positions (18,200 of them cross the bounded scratch that
+# rounds to float32), the dtype of the result, and whether it is given as out= or asked for by dtype=.
+RESULTS = [("color", (2600,), np.float32, False), ("color", (2600,), np.float32, True),
+           ("vec4", (7, 2600), np.float32, True), ("double", (7, 2600), np.float32, False),
+           ("double", (2600,), np.float64, True), ("vec2", (2, 1300), np.float64, True),
+           ("quaternion", (2600,), np.float64, False), ("int", (2600,), np.int32, True),
+           ("double", (), np.float32, False), ("colora", (), np.float64, True)]
+
+
+@pytest.mark.parametrize("kind, lead, dtype, into", RESULTS)
+def test_out_and_dtype_hold_the_rounded_values(points, kind, lead, dtype, into):
+    scene = vantrel.Scene.load(example("leapfrog-sphere"))
+    where = np.tile(points, (8, 1))[:int(np.prod(lead))].reshape(lead + (3,))
+    expected = np.asarray(scene.eval(where, kind))
+    if into:
+        out = np.full(expected.shape, 7, dtype)
+        assert scene.eval(where, kind, out=out) is out
+        values = out
+    else:
+        values = scene.eval(where, kind, dtype=dtype)
+    assert np.shape(values) == expected.shape and np.asarray(values).dtype == dtype
+    # float32: each double rounded to the nearest float32, as numpy rounds it
+    assert np.array_equal(np.asarray(values), expected.astype(dtype), equal_nan=True)
+    if dtype != np.int32:
+        assert np.array_equal(np.signbit(values), np.signbit(expected.astype(dtype)))
+
+
+# Each case: how the scene is made, and what its repr says.
+SCENE_MADE = [(lambda: vantrel.Scene.load(example("globe-cells")),
+               f"<vantrel.Scene {example('globe-cells')!r}: 2 nodes, output paint (color), sphere domain>"),
+              (lambda: settled(vantrel.Scene.load(example("hex-lattice-plane"))),
+               f"<vantrel.Scene {example('hex-lattice-plane')!r}: 1 node, output lattice (double), plane domain>"),
+              (lambda: vantrel.Scene(json.load(open(example("distorted-lattice"))), name="warped"),
+               "<vantrel.Scene of a dict, 'warped': 4 nodes, output paint (color), plane domain>")]
+
+
+def settled(scene):
+    scene.set("lattice.Subdivision", 4)
+    return scene
+
+
+@pytest.mark.parametrize("make, said", SCENE_MADE)
+def test_a_scene_says_what_it_is_and_pickles_whole(points, make, said):
+    scene = make()
+    assert repr(scene) == said
+    copy = pickle.loads(pickle.dumps(scene))
+    assert repr(copy) == said and copy.to_dict() == scene.to_dict()
+    for kind in ("vec4", "double"):
+        assert same_bits(copy.eval(points, kind), scene.eval(points, kind))

@@ -1,5 +1,5 @@
 """Scene.render against `vantrel eval` at the pixel centres the render samples; save_image and the
-image's own PNG against the bytes of `vantrel render`."""
+image's own PNG against the bytes of `vantrel render`; images' reductions and images of levels."""
 
 import json
 import os
@@ -98,7 +98,7 @@ def test_save_image_writes_vantrel_render_bytes(tmp_path, name, extension, optio
     for written in ("array", "direct", "dict"):
         assert (tmp_path / f"{written}.{extension}").read_bytes() == expected, written
     if extension == "png" and depth is None and not linear:
-        assert image._repr_png_() == expected
+        assert image.to_png() == image._repr_png_() == expected
     assert sorted(path.name for path in tmp_path.iterdir() if path.name.startswith(".")) == []
 
 
@@ -124,6 +124,35 @@ def test_an_image_keeps_its_type_through_pickle(tmp_path, kind, protocol):
                            "--size", "24x12", "--type", kind)
     assert rendered.returncode == 0, rendered.stderr
     assert (tmp_path / "copy.png").read_bytes() == (tmp_path / "vantrel.png").read_bytes()
+
+
+# Each case: a reduction of an image to one value, which is a plain number as of a plain array.
+REDUCTIONS = [lambda image: image.mean(), lambda image: image.sum(), lambda image: image.max(), np.min, np.std,
+              np.median, lambda image: image[..., 0].mean(), np.linalg.norm, lambda image: image.var()]
+
+
+@pytest.mark.parametrize("reduce", REDUCTIONS)
+def test_reductions_are_plain_numbers(reduce):
+    image = vantrel.Scene.load(example("globe-cells")).render(16, 8)
+    value = reduce(image)
+    assert type(value) is np.float64 and value == reduce(np.asarray(image))
+    assert type(image[1:3]) is vantrel.Image and image[1:3].output_type == "color"
+
+
+# Each case: the dtype of an image of levels, its largest level, the image's channels and the file's
+# extension and depth. Levels are written as the reals level / largest.
+LEVELS = [(np.uint8, 255, 3, "png", None), (np.uint8, 255, 1, "png", None), (np.uint16, 65535, 4, "png", 16),
+          (np.uint16, 65535, 3, "exr", None)]
+
+
+@pytest.mark.parametrize("dtype, largest, channels, extension, depth", LEVELS)
+def test_levels_are_written_as_reals_over_their_largest(tmp_path, dtype, largest, channels, extension, depth):
+    scene = vantrel.Scene.load(example("globe-cells"))
+    levels = np.random.default_rng(5).integers(0, largest, (6, 10, channels), endpoint=True).astype(dtype)
+    levels[0, 0], levels[0, 1] = 0, largest
+    scene.save_image(tmp_path / f"levels.{extension}", levels, depth=depth)
+    scene.save_image(tmp_path / f"reals.{extension}", levels / largest, depth=depth)
+    assert (tmp_path / f"levels.{extension}").read_bytes() == (tmp_path / f"reals.{extension}").read_bytes()
 
 
 def test_the_example_renders_what_vantrel_renders(tmp_path):

@@ -14,15 +14,16 @@ eval`` prints, ``render`` the values ``vantrel render`` writes, ``save_image`` i
 byte for byte. The guide is docs/python.md.
 """
 
+import hashlib
 import json
 import os
-import sys
 import threading
 
 import numpy as np
 
 from . import _arguments, _vantrel
 from ._errors import Error, FailureError, InputError
+from ._image import Image, _send_images_whole, _type_of
 
 __all__ = ["Error", "FailureError", "Image", "InputError", "Module", "PartJoiner", "Scene", "load_module",
            "node_types"]
@@ -49,6 +50,7 @@ class Module:
 
     def __init__(self, native):
         self._native = native
+        self._builds = None
 
     @property
     def paths(self):
@@ -70,6 +72,18 @@ class Module:
         """The node types with their modules, parameters, curves and gradients: the object ``vantrel
         list --json`` prints, {"module", "version", "guide", "modules", "types": [...]}."""
         return json.loads(self._native.listing())
+
+    @property
+    def builds(self):
+        """The SHA-256 digests of the files as first asked for, one for each path: what tells one build
+        of a module from another of the same version."""
+        if self._builds is None:
+            digests = []
+            for path in self.paths:
+                with open(path, "rb") as file:
+                    digests.append(hashlib.file_digest(file, "sha256").hexdigest())
+            self._builds = digests
+        return list(self._builds)
 
     def __repr__(self):
         return f"vantrel.Module({self.paths!r}, versions {self.versions})"
@@ -127,59 +141,6 @@ def node_types(module=None):
     return _module(module).node_types()
 
 
-class Image(np.ndarray):
-    """A rendered image: a numpy array of height x width x channels float64 values (1 channel, grey, for
-    double and int; 3, RGB, for color, vec3 and vec2 with blue 0; 4, RGBA, for colora, vec4 and
-    quaternion), unclamped, as the nodes computed them, linear for a colour. ``output_type`` is the
-    type it was rendered as, which says how ``save_image`` writes it; a copy keeps it, pickled or sent
-    back from a Dask task. In Jupyter it shows itself as the 8-bit PNG ``save_image`` would write
-    (clamped to 0..1, a colour sRGB-encoded)."""
-
-    output_type = None
-
-    def __array_finalize__(self, source):
-        self.output_type = getattr(source, "output_type", None)
-
-    def __reduce__(self):  # so that a copy in another process (multiprocessing, Dask) keeps the type
-        rebuild, arguments, state = super().__reduce__()
-        return rebuild, arguments, (state, self.output_type)
-
-    def __setstate__(self, state):
-        array_state, self.output_type = state
-        super().__setstate__(array_state)
-
-    def _repr_png_(self):
-        try:
-            channels = self.shape[-1] if self.ndim else 0
-            return _vantrel.encode_png(np.asarray(self), _type_of(self, channels))
-        except InputError:  # not an image of its type: numpy shows it
-            return None
-
-
-def _type_of(image, channels):
-    """The type an image array holds: its ``output_type`` if it has one, else a colour if it has three
-    or four channels, and a real if one."""
-    return getattr(image, "output_type", None) or {1: "double", 4: "colora"}.get(channels, "color")
-
-
-def _send_images_whole():
-    """Dask sends a numpy array as its bare buffer, which would make an Image a plain array and lose its
-    ``output_type``, so that a vec3 image would be written as a colour. Wherever distributed is loaded,
-    an Image is declined by Dask's own serializer and goes by pickle, which keeps it (``__reduce__``).
-    Called when the package is loaded and when it renders an image: a worker loads distributed first,
-    and a client before it renders what it sends."""
-    serialize = sys.modules.get("distributed.protocol.serialize")
-    if serialize is not None:
-        serialize.dask_serialize.register(Image)(_decline)
-
-
-def _decline(image, context=None):
-    raise NotImplementedError("an Image goes by pickle")  # Dask then takes its next serializer
-
-
-_send_images_whole()
-
-
 def _image_arguments(width=None, height=None, type=None, region=None, samples=None, node=None, threads=None):
     """The native arguments of a render; what is None the render takes from the scene or its defaults."""
     return _vantrel.ImageArguments(width=width, height=height, type=type, region=region, samples=samples,
@@ -198,11 +159,31 @@ class Scene:
     """
 
     def __init__(self, description, *, module=None, name="scene"):
-        if isinstance(description, _vantrel.Scene):  # from load
-            self._native = description
-        else:
-            self._native = _vantrel.Scene.parse(_module(module)._native,
-                                                _arguments.scene_json("description", description), name)
+        chosen = _module(module)
+        self._native = _vantrel.Scene.parse(chosen._native, _arguments.scene_json("description", description), name)
+        self._module, self._name, self._file = chosen, name, False
+
+    @classmethod
+    def _made(cls, native, module, name, file):
+        """The scene of the extension's ``native``, built of ``module``, named ``name``, read from a file
+        or not."""
+        scene = cls.__new__(cls)
+        scene._native, scene._module, scene._name, scene._file = native, module, name, file
+        return scene
+
+    def __repr__(self):
+        described = self.to_dict()
+        count = len(described["nodes"])
+        source = repr(self._name) if self._file else f"of a dict, {self._name!r}"
+        return (f"<vantrel.Scene {source}: {count} node{'' if count == 1 else 's'}, output "
+                f"{described['output']} ({self.output_type}), {self.domain['kind']} domain>")
+
+    def __reduce__(self):
+        # A copy in another process (pickle, multiprocessing, Dask) is the scene's JSON with the
+        # settings made, built by the modules at the same paths, which must be the same build.
+        module = self._module
+        return _unpickled_scene, (self._native.json(), self._name, self._file, module.paths, module.versions,
+                                  module.builds)
 
     @property
     def output_type(self):
@@ -219,7 +200,9 @@ class Scene:
     @classmethod
     def load(cls, path, *, module=None):
         """The scene in the file ``path``; errors name the file as given."""
-        return cls(_vantrel.Scene.load(_module(module)._native, _arguments.path("path", path)))
+        chosen = _module(module)
+        named = _arguments.path("path", path)
+        return cls._made(_vantrel.Scene.load(chosen._native, named), chosen, os.fsdecode(named), True)
 
     def set(self, key, value):
         """Gives the parameter ``key``, "ID.PARAM" (a node's id, a dot and the name of one of its parameters), the value
@@ -230,7 +213,7 @@ class Scene:
         parameter replaces the earlier one."""
         self._native.set(key, _arguments.scene_json("value", value))
 
-    def eval(self, points, type=None, *, node=None, threads=None):
+    def eval(self, points, type=None, *, node=None, threads=None, out=None, dtype=None):
         """The value of the output node (or of the node ``node``) at every position of ``points``, an
         array of shape (..., 3): what ``vantrel eval --type TYPE`` prints for each, to the bit.
 
@@ -241,6 +224,11 @@ class Scene:
         of str for string; a single position (3,) gives a single value. ``threads`` evaluation threads
         (1 to 1024, default one for each core) take the positions in chunks of 1024; the interpreter's
         lock is released meanwhile, and Ctrl-C stops the evaluation after the samples being taken.
+
+        ``dtype`` numpy.float32 gives the reals of a new result as float32 (numpy.float64, the
+        default, as they are): each is computed in double and rounded only as it is stored. ``out``
+        takes them in place of a new result, and is returned: a writable C-contiguous array of the
+        result's shape, float64 or float32 (int32 for int; none for string).
         """
         expected = "an array of positions x, y, z of real numbers, shaped (..., 3)"
         positions = _arguments.reals("points", points, expected)
@@ -248,7 +236,13 @@ class Scene:
             _arguments.refuse("points", expected, points, f"one shaped {positions.shape}")
         lead = positions.shape[:-1]
         type = self.output_type if type is None else type
-        values = self._native.eval(np.ascontiguousarray(positions.reshape(-1, 3)), type, node, threads)
+        target = _arguments.result(type, lead, out, dtype)
+        flat = None if target is None else target.reshape(-1)
+        values = self._native.eval(np.ascontiguousarray(positions.reshape(-1, 3)), type, node, threads, flat)
+        if out is not None:
+            return out
+        if target is not None:
+            return target[()] if target.ndim == 0 else target
         if type == "string":
             texts = np.empty(len(values), dtype=object)
             texts[:] = values
@@ -299,8 +293,7 @@ class Scene:
         path = _arguments.path("path", path)
         pixels = None
         if image is not None:
-            pixels = np.ascontiguousarray(_arguments.reals(
-                "image", image, "an image: an array of height x width x channels real numbers"))
+            pixels = np.ascontiguousarray(_arguments.image("image", image))
             if pixels.ndim == 2:
                 pixels = pixels[:, :, np.newaxis]
             render["type"] = _type_of(image, pixels.shape[-1] if pixels.ndim else 0)
@@ -331,6 +324,19 @@ class Scene:
     def domain(self):
         """The scene's domain: {"kind": "plane", "min": (x0, y0), "max": (x1, y1)} or {"kind": "sphere"}."""
         return self._native.domain()
+
+
+def _unpickled_scene(text, name, file, paths, versions, builds):
+    """A scene pickled by ``Scene.__reduce__``: its JSON built again by the modules at ``paths``, refused
+    when they are not the build it was made with."""
+    module = _module_at("module", paths)
+    for path, version, build, found_version, found_build in zip(paths, versions, builds, module.versions,
+                                                                module.builds):
+        if (version, build) != (found_version, found_build):
+            _arguments.refuse("module", f"the build the scene was pickled with at {path}: version {version}, "
+                              f"SHA-256 {build[:16]}", None,
+                              f"version {found_version}, SHA-256 {found_build[:16]}")
+    return Scene._made(_vantrel.Scene.parse(module._native, text, name), module, name, file)
 
 
 class PartJoiner:

@@ -53,7 +53,8 @@ def default_parts(width, height, channels, channel_bytes, threads, png=True):
 @functools.lru_cache(maxsize=4)
 def _worker_scene(text, name):
     """The scene of a task's JSON, built once in a worker process (a worker renders many parts of it)."""
-    return Scene(_vantrel.Scene.parse(_module(None)._native, text, name))
+    module = _module(None)
+    return Scene._made(_vantrel.Scene.parse(module._native, text, name), module, name, True)
 
 
 def _render_part(text, name, arguments, image_format, depth, linear, part, parts):
