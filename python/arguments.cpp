@@ -104,7 +104,8 @@ long long NumberOf(const Whole& given, const std::string& argument) {
 }
 
 RequestFields ArgumentFields(const std::string& format) {
-    return {"type", "width", "height", "region", "samples", format, "depth", "linear", "threads", "parts"};
+    return {"type", "width", "height", "region",  "window", "samples",
+            format, "depth", "linear", "threads", "parts"};
 }
 
 ImageRequest RequestOf(const ImageArguments& arguments, std::optional<ImageFormat> format) {
@@ -112,10 +113,8 @@ ImageRequest RequestOf(const ImageArguments& arguments, std::optional<ImageForma
     if (arguments.type) request.type = TypeNamed(*arguments.type);
     if (arguments.width) request.width = NumberOf(*arguments.width, "width");
     if (arguments.height) request.height = NumberOf(*arguments.height, "height");
-    if (arguments.region) {
-        const std::vector<double>& corners = *arguments.region;
-        request.region = {corners[0], corners[1], corners[2], corners[3]};
-    }
+    request.region = arguments.region;
+    request.window = arguments.window;
     if (arguments.samples) request.samples = NumberOf(*arguments.samples, "samples");
     if (arguments.threads) request.threads = NumberOf(*arguments.threads, "threads");
     request.format = format;
@@ -146,24 +145,53 @@ int ImageChannels(const Pixels& pixels, OutputType type) {
     return static_cast<int>(pixels.shape(2));
 }
 
-std::optional<std::vector<double>> RegionFrom(py::handle region) {
-    if (region.is_none()) return std::nullopt;
-    const quib::Error refused = ArgumentError("region", "four finite numbers A, B, C, D", Shown(region));
-    if (!PySequence_Check(region.ptr()) || PyUnicode_Check(region.ptr()) || PyBytes_Check(region.ptr()) ||
-        PySequence_Size(region.ptr()) != 4) {
+namespace {
+
+/// The four numbers of `value`, a sequence of four, each as `read` makes it of an item (a Python error
+/// set when it cannot); else `refused`.
+template <class T>
+std::array<T, 4> FourFrom(py::handle value, const quib::Error& refused, T (*read)(PyObject*)) {
+    if (!PySequence_Check(value.ptr()) || PyUnicode_Check(value.ptr()) || PyBytes_Check(value.ptr()) ||
+        PySequence_Size(value.ptr()) != 4) {
         PyErr_Clear();
         throw refused;
     }
-    std::vector<double> corners;
-    for (py::handle corner : py::reinterpret_borrow<py::sequence>(region)) {
-        const double x = PyFloat_AsDouble(corner.ptr());  // a number, or what has __float__ (not a str)
-        if (PyErr_Occurred() || !std::isfinite(x)) {
+    std::array<T, 4> numbers{};
+    std::size_t i = 0;
+    for (py::handle item : py::reinterpret_borrow<py::sequence>(value)) {
+        numbers[i++] = read(item.ptr());
+        if (PyErr_Occurred()) {
             PyErr_Clear();
             throw refused;
         }
-        corners.push_back(x);
     }
-    return corners;
+    return numbers;
+}
+
+/// A finite real: a number, or what has __float__ (not a str).
+double FiniteFrom(PyObject* item) {
+    const double x = PyFloat_AsDouble(item);
+    if (!PyErr_Occurred() && !std::isfinite(x)) PyErr_SetString(PyExc_ValueError, "not finite");
+    return x;
+}
+
+/// A whole number of 64 bits: an int, or what has __index__ (not a float).
+long long WholeOf(PyObject* item) {
+    const py::object index = py::reinterpret_steal<py::object>(PyNumber_Index(item));
+    return index ? PyLong_AsLongLong(index.ptr()) : 0;
+}
+
+}  // namespace
+
+std::optional<std::array<double, 4>> RegionFrom(py::handle region) {
+    if (region.is_none()) return std::nullopt;
+    return FourFrom(region, ArgumentError("region", "four finite numbers A, B, C, D", Shown(region)),
+                    FiniteFrom);
+}
+
+std::optional<std::array<long long, 4>> WindowFrom(py::handle window) {
+    if (window.is_none()) return std::nullopt;
+    return FourFrom(window, ArgumentError("window", "four whole numbers X, Y, W, H", Shown(window)), WholeOf);
 }
 
 }  // namespace vantrel::python

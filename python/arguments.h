@@ -4,6 +4,7 @@
 /// used, and a value of the wrong type is refused as a wrong value is: as bad input (InputError) naming
 /// the argument, what it takes and what it was given, never as pybind11's TypeError.
 
+#include <array>
 #include <optional>
 #include <string>
 #include <vector>
@@ -80,7 +81,8 @@ struct ImageArguments {
     std::optional<Whole> width;
     std::optional<Whole> height;
     std::optional<Text> type;
-    std::optional<std::vector<double>> region;  ///< A, B, C, D
+    std::optional<std::array<double, 4>> region;     ///< A, B, C, D
+    std::optional<std::array<long long, 4>> window;  ///< X, Y, W, H
     std::optional<Whole> samples;
     std::optional<Text> node;
     std::optional<Whole> threads;
@@ -93,7 +95,9 @@ ImageRequest FileRequestOf(const ImageArguments& arguments, ImageFormat format,
                            const std::optional<Whole>& depth, bool linear);
 
 /// The region `region` gives: None, or four finite numbers A, B, C, D.
-std::optional<std::vector<double>> RegionFrom(py::handle region);
+std::optional<std::array<double, 4>> RegionFrom(py::handle region);
+/// The window `window` gives: None, or four whole numbers X, Y, W, H.
+std::optional<std::array<long long, 4>> WindowFrom(py::handle window);
 
 }  // namespace vantrel::python
 

@@ -178,14 +178,14 @@ PYBIND11_MODULE(_vantrel, extension) {
 
     py::class_<ImageArguments>(extension, "ImageArguments")
         .def(py::init([](std::optional<Whole> width, std::optional<Whole> height, std::optional<Text> type,
-                         const py::object& region, std::optional<Whole> samples, std::optional<Text> node,
-                         std::optional<Whole> threads) {
+                         const py::object& region, const py::object& window, std::optional<Whole> samples,
+                         std::optional<Text> node, std::optional<Whole> threads) {
                  return ImageArguments{std::move(width),   std::move(height),  std::move(type),
-                                       RegionFrom(region), std::move(samples), std::move(node),
-                                       std::move(threads)};
+                                       RegionFrom(region), WindowFrom(window), std::move(samples),
+                                       std::move(node),    std::move(threads)};
              }),
-             py::arg("width"), py::arg("height"), py::arg("type"), py::arg("region"), py::arg("samples"),
-             py::arg("node"), py::arg("threads"));
+             py::arg("width"), py::arg("height"), py::arg("type"), py::arg("region"), py::arg("window"),
+             py::arg("samples"), py::arg("node"), py::arg("threads"));
 
     py::class_<PackageScene>(extension, "Scene")
         .def_static(
@@ -208,6 +208,7 @@ PYBIND11_MODULE(_vantrel, extension) {
         .def("eval", &PackageScene::Eval, py::arg("points"), py::arg("type"), py::arg("node"),
              py::arg("threads"), py::arg("out").noconvert())
         .def("render", &PackageScene::Render, py::arg("arguments"))
+        .def("sample_positions", &PackageScene::SamplePositions, py::arg("arguments"))
         .def("save", &PackageScene::Save, py::arg("path"), py::arg("pixels"), py::arg("arguments"),
              py::arg("depth"), py::arg("linear"))
         .def("check_part", &PackageScene::CheckPart, py::arg("arguments"), py::arg("format"),

@@ -217,6 +217,14 @@ std::pair<Pixels, std::string> PackageScene::Render(const ImageArguments& argume
     return {std::move(pixels), std::string(OutputTypeName(plan.type))};
 }
 
+Pixels PackageScene::SamplePositions(const ImageArguments& arguments) const {
+    const Prepared image = Prepare(arguments, RequestOf(arguments), "");
+    const ImagePlan& plan = image.plan;
+    Pixels positions({plan.height, plan.width, plan.samples * plan.samples, 3});
+    vantrel::SamplePositions(image.Request(), positions.mutable_data());
+    return positions;
+}
+
 void PackageScene::Save(const std::string& path, const std::optional<Pixels>& pixels,
                         const ImageArguments& arguments, const std::optional<Whole>& depth,
                         bool linear) const {

@@ -57,6 +57,9 @@ public:
     /// The image the arguments describe, as an array of height x width x channels reals, and the name
     /// of its output type.
     std::pair<Pixels, std::string> Render(const ImageArguments& arguments) const;
+    /// Where the render the arguments describe samples: height x width x samples^2 x 3 positions, each
+    /// pixel's sub-samples in the order the render sums them.
+    Pixels SamplePositions(const ImageArguments& arguments) const;
 
     /// Writes `pixels` (as `Render` gives them, of the arguments' type), or else the image the arguments
     /// describe, to the PNG or OpenEXR file `path` (its bytes) as vantrel render writes it.

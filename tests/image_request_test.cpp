@@ -82,6 +82,9 @@ TEST(ImagePlan, ACanonicalFormReadsBackAsItsPlan) {
          })},
         {sphere, Asked([](ImageRequest& r) { r.format = ImageFormat::Png, r.samples = 16; })},
         {sphere, Asked([](ImageRequest& r) {
+             r.format = ImageFormat::Png, r.width = 3000000, r.window = {{2999999, 1499999, 1, 1}};
+         })},
+        {sphere, Asked([](ImageRequest& r) {
              r.format = VANTREL_OPENEXR ? ImageFormat::Exr : ImageFormat::Png, r.type = OutputType::Vec3;
              r.region = {{-180, -90, 0.1, 1e-3}};
          })},
@@ -93,6 +96,8 @@ TEST(ImagePlan, ACanonicalFormReadsBackAsItsPlan) {
         EXPECT_EQ(CanonicalForm(read), CanonicalForm(plan));
         EXPECT_EQ(read.domain.sphereWindow, plan.domain.sphereWindow);
         EXPECT_EQ(read.levels, plan.levels);
+        EXPECT_EQ(read.Grid().width, plan.Grid().width);
+        EXPECT_EQ(read.Grid().top, plan.Grid().top);
     }
 }
 
@@ -151,6 +156,18 @@ TEST(ImagePlan, RefusesInOneSetOfWords) {
          Asked([](ImageRequest& r) { r.width = 8, r.parts = 5; }),
          {},
          R"(request: "parts": expected a whole number from 1 to 4, the rows of the 8x4 image, not 5)"},
+        {plane,
+         Asked([](ImageRequest& r) {
+             r.width = 8, r.window = {{4, 0, 5, 4}};
+         }),
+         {},
+         R"(request: "window": expected a window X,Y,W,H of the 8x4 image: X + W at most 8 and Y + H at )"
+         "most 4, X and Y from 0, W and H from 1, not 4,0,5,4"},
+        // A window's own size is what a preview bounds, not the whole image's.
+        {plane, Asked([](ImageRequest& r) {
+             r.width = 1 << 20, r.window = {{0, 0, 4097, 1}};
+         }),
+         preview, R"(request: "window": expected at most 4096 pixels wide for a preview, not 4097)"},
         {plane,
          Asked([](ImageRequest& r) {
              r.region = {{0, 0, 0, 1}};

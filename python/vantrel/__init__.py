@@ -34,7 +34,7 @@ _HERE = os.path.dirname(os.path.abspath(__file__))
 #: otherwise.
 MODULE_FILE = "VantrelFunctions.so"
 NODES_FILE = "QuibNodes.so"
-_RENDER_ARGUMENTS = ("width", "height", "type", "region", "samples", "node")
+_RENDER_ARGUMENTS = ("width", "height", "type", "region", "samples", "node", "window")
 
 _modules = {}
 _default_module = None
@@ -141,10 +141,11 @@ def node_types(module=None):
     return _module(module).node_types()
 
 
-def _image_arguments(width=None, height=None, type=None, region=None, samples=None, node=None, threads=None):
+def _image_arguments(width=None, height=None, type=None, region=None, samples=None, node=None, threads=None,
+                     window=None):
     """The native arguments of a render; what is None the render takes from the scene or its defaults."""
-    return _vantrel.ImageArguments(width=width, height=height, type=type, region=region, samples=samples,
-                                   node=node, threads=threads)
+    return _vantrel.ImageArguments(width=width, height=height, type=type, region=region, window=window,
+                                   samples=samples, node=node, threads=threads)
 
 
 class Scene:
@@ -251,7 +252,7 @@ class Scene:
         return shaped[()] if shaped.ndim == 0 else shaped
 
     def render(self, width=None, height=None, type=None, region=None, samples=None, node=None, *,
-               threads=None):
+               window=None, threads=None):
         """The image ``vantrel render --size WIDTHxHEIGHT --type TYPE`` makes, as an Image (a numpy
         array of height x width x channels float64), before a file clamps or rounds it.
 
@@ -261,13 +262,26 @@ class Scene:
         a pixel and averages them (not for int; by default the scene's ``samples``). ``node`` renders another node than the output;
         ``threads`` as in ``eval``. Each pixel is what ``vantrel eval`` gives at the pixel's centre on
         the domain (with one sample), whatever the threads.
+
+        ``window`` (X, Y, W, H) makes only the pixels X to X + W - 1 of the rows Y to Y + H - 1 of that
+        ``width`` x ``height`` image: an H x W image, each pixel bit for bit the whole render's. A tile
+        server or a chunked array takes windows; ``region`` is another image, with its own pixel grid.
         """
-        arguments = _image_arguments(width, height, type, region, samples, node, threads)
+        arguments = _image_arguments(width, height, type, region, samples, node, threads, window)
         pixels, kind = self._native.render(arguments)
         image = np.asarray(pixels).view(Image)
         image.output_type = kind
         _send_images_whole()
         return image
+
+    def sample_positions(self, width=None, height=None, type=None, region=None, samples=None, *, window=None):
+        """Where ``render`` with the same arguments samples: an array of height x width x N^2 x 3
+        positions (N the sub-samples along a pixel's side), each pixel's sub-samples row of its grid by
+        row, from the top left, as the render takes them. The render sums a pixel's values in that
+        order and divides once by N^2; with one sample, ``scene.eval(positions[:, :, 0])`` is the render
+        to the bit."""
+        arguments = _image_arguments(width, height, type, region, samples, window=window)
+        return np.asarray(self._native.sample_positions(arguments))
 
     def save_image(self, path, image=None, *, depth=None, linear=False, threads=None, **render):
         """Writes a PNG or OpenEXR file (by the extension of ``path``) as ``vantrel render`` writes it,

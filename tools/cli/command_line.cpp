@@ -59,6 +59,11 @@ void AddRender(CommandLine& line) {
                     "and latitude B to D in degrees")
         ->type_name("A,B,C,D");
     command
+        .add_option("--window", texts.window,
+                    "Only the pixels X to X+W-1 of rows Y to Y+H-1 of the --size image, each the same as "
+                    "the whole render's")
+        ->type_name("X,Y,W,H");
+    command
         .add_option("--part", texts.part,
                     "Render only part K of N bands of rows, into a part file (-o NAME.png.part or "
                     "NAME.exr.part) for join")

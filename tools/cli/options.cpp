@@ -66,18 +66,20 @@ void ReadPart(const std::string& text, RenderOptions& options) {
     options.image.parts = *parts;
 }
 
-std::array<double, 4> ReadRegion(const std::string& text) {
-    std::array<double, 4> corners{};
+/// The four numbers "A,B,C,D" of `option`, finite reals or whole numbers as T is.
+template <class T>
+std::array<T, 4> ReadFour(const std::string& option, const std::string& text, const char* expected) {
+    std::array<T, 4> corners{};
     const char* cursor = text.data();
     const char* end = text.data() + text.size();
     bool read = true;
     for (std::size_t i = 0; i < corners.size() && read; ++i) {
         const auto [stop, error] = std::from_chars(cursor, end, corners[i]);
-        read = error == std::errc() && std::isfinite(corners[i]) &&
+        read = error == std::errc() && std::isfinite(static_cast<double>(corners[i])) &&
                (i + 1 < corners.size() ? stop != end && *stop == ',' : stop == end);
         if (read && stop != end) cursor = stop + 1;
     }
-    if (!read) throw UsageError("--region", "four numbers A,B,C,D", quib::Quote(text));
+    if (!read) throw UsageError(option, expected, quib::Quote(text));
     return corners;
 }
 
@@ -106,7 +108,10 @@ void ReadRenderOptions(const CLI::App& render, const RenderTexts& texts, RenderO
     if (render.count("--samples") > 0) {
         image.samples = ReadInteger("--samples", texts.samples, "the sub-samples along each side of a pixel");
     }
-    if (render.count("--region") > 0) image.region = ReadRegion(texts.region);
+    if (render.count("--region") > 0)
+        image.region = ReadFour<double>("--region", texts.region, "four numbers A,B,C,D");
+    if (render.count("--window") > 0)
+        image.window = ReadFour<long long>("--window", texts.window, "four whole numbers X,Y,W,H");
     if (render.count("--part") > 0) ReadPart(texts.part, options);
 }
 

@@ -32,6 +32,7 @@ struct RenderTexts {
     std::string depth;
     std::string samples;
     std::string region;  ///< "A,B,C,D", four finite numbers
+    std::string window;  ///< "X,Y,W,H", four whole numbers
     std::string part;    ///< "K/N", a part K of N (1 <= K <= N)
 };
 

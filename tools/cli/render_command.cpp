@@ -118,7 +118,7 @@ ImageFormat FormatOf(const std::filesystem::path& output, bool part) {
 
 /// How the command line names each field of a render, the format by the output file's name.
 RequestFields CommandLineFields(const std::filesystem::path& output) {
-    return {"--type",        "--size",  "--size",   "--region",  "--samples",
+    return {"--type",        "--size",  "--size",   "--region",  "--window", "--samples",
             output.string(), "--depth", "--linear", "--threads", "--part"};
 }
 
@@ -166,10 +166,11 @@ void RunRender(const Scene::ModulePointer& module, const RenderOptions& options,
     const JsonDocument document = ReadSceneFile(options.scene);
     const Scene scene = Scene::FromDocument(document, options.scene, module, options.edits);
     const ImagePlan plan = PlanImage(asked, scene, options.scene, CommandLineFields(output));
-    if (asked.height && plan.domain.HeightFor(plan.width) != plan.height) {
+    const PixelGrid grid = plan.Grid();
+    if (asked.height && plan.domain.HeightFor(grid.width) != grid.height) {
         std::fprintf(stderr,
                      "vantrel: --size %dx%d is not the shape of the %s, so its pixels are not square\n",
-                     plan.width, plan.height, asked.region ? "region" : "domain");
+                     grid.width, grid.height, asked.region ? "region" : "domain");
     }
     const auto rows = inParts ? PartRows(plan.height, options.part, static_cast<int>(*asked.parts))
                               : std::pair(0, plan.height);

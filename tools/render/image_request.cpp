@@ -100,54 +100,87 @@ int CheckedDepth(const ImageRequest& request, const RequestFields& fields) {
 
 namespace {
 
-/// The image's width and height: each side within the format's limits and `bounds`, the height the
-/// domain's shape gives when none is asked for.
-std::pair<int, int> SizeOf(const ImageRequest& request, const ImagePlan& plan, const std::string& sceneSource,
-                           const RequestFields& fields, const std::optional<ImageBounds>& bounds) {
-    ImageLimits limits =
-        plan.format ? LargestImage(*plan.format, ChannelsFor(plan.type)) : ImageLimits{INT_MAX, INT_MAX, ""};
-    std::string name = ImageName(plan.format);
-    std::string ofChannels = OfChannels(plan.format, ChannelsFor(plan.type));
-    std::string why = *limits.why ? std::string(" (") + limits.why + ")" : "";
-    if (bounds) {
-        limits.width = static_cast<int>(std::min<long long>(limits.width, bounds->side));
-        limits.height = static_cast<int>(std::min<long long>(limits.height, bounds->side));
-        name = "a preview";
-        ofChannels.clear();
-        why.clear();
-    }
-    const auto side = [&](long long value, const std::string& field, int largest, const char* across,
-                          const std::string& of) {
+/// What bounds an image's sides: a format's limits or a preview's bounds, and how a message names them.
+struct SideLimits {
+    ImageLimits limits{INT_MAX, INT_MAX, ""};
+    std::string name = "an image";
+    std::string ofChannels;  ///< an OpenEXR image's width is bounded by its channels
+    std::string why;
+
+    /// `value`, when it is a side within these limits; `wide` says which side.
+    int Side(long long value, const std::string& field, bool wide) const {
+        const char* across = wide ? "wide" : "high";
         if (value < 1) throw Refused(field, std::string("at least 1 pixel ") + across, std::to_string(value));
+        const int largest = wide ? limits.width : limits.height;
         if (value > largest) {
             throw Refused(field,
-                          "at most " + std::to_string(largest) + " pixels " + across + " for " + of + why,
+                          "at most " + std::to_string(largest) + " pixels " + across + " for " + name +
+                              (wide ? ofChannels : "") + why,
                           std::to_string(value));
         }
         return static_cast<int>(value);
-    };
-    const int width = side(request.width, fields.width, limits.width, "wide", name + ofChannels);
-    if (request.height) return {width, side(*request.height, fields.height, limits.height, "high", name)};
+    }
+};
+
+SideLimits LimitsOf(const ImagePlan& plan, const std::optional<ImageBounds>& bounds) {
+    if (bounds) {
+        return {{static_cast<int>(std::min<long long>(INT_MAX, bounds->side)),
+                 static_cast<int>(std::min<long long>(INT_MAX, bounds->side)), ""},
+                "a preview",
+                "",
+                ""};
+    }
+    if (!plan.format) return {{INT_MAX, INT_MAX, ""}, ImageName(plan.format), "", ""};
+    const ImageLimits limits = LargestImage(*plan.format, ChannelsFor(plan.type));
+    return {limits, ImageName(plan.format), OfChannels(plan.format, ChannelsFor(plan.type)),
+            std::string(" (") + limits.why + ")"};
+}
+
+/// The image's width and height within `limits`, the height the domain's shape gives when none is asked for.
+std::pair<int, int> SizeOf(const ImageRequest& request, const ImagePlan& plan, const std::string& sceneSource,
+                           const RequestFields& fields, const SideLimits& limits) {
+    const int width = limits.Side(request.width, fields.width, true);
+    if (request.height) return {width, limits.Side(*request.height, fields.height, false)};
     const double height = plan.domain.HeightFor(width);
-    if (height > limits.height) {
+    if (height > limits.limits.height) {
         char figure[32];
         std::snprintf(figure, sizeof figure, height < 1e15 ? "%.0f" : "about %.3g", height);
         throw Error(Error::Kind::BadInput, "at a width of " + std::to_string(width) + " the image would be " +
                                                figure + " pixels high; expected at most " +
-                                               std::to_string(limits.height) + " for " + name + " (or give " +
-                                               fields.height + ")")
+                                               std::to_string(limits.limits.height) + " for " + limits.name +
+                                               " (or give " + fields.height + ")")
             .WithSource(sceneSource)
             .AtPointer("/domain");
     }
     return {width, static_cast<int>(height)};
 }
 
+/// The window `asked` (X, Y, W, H) of the whole `width` x `height` image, its sides within `limits`;
+/// nothing when it is the whole image.
+std::optional<PixelGrid> WindowOf(const std::array<long long, 4>& asked, int width, int height,
+                                  const RequestFields& fields, const SideLimits& limits) {
+    const auto [x, y, w, h] = asked;
+    if (x < 0 || y < 0 || w < 1 || h < 1 || x > width - w || y > height - h) {
+        throw Refused(
+            fields.window,
+            "a window X,Y,W,H of the " + std::to_string(width) + "x" + std::to_string(height) +
+                " image: X + W at most " + std::to_string(width) + " and Y + H at most " +
+                std::to_string(height) + ", X and Y from 0, W and H from 1",
+            std::to_string(x) + "," + std::to_string(y) + "," + std::to_string(w) + "," + std::to_string(h));
+    }
+    limits.Side(w, fields.window, true);
+    limits.Side(h, fields.window, false);
+    if (w == width && h == height) return std::nullopt;
+    return PixelGrid{width, height, static_cast<int>(x), static_cast<int>(y)};
+}
+
 }  // namespace
 
 RequestFields JsonRequestFields() {
     const auto member = [](const char* name) { return "request: \"" + std::string(name) + "\""; };
-    return {member("type"),   member("width"), member("height"), member("region"),  member("samples"),
-            member("format"), member("depth"), member("linear"), member("threads"), member("parts")};
+    return {member("type"),   member("width"),   member("height"), member("region"),
+            member("window"), member("samples"), member("format"), member("depth"),
+            member("linear"), member("threads"), member("parts")};
 }
 
 namespace {
@@ -164,7 +197,8 @@ ImagePlan Plan(const ImageRequest& request, const SceneDefaults& scene, const Re
                    .levels = PngLevels::Data,
                    .threads = request.threads ? WholeIn(*request.threads, fields.threads, 1, largestThreads,
                                                         "the render threads")
-                                              : DefaultThreads()};
+                                              : DefaultThreads(),
+                   .window = std::nullopt};
     plan.samples = SamplesOf(request, plan.type, scene, fields);
     plan.levels = LevelsFor(plan.type, request.linear);
     if (request.region) {
@@ -174,7 +208,15 @@ ImagePlan Plan(const ImageRequest& request, const SceneDefaults& scene, const Re
             throw std::move(error.WithSource(fields.region));
         }
     }
-    std::tie(plan.width, plan.height) = SizeOf(request, plan, scene.source, fields, bounds);
+    // A window's own sides are what the format and the bounds limit; the whole image's, only its grid.
+    const SideLimits limits = LimitsOf(plan, bounds);
+    std::tie(plan.width, plan.height) =
+        SizeOf(request, plan, scene.source, fields, request.window ? SideLimits{} : limits);
+    if (request.window) {
+        plan.window = WindowOf(*request.window, plan.width, plan.height, fields, limits);
+        plan.width = static_cast<int>((*request.window)[2]);
+        plan.height = static_cast<int>((*request.window)[3]);
+    }
     if (bounds && static_cast<long long>(plan.width) * plan.height > bounds->pixels) {
         throw Refused(fields.width, "an image of at most " + std::to_string(bounds->pixels) + " pixels",
                       std::to_string(plan.width) + "x" + std::to_string(plan.height));
@@ -209,6 +251,10 @@ quib::Json CanonicalForm(const ImagePlan& plan) {
         {"domain", std::move(where)},         {"image", !plan.format ? "memory" : png ? "png" : "exr"},
         {"depth", png ? plan.depth : 32}};
     if (png) form["levels"] = LevelsName(plan.levels);
+    if (plan.window) {
+        const PixelGrid& grid = *plan.window;
+        form["grid"] = {{"size", {grid.width, grid.height}}, {"at", {grid.left, grid.top}}};
+    }
     return form;
 }
 
@@ -234,6 +280,35 @@ std::optional<std::array<quib::Json, 2>> Pair(const quib::Json& form, const char
     return std::array<quib::Json, 2>{(*found)[0], (*found)[1]};
 }
 
+/// The whole numbers of the pair `key` of the object `form` at `at`.
+std::array<long long, 2> WholePair(const quib::Json& form, const std::string& at, const char* key) {
+    const auto pair = Pair(form, key);
+    if (!pair || !IsWhole((*pair)[0]) || !IsWhole((*pair)[1]))
+        throw Unlike(at, key, "two whole numbers of pixels", form.contains(key) ? &form[key] : nullptr);
+    return {(*pair)[0].get<long long>(), (*pair)[1].get<long long>()};
+}
+
+/// The domain a canonical form's "domain" (at `at`) spells out.
+SampleDomain DomainOfForm(const quib::Json* domain, const std::string& at) {
+    if (!domain || !domain->is_object() || !domain->contains("kind") ||
+        ((*domain)["kind"] != "plane" && (*domain)["kind"] != "sphere"))
+        throw Unlike(at, "domain", "an object with \"kind\": \"plane\" or \"sphere\"", domain);
+    SampleDomain where;
+    where.kind = (*domain)["kind"] == "plane" ? SampleDomain::Kind::Plane : SampleDomain::Kind::Sphere;
+    const auto min = Pair(*domain, "min"), max = Pair(*domain, "max");
+    if (!min || !max) return where;  // the whole sphere, which no point bounds
+    const std::string domainAt = quib::MemberPointer(at, "domain");
+    const std::array<quib::Json, 4> corners = {(*min)[0], (*min)[1], (*max)[0], (*max)[1]};
+    if (!std::all_of(corners.begin(), corners.end(), [](const quib::Json& v) { return v.is_number(); }))
+        throw Unlike(domainAt, "min", "two numbers for \"min\" and for \"max\"", &(*domain)["min"]);
+    try {
+        return where.Part({corners[0].get<double>(), corners[1].get<double>(), corners[2].get<double>(),
+                           corners[3].get<double>()});
+    } catch (Error& error) {
+        throw std::move(error.WithSource(domainAt));
+    }
+}
+
 /// The request a canonical form spells out, and its domain.
 std::pair<ImageRequest, SampleDomain> RequestOfForm(const quib::Json& form, const std::string& at) {
     const auto member = [&](const char* key) { return form.contains(key) ? &form[key] : nullptr; };
@@ -242,11 +317,18 @@ std::pair<ImageRequest, SampleDomain> RequestOfForm(const quib::Json& form, cons
         return member(key)->get<long long>();
     };
     ImageRequest request;
-    const auto size = Pair(form, "size");
-    if (!size || !IsWhole((*size)[0]) || !IsWhole((*size)[1]))
-        throw Unlike(at, "size", "[width, height] in whole pixels", member("size"));
-    request.width = (*size)[0].get<long long>();
-    request.height = (*size)[1].get<long long>();
+    const auto [width, height] = WholePair(form, at, "size");
+    request.width = width;
+    request.height = height;
+    if (const quib::Json* grid = member("grid")) {
+        const std::string gridAt = quib::MemberPointer(at, "grid");
+        if (!grid->is_object()) throw Unlike(at, "grid", R"({"size": [W, H], "at": [X, Y]})", grid);
+        const auto [left, top] = WholePair(*grid, gridAt, "at");
+        const auto [wholeWidth, wholeHeight] = WholePair(*grid, gridAt, "size");
+        request.window = {left, top, width, height};
+        request.width = wholeWidth;
+        request.height = wholeHeight;
+    }
     const quib::Json* type = member("type");
     request.type = type && type->is_string() ? OutputTypeNamed(type->get<std::string>()) : std::nullopt;
     if (!request.type) throw Unlike(at, "type", "the name of an output type", type, Error::Code::BadValue);
@@ -259,26 +341,7 @@ std::pair<ImageRequest, SampleDomain> RequestOfForm(const quib::Json& form, cons
     if (request.format == ImageFormat::Png) request.depth = depth;
     const quib::Json* levels = member("levels");
     request.linear = levels && *levels == LevelsName(PngLevels::Linear);
-
-    const std::string domainAt = quib::MemberPointer(at, "domain");
-    const quib::Json* domain = member("domain");
-    if (!domain || !domain->is_object() || !domain->contains("kind") ||
-        ((*domain)["kind"] != "plane" && (*domain)["kind"] != "sphere"))
-        throw Unlike(at, "domain", "an object with \"kind\": \"plane\" or \"sphere\"", domain);
-    SampleDomain where;
-    where.kind = (*domain)["kind"] == "plane" ? SampleDomain::Kind::Plane : SampleDomain::Kind::Sphere;
-    const auto min = Pair(*domain, "min"), max = Pair(*domain, "max");
-    if (!min || !max) return {request, where};  // the whole sphere, which no point bounds
-    const std::array<quib::Json, 4> corners = {(*min)[0], (*min)[1], (*max)[0], (*max)[1]};
-    if (!std::all_of(corners.begin(), corners.end(), [](const quib::Json& v) { return v.is_number(); }))
-        throw Unlike(domainAt, "min", "two numbers for \"min\" and for \"max\"", &(*domain)["min"]);
-    try {
-        where = where.Part({corners[0].get<double>(), corners[1].get<double>(), corners[2].get<double>(),
-                            corners[3].get<double>()});
-    } catch (Error& error) {
-        throw std::move(error.WithSource(domainAt));
-    }
-    return {request, where};
+    return {request, DomainOfForm(member("domain"), at)};
 }
 
 }  // namespace
@@ -288,9 +351,9 @@ ImagePlan PlanOfCanonicalForm(const quib::Json& form, const std::string& at) {
     auto [request, domain] = RequestOfForm(form, at);
     request.threads = 1;
     const auto field = [&](const char* key) { return quib::MemberPointer(at, key); };
-    const RequestFields fields = {field("type"),    field("size"),  field("size"),  field("domain"),
-                                  field("samples"), field("image"), field("depth"), field("levels"),
-                                  "threads",        "parts"};
+    const RequestFields fields = {field("type"),   field("size"),    field("size"),  field("domain"),
+                                  field("grid"),   field("samples"), field("image"), field("depth"),
+                                  field("levels"), "threads",        "parts"};
     const ImagePlan plan = Plan(request, {std::nullopt, std::nullopt, domain, at}, fields, std::nullopt);
     // What the reading left unread (the channels, the levels of a type, a member too many) must be what
     // the plan would say.

@@ -41,6 +41,9 @@ struct ImageRequest {
     /// The plane's rectangle from (A, B) to (C, D), or the sphere's window from longitude A to C and
     /// latitude B to D in degrees, in place of the scene's domain.
     std::optional<std::array<double, 4>> region;
+    /// The pixels X to X + W - 1 and rows Y to Y + H - 1 of the whole image `width` x `height`, each the
+    /// same pixel as the whole render's, in place of the whole.
+    std::optional<std::array<long long, 4>> window;
     std::optional<long long> samples;   ///< sub-samples along a pixel's side; nothing: the scene's, 1 for int
     std::optional<ImageFormat> format;  ///< the file's; nothing: pixels kept in memory
     std::optional<long long> depth;     ///< a PNG's bits a channel, 8 or 16; nothing: 8
@@ -56,6 +59,7 @@ struct RequestFields {
     std::string width;
     std::string height;
     std::string region;
+    std::string window;
     std::string samples;
     std::string format;
     std::string depth;
@@ -84,11 +88,15 @@ struct ImagePlan {
     int depth;  ///< a PNG's bits a channel
     PngLevels levels;
     int threads;
+    /// The whole image that this one (`width` x `height`) is a window of; nothing: the image is whole.
+    std::optional<PixelGrid> window;
 
     /// The render of `node` this plan describes, for the render core.
     RenderRequest Render(Function& node, const std::atomic<bool>* cancel = nullptr) const {
-        return {node, domain, width, height, type, threads, samples, cancel, {}};
+        return {node, domain, width, height, type, threads, samples, cancel, {}, window};
     }
+    /// The whole image's pixel grid, and where this image lies in it.
+    PixelGrid Grid() const { return window.value_or(PixelGrid{width, height}); }
 };
 
 /// The plan of `request` for `scene`, read from the file (or named) `sceneSource`: the defaults taken,
@@ -100,7 +108,8 @@ ImagePlan PlanImage(const ImageRequest& request, const Scene& scene, const std::
 
 /// What of `plan` makes the image's pixels and bytes, in one form whichever door asked (not the
 /// threads): {"size": [W, H], "type", "channels", "samples", "domain": {"kind"[, "min", "max"]},
-/// "image": "png", "exr" or "memory", "depth" (32 for OpenEXR's floats)[, "levels": a PNG's]}.
+/// "image": "png", "exr" or "memory", "depth" (32 for OpenEXR's floats)[, "levels": a PNG's][, "grid":
+/// {"size": the whole image's [W, H], "at": the window's [X, Y] in it}]}.
 quib::Json CanonicalForm(const ImagePlan& plan);
 
 /// The plan of an image file whose `CanonicalForm` is `form` (a part file's header keeps one), read

@@ -139,7 +139,7 @@ private:
 template <class T>
 void Schedule::RenderRows() {
     const int width = request.width;
-    const int height = request.height;
+    const PixelGrid grid = request.Grid();
     const int end = sink.End();
     const int samples = request.samples;
     const int channels = sink.Channels();
@@ -168,11 +168,11 @@ void Schedule::RenderRows() {
         ++nextRow;
         lock.unlock();
         for (int sy = 0; sy < samples; ++sy) {
-            const double v = (y + (sy + 0.5) / samples) / height;
+            const double v = grid.V(y, (sy + 0.5) / samples);
             for (int sx = 0; sx < samples; ++sx) {
                 const double offset = (sx + 0.5) / samples;
                 for (int x = 0; x < width; ++x) {
-                    contexts[x].position = request.domain.Position((x + offset) / width, v);
+                    contexts[x].position = request.domain.Position(grid.U(x, offset), v);
                     values[x] = T{};
                 }
                 for (int x = 0, end = 0; x < width; x = end) {
@@ -306,6 +306,24 @@ bool Render(const RenderRequest& request, BandSink& sink) {
         worker.join();
     if (schedule.Failure()) std::rethrow_exception(schedule.Failure());
     return complete;
+}
+
+void SamplePositions(const RenderRequest& request, double* out) {
+    const PixelGrid grid = request.Grid();
+    const int samples = request.samples;
+    for (int y = 0; y < request.height; ++y) {
+        for (int x = 0; x < request.width; ++x) {
+            for (int sy = 0; sy < samples; ++sy) {
+                const double v = grid.V(y, (sy + 0.5) / samples);
+                for (int sx = 0; sx < samples; ++sx) {
+                    const Vec3d p = request.domain.Position(grid.U(x, (sx + 0.5) / samples), v);
+                    *out++ = p.x;
+                    *out++ = p.y;
+                    *out++ = p.z;
+                }
+            }
+        }
+    }
 }
 
 }  // namespace vantrel

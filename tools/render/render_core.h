@@ -18,6 +18,7 @@
 #include <algorithm>
 #include <atomic>
 #include <functional>
+#include <optional>
 
 #include "host/function.h"
 #include "scene/output_type.h"
@@ -117,6 +118,22 @@ struct RenderProgress {
     std::int64_t samples;
 };
 
+/// The pixel grid an image samples: a whole image's, or a window of it, whose pixels are then sampled
+/// where the whole image's lie, so that each is bit for bit the same pixel of the whole render.
+struct PixelGrid {
+    int width;  ///< of the whole image
+    int height;
+    int left = 0;  ///< the window's first column and row in the whole image
+    int top = 0;
+
+    /// The image point of the place `across` (0 to 1 from its left) in column `x` of the window: u from
+    /// 0 at the whole image's left edge to 1 at its right. The column is counted in whole pixels first,
+    /// so a window's u is the whole image's to the bit.
+    double U(int x, double across) const { return (left + x + across) / width; }
+    /// The same of the place `down` (0 to 1 from its top) in row `y`: v from 0 at the top to 1.
+    double V(int y, double down) const { return (top + y + down) / height; }
+};
+
 /// What to render: `node` as `type` over `domain` as a width x height image, each pixel the mean of
 /// `samples` x `samples` sub-samples at the centres of a grid over it (for 1, the pixel's centre).
 struct RenderRequest {
@@ -134,7 +151,16 @@ struct RenderRequest {
     /// far it is: the rows done (of the rows the sink takes), and the sub-samples taken of all of them,
     /// which move on within a row, however slow its samples.
     std::function<void(const RenderProgress&)> progress;
+    /// The whole image that this one is a window of; nothing: this image is whole.
+    std::optional<PixelGrid> window = std::nullopt;
+
+    PixelGrid Grid() const { return window.value_or(PixelGrid{width, height}); }
 };
+
+/// Where `request` samples: the positions of its pixels' sub-samples, pixel by pixel along each row from
+/// the top, each pixel's in the order the render sums them (the rows of its grid from the top), into
+/// `out`, which holds width x height x samples x samples positions of three reals, x, y and z.
+void SamplePositions(const RenderRequest& request, double* out);
 
 /// Renders `request` into `sink`, whose size and channels are the request's and which holds at least
 /// `BandsInFlight(request.threads)` bands: the rows the sink takes, each sampled where it lies in the
