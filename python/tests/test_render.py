@@ -11,7 +11,7 @@ import numpy as np
 import pytest
 
 import vantrel
-from conftest import SOURCE, example, run_vantrel, same_bits, vantrel_eval
+from conftest import SOURCE, VANTREL, example, run_vantrel, same_bits, vantrel_eval
 
 # The channels of each type's image, and which of the value's components they hold.
 CHANNELS = {"colora": 4, "color": 3, "quaternion": 4, "vec4": 4, "vec3": 3, "vec2": 3, "double": 1, "int": 1}
@@ -289,3 +289,12 @@ def test_writers_write_through_links(tmp_path, writer, link, written):
                      "loop.png": "loop.png"}
     left = sorted(str(path.relative_to(tmp_path)) for path in tmp_path.rglob(".*"))
     assert left == []
+
+
+def test_threads_default_to_the_cores_the_process_may_run_on(tmp_path):
+    # Under a CPU set of one core (taskset, a batch scheduler's), the default is one thread, not the machine's.
+    result = subprocess.run([VANTREL, "render", example("globe-cells"), "--size",
+                             "16", "-o", str(tmp_path / "one.png")], capture_output=True, text=True,
+                            preexec_fn=lambda: os.sched_setaffinity(0, {min(os.sched_getaffinity(0))}))
+    assert result.returncode == 0, result.stderr
+    assert result.stdout.endswith(" on 1 thread\n")

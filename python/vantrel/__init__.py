@@ -223,7 +223,7 @@ class Scene:
         axis, then the type's components: float64 (N,) for double, int32 (N,) for int, float64 (N, 3)
         for color and vec3, (N, 4) for colora, vec4 and quaternion, (N, 2) for vec2, and an object array
         of str for string; a single position (3,) gives a single value. ``threads`` evaluation threads
-        (1 to 1024, default one for each core) take the positions in chunks of 1024; the interpreter's
+        (1 to 1024, default one for each core the process may run on) take the positions in chunks of 1024; the interpreter's
         lock is released meanwhile, and Ctrl-C stops the evaluation after the samples being taken.
 
         ``dtype`` numpy.float32 gives the reals of a new result as float32 (numpy.float64, the

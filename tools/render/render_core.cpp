@@ -1,5 +1,9 @@
 #include "tools/render/render_core.h"
 
+#ifdef __linux__
+#include <sched.h>
+#endif
+
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -271,6 +275,12 @@ bool Schedule::Wait() {
 }  // namespace
 
 int DefaultThreads() {
+#ifdef __linux__
+    // The cores this process may run on (taskset, a container's or a batch scheduler's CPU set), not
+    // the machine's: a thread more than those only waits its turn.
+    cpu_set_t cores;
+    if (::sched_getaffinity(0, sizeof cores, &cores) == 0) return std::max(1, CPU_COUNT(&cores));
+#endif
     return static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
 }
 

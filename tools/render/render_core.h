@@ -30,7 +30,8 @@ namespace vantrel {
 /// 3-vector (a 2-vector as red and green, blue 0), RGBA for four components.
 int ChannelsFor(OutputType type);
 
-/// The threads a render or an evaluation takes when none are asked for: one for each core.
+/// The threads a render or an evaluation takes when none are asked for: one for each core the process
+/// may run on.
 int DefaultThreads();
 
 /// How many bands an encoder holds for a render on `threads` threads: one each being rendered, one each
