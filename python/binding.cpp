@@ -209,6 +209,7 @@ PYBIND11_MODULE(_vantrel, extension) {
              py::arg("threads"), py::arg("out").noconvert())
         .def("render", &PackageScene::Render, py::arg("arguments"))
         .def("sample_positions", &PackageScene::SamplePositions, py::arg("arguments"))
+        .def("planned", &PackageScene::Planned, py::arg("arguments"))
         .def("save", &PackageScene::Save, py::arg("path"), py::arg("pixels"), py::arg("arguments"),
              py::arg("depth"), py::arg("linear"))
         .def("check_part", &PackageScene::CheckPart, py::arg("arguments"), py::arg("format"),

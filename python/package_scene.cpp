@@ -265,6 +265,11 @@ ImagePlan PackageScene::PixelsPlan(const Pixels& pixels, const ImageRequest& req
     return PlanImage(sized, *scene, name, ArgumentFields(path));
 }
 
+std::tuple<int, int, int, std::string> PackageScene::Planned(const ImageArguments& arguments) const {
+    const ImagePlan plan = Prepare(arguments, RequestOf(arguments), "").plan;
+    return {plan.height, plan.width, ChannelsFor(plan.type), std::string(OutputTypeName(plan.type))};
+}
+
 std::tuple<int, int, int> PackageScene::CheckPart(const ImageArguments& arguments, const Text& format,
                                                   const std::optional<Whole>& depth, bool linear,
                                                   const std::optional<Whole>& parts) const {

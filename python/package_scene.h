@@ -66,6 +66,10 @@ public:
     void Save(const std::string& path, const std::optional<Pixels>& pixels, const ImageArguments& arguments,
               const std::optional<Whole>& depth, bool linear) const;
 
+    /// The height, width, channels and output type of the image `Render` makes of the arguments, checked
+    /// as it checks them, rendering nothing.
+    std::tuple<int, int, int, std::string> Planned(const ImageArguments& arguments) const;
+
     /// The width, height and channels of the image the arguments describe, checked as `RenderPart`
     /// checks them (for `parts` None, all but the parts).
     std::tuple<int, int, int> CheckPart(const ImageArguments& arguments, const Text& format,

@@ -11,9 +11,9 @@ packages=(
     libnoise-dev libs2-dev
     # the Python package (python/), for Debian's interpreter /usr/bin/python3: the extension's headers, numpy,
     # pytest, what installing it into a virtual environment takes, and Dask's distributed scheduler with tqdm for
-    # vantrel.distributed (docs/scale.md)
+    # vantrel.distributed, and zarr for its chunked stores (docs/scale.md)
     python3-dev pybind11-dev python3-numpy python3-pytest python3-venv python3-pip python3-setuptools python3-wheel
-    python3-distributed python3-tqdm
+    python3-distributed python3-tqdm python3-zarr
     g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64 libz-mingw-w64-dev wine64
     # aarch64 (scripts/aarch64.sh): the cross compiler, qemu-user to run its programs, and Debian's arm64
     # packages beside the machine's own (multiarch): zlib for vantrel, the C and C++ runtimes to run on

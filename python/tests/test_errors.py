@@ -13,6 +13,7 @@ import numpy as np
 import pytest
 
 import vantrel
+import vantrel.chunked
 from conftest import example, run_vantrel
 
 PLANE = example("hex-lattice-plane")
@@ -198,6 +199,9 @@ ARGUMENTS = [
     (lambda scene, tmp: scene.render(8, 4, window=(0, 0, 0, 2)), "window"),
     (lambda scene, tmp: scene.render(8, 4, window=(0, 0, 2.5, 2)), "window"),
     (lambda scene, tmp: scene.sample_positions(8, 4, window=(0, 0, 2)), "window"),
+    (lambda scene, tmp: vantrel.chunked.array(scene, 8, dtype=np.int32), "dtype"),
+    (lambda scene, tmp: vantrel.chunked.array(scene, 8, chunks="rows"), "chunks"),
+    (lambda scene, tmp: vantrel.chunked.array(scene, 8, 4, chunks=((1, 2), (8,))), "chunks"),
     (lambda scene, tmp: scene.eval([0, 0, 0], threads=1025), "threads"),
     (lambda scene, tmp: scene.eval([[0, 0]]), "points"),
     (lambda scene, tmp: scene.set("Subdivision", 3), "key"),
