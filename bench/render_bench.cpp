@@ -7,7 +7,8 @@
 // loop is written out here because vantrel keeps its own private to the program. "Render/vantrel" runs
 // the built `vantrel render` as a user does, so it also counts starting the program, loading the module
 // and the scene, and encoding and writing the PNG; "Render/vantrel-exr" the same at 2048 x 1024 to an
-// OpenEXR image of one channel.
+// OpenEXR image of one channel; "Render/window" a window of the image against the whole, by the render
+// library.
 
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -18,6 +19,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -26,6 +28,8 @@
 #include "bench/bench_support.h"
 #include "scene/scene.h"
 #include "scene/scene_format.h"
+#include "tools/render/render_core.h"
+#include "tools/render/sample_arrays.h"
 
 namespace vantrel::bench {
 namespace {
@@ -91,6 +95,30 @@ BENCHMARK(RenderScene)
     ->Arg(2)
     ->UseRealTime()
     ->Unit(benchmark::kMillisecond);
+
+/// A 256 x 256 window from inside the 1024 x 512 image against the whole image, each rendered into
+/// memory by the render library on one thread: a window's pixels are sampled where the whole image's
+/// lie, and should cost no more a pixel.
+void RenderWindow(benchmark::State& state) {
+    const Scene::ModulePointer module(Scene::ModulePointer(), &LoadedModule());
+    const Scene scene =
+        Scene::FromDocument(JsonDocument::Parse(sceneText, sceneNesting), "bench-sphere.json", module);
+    const bool window = state.range(0) == 1;
+    const int side = window ? 256 : width;
+    const int rows = window ? 256 : height;
+    std::vector<double> pixels(static_cast<std::size_t>(side) * rows * 3);
+    const std::optional<PixelGrid> grid =
+        window ? std::optional(PixelGrid{width, height, 384, 128}) : std::nullopt;
+    const RenderRequest request{
+        scene.Output(), scene.Domain(), side, rows, OutputType::Color, 1, 1, nullptr, {}, grid};
+    for (auto _ : state) {
+        ImageBuffer buffer(side, rows, 3, pixels.data());
+        Render(request, buffer);
+        benchmark::DoNotOptimize(pixels.data());
+    }
+    state.SetItemsProcessed(state.iterations() * side * rows);
+}
+BENCHMARK(RenderWindow)->Name("Render/window")->ArgName("window")->Arg(0)->Arg(1)->UseRealTime();
 
 /// Runs `argv` with standard output and error discarded; throws unless it exits with status 0. Returns
 /// the most memory it held resident at once, in KiB.

@@ -95,6 +95,8 @@ awk -F, '
               "Render/vantrel/threads:1", 1.9, 0)
         ratio("render to OpenEXR 2048x1024, vantrel program, 2 threads / 1 thread", "Render/vantrel-exr/threads:2",
               "Render/vantrel-exr/threads:1", 1.8, 0)
+        ratio("window 256x256 of 1024x512, time a pixel / the whole render'"'"'s", "Render/window/window:0",
+              "Render/window/window:1", 1.2, 1)
         floor = "HostPart/virtual-call"
         direct = "Direct/w-distortion/Vec4d/raster"
         if ((floor in ns) && (direct in ns)) {
