@@ -26,4 +26,9 @@ std::string JsonExcerpt(const Json& value) {
     return Excerpt(value.dump(-1, ' ', false, Json::error_handler_t::replace));
 }
 
+bool IsWholeNumber(const Json& value) {
+    return value.is_number_integer() &&
+           !(value.is_number_unsigned() && value.get<std::uint64_t>() > std::uint64_t{INT64_MAX});
+}
+
 }  // namespace quib

@@ -46,6 +46,10 @@ inline constexpr const char* channelNames[] = {"red", "green", "blue"};
 /// A value as a message quotes it: its JSON text, as an excerpt.
 std::string JsonExcerpt(const Json& value);
 
+/// Whether `value` is a whole number that fits a signed 64-bit integer. The reader keeps a non-negative
+/// one as unsigned, and one beyond a signed 64-bit integer only so.
+bool IsWholeNumber(const Json& value);
+
 }  // namespace quib
 
 /// The stored form being written: `Function::Save` fills `object`. `nodeId` names the node a linked

@@ -53,10 +53,7 @@ std::optional<OutputType> ReadOutputType(const Json& type) {
 /// 1 only for an int image, whose mean of integers would be no integer.
 std::optional<int> ReadSamples(const Json& samples, std::optional<OutputType> type) {
     if (&samples == &Missing()) return std::nullopt;
-    // The reader keeps a whole number that does not fit a signed 64-bit integer as an unsigned one.
-    const bool whole =
-        samples.is_number_integer() &&
-        !(samples.is_number_unsigned() && samples.get<std::uint64_t>() > std::uint64_t{INT64_MAX});
+    const bool whole = quib::IsWholeNumber(samples);
     const std::int64_t count = whole ? samples.get<std::int64_t>() : 0;
     if (!whole || count < 1 || count > largestSamples) {
         throw Error::Expected(whole ? Error::Code::OutOfRange : Error::Code::WrongType, "/samples",

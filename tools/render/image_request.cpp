@@ -267,12 +267,6 @@ Error Unlike(const std::string& at, const std::string& key, std::string expected
                    found ? code : Error::Code::Missing);
 }
 
-/// A whole number of 64 bits, as a request holds it.
-bool IsWhole(const quib::Json& value) {
-    return value.is_number_integer() &&
-           (!value.is_number_unsigned() || value.get<std::uint64_t>() <= LLONG_MAX);
-}
-
 /// The numbers of a pair [A, B] of `form`'s member `key`, if it is one.
 std::optional<std::array<quib::Json, 2>> Pair(const quib::Json& form, const char* key) {
     const auto found = form.find(key);
@@ -283,7 +277,7 @@ std::optional<std::array<quib::Json, 2>> Pair(const quib::Json& form, const char
 /// The whole numbers of the pair `key` of the object `form` at `at`.
 std::array<long long, 2> WholePair(const quib::Json& form, const std::string& at, const char* key) {
     const auto pair = Pair(form, key);
-    if (!pair || !IsWhole((*pair)[0]) || !IsWhole((*pair)[1]))
+    if (!pair || !quib::IsWholeNumber((*pair)[0]) || !quib::IsWholeNumber((*pair)[1]))
         throw Unlike(at, key, "two whole numbers of pixels", form.contains(key) ? &form[key] : nullptr);
     return {(*pair)[0].get<long long>(), (*pair)[1].get<long long>()};
 }
@@ -313,7 +307,7 @@ SampleDomain DomainOfForm(const quib::Json* domain, const std::string& at) {
 std::pair<ImageRequest, SampleDomain> RequestOfForm(const quib::Json& form, const std::string& at) {
     const auto member = [&](const char* key) { return form.contains(key) ? &form[key] : nullptr; };
     const auto whole = [&](const char* key, const char* expected) {
-        if (!member(key) || !IsWhole(*member(key))) throw Unlike(at, key, expected, member(key));
+        if (!member(key) || !quib::IsWholeNumber(*member(key))) throw Unlike(at, key, expected, member(key));
         return member(key)->get<long long>();
     };
     ImageRequest request;

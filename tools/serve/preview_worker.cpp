@@ -74,6 +74,7 @@ ImageRequest ImageRequestOf(const RequestBody& body) {
     if (body.Has("height")) request.height = body.Integer("height");
     if (body.Has("samples")) request.samples = body.Integer("samples");
     request.region = body.Region();
+    request.window = body.Window();
     request.format = ImageFormat::Png;
     return request;
 }

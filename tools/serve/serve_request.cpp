@@ -182,10 +182,7 @@ std::optional<std::string> RequestBody::String(const char* key, bool nullable) c
 
 long long RequestBody::Integer(const char* key) const {
     const quib::Json& value = Field(key);
-    // The library keeps a whole number that does not fit a signed 64-bit integer as an unsigned one.
-    const bool whole = value.is_number_integer() &&
-                       !(value.is_number_unsigned() && value.get<std::uint64_t>() > std::uint64_t{INT64_MAX});
-    if (!whole) Refuse(key, "a whole number", quib::Error::Code::WrongType);
+    if (!quib::IsWholeNumber(value)) Refuse(key, "a whole number", quib::Error::Code::WrongType);
     return value.get<std::int64_t>();
 }
 
@@ -220,18 +217,24 @@ OutputType RequestBody::Type() const {
     return *type;
 }
 
-std::optional<std::array<double, 4>> RequestBody::Region() const {
-    const quib::Json& value = Field("region");
+template <class T>
+std::optional<std::array<T, 4>> RequestBody::Four(const char* key, bool (*accepts)(const quib::Json&),
+                                                  const std::string& expected) const {
+    const quib::Json& value = Field(key);
     if (value.is_null()) return std::nullopt;
-    std::array<double, 4> corners{};
-    const bool read = value.is_array() && value.size() == corners.size() &&
-                      std::all_of(value.begin(), value.end(), [](const quib::Json& corner) {
-                          return corner.is_number() && std::isfinite(corner.get<double>());
-                      });
-    if (!read) Refuse("region", "null or four numbers [a, b, c, d]");
-    for (std::size_t i = 0; i < corners.size(); ++i)
-        corners[i] = value[i].get<double>();
-    return corners;
+    if (!value.is_array() || value.size() != 4 || !std::all_of(value.begin(), value.end(), accepts))
+        Refuse(key, expected);
+    return std::array<T, 4>{value[0].get<T>(), value[1].get<T>(), value[2].get<T>(), value[3].get<T>()};
+}
+
+std::optional<std::array<double, 4>> RequestBody::Region() const {
+    return Four<double>(
+        "region", [](const quib::Json& x) { return x.is_number() && std::isfinite(x.get<double>()); },
+        "null or four numbers [a, b, c, d]");
+}
+
+std::optional<std::array<long long, 4>> RequestBody::Window() const {
+    return Four<long long>("window", quib::IsWholeNumber, "null or four whole numbers [x, y, w, h]");
 }
 
 namespace {

@@ -95,9 +95,15 @@ public:
     OutputType Type() const;
     /// "region", four finite numbers, or nothing when it is null or absent.
     std::optional<std::array<double, 4>> Region() const;
+    /// "window", four whole numbers, or nothing when it is null or absent.
+    std::optional<std::array<long long, 4>> Window() const;
 
 private:
     const quib::Json& Field(const char* key) const;
+    /// The field `key`, four values that each `accepts`, or nothing when it is null or absent.
+    template <class T>
+    std::optional<std::array<T, 4>> Four(const char* key, bool (*accepts)(const quib::Json&),
+                                         const std::string& expected) const;
     /// Refuses the field: of `code` when it is there, of Code::Missing when it is not.
     [[noreturn]] void Refuse(const char* key, const std::string& expected,
                              quib::Error::Code code = quib::Error::Code::WrongType) const;
