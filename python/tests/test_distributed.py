@@ -203,7 +203,7 @@ BAD = [({"ahead": 0}, "ahead: expected "), ({"client": None}, "client: expected 
        ({"scene": {"nodes": []}}, "scene: ")]
 
 
-@pytest.mark.parametrize("arguments, begins", BAD, ids=[begins.split(":")[0][-24:] for _, begins in BAD])
+@pytest.mark.parametrize("arguments, begins", BAD, ids=[repr(arguments)[1:-1][-32:] for arguments, _ in BAD])
 def test_bad_arguments_are_named_before_any_task(tmp_path, client, arguments, begins):
     given = {"client": client, **arguments}
     scene = given.pop("scene", example("globe-cells"))
@@ -221,11 +221,12 @@ KILLED_CLIENT = """
 import os, signal, sys
 from distributed import Client
 import vantrel.distributed
-replace, renamed = os.replace, []
+replace, renamed = os.replace, []  # the parts renamed into the folder
 def replace_then_die(source, target):
-    renamed.append(target)
-    if len(renamed) == 4:
-        os.kill(os.getpid(), signal.SIGKILL)
+    if str(target).endswith(".part"):
+        renamed.append(target)
+        if len(renamed) == 4:
+            os.kill(os.getpid(), signal.SIGKILL)
     replace(source, target)
 os.replace = replace_then_die
 with Client(sys.argv[1]) as client:
