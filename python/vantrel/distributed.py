@@ -133,9 +133,9 @@ def render(scene, output_path, width, height=None, *, client, node=None, parts=N
                   "node": node, "threads": threads}
         kept = _Kept(joiner.path + ".parts", image_format, parts)
         kept.resume(lambda: scene.render_part(1, height, image_format, depth=depth, linear=linear, **render))
-        reduced = scene.__reduce__()[1]
-        task = (tuple(tuple(item) if isinstance(item, list) else item for item in reduced[:2] + reduced[3:]),
-                render, image_format, depth, linear)
+        # The scene as it pickles, in the words _worker_scene keeps it by.
+        text, name, _, paths, versions, builds = scene.__reduce__()[1]
+        task = ((text, name, tuple(paths), tuple(versions), tuple(builds)), render, image_format, depth, linear)
         rendered = _join(client, joiner, task, kept, 4 * threads_in_all if ahead is None else ahead, retries,
                          progress, height)
     except BaseException:
@@ -154,14 +154,15 @@ _PENDING_NAME = re.compile(r"\.[1-9][0-9]*-of-[1-9][0-9]*\.(png|exr)\.part\.[0-9
 
 
 def _header(data):
-    """The header of a part file's bytes as JSON, or None when they are no whole part file (its CRC-32
+    """The header of a part file's bytes, a dict, or None when they are no whole part file (its CRC-32
     does not match)."""
     if len(data) < 16 or data[:8] != _SIGNATURE or zlib.crc32(data[:-4]) != int.from_bytes(data[-4:], "big"):
         return None
     try:
-        return json.loads(data[12:12 + int.from_bytes(data[8:12], "big")])
+        header = json.loads(data[12:12 + int.from_bytes(data[8:12], "big")])
     except ValueError:
         return None
+    return header if isinstance(header, dict) else None
 
 
 class _Kept:
