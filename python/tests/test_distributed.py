@@ -60,10 +60,15 @@ def logged_parts(dask_scheduler, clear=False):
     return parts
 
 
+def parts_held(dask_scheduler):
+    """On the scheduler: how many tasks of parts it holds."""
+    return sum(str(key).startswith("vantrel-part-") for key in dask_scheduler.tasks)
+
+
 def submitted_parts(client):
-    """The parts the scheduler was given since this was last asked, once its tasks are all forgotten."""
+    """The parts the scheduler was given since this was last asked, once it has forgotten their tasks."""
     deadline = time.monotonic() + 60
-    while client.run_on_scheduler(lambda dask_scheduler: len(dask_scheduler.tasks)) and time.monotonic() < deadline:
+    while client.run_on_scheduler(parts_held) and time.monotonic() < deadline:
         time.sleep(0.05)
     return client.run_on_scheduler(logged_parts, clear=True)
 
@@ -187,6 +192,16 @@ def test_a_worker_evaluates_a_scene_sent_to_it(client, points, name, settings, k
     remote = client.submit(scene.eval, points, kind).result()
     assert same_bits(remote, scene.eval(points, kind))
     assert client.submit(os.getpid, pure=False).result() != os.getpid()
+
+
+def test_a_worker_refuses_modules_of_another_build(client):
+    text, name, _, paths, versions, builds = vantrel.Scene.load(example("globe-cells")).__reduce__()[1]
+    scene = (text, name, tuple(paths), tuple(versions), ("0" * 64,) + tuple(builds[1:]))
+    future = client.submit(vantrel.distributed._render_part, scene, {"width": 8}, "png", None, False, 1, 1,
+                           pure=False)
+    with pytest.raises(vantrel.InputError, match="^module: expected the build the scene was pickled with at "):
+        future.result()
+    future.release()
 
 
 # Each case: a bad argument of render, and how its InputError begins: naming the argument (or the file
