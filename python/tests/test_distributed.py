@@ -1,6 +1,8 @@
 """vantrel.distributed.render on a real LocalCluster of two worker processes, against `vantrel render`;
-with a worker killed while it renders a part, once (survived) or every time (the render fails); scenes
-sent to workers to evaluate, and images sent back."""
+with a worker killed while it renders a part, once (survived) or every time (the render fails, the
+parts that came kept); its client killed and run again (only the parts not kept rendered); bad
+arguments refused before the scheduler is given any task; scenes sent to workers to evaluate, and
+images sent back."""
 
 import json
 import os
