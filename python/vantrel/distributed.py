@@ -1,5 +1,6 @@
-"""Renders in parts on a Dask cluster: each part rendered by a task on a worker, the parts joined on the
-client into the image file, byte for byte the file ``vantrel render`` writes.
+"""Renders in parts on a Dask cluster: each part rendered by a task on a worker, kept beside the image
+as it comes, and the parts joined on the client into the image file, byte for byte the file ``vantrel
+render`` writes.
 
     from distributed import Client
     import vantrel.distributed
@@ -8,20 +9,24 @@ client into the image file, byte for byte the file ``vantrel render`` writes.
         with Client("tcp://scheduler:8786") as client:
             vantrel.distributed.render("examples/leapfrog-sphere.json", "sphere.png", 16384, client=client)
 
-The scene travels in each task as its JSON, so a worker needs no file of the client's; each worker needs
-the package (and the two modules beside it, or those $VANTREL_MODULE names) itself. The guide is docs/scale.md.
+The scene travels in each task pickled (its JSON with the settings made, and the SHA-256 of its modules'
+files), so a worker needs no file of the client's, only the package and the same build of the modules
+at the same paths. The guide is docs/scale.md.
 """
 
 import functools
+import json
 import math
 import os
+import re
 import sys
 import time
 import uuid
+import zlib
 
 from distributed import Client, as_completed
 
-from . import PartJoiner, Scene, _arguments, _image_arguments, _module, _vantrel
+from . import PartJoiner, Scene, _arguments, _image_arguments, _module, _unpickled_scene, _vantrel
 
 __all__ = ["default_parts", "render"]
 
@@ -51,114 +56,219 @@ def default_parts(width, height, channels, channel_bytes, threads, png=True):
 
 
 @functools.lru_cache(maxsize=4)
-def _worker_scene(text, name):
-    """The scene of a task's JSON, built once in a worker process (a worker renders many parts of it)."""
-    module = _module(None)
-    return Scene._made(_vantrel.Scene.parse(module._native, text, name), module, name, True)
+def _worker_scene(text, name, paths, versions, builds):
+    """The scene of a task, built once in a worker process (a worker renders many parts of it) by the
+    modules at ``paths``, refused unless their files are the client's to the SHA-256."""
+    return _unpickled_scene(text, name, False, list(paths), list(versions), list(builds))
 
 
-def _render_part(text, name, arguments, image_format, depth, linear, part, parts):
+def _render_part(scene, render, image_format, depth, linear, part, parts):
     """A task: the bytes of part ``part`` of ``parts``, rendered on the worker."""
-    return _worker_scene(text, name).render_part(part, parts, image_format, depth=depth, linear=linear,
-                                                 **arguments)
+    return _worker_scene(*scene).render_part(part, parts, image_format, depth=depth, linear=linear, **render)
 
 
-def render(scene_path, output_path, width, height=None, *, client, parts=None, type=None, samples=None,
-           region=None, depth=None, linear=False, threads=1, window=None, retries=3, progress=None):
-    """Renders the scene in the file ``scene_path`` into the PNG or OpenEXR file ``output_path`` (by its
-    extension) through the Dask ``client``'s workers, in ``parts`` parts: what ``vantrel render
-    SCENE -o OUTPUT --size WIDTHxHEIGHT --type TYPE --samples N --region A,B,C,D --depth D [--linear]``
-    writes, byte for byte. ``height`` None keeps the pixels square over the domain or the region;
-    ``type`` None is the scene's ``output_type`` and ``samples`` None its ``samples``, as for ``vantrel
-    render``.
+def _scene_of(scene):
+    """The Scene the argument ``scene`` gives: a Scene as it is (with its settings), a dict of a scene's
+    JSON, or the path of a scene file."""
+    if isinstance(scene, Scene):
+        return scene
+    if isinstance(scene, dict):
+        module = _module(None)
+        native = _vantrel.Scene.parse(module._native, _arguments.scene_json("scene", scene), "scene")
+        return Scene._made(native, module, "scene", False)
+    return Scene.load(_arguments.path("scene", scene))
 
-    The scene is read and checked here, and each task takes its JSON, so that the workers need no
-    access to the file; each worker loads its own modules (the two beside its package, or those
-    $VANTREL_MODULE names), and parts rendered by different modules are refused. A task renders one part on
-    ``threads`` threads (a worker of T threads renders T parts at once). ``parts`` None:
-    ``default_parts`` for the threads of the client's workers.
 
-    The parts go into the file in order as they come: ``window`` parts (by default four for each
-    worker thread) are asked for at a time, the next as soon as one is written, and a part that comes
-    before its turn is held until then, so the client holds at most ``window`` parts. A task that
-    fails is tried again up to ``retries`` times, and a task whose worker is lost is rendered again
-    elsewhere (up to Dask's "distributed.scheduler.allowed-failures" times). The file takes the place
-    of ``output_path`` only when complete: an error, or Ctrl-C, cancels the tasks and leaves the target
-    as it was. ``progress`` shows a bar of the rows written on stderr (tqdm): None, on a terminal.
+def render(scene, output_path, width, height=None, *, client, node=None, parts=None, type=None, samples=None,
+           region=None, depth=None, linear=False, threads=1, ahead=None, retries=3, progress=None):
+    """Renders ``scene`` (the path of a scene file, a dict of a scene's JSON, or a Scene with the
+    settings ``set`` made) into the PNG or OpenEXR file ``output_path`` (by its extension) through the
+    Dask ``client``'s workers, in ``parts`` parts: what ``vantrel render SCENE -o OUTPUT --size
+    WIDTHxHEIGHT --node ID --type TYPE --samples N --region A,B,C,D --depth D [--linear]`` writes, byte
+    for byte. ``height`` None keeps the pixels square over the domain or the region; ``node`` None
+    renders the scene's output, ``type`` None is the scene's ``output_type`` and ``samples`` None its
+    ``samples``, as for ``vantrel render``.
 
-    Returns {"width", "height", "parts", "seconds"}.
+    Every argument is checked here, before any task is sent: a bad one raises InputError naming it and
+    leaves no file. Each task takes the scene pickled, so the workers need no access to its file; a
+    worker builds it with the modules at the client's paths, and refuses them unless their files have
+    the client's SHA-256. A task renders one part on ``threads`` threads (a worker of T threads renders
+    T parts at once). ``parts`` None: ``default_parts`` for the threads of the client's workers.
+
+    Each part is kept as it comes, in the folder ``OUTPUT.parts`` beside the output, as the file
+    ``K-of-N.FORMAT.part`` (written whole under another name, then renamed), and goes into the image in
+    order: ``ahead`` parts (by default four for each worker thread) are asked for beyond the next to
+    write, the next as soon as one is written. A render run again after it failed or was killed renders
+    only the parts not kept, or kept of another render (another scene, setting, size, samples, format,
+    module or vantrel version: the parts' headers tell). A task that fails is tried again up to
+    ``retries`` times, and a task whose worker is lost is rendered again elsewhere (up to Dask's
+    "distributed.scheduler.allowed-failures" times). The file takes the place of ``output_path`` only
+    when complete, and the folder of parts is then removed: an error, or Ctrl-C, cancels the tasks and
+    leaves the target as it was and the parts kept. ``progress`` shows a bar of the rows written on
+    stderr (tqdm): None, on a terminal.
+
+    Returns {"width", "height", "parts", "rendered" (the parts rendered by this call), "seconds"}.
     """
     start = time.monotonic()
     if not isinstance(client, Client):
         _arguments.refuse("client", "a distributed.Client", client)
     retries = _arguments.whole("retries", retries, 0)
-    window = None if window is None else _arguments.whole("window", window, 1)
+    ahead = None if ahead is None else _arguments.whole("ahead", ahead, 1)
     linear = _arguments.flag("linear", linear)
-    scene_path = os.fsdecode(_arguments.path("scene_path", scene_path))
-    scene = Scene.load(scene_path)
-    arguments = _image_arguments(width, height, type, region, samples, threads=threads)
+    progress = sys.stderr.isatty() if progress is None else _arguments.flag("progress", progress)
+    output_path = _arguments.path("output_path", output_path)
+    scene = _scene_of(scene)
+    arguments = _image_arguments(width, height, type, region, samples, node, threads)
     # At once: a bad name or an unwritable folder fails before any work.
-    joiner = PartJoiner(_arguments.path("output_path", output_path))
+    joiner = PartJoiner(output_path)
     try:
         image_format = os.path.splitext(joiner.path)[1][1:].lower()
         width, height, channels = scene._native.check_part(arguments, image_format, depth, linear, None)
-        threads_in_all = sum(client.nthreads().values())
+        threads_in_all = max(sum(client.nthreads().values()), 1)
         if parts is None:
             channel_bytes = 4 if image_format == "exr" else (depth or 8) // 8
-            parts = default_parts(width, height, channels, channel_bytes, max(threads_in_all, 1),
-                                  image_format == "png")
+            parts = default_parts(width, height, channels, channel_bytes, threads_in_all, image_format == "png")
         scene._native.check_part(arguments, image_format, depth, linear, parts)
-        window = 4 * max(threads_in_all, 1) if window is None else window
-        task = (scene._native.json(), scene_path,
-                {"width": width, "height": height, "type": type, "region": region, "samples": samples,
-                 "threads": threads},
-                image_format, depth, linear)
-        _join(client, joiner, task, parts, window, retries,
-              sys.stderr.isatty() if progress is None else progress, height)
+        render = {"width": width, "height": height, "type": type, "region": region, "samples": samples,
+                  "node": node, "threads": threads}
+        kept = _Kept(joiner.path + ".parts", image_format, parts)
+        kept.resume(lambda: scene.render_part(1, height, image_format, depth=depth, linear=linear, **render))
+        # The scene as it pickles, in the words _worker_scene keeps it by.
+        text, name, _, paths, versions, builds = scene.__reduce__()[1]
+        task = ((text, name, tuple(paths), tuple(versions), tuple(builds)), render, image_format, depth, linear)
+        rendered = _join(client, joiner, task, kept, 4 * threads_in_all if ahead is None else ahead, retries,
+                         progress, height)
     except BaseException:
         joiner.abort()
         raise
-    return {"width": width, "height": height, "parts": parts, "seconds": time.monotonic() - start}
+    kept.remove()
+    return {"width": width, "height": height, "parts": parts, "rendered": rendered,
+            "seconds": time.monotonic() - start}
 
 
-def _join(client, joiner, task, parts, window, retries, progress, height):
-    """Has the workers render the parts, at most ``window`` ahead of the next to write, and joins them."""
+#: The first bytes of a part file (docs/vantrel.md, "The part file").
+_SIGNATURE = b"\x89VPART\r\n"
+#: The name of a kept part, and of one being written.
+_KEPT_NAME = re.compile(r"([1-9][0-9]*)-of-([1-9][0-9]*)\.(png|exr)\.part")
+_PENDING_NAME = re.compile(r"\.[1-9][0-9]*-of-[1-9][0-9]*\.(png|exr)\.part\.[0-9a-f]+\.pending")
+
+
+def _header(data):
+    """The header of a part file's bytes, a dict, or None when they are no whole part file (its CRC-32
+    does not match)."""
+    if len(data) < 16 or data[:8] != _SIGNATURE or zlib.crc32(data[:-4]) != int.from_bytes(data[-4:], "big"):
+        return None
+    try:
+        header = json.loads(data[12:12 + int.from_bytes(data[8:12], "big")])
+    except ValueError:
+        return None
+    return header if isinstance(header, dict) else None
+
+
+class _Kept:
+    """The parts of one render kept in ``folder``, ``K-of-N.FORMAT.part``, each written whole under a
+    name of its own and then renamed, so that a client killed at any moment leaves whole parts."""
+
+    def __init__(self, folder, image_format, parts):
+        self.folder, self.format, self.parts = folder, image_format, parts
+        self.paths = {}  # part -> its file, of this render
+
+    def path(self, part):
+        return os.path.join(self.folder, f"{part}-of-{self.parts}.{self.format}.part")
+
+    def resume(self, probe):
+        """Takes up the parts of this render a run before kept, and removes the rest of what runs keep
+        there (parts of other renders, files left half written). ``probe`` gives the bytes of a part
+        file of this render, whose header's "render" (its digest among the rest) the kept parts must
+        have: called only when there are any."""
+        os.makedirs(self.folder, exist_ok=True)
+        names = [name for name in os.listdir(self.folder)
+                 if _KEPT_NAME.fullmatch(name) or _PENDING_NAME.fullmatch(name)]
+        identity = _header(probe())["render"] if names else None
+        for name in names:
+            named = _KEPT_NAME.fullmatch(name)
+            path = os.path.join(self.folder, name)
+            if named and (int(named[2]), named[3]) == (self.parts, self.format) and int(named[1]) <= self.parts:
+                with open(path, "rb") as file:
+                    header = _header(file.read())
+                said = header and (header.get("render"), header.get("part"), header.get("parts"))
+                if said == (identity, int(named[1]), self.parts):
+                    self.paths[int(named[1])] = path
+                    continue
+            os.remove(path)
+
+    def keep(self, part, data):
+        """Keeps part ``part``, the bytes of its part file."""
+        path = self.path(part)
+        pending = os.path.join(self.folder, f".{os.path.basename(path)}.{uuid.uuid4().hex}.pending")
+        try:
+            with open(pending, "xb") as file:
+                file.write(data)
+                file.flush()
+                os.fsync(file.fileno())
+            os.replace(pending, path)
+        except BaseException:
+            if os.path.exists(pending):
+                os.remove(pending)
+            raise
+        self.paths[part] = path
+
+    def read(self, part):
+        with open(self.paths[part], "rb") as file:
+            return file.read()
+
+    def remove(self):
+        """Removes the parts, once in the image, and the folder unless something else is in it."""
+        for path in self.paths.values():
+            os.remove(path)
+        if not os.listdir(self.folder):
+            os.rmdir(self.folder)
+
+
+def _join(client, joiner, task, kept, ahead, retries, progress, height):
+    """Has the workers render the parts not kept, at most ``ahead`` beyond the next to write, keeps
+    them as they come and joins the parts in order. Returns how many it had rendered."""
     from tqdm import tqdm
 
     render_id = uuid.uuid4().hex[:12]
-    pending = {}  # part -> its future, submitted and not yet written
-    arrived = {}  # part -> its bytes, come before their turn
+    parts = kept.parts
+    missing = [part for part in range(1, parts + 1) if part not in kept.paths]
+    pending = {}  # part -> its future, submitted and not yet kept
     following = 1  # the next part to write
-    submitted = 0
+    submitted = 0  # of the missing parts
     done = as_completed()
 
     def submit_to(last):
         nonlocal submitted
-        while submitted < min(last, parts):
+        while submitted < len(missing) and missing[submitted] <= last:
+            part = missing[submitted]
             submitted += 1
             # Earlier parts first: they are written first. The key names the part on the dashboard.
-            future = client.submit(_render_part, *task, submitted, parts, retries=retries, priority=-submitted,
-                                   key=f"vantrel-part-{render_id}-{submitted}")
-            pending[submitted] = future
+            future = client.submit(_render_part, *task, part, parts, retries=retries, priority=-part,
+                                   key=f"vantrel-part-{render_id}-{part}")
+            pending[part] = future
             done.add(future)
 
     with tqdm(total=height, unit="row", desc=os.path.basename(joiner.path), disable=not progress,
               file=sys.stderr) as bar:
         try:
-            submit_to(window)
-            for future in done:
-                part = int(future.key.rsplit("-", 1)[1])
-                arrived[part] = future.result()  # raises the task's error after its retries
-                while following in arrived:
-                    joiner.add(arrived.pop(following), f"part {following} of {parts}")
-                    del pending[following]  # the worker may forget it
+            while True:
+                while following in kept.paths:
+                    joiner.add(kept.read(following), f"part {following} of {parts}")
                     bar.update(_rows(height, following, parts))
                     following += 1
-                    submit_to(following + window - 1)
+                submit_to(following + ahead - 1)
+                future = next(done, None)
+                if future is None:
+                    break
+                part = int(future.key.rsplit("-", 1)[1])
+                kept.keep(part, future.result())  # raises the task's error after its retries
+                del pending[part]  # the worker may forget it
             joiner.finish()
         except BaseException:
             client.cancel(list(pending.values()))
             raise
+    return len(missing)
 
 
 def _rows(height, part, parts):
