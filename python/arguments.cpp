@@ -104,7 +104,8 @@ long long NumberOf(const Whole& given, const std::string& argument) {
 }
 
 RequestFields ArgumentFields(const std::string& format) {
-    return {"type", "width", "height", "region", "samples", format, "depth", "linear", "threads", "parts"};
+    return {"type",  "width",  "height",  "region", "samples", format,
+            "depth", "linear", "threads", "parts",  "tile"};
 }
 
 ImageRequest RequestOf(const ImageArguments& arguments, std::optional<ImageFormat> format) {

@@ -108,6 +108,8 @@ void ReadRenderOptions(const CLI::App& render, const RenderTexts& texts, RenderO
     }
     if (render.count("--region") > 0) image.region = ReadRegion(texts.region);
     if (render.count("--part") > 0) ReadPart(texts.part, options);
+    if (render.count("--tile") > 0)
+        image.tile = ReadInteger("--tile", texts.tile, "the side of a tile in pixels");
 }
 
 void ReadEdits(bool nodeGiven, const std::string& node, const std::vector<std::string>& settings,

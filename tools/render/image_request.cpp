@@ -1,6 +1,7 @@
 #include "tools/render/image_request.h"
 
 #include <algorithm>
+#include <bit>
 #include <climits>
 #include <cstdint>
 #include <cstdio>
@@ -75,6 +76,29 @@ int SamplesOf(const ImageRequest& request, OutputType type, const SceneDefaults&
     return samples;
 }
 
+/// The side of an OpenEXR file's tiles as `request` asks, 0 for scan lines: tiles are for a whole
+/// OpenEXR file, not a PNG, an image in memory or a render in parts, whose join writes scan lines.
+int TileOf(const ImageRequest& request, const RequestFields& fields) {
+    if (!request.tile) return 0;
+    if (request.format != ImageFormat::Exr) {
+        throw Refused(fields.tile, "an OpenEXR image (.exr) to tile",
+                      request.format ? fields.format : "an image in memory", Error::Code::BadValue);
+    }
+    if (request.parts) {
+        throw Refused(fields.tile, "a render of the whole image (the parts join into scan lines)",
+                      fields.parts, Error::Code::BadValue);
+    }
+    const long long side = *request.tile;
+    if (side < smallestTile || side > largestTile ||
+        !std::has_single_bit(static_cast<unsigned long long>(side))) {
+        throw Refused(fields.tile,
+                      "a power of two from " + std::to_string(smallestTile) + " to " +
+                          std::to_string(largestTile) + ", the side of a square tile in pixels",
+                      std::to_string(side), Error::Code::BadValue);
+    }
+    return static_cast<int>(side);
+}
+
 }  // namespace
 
 int CheckedDepth(const ImageRequest& request, const RequestFields& fields) {
@@ -146,8 +170,9 @@ std::pair<int, int> SizeOf(const ImageRequest& request, const ImagePlan& plan, c
 
 RequestFields JsonRequestFields() {
     const auto member = [](const char* name) { return "request: \"" + std::string(name) + "\""; };
-    return {member("type"),   member("width"), member("height"), member("region"),  member("samples"),
-            member("format"), member("depth"), member("linear"), member("threads"), member("parts")};
+    return {member("type"),    member("width"),  member("height"), member("region"),
+            member("samples"), member("format"), member("depth"),  member("linear"),
+            member("threads"), member("parts"),  member("tile")};
 }
 
 namespace {
@@ -166,6 +191,7 @@ ImagePlan Plan(const ImageRequest& request, const SceneDefaults& scene, const Re
                                                         "the render threads")
                                               : DefaultThreads()};
     plan.samples = SamplesOf(request, plan.type, scene, fields);
+    plan.tile = TileOf(request, fields);
     plan.levels = LevelsFor(plan.type, request.linear);
     if (request.region) {
         try {
@@ -209,6 +235,7 @@ quib::Json CanonicalForm(const ImagePlan& plan) {
         {"domain", std::move(where)},         {"image", !plan.format ? "memory" : png ? "png" : "exr"},
         {"depth", png ? plan.depth : 32}};
     if (png) form["levels"] = LevelsName(plan.levels);
+    if (plan.tile > 0) form["tile"] = plan.tile;
     return form;
 }
 
@@ -290,7 +317,7 @@ ImagePlan PlanOfCanonicalForm(const quib::Json& form, const std::string& at) {
     const auto field = [&](const char* key) { return quib::MemberPointer(at, key); };
     const RequestFields fields = {field("type"),    field("size"),  field("size"),  field("domain"),
                                   field("samples"), field("image"), field("depth"), field("levels"),
-                                  "threads",        "parts"};
+                                  "threads",        "parts",        "tile"};
     const ImagePlan plan = Plan(request, {std::nullopt, std::nullopt, domain, at}, fields, std::nullopt);
     // What the reading left unread (the channels, the levels of a type, a member too many) must be what
     // the plan would say.
