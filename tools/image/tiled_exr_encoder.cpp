@@ -18,6 +18,7 @@
 #include <string>
 
 #include "quib/error.h"
+#include "tools/image/exr_encoder.h"
 
 namespace vantrel {
 namespace {
@@ -51,17 +52,12 @@ private:
     std::uint64_t at = 0;
 };
 
-const char* ChannelName(int channels, int c) {
-    static const char* const names[][4] = {{"Y"}, {}, {"R", "G", "B"}, {"R", "G", "B", "A"}};
-    return names[channels - 1][c];
-}
-
 Imf::Header TiledHeader(int width, int height, int channels, int tile) {
     Imf::Header header(width, height);  // the windows, a pixel aspect ratio of 1, the screen window
     header.compression() = Imf::ZIP_COMPRESSION;
     header.lineOrder() = Imf::RANDOM_Y;
     for (int c = 0; c < channels; ++c)
-        header.channels().insert(ChannelName(channels, c), Imf::Channel(Imf::FLOAT));
+        header.channels().insert(ExrChannelName(channels, c), Imf::Channel(Imf::FLOAT));
     header.setTileDescription(Imf::TileDescription(tile, tile, Imf::MIPMAP_LEVELS, Imf::ROUND_DOWN));
     const auto& p = rec709Primaries;
     Imf::addChromaticities(header, Imf::Chromaticities({p.red.x, p.red.y}, {p.green.x, p.green.y},
@@ -171,8 +167,9 @@ void TiledExrEncoder::WriteTiles(int level, int tileRow, const std::uint8_t* fir
     const int rows = std::min(tile, file.levelHeight(level) - origin.y);
     Imf::FrameBuffer frame;
     for (int c = 0; c < Channels(); ++c) {
-        frame.insert(ChannelName(Channels(), c), Imf::Slice::Make(Imf::FLOAT, first + 4 * c, origin, width,
-                                                                  rows, PixelBytes(), PixelBytes() * width));
+        frame.insert(ExrChannelName(Channels(), c),
+                     Imf::Slice::Make(Imf::FLOAT, first + 4 * c, origin, width, rows, PixelBytes(),
+                                      PixelBytes() * width));
     }
     Guarded([&] {
         file.setFrameBuffer(frame);
