@@ -167,7 +167,7 @@ TEST_F(Tiles, RefusesTilesOfOtherImagesAndSizes) {
         std::vector<std::string> options;
         std::string message;
     } cases[] = {
-        {{"-o", "a.png", "--tile", "64"}, "--tile: expected an OpenEXR image (.exr) to tile, not a.png"},
+        {{"-o", "a.png", "--tile", "64"}, "--tile: expected an OpenEXR image to tile, not a.png"},
         {{"-o", "a.exr.part", "--part", "1/2", "--tile", "64"},
          "--tile: expected a render of the whole image (the parts join into scan lines), not --part"},
         {{"-o", "a.exr", "--tile", "100"}, sizes + "100"},

@@ -81,7 +81,7 @@ int SamplesOf(const ImageRequest& request, OutputType type, const SceneDefaults&
 int TileOf(const ImageRequest& request, const RequestFields& fields) {
     if (!request.tile) return 0;
     if (request.format != ImageFormat::Exr) {
-        throw Refused(fields.tile, "an OpenEXR image (.exr) to tile",
+        throw Refused(fields.tile, "an OpenEXR image to tile",
                       request.format ? fields.format : "an image in memory", Error::Code::BadValue);
     }
     if (request.parts) {
@@ -235,7 +235,6 @@ quib::Json CanonicalForm(const ImagePlan& plan) {
         {"domain", std::move(where)},         {"image", !plan.format ? "memory" : png ? "png" : "exr"},
         {"depth", png ? plan.depth : 32}};
     if (png) form["levels"] = LevelsName(plan.levels);
-    if (plan.tile > 0) form["tile"] = plan.tile;
     return form;
 }
 

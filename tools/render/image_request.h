@@ -109,8 +109,8 @@ ImagePlan PlanImage(const ImageRequest& request, const Scene& scene, const std::
 
 /// What of `plan` makes the image's pixels and bytes, in one form whichever door asked (not the
 /// threads): {"size": [W, H], "type", "channels", "samples", "domain": {"kind"[, "min", "max"]},
-/// "image": "png", "exr" or "memory", "depth" (32 for OpenEXR's floats)[, "levels": a PNG's][, "tile":
-/// an OpenEXR file's side of a tile]}.
+/// "image": "png", "exr" or "memory", "depth" (32 for OpenEXR's floats)[, "levels": a PNG's]}. Not the
+/// tiles of an OpenEXR file, which no render in parts takes.
 quib::Json CanonicalForm(const ImagePlan& plan);
 
 /// The plan of an image file whose `CanonicalForm` is `form` (a part file's header keeps one), read
