@@ -8,13 +8,14 @@
 // the built `vantrel render` as a user does, so it also counts starting the program, loading the module
 // and the scene, and encoding and writing the PNG; "Render/vantrel-exr" the same at 2048 x 1024 to an
 // OpenEXR image of one channel; "Render/window" a window of the image against the whole, by the render
-// library.
+// library; "Render/exr-tiled" sets tiled, mip-mapped OpenEXR against scan lines.
 
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -215,6 +216,42 @@ const char* const rampText = R"json({
   "output": "paint",
   "domain": { "kind": "plane", "min": [0, 0], "max": [1, 1] }
 })json";
+
+/// The same image, 4096 x 2048 RGBA floats of the cheap ramp, as OpenEXR in tiles with their mipmap levels
+/// (written by OpenEXR's own tiled writer) and in scan lines (vantrel's own writer): both run in each
+/// iteration, and "tiled/scan" is the ratio of their wall-clock times in one run.
+void RenderTiledExr(benchmark::State& state) {
+    const RenderFolder folder("tiled", rampText);
+    const std::vector<std::string> more = {"--type", "colora", "--threads", "2"};
+    const std::vector<std::string> scan = folder.Command("scan.exr", "4096x2048", more);
+    std::vector<std::string> tiled = folder.Command("tiled.exr", "4096x2048", more);
+    tiled.insert(tiled.end(), {"--tile", std::to_string(state.range(0))});
+    const auto seconds = [](const std::vector<std::string>& command) {
+        const auto start = std::chrono::steady_clock::now();
+        Run(command);
+        return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    };
+    double scanSeconds = 0;
+    double tiledSeconds = 0;
+    try {
+        for (auto _ : state) {
+            scanSeconds += seconds(scan);
+            tiledSeconds += seconds(tiled);
+        }
+    } catch (const std::exception& error) {
+        state.SkipWithError(error.what());
+    }
+    state.counters["tiled/scan"] = tiledSeconds / scanSeconds;
+    state.SetItemsProcessed(state.iterations() * 2 * 4096 * 2048);
+}
+BENCHMARK(RenderTiledExr)
+    ->Name("Render/exr-tiled")
+    ->ArgName("tile")
+    ->Arg(64)
+    ->Arg(256)
+    ->Iterations(3)
+    ->UseRealTime()
+    ->Unit(benchmark::kMillisecond);
 
 /// The peak resident memory of `vantrel render` against the image's size, in the label ("peak 44.1
 /// MiB"): it follows the width, not the height, as rows go to the file as they are done. Run once each

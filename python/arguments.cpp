@@ -105,7 +105,7 @@ long long NumberOf(const Whole& given, const std::string& argument) {
 
 RequestFields ArgumentFields(const std::string& format) {
     return {"type", "width", "height", "region",  "window", "samples",
-            format, "depth", "linear", "threads", "parts"};
+            format, "depth", "linear", "threads", "parts",  "tile"};
 }
 
 ImageRequest RequestOf(const ImageArguments& arguments, std::optional<ImageFormat> format) {

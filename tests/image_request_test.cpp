@@ -141,6 +141,10 @@ TEST(ImagePlan, RefusesInOneSetOfWords) {
                R"(is for PNG, not request: "format")"
              : R"(request: "format": this build of vantrel writes PNG only, not OpenEXR)"},
         {plane,
+         Asked([](ImageRequest& r) { r.tile = 64; }),
+         {},
+         R"(request: "tile": expected an OpenEXR image to tile, not an image in memory)"},
+        {plane,
          Asked([](ImageRequest& r) { r.depth = 12; }),
          {},
          R"(request: "depth": expected 8 or 16, the bits a channel of a PNG, not 12)"},

@@ -68,6 +68,11 @@ void AddRender(CommandLine& line) {
                     "Render only part K of N bands of rows, into a part file (-o NAME.png.part or "
                     "NAME.exr.part) for join")
         ->type_name("K/N");
+    command
+        .add_option("--tile", texts.tile,
+                    "Write the OpenEXR image in square tiles of SIZE pixels, a power of two from 16 to "
+                    "4096, with its mipmap levels, for texture caches; .exr only")
+        ->type_name("SIZE");
 }
 
 void AddJoin(CommandLine& line) {

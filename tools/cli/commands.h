@@ -82,8 +82,8 @@ struct RenderOptions {
     std::string scene;
     std::string output;  ///< empty: the scene's name with ".png", in the current folder
     SceneEdits edits;    ///< --node and --set
-    /// --size, --type, --region, --samples, --depth, --linear, --threads and N of --part, as given: the
-    /// format follows from the output's name
+    /// --size, --type, --region, --samples, --depth, --linear, --threads, --tile and N of --part, as given:
+    /// the format follows from the output's name
     ImageRequest image;
     int part = 0;  ///< --part K/N: K, from 1; 0 for the whole image
 };

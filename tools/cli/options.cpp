@@ -113,6 +113,8 @@ void ReadRenderOptions(const CLI::App& render, const RenderTexts& texts, RenderO
     if (render.count("--window") > 0)
         image.window = ReadFour<long long>("--window", texts.window, "four whole numbers X,Y,W,H");
     if (render.count("--part") > 0) ReadPart(texts.part, options);
+    if (render.count("--tile") > 0)
+        image.tile = ReadInteger("--tile", texts.tile, "the side of a tile in pixels");
 }
 
 void ReadEdits(bool nodeGiven, const std::string& node, const std::vector<std::string>& settings,

@@ -34,6 +34,7 @@ struct RenderTexts {
     std::string region;  ///< "A,B,C,D", four finite numbers
     std::string window;  ///< "X,Y,W,H", four whole numbers
     std::string part;    ///< "K/N", a part K of N (1 <= K <= N)
+    std::string tile;    ///< an OpenEXR file's side of a tile
 };
 
 /// Reads each of `texts` whose option `render` was given (empty too) into `options`: their syntax

@@ -119,7 +119,7 @@ ImageFormat FormatOf(const std::filesystem::path& output, bool part) {
 /// How the command line names each field of a render, the format by the output file's name.
 RequestFields CommandLineFields(const std::filesystem::path& output) {
     return {"--type",        "--size",  "--size",   "--region",  "--window", "--samples",
-            output.string(), "--depth", "--linear", "--threads", "--part"};
+            output.string(), "--depth", "--linear", "--threads", "--part",   "--tile"};
 }
 
 /// Renders part `options.part` of the image of `plan` into the part file `path`, streamed as its bands

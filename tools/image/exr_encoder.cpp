@@ -27,11 +27,6 @@ std::span<const int> FileOrder(int channels) {
     return channels == 1 ? std::span<const int>(grey) : channels == 3 ? std::span<const int>(rgb) : rgba;
 }
 
-const char* ChannelName(int channels, int c) {
-    static const char* const names[][4] = {{"Y"}, {}, {"R", "G", "B"}, {"R", "G", "B", "A"}};
-    return names[channels - 1][c];
-}
-
 /// Appends the little-endian bytes of `value`.
 template <class T>
 void Append(std::vector<std::uint8_t>& bytes, T value) {
@@ -54,6 +49,11 @@ void Attribute(std::vector<std::uint8_t>& bytes, const char* name, const char* t
 }
 
 }  // namespace
+
+const char* ExrChannelName(int channels, int c) {
+    static const char* const names[][4] = {{"Y"}, {}, {"R", "G", "B"}, {"R", "G", "B", "A"}};
+    return names[channels - 1][c];
+}
 
 void CompressExrBlock(const std::uint8_t* rows, int count, int width, int channels,
                       std::vector<std::uint8_t>& out) {
@@ -106,7 +106,7 @@ ExrFileWriter::ExrFileWriter(OutputBytes& file, int width, int height, int chann
     // whether it is perceptually linear, three reserved bytes, its sampling along x and y.
     std::vector<std::uint8_t> value;
     for (const int c : FileOrder(channels)) {
-        AppendText(value, ChannelName(channels, c));
+        AppendText(value, ExrChannelName(channels, c));
         Append(value, std::int32_t{2});
         value.insert(value.end(), 4, 0);
         Append(value, std::int32_t{1});

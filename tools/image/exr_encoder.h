@@ -18,6 +18,9 @@ inline int ExrBlocks(int height) {
     return (height + exrBlockRows - 1) / exrBlockRows;
 }
 
+/// The name of interleaved channel `c` of `channels` (1, 3 or 4): Y; R, G, B; R, G, B, A.
+const char* ExrChannelName(int channels, int c);
+
 /// OpenEXR's ZIP compression of a block of rows, whose data is the channels of each row in turn, each
 /// channel's floats together, channels in the order of their names (A, B, G, R; or Y): the bytes are
 /// split into the even and the odd ones, each stored as its difference from the one before, and the

@@ -1,6 +1,7 @@
 #include "tools/render/image_request.h"
 
 #include <algorithm>
+#include <bit>
 #include <climits>
 #include <cstdint>
 #include <cstdio>
@@ -73,6 +74,29 @@ int SamplesOf(const ImageRequest& request, OutputType type, const SceneDefaults&
             .WithSource(fields.samples);
     }
     return samples;
+}
+
+/// The side of an OpenEXR file's tiles as `request` asks, 0 for scan lines: tiles are for a whole
+/// OpenEXR file, not a PNG, an image in memory or a render in parts, whose join writes scan lines.
+int TileOf(const ImageRequest& request, const RequestFields& fields) {
+    if (!request.tile) return 0;
+    if (request.format != ImageFormat::Exr) {
+        throw Refused(fields.tile, "an OpenEXR image to tile",
+                      request.format ? fields.format : "an image in memory", Error::Code::BadValue);
+    }
+    if (request.parts) {
+        throw Refused(fields.tile, "a render of the whole image (the parts join into scan lines)",
+                      fields.parts, Error::Code::BadValue);
+    }
+    const long long side = *request.tile;
+    if (side < smallestTile || side > largestTile ||
+        !std::has_single_bit(static_cast<unsigned long long>(side))) {
+        throw Refused(fields.tile,
+                      "a power of two from " + std::to_string(smallestTile) + " to " +
+                          std::to_string(largestTile) + ", the side of a square tile in pixels",
+                      std::to_string(side), Error::Code::BadValue);
+    }
+    return static_cast<int>(side);
 }
 
 }  // namespace
@@ -180,7 +204,7 @@ RequestFields JsonRequestFields() {
     const auto member = [](const char* name) { return "request: \"" + std::string(name) + "\""; };
     return {member("type"),   member("width"),   member("height"), member("region"),
             member("window"), member("samples"), member("format"), member("depth"),
-            member("linear"), member("threads"), member("parts")};
+            member("linear"), member("threads"), member("parts"),  member("tile")};
 }
 
 namespace {
@@ -200,6 +224,7 @@ ImagePlan Plan(const ImageRequest& request, const SceneDefaults& scene, const Re
                                               : DefaultThreads(),
                    .window = std::nullopt};
     plan.samples = SamplesOf(request, plan.type, scene, fields);
+    plan.tile = TileOf(request, fields);
     plan.levels = LevelsFor(plan.type, request.linear);
     if (request.region) {
         try {
@@ -347,7 +372,7 @@ ImagePlan PlanOfCanonicalForm(const quib::Json& form, const std::string& at) {
     const auto field = [&](const char* key) { return quib::MemberPointer(at, key); };
     const RequestFields fields = {field("type"),   field("size"),    field("size"),  field("domain"),
                                   field("grid"),   field("samples"), field("image"), field("depth"),
-                                  field("levels"), "threads",        "parts"};
+                                  field("levels"), "threads",        "parts",        "tile"};
     const ImagePlan plan = Plan(request, {std::nullopt, std::nullopt, domain, at}, fields, std::nullopt);
     // What the reading left unread (the channels, the levels of a type, a member too many) must be what
     // the plan would say.

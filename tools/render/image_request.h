@@ -27,6 +27,12 @@
 
 namespace vantrel {
 
+/// The sides of an OpenEXR file's tiles a request may ask for: powers of two, as texture caches expect.
+/// Smaller tiles spend more of the file on their offsets and headers; a row of larger ones holds more
+/// rows in memory while it is rendered.
+inline constexpr int smallestTile = 16;
+inline constexpr int largestTile = 4096;
+
 /// The width of an image when none is asked for.
 inline constexpr int defaultWidth = 512;
 /// The most render threads a request may ask for.
@@ -50,6 +56,7 @@ struct ImageRequest {
     bool linear = false;                ///< a PNG's levels the values as they are, gamma 1
     std::optional<long long> threads;   ///< nothing: one for each core
     std::optional<long long> parts;     ///< a render in N parts; nothing: the whole image
+    std::optional<long long> tile;      ///< an OpenEXR file's square tiles, mip-mapped; nothing: scan lines
 };
 
 /// How a door names each field of a request in its messages ("--size 600x0", "width", "request:
@@ -66,6 +73,7 @@ struct RequestFields {
     std::string linear;
     std::string threads;
     std::string parts;
+    std::string tile;
 };
 
 /// The fields as a JSON request's members: "request: \"width\"", ...
@@ -90,6 +98,7 @@ struct ImagePlan {
     int threads;
     /// The whole image that this one (`width` x `height`) is a window of; nothing: the image is whole.
     std::optional<PixelGrid> window;
+    int tile = 0;  ///< the side of an OpenEXR file's tiles; 0: scan lines
 
     /// The render of `node` this plan describes, for the render core.
     RenderRequest Render(Function& node, const std::atomic<bool>* cancel = nullptr) const {
@@ -109,7 +118,8 @@ ImagePlan PlanImage(const ImageRequest& request, const Scene& scene, const std::
 /// What of `plan` makes the image's pixels and bytes, in one form whichever door asked (not the
 /// threads): {"size": [W, H], "type", "channels", "samples", "domain": {"kind"[, "min", "max"]},
 /// "image": "png", "exr" or "memory", "depth" (32 for OpenEXR's floats)[, "levels": a PNG's][, "grid":
-/// {"size": the whole image's [W, H], "at": the window's [X, Y] in it}]}.
+/// {"size": the whole image's [W, H], "at": the window's [X, Y] in it}]}. Not the
+/// tiles of an OpenEXR file, which no render in parts takes.
 quib::Json CanonicalForm(const ImagePlan& plan);
 
 /// The plan of an image file whose `CanonicalForm` is `form` (a part file's header keeps one), read
