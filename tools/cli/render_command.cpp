@@ -188,7 +188,14 @@ void RunRender(const Scene::ModulePointer& module, const RenderOptions& options,
         if (inParts) {
             WritePart(plan, request, scene, document, options, file.Path());
         } else {
-            WriteImageFile(plan, file.Path(), [&](BandSink& sink) { return Render(request, sink); });
+            const ImageRows rows = [&](BandSink& sink) { return Render(request, sink); };
+#ifdef VANTREL_TILES_FILE  // else no plan has tiles: a build without OpenEXR refuses them
+            if (plan.tile > 0) {
+                reinterpret_cast<TiledWriter*>(LoadBeside(VANTREL_TILES_FILE, "VantrelWriteTiled"))(
+                    plan, file.Path(), rows);
+            }
+#endif
+            if (plan.tile == 0) WriteImageFile(plan, file.Path(), rows);
         }
     } catch (const std::bad_alloc&) {
         throw quib::Error(quib::Error::Kind::Failure, "not enough memory for a " +

@@ -14,11 +14,14 @@
 
 #include <cstring>
 #include <exception>
+#include <filesystem>
 #include <optional>
 #include <string>
+#include <type_traits>
 
 #include "quib/error.h"
 #include "tools/image/exr_encoder.h"
+#include "tools/render/image_writer.h"
 
 namespace vantrel {
 namespace {
@@ -178,3 +181,14 @@ void TiledExrEncoder::WriteTiles(int level, int tileRow, const std::uint8_t* fir
 }
 
 }  // namespace vantrel
+
+// The module's one entry, which `vantrel render` loads for a plan of tiles.
+extern "C" void VantrelWriteTiled(const vantrel::ImagePlan& plan, const std::filesystem::path& path,
+                                  const vantrel::ImageRows& rows) {
+    static_assert(std::is_same_v<decltype(VantrelWriteTiled), vantrel::TiledWriter>);
+    vantrel::OutputBytes bytes(path, "the OpenEXR image");
+    vantrel::TiledExrEncoder exr(plan.width, plan.height, vantrel::ChannelsFor(plan.type), plan.tile,
+                                 vantrel::BandsInFlight(plan.threads), bytes);
+    if (rows(exr)) exr.Finish();
+    bytes.Close();
+}

@@ -3,9 +3,6 @@
 #include "tools/image/exr_encoder.h"
 #include "tools/image/output_file.h"
 #include "tools/image/png_encoder.h"
-#if VANTREL_OPENEXR
-#include "tools/image/tiled_exr_encoder.h"
-#endif
 
 namespace vantrel {
 
@@ -20,16 +17,8 @@ void WriteImageFile(const ImagePlan& plan, const std::filesystem::path& path, co
         bytes.Close();
     } else {
         OutputBytes bytes(path, "the OpenEXR image");
-        const auto write = [&](auto&& exr) {
-            if (rows(exr)) exr.Finish();
-        };
-        if (plan.tile == 0) {
-            write(ExrEncoder(plan.width, plan.height, channels, slots, bytes));
-        } else {
-#if VANTREL_OPENEXR  // a plan of tiles is an OpenEXR file's, which a build without OpenEXR refuses
-            write(TiledExrEncoder(plan.width, plan.height, channels, plan.tile, slots, bytes));
-#endif
-        }
+        ExrEncoder exr(plan.width, plan.height, channels, slots, bytes);
+        if (rows(exr)) exr.Finish();
         bytes.Close();
     }
 }
