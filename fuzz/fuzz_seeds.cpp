@@ -250,10 +250,17 @@ void WritePartSeeds(const std::shared_ptr<const vantrel::ModuleSet>& modules, co
     for (const auto& each : renders) {
         const json root = Scene(json::array({each.node}), "c", plane);
         const vantrel::Scene scene = vantrel::Scene::Build(root, modules);
-        const vantrel::ImagePlan plan{
-            each.type, each.width,  each.height, scene.Domain(),
-            1,         each.format, each.depth,  vantrel::LevelsFor(each.type, false),
-            1};
+        const vantrel::ImagePlan plan{each.type,
+                                      each.width,
+                                      each.height,
+                                      scene.Domain(),
+                                      1,
+                                      each.format,
+                                      each.depth,
+                                      vantrel::LevelsFor(each.type, false),
+                                      1,
+                                      std::nullopt,
+                                      0};
         std::string input;
         for (int k = 1; k <= each.parts; ++k) {
             std::string part;
