@@ -8,7 +8,7 @@ packages=(
     cmake ninja-build g++ clang libclang-rt-14-dev clang-format binutils
     libgtest-dev libgmock-dev googletest libbenchmark-dev
     libcli11-dev nlohmann-json3-dev libboost-dev libxxhash-dev pkgconf zlib1g-dev libpng-dev libopenexr-dev
-    libnoise-dev libs2-dev
+    libnoise-dev libs2-dev libtinyobjloader-dev libtinygltf-dev
     # the Python package (python/), for Debian's interpreter /usr/bin/python3: the extension's headers, numpy,
     # pytest, what installing it into a virtual environment takes, and Dask's distributed scheduler with tqdm for
     # vantrel.distributed, and zarr for its chunked stores (docs/scale.md)
