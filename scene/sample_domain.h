@@ -1,11 +1,14 @@
 #pragma once
 /// @file
-/// The sample positions an image covers: a rectangle of the plane, or the sphere of directions.
+/// The sample positions an image covers: a rectangle of the plane, the sphere of directions, or a
+/// model's surface laid out as its UV texture.
 
 #include <array>
+#include <memory>
 
 #include "host/values.h"
 #include "quib/stored_form.h"
+#include "scene/mesh_model.h"
 
 namespace vantrel {
 
@@ -13,7 +16,8 @@ namespace vantrel {
 struct SampleDomain {
     enum class Kind {
         Plane,  ///< the rectangle `min` .. `max` of the xy-plane, at z = 0
-        Sphere  ///< unit directions, as an equirectangular map
+        Sphere,  ///< unit directions, as an equirectangular map
+        Mesh     ///< a model's surface points, where its UV texture's pixel centres fall
     };
 
     Kind kind = Kind::Plane;
@@ -22,10 +26,18 @@ struct SampleDomain {
     /// Sphere only: when set, the window of longitudes `min.x` .. `max.x` and latitudes `min.y` ..
     /// `max.y`, in degrees, in place of the whole sphere; when not, `min` and `max` are not used.
     bool sphereWindow = false;
+    /// Mesh only: the model the scene names, and the model itself once the scene has loaded it (null
+    /// in a domain read from a render's description, which names the model only by its fingerprint).
+    MeshReference meshReference;
+    std::shared_ptr<const MeshModel> mesh;
+    /// Mesh only: how far, in pixels, the texture reaches past the model's islands, so that filtering
+    /// it shows no seam; further out it is transparent.
+    int padding = 8;
 
     /// The sample position at the image point (u, v), where u runs from 0 at the left edge to 1 at the
     /// right and v from 0 at the top to 1 at the bottom.
     /// Plane: x = min.x + u (max.x - min.x), y = max.y - v (max.y - min.y), z = 0.
+    /// (A mesh domain's positions are its raster's, tools/render/mesh_raster.h: this is not used.)
     /// Sphere: longitude lambda = (2u - 1) pi, from -180 degrees at the left to +180 at the right (the x
     /// axis in the middle); latitude phi = (1/2 - v) pi, from the north pole (+z) at the top to the south
     /// pole at the bottom; the position is (cos phi cos lambda, cos phi sin lambda, sin phi). A window
