@@ -67,7 +67,7 @@ public:
         previews.emplace(io,
                          std::vector<std::string>{VANTREL_PATH, "--module", VANTREL_MODULE_PATH, "--module",
                                                   QUIB_NODES_PATH, "preview-worker"},
-                         1, 4, previewLimit);
+                         editor->Folder().string(), 1, 4, previewLimit);
         router.emplace(*editor, *previews, vantrel::AllowedHosts("", port), secret);
         runner = std::thread([this] { io.run(); });
         static std::filesystem::path made;

@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <span>
 
@@ -130,6 +131,38 @@ const Item& Named(const std::vector<Item*>& items, const std::string& (Item::*na
     return **found;
 }
 
+/// The regular files of `folder` (not links) ending in one of `suffixes` that `check` does not refuse,
+/// in order, and those whose names are not UTF-8 text, escaped (\xe9), which the page cannot name back
+/// to the server.
+std::pair<std::vector<std::string>, std::vector<std::string>> FolderFiles(
+    const std::filesystem::path& folder, std::span<const std::string_view> suffixes,
+    const std::function<void(const std::string&)>& check) {
+    std::vector<std::string> names;
+    std::vector<std::string> unopenable;
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator(folder, error)) {
+        const std::string name = entry.path().filename().string();
+        const bool suffixed = std::any_of(suffixes.begin(), suffixes.end(),
+                                          [&](std::string_view suffix) { return name.ends_with(suffix); });
+        if (!suffixed || !entry.is_regular_file(error) || entry.is_symlink(error)) continue;
+        if (!quib::IsUtf8(name)) {
+            unopenable.push_back(quib::Printable(name));
+            continue;
+        }
+        try {
+            check(name);
+        } catch (const Error&) {
+            continue;
+        }
+        names.push_back(name);
+    }
+    if (error)
+        throw Refused(Error::Kind::Failure, folder.string(), "cannot list the folder: " + error.message());
+    std::sort(names.begin(), names.end());
+    std::sort(unopenable.begin(), unopenable.end());
+    return {std::move(names), std::move(unopenable)};
+}
+
 }  // namespace
 
 Editor::Editor(Scene::ModulePointer module, const ServeOptions& options)
@@ -183,29 +216,14 @@ quib::Json Editor::SceneFile(const std::string& file) const {
 }
 
 quib::Json Editor::Files() const {
-    std::vector<std::string> names;
-    std::vector<std::string> unopenable;  // names of bytes the page cannot send back, shown escaped
-    std::error_code error;
-    for (const auto& entry : std::filesystem::directory_iterator(folder, error)) {
-        const std::string name = entry.path().filename().string();
-        const std::string suffix = ".json";
-        if (!name.ends_with(suffix) || !entry.is_regular_file(error) || entry.is_symlink(error)) continue;
-        if (!quib::IsUtf8(name)) {
-            unopenable.push_back(quib::Printable(name));
-            continue;
-        }
-        try {
-            SceneFileIn(folder, name);
-        } catch (const Error&) {
-            continue;
-        }
-        names.push_back(name);
-    }
-    if (error)
-        throw Refused(Error::Kind::Failure, folder.string(), "cannot list the folder: " + error.message());
-    std::sort(names.begin(), names.end());
-    std::sort(unopenable.begin(), unopenable.end());
-    return {{"files", names}, {"unopenable", unopenable}};
+    static constexpr std::string_view sceneSuffix[] = {".json"};
+    auto [names, unopenable] =
+        FolderFiles(folder, sceneSuffix, [&](const std::string& name) { SceneFileIn(folder, name); });
+    return {{"files", std::move(names)},
+            {"unopenable", std::move(unopenable)},
+            {"models", FolderFiles(folder, modelSuffixes, [&](const std::string& name) {
+                           ModelFileIn(folder, name);
+                       }).first}};
 }
 
 quib::Json Editor::Open(const RequestBody& body) {

@@ -35,7 +35,8 @@ public:
     /// empty) as it is on the disk now, or the new scene when the server started with none.
     quib::Json SceneFile(const std::string& file) const;
     /// {"files": the scene files the page may open, "unopenable": those whose names are not UTF-8
-    /// text, escaped (\xe9), which the page cannot name back to the server}.
+    /// text, escaped (\xe9), which the page cannot name back to the server, "models": the model files
+    /// the page's 3-D view may show}.
     quib::Json Files() const;
     quib::Json Open(const RequestBody& body);
     /// Writes the body's scene to "file" (null: the one the server started with), unless the file
@@ -46,6 +47,8 @@ public:
     quib::Json Check(const RequestBody& body);
     quib::Json Curve(const RequestBody& body);
     quib::Json Gradient(const RequestBody& body);
+    /// The folder of the scene files, and of the models they name.
+    const std::filesystem::path& Folder() const { return folder; }
     /// The file of the built page a GET of `urlPath` reads, if there is one.
     std::optional<std::filesystem::path> PageFile(const std::string& urlPath) const;
 

@@ -95,9 +95,14 @@ int Reap(pid_t pid) {
 
 }  // namespace
 
-PreviewPool::PreviewPool(asio::io_context& io, std::vector<std::string> command, int count,
-                         std::size_t waiting, std::chrono::milliseconds limit)
-    : io(io), strand(asio::make_strand(io)), command(std::move(command)), maxWaiting(waiting), limit(limit) {
+PreviewPool::PreviewPool(asio::io_context& io, std::vector<std::string> command, std::string folder,
+                         int count, std::size_t waiting, std::chrono::milliseconds limit)
+    : io(io),
+      strand(asio::make_strand(io)),
+      command(std::move(command)),
+      folder(std::move(folder)),
+      maxWaiting(waiting),
+      limit(limit) {
     for (int i = 0; i < count; ++i) {
         workers.push_back(std::make_unique<Worker>(io));
         workers.back()->process = StartProcess();  // the first ones must start: throws when they cannot
@@ -128,6 +133,7 @@ PreviewPool::ProcessPointer PreviewPool::StartProcess() {
     posix_spawn_file_actions_adddup2(&actions, fromWorker[1], STDOUT_FILENO);
     // The server's sockets and the other workers' pipes stay out of the new process.
     posix_spawn_file_actions_addclosefrom_np(&actions, STDERR_FILENO + 1);
+    posix_spawn_file_actions_addchdir_np(&actions, folder.c_str());
     std::vector<char*> argv;
     for (std::string& argument : command)
         argv.push_back(argument.data());

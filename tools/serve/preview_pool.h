@@ -47,16 +47,17 @@ public:
     /// Called once with the answer, on a thread of the io_context.
     using Done = std::function<void(Answer)>;
 
-    /// `command` starts a worker (the program and its arguments); `workers` run at once and `waiting`
-    /// more wait their turn; a preview past `limit` is stopped. Starts the workers now. Throws
-    /// quib::Error when one cannot be started.
-    PreviewPool(boost::asio::io_context& io, std::vector<std::string> command, int workers,
-                std::size_t waiting, std::chrono::milliseconds limit);
+    /// `command` starts a worker (the program and its arguments, as absolute paths) in the working
+    /// folder `folder` (the scene's, which the models it names are read from); `workers` run at once
+    /// and `waiting` more wait their turn; a preview past `limit` is stopped. Starts the workers now.
+    /// Throws quib::Error when one cannot be started.
+    PreviewPool(boost::asio::io_context& io, std::vector<std::string> command, std::string folder,
+                int workers, std::size_t waiting, std::chrono::milliseconds limit);
     ~PreviewPool();
     PreviewPool(const PreviewPool&) = delete;
     PreviewPool& operator=(const PreviewPool&) = delete;
 
-    /// Takes the preview `body` of `kind` (preview::renderRequest or valueRequest), for the job `key`
+    /// Takes the preview `body` of `kind` (a request's tag, preview_protocol.h), for the job `key`
     /// (the page's tab and what the picture is for): a preview of the same key that waits or runs is
     /// superseded, and answered as such. Returns a function that gives the preview up (its client went
     /// away); it does nothing once the answer is given.
@@ -91,6 +92,7 @@ private:
     boost::asio::io_context& io;
     boost::asio::strand<boost::asio::io_context::executor_type> strand;
     std::vector<std::string> command;
+    std::string folder;
     std::size_t maxWaiting;
     std::chrono::milliseconds limit;
     std::vector<std::unique_ptr<Worker>> workers;

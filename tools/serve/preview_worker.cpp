@@ -17,6 +17,7 @@
 #include "tools/render/image_request.h"
 #include "tools/render/render_core.h"
 #include "tools/render/value_text.h"
+#include "tools/serve/model_requests.h"
 #include "tools/serve/preview_protocol.h"
 #include "tools/serve/scene_requests.h"
 #include "tools/serve/serve.h"
@@ -81,11 +82,21 @@ ImageRequest ImageRequestOf(const RequestBody& body) {
 
 /// The PNG of the preview the body asks for: what `vantrel render` writes for the same scene, size,
 /// type, node, region and samples: a colour sRGB-encoded, as a display shows it, and other types as data.
+/// With a "model", the texture of that model, square, in place of the scene's domain: a texture has
+/// no region.
 std::string RenderPreview(SceneCache& scenes, const RequestBody& body) {
     const std::shared_ptr<const Scene> scene = scenes.SceneOf(body);
     Function& node = NodeOf(*scene, body, true);
-    const ImagePlan plan = PlanImage(ImageRequestOf(body), *scene, "scene", JsonRequestFields(),
-                                     ImageBounds{maxServedSide, maxServedPixels});
+    const std::optional<MeshReference> model = body.Model();
+    ImageRequest request = ImageRequestOf(body);
+    if (model && (request.region || request.window)) {
+        throw Error(Error::Kind::BadInput, "a texture of a model has no region or window; expected null")
+            .WithSource(request.region ? "request: \"region\"" : "request: \"window\"");
+    }
+    if (model) request.height = request.width;
+    ImagePlan plan =
+        PlanImage(request, *scene, "scene", JsonRequestFields(), ImageBounds{maxServedSide, maxServedPixels});
+    if (model) plan.domain = ModelDomain(scene->Domain(), *model);
     std::string png;
     PngEncoder encoder(plan.width, plan.height, ChannelsFor(plan.type), plan.depth, plan.levels,
                        BandsInFlight(plan.threads),
@@ -138,6 +149,9 @@ int RunPreviewWorker(const Scene::ModulePointer& module) {
             } else if (tag == preview::valueRequest) {
                 answer = ValueAt(scenes, body).dump();
                 answerTag = preview::value;
+            } else if (tag == preview::modelRequest) {
+                answer = ModelGlb(body);
+                answerTag = preview::glb;
             } else {
                 throw Error(Error::Kind::Failure, "the preview's process got a request it does not know");
             }

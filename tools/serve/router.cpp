@@ -178,6 +178,8 @@ std::function<void()> Router::Preview(std::uint8_t kind, const HttpRequest& requ
                                    return respond({200, "image/png", std::move(answer.bytes), {}});
                                if (answer.tag == preview::value)
                                    return respond({200, "application/json", std::move(answer.bytes), {}});
+                               if (answer.tag == preview::glb)
+                                   return respond({200, "model/gltf-binary", std::move(answer.bytes), {}});
                                // An error, as the server answers it: its kind gives the status.
                                int status = 500;
                                try {
@@ -224,6 +226,8 @@ std::function<void()> Router::Answer(const HttpRequest& request, Respond respond
             return Preview(preview::renderRequest, request, respond);
         } else if (post("/api/value")) {
             return Preview(preview::valueRequest, request, respond);
+        } else if (post("/api/model")) {
+            return Preview(preview::modelRequest, request, respond);
         } else {
             respond(Refused(Error(
                 Error::Kind::NotFound,

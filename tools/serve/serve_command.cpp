@@ -124,12 +124,14 @@ void RunServe(const Scene::ModulePointer& module, const ServeOptions& options, s
         ::setrlimit(RLIMIT_NOFILE, &files);
     }
     boost::asio::io_context io;
-    // The previews' processes, started before the server's threads, with every module loaded here.
-    std::vector<std::string> worker{options.program.string()};
+    // The previews' processes, started before the server's threads, with every module loaded here, in
+    // the scene's folder, where the models a scene names are.
+    std::vector<std::string> worker{std::filesystem::absolute(options.program).string()};
     for (const std::string& path : module->Paths())
-        worker.insert(worker.end(), {"--module", path});
+        worker.insert(worker.end(), {"--module", std::filesystem::absolute(path).string()});
     worker.push_back("preview-worker");
-    PreviewPool previews(io, std::move(worker), previewsRunning, previewsWaiting, options.timeLimit);
+    PreviewPool previews(io, std::move(worker), editor.Folder().string(), previewsRunning, previewsWaiting,
+                         options.timeLimit);
     HttpServer server(io, host, options.port);
     const int port = server.Port();
     Router router(editor, previews, AllowedHosts(options.host, port), secret);

@@ -12,6 +12,7 @@
 #include <cmath>
 #include <cstdint>
 #include <iterator>
+#include <span>
 #include <system_error>
 
 #include "quib/text.h"
@@ -237,6 +238,42 @@ std::optional<std::array<long long, 4>> RequestBody::Window() const {
     return Four<long long>("window", quib::IsWholeNumber, "null or four whole numbers [x, y, w, h]");
 }
 
+std::optional<MeshReference> RequestBody::Model() const {
+    const quib::Json& value = Field("model");
+    if (value.is_null()) return std::nullopt;
+    const std::string expected =
+        "null, {\"shape\": a built-in shape} or {\"file\": a model file of the "
+        "scene's folder, \"uv\": its UV set from 0 to " +
+        std::to_string(maxUvSet) + "}";
+    if (!value.is_object()) Refuse("model", expected);
+    MeshReference reference;
+    bool uvGiven = false;
+    for (const auto& [key, member] : value.items()) {
+        if (key == "shape" && member.is_string()) {
+            reference.shape = member.get<std::string>();
+        } else if (key == "file" && member.is_string()) {
+            reference.file = member.get<std::string>();
+        } else if (key == "uv" && member.is_number_integer() && member.get<std::int64_t>() >= 0 &&
+                   member.get<std::int64_t>() <= maxUvSet) {
+            reference.uvSet = member.get<int>();
+            uvGiven = true;
+        } else {
+            Refuse("model", expected, quib::Error::Code::BadValue);
+        }
+    }
+    if (reference.shape.empty() == reference.file.empty() || (uvGiven && reference.file.empty()))
+        Refuse("model", expected, quib::Error::Code::BadValue);
+    if (!reference.shape.empty() &&
+        std::find(builtInShapes.begin(), builtInShapes.end(), reference.shape) == builtInShapes.end()) {
+        std::string shapes;
+        for (const std::string_view shape : builtInShapes)
+            shapes += (shapes.empty() ? "" : ", ") + std::string(shape);
+        Refuse("model", "a shape of " + shapes, quib::Error::Code::BadValue);
+    }
+    if (!reference.file.empty()) ModelFileIn(".", reference.file);
+    return reference;
+}
+
 namespace {
 
 /// The refusal of the file name `name`, which is not `expected`.
@@ -246,20 +283,32 @@ ServeError ServeRefusal(const std::string& expected, const std::string& name) {
     return refusal;
 }
 
-}  // namespace
-
-std::filesystem::path SceneFileIn(const std::filesystem::path& folder, const std::string& name) {
-    const std::string suffix = ".json";
-    const bool plain = name.size() > suffix.size() && name.size() <= 255 && name.front() != '.' &&
+/// `name` as a file of `folder` the server may read: a plain file name (no folder, no "..", not hidden)
+/// of UTF-8 text ending in one of `suffixes`. Throws quib::Error (Refused) otherwise.
+std::filesystem::path PlainFileIn(const std::filesystem::path& folder, const std::string& name,
+                                  std::span<const std::string_view> suffixes, const std::string& expected) {
+    const bool plain = name.size() <= 255 && !name.empty() && name.front() != '.' &&
                        name.find_first_of(std::string("/\\\0", 3)) == std::string::npos &&
-                       name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0;
-    if (!plain) {
-        throw ServeRefusal("a plain file name ending in .json, in the scene's folder", name);
-    }
+                       std::any_of(suffixes.begin(), suffixes.end(), [&](std::string_view suffix) {
+                           return name.size() > suffix.size() && name.ends_with(suffix);
+                       });
+    if (!plain) throw ServeRefusal(expected, name);
     if (!quib::IsUtf8(name)) {
         throw ServeRefusal("a file name of UTF-8 text, which the page can show and send back", name);
     }
     return folder / name;
+}
+
+}  // namespace
+
+std::filesystem::path SceneFileIn(const std::filesystem::path& folder, const std::string& name) {
+    static constexpr std::string_view suffix[] = {".json"};
+    return PlainFileIn(folder, name, suffix, "a plain file name ending in .json, in the scene's folder");
+}
+
+std::filesystem::path ModelFileIn(const std::filesystem::path& folder, const std::string& name) {
+    return PlainFileIn(folder, name, modelSuffixes,
+                       "a plain file name ending in .obj, .gltf or .glb, in the scene's folder");
 }
 
 bool IsPagePath(std::string_view urlPath) {

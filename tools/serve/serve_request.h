@@ -14,6 +14,7 @@
 #include "quib/error.h"
 #include "quib/stored_form.h"
 #include "scene/json_reader.h"
+#include "scene/mesh_model.h"
 #include "scene/output_type.h"
 
 namespace vantrel {
@@ -97,6 +98,10 @@ public:
     std::optional<std::array<double, 4>> Region() const;
     /// "window", four whole numbers, or nothing when it is null or absent.
     std::optional<std::array<long long, 4>> Window() const;
+    /// "model", the model a texture is rendered over: {"shape": one of `builtInShapes`} or {"file": a
+    /// model file of the scene's folder (`ModelFileIn`), "uv": its UV set, 0 when absent}; nothing when
+    /// it is null or absent.
+    std::optional<MeshReference> Model() const;
 
 private:
     const quib::Json& Field(const char* key) const;
@@ -114,6 +119,16 @@ private:
 /// The scene file name `name` as the server may read or write it in `folder`: a plain file name (no
 /// folder, no "..", not hidden) ending in ".json". Throws quib::Error (Refused) otherwise.
 std::filesystem::path SceneFileIn(const std::filesystem::path& folder, const std::string& name);
+
+/// The endings of the model files a mesh domain or the page's 3-D view may name.
+/// The highest UV set (glTF's TEXCOORD_n) a request may name.
+inline constexpr int maxUvSet = 31;
+
+inline constexpr std::string_view modelSuffixes[] = {".obj", ".gltf", ".glb"};
+
+/// The model file name `name` as the server may read it in `folder`: a plain file name (no folder, no
+/// "..", not hidden) ending in one of `modelSuffixes`. Throws quib::Error (Refused) otherwise.
+std::filesystem::path ModelFileIn(const std::filesystem::path& folder, const std::string& name);
 
 /// The folders of the built page a GET may read from: the bundle's assets, and the data the page reads
 /// (the presets and the recipes' scenes, copied from examples/presets and docs/nodes by the build, so

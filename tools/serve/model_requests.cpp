@@ -1,0 +1,64 @@
+#include "tools/serve/model_requests.h"
+
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "quib/error.h"
+#include "quib/text.h"
+#include "tools/image/glb_file.h"
+#include "tools/serve/preview_protocol.h"
+
+namespace vantrel {
+
+using quib::Error;
+
+std::shared_ptr<const MeshModel> RequestedModel(const MeshReference& reference) {
+    if (!reference.shape.empty()) return std::make_shared<const MeshModel>(BuiltInShape(reference.shape));
+    const std::string file = ModelFileIn(".", reference.file).string();
+    struct stat status {};
+    if (::lstat(file.c_str(), &status) != 0) {
+        const bool missing = errno == ENOENT;
+        throw std::move(Error(missing ? Error::Kind::NotFound : Error::Kind::Failure,
+                              missing ? "there is no such file in the scene's folder"
+                                      : std::string("cannot read the file: ") + std::strerror(errno))
+                            .WithSource(reference.file));
+    }
+    if (!S_ISREG(status.st_mode)) {
+        ServeError refusal(ServeKind::Refused,
+                           "expected a model file, not a link, a folder or another kind of file");
+        refusal.WithSource(reference.file);
+        throw refusal;
+    }
+    return LoadMeshModel(reference, "");
+}
+
+SampleDomain ModelDomain(const SampleDomain& scene, const MeshReference& reference) {
+    SampleDomain domain;
+    domain.kind = SampleDomain::Kind::Mesh;
+    if (scene.kind == SampleDomain::Kind::Mesh) domain.padding = scene.padding;
+    domain.meshReference = reference;
+    domain.mesh = RequestedModel(reference);
+    return domain;
+}
+
+std::string ModelGlb(const RequestBody& body) {
+    const std::optional<MeshReference> reference = body.Model();
+    if (!reference) {
+        throw Error::Expected(Error::Code::Missing, {}, "a model, {\"shape\": ...} or {\"file\": ...}",
+                              "null")
+            .WithSource("request: \"model\"");
+    }
+    std::string glb = GlbOf(*RequestedModel(*reference));
+    if (glb.size() > preview::largestFrame) {
+        throw Error(Error::Kind::TooLarge, "the model's glTF file would be " +
+                                               std::to_string(glb.size() >> 20) +
+                                               " MiB; the 3-D view takes at most " +
+                                               std::to_string(preview::largestFrame >> 20) + " MiB")
+            .WithSource(reference->file);
+    }
+    return glb;
+}
+
+}  // namespace vantrel
