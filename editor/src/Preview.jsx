@@ -1,13 +1,15 @@
 import React, { useRef, useState } from 'react';
 import { useEditor } from './EditorContext.js';
-import { imageSize, imageType } from './scene.js';
+import { imageSize, imageType, isPlane } from './scene.js';
 import { RenderStatus } from './PreviewParts.jsx';
 import useProgressiveRender from './useProgressiveRender.js';
 import { usePlaneNavigation, useRegion } from './usePlaneNavigation.js';
 import { usePreviewWidth } from './PreviewWidth.jsx';
 import { PointedValue, PreviewHeading, RegionBar } from './PreviewBars.jsx';
 import TypeChoice from './PreviewType.jsx';
-import { GlobeView, TiledView, ViewChoice, otherView } from './PreviewViews.jsx';
+import { GlobeView, TiledView, ViewChoice } from './PreviewViews.jsx';
+import { otherViews } from './modelView.js';
+import ModelPane from './ModelPane.jsx';
 
 // The output node's image (or the picked node's), rendered again on every edit, coarse first. On the
 // plane, dragging pans and the wheel zooms (a region of the domain); the value under the pointer is the
@@ -19,12 +21,13 @@ export default function Preview() {
   const { scene, picture, picked, pick, info, pin, pinType, previewType: type } = editor;
   const { slowEdit, setTimedOut } = editor;
   const { width, setWidth, paneWidth, edge } = usePreviewWidth();
-  // 'flat', or 'tiles' (the plane, 3 x 3) or 'globe' (the sphere) beside it.
+  // 'flat', or beside it 'tiles' (the plane, 3 x 3), 'globe' (the sphere) or 'model' (any domain).
   const [view, setView] = useState('flat');
   const shownImageType = imageType(type);
   const element = useRef(null);
   const domain = scene.domain;
-  const plane = domain?.kind !== 'sphere';
+  const kind = domain?.kind ?? 'plane';
+  const plane = isPlane(domain);
   const [region, setRegion] = useRegion(domain);
   const size = imageSize(domain, region, width, editor.render.limits.previewSide);
   const request = { scene: picture, node: picked, type: shownImageType, region, job: 'preview' };
@@ -41,7 +44,7 @@ export default function Preview() {
     setTimedOut,
   });
   const { hover, handlers } = usePlaneNavigation({ element, plane, size, domain, region, setRegion });
-  const shownView = view === otherView(plane) ? view : 'flat';
+  const shownView = otherViews(kind).includes(view) ? view : 'flat';
   const shownNode = picked ?? scene.output;
   return (
     <div className="preview" style={{ width: paneWidth + 28 }}>
@@ -52,7 +55,7 @@ export default function Preview() {
           {...{ pin, pinType, type, info }}
           typeName={scene.nodes.find((n) => n.id === shownNode)?.type}
         />
-        <ViewChoice plane={plane} shownView={shownView} setView={setView} />
+        <ViewChoice kind={kind} shownView={shownView} setView={setView} />
       </div>
       <div
         className="preview-frame"
@@ -77,7 +80,8 @@ export default function Preview() {
       {shownView === 'tiles' && (
         <TiledView {...{ image, size, editor, shownNode }} width={paneWidth} type={shownImageType} />
       )}
-      {image && shownView === 'globe' && <GlobeView image={image} width={paneWidth} />}
+      {shownView === 'globe' && <GlobeView {...{ editor, request, samples }} width={paneWidth} />}
+      {shownView === 'model' && <ModelPane {...{ editor, request, samples }} width={paneWidth} />}
       <RenderStatus status={status} onStop={stop} onAgain={again} />
       <RegionBar plane={plane} region={region} setRegion={setRegion} />
       <PointedValue hover={hover} request={{ scene: picture, node: picked, type, ...size, region }} />

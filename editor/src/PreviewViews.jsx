@@ -1,26 +1,30 @@
 import React, { Suspense, lazy } from 'react';
-import { PeriodFit } from './PreviewParts.jsx';
+import { PeriodFit, RenderStatus } from './PreviewParts.jsx';
 import { planePeriod } from './nodeInfo.js';
+import { globeSize, otherViews } from './modelView.js';
+import useProgressiveRender, { untimed } from './useProgressiveRender.js';
 
 // three.js is large: the globe's code is loaded the first time a globe is shown.
 const Globe = lazy(() => import('./Globe.jsx'));
 
-// The view beside the flat picture that the domain has: tiles of the plane, the globe of the sphere.
-export const otherView = (plane) => (plane ? 'tiles' : 'globe');
+const VIEW_NAMES = { tiles: '3 × 3 tiles', globe: 'globe', model: '3-D model' };
 
-// The box that shows the other view beside the flat picture, or not.
-export function ViewChoice({ plane, shownView, setView }) {
-  const other = otherView(plane);
+// A box for each view the domain has beside the flat picture (otherViews), one shown at a time.
+export function ViewChoice({ kind, shownView, setView }) {
   return (
-    <label className="views">
-      <input
-        type="checkbox"
-        className={`${other}-view`}
-        checked={shownView === other}
-        onChange={(event) => setView(event.target.checked ? other : 'flat')}
-      />{' '}
-      {plane ? '3 × 3 tiles' : 'globe'}
-    </label>
+    <span className="views">
+      {otherViews(kind).map((view) => (
+        <label key={view}>
+          <input
+            type="checkbox"
+            className={`${view}-view`}
+            checked={shownView === view}
+            onChange={(event) => setView(event.target.checked ? view : 'flat')}
+          />{' '}
+          {VIEW_NAMES[view]}{' '}
+        </label>
+      ))}
+    </span>
   );
 }
 
@@ -50,10 +54,25 @@ export function TiledView({ image, width, size, editor, shownNode, type }) {
   );
 }
 
-export function GlobeView({ image, width }) {
+// The globe, its map rendered at the size a globe `width` wide needs (globeSize), coarse first.
+export function GlobeView({ editor, request, samples, width }) {
+  const viewSize = Math.min(width, 512);
+  const size = globeSize(viewSize, window.devicePixelRatio || 1, editor.render.limits.previewSide);
+  const globeRequest = { ...request, region: null, job: 'globe' };
+  const { image, status, stop, again } = useProgressiveRender({
+    request: globeRequest,
+    size,
+    samples,
+    key: JSON.stringify({ globeRequest, size, samples }),
+    scene: editor.scene,
+    ...untimed,
+  });
   return (
-    <Suspense fallback={<div className="globe-loading">loading the globe…</div>}>
-      <Globe url={image.url} size={Math.min(width, 512)} />
-    </Suspense>
+    <>
+      <Suspense fallback={<div className="globe-loading">loading the globe…</div>}>
+        <Globe url={image?.url} size={viewSize} />
+      </Suspense>
+      <RenderStatus status={status} onStop={stop} onAgain={again} />
+    </>
   );
 }

@@ -86,13 +86,15 @@ const pause = (ms) => new Promise((resolve) => setTimeout(resolve, ms));
 // browser keeps connections to the server (it has six) for saving, opening, checks, curves and
 // gradients, which are sent at once. A newer request of a job replaces its older one: still waiting, it
 // is dropped unsent; already sent, it is aborted, and the server ends the process it ran in. The
-// preview goes first, then the value under the pointer, then the thumbnails.
+// preview goes first, then the value under the pointer, then the 3-D view's model and textures, then
+// the thumbnails.
 const PLACES = 2;
 const waiting = [];
 const running = new Set();
 // The newest request of each job.
 const latest = new Map();
-const rank = (job) => (job === 'preview' ? 0 : job === 'value' ? 1 : 2);
+const RANKS = { preview: 0, value: 1, model: 2, view: 2, relief: 2, globe: 2 };
+const rank = (job) => RANKS[job] ?? 3;
 
 function next() {
   while (running.size < PLACES && waiting.length > 0) {
@@ -178,6 +180,11 @@ export async function postJson(url, body, { signal } = {}) {
 // An image's object URL given up once what shows it has moved on: a moment later, so that a picture
 // still loading it (the tiles' background, the globe's texture) finds it.
 export const release = (url) => setTimeout(() => URL.revokeObjectURL(url), 3000);
+
+// The binary glTF file of `model` ({shape} or {file}, as the server takes it), as an ArrayBuffer; it
+// waits its turn with the renders, as the server reads it in a preview's process.
+export const modelFile = (model, { signal } = {}) =>
+  queued('/api/model', { model, job: 'model' }, signal, (response) => response.arrayBuffer());
 
 // Renders to an object URL (the caller releases it); a replaced or given-up render is thrown as an
 // ApiError whose `cancelled` is true.

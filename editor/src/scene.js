@@ -252,12 +252,17 @@ export function layout(scene, heights) {
   return next;
 }
 
+// Whether the domain is the plane's, the kind a scene that names none has.
+export const isPlane = (domain) => (domain?.kind ?? 'plane') === 'plane';
+
 // The size of an image of the domain (or of a region of it) of a given width: as high as keeps the
 // pixels square over the rectangle, so the whole sphere is twice as wide as high, and at most
 // `largest` high.
 export function imageSize(domain, region, width, largest = Infinity) {
   let aspect = 0.5;
-  if (domain?.kind !== 'sphere') {
+  // A model's texture is square.
+  if (domain?.kind === 'mesh') return { width, height: Math.min(largest, width) };
+  if (isPlane(domain)) {
     const [x0, y0, x1, y1] = region ?? [...(domain?.min ?? [0, 0]), ...(domain?.max ?? [1, 1])];
     aspect = (y1 - y0) / (x1 - x0);
   } else if (region) {

@@ -1,13 +1,14 @@
 import { useEffect, useRef, useState } from 'react';
 import { panned, pixelAt, planeRect, zoomAt } from './previewGeometry.js';
+import { isPlane } from './scene.js';
 
-// The region of the plane's domain in view: null for the whole domain (and always on the sphere); a
+// The region of the plane's domain in view: null for the whole domain (and always on the sphere and a model); a
 // new domain shows all of itself again.
 export function useRegion(domain) {
   const [region, setRegion] = useState(null);
   const domainKey = JSON.stringify(domain ?? null);
   useEffect(() => setRegion(null), [domainKey]);
-  return [domain?.kind !== 'sphere' ? region : null, setRegion];
+  return [isPlane(domain) ? region : null, setRegion];
 }
 
 // The pointer on the preview's image (`element`, `size` pixels): on the plane, dragging pans the region

@@ -2,11 +2,15 @@ import { useEffect, useRef, useState } from 'react';
 import { release, renderImage } from './api.js';
 import { coarseSize } from './previewGeometry.js';
 
+// For a view's render of its own, apart from the preview's: its time-outs are not the preview's to
+// report.
+export const untimed = { slowEdit: () => null, setTimedOut: () => {} };
+
 // The picture of `request` rendered again whenever `key` changes: an eighth of the size first, then
 // the full size at `samples`. A render the edit has moved on from is given up (the server ends its
 // process), so only the last edit's image is finished; `stop` gives up the one running, `again` renders
 // once more. A render that runs out of time names the edit since the last one that came in time
-// (`slowEdit` of that scene), and says so to `setTimedOut`.
+// (`slowEdit` of that scene), and says so to `setTimedOut`. No `request`: nothing is shown.
 export default function useProgressiveRender({ request, size, samples, key, scene, slowEdit, setTimedOut }) {
   const [image, setImage] = useState(null);
   const [status, setStatus] = useState(null);
@@ -18,6 +22,11 @@ export default function useProgressiveRender({ request, size, samples, key, scen
   const fast = useRef(null);
 
   useEffect(() => {
+    if (!request) {
+      setImage(null);
+      setStatus(null);
+      return undefined;
+    }
     let alive = true;
     const stop = new AbortController();
     stopper.current = stop;
