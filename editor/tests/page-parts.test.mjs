@@ -1,12 +1,23 @@
 // The page's pure parts that need no server: the preview's widths and coarse size, the pixel under the
 // pointer, the region the wheel and a drag leave, the name proposed beside a file that is taken, and the
-// edit a slow preview is blamed on, and where a dragged curve point goes.
+// edit a slow preview is blamed on, where a dragged curve point goes, and the 3-D view's choices and
+// texture sizes.
 import { test } from 'node:test';
 import assert from 'node:assert/strict';
 import { coarseSize, fittedWidth, panned, pixelAt, zoomAt } from '../src/previewGeometry.js';
 import { freeName } from '../src/fileNames.js';
 import { describeEdit, slowEdit } from '../src/scene.js';
 import { dragTo } from '../src/plot.js';
+import {
+  choiceOf,
+  domainModel,
+  globeSize,
+  modelChoices,
+  modelOfChoice,
+  otherViews,
+  textureSide,
+} from '../src/modelView.js';
+import { imageSize } from '../src/scene.js';
 
 test('a dragged width is whole steps of 16 between 256 and 2048', () => {
   for (const [dragged, width] of [
@@ -128,4 +139,48 @@ test('a dragged point: held axes, Shift, the grid, and its neighbours', () => {
     ['a gradient stop', { to: [0.7, 0.9], free, vertical: false, hold: true, pixels: [1, 9] }, [0.7]],
   ])
     assert.deepEqual(dragTo({ pixels: [0, 0], ...drag, ...more }), to, name);
+});
+
+test('the views beside the flat picture, and the model each domain shows first', () => {
+  for (const [domain, views, model] of [
+    [undefined, ['tiles', 'model'], { shape: 'cube' }],
+    [{ kind: 'plane', min: [0, 0], max: [2, 1] }, ['tiles', 'model'], { shape: 'cube' }],
+    [{ kind: 'sphere' }, ['globe', 'model'], { shape: 'cube' }],
+    [{ kind: 'mesh', shape: 'torus' }, ['model'], { shape: 'torus' }],
+    [{ kind: 'mesh', file: 'helmet.glb', uv: 1, padding: 4 }, ['model'], { file: 'helmet.glb', uv: 1 }],
+    [{ kind: 'mesh', file: 'a:b.obj' }, ['model'], { file: 'a:b.obj' }],
+  ]) {
+    assert.deepEqual(otherViews(domain?.kind ?? 'plane'), views, JSON.stringify(domain));
+    assert.deepEqual(domainModel(domain), model, JSON.stringify(domain));
+    // The choice names the model again (a file name may hold a colon); the UV set is the domain's.
+    const { uv: _uv, ...named } = model;
+    assert.deepEqual(modelOfChoice(choiceOf(model)), named);
+  }
+  // A model's texture is square, whatever the width.
+  assert.deepEqual(imageSize({ kind: 'mesh', shape: 'cube' }, null, 300, 4096), { width: 300, height: 300 });
+});
+
+test("the shapes, then the folder's models, and the domain's own once", () => {
+  const shapes = ['shape:plane', 'shape:cube', 'shape:sphere', 'shape:torus'];
+  assert.deepEqual(modelChoices(['a.obj', 'b.glb'], { shape: 'cube' }), [
+    ...shapes,
+    'file:a.obj',
+    'file:b.glb',
+  ]);
+  assert.deepEqual(modelChoices(['a.obj'], { file: 'a.obj' }), [...shapes, 'file:a.obj']);
+  assert.deepEqual(modelChoices([], { file: 'gone.obj' }), [...shapes, 'file:gone.obj']);
+});
+
+test('a texture fine enough for the view: a power of two within the bounds', () => {
+  for (const [pixels, ratio, largest, side, globe] of [
+    // 512 pixels: a square of 1024, and a map of pi x 512 = 1609 rounded up to 2048 x 1024.
+    [512, 1, 4096, 1024, 2048],
+    [512, 2, 4096, 2048, 4096],
+    [300, 1, 4096, 1024, 1024],
+    [512, 2, 1000, 1000, 1000],
+    [8, 1, 4096, 64, 64],
+  ]) {
+    assert.equal(textureSide(pixels, ratio, largest), side, `${pixels} x ${ratio}`);
+    assert.deepEqual(globeSize(pixels, ratio, largest), { width: globe, height: globe / 2 });
+  }
 });
