@@ -89,7 +89,9 @@ TEST_F(ServeModels, AModelIsItsTrianglesAsBinaryGltf) {
         EXPECT_TRUE(primitive["attributes"].contains("TEXCOORD_0"));
         // No texture: the view lays its own.
         EXPECT_FALSE(gltf.contains("images"));
-        if (each.indices != 0) EXPECT_EQ(indices["count"], each.indices);
+        if (each.indices != 0) {
+            EXPECT_EQ(indices["count"], each.indices);
+        }
         EXPECT_EQ(indices["count"].get<int>() % 3, 0);
         if (!each.low.empty()) {
             EXPECT_EQ(positions["min"], json(each.low));
