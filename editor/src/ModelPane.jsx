@@ -111,7 +111,12 @@ export default function ModelPane({ editor, request, samples, width }) {
     ...untimed,
   });
   return (
-    <div className="model-pane">
+    <div
+      className="model-pane"
+      data-state={texture.image ? (texture.image.coarse ? 'coarse' : 'full') : 'none'}
+      data-texture={texture.image?.url ?? ''}
+      data-relief={(reliefNode && !bump.image?.coarse && bump.image?.url) || ''}
+    >
       <ModelChoices
         choices={modelChoices(files, own)}
         {...{ choice, setChoice, nodes, setRelief, height, setHeight }}

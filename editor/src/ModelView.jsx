@@ -22,7 +22,8 @@ function makeStage(renderer, canvas) {
   controls.enablePan = false;
   const draw = () => renderer.render(scene, camera);
   controls.addEventListener('change', draw);
-  const stage = { renderer, scene, camera, controls, material, draw, mesh: null, drawn: 0 };
+  // The pictures drawn, by the material's slot: what the page's tests wait for.
+  const stage = { renderer, scene, camera, controls, material, draw, mesh: null, shown: {} };
   stage.dispose = () => {
     controls.dispose();
     material.map?.dispose();
@@ -67,6 +68,7 @@ function loadTexture(stage, url, slot, colorSpace, alive, done) {
     stage.material[slot]?.dispose();
     stage.material[slot] = texture;
     stage.material.needsUpdate = true;
+    stage.shown[slot] = url;
     return done();
   });
 }
@@ -104,9 +106,12 @@ export default function ModelView({ glb, url, reliefUrl, relief, size }) {
     s.draw();
   }, [size]);
 
+  // Draws, and says on the canvas which pictures the model is drawn with.
   const drawn = (s) => () => {
     s.draw();
-    if (s.mesh && s.material.map) canvas.current.dataset.drawn = String(++s.drawn);
+    if (!s.mesh) return;
+    canvas.current.dataset.texture = s.shown.map ?? '';
+    canvas.current.dataset.relief = s.material.bumpMap ? s.shown.bumpMap : '';
   };
 
   useEffect(() => {
@@ -152,10 +157,10 @@ export default function ModelView({ glb, url, reliefUrl, relief, size }) {
       s.material.bumpMap?.dispose();
       s.material.bumpMap = null;
       s.material.needsUpdate = true;
-      s.draw();
+      drawn(s)();
     } else {
       // Heights are data, not colours.
-      loadTexture(s, reliefUrl, 'bumpMap', THREE.NoColorSpace, () => alive && stage.current === s, s.draw);
+      loadTexture(s, reliefUrl, 'bumpMap', THREE.NoColorSpace, () => alive && stage.current === s, drawn(s));
     }
     return () => {
       alive = false;

@@ -23,6 +23,8 @@ export default function useProgressiveRender({ request, size, samples, key, scen
 
   useEffect(() => {
     if (!request) {
+      if (shownUrl.current) release(shownUrl.current);
+      shownUrl.current = null;
       setImage(null);
       setStatus(null);
       return undefined;
