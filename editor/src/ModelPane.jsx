@@ -9,13 +9,13 @@ const ModelView = lazy(() => import('./ModelView.jsx'));
 
 // The model's binary glTF file, fetched again when the choice changes; an error once it fails.
 function useModelFile(model) {
-  const [glb, setGlb] = useState({ bytes: null, error: null });
   const key = JSON.stringify(model);
+  const [glb, setGlb] = useState({ bytes: null, error: null, key: null });
   useEffect(() => {
     const stop = new AbortController();
     modelFile(model, { signal: stop.signal }).then(
-      (bytes) => setGlb({ bytes, error: null }),
-      (error) => !error.cancelled && setGlb({ bytes: null, error }),
+      (bytes) => setGlb({ bytes, error: null, key }),
+      (error) => !error.cancelled && setGlb({ bytes: null, error, key }),
     );
     return () => stop.abort();
   }, [key]);
@@ -85,11 +85,12 @@ export default function ModelPane({ editor, request, samples, width }) {
   const side = textureSide(viewSize, window.devicePixelRatio || 1, editor.render.limits.previewSide);
   const size = { width: side, height: side };
   const textureRequest = { ...request, region: null, model, job: 'view' };
+  const textureKey = JSON.stringify({ textureRequest, size, samples });
   const texture = useProgressiveRender({
     request: textureRequest,
     size,
     samples,
-    key: JSON.stringify({ textureRequest, size, samples }),
+    key: textureKey,
     scene,
     ...untimed,
   });
@@ -114,6 +115,8 @@ export default function ModelPane({ editor, request, samples, width }) {
     <div
       className="model-pane"
       data-state={texture.image ? (texture.image.coarse ? 'coarse' : 'full') : 'none'}
+      data-current={texture.image?.key === textureKey ? 'yes' : 'no'}
+      data-model={JSON.stringify(model)}
       data-texture={texture.image?.url ?? ''}
       data-relief={(reliefNode && !bump.image?.coarse && bump.image?.url) || ''}
     >
@@ -130,6 +133,7 @@ export default function ModelPane({ editor, request, samples, width }) {
       <Suspense fallback={<div className="globe-loading">loading the 3-D view…</div>}>
         <ModelView
           glb={glb.bytes}
+          glbKey={glb.key}
           url={texture.image?.url}
           reliefUrl={reliefNode ? bump.image?.url : null}
           relief={height}

@@ -74,9 +74,9 @@ function loadTexture(stage, url, slot, colorSpace, alive, done) {
 }
 
 // A model (a binary glTF file's bytes) with the picture `url` as its texture, lit and turned by the
-// mouse, zoomed by the wheel; `reliefUrl`, a picture of real values, raises it where they are high
+// mouse, zoomed by the wheel (`glbKey` names the model on the canvas); `reliefUrl`, a picture of real values, raises it where they are high
 // (`relief` the height of a value of 1, in the bump map's units), lit from the normals it makes.
-export default function ModelView({ glb, url, reliefUrl, relief, size }) {
+export default function ModelView({ glb, glbKey, url, reliefUrl, relief, size }) {
   const canvas = useRef(null);
   const stage = useRef(null);
   const [failure, setFailure] = useState(null);
@@ -129,6 +129,7 @@ export default function ModelView({ glb, url, reliefUrl, relief, size }) {
         });
         if (!geometry) return setFailure('the model has no mesh');
         showModel(s, geometry);
+        canvas.current.dataset.model = glbKey;
         return drawn(s)();
       },
       (error) => setFailure(error.message),

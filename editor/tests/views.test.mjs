@@ -358,3 +358,59 @@ test('the plane as 3 x 3 tiles, the sphere as a lit globe that draws', async () 
   assert.deepEqual(errors, [], 'the page logged no error');
   await page.screenshot({ path: process.env.EDITOR_GLOBE_SCREENSHOT ?? path.join(folder, 'globe.png') });
 });
+
+// The 3-D view drawn with the pane's model and its full texture of the current scene and model (and
+// its full relief, when `relief`): the pane names what it has, the canvas what it is drawn with.
+async function modelDrawn(relief = false) {
+  await page.waitForFunction(
+    (relief) => {
+      const pane = document.querySelector('.model-pane');
+      const canvas = document.querySelector('canvas.model-3d');
+      if (!pane || !canvas || pane.dataset.state !== 'full' || pane.dataset.current !== 'yes') return false;
+      if (canvas.dataset.texture !== pane.dataset.texture || canvas.dataset.model !== pane.dataset.model)
+        return false;
+      return !relief || (pane.dataset.relief !== '' && canvas.dataset.relief === pane.dataset.relief);
+    },
+    relief,
+    { timeout: 60000 },
+  );
+}
+
+// The colours of the middle half of an element's screenshot, each channel in steps of 8.
+async function middleColours(locator) {
+  const shot = decodePng(await locator.screenshot());
+  const colours = new Set();
+  for (let y = Math.floor(shot.height / 4); y < (shot.height * 3) / 4; ++y) {
+    for (let x = Math.floor(shot.width / 4); x < (shot.width * 3) / 4; ++x) {
+      const at = (y * shot.width + x) * 4;
+      colours.add([0, 1, 2].map((c) => shot.data[at + c] >> 3).join(','));
+    }
+  }
+  return { shot, colours };
+}
+
+test('the 3-D view: the lattice over a lit, textured cube, then as relief, then on the torus', async () => {
+  // The scene is the sphere's lattice, shown, from the test before.
+  await page.locator('.model-view').check();
+  const view = page.locator('canvas.model-3d');
+  await modelDrawn();
+  // The cube fills the middle: no background there, and the lattice's cells and grout in many colours
+  // where a lit cube of one colour shows a shade a face.
+  const textured = await middleColours(view);
+  assert.ok(!textured.colours.has('2,2,2'), 'the background in the middle');
+  assert.ok(textured.colours.size > 12, `the cube textured: ${textured.colours.size} colours`);
+  await page.screenshot({ path: process.env.EDITOR_MODEL_SCREENSHOT ?? path.join(folder, 'model.png') });
+
+  // The lattice's weight sum as relief: the light falls otherwise on the grooves.
+  await page.locator('select.relief-choice').selectOption('lattice');
+  await modelDrawn(true);
+  assert.ok(!(await middleColours(view)).shot.data.equals(textured.shot.data), 'the relief drawn');
+
+  // Another model: the torus, its hole the background.
+  await page.locator('select.model-choice').selectOption('shape:torus');
+  await modelDrawn(true);
+  const torus = decodePng(await view.screenshot());
+  const middle = (torus.height / 2) * torus.width * 4 + (torus.width / 2) * 4;
+  near([...torus.data.subarray(middle, middle + 3)], [0x11, 0x11, 0x11], "the torus's hole");
+  assert.deepEqual(errors, [], 'the page logged no error');
+});
