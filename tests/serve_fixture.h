@@ -20,6 +20,7 @@
 #include <nlohmann/json.hpp>
 
 #include "tests/http_client.h"
+#include "tests/png_image.h"
 #include "tests/vantrel_run.h"
 
 namespace vantrel::test {
@@ -110,6 +111,23 @@ protected:
         const auto [status, answer] = Post(path, body.dump());
         EXPECT_EQ(status, 200) << path << ": " << answer;
         return status == 200 ? json::parse(answer) : json();
+    }
+
+    /// Expects the PNG `png` the server answered to be, sample for sample, the one `arguments` of
+    /// `vantrel render` writes (to "rendered.png"), `width` x `height` and 8 bits a channel.
+    void ExpectRenderOf(const std::string& png, std::vector<std::string> arguments, int width,
+                        int height) const {
+        WriteFile(work / "preview.png", png);
+        arguments.insert(arguments.end(), {"-o", "rendered.png"});
+        const RunResult run = Vantrel(arguments);
+        ASSERT_EQ(run.status, 0) << run.err;
+        const Decoded preview = ReadPng(work / "preview.png");
+        const Decoded rendered = ReadPng(work / "rendered.png");
+        EXPECT_EQ(preview.width, width);
+        EXPECT_EQ(preview.height, height);
+        EXPECT_EQ(preview.channels, rendered.channels);
+        EXPECT_EQ(preview.depth, 8);
+        EXPECT_TRUE(preview.samples == rendered.samples);
     }
 
     /// A scene file of the folder, parsed.

@@ -13,7 +13,6 @@
 
 #include <nlohmann/json.hpp>
 
-#include "tests/png_image.h"
 #include "tests/serve_fixture.h"
 
 namespace vantrel::test {
@@ -157,19 +156,11 @@ TEST_F(ServeModels, ATextureOverAModelIsWhatRenderMakesOfItsMeshDomain) {
         request["model"] = model;
         const auto [status, png] = Post("/api/render", request.dump());
         ASSERT_EQ(status, 200) << png;
-        WriteFile(work / "preview.png", png);
         json scene = Scene("curves.json");
         scene["domain"] = model;
         scene["domain"]["kind"] = "mesh";
         WriteFile(work / "models" / "mesh.json", scene.dump());
-        const RunResult run = Vantrel({"render", "models/mesh.json", "--size", "48", "-o", "rendered.png"});
-        ASSERT_EQ(run.status, 0) << run.err;
-        const Decoded preview = ReadPng(work / "preview.png");
-        const Decoded rendered = ReadPng(work / "rendered.png");
-        EXPECT_EQ(preview.width, 48);
-        EXPECT_EQ(preview.height, 48);
-        EXPECT_EQ(preview.channels, rendered.channels);
-        EXPECT_TRUE(preview.samples == rendered.samples);
+        ExpectRenderOf(png, {"render", "models/mesh.json", "--size", "48", "--type", "color"}, 48, 48);
     }
     // A texture has no region of its domain.
     json regional = RenderRequest(Scene("curves.json"), 48, 48);

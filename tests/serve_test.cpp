@@ -31,7 +31,6 @@
 
 #include <nlohmann/json.hpp>
 
-#include "tests/png_image.h"
 #include "tests/serve_fixture.h"
 
 namespace vantrel::test {
@@ -845,19 +844,9 @@ TEST_F(Serve, PreviewIsPixelForPixelWhatRenderWrites) {
         request.update(fields);
         const auto [status, png] = Post("/api/render", request.dump());
         ASSERT_EQ(status, 200) << png;
-        WriteFile(work / "preview.png", png);
-        std::vector<std::string> arguments = {"render", scene,   "-o",     "rendered.png",
-                                              "--size", "64x32", "--type", request["type"]};
+        std::vector<std::string> arguments = {"render", scene, "--size", "64x32", "--type", request["type"]};
         arguments.insert(arguments.end(), options.begin(), options.end());
-        const RunResult run = Vantrel(arguments);
-        ASSERT_EQ(run.status, 0) << run.err;
-        const Decoded preview = ReadPng(work / "preview.png");
-        const Decoded rendered = ReadPng(work / "rendered.png");
-        EXPECT_EQ(preview.width, 64);
-        EXPECT_EQ(preview.height, 32);
-        EXPECT_EQ(preview.channels, rendered.channels);
-        EXPECT_EQ(preview.depth, 8);
-        EXPECT_TRUE(preview.samples == rendered.samples);
+        ExpectRenderOf(png, arguments, 64, 32);
     }
 }
 

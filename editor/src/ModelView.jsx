@@ -1,40 +1,26 @@
-import React, { useEffect, useRef, useState } from 'react';
+import React, { useEffect, useRef } from 'react';
 import * as THREE from 'three';
 import { GLTFLoader } from 'three/addons/loaders/GLTFLoader.js';
-import { OrbitControls } from 'three/addons/controls/OrbitControls.js';
+import useLitStage from './useLitStage.js';
 
-// The lit stage drawn by `renderer` on `canvas`: a model, once one is given, under a light from the
-// upper left, turned by the mouse about its middle.
-function makeStage(renderer, canvas) {
-  renderer.outputColorSpace = THREE.SRGBColorSpace;
-  renderer.setPixelRatio(window.devicePixelRatio || 1);
-  const scene = new THREE.Scene();
-  scene.background = new THREE.Color(0x111111);
-  const camera = new THREE.PerspectiveCamera(35, 1, 0.01, 1000);
+// The model's part of the stage: a light from the upper left that turns with the camera, so that the
+// side in view is always lit, and a material for both faces (a plane or an open model seen from behind
+// still shows its texture).
+function furnishModel({ scene, camera }) {
   const sun = new THREE.DirectionalLight(0xffffff, 2.4);
   sun.position.set(-3, 2, 4);
-  // The light turns with the camera, so that the side in view is always lit from the upper left.
   camera.add(sun);
-  scene.add(camera, new THREE.AmbientLight(0xffffff, 0.8));
-  // Both faces: a plane or an open model seen from behind still shows its texture.
+  scene.add(new THREE.AmbientLight(0xffffff, 0.8));
   const material = new THREE.MeshStandardMaterial({ roughness: 0.85, metalness: 0, side: THREE.DoubleSide });
-  const controls = new OrbitControls(camera, canvas);
-  controls.enablePan = false;
-  const draw = () => renderer.render(scene, camera);
-  controls.addEventListener('change', draw);
-  // The pictures drawn, by the material's slot: what the page's tests wait for.
-  const stage = { renderer, scene, camera, controls, material, draw, mesh: null, shown: {} };
-  stage.dispose = () => {
-    controls.dispose();
+  // The mesh shown, and the pictures drawn by the material's slot: what the page's tests wait for.
+  const own = { material, mesh: null, shown: {} };
+  own.dispose = () => {
     material.map?.dispose();
     material.bumpMap?.dispose();
     material.dispose();
-    stage.mesh?.geometry.dispose();
-    renderer.dispose();
-    // A browser keeps only so many WebGL contexts: give this one back now, not when it is collected.
-    renderer.forceContextLoss();
+    own.mesh?.geometry.dispose();
   };
-  return stage;
+  return own;
 }
 
 // The model's geometry in place of the one shown, the camera framing its bounding sphere.
@@ -47,70 +33,62 @@ function showModel(stage, geometry) {
   stage.scene.add(stage.mesh);
   geometry.computeBoundingSphere();
   const { center, radius } = geometry.boundingSphere;
-  const distance = radius / Math.sin(THREE.MathUtils.degToRad(stage.camera.fov / 2));
-  stage.camera.position.copy(center).add(new THREE.Vector3(0.6, 0.5, 1).normalize().multiplyScalar(distance));
-  stage.camera.near = distance / 100;
-  stage.camera.far = distance * 100;
-  stage.camera.updateProjectionMatrix();
-  stage.controls.target.copy(center);
-  stage.controls.minDistance = radius * 1.05;
-  stage.controls.maxDistance = distance * 4;
-  stage.controls.update();
+  const { camera, controls } = stage;
+  const distance = radius / Math.sin(THREE.MathUtils.degToRad(camera.fov / 2));
+  camera.position.copy(center).add(new THREE.Vector3(0.6, 0.5, 1).normalize().multiplyScalar(distance));
+  camera.near = distance / 100;
+  camera.far = distance * 100;
+  camera.updateProjectionMatrix();
+  controls.target.copy(center);
+  controls.minDistance = radius * 1.05;
+  controls.maxDistance = distance * 4;
+  controls.update();
 }
 
-// A texture of `url` as glTF places it (v down, as the image's rows run), into `slot` of the material.
-function loadTexture(stage, url, slot, colorSpace, alive, done) {
-  new THREE.TextureLoader().load(url, (texture) => {
-    if (!alive()) return texture.dispose();
-    texture.flipY = false;
-    texture.colorSpace = colorSpace;
-    texture.anisotropy = stage.renderer.capabilities.getMaxAnisotropy();
-    stage.material[slot]?.dispose();
-    stage.material[slot] = texture;
-    stage.material.needsUpdate = true;
-    stage.shown[slot] = url;
-    return done();
-  });
+// The picture `url` in the material's `slot` as glTF places a texture (v down, as the image's rows
+// run), or none there without a `url`; `drawn` once it is.
+function useSlot(stage, url, slot, colorSpace, drawn) {
+  useEffect(() => {
+    const s = stage.current;
+    if (!s) return undefined;
+    let alive = true;
+    if (!url) {
+      s.material[slot]?.dispose();
+      s.material[slot] = null;
+      s.material.needsUpdate = true;
+      drawn(s);
+      return undefined;
+    }
+    new THREE.TextureLoader().load(url, (texture) => {
+      if (!alive || stage.current !== s) return texture.dispose();
+      texture.flipY = false;
+      texture.colorSpace = colorSpace;
+      texture.anisotropy = s.renderer.capabilities.getMaxAnisotropy();
+      s.material[slot]?.dispose();
+      s.material[slot] = texture;
+      s.material.needsUpdate = true;
+      s.shown[slot] = url;
+      return drawn(s);
+    });
+    return () => {
+      alive = false;
+    };
+  }, [url]);
 }
 
 // A model (a binary glTF file's bytes) with the picture `url` as its texture, lit and turned by the
-// mouse, zoomed by the wheel (`glbKey` names the model on the canvas); `reliefUrl`, a picture of real values, raises it where they are high
-// (`relief` the height of a value of 1, in the bump map's units), lit from the normals it makes.
+// mouse, zoomed by the wheel (`glbKey` names the model on the canvas); `reliefUrl`, a picture of real
+// values, raises it where they are high (`relief` the height of a value of 1, in the bump map's
+// units), lit from the normals it makes.
 export default function ModelView({ glb, glbKey, url, reliefUrl, relief, size }) {
   const canvas = useRef(null);
-  const stage = useRef(null);
-  const [failure, setFailure] = useState(null);
+  const { stage, failure, setFailure } = useLitStage(canvas, size, furnishModel);
 
-  useEffect(() => {
-    let renderer;
-    try {
-      renderer = new THREE.WebGLRenderer({ canvas: canvas.current, antialias: true });
-    } catch (error) {
-      setFailure(error.message);
-      return undefined;
-    }
-    const made = makeStage(renderer, canvas.current);
-    stage.current = made;
-    return () => {
-      made.dispose();
-      stage.current = null;
-    };
-  }, []);
-
-  useEffect(() => {
-    const s = stage.current;
-    if (!s) return;
-    s.renderer.setSize(size, size, false);
-    s.camera.aspect = 1;
-    s.camera.updateProjectionMatrix();
-    s.draw();
-  }, [size]);
-
-  // Draws, and says on the canvas which pictures the model is drawn with.
-  const drawn = (s) => () => {
+  // Draws, and says on the canvas what the model is drawn with.
+  const drawn = (s) => {
     s.draw();
     if (!s.mesh) return;
-    canvas.current.dataset.texture = s.shown.map ?? '';
+    canvas.current.dataset.texture = s.material.map ? s.shown.map : '';
     canvas.current.dataset.relief = s.material.bumpMap ? s.shown.bumpMap : '';
   };
 
@@ -130,7 +108,7 @@ export default function ModelView({ glb, glbKey, url, reliefUrl, relief, size })
         if (!geometry) return setFailure('the model has no mesh');
         showModel(s, geometry);
         canvas.current.dataset.model = glbKey;
-        return drawn(s)();
+        return drawn(s);
       },
       (error) => setFailure(error.message),
     );
@@ -139,34 +117,10 @@ export default function ModelView({ glb, glbKey, url, reliefUrl, relief, size })
     };
   }, [glb]);
 
-  useEffect(() => {
-    const s = stage.current;
-    if (!s || !url) return undefined;
-    let alive = true;
-    // The picture's bytes are shown as they are, as the flat picture shows them: sRGB in, sRGB out.
-    loadTexture(s, url, 'map', THREE.SRGBColorSpace, () => alive && stage.current === s, drawn(s));
-    return () => {
-      alive = false;
-    };
-  }, [url]);
-
-  useEffect(() => {
-    const s = stage.current;
-    if (!s) return undefined;
-    let alive = true;
-    if (!reliefUrl) {
-      s.material.bumpMap?.dispose();
-      s.material.bumpMap = null;
-      s.material.needsUpdate = true;
-      drawn(s)();
-    } else {
-      // Heights are data, not colours.
-      loadTexture(s, reliefUrl, 'bumpMap', THREE.NoColorSpace, () => alive && stage.current === s, drawn(s));
-    }
-    return () => {
-      alive = false;
-    };
-  }, [reliefUrl]);
+  // The picture's bytes are shown as they are, as the flat picture shows them: sRGB in, sRGB out;
+  // heights are data, not colours.
+  useSlot(stage, url, 'map', THREE.SRGBColorSpace, drawn);
+  useSlot(stage, reliefUrl, 'bumpMap', THREE.NoColorSpace, drawn);
 
   useEffect(() => {
     const s = stage.current;
