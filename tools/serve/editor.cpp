@@ -163,12 +163,20 @@ std::pair<std::vector<std::string>, std::vector<std::string>> FolderFiles(
     return {std::move(names), std::move(unopenable)};
 }
 
+/// The folder of the scene file `scene` (empty: a new scene, in the working folder).
+std::filesystem::path FolderOf(const std::string& scene) {
+    const std::filesystem::path folder = std::filesystem::path(scene).parent_path();
+    return folder.empty() ? "." : folder;
+}
+
 }  // namespace
 
 Editor::Editor(Scene::ModulePointer module, const ServeOptions& options)
-    : scenes(module), page(options.page), types(TypesReply(*module)) {
+    : scenes(module, 4, FolderOf(options.scene).string()),
+      page(options.page),
+      folder(FolderOf(options.scene)),
+      types(TypesReply(*module)) {
     const std::filesystem::path path = options.scene;
-    if (!options.scene.empty()) folder = path.parent_path().empty() ? "." : path.parent_path();
     folderDescriptor = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (folderDescriptor < 0)
         throw Refused(Error::Kind::Failure, folder.string(),
@@ -203,7 +211,8 @@ quib::Json Editor::Read(const std::string& name) const {
             throw std::move(error.InSource(name));
         }
     }();
-    Scene::FromDocument(document, name, scenes.Module());
+    // Named by its path, the files it names are read from its folder.
+    Scene::FromDocument(document, folder == "." ? name : (folder / name).string(), scenes.Module());
     return {{"file", name}, {"scene", document.Value()}, {"revision", revision}};
 }
 

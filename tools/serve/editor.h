@@ -58,7 +58,7 @@ private:
 
     SceneCache scenes;
     std::filesystem::path page;
-    std::filesystem::path folder = ".";
+    std::filesystem::path folder;
     int folderDescriptor = -1;               ///< `folder`, open, which scene files are opened from
     std::optional<std::string> startedName;  ///< the scene file's name in `folder`, if it was given one
 

@@ -14,8 +14,8 @@ namespace vantrel {
 
 using quib::Error;
 
-std::shared_ptr<const MeshModel> RequestedModel(const MeshReference& reference) {
-    if (!reference.shape.empty()) return std::make_shared<const MeshModel>(BuiltInShape(reference.shape));
+void CheckModelFile(const MeshReference& reference) {
+    if (reference.file.empty()) return;
     const std::string file = ModelFileIn(".", reference.file).string();
     struct stat status {};
     if (::lstat(file.c_str(), &status) != 0) {
@@ -31,16 +31,19 @@ std::shared_ptr<const MeshModel> RequestedModel(const MeshReference& reference) 
         refusal.WithSource(reference.file);
         throw refusal;
     }
-    return LoadMeshModel(reference, "");
 }
 
-SampleDomain ModelDomain(const SampleDomain& scene, const MeshReference& reference) {
-    SampleDomain domain;
-    domain.kind = SampleDomain::Kind::Mesh;
-    if (scene.kind == SampleDomain::Kind::Mesh) domain.padding = scene.padding;
-    domain.meshReference = reference;
-    domain.mesh = RequestedModel(reference);
-    return domain;
+quib::Json SceneOverModel(const quib::Json& scene, const MeshReference& reference,
+                          const SampleDomain& domain) {
+    CheckModelFile(reference);
+    quib::Json mesh = {{"kind", "mesh"}};
+    if (reference.file.empty()) mesh["shape"] = reference.shape;
+    if (!reference.file.empty()) mesh["file"] = reference.file;
+    if (reference.uvSet != 0) mesh["uv"] = reference.uvSet;
+    if (domain.kind == SampleDomain::Kind::Mesh) mesh["padding"] = domain.padding;
+    quib::Json over = scene;
+    over["domain"] = std::move(mesh);
+    return over;
 }
 
 std::string ModelGlb(const RequestBody& body) {
@@ -50,7 +53,8 @@ std::string ModelGlb(const RequestBody& body) {
                               "null")
             .WithSource("request: \"model\"");
     }
-    std::string glb = GlbOf(*RequestedModel(*reference));
+    CheckModelFile(*reference);
+    std::string glb = GlbOf(*LoadMeshModel(*reference, ""));
     if (glb.size() > preview::largestFrame) {
         throw Error(Error::Kind::TooLarge, "the model's glTF file would be " +
                                                std::to_string(glb.size() >> 20) +

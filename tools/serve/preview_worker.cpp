@@ -82,21 +82,23 @@ ImageRequest ImageRequestOf(const RequestBody& body) {
 
 /// The PNG of the preview the body asks for: what `vantrel render` writes for the same scene, size,
 /// type, node, region and samples: a colour sRGB-encoded, as a display shows it, and other types as data.
-/// With a "model", the texture of that model, square, in place of the scene's domain: a texture has
-/// no region.
+/// With a "model", the texture of that model, square, in place of the scene's domain: what `vantrel
+/// render` makes of the scene with that model as its mesh domain. A texture has no region.
 std::string RenderPreview(SceneCache& scenes, const RequestBody& body) {
-    const std::shared_ptr<const Scene> scene = scenes.SceneOf(body);
-    Function& node = NodeOf(*scene, body, true);
+    std::shared_ptr<const Scene> scene = scenes.SceneOf(body);
     const std::optional<MeshReference> model = body.Model();
     ImageRequest request = ImageRequestOf(body);
-    if (model && (request.region || request.window)) {
-        throw Error(Error::Kind::BadInput, "a texture of a model has no region or window; expected null")
-            .WithSource(request.region ? "request: \"region\"" : "request: \"window\"");
+    if (model) {
+        if (request.region || request.window) {
+            throw Error(Error::Kind::BadInput, "a texture of a model has no region or window; expected null")
+                .WithSource(request.region ? "request: \"region\"" : "request: \"window\"");
+        }
+        request.height = request.width;
+        scene = scenes.Built(SceneOverModel(body.Scene(), *model, scene->Domain()));
     }
-    if (model) request.height = request.width;
-    ImagePlan plan =
+    Function& node = NodeOf(*scene, body, true);
+    const ImagePlan plan =
         PlanImage(request, *scene, "scene", JsonRequestFields(), ImageBounds{maxServedSide, maxServedPixels});
-    if (model) plan.domain = ModelDomain(scene->Domain(), *model);
     std::string png;
     PngEncoder encoder(plan.width, plan.height, ChannelsFor(plan.type), plan.depth, plan.levels,
                        BandsInFlight(plan.threads),
@@ -134,7 +136,8 @@ int RunPreviewWorker(const Scene::ModulePointer& module) {
     ::prctl(PR_SET_PDEATHSIG, SIGKILL);
     if (::getppid() == 1) return 1;  // the server ended before the line above
     std::signal(SIGPIPE, SIG_IGN);
-    SceneCache scenes(module, 2);
+    // The scene of the preview and the same over the 3-D view's model.
+    SceneCache scenes(module, 4);
     if (!preview::WriteFrame(STDOUT_FILENO, preview::ready, {})) return 1;
     std::uint8_t tag = 0;
     std::string request;

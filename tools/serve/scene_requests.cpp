@@ -10,11 +10,15 @@ namespace vantrel {
 
 using quib::Error;
 
-SceneCache::SceneCache(Scene::ModulePointer module, std::size_t kept)
-    : module(std::move(module)), kept(kept) {}
+SceneCache::SceneCache(Scene::ModulePointer module, std::size_t kept, std::string folder)
+    : module(std::move(module)), kept(kept), folder(std::move(folder)) {}
 
 std::shared_ptr<const Scene> SceneCache::SceneOf(const RequestBody& body) {
-    std::string key = body.Scene().dump();
+    return Built(body.Scene());
+}
+
+std::shared_ptr<const Scene> SceneCache::Built(const quib::Json& scene) {
+    std::string key = scene.dump();
     {
         std::lock_guard lock(mutex);
         const auto found =
@@ -26,7 +30,7 @@ std::shared_ptr<const Scene> SceneCache::SceneOf(const RequestBody& body) {
     }
     std::shared_ptr<const Scene> built;
     try {
-        built = std::make_shared<const Scene>(Scene::Build(body.Scene(), module));
+        built = std::make_shared<const Scene>(Scene::Build(scene, module, folder));
     } catch (Error& error) {
         throw std::move(error.InSource("scene"));
     }

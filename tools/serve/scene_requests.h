@@ -19,15 +19,20 @@ namespace vantrel {
 /// previews of one edit share one graph, and a second tab has its own. Safe from any number of threads.
 class SceneCache {
 public:
-    explicit SceneCache(Scene::ModulePointer module, std::size_t kept = 4);
+    /// The files a scene names (a mesh domain's model) are read relative to `folder` (empty: the
+    /// working folder).
+    explicit SceneCache(Scene::ModulePointer module, std::size_t kept = 4, std::string folder = {});
 
     /// The scene the body's "scene" field describes; errors name it "scene".
     std::shared_ptr<const Scene> SceneOf(const RequestBody& body);
+    /// The scene `scene` describes; errors name it "scene".
+    std::shared_ptr<const Scene> Built(const quib::Json& scene);
     const Scene::ModulePointer& Module() const { return module; }
 
 private:
     Scene::ModulePointer module;
     std::size_t kept;
+    std::string folder;
     std::mutex mutex;
     std::list<std::pair<std::string, std::shared_ptr<const Scene>>> scenes;  ///< newest first
 };
