@@ -54,6 +54,11 @@ protected:
         WriteFile(folder / "notes.txt", quadObj);
         WriteFile(work / "outside.obj", quadObj);
         std::filesystem::create_symlink(work / "outside.obj", folder / "link.obj");
+        std::filesystem::create_directory(folder / "inner");
+        WriteFile(folder / "inner" / "quad.obj", quadObj);
+        std::filesystem::create_directory(work / "elsewhere");
+        WriteFile(work / "elsewhere" / "quad.obj", quadObj);
+        std::filesystem::create_directory_symlink(work / "elsewhere", folder / "linked");
         StartServer({"models/curves.json"});
     }
 };
@@ -68,6 +73,7 @@ TEST_F(ServeModels, AModelIsItsTrianglesAsBinaryGltf) {
     };
     const Case cases[] = {
         {{{"file", "quad.obj"}}, 6, {0, 0, 0}, {2, 1, 0}},
+        {{{"file", "inner/quad.obj"}}, 6, {0, 0, 0}, {2, 1, 0}},
         {{{"shape", "cube"}}, 0, {-1, -1, -1}, {1, 1, 1}},
         {{{"shape", "sphere"}}, 0, {}, {}},
         {{{"shape", "plane"}}, 0, {}, {}},
@@ -108,10 +114,13 @@ TEST_F(ServeModels, ModelsOutsideTheFolderOrMalformedAreRefused) {
         const char* says;  ///< a part of the message
     };
     const Case cases[] = {
-        {"up", {{"model", {{"file", "../outside.obj"}}}}, 403, "plain file name"},
-        {"absolute", {{"model", {{"file", (work / "outside.obj").string()}}}}, 403, "plain file name"},
+        {"up", {{"model", {{"file", "../outside.obj"}}}}, 403, "plain names"},
+        {"absolute", {{"model", {{"file", (work / "outside.obj").string()}}}}, 403, "plain names"},
         {"link", {{"model", {{"file", "link.obj"}}}}, 403, "not a link"},
-        {"hidden", {{"model", {{"file", ".hidden.obj"}}}}, 403, "plain file name"},
+        {"linked-folder", {{"model", {{"file", "linked/quad.obj"}}}}, 403, "not a link"},
+        {"up-inside", {{"model", {{"file", "inner/../../outside.obj"}}}}, 403, "plain names"},
+        {"doubled", {{"model", {{"file", "inner//quad.obj"}}}}, 403, "plain names"},
+        {"hidden", {{"model", {{"file", ".hidden.obj"}}}}, 403, "plain names"},
         {"scene", {{"model", {{"file", "curves.json"}}}}, 403, ".obj, .gltf or .glb"},
         {"missing", {{"model", {{"file", "gone.obj"}}}}, 404, "no such file"},
         {"broken", {{"model", {{"file", "broken.obj"}}}}, 400, "broken.obj"},

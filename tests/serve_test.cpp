@@ -94,7 +94,8 @@ TEST_F(Serve, FilesAreThePlainSceneFilesOfTheFolder) {
     ASSERT_EQ(status, 200);
     EXPECT_EQ(json::parse(body),
               json({{"files", {"curves.json", "hex-lattice-plane.json", "vector-to-color.json"}},
-                    {"unopenable", {"caf\\xe9.json"}}}));
+                    {"unopenable", {"caf\\xe9.json"}},
+                    {"models", json::array()}}));
 }
 
 /// A scene the loader refuses, as a file `vantrel render` reads and as a request's scene.

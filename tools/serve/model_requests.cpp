@@ -17,19 +17,26 @@ using quib::Error;
 void CheckModelFile(const MeshReference& reference) {
     if (reference.file.empty()) return;
     const std::string file = ModelFileIn(".", reference.file).string();
-    struct stat status {};
-    if (::lstat(file.c_str(), &status) != 0) {
-        const bool missing = errno == ENOENT;
-        throw std::move(Error(missing ? Error::Kind::NotFound : Error::Kind::Failure,
-                              missing ? "there is no such file in the scene's folder"
-                                      : std::string("cannot read the file: ") + std::strerror(errno))
-                            .WithSource(reference.file));
-    }
-    if (!S_ISREG(status.st_mode)) {
-        ServeError refusal(ServeKind::Refused,
-                           "expected a model file, not a link, a folder or another kind of file");
-        refusal.WithSource(reference.file);
-        throw refusal;
+    // The folders on the way and the file itself, each as it is, links not followed.
+    for (std::size_t end = file.find('/', 2);; end = file.find('/', end + 1)) {
+        const std::string step = file.substr(0, end);
+        const bool last = end == std::string::npos;
+        struct stat status {};
+        if (::lstat(step.c_str(), &status) != 0) {
+            const bool missing = errno == ENOENT;
+            throw std::move(Error(missing ? Error::Kind::NotFound : Error::Kind::Failure,
+                                  missing ? "there is no such file in the scene's folder"
+                                          : std::string("cannot read the file: ") + std::strerror(errno))
+                                .WithSource(reference.file));
+        }
+        if (!(last ? S_ISREG(status.st_mode) : S_ISDIR(status.st_mode))) {
+            ServeError refusal(ServeKind::Refused,
+                               "expected a model file in the scene's folder, not a link, "
+                               "a folder or another kind of file");
+            refusal.WithSource(reference.file);
+            throw refusal;
+        }
+        if (last) return;
     }
 }
 

@@ -307,8 +307,22 @@ std::filesystem::path SceneFileIn(const std::filesystem::path& folder, const std
 }
 
 std::filesystem::path ModelFileIn(const std::filesystem::path& folder, const std::string& name) {
-    return PlainFileIn(folder, name, modelSuffixes,
-                       "a plain file name ending in .obj, .gltf or .glb, in the scene's folder");
+    const std::string expected =
+        "a path of plain names (\"models/helmet.obj\") ending in .obj, .gltf or .glb, in the scene's folder";
+    std::size_t start = 0;
+    for (std::size_t slash = name.find('/'); slash != std::string::npos; slash = name.find('/', start)) {
+        // Each folder on the way: a plain name, neither "." nor "..", nor hidden.
+        const std::string part = name.substr(start, slash - start);
+        if (part.empty() || part.size() > 255 || part.front() == '.' ||
+            part.find_first_of(std::string("\\\0", 2)) != std::string::npos)
+            throw ServeRefusal(expected, name);
+        start = slash + 1;
+    }
+    PlainFileIn(folder, name.substr(start), modelSuffixes, expected);
+    if (!quib::IsUtf8(name)) {
+        throw ServeRefusal("a file name of UTF-8 text, which the page can show and send back", name);
+    }
+    return folder / name;
 }
 
 bool IsPagePath(std::string_view urlPath) {

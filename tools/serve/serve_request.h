@@ -126,8 +126,8 @@ inline constexpr int maxUvSet = 31;
 
 inline constexpr std::string_view modelSuffixes[] = {".obj", ".gltf", ".glb"};
 
-/// The model file name `name` as the server may read it in `folder`: a plain file name (no folder, no
-/// "..", not hidden) ending in one of `modelSuffixes`. Throws quib::Error (Refused) otherwise.
+/// The model file `name` as the server may read it in `folder`: a relative path of plain names (no
+/// "..", none hidden) ending in one of `modelSuffixes`. Throws quib::Error (Refused) otherwise.
 std::filesystem::path ModelFileIn(const std::filesystem::path& folder, const std::string& name);
 
 /// The folders of the built page a GET may read from: the bundle's assets, and the data the page reads
