@@ -93,6 +93,10 @@ struct RenderOptions {
 /// at once, without waiting for the samples being taken.
 void RunRender(const Scene::ModulePointer& module, const RenderOptions& options, std::ostream& out);
 
+/// Tells the user, on standard error, of the triangles without area that the model of a mesh domain
+/// left out: nothing for other domains, or when none were.
+void WarnOfSkippedTriangles(const SampleDomain& domain);
+
 struct JoinOptions {
     std::vector<std::string> parts;  ///< the part files, in any order
     std::string output;
