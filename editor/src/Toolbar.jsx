@@ -13,12 +13,17 @@ function SceneError({ areas }) {
   return <ErrorNote />;
 }
 
-// Plane or sphere; the plane's rectangle from its lower-left to its upper-right corner.
+// Plane, sphere or a model's surface; the plane's rectangle from its lower-left to its upper-right
+// corner; the model a mesh domain names (the 3-D view shows it, and others).
 function DomainControls() {
   const { scene, commit } = useEditor();
   const domain = scene.domain ?? { kind: 'plane' };
-  const lastPlane = useRef({ kind: 'plane', min: [-1, -1], max: [1, 1] });
-  if (domain.kind === 'plane') lastPlane.current = domain;
+  const last = useRef({
+    plane: { kind: 'plane', min: [-1, -1], max: [1, 1] },
+    sphere: { kind: 'sphere' },
+    mesh: { kind: 'mesh', shape: 'cube' },
+  });
+  last.current[domain.kind] = domain;
   const corner = (key, fallback) => (
     <span className="vector">
       {(domain[key] ?? fallback).map((v, i) => (
@@ -44,13 +49,15 @@ function DomainControls() {
         onChange={(event) =>
           commit({
             ...scene,
-            domain: event.target.value === 'sphere' ? { kind: 'sphere' } : lastPlane.current,
+            domain: last.current[event.target.value],
           })
         }
       >
         <option value="plane">plane</option>
         <option value="sphere">sphere</option>
+        <option value="mesh">model</option>
       </select>
+      {domain.kind === 'mesh' && <span className="domain-model">{domain.file ?? domain.shape}</span>}
       {domain.kind === 'plane' && (
         <>
           {corner('min', [0, 0])}
