@@ -180,5 +180,45 @@ TEST_F(ServeModels, ATextureOverAModelIsWhatRenderMakesOfItsMeshDomain) {
     EXPECT_NE(json::parse(answer).value("error", "").find("\"region\""), std::string::npos) << answer;
 }
 
+TEST_F(ServeModels, TheValueUnderThePointerIsAtTheModelsPoint) {
+    StartInFolder();
+    // The lower left half of the texture, the rest of it past a padding of none.
+    WriteFile(work / "models" / "half.obj",
+              "v 0 0 0\nv 1 0 0\nv 0 1 0\nvt 0 0\nvt 1 0\nvt 0 1\nf 1/1 2/2 3/3\n");
+    struct Case {
+        json domain;
+        int x, y;
+        json position;  ///< null: no point of the model there
+    };
+    // The quad's texture spans x from 0 to 2 left to right and y from 1 to 0 top to bottom: pixel (3, 1)
+    // of 8 x 8 is at u = 3.5 / 8, v = 1.5 / 8.
+    const Case cases[] = {
+        {{{"kind", "mesh"}, {"file", "quad.obj"}}, 3, 1, {0.875, 0.8125, 0.0}},
+        {{{"kind", "mesh"}, {"file", "half.obj"}, {"padding", 0}}, 2, 6, {0.3125, 0.1875, 0.0}},
+        {{{"kind", "mesh"}, {"file", "half.obj"}, {"padding", 0}}, 7, 0, nullptr},
+    };
+    for (const Case& each : cases) {
+        SCOPED_TRACE(each.domain.dump());
+        json scene = Scene("curves.json");
+        scene["domain"] = each.domain;
+        WriteFile(work / "models" / "mesh.json", scene.dump());
+        const json value = Ask("/api/value", {{"scene", scene},
+                                              {"node", nullptr},
+                                              {"type", "color"},
+                                              {"width", 8},
+                                              {"height", 8},
+                                              {"x", each.x},
+                                              {"y", each.y},
+                                              {"client", "t"}});
+        EXPECT_EQ(value["position"], each.position);
+        if (each.position.is_null()) {
+            EXPECT_TRUE(value["text"].is_null()) << value;
+        } else {
+            const std::string at = each.position[0].dump() + " " + each.position[1].dump() + " 0";
+            EXPECT_EQ(value["text"], Eval("models/mesh.json", "color", at));
+        }
+    }
+}
+
 }  // namespace
 }  // namespace vantrel::test

@@ -46,20 +46,27 @@ export function RegionBar({ plane, region, setRegion }) {
   );
 }
 
+// What the readout says of the server's `value` at the pixel `hover`: a pixel of a model's texture that
+// no point of the model reaches has no position, and no value.
+function readout(hover, value) {
+  if (!hover || !value) return <span className="hint">point at the image for the value there</span>;
+  if (!value.position)
+    return <span className="hint">no point of the model here: the texture is transparent</span>;
+  return (
+    <>
+      <span>({value.position.join(', ')})</span>
+      <span className="value-text">{value.text}</span>
+    </>
+  );
+}
+
 // The value of the pixel `hover` of the picture `request` asks for (its scene, node, type, size and
 // region), in that type, as the server computes it.
 export function PointedValue({ hover, request }) {
   const value = useServerAnswer('/api/value', hover && { ...request, x: hover[0], y: hover[1], client });
   return (
     <div className="value-readout" data-testid="value">
-      {hover && value ? (
-        <>
-          <span>({value.position.join(', ')})</span>
-          <span className="value-text">{value.text}</span>
-        </>
-      ) : (
-        <span className="hint">point at the image for the value there</span>
-      )}
+      {readout(hover, value)}
     </div>
   );
 }

@@ -15,6 +15,7 @@
 #include "quib/error.h"
 #include "tools/image/png_encoder.h"
 #include "tools/render/image_request.h"
+#include "tools/render/mesh_raster.h"
 #include "tools/render/render_core.h"
 #include "tools/render/value_text.h"
 #include "tools/serve/model_requests.h"
@@ -107,7 +108,24 @@ std::string RenderPreview(SceneCache& scenes, const RequestBody& body) {
     return png;
 }
 
-/// The value at the centre of a pixel of the preview, as `vantrel eval` prints it there.
+/// The sample position at the centre of the pixel (x, y) of a `width` x `height` image of `domain`: on a
+/// model, where its texture's raster puts it (a padding pixel's at its source pixel's centre); nothing
+/// past the padding, where the texture is transparent.
+std::optional<Vec3d> PixelPosition(const SampleDomain& domain, int width, int height, int x, int y) {
+    if (domain.kind != SampleDomain::Kind::Mesh)
+        return domain.Position((x + 0.5) / width, (y + 0.5) / height);
+    const PixelGrid grid{width, height};
+    const MeshRaster raster(*domain.mesh, grid, width, domain.padding, y, y + 1);
+    const std::unique_ptr<MeshRaster::Rows> rows = raster.NewRows();
+    std::vector<MeshRaster::Source> sources(static_cast<std::size_t>(width));
+    raster.SourcesOfRow(y, *rows, sources.data());
+    const MeshRaster::Source& source = sources[static_cast<std::size_t>(x)];
+    if (source.triangle < 0) return std::nullopt;
+    return raster.Position(source, grid.U(source.x, 0.5), grid.V(source.y, 0.5));
+}
+
+/// The value at the centre of a pixel of the preview, as `vantrel eval` prints it there; a pixel of a
+/// model's texture that no point of the model reaches has none.
 quib::Json ValueAt(SceneCache& scenes, const RequestBody& body) {
     const std::shared_ptr<const Scene> scene = scenes.SceneOf(body);
     Function& node = NodeOf(*scene, body, true);
@@ -116,9 +134,10 @@ quib::Json ValueAt(SceneCache& scenes, const RequestBody& body) {
     const int height = body.Int("height", 1, maxServedSide);
     const int x = body.Int("x", 0, width - 1);
     const int y = body.Int("y", 0, height - 1);
-    const SampleDomain domain = DomainOf(*scene, body);
+    const std::optional<Vec3d> position = PixelPosition(DomainOf(*scene, body), width, height, x, y);
+    if (!position) return {{"position", nullptr}, {"text", nullptr}};
     FunContext context;
-    context.position = domain.Position((x + 0.5) / width, (y + 0.5) / height);
+    context.position = *position;
     const std::string text = VisitOutputType(type, [&]<class T>(std::type_identity<T>) {
         T value{};
         node.Eval(&value, &context);
