@@ -73,7 +73,7 @@ SampleDomain MeshDomain(const Scene& scene, const JsonDocument& document, const 
         if (domain.kind == SampleDomain::Kind::Mesh) return domain;
         Error error = Error::Expected(
             Error::Code::BadValue, "/domain",
-            R"(a mesh domain to bake the texture of ({"kind": "mesh", "file": FILE} or "shape": SHAPE))",
+            R"(a mesh domain ({"kind": "mesh", "file": FILE} or {"kind": "mesh", "shape": SHAPE}) to bake on)",
             domain.kind == SampleDomain::Kind::Plane ? "a plane" : "the sphere", "or give --mesh FILE|SHAPE");
         if (const std::optional<TextPlace> place = document.Locate("/domain"))
             error.AtText(place->line, place->column);
