@@ -52,8 +52,9 @@ std::shared_ptr<const MeshModel> ModelNamed(const std::string& mesh, MeshReferen
         reference.shape = mesh;
         return std::make_shared<const MeshModel>(BuiltInShape(mesh));
     }
+    // A file that cannot be looked at is the loader's to say why.
     std::error_code error;
-    if (!std::filesystem::exists(mesh, error)) {
+    if (!std::filesystem::exists(mesh, error) && !error) {
         std::string shapes;
         for (const std::string_view shape : builtInShapes)
             shapes += (shapes.empty() ? "" : ", ") + std::string(shape);
