@@ -183,8 +183,15 @@ int PackageScene::SamplesOf() const {
 py::dict PackageScene::Domain() const {
     const SampleDomain& domain = scene->Domain();
     py::dict described;
-    described["kind"] = domain.kind == SampleDomain::Kind::Plane ? "plane" : "sphere";
-    if (domain.kind == SampleDomain::Kind::Plane) {
+    described["kind"] = DomainKindName(domain.kind);
+    if (domain.kind == SampleDomain::Kind::Mesh) {
+        const MeshReference& reference = domain.meshReference;
+        described[reference.file.empty() ? "shape" : "file"] =
+            reference.file.empty() ? reference.shape : reference.file;
+        if (!reference.file.empty()) described["uv"] = reference.uvSet;
+        described["padding"] = domain.padding;
+        described["triangles"] = domain.mesh->triangles.size();
+    } else if (domain.kind == SampleDomain::Kind::Plane) {
         described["min"] = py::make_tuple(domain.min.x, domain.min.y);
         described["max"] = py::make_tuple(domain.max.x, domain.max.y);
     }

@@ -67,6 +67,10 @@ double SampleDomain::HeightFor(int width) const {
 }
 
 SampleDomain SampleDomain::Part(const std::array<double, 4>& region) const {
+    if (kind == Kind::Mesh) {
+        throw Error(Error::Kind::BadInput,
+                    "the scene's domain is a model's texture, which has no region: render a window of it");
+    }
     const auto [a, b, c, d] = region;
     const bool sphere = kind == Kind::Sphere;
     if (!(a < c && b < d)) {
@@ -86,15 +90,75 @@ SampleDomain SampleDomain::Part(const std::array<double, 4>& region) const {
     return part;
 }
 
+namespace {
+
+/// A whole number from `low` to `high` at `pointer`.
+int ReadWhole(const quib::Json& value, const std::string& pointer, int low, int high) {
+    if (!quib::IsWholeNumber(value) || value.get<double>() < low || value.get<double>() > high) {
+        Refuse(value.is_number() ? Error::Code::OutOfRange : Error::Code::WrongType, pointer,
+               "a whole number from " + std::to_string(low) + " to " + std::to_string(high),
+               quib::JsonExcerpt(value));
+    }
+    return value.get<int>();
+}
+
+/// The model and padding of a mesh domain: "file" (with "uv") or "shape", and "padding".
+void ReadMesh(const quib::Json& domain, SampleDomain& result) {
+    MeshReference& reference = result.meshReference;
+    for (const auto& [key, value] : domain.items()) {
+        const std::string pointer = quib::MemberPointer("/domain", key);
+        if (key == "kind") continue;
+        if (key == "file") {
+            if (!value.is_string() || value.get_ref<const std::string&>().empty() ||
+                value.get_ref<const std::string&>().find('\0') != std::string::npos)
+                Refuse(Error::Code::WrongType, pointer, "the model's file, relative to the scene's folder",
+                       quib::JsonExcerpt(value));
+            reference.file = value.get<std::string>();
+        } else if (key == "shape") {
+            const auto known = std::find(builtInShapes.begin(), builtInShapes.end(),
+                                         value.is_string() ? value.get_ref<const std::string&>() : "");
+            if (known == builtInShapes.end())
+                Refuse(Error::Code::BadValue, pointer, "\"plane\", \"cube\", \"sphere\" or \"torus\"",
+                       quib::JsonExcerpt(value));
+            reference.shape = std::string(*known);
+        } else if (key == "uv") {
+            reference.uvSet = ReadWhole(value, pointer, 0, 31);
+        } else if (key == "padding") {
+            result.padding = ReadWhole(value, pointer, 0, maxMeshPadding);
+        } else {
+            Refuse(Error::Code::UnknownMember, pointer,
+                   "\"kind\", \"file\", \"shape\", \"uv\" or \"padding\"", quib::Quote(key));
+        }
+    }
+    if (reference.file.empty() == reference.shape.empty())
+        Refuse(reference.file.empty() ? Error::Code::Missing : Error::Code::BadValue, "/domain",
+               "a model: either \"file\" or \"shape\"", reference.file.empty() ? "" : "both");
+    if (!reference.shape.empty() && domain.contains("uv"))
+        Refuse(Error::Code::UnknownMember, "/domain/uv", "no \"uv\" for a built-in shape, which has one set");
+}
+
+}  // namespace
+
+const char* DomainKindName(SampleDomain::Kind kind) {
+    return kind == SampleDomain::Kind::Plane    ? "plane"
+           : kind == SampleDomain::Kind::Sphere ? "sphere"
+                                                : "mesh";
+}
+
 SampleDomain ReadDomain(const quib::Json& domain) {
     SampleDomain result;
     if (!domain.is_object())
-        Refuse(Error::Code::WrongType, "/domain", "an object with \"kind\": \"plane\" or \"sphere\"",
-               quib::JsonExcerpt(domain));
+        Refuse(Error::Code::WrongType, "/domain",
+               "an object with \"kind\": \"plane\", \"sphere\" or \"mesh\"", quib::JsonExcerpt(domain));
     const auto kind = domain.find("kind");
-    if (kind == domain.end() || (*kind != "plane" && *kind != "sphere")) {
+    if (kind == domain.end() || (*kind != "plane" && *kind != "sphere" && *kind != "mesh")) {
         Refuse(kind == domain.end() ? Error::Code::Missing : Error::Code::BadValue, "/domain/kind",
-               "\"plane\" or \"sphere\"", kind == domain.end() ? "" : quib::JsonExcerpt(*kind));
+               "\"plane\", \"sphere\" or \"mesh\"", kind == domain.end() ? "" : quib::JsonExcerpt(*kind));
+    }
+    if (*kind == "mesh") {
+        result.kind = SampleDomain::Kind::Mesh;
+        ReadMesh(domain, result);
+        return result;
     }
     const bool plane = *kind == "plane";
     result.kind = plane ? SampleDomain::Kind::Plane : SampleDomain::Kind::Sphere;

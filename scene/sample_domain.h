@@ -12,10 +12,13 @@
 
 namespace vantrel {
 
+/// The most pixels of padding a mesh domain may ask for.
+inline constexpr int maxMeshPadding = 256;
+
 /// The set of sample positions an image covers.
 struct SampleDomain {
     enum class Kind {
-        Plane,  ///< the rectangle `min` .. `max` of the xy-plane, at z = 0
+        Plane,   ///< the rectangle `min` .. `max` of the xy-plane, at z = 0
         Sphere,  ///< unit directions, as an equirectangular map
         Mesh     ///< a model's surface points, where its UV texture's pixel centres fall
     };
@@ -56,8 +59,11 @@ struct SampleDomain {
     SampleDomain Part(const std::array<double, 4>& region) const;
 };
 
-/// The domain a scene's "domain" object (at /domain) describes. Throws quib::Error (BadInput) at the
-/// pointer of what is wrong.
+/// The name of a domain's kind in a scene file: "plane", "sphere" or "mesh".
+const char* DomainKindName(SampleDomain::Kind kind);
+
+/// The domain a scene's "domain" object (at /domain) describes; a mesh domain's model is named, not yet
+/// read. Throws quib::Error (BadInput) at the pointer of what is wrong.
 SampleDomain ReadDomain(const quib::Json& domain);
 
 }  // namespace vantrel

@@ -32,12 +32,18 @@ auto Building(const std::string& name, Build build) {
 
 /// `error`, about the scene `name`, at the line and column of its value in `document`'s text.
 Error Named(Error error, const std::string& name, const JsonDocument* document) {
+    const bool ofTheScene = error.Source().empty();  // not of a file the scene names, as a model
     error.InSource(name);
-    if (document && error.Pointer() && error.Line() == 0) {
+    if (ofTheScene && document && error.Pointer() && error.Line() == 0) {
         if (const std::optional<TextPlace> place = document->Locate(*error.Pointer()))
             error.AtText(place->line, place->column);
     }
     return error;
+}
+
+/// The folder of the scene file `name`, against which the files it names are read.
+std::string FolderOf(const std::string& name) {
+    return std::filesystem::path(name).parent_path().string();
 }
 
 /// The scene `root` describes once `edits` are made to it. The values' places in the text may have
@@ -45,7 +51,7 @@ Error Named(Error error, const std::string& name, const JsonDocument* document) 
 Scene BuildEdited(Json& root, const std::string& name, Scene::ModulePointer module, const SceneEdits& edits) {
     edits.ApplyTo(root, name, *module);
     try {
-        return Scene::Build(root, std::move(module));
+        return Scene::Build(root, std::move(module), FolderOf(name));
     } catch (const Error& error) {
         throw Named(error, name + " (with " + edits.said + ")", nullptr);
     }
@@ -53,12 +59,14 @@ Scene BuildEdited(Json& root, const std::string& name, Scene::ModulePointer modu
 
 }  // namespace
 
-Scene Scene::Build(const Json& root, ModulePointer module) {
+Scene Scene::Build(const Json& root, ModulePointer module, const std::string& folder) {
     const CheckedScene checked = CheckScene(root, *module);
     const Json& nodes = root["nodes"];
     Scene scene;
     scene.module = std::move(module);
     scene.domain = checked.domain;
+    if (scene.domain.kind == SampleDomain::Kind::Mesh)
+        scene.domain.mesh = LoadMeshModel(scene.domain.meshReference, folder);
     scene.namedType = checked.outputType;
     scene.namedSamples = checked.samples;
     scene.indexOf = checked.indexOf;
@@ -100,7 +108,7 @@ Scene Scene::FromDocument(const JsonDocument& document, const std::string& name,
             return BuildEdited(root, name, std::move(module), edits);
         }
         try {
-            return Build(document.Value(), std::move(module));
+            return Build(document.Value(), std::move(module), FolderOf(name));
         } catch (const Error& error) {
             throw Named(error, name, &document);
         }
@@ -127,34 +135,39 @@ Function* Scene::Node(const std::string& id) const {
     return found == indexOf.end() ? nullptr : nodes[found->second].get();
 }
 
+std::string ReadWholeFile(const std::string& path, std::uintmax_t maxBytes, const std::string& what) {
+    auto fail = [&] {
+        throw Error(Error::Kind::BadInput,
+                    "cannot read the file: " + std::error_code(errno, std::generic_category()).message())
+            .WithSource(path);
+    };
+    std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "rb"), std::fclose);
+    if (!file) fail();
+    const auto tooLarge = [&] {
+        throw Error::Expected(Error::Code::OutOfRange, {},
+                              what + " of at most " + std::to_string(maxBytes) + " bytes (" +
+                                  std::to_string(maxBytes >> 20) + " MiB)",
+                              "a larger one")
+            .WithSource(path);
+    };
+    std::string text;
+    // Room for the whole file at once: growing by doubling would need half as much again.
+    std::error_code sizeError;
+    const std::uintmax_t size = std::filesystem::file_size(path, sizeError);  // fails but for a file
+    if (!sizeError && size > maxBytes) tooLarge();
+    if (!sizeError) text.reserve(static_cast<std::size_t>(size));
+    char buffer[1 << 16];
+    while (const std::size_t count = std::fread(buffer, 1, sizeof buffer, file.get())) {
+        if (text.size() + count > maxBytes) tooLarge();  // a device or a FIFO that goes on
+        text.append(buffer, count);
+    }
+    if (std::ferror(file.get())) fail();
+    return text;
+}
+
 JsonDocument ReadSceneFile(const std::string& path) {
     return Building(path, [&] {
-        auto fail = [&] {
-            throw Error(Error::Kind::BadInput,
-                        "cannot read the file: " + std::error_code(errno, std::generic_category()).message())
-                .WithSource(path);
-        };
-        std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "rb"), std::fclose);
-        if (!file) fail();
-        const auto tooLarge = [&] {
-            throw Error::Expected(
-                Error::Code::OutOfRange, {},
-                "a scene file of at most " + std::to_string(maxSceneFileBytes) + " bytes (16 MiB)",
-                "a larger one")
-                .WithSource(path);
-        };
-        std::string text;
-        // Room for the whole file at once: growing by doubling would need half as much again.
-        std::error_code sizeError;
-        const std::uintmax_t size = std::filesystem::file_size(path, sizeError);  // fails but for a file
-        if (!sizeError && size > maxSceneFileBytes) tooLarge();
-        if (!sizeError) text.reserve(static_cast<std::size_t>(size));
-        char buffer[1 << 16];
-        while (const std::size_t count = std::fread(buffer, 1, sizeof buffer, file.get())) {
-            if (text.size() + count > maxSceneFileBytes) tooLarge();  // a device or a FIFO that goes on
-            text.append(buffer, count);
-        }
-        if (std::ferror(file.get())) fail();
+        std::string text = ReadWholeFile(path, maxSceneFileBytes, "a scene file");
         try {
             return JsonDocument::Parse(std::move(text), sceneNesting);
         } catch (Error& error) {

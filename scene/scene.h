@@ -16,6 +16,7 @@
 /// docs/scene-format.md.
 
 #include <cstddef>
+#include <cstdint>
 #include <map>
 #include <memory>
 #include <optional>
@@ -48,11 +49,13 @@ public:
     /// The modules whose node types a scene may use.
     using ModulePointer = std::shared_ptr<const ModuleSet>;
 
-    /// The scene `root` describes. Throws quib::Error (BadInput, at a pointer into `root`; naming no
-    /// source, which the caller knows) or std::bad_alloc.
-    static Scene Build(const quib::Json& root, ModulePointer module);
+    /// The scene `root` describes, the files it names (a mesh domain's model) read relative to `folder`
+    /// (empty: the working folder). Throws quib::Error (BadInput, at a pointer into `root`; naming no
+    /// source, which the caller knows, unless the fault is in a file the scene names) or std::bad_alloc.
+    static Scene Build(const quib::Json& root, ModulePointer module, const std::string& folder = {});
     /// The same, with errors naming `name` and, where the document has its text, the line and column
-    /// of the value at fault; memory running out is an error of kind Failure. With `edits`, the scene
+    /// of the value at fault, and the files it names read relative to `name`'s folder; memory running
+    /// out is an error of kind Failure. With `edits`, the scene
     /// is a copy of the document changed by them, and errors name `name` "with" the edits.
     static Scene FromDocument(const JsonDocument& document, const std::string& name, ModulePointer module,
                               const SceneEdits& edits = {});
@@ -92,5 +95,9 @@ private:
 /// The text of the scene file at `path`, read as JSON. Throws quib::Error naming the file when it
 /// cannot be read or is not JSON as a scene holds it.
 JsonDocument ReadSceneFile(const std::string& path);
+
+/// The bytes of the file at `path`. Throws quib::Error naming the file when it cannot be read or holds
+/// more than `maxBytes`, said of `what` ("a scene file").
+std::string ReadWholeFile(const std::string& path, std::uintmax_t maxBytes, const std::string& what);
 
 }  // namespace vantrel

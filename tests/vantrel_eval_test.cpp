@@ -333,7 +333,7 @@ const BadScene badScenes[] = {
     // The domain.
     {R"~({ "format": "vantrel-scene/1", "nodes": [ { "id": "a", "type": "Curve3" } ], "output": "a",
           "domain": { "kind": "torus" } })~",
-     "/domain/kind", "expected \"plane\" or \"sphere\", not \"torus\"", "\"kind\""},
+     "/domain/kind", "expected \"plane\", \"sphere\" or \"mesh\", not \"torus\"", "\"kind\""},
     {R"~({ "format": "vantrel-scene/1", "nodes": [ { "id": "a", "type": "Curve3" } ], "output": "a",
           "domain": { "kind": "plane", "min": [1, 0], "max": [0, 1] } })~",
      "/domain/max", "expected a point above and to the right of /domain/min", "\"max\""},

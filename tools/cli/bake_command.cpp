@@ -128,6 +128,7 @@ void RunBake(const Scene::ModulePointer& module, const BakeOptions& options, std
     const JsonDocument document = ReadSceneFile(options.scene);
     const Scene scene = Scene::FromDocument(document, options.scene, module, options.edits);
     const SampleDomain domain = MeshDomain(scene, document, options);
+    WarnOfSkippedTriangles(domain);
     ImageRequest asked = options.image;
     asked.format = ImageFormat::Png;
     ImagePlan plan = PlanImage(asked, scene, options.scene, BakeFields());

@@ -93,6 +93,10 @@ struct RenderOptions {
 /// at once, without waiting for the samples being taken.
 void RunRender(const Scene::ModulePointer& module, const RenderOptions& options, std::ostream& out);
 
+/// Tells the user, on standard error, of the triangles without area that the model of a mesh domain
+/// left out: nothing for other domains, or when none were.
+void WarnOfSkippedTriangles(const SampleDomain& domain);
+
 /// The side of the square texture `bake` renders when none is asked for, and the largest it takes:
 /// the largest texture graphics processors commonly sample.
 inline constexpr int defaultTextureSide = 1024;

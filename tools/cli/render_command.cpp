@@ -109,6 +109,13 @@ void Report(const ImagePlan& plan, const RenderOptions& options, std::pair<int, 
 
 }  // namespace
 
+void WarnOfSkippedTriangles(const SampleDomain& domain) {
+    if (!domain.mesh || domain.mesh->skipped == 0) return;
+    const long long skipped = domain.mesh->skipped;
+    std::fprintf(stderr, "vantrel: %s: %lld triangle%s without area left out\n",
+                 quib::Printable(domain.mesh->name).c_str(), skipped, skipped == 1 ? "" : "s");
+}
+
 void RunRender(const Scene::ModulePointer& module, const RenderOptions& options, std::ostream& out) {
     const bool inParts = options.part > 0;
     const std::filesystem::path output = OutputPath(options);
@@ -116,6 +123,7 @@ void RunRender(const Scene::ModulePointer& module, const RenderOptions& options,
     asked.format = FormatOf(output, inParts);
     const JsonDocument document = ReadSceneFile(options.scene);
     const Scene scene = Scene::FromDocument(document, options.scene, module, options.edits);
+    WarnOfSkippedTriangles(scene.Domain());
     const ImagePlan plan = PlanImage(asked, scene, options.scene, CommandLineFields(output));
     const PixelGrid grid = plan.Grid();
     if (asked.height && plan.domain.HeightFor(grid.width) != grid.height) {

@@ -11,6 +11,8 @@
 #include <sstream>
 #include <vector>
 
+// The scene library's reader of models compiles tinygltf's implementation with the same macros: the
+// classes' inline members must be alike in both.
 #define TINYGLTF_NO_STB_IMAGE
 #define TINYGLTF_NO_STB_IMAGE_WRITE
 #define TINYGLTF_NO_EXTERNAL_IMAGE

@@ -264,8 +264,11 @@ ImagePlan PlanImage(const ImageRequest& request, const Scene& scene, const std::
 
 quib::Json CanonicalForm(const ImagePlan& plan) {
     const SampleDomain& domain = plan.domain;
-    quib::Json where = {{"kind", domain.kind == SampleDomain::Kind::Plane ? "plane" : "sphere"}};
-    if (domain.kind == SampleDomain::Kind::Plane || domain.sphereWindow) {
+    quib::Json where = {{"kind", DomainKindName(domain.kind)}};
+    if (domain.kind == SampleDomain::Kind::Mesh) {
+        where["model"] = domain.mesh->fingerprint;
+        where["padding"] = domain.padding;
+    } else if (domain.kind == SampleDomain::Kind::Plane || domain.sphereWindow) {
         where["min"] = {domain.min.x, domain.min.y};
         where["max"] = {domain.max.x, domain.max.y};
     }
@@ -307,12 +310,33 @@ std::array<long long, 2> WholePair(const quib::Json& form, const std::string& at
     return {(*pair)[0].get<long long>(), (*pair)[1].get<long long>()};
 }
 
+/// A mesh domain as a canonical form spells it out (at `at`): its model only by its fingerprint, in a
+/// model with no triangles, which no render takes.
+SampleDomain MeshOfForm(const quib::Json& domain, const std::string& at) {
+    const auto model = domain.find("model");
+    if (model == domain.end() || !model->is_string())
+        throw Unlike(at, "model", "the model's fingerprint", model == domain.end() ? nullptr : &*model);
+    const auto padding = domain.find("padding");
+    if (padding == domain.end() || !quib::IsWholeNumber(*padding) || *padding < 0 ||
+        *padding > maxMeshPadding)
+        throw Unlike(at, "padding", "a whole number of pixels",
+                     padding == domain.end() ? nullptr : &*padding);
+    SampleDomain where;
+    where.kind = SampleDomain::Kind::Mesh;
+    where.padding = padding->get<int>();
+    auto named = std::make_shared<MeshModel>();
+    named->fingerprint = model->get<std::string>();
+    where.mesh = std::move(named);
+    return where;
+}
+
 /// The domain a canonical form's "domain" (at `at`) spells out.
 SampleDomain DomainOfForm(const quib::Json* domain, const std::string& at) {
     if (!domain || !domain->is_object() || !domain->contains("kind") ||
-        ((*domain)["kind"] != "plane" && (*domain)["kind"] != "sphere"))
-        throw Unlike(at, "domain", "an object with \"kind\": \"plane\" or \"sphere\"", domain);
+        ((*domain)["kind"] != "plane" && (*domain)["kind"] != "sphere" && (*domain)["kind"] != "mesh"))
+        throw Unlike(at, "domain", "an object with \"kind\": \"plane\", \"sphere\" or \"mesh\"", domain);
     SampleDomain where;
+    if ((*domain)["kind"] == "mesh") return MeshOfForm(*domain, quib::MemberPointer(at, "domain"));
     where.kind = (*domain)["kind"] == "plane" ? SampleDomain::Kind::Plane : SampleDomain::Kind::Sphere;
     const auto min = Pair(*domain, "min"), max = Pair(*domain, "max");
     if (!min || !max) return where;  // the whole sphere, which no point bounds

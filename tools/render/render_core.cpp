@@ -9,6 +9,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <exception>
+#include <limits>
 #include <mutex>
 #include <string>
 #include <system_error>
@@ -18,6 +19,7 @@
 
 #include "host/components.h"
 #include "quib/error.h"
+#include "tools/render/pixel_places.h"
 
 namespace vantrel {
 
@@ -60,9 +62,10 @@ constexpr std::chrono::milliseconds quickCall{2};
 /// thousands of samples.
 class Schedule {
 public:
-    Schedule(const RenderRequest& request, BandSink& sink)
+    Schedule(const RenderRequest& request, BandSink& sink, const MeshRaster* raster)
         : request(request),
           sink(sink),
+          raster(raster),
           slots(static_cast<std::size_t>(sink.Slots())),
           nextRow(sink.Top()),
           handedOn(sink.FirstBand()) {}
@@ -120,6 +123,7 @@ private:
 
     const RenderRequest& request;
     BandSink& sink;
+    const MeshRaster* raster;  ///< a mesh domain's; null for the others
     std::mutex mutex;
     std::condition_variable room;      ///< a band was handed on, or the render stops
     std::condition_variable finished;  ///< every band was handed on, or the render stops
@@ -143,10 +147,10 @@ private:
 template <class T>
 void Schedule::RenderRows() {
     const int width = request.width;
-    const PixelGrid grid = request.Grid();
     const int end = sink.End();
     const int samples = request.samples;
     const int channels = sink.Channels();
+    PixelPlaces places(request, raster);
     std::vector<FunContext> contexts(width);
     std::vector<T> values(width);
     std::vector<double> row(static_cast<std::size_t>(width) * channels, 0.0);
@@ -171,25 +175,25 @@ void Schedule::RenderRows() {
         if (y == sink.FirstRow(band)) slots[sink.SlotOf(band)] = {band, sink.EndRow(band) - y};
         ++nextRow;
         lock.unlock();
+        const int live = places.Row(y);  // the pixels that take samples; the others are 0, transparent
+        if (live < width) std::fill(row.begin(), row.end(), 0.0);
         for (int sy = 0; sy < samples; ++sy) {
-            const double v = grid.V(y, (sy + 0.5) / samples);
             for (int sx = 0; sx < samples; ++sx) {
-                const double offset = (sx + 0.5) / samples;
-                for (int x = 0; x < width; ++x) {
-                    contexts[x].position = request.domain.Position(grid.U(x, offset), v);
-                    values[x] = T{};
+                for (int i = 0; i < live; ++i) {
+                    contexts[i].position = places.Place(i, sx, sy);
+                    values[i] = T{};
                 }
-                for (int x = 0, end = 0; x < width; x = end) {
-                    end = std::min(width, x + chunk);
+                for (int x = 0, end = 0; x < live; x = end) {
+                    end = std::min(live, x + chunk);
                     const auto start = std::chrono::steady_clock::now();
                     request.node.SIMDEval(values.data(), contexts.data(), x, end);
                     samplesTaken.fetch_add(end - x, std::memory_order_relaxed);
                     if (chunk < width && std::chrono::steady_clock::now() - start < quickCall) chunk *= 2;
                 }
                 const bool first = sy == 0 && sx == 0;
-                for (int x = 0; x < width; ++x) {
-                    const auto components = host::ComponentsOf(values[x]);
-                    double* pixel = row.data() + static_cast<std::ptrdiff_t>(x) * channels;
+                for (int i = 0; i < live; ++i) {
+                    const auto components = host::ComponentsOf(values[i]);
+                    double* pixel = row.data() + static_cast<std::ptrdiff_t>(places.Column(i)) * channels;
                     for (std::size_t c = 0; c < components.size(); ++c)
                         pixel[c] = first ? components[c] : pixel[c] + components[c];
                 }
@@ -200,6 +204,7 @@ void Schedule::RenderRows() {
             for (double& sum : row)
                 sum /= count;
         }
+        samplesTaken.fetch_add(std::int64_t{width - live} * samples * samples, std::memory_order_relaxed);
         sink.SetRow(y, row.data());
         lock.lock();
         RowStored(lock, y);
@@ -285,7 +290,8 @@ int DefaultThreads() {
 }
 
 bool Render(const RenderRequest& request, BandSink& sink) {
-    Schedule schedule(request, sink);
+    const std::optional<MeshRaster> raster = RasterFor(request, sink.Top(), sink.End());
+    Schedule schedule(request, sink, raster ? &*raster : nullptr);
     std::vector<std::thread> workers;
     bool complete = false;
     try {
@@ -319,17 +325,21 @@ bool Render(const RenderRequest& request, BandSink& sink) {
 }
 
 void SamplePositions(const RenderRequest& request, double* out) {
-    const PixelGrid grid = request.Grid();
+    const std::optional<MeshRaster> raster = RasterFor(request, 0, request.height);
+    PixelPlaces places(request, raster ? &*raster : nullptr);
     const int samples = request.samples;
-    for (int y = 0; y < request.height; ++y) {
-        for (int x = 0; x < request.width; ++x) {
+    const std::size_t pixel = 3 * static_cast<std::size_t>(samples) * samples;
+    for (int y = 0; y < request.height; ++y, out += pixel * request.width) {
+        std::fill(out, out + pixel * request.width, std::numeric_limits<double>::quiet_NaN());
+        const int live = places.Row(y);
+        for (int i = 0; i < live; ++i) {
+            double* at = out + pixel * places.Column(i);
             for (int sy = 0; sy < samples; ++sy) {
-                const double v = grid.V(y, (sy + 0.5) / samples);
                 for (int sx = 0; sx < samples; ++sx) {
-                    const Vec3d p = request.domain.Position(grid.U(x, (sx + 0.5) / samples), v);
-                    *out++ = p.x;
-                    *out++ = p.y;
-                    *out++ = p.z;
+                    const Vec3d p = places.Place(i, sx, sy);
+                    *at++ = p.x;
+                    *at++ = p.y;
+                    *at++ = p.z;
                 }
             }
         }
