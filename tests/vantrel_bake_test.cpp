@@ -202,7 +202,7 @@ TEST_F(Bake, TheFileIsTheModelWithTheTextureRenderWrites) {
     const BakeCase cases[] = {
         {"shape", SceneOn(cube), "", {}, SceneOn(cube), {"", "cube", 0}},
         {"file", SceneOn(square, "colora"), "", {}, SceneOn(square, "colora"), {"square.obj", "", 0}},
-        {"real", SceneOn(cube, "double"), "", {"--samples", "2"}, SceneOn(cube, "double"), {"", "cube", 0}},
+        {"double", SceneOn(cube, "double"), "", {"--samples", "2"}, SceneOn(cube, "double"), {"", "cube", 0}},
         {"--mesh shape",
          SceneOn(R"({"kind": "plane"})"),
          "torus",
