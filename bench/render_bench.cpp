@@ -8,7 +8,8 @@
 // the built `vantrel render` as a user does, so it also counts starting the program, loading the module
 // and the scene, and encoding and writing the PNG; "Render/vantrel-exr" the same at 2048 x 1024 to an
 // OpenEXR image of one channel; "Render/window" a window of the image against the whole, by the render
-// library; "Render/exr-tiled" sets tiled, mip-mapped OpenEXR against scan lines.
+// library; "Render/exr-tiled" sets tiled, mip-mapped OpenEXR against scan lines; "Render/mesh" a model's
+// texture against the sphere.
 
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -16,6 +17,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -27,6 +29,7 @@
 #include <vector>
 
 #include "bench/bench_support.h"
+#include "scene/mesh_building.h"
 #include "scene/scene.h"
 #include "scene/scene_format.h"
 #include "tools/render/render_core.h"
@@ -120,6 +123,52 @@ void RenderWindow(benchmark::State& state) {
     state.SetItemsProcessed(state.iterations() * side * rows);
 }
 BENCHMARK(RenderWindow)->Name("Render/window")->ArgName("window")->Arg(0)->Arg(1)->UseRealTime();
+
+/// A torus of 224 x 224 quads, 100,352 triangles, over the whole texture.
+std::shared_ptr<const MeshModel> FineTorus() {
+    constexpr int cells = 224;
+    constexpr double turn = 6.283185307179586;
+    MeshBuilder torus("a torus of 100,352 triangles");
+    for (int j = 0; j <= cells; ++j) {
+        for (int i = 0; i <= cells; ++i) {
+            const double around = turn * i / cells, tube = turn * j / cells;
+            const double radius = 1 + 0.35 * std::cos(tube);
+            torus.AddVertex({radius * std::cos(around), radius * std::sin(around), -0.35 * std::sin(tube)},
+                            {double(i) / cells, double(j) / cells});
+        }
+    }
+    const auto vertex = [](int i, int j) { return std::uint32_t(j * (cells + 1) + i); };
+    for (int j = 0; j < cells; ++j) {
+        for (int i = 0; i < cells; ++i) {
+            torus.AddTriangle(vertex(i, j + 1), vertex(i + 1, j + 1), vertex(i + 1, j));
+            torus.AddTriangle(vertex(i, j + 1), vertex(i + 1, j), vertex(i, j));
+        }
+    }
+    return std::make_shared<const MeshModel>(torus.Finish());
+}
+
+/// The whole sphere against a model's texture of the same size, each rendered into memory by the
+/// render library on one thread: the model's raster, made for each render, and its lookups should
+/// cost little against the samples.
+void RenderMesh(benchmark::State& state) {
+    const Scene::ModulePointer module(Scene::ModulePointer(), &LoadedModule());
+    const Scene scene =
+        Scene::FromDocument(JsonDocument::Parse(sceneText, sceneNesting), "bench-sphere.json", module);
+    SampleDomain domain = scene.Domain();
+    if (state.range(0) == 1) {
+        domain.kind = SampleDomain::Kind::Mesh;
+        domain.mesh = FineTorus();
+    }
+    std::vector<double> pixels(static_cast<std::size_t>(width) * height * 3);
+    const RenderRequest request{scene.Output(), domain, width, height, OutputType::Color, 1, 1, nullptr, {}};
+    for (auto _ : state) {
+        ImageBuffer buffer(width, height, 3, pixels.data());
+        Render(request, buffer);
+        benchmark::DoNotOptimize(pixels.data());
+    }
+    state.SetItemsProcessed(state.iterations() * width * height);
+}
+BENCHMARK(RenderMesh)->Name("Render/mesh")->ArgName("mesh")->Arg(0)->Arg(1)->UseRealTime();
 
 /// Runs `argv` with standard output and error discarded; throws unless it exits with status 0. Returns
 /// the most memory it held resident at once, in KiB.

@@ -1,17 +1,19 @@
 // The reader of glTF and GLB models, with tinygltf compiled in from its header. Only geometry is read:
 // images are left undecoded.
+#include <cmath>
+#include <cstring>
+
+// Before tinygltf, which includes nlohmann-json (and the standard headers it needs) with hidden
+// visibility when it is the first to: the runtime's error type, exported, holds such types.
+#include "quib/error.h"
+#include "quib/text.h"
+#include "scene/mesh_building.h"
+
 #define TINYGLTF_IMPLEMENTATION
 #define TINYGLTF_NO_STB_IMAGE
 #define TINYGLTF_NO_STB_IMAGE_WRITE
 #define TINYGLTF_NO_EXTERNAL_IMAGE
 #include <tiny_gltf.h>
-
-#include <cmath>
-#include <cstring>
-
-#include "quib/error.h"
-#include "quib/text.h"
-#include "scene/mesh_building.h"
 
 namespace vantrel {
 namespace {

@@ -97,6 +97,8 @@ awk -F, '
               "Render/vantrel-exr/threads:1", 1.8, 0)
         ratio("window 256x256 of 1024x512, time a pixel / the whole render'"'"'s", "Render/window/window:0",
               "Render/window/window:1", 1.2, 1)
+        ratio("texture of a 100,352-triangle model 1024x512, time a pixel / the sphere'"'"'s", "Render/mesh/mesh:0",
+              "Render/mesh/mesh:1", 1.3, 1)
         floor = "HostPart/virtual-call"
         direct = "Direct/w-distortion/Vec4d/raster"
         if ((floor in ns) && (direct in ns)) {

@@ -4,14 +4,14 @@
 #   scripts/fuzz.sh [SECONDS]    the whole budget, default 60 (CI); 2400 gives each target ten minutes
 #
 # Seeds: the nodes' own stored forms, scenes made of them, requests of the server about them and the
-# parts of small renders (written by fuzz_seeds), and every scene in examples/. What a run learns stays in build/fuzz/corpus/ for the next run. A crash, a sanitizer report
+# parts of small renders (written by fuzz_seeds), every scene in examples/ and its models. What a run learns stays in build/fuzz/corpus/ for the next run. A crash, a sanitizer report
 # or a broken promise stops the script with the input saved as build/fuzz/findings/TARGET-crash-...;
 # replay it with build/fuzz/bin/TARGET FILE.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 budget=${1:-60}
-targets=(fuzz_scene fuzz_node_load fuzz_serve fuzz_part_join)
+targets=(fuzz_scene fuzz_node_load fuzz_serve fuzz_part_join fuzz_mesh)
 # Inputs up to 1 MB: the seeds at the loader's limits are hundreds of kilobytes, and faults of deep
 # nesting and large graphs lie there. Part files up to 64 KiB, whose deflate data could inflate to 66 MB
 # at most: an allocation of 256 MiB or more is one that the part's bytes cannot hold, and a finding.
@@ -27,6 +27,10 @@ for target in "${targets[@]}"; do mkdir -p "$seeds/$target"; done
 mkdir -p "$build/findings"
 "$build/bin/fuzz_seeds" "$seeds/fuzz_node_load" "$seeds/fuzz_scene" "$seeds/fuzz_serve" "$seeds/fuzz_part_join"
 cp examples/*.json "$seeds/fuzz_scene/"
+# Model seeds: a byte below 128 before OBJ text, one above before glTF.
+for model in examples/models/*.obj; do
+    { printf 'o'; cat "$model"; } >"$seeds/fuzz_mesh/$(basename "$model")"
+done
 
 each=$((budget / ${#targets[@]}))
 for target in "${targets[@]}"; do

@@ -8,20 +8,21 @@
 # Usage: scripts/render-gallery.sh [--vantrel PATH] [--out DIR] [--size WxH]
 #   --vantrel  the vantrel program (default: build/release/bin/vantrel)
 #   --out      render into DIR/gallery and DIR/nodes instead (created when missing)
-#   --size     the picture size (default: 256x128, the committed size)
+#   --size     the picture's width, or WxH (default: 256, the committed width; the height is the
+#              scene's domain's: 128 for the sphere, 256 for a model's texture)
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 
 vantrel="$root/build/release/bin/vantrel"
 gallery="$root/docs/gallery"
 nodes="$root/docs/nodes"
-size=256x128
+size=256
 while [ $# -gt 0 ]; do
     case "$1" in
         --vantrel) vantrel="$2"; shift 2 ;;
         --out) gallery="$2/gallery"; nodes="$2/nodes"; shift 2 ;;
         --size) size="$2"; shift 2 ;;
-        -h|--help) sed -n '2,11p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+        -h|--help) sed -n '2,12p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
         *) echo "render-gallery.sh: unknown argument '$1' (try --help)" >&2; exit 2 ;;
     esac
 done

@@ -58,7 +58,7 @@ done_stage asan
 
 stage tsan "ThreadSanitizer, the concurrency tests"
 cmake --preset tsan >/dev/null
-cmake --build --preset tsan --target concurrency_test render_core_test
+cmake --build --preset tsan --target concurrency_test render_core_test mesh_domain_test
 TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
     "${fixed_layout[@]}" ctest --preset tsan -L concurrency -j "$jobs" --no-tests=error
 done_stage tsan

@@ -221,6 +221,8 @@ TEST_F(MeshDomain, HostileModelsAreRefusedWhereTheyFail) {
          ": /meshes/0/primitives/0/attributes: expected the attribute \"TEXCOORD_1\" (the texture places of "
          "UV set 1)"},
     };
+    // A triangle of no area among others is left out, and counted.
+    EXPECT_EQ(ColourScene(R"({ "kind": "mesh", "file": "one-flat.obj" })", folder).Domain().mesh->skipped, 1);
     for (const Case& each : cases) {
         SCOPED_TRACE(each.domain);
         try {

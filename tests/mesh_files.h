@@ -97,6 +97,7 @@ inline std::filesystem::path WriteMeshFiles(const std::string& name) {
     write("index-out.obj", square + "vt 0 0\nf 1/1 2/1 5/1\n");
     write("no-uv.obj", square + "f 1 2 3\n");
     write("infinite.obj", "v 0 0 0\nv 1e999 0 0\nv 0 1 0\nvt 0 0\nvt 1 0\nvt 0 1\nf 1/1 2/2 3/3\n");
+    write("one-flat.obj", quad + "v 0 0 0\nf 1/1 2/2 3/3\nf 1/1 3/3 4/4\nf 5/1 5/2 5/3\n");
     write("flat.obj", "v 0 0 0\nv 1 0 0\nv 2 0 0\nvt 0 0\nvt 1 0\nvt 0 1\nf 1/1 2/2 3/3\nf 3/1 2/2 1/3\n");
     // Strips one 65536th of the texture wide, from its top to its bottom.
     std::string tall;

@@ -824,8 +824,10 @@ struct PreviewCase {
 };
 
 TEST_F(Serve, PreviewIsPixelForPixelWhatRenderWrites) {
-    // Every example as the page first asks for it; then other types, a node, a region.
+    // Every example as the page first asks for it; then other types, a node, a region. The models the
+    // examples name come along.
     std::vector<PreviewCase> all;
+    std::filesystem::copy(examples / "models", work / "models");
     for (const auto& entry : std::filesystem::directory_iterator(examples)) {
         if (entry.path().extension() != ".json") continue;  // examples/presets is the editor's
         const std::string name = entry.path().filename().string();

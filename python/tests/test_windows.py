@@ -8,15 +8,16 @@ import vantrel
 from conftest import example, run_vantrel, same_bits
 
 # Each case: the scene, the type, the whole image's size, the region, the samples, and the window X, Y,
-# W, H: corners and edges of the grid, one row, one pixel, the whole image; plane and sphere, and a
-# region of each.
+# W, H: corners and edges of the grid, one row, one pixel, the whole image; plane, sphere and a model's
+# texture (whose padding pixels take samples from outside the window), and a region of each but the last.
 WINDOWS = [("hex-lattice-plane", "double", (97, 61), None, 1, (0, 0, 20, 15)),
            ("hex-lattice-plane", "color", (97, 61), (-1.5, -0.5, 2.5, 1), 3, (80, 50, 17, 11)),
            ("leapfrog-sphere", "double", (128, None), None, 2, (1, 0, 126, 1)),
            ("globe-cells", "color", (90, 45), (-90, -30, 60, 45), 1, (44, 20, 1, 1)),
            ("leapfrog-fractal", "int", (64, 48), None, 1, (7, 9, 30, 39)),
            ("distorted-lattice", "colora", (50, 40), None, 2, (0, 0, 50, 40)),
-           ("w-distortion", "vec3", (33, 17), None, 4, (32, 16, 1, 1))]
+           ("w-distortion", "vec3", (33, 17), None, 4, (32, 16, 1, 1)),
+           ("lattice-pebble", "colora", (64, None), None, 2, (50, 0, 14, 20))]
 
 
 @pytest.mark.parametrize("name, kind, size, region, samples, window", WINDOWS)
@@ -31,7 +32,7 @@ def test_a_window_is_the_whole_render_s_pixels(name, kind, size, region, samples
 
 # Each case: the scene, the samples, the window.
 POSITIONS = [("hex-lattice-plane", 1, None), ("leapfrog-sphere", 2, (3, 4, 10, 6)),
-             ("globe-cells", 3, (0, 0, 5, 5))]
+             ("globe-cells", 3, (0, 0, 5, 5)), ("lattice-pebble", 2, (20, 0, 4, 12))]
 
 
 @pytest.mark.parametrize("name, samples, window", POSITIONS)

@@ -53,9 +53,11 @@ MeshRaster::MeshRaster(const MeshModel& model, const PixelGrid& grid, int window
       windowWidth(windowWidth),
       padding(padding),
       firstColumn(std::max(0, grid.left - padding)),
-      endColumn(std::min(grid.width, grid.left + windowWidth + padding)),
+      endColumn(static_cast<int>(
+          std::min<std::int64_t>(grid.width, std::int64_t{grid.left} + windowWidth + padding))),
       firstRow(std::max(0, grid.top + firstWindowRow - padding)),
-      endRow(std::min(grid.height, grid.top + endWindowRow + padding)) {
+      endRow(static_cast<int>(
+          std::min<std::int64_t>(grid.height, std::int64_t{grid.top} + endWindowRow + padding))) {
     for (int dy = -padding; dy <= padding; ++dy) {
         for (int dx = -padding; dx <= padding; ++dx) {
             if ((dx != 0 || dy != 0) && dx * dx + dy * dy <= padding * padding) nearest.emplace_back(dx, dy);
@@ -147,7 +149,9 @@ void MeshRaster::SourcesOfRow(int y, Rows& rows, Source* out) const {
         if (source.triangle >= 0 || padding == 0) continue;
         // Whether any pixel of the square about this one is covered, before looking for the nearest.
         const int left = std::max(firstColumn, column - padding) - firstColumn;
-        const int right = std::min(endColumn, column + padding + 1) - firstColumn;
+        const int right =
+            static_cast<int>(std::min<std::int64_t>(endColumn, std::int64_t{column} + padding + 1)) -
+            firstColumn;
         bool near = false;
         for (int other = std::max(firstRow, row - padding);
              other < std::min(endRow, row + padding + 1) && !near; ++other) {
@@ -160,10 +164,11 @@ void MeshRaster::SourcesOfRow(int y, Rows& rows, Source* out) const {
             if (fromColumn < firstColumn || fromColumn >= endColumn || fromRow < firstRow ||
                 fromRow >= endRow)
                 continue;
-            const std::int32_t triangle =
-                rows.Of(*this, fromRow).triangle[static_cast<std::size_t>(fromColumn - firstColumn)];
+            const std::int32_t triangle = rows.Of(*this, static_cast<int>(fromRow))
+                                              .triangle[static_cast<std::size_t>(fromColumn - firstColumn)];
             if (triangle >= 0) {
-                source = {triangle, fromColumn, fromRow};
+                source = {triangle, static_cast<std::int32_t>(fromColumn),
+                          static_cast<std::int32_t>(fromRow)};
                 break;
             }
         }
