@@ -49,7 +49,6 @@ public:
         type = accessor.componentType;
         normalized = accessor.normalized;
         count = accessor.count;
-        this->components = components;
         const std::size_t size = tinygltf::GetComponentSizeInBytes(static_cast<std::uint32_t>(type));
         const auto views = model.bufferViews.size();
         if (accessor.bufferView < 0 || static_cast<std::size_t>(accessor.bufferView) >= views)
@@ -113,7 +112,6 @@ private:
     bool normalized = false;
     std::size_t count = 0;
     std::size_t stride = 0;
-    int components = 0;
 };
 
 void AddPrimitive(const tinygltf::Model& model, const tinygltf::Primitive& primitive, const std::string& at,
