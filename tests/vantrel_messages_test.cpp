@@ -138,8 +138,8 @@ std::vector<Refused> LongAndControlInput() {
          "The following argument was not expected: " + x80 + "... (100000 bytes)"},
         {{"render", "scene.json", "--" + red}, "The following argument was not expected: --a\\u001b[31mred"},
         // A mistyped command, or none, is told the commands there are.
-        {{"rendr", "scene.json"}, "expected a command: list, eval, render, join, serve, not \"rendr\""},
-        {{"--module", "rendr.so"}, "expected a command: list, eval, render, join, serve"},
+        {{"rendr", "scene.json"}, "expected a command: list, eval, render, bake, join, serve, not \"rendr\""},
+        {{"--module", "rendr.so"}, "expected a command: list, eval, render, bake, join, serve"},
         // File names are shown whole, to be found, but none is longer than a path may be; and escaped.
         {{"eval", x}, "expected a file name of at most 4096 bytes, not \"" + x80 + "\"... (100000 bytes)"},
         {{"render", "scene.json", "-o", x + ".png"},

@@ -18,6 +18,17 @@ void AddEdits(CLI::App& command, std::string& node, std::vector<std::string>& se
     command.add_option("--set", settings, setHelp)->type_name("ID.PARAM=VALUE")->allow_extra_args(false);
 }
 
+/// --threads and --samples, which render and bake share.
+void AddSampling(CLI::App& command, RenderTexts& texts) {
+    command.add_option("--threads", texts.threads, "Render threads, 1 to 1024 (default: one a core)")
+        ->type_name("N");
+    command
+        .add_option(
+            "--samples", texts.samples,
+            "N x N sub-samples a pixel, averaged, N from 1 to 16 (default: the scene's, else 1); not for int")
+        ->type_name("N");
+}
+
 void AddEval(CommandLine& line) {
     auto& eval = line.eval;
     eval.command = line.app.add_subcommand(
@@ -40,18 +51,12 @@ void AddRender(CommandLine& line) {
     command.add_option("--size", texts.size,
                        "WIDTHxHEIGHT, or WIDTH and the height from the domain (default: 512 wide)");
     command.add_option("--type", texts.type, typeHelp + "; not string")->type_name("TYPE");
-    command.add_option("--threads", texts.threads, "Render threads, 1 to 1024 (default: one a core)")
-        ->type_name("N");
+    AddSampling(command, texts);
     command.add_option("--depth", texts.depth, "PNG bits a channel, 8 or 16 (default 8); PNG only")
         ->type_name("BITS");
     command.add_flag(
         "--linear", render.options.image.linear,
         "A PNG of a colour holds the values as they are, tagged as linear light, not sRGB-encoded");
-    command
-        .add_option(
-            "--samples", texts.samples,
-            "N x N sub-samples a pixel, averaged, N from 1 to 16 (default: the scene's, else 1); not for int")
-        ->type_name("N");
     AddEdits(command, render.node, render.settings);
     command
         .add_option("--region", texts.region,
@@ -73,6 +78,27 @@ void AddRender(CommandLine& line) {
                     "Write the OpenEXR image in square tiles of SIZE pixels, a power of two from 16 to "
                     "4096, with its mipmap levels, for texture caches; .exr only")
         ->type_name("SIZE");
+}
+
+void AddBake(CommandLine& line) {
+    auto& bake = line.bake;
+    CLI::App& command =
+        *(bake.command = line.app.add_subcommand(
+              "bake", "Render a scene's texture on a model into a binary glTF file (.glb) of both"));
+    command.add_option("scene", bake.options.scene, "The scene file")->required()->type_name("SCENE");
+    command.add_option("-o,--output", bake.options.output, "The binary glTF file, .glb")->required();
+    command
+        .add_option("--mesh", bake.options.mesh,
+                    "The model: an OBJ, glTF or GLB file, or a shape: plane, cube, sphere or torus (default: "
+                    "the scene's mesh domain)")
+        ->type_name("FILE|SHAPE");
+    command
+        .add_option("--size", bake.texts.size,
+                    "The side of the square texture in pixels, 1 to " + std::to_string(largestTextureSide) +
+                        " (default " + std::to_string(defaultTextureSide) + ")")
+        ->type_name("N");
+    AddSampling(command, bake.texts);
+    AddEdits(command, bake.node, bake.settings);
 }
 
 void AddJoin(CommandLine& line) {
@@ -143,6 +169,7 @@ CommandLine::CommandLine(const std::string& moduleHelp)
     list.command->add_flag("--json", list.json, "Print JSON instead of text");
     AddEval(*this);
     AddRender(*this);
+    AddBake(*this);
     AddJoin(*this);
 #if VANTREL_SERVE
     AddServe(*this);
@@ -153,13 +180,17 @@ void ReadValues(CommandLine& line) {
     auto& eval = line.eval;
     auto& render = line.render;
     auto& join = line.join;
+    auto& bake = line.bake;
     for (const std::string* name :
-         {&eval.options.scene, &render.options.scene, &render.options.output, &join.options.output})
+         {&eval.options.scene, &render.options.scene, &render.options.output, &bake.options.scene,
+          &bake.options.output, &bake.options.mesh, &join.options.output})
         CheckFileName(*name);
     for (const std::string& name : join.options.parts)
         CheckFileName(name);
     ReadRenderOptions(*render.command, render.texts, render.options);
     ReadEdits(render.command->count("--node") > 0, render.node, render.settings, render.options.edits);
+    ReadBakeOptions(*bake.command, bake.texts, bake.options);
+    ReadEdits(bake.command->count("--node") > 0, bake.node, bake.settings, bake.options.edits);
     ReadEdits(eval.command->count("--node") > 0, eval.node, eval.settings, eval.options.edits);
     eval.options.type = ReadType(eval.type);
     if (eval.command->count("--threads") > 0)

@@ -45,6 +45,13 @@ struct CommandLine {
     } render;
     struct {
         CLI::App* command;
+        BakeOptions options;
+        RenderTexts texts;  ///< --size, --samples and --threads
+        std::string node;
+        std::vector<std::string> settings;
+    } bake;
+    struct {
+        CLI::App* command;
         JoinOptions options;
     } join;
 #if VANTREL_SERVE

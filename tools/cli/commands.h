@@ -97,6 +97,32 @@ void RunRender(const Scene::ModulePointer& module, const RenderOptions& options,
 /// left out: nothing for other domains, or when none were.
 void WarnOfSkippedTriangles(const SampleDomain& domain);
 
+/// The side of the square texture `bake` renders when none is asked for, and the largest it takes:
+/// the largest texture graphics processors commonly sample.
+inline constexpr int defaultTextureSide = 1024;
+inline constexpr int largestTextureSide = 16384;
+
+struct BakeOptions {
+    std::string scene;
+    std::string output;  ///< the .glb file
+    /// --mesh: a model file (relative to the working folder) or one of `builtInShapes`; empty: the
+    /// scene's mesh domain
+    std::string mesh;
+    SceneEdits edits;  ///< --node and --set
+    /// --size (the texture's side), --samples and --threads, as given
+    ImageRequest image = [] {
+        ImageRequest square;
+        square.width = defaultTextureSide;
+        square.height = defaultTextureSide;
+        return square;
+    }();
+};
+
+/// Renders the texture of the scene on its mesh domain's model, or on the model `options.mesh` names, as
+/// `RunRender` renders a mesh domain into a PNG, and writes the model with the texture embedded as a
+/// binary glTF file; reports it on `out`. Throws quib::Error; stops as `RunRender` does on a stop signal.
+void RunBake(const Scene::ModulePointer& module, const BakeOptions& options, std::ostream& out);
+
 struct JoinOptions {
     std::vector<std::string> parts;  ///< the part files, in any order
     std::string output;

@@ -134,6 +134,7 @@ int RunCommand(CommandLine& line) {
     if (*line.list.command) RunList(*module, line.list.json, std::cout);
     if (*line.eval.command) RunEval(module, line.eval.options, std::cin, std::cout);
     if (*line.render.command) RunRender(module, line.render.options, std::cout);
+    if (*line.bake.command) RunBake(module, line.bake.options, std::cout);
 #if VANTREL_SERVE
     if (*line.serve.command) {
         ServeOptions& options = line.serve.options;

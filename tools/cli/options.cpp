@@ -97,17 +97,26 @@ int ReadWhole(const std::string& option, const std::string& text, int low, int h
     return static_cast<int>(*number);
 }
 
+namespace {
+
+/// --threads and --samples, which render and bake share.
+void ReadSampling(const CLI::App& command, const RenderTexts& texts, ImageRequest& image) {
+    if (command.count("--threads") > 0)
+        image.threads = ReadInteger("--threads", texts.threads, "the render threads");
+    if (command.count("--samples") > 0) {
+        image.samples = ReadInteger("--samples", texts.samples, "the sub-samples along each side of a pixel");
+    }
+}
+
+}  // namespace
+
 void ReadRenderOptions(const CLI::App& render, const RenderTexts& texts, RenderOptions& options) {
     ImageRequest& image = options.image;
     image.type = ReadType(texts.type);
     if (render.count("--size") > 0) ReadSize(texts.size, image);
-    if (render.count("--threads") > 0)
-        image.threads = ReadInteger("--threads", texts.threads, "the render threads");
+    ReadSampling(render, texts, image);
     if (render.count("--depth") > 0)
         image.depth = ReadInteger("--depth", texts.depth, "the bits a channel of a PNG");
-    if (render.count("--samples") > 0) {
-        image.samples = ReadInteger("--samples", texts.samples, "the sub-samples along each side of a pixel");
-    }
     if (render.count("--region") > 0)
         image.region = ReadFour<double>("--region", texts.region, "four numbers A,B,C,D");
     if (render.count("--window") > 0)
@@ -115,6 +124,15 @@ void ReadRenderOptions(const CLI::App& render, const RenderTexts& texts, RenderO
     if (render.count("--part") > 0) ReadPart(texts.part, options);
     if (render.count("--tile") > 0)
         image.tile = ReadInteger("--tile", texts.tile, "the side of a tile in pixels");
+}
+
+void ReadBakeOptions(const CLI::App& bake, const RenderTexts& texts, BakeOptions& options) {
+    if (bake.count("--size") > 0) {
+        options.image.width = ReadWhole("--size", texts.size, 1, largestTextureSide,
+                                        "the side of the square texture in pixels");
+        options.image.height = options.image.width;
+    }
+    ReadSampling(bake, texts, options.image);
 }
 
 void ReadEdits(bool nodeGiven, const std::string& node, const std::vector<std::string>& settings,

@@ -41,6 +41,10 @@ struct RenderTexts {
 /// only, as the render checks their values against the scene and each other.
 void ReadRenderOptions(const CLI::App& render, const RenderTexts& texts, RenderOptions& options);
 
+/// Reads bake's --size N (a square texture of N x N), --samples and --threads, each when `bake` was given
+/// it, into `options`.
+void ReadBakeOptions(const CLI::App& bake, const RenderTexts& texts, BakeOptions& options);
+
 /// Reads each --set ID.PARAM=VALUE and --node ID (`nodeGiven` when the option was) into `edits`. The
 /// id of a setting is what comes before the last dot ahead of the first `=`, so an id may hold dots and
 /// a value anything.

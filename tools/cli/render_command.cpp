@@ -2,7 +2,6 @@
 // the scene's domain, written to a PNG or OpenEXR file as its rows are rendered.
 
 #include <pthread.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -19,6 +18,7 @@
 #include "quib/text.h"
 #include "scene/scene.h"
 #include "tools/cli/commands.h"
+#include "tools/cli/progress.h"
 #include "tools/cli/stop_signals.h"
 #include "tools/image/image_file.h"
 #include "tools/image/output_file.h"
@@ -28,55 +28,6 @@
 
 namespace vantrel {
 namespace {
-
-/// Shows on standard error, a terminal, on one line that it rewrites, the rows done, the share of the
-/// samples taken, and the time left at the pace so far (or, before the first sample is back, the time
-/// taken); clears the line when it goes.
-class Progress {
-public:
-    Progress() : start(std::chrono::steady_clock::now()) {}
-    ~Progress() {
-        if (shown > 0) std::fprintf(stderr, "\r%*s\r", shown, "");
-    }
-    Progress(const Progress&) = delete;
-    Progress& operator=(const Progress&) = delete;
-
-    void Show(const RenderProgress& done) {
-        // A part's count takes the rows above it that it renders too.
-        const int rows = std::min(done.rowsDone, done.rows);
-        const double share = std::min(1.0, static_cast<double>(done.samplesTaken) / done.samples);
-        const double elapsed =
-            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-        char time[48];
-        if (share > 0) {
-            std::snprintf(time, sizeof time, "%s left", Duration(elapsed * (1 - share) / share).c_str());
-        } else {
-            std::snprintf(time, sizeof time, "%s so far", Duration(elapsed).c_str());
-        }
-        const int length = std::fprintf(stderr, "\rrendering: %d of %d rows, %.1f %% of the samples, %s",
-                                        rows, done.rows, 100 * share, time) -
-                           1;
-        if (length < shown) std::fprintf(stderr, "%*s", shown - length, "");  // over a longer line before
-        shown = std::max(shown, length);
-    }
-
-private:
-    /// Seconds as a person reads them: "40 s", "12 min", "3.5 h".
-    static std::string Duration(double seconds) {
-        char text[32];
-        if (seconds < 120) {
-            std::snprintf(text, sizeof text, "%.0f s", seconds);
-        } else if (seconds < 7200) {
-            std::snprintf(text, sizeof text, "%.0f min", seconds / 60);
-        } else {
-            std::snprintf(text, sizeof text, "%.1f h", seconds / 3600);
-        }
-        return text;
-    }
-
-    std::chrono::steady_clock::time_point start;
-    int shown = 0;
-};
 
 /// Bad input about `source` (a file, an option): `detail` says what.
 quib::Error BadInput(const std::string& source, std::string detail) {
@@ -189,10 +140,7 @@ void RunRender(const Scene::ModulePointer& module, const RenderOptions& options,
     try {
         std::optional<Progress> progress;
         RenderRequest request = plan.Render(scene.Output());
-        if (::isatty(STDERR_FILENO)) {
-            progress.emplace();
-            request.progress = [&](const RenderProgress& done) { progress->Show(done); };
-        }
+        ShowProgress(request, progress);
         if (inParts) {
             WritePart(plan, request, scene, document, options, file.Path());
         } else {
