@@ -2,12 +2,14 @@
 // images are left undecoded.
 #include <cmath>
 #include <cstring>
+#include <filesystem>
 
 // Before tinygltf, which includes nlohmann-json (and the standard headers it needs) with hidden
 // visibility when it is the first to: the runtime's error type, exported, holds such types.
 #include "quib/error.h"
 #include "quib/text.h"
 #include "scene/mesh_building.h"
+#include "scene/scene.h"
 
 #define TINYGLTF_IMPLEMENTATION
 #define TINYGLTF_NO_STB_IMAGE
@@ -178,20 +180,56 @@ void AddPrimitive(const tinygltf::Model& model, const tinygltf::Primitive& primi
     }
 }
 
+/// A glTF file's external buffers, read only from its own folder (`folder`, the callbacks' user data) and
+/// below: a model names its geometry, not any file of the machine; and a path is taken as written,
+/// never expanded.
+std::string AsWritten(const std::string& path, void*) {
+    return path;
+}
+
+bool ReadBelowFolder(std::vector<unsigned char>* out, std::string* error, const std::string& path,
+                     void* folder) {
+    const std::filesystem::path base =
+        std::filesystem::path(*static_cast<const std::string*>(folder)).lexically_normal();
+    const std::filesystem::path wanted = std::filesystem::path(path).lexically_normal();
+    const auto [end, inside] = std::mismatch(base.begin(), base.end(), wanted.begin(), wanted.end());
+    if (end != base.end() && !end->empty()) {
+        *error += "the buffer " + quib::Quote(path) + " lies outside the model's folder\n";
+        return false;
+    }
+    if (std::any_of(inside, wanted.end(), [](const std::filesystem::path& step) { return step == ".."; })) {
+        *error += "the buffer " + quib::Quote(path) + " climbs out of the model's folder\n";
+        return false;
+    }
+    try {
+        const std::string bytes = ReadWholeFile(path, maxMeshFileBytes, "a buffer of a model");
+        out->assign(bytes.begin(), bytes.end());
+        return true;
+    } catch (const Error& refusal) {
+        *error += std::string(refusal.what()) + "\n";
+        return false;
+    }
+}
+
 }  // namespace
 
 MeshModel ReadGltfModel(const std::string& bytes, const std::string& name, const std::string& folder,
                         int uvSet) {
     tinygltf::TinyGLTF loader;
     loader.SetImageLoader(SkipImage, nullptr);
+    std::error_code unknown;  // no working folder: the folder as given, which then holds nothing
+    const std::string base =
+        std::filesystem::absolute(folder.empty() ? "." : folder, unknown).lexically_normal().string();
+    loader.SetFsCallbacks(
+        {tinygltf::FileExists, AsWritten, ReadBelowFolder, nullptr, const_cast<std::string*>(&base)});
     tinygltf::Model model;
     std::string error, warning;
     const auto* data = reinterpret_cast<const unsigned char*>(bytes.data());
     const bool binary = bytes.size() >= 4 && bytes.compare(0, 4, "glTF") == 0;
     const bool read = binary ? loader.LoadBinaryFromMemory(&model, &error, &warning, data,
-                                                           static_cast<unsigned>(bytes.size()), folder)
+                                                           static_cast<unsigned>(bytes.size()), base)
                              : loader.LoadASCIIFromString(&model, &error, &warning, bytes.data(),
-                                                          static_cast<unsigned>(bytes.size()), folder);
+                                                          static_cast<unsigned>(bytes.size()), base);
     if (!read) {
         while (!error.empty() && error.back() == '\n')
             error.pop_back();

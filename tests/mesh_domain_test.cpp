@@ -217,6 +217,7 @@ TEST_F(MeshDomain, HostileModelsAreRefusedWhereTheyFail) {
         {R"({ "kind": "mesh", "file": "short.gltf" })",
          ": /accessors/1: expected elements that lie within their buffer view and buffer, not some past "
          "their end"},
+        {R"({ "kind": "mesh", "file": "inner/climb.gltf" })", "\" lies outside the model's folder)"},
         {R"({ "kind": "mesh", "file": "quad.gltf", "uv": 1 })",
          ": /meshes/0/primitives/0/attributes: expected the attribute \"TEXCOORD_1\" (the texture places of "
          "UV set 1)"},

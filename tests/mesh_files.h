@@ -92,6 +92,12 @@ inline std::filesystem::path WriteMeshFiles(const std::string& name) {
     write("nan.gltf", Gltf(nan, uvs, {0, 1, 2, 0, 2, 3}, 4));
     write("index-out.gltf", Gltf(positions, uvs, {0, 1, 2, 0, 2, 7}, 4));
     write("short.gltf", Gltf(positions, uvs, {0, 1, 2, 0, 2, 3}, 10));
+    // A buffer outside the model's folder, which a model may not read.
+    std::filesystem::create_directories(folder / "inner");
+    std::string climbing = Gltf(positions, uvs, {0, 1, 2}, 4);
+    climbing.replace(climbing.find("data:application"),
+                     climbing.find('"', climbing.find("data:")) - climbing.find("data:"), "../quad.gltf");
+    write("inner/climb.gltf", climbing);
     write("malformed.gltf", "{ \"asset\": { \"version\": \"2.0\" ");
     const std::string square = "v 0 0 0\nv 1 0 0\nv 1 1 0\nv 0 1 0\n";
     write("index-out.obj", square + "vt 0 0\nf 1/1 2/1 5/1\n");
