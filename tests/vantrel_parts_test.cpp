@@ -281,7 +281,8 @@ TEST_F(Parts, JoinRefusesPartsThatAreNotOneRender) {
 }
 
 // Forged parts whose checksums match, each declaring more than its bytes hold: refused as damaged,
-// within little memory and having written little. Before, the row of 1.5 GB took 1.4 GiB, and the
+// within little memory (beside what the program takes to start, which AddressSanitizer makes about
+// 46 MiB) and having written little. Before, the row of 1.5 GB took 1.4 GiB, and the
 // OpenEXR image of 2^30 - 1 rows 1 GiB and 512 MiB written, for its table of blocks, before the refusal.
 TEST_F(Parts, ForgedPartsAreRefusedWithinLittleMemory) {
     const std::string color = R"("type":"color","samples":1,"domain":{"kind":"sphere"},"channels":3,)";
@@ -307,6 +308,7 @@ TEST_F(Parts, ForgedPartsAreRefusedWithinLittleMemory) {
         {"an OpenEXR block larger than its rows",
          Forged(R"({"size":[16,16],)" + exr, 16, Piece('E', 0, 0, 16, 0, 0, std::string(3073, 'x')))},
     };
+    const long started = Vantrel({"join", "missing.png.part", "-o", "missing.png"}).peakKiB;
     for (const auto& each : cases) {
         SCOPED_TRACE(each.what);
         const std::string name =
@@ -315,7 +317,7 @@ TEST_F(Parts, ForgedPartsAreRefusedWithinLittleMemory) {
         const RunResult run = Vantrel({"join", name + ".part", "-o", name});
         EXPECT_EQ(run.status, 2);
         EXPECT_EQ(run.err, "vantrel: " + name + ".part: a damaged part file: its pieces do not add up\n");
-        EXPECT_LT(run.peakKiB, 64 * 1024);
+        EXPECT_LT(run.peakKiB, started + 48 * 1024);
         EXPECT_LT(run.writtenKiB, 1024);
         EXPECT_EQ(WorkFiles(), std::vector<std::string>{name + ".part"}) << "nothing is left";
         std::filesystem::remove(work / (name + ".part"));
